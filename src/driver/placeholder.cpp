@@ -1,0 +1,1 @@
+namespace propbf::driver { int placeholder_unused = 0; }

@@ -1,0 +1,1 @@
+namespace propbf::numlib { int random_placeholder_unused = 0; }
