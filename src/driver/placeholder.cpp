@@ -1,1 +1,0 @@
-namespace propbf::driver { int placeholder_unused = 0; }
