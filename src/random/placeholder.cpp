@@ -1,1 +1,0 @@
-namespace propbf::numlib { int random_placeholder_unused = 0; }
