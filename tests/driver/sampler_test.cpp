@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "driver/sampler.hpp"
+#include "problem_builder.hpp"
+#include "random/random.hpp"
+
+namespace propbf::testing {
+namespace {
+
+using driver::Phase;
+
+// Runs a phase with the literal sampler from seed 1; returns the product and the hits.
+struct PhaseRun {
+  float product;
+  std::vector<float> hits;
+  int32_t seed_after;
+};
+
+PhaseRun run_literal(const driver::Problem& problem, Phase phase) {
+  numlib::RNSET(1);
+  std::vector<float> pi(static_cast<size_t>(problem.items()) + 1);
+  PhaseRun run{0.0f, std::vector<float>(static_cast<size_t>(problem.restrictions()) + 1), 0};
+  ::testing::internal::CaptureStdout();
+  run.product = driver::run_phase(problem, phase, pi.data(), run.hits.data(), driver::literal_stage_share);
+  ::testing::internal::GetCapturedStdout();
+  run.seed_after = numlib::random_state().seed;
+  return run;
+}
+
+TEST(StageSampler, OrderRestrictionHasHalfThePrior) {
+  const auto problem = make_problem(2, 1, 100000, {{1, -1, 0}}, {0.6f, 0.4f}, {1, 0});
+  EXPECT_NEAR(run_literal(problem, Phase::Complexity).product, 0.5, 0.01);
+}
+
+TEST(StageSampler, SecondStageIsConditionalOnTheFirst) {
+  // p1 > p2, then p2 > 0.5: given p1 > p2 the second holds with probability 1/4.
+  const auto problem = make_problem(2, 2, 100000, {{1, -1, 0}, {0, 1, 0.5f}}, {0.8f, 0.6f}, {1, 0});
+  const PhaseRun run = run_literal(problem, Phase::Complexity);
+  EXPECT_NEAR(run.hits[1] / 100000.0, 0.25, 0.01);
+  EXPECT_NEAR(run.product, 0.125, 0.006);
+}
+
+TEST(StageSampler, FitFollowsThePosterior) {
+  // After a success and a failure, P(p1 > p2) = 5/6; the other way round 1/6.
+  const auto success_first = make_problem(2, 1, 100000, {{1, -1, 0}}, {0.6f, 0.4f}, {1, 0});
+  EXPECT_NEAR(run_literal(success_first, Phase::Fit).product, 5.0 / 6.0, 0.01);
+  const auto failure_first = make_problem(2, 1, 100000, {{1, -1, 0}}, {0.6f, 0.4f}, {0, 1});
+  EXPECT_NEAR(run_literal(failure_first, Phase::Fit).product, 1.0 / 6.0, 0.01);
+}
+
+TEST(StageSampler, EachPhaseTakesStagesTimesSweepsTimesItemsDeviates) {
+  const auto problem = make_problem(3, 2, 777, {{1, -1, 0, 0}, {0, 1, -1, 0}}, {0.9f, 0.5f, 0.1f}, {1, 2, 0});
+  for (Phase phase : {Phase::Complexity, Phase::Fit}) {
+    EXPECT_EQ(run_literal(problem, phase).seed_after, numlib::advance_seed(1, 2 * 777 * 3));
+  }
+}
+
+TEST(StageSampler, AllHitStageSumsOneOverNiterInSinglePrecision) {
+  // A restriction every state satisfies: every sweep is a hit.
+  const struct {
+    int niter;
+    float share;
+    float hits;
+  } cases[] = {{3, 1.0f, 3.0f},
+               {7, 1.0f, 7.0f},
+               {10, 1.00000012f, 10.000001f},
+               {100, 0.999999344f, 99.9999313f},
+               {10000, 1.00005352f, 10000.53515625f},
+               {100000, 1.00099015f, 100099.015625f}};
+  for (const auto& c : cases) {
+    const auto problem = make_problem(1, 1, c.niter, {{1, -1}}, {0.5f}, {1});
+    const PhaseRun run = run_literal(problem, Phase::Complexity);
+    EXPECT_EQ(run.product, c.share) << c.niter;
+    EXPECT_EQ(run.hits[0], c.hits) << c.niter;
+  }
+}
+
+TEST(StageSampler, NoSweepsGiveZeroHitsAndNoDraws) {
+  for (int niter : {0, -5}) {
+    const auto problem = make_problem(2, 2, niter, {{1, -1, 0}, {0, 1, 0.5f}}, {0.8f, 0.6f}, {1, 0});
+    for (Phase phase : {Phase::Complexity, Phase::Fit}) {
+      const PhaseRun run = run_literal(problem, phase);
+      EXPECT_EQ(run.product, 0.0f);
+      EXPECT_EQ(run.hits[0], 0.0f);
+      EXPECT_EQ(run.hits[1], 0.0f);
+      EXPECT_EQ(std::signbit(run.hits[0]), niter < 0);  // 0 x (negative niter) is -0
+      EXPECT_EQ(run.seed_after, 1);
+    }
+  }
+}
+
+TEST(StageSampler, NoRestrictionsLeaveTheProductAtOne) {
+  const auto problem = make_problem(3, 0, 100, {}, {0.5f, 0.5f, 0.5f}, {1, 0, 1});
+  ::testing::internal::CaptureStdout();
+  std::vector<float> pi(3), hits(1);
+  EXPECT_EQ(driver::run_phase(problem, Phase::Fit, pi.data(), hits.data(), driver::literal_stage_share), 1.0f);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+TEST(StageSampler, ProgressLinesAfterEveryStage) {
+  const auto problem = make_problem(1, 12, 1, std::vector<std::vector<float>>(12, {1, 0}), {0.5f}, {1});
+  numlib::RNSET(1);
+  std::vector<float> pi(1), hits(12);
+  ::testing::internal::CaptureStdout();
+  driver::run_phase(problem, Phase::Complexity, pi.data(), hits.data(), driver::literal_stage_share);
+  driver::run_phase(problem, Phase::Fit, pi.data(), hits.data(), driver::literal_stage_share);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find(" Completed: Evaluation of Complexity Restriction    1\r\n"), std::string::npos);
+  EXPECT_NE(out.find(" Completed: Evaluation of Complexity Restriction   12\r\n"), std::string::npos);
+  EXPECT_NE(out.find(" Completed: Evaluation of Fit Restriction   12\r\n"), std::string::npos);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 24);
+}
+
+TEST(StageSampler, SingleItemUsesTheConstantAlone) {
+  // p1 > 0.25 first; stage 2 draws p1 from (0.25, 1] and tests p1 > 0.75: share 1/3.
+  const auto problem = make_problem(1, 2, 60000, {{1, 0.25f}, {1, 0.75f}}, {0.5f}, {1});
+  const PhaseRun run = run_literal(problem, Phase::Complexity);
+  EXPECT_NEAR(run.hits[0] / 60000.0, 0.75, 0.01);
+  EXPECT_NEAR(run.hits[1] / 60000.0, 1.0 / 3.0, 0.01);
+}
+
+TEST(StageSampler, NoItemsTestOnlyTheConstants) {
+  const auto problem = make_problem(0, 2, 10, {{-1.0f}, {1.0f}}, {}, {});
+  const PhaseRun run = run_literal(problem, Phase::Complexity);
+  EXPECT_EQ(run.hits[0], 10.000001f);  // 0 - (-1) > 0 in every sweep
+  EXPECT_EQ(run.hits[1], 0.0f);        // 0 - 1 fails
+  EXPECT_EQ(run.seed_after, 1);
+}
+
+TEST(StageSampler, ObservationOutsideZeroOneKeepsTheStart) {
+  // Item 2 stays at 0.7 in the fit; p2 > 0.5 holds in every sweep, p2 > 0.9 in none.
+  const auto problem = make_problem(2, 2, 50, {{0, 1, 0.5f}, {0, 1, 0.9f}}, {0.2f, 0.7f}, {1, 2});
+  const PhaseRun run = run_literal(problem, Phase::Fit);
+  float all_hits = 0.0f;
+  for (int i = 0; i < 50; ++i) all_hits = 1.0f / 50.0f + all_hits;
+  EXPECT_EQ(run.hits[0], all_hits * 50.0f);
+  EXPECT_EQ(run.hits[1], 0.0f);
+  EXPECT_EQ(run.seed_after, numlib::advance_seed(1, 2 * 50 * 2));
+}
+
+TEST(StageSampler, HostileValuesNeverStopTheRun) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  // Contradictory restrictions (empty intervals), infinite and NaN coefficients, zero
+  // coefficients, a start outside [0, 1]: the phase runs to its end, no hit is counted
+  // for NaN states, and the deviates taken are still T x niter x J.
+  const std::vector<std::vector<std::vector<float>>> restriction_sets = {
+      {{1, 0, 0.9f}, {-1, 0, -0.1f}, {0, 1, 0.5f}},
+      {{inf, -1, 0}, {0, nan, 0}, {0, 0, 0}},
+      {{1e38f, -1e38f, 0}, {1e-45f, 0, 0}, {-inf, inf, 0}},
+  };
+  for (const auto& rows : restriction_sets) {
+    for (const std::vector<float>& start : {std::vector<float>{0.5f, 0.5f}, std::vector<float>{2.0f, -1.0f}}) {
+      const auto problem = make_problem(2, 3, 200, rows, start, {0, 1});
+      for (Phase phase : {Phase::Complexity, Phase::Fit}) {
+        const PhaseRun run = run_literal(problem, phase);
+        EXPECT_EQ(run.seed_after, numlib::advance_seed(1, 3 * 200 * 2));
+        for (int t = 0; t < 3; ++t) EXPECT_FALSE(std::isnan(run.hits[t]));
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace propbf::testing
