@@ -32,15 +32,37 @@ RandomState& random_state();
 // Puts the calling thread's state back to the fresh state. For tests.
 void reset_random_state_for_testing();
 
+// RNSET ("random number seed set"): seed 1 ... 2147483646 fixes the sequence (and
+// marks the thread seeded); 0 stores a clock seed and leaves the flags; any other
+// value keeps a seeded sequence where it is, or seeds a fresh thread from the clock.
+// Posts no errors.
 void RNSET(int32_t seed);
-// NR deviates into R(1..NR). NR < 1: terminal error, code 1; R and the state untouched.
+// RNUN ("random numbers, uniform"): NR deviates into R(1..NR), each in (0, 1), one
+// uniform consumed per deviate. The first call on a thread that was never seeded takes
+// a clock seed. NR < 1: terminal error, code 1; R and the state untouched.
 void RNUN(int32_t nr, float* r);
+// RNUNF ("uniform, function form"): the next deviate of the same sequence, as RNUN with
+// NR = 1 would give it; same first-call rule with its own flag. Posts no errors.
 float RNUNF();
+// R1INT: runs the one-time initialisation (sigma) if pending; MODE -1 then marks the
+// thread seeded, MODE 0 seeds from the clock unless seeded already.
 void R1INT(int32_t mode);
+// R1CLK: a seed from the local time of day, see clock_seed_from_time.
 void R1CLK(int32_t& seed);
+// TIMDY: the local time of day (hour 0-23, minute, second).
 void TIMDY(int32_t& hour, int32_t& minute, int32_t& second);
 
+// 10000 * hour + 100 * minute + second + 1, or 123457 when that is 1 or less; so a
+// clock seed lies in 2 ... 235960, or is 123457 at midnight exactly.
+int32_t clock_seed_from_time(int32_t hour, int32_t minute, int32_t second);
+
+// The ten characters hhmmss.sss that TIMDY reads its three fields from.
+inline constexpr int kTimeOfDayLength = 10;
+void format_time_of_day(int hour, int minute, int second, int millisecond,
+                        char (&text)[kTimeOfDayLength]);
+
 // The seed `steps` draws after `seed` (jump ahead by modular powers of 16807).
+// Steps are taken modulo the period; a negative count steps backwards.
 int32_t advance_seed(int32_t seed, int64_t steps);
 
 // RNBET(NR, PIN, QIN, R): NR beta(PIN, QIN) deviates into R(1..NR), each in
