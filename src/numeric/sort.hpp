@@ -1,4 +1,7 @@
 // Ascending sort of a real vector, and the strided vector copy it starts with.
+//
+//   SCOPY  "single-precision copy": the level-1 vector copy.
+//   SVRGN  "sort, vector, real, general": ascending sort of N reals, RA into RB.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +12,31 @@ namespace propbf::numlib {
 // n <= 0 copies nothing; a negative stride walks that vector from its far end,
 // starting at element (1 - n) * inc + 1 (counted from 1); a stride of 0 reuses one
 // element.
+//   Elements are copied one at a time in order (with both strides 1: the first n mod 7
+//   singly, then blocks of 7), so x and y may be the same vector.
+//   Posts no errors; consumes no uniforms.
 void SCOPY(int32_t n, const float* x, int32_t incx, float* y, int32_t incy);
 
 // SVRGN(N, RA, RB): RB receives the N values of RA in ascending order; RA and RB may be
 // the same vector (the sort is then in place). N < 1: terminal error, code 1, and RB
 // is not touched. No heap storage, no recursion. NaN input yields a permutation of the
 // input, never an access outside RB(1..N).
+//   Domain: N >= 1; RA(1..N) any single-precision values, including +-0, +-Inf, NaN.
+//   Result: RB(1..N) ascending by IEEE comparison; the order of +0 against -0 and the
+//   place of NaNs follow from the fixed sequence of comparisons and exchanges, and are
+//   the same on every call with the same input.
+//   Errors: type 5 (terminal), code 1, "N = %(I1).  The length of RA and RB, N, must be
+//   greater than or equal to one."
+//   Consumes no uniforms.
 void SVRGN(int32_t n, const float* ra, float* rb);
+
+namespace detail {
+
+// The sort proper that SVRGN runs over RB after the copy and the argument check:
+// sorts rb[0 .. n-1] in place with exactly SVRGN's comparisons and exchanges. n >= 1
+// (n < 1 does nothing). Touches no error state; exposed for tests and benchmarks.
+void sort_ascending_in_place(float* rb, int32_t n);
+
+}  // namespace detail
 
 }  // namespace propbf::numlib

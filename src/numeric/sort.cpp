@@ -1,0 +1,253 @@
+// SCOPY, the strided vector copy, and SVRGN, the ascending sort.
+//
+// The sort is a quicksort without recursion. Its working state is a handful of local
+// integers, the pivot fraction R and a fixed table of deferred segments; nothing comes
+// from the heap and nothing survives the call. Positions are counted from 1 throughout,
+// as in the error messages and in the reasoning below.
+//
+// The whole sequence of comparisons and exchanges is fixed, because it decides where
+// -0 and +0 end up among equal values and where NaNs go. Every comparison below is a
+// plain single-precision IEEE comparison written exactly as the rule it implements,
+// and every "unless" is written as a negated comparison, so that a NaN on either side
+// takes the branch the rule gives it:
+//
+//   partition, first exchange     RB(I) > T        NaN: no exchange
+//   partition, second exchange    !(RB(J) >= T)    NaN: exchange
+//   partition, third exchange     !(RB(I) <= T)    NaN: exchange
+//   downward scan continues       RB(L) > T        NaN: the scan stops
+//   upward scan continues         RB(K) < T        NaN: the scan stops
+//   crossing pair exchanged       RB(L) != RB(K)   NaN: exchange
+//   insertion needed              !(T >= RB(p))    NaN: the value is inserted
+//   insertion keeps moving        RB(q) > T        NaN: the moving stops
+
+#include "numeric/sort.hpp"
+
+#include <cstddef>
+
+#include "errors/errors.hpp"
+
+namespace propbf::numlib {
+
+void SCOPY(int32_t n, const float* x, int32_t incx, float* y, int32_t incy) {
+  if (n <= 0) return;
+  if (incx == 1 && incy == 1) {
+    // The first n mod 7 values one by one, then blocks of 7. Element by element in
+    // ascending order, so x == y (the in-place sort) is a harmless self-copy.
+    const int32_t singles = n % 7;
+    for (int32_t i = 0; i < singles; ++i) y[i] = x[i];
+    for (int32_t i = singles; i < n; i += 7) {  // n - singles is a multiple of 7
+      y[i] = x[i];
+      y[i + 1] = x[i + 1];
+      y[i + 2] = x[i + 2];
+      y[i + 3] = x[i + 3];
+      y[i + 4] = x[i + 4];
+      y[i + 5] = x[i + 5];
+      y[i + 6] = x[i + 6];
+    }
+    return;
+  }
+  // General strides. A negative stride starts at element (1 - n) * inc + 1 (from 1),
+  // which is offset (1 - n) * inc from the start; offsets are kept in 64 bits because
+  // (1 - n) * inc can leave the 32-bit range.
+  std::ptrdiff_t ix = incx < 0 ? (1 - static_cast<std::ptrdiff_t>(n)) * incx : 0;
+  std::ptrdiff_t iy = incy < 0 ? (1 - static_cast<std::ptrdiff_t>(n)) * incy : 0;
+  for (int32_t count = 0; count < n; ++count) {
+    y[iy] = x[ix];
+    ix += incx;
+    iy += incy;
+  }
+}
+
+namespace {
+
+// RB seen with positions 1..N.
+struct OneBased {
+  float* base;
+  float& operator()(int32_t pos) const { return base[pos - 1]; }
+};
+
+// Segments with J - I below this (11 values or fewer) are not partitioned further,
+// unless they start at position 1.
+constexpr int32_t kPartitionSpan = 11;
+
+// The pivot fraction R. All its values are whole multiples of 1/128 between 48/128
+// and 80/128, so every step below is exact in single precision.
+constexpr float kFractionStart = 0.375f;     // 48/128, R at the start of every call
+constexpr float kFractionTurn = 0.5898437f;  // 0x3F16FFFF, just below 75.5/128: R <= 75/128
+constexpr float kFractionUp = 0.0390625f;    // 5/128
+constexpr float kFractionDown = 0.21875f;    // 28/128
+
+// Up by 5/128 while R is at most 75/128, else down by 28/128. From 48/128 the cycle is
+// 53, 58, ..., 78, 50, 55, ...: 33 steps through every value from 48/128 to 80/128.
+float next_fraction(float r) {
+  return r <= kFractionTurn ? r + kFractionUp : r - kFractionDown;
+}
+
+// IJ = (J - I) * R + I, both operations rounded to single precision, truncated toward
+// zero. For N <= 2^24 every position is an exact float and the rounded sum lies in
+// I..J, since the exact value does (R < 1) and I and J are representable; the clamp
+// below therefore only acts for larger N, where rounding could otherwise leave the
+// segment (or the 32-bit range) and turn the pivot read into an access out of bounds.
+int32_t pivot_position(int32_t i, int32_t j, float r) {
+  const float product = static_cast<float>(j - i) * r;
+  const float sum = product + static_cast<float>(i);
+  int32_t ij = sum < 2147483648.0f ? static_cast<int32_t>(sum) : j;  // 2^31
+  if (ij < i) ij = i;
+  if (ij > j) ij = j;
+  return ij;
+}
+
+struct Crossing {
+  int32_t k;  // first position of the upper part K..J
+  int32_t l;  // last position of the lower part I..L
+};
+
+// Partitions RB(I..J), J > I, around the value at the pivot position.
+//
+// Why the scans need no bound tests, NaNs included. Call a value a downward stop when
+// "value > T" is false and an upward stop when "value < T" is false (a NaN on either
+// side is both). After the three opening exchanges RB(I) is a downward stop and RB(J)
+// an upward stop for the final T:
+//   - after the first exchange (if any) RB(I) is a downward stop: either the test
+//     failed, or RB(I) and T were swapped and the new RB(I) is below the new T;
+//   - if RB(J) >= T holds, RB(J) is an upward stop and nothing else changes;
+//   - otherwise RB(J) takes T and T takes the old RB(J); "new RB(J) < new T" is
+//     "old T < old RB(J)", which is false since "old RB(J) >= old T" was false without
+//     NaNs, and any NaN makes it false anyway. If then RB(I) <= T holds, RB(I) is a
+//     downward stop; otherwise RB(I) takes T and T takes the old RB(I) (a), which makes
+//     RB(I) a downward stop by the same argument, and keeps RB(J) an upward stop:
+//     RB(J) now holds the T of the first step (t4), and "t4 < a" is "a > t4", which the
+//     first step made false.
+// T does not change during the scans. L starts at J and K at I and each moves before
+// its first test, so an exchanged pair has I < K <= L < J: RB(I) and RB(J) are never
+// exchanged. Hence the downward scan stops at I at the latest, the upward scan at J at
+// the latest, and at the crossing I <= L < J and I < K <= J: both parts are non-empty
+// and strictly shorter than the segment.
+Crossing partition(OneBased rb, int32_t i, int32_t j, float r) {
+  const int32_t ij = pivot_position(i, j, r);
+  float t = rb(ij);
+  if (rb(i) > t) {
+    rb(ij) = rb(i);
+    rb(i) = t;
+    t = rb(ij);
+  }
+  if (!(rb(j) >= t)) {
+    rb(ij) = rb(j);
+    rb(j) = t;
+    t = rb(ij);
+    if (!(rb(i) <= t)) {
+      rb(ij) = rb(i);
+      rb(i) = t;
+      t = rb(ij);
+    }
+  }
+  int32_t k = i;
+  int32_t l = j;
+  for (;;) {
+    do --l;
+    while (rb(l) > t);
+    do ++k;
+    while (rb(k) < t);
+    if (k > l) return {k, l};  // the scans have crossed
+    if (rb(l) != rb(k)) {      // equal values stay where they are
+      const float held = rb(l);
+      rb(l) = rb(k);
+      rb(k) = held;
+    }
+  }
+}
+
+// Straight insertion of RB(I..J). Used for I > 1, where RB(I - 1) is not above any value
+// of the segment and stops the moving; a NaN pivot can break that property, so the
+// moving also stops at position 1 and never reaches below the vector.
+void insert(OneBased rb, int32_t i, int32_t j) {
+  for (int32_t p = i; p < j; ++p) {
+    const float t = rb(p + 1);
+    if (t >= rb(p)) continue;  // already in place
+    int32_t q = p;
+    do {  // the first move unconditionally
+      rb(q + 1) = rb(q);
+      --q;
+    } while (q >= 1 && rb(q) > t);
+    rb(q + 1) = t;
+  }
+}
+
+// Deferred segments. The longer part of every partition is deferred and work goes on
+// with the shorter one, so the segment partitioned when an entry is pushed is at most
+// half as long as the one partitioned when the entry below it was pushed; a partition
+// needs two values, so m entries need N >= 2^m, and N < 2^31 gives at most 30.
+constexpr int32_t kStackCapacity = 32;
+
+}  // namespace
+
+namespace detail {
+
+void sort_ascending_in_place(float* data, int32_t n) {
+  if (n < 1) return;
+  const OneBased rb{data};
+  int32_t lower[kStackCapacity];
+  int32_t upper[kStackCapacity];
+  int32_t held = 0;  // segments deferred
+  float r = kFractionStart;
+  int32_t i = 1;
+  int32_t j = n;
+  // The whole vector, and later any short segment that starts at position 1 (there is
+  // no value below it to guard an insertion), is partitioned after a step of R; other
+  // segments of 12 or more values are partitioned with R as it is, and shorter ones
+  // are finished by insertion.
+  bool whole_vector = true;
+  for (;;) {
+    // Work on I..J until it is finished.
+    for (;;) {
+      const bool is_short = j - i < kPartitionSpan;
+      if (whole_vector || (is_short && i == 1)) {
+        whole_vector = false;
+        if (i == j) break;  // done: a single value
+        r = next_fraction(r);
+      } else if (is_short) {
+        insert(rb, i, j);
+        break;  // done: finished by insertion
+      }
+      const Crossing c = partition(rb, i, j, r);
+      const bool lower_longer = c.l - i > j - c.k;  // ties defer the upper part
+      const int32_t defer_lo = lower_longer ? i : c.k;
+      const int32_t defer_hi = lower_longer ? c.l : j;
+      if (lower_longer) {
+        i = c.k;
+      } else {
+        j = c.l;
+      }
+      if (held < kStackCapacity) {
+        lower[held] = defer_lo;
+        upper[held] = defer_hi;
+        ++held;
+      } else {
+        // Unreachable (see kStackCapacity); if it ever were reached, the longer part
+        // is finished here by insertion, guarded at position 1, instead of overflowing
+        // the table.
+        insert(rb, defer_lo, defer_hi);
+      }
+    }
+    if (held == 0) return;  // the sort is finished
+    --held;
+    i = lower[held];
+    j = upper[held];
+  }
+}
+
+}  // namespace detail
+
+void SVRGN(int32_t n, const float* ra, float* rb) {
+  E1PSH("SVRGN");
+  // The copy comes before the check; with N < 1 it copies nothing.
+  SCOPY(n, ra, 1, rb, 1);
+  if (n < 1) {
+    E1STI(1, n);
+    E1MES(5, 1, "N = %(I1).  The length of RA and RB, N, must be greater than or equal to one.");
+  }
+  if (N1RCD(0) == 0) detail::sort_ascending_in_place(rb, n);
+  E1POP("SVRGN");
+}
+
+}  // namespace propbf::numlib
