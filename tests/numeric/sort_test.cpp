@@ -560,7 +560,8 @@ TEST_F(Svrgn, CountBelowOneIsATerminalError) {
         float rb[1] = {2.0f};
         SVRGN(0, ra, rb);
       },
-      ::testing::ExitedWithCode(1), "TERMINAL ERROR 1 from SVRGN");
+      ::testing::ExitedWithCode(1),
+      "TERMINAL ERROR 1 from SVRGN\\.  N = 0\\.  The length of RA and RB");
   EXPECT_EXIT(
       {
         std::fflush(stdout);
