@@ -38,4 +38,8 @@ void emit_line(int32_t unit, std::string_view line);
 [[noreturn]] void system_failure(int error_number, Statement statement, int32_t unit);
 [[noreturn]] void allocation_failure();
 
+// The first rounding of a real token: its value as the nearest double (ties to even),
+// infinities and NaN as convert_real_token gives them. False for an illegal token.
+bool real_token_to_double(std::string_view token, double& out);
+
 }  // namespace propbf::textio::detail

@@ -34,6 +34,7 @@
 #include <limits>
 #include <string_view>
 
+#include "textio/connections.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::textio {
@@ -233,7 +234,9 @@ bool convert_integer_token(std::string_view token, int32_t& out) {
   return true;
 }
 
-bool convert_real_token(std::string_view token, float& out) {
+namespace detail {
+
+bool real_token_to_double(std::string_view token, double& out) {
   const std::size_t n = token.size();
   std::size_t i = 0;
   bool negative = false;
@@ -242,12 +245,12 @@ bool convert_real_token(std::string_view token, float& out) {
     ++i;
   }
   if (i < n && (token[i] == 'I' || token[i] == 'i')) {
-    const float inf = std::numeric_limits<float>::infinity();
+    const double inf = std::numeric_limits<double>::infinity();
     out = negative ? -inf : inf;
     return true;
   }
   if (i < n && (token[i] == 'N' || token[i] == 'n')) {
-    out = quiet_nan();
+    out = std::numeric_limits<double>::quiet_NaN();
     return true;
   }
 
@@ -308,8 +311,20 @@ bool convert_real_token(std::string_view token, float& out) {
   if (position > kExponentCap) position = kExponentCap;
   if (position < -kExponentCap) position = -kExponentCap;
   const double value = decimal_to_double(digits, count, position + exponent, sticky);
-  const float single = static_cast<float>(value);
-  out = negative ? -single : single;
+  out = negative ? -value : value;
+  return true;
+}
+
+}  // namespace detail
+
+bool convert_real_token(std::string_view token, float& out) {
+  double value;
+  if (!detail::real_token_to_double(token, value)) return false;
+  if (value != value) {
+    out = quiet_nan();  // 0x7FC00000 whatever the sign
+  } else {
+    out = static_cast<float>(value);  // nearest float: the second rounding
+  }
   return true;
 }
 
