@@ -3,7 +3,8 @@
 //
 // Real insertion values are written in scientific form with seven significant digits:
 //   1. Take the first eight significant decimal digits D1..D8 of |v|, cut off (not
-//      rounded), with |v| = 0.D1D2...D8... x 10^E.
+//      rounded), with |v| = 0.D1D2...D8... x 10^E, exactly as the fixed-point writer
+//      of the text layer takes them.
 //   2. If D8 >= 5, add 1 to D7, a 9 becoming 0 and carrying to the left; a carry out
 //      of D1 gives the digits 1000000 and E + 1. If D8 <= 4 the seven stay as they are.
 //   3. Write [-]D1.D2D3D4D5D6D7E<sign><two exponent digits>, the exponent being E - 1.
@@ -19,7 +20,6 @@
 //   0.5          5.000000E-01
 //   0.0025       2.500000E-03
 //   1.0E+38      1.000000E+38
-#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -28,61 +28,6 @@
 #include "textio/textio.hpp"
 
 namespace propbf::numlib {
-
-namespace {
-
-// Exact decimal expansion of a finite non-zero float: every float is m x 2^q with an
-// integer m < 2^24 and -149 <= q <= 104, so |v| = m x 2^q (q >= 0) or m x 5^-q x 10^q
-// (q < 0) is an integer of at most 112 digits times a power of ten.
-struct ExactDecimal {
-  static constexpr int kCapacity = 128;
-  unsigned char digit[kCapacity];  // little-endian: digit[0] is the units digit
-  int count;
-
-  void multiply(unsigned factor) {
-    unsigned carry = 0;
-    for (int i = 0; i < count; ++i) {
-      const unsigned product = digit[i] * factor + carry;
-      digit[i] = static_cast<unsigned char>(product % 10);
-      carry = product / 10;
-    }
-    while (carry != 0) {
-      digit[count++] = static_cast<unsigned char>(carry % 10);
-      carry /= 10;
-    }
-  }
-};
-
-textio::SignificantDigits exact_first_eight_digits(float value) {
-  textio::SignificantDigits result{};
-  const uint32_t bits = std::bit_cast<uint32_t>(value) & 0x7FFFFFFFu;
-  if (bits == 0) return result;
-  const uint32_t biased_exponent = bits >> 23;
-  uint32_t mantissa = bits & 0x007FFFFFu;
-  int binary_exponent = -149;  // subnormal: m x 2^-149
-  if (biased_exponent != 0) {
-    mantissa |= 0x00800000u;
-    binary_exponent = static_cast<int>(biased_exponent) - 150;
-  }
-  ExactDecimal number{};
-  number.count = 0;
-  for (uint32_t m = mantissa; m != 0; m /= 10) number.digit[number.count++] = static_cast<unsigned char>(m % 10);
-  int decimal_shift = 0;  // |v| = number x 10^decimal_shift
-  if (binary_exponent >= 0) {
-    for (int i = 0; i < binary_exponent; ++i) number.multiply(2);
-  } else {
-    for (int i = 0; i < -binary_exponent; ++i) number.multiply(5);
-    decimal_shift = binary_exponent;
-  }
-  for (int i = 0; i < 8; ++i) {
-    const int position = number.count - 1 - i;
-    result.digit[i] = position >= 0 ? number.digit[position] : 0;
-  }
-  result.exponent = number.count + decimal_shift;
-  return result;
-}
-
-}  // namespace
 
 std::string_view render_integer(int32_t value, char (&buffer)[16]) {
   // Work on the magnitude as unsigned so that -2147483648 is rendered too.
@@ -108,7 +53,7 @@ int32_t render_real(float value, char (&buffer)[32]) {
   int digit[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   int32_t exponent = 1;  // zero is written 0.000000E+00
   if (value != 0.0f) {
-    const textio::SignificantDigits d = exact_first_eight_digits(value);
+    const textio::SignificantDigits d = textio::first_eight_digits(value);  // shared with the fixed-point writer
     for (int i = 0; i < 8; ++i) digit[i] = d.digit[i];
     exponent = d.exponent;
     if (digit[7] >= 5) {
