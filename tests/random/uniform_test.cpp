@@ -286,9 +286,11 @@ TEST(UniformDeathTest, CountBelowOneEndsTheRunWithTheCountMessage) {
         RNUN(0, &r);
       },
       ::testing::ExitedWithCode(1), "");
+  // The header line has room for 59 - 12 characters; the message breaks at the
+  // last blank within them.
   EXPECT_EQ(out.text(),
-            "\r\n *** TERMINAL ERROR 1 from RNUN.  NR = 0.  NR must be greater than or equal "
-            "to 1.\r\n");
+            "\r\n *** TERMINAL ERROR 1 from RNUN.  NR = 0.  NR must be greater than or equal\r\n"
+            " ***          to 1.\r\n");
 }
 
 TEST(UniformDeathTest, NegativeCountReportsItsValue) {
@@ -300,8 +302,8 @@ TEST(UniformDeathTest, NegativeCountReportsItsValue) {
       },
       ::testing::ExitedWithCode(1), "");
   EXPECT_EQ(out.text(),
-            "\r\n *** TERMINAL ERROR 1 from RNUN.  NR = -3.  NR must be greater than or equal "
-            "to 1.\r\n");
+            "\r\n *** TERMINAL ERROR 1 from RNUN.  NR = -3.  NR must be greater than or equal\r\n"
+            " ***          to 1.\r\n");
 }
 
 }  // namespace
