@@ -43,7 +43,9 @@ struct ErrorState {
   bool initialised;
 };
 
-// The calling thread's error state.
+// The calling thread's error state. Each thread has its own (OpenMP threadprivate);
+// the program runs one thread, and a parallel region whose workers should inherit
+// the encountering thread's state names it in copyin (errors/thread_state.hpp).
 ErrorState& error_state();
 // Puts the calling thread's state back to all-zero (not initialised). For tests.
 void reset_error_state_for_testing();
@@ -54,6 +56,8 @@ void E1POP(std::string_view name);
 void E1STI(int32_t index, int32_t value);
 void E1STR(int32_t index, float value);
 void E1STL(int32_t index, std::string_view text);
+// `type` -1 keeps the level's type, `code` below 0 keeps its code. A type above 7 or
+// below -1 is a misuse: printed as UNKNOWN under the level's old code, then the stop.
 void E1MES(int32_t type, int32_t code, std::string_view message_template);
 int32_t N1RCD(int32_t option);
 // One-sided check when high < low. `code` is increased by 1 in every case.
