@@ -4,6 +4,12 @@
 // Units: 21 is input.txt, 23 is output.txt, kConsole ('*') and 6 are standard output,
 // 5 is standard input. Every line written ends with CR LF.
 //
+// Writing to a unit that open_unit has not connected (kConsole, 6 or any other number)
+// goes to standard output: each completed line is written at once, and a refused
+// write is the "System Error:" report for WRITE on that unit. Reading a unit that is
+// not connected reads standard input for unit 5 and is the "System Error:" report
+// ("Bad file descriptor", READ) for any other.
+//
 // Every entry point holds one process-wide lock for the length of its statement.
 // Failures never return: they end the process through fatal_report (exit status -1).
 #pragma once
@@ -137,7 +143,8 @@ struct FieldValue {
 
 // Starts a new line (no leading blank), processes the elements in order, each field
 // taking the next value; after the last value the elements up to the next field are
-// still processed; then the line is ended.
+// still processed; then the line is ended. Values left over when the layout is used up
+// start it again on a new line. A field given a value of another kind is asterisks.
 void write_fixed(int32_t unit, std::span<const LayoutElement> layout,
                  std::span<const FieldValue> values);
 

@@ -57,12 +57,6 @@ TEST_F(Writer, FreeFormLines) {
   EXPECT_EQ(written(), expected);
 }
 
-TEST_F(Writer, ProgressLineIsFiftyThreeCharacters) {
-  write_free(kOutputFile, {kComplexity, 3});
-  const std::string line = written();
-  EXPECT_EQ(line.size(), 53u + 2u);
-}
-
 TEST_F(Writer, ReportLayouts) {
   const LayoutElement one12[] = {LayoutElement::fixed_point(12, 10)};
   const LayoutElement one17[] = {LayoutElement::fixed_point(17, 10)};
