@@ -73,6 +73,14 @@ int32_t advance_seed(int32_t seed, int64_t steps);
 // three. Errors (type 5): code 1 NR < 1, code 2 PIN <= 0, code 3 QIN <= 0 (all posted,
 // in that order, and nothing drawn); code 4 after 1000 underflowing attempts of the
 // Johnk method in log mode (that element and the rest become NaN).
+// Every stored deviate is clamped: 1 or more becomes 0.99999988, then 2^-24 or less
+// becomes 2^-24. AMACH(4) and AMACH(3) are read at entry.
+// Shapes that are not numbers pass the checks (comparisons with 0 are false) and give
+// NaN deviates, never an endless loop: with the other shape below 1 the switching
+// method is chosen, whose set-up is then not a number, so R(1..NR) become NaN and no
+// uniform is drawn; otherwise P, C or the batch method run and their comparisons let
+// the first candidate through as NaN. An infinite shape gives NaN in the same ways,
+// except beside a shape of 1 (method P): u^0 = 1, so 0.99999988 or 2^-24.
 void RNBET(int32_t nr, float pin, float qin, float* r);
 
 }  // namespace propbf::numlib

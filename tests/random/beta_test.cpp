@@ -430,6 +430,18 @@ TEST_F(BetaTest, FourAndFiveDeviatesTakeDifferentMethods) {
   EXPECT_NE(four[0], five[0]);
 }
 
+TEST_F(BetaTest, InfiniteShapeBesideOneIsAPowerOfZero) {
+  const float inf = std::numeric_limits<float>::infinity();
+  RNSET(5);
+  float r;
+  RNBET(1, inf, 1.0f, &r);  // u^(1/inf) = 1
+  EXPECT_EQ(r, kBelowOne);
+  RNBET(1, 1.0f, inf, &r);  // 1 - u^0 = 0
+  EXPECT_EQ(r, kFloor);
+  RNBET(1, inf, 2.0f, &r);  // C with alpha = inf: beta is not a number
+  EXPECT_TRUE(std::isnan(r));
+}
+
 TEST_F(BetaTest, SwitchingWithANotANumberShapeGivesNotANumber) {
   // The switching set-up has no number to compare u1 with; nothing is drawn.
   const float nan = std::numeric_limits<float>::quiet_NaN();

@@ -1,11 +1,16 @@
 // The uniform generator: seeds, deviates, flags and the per-thread state.
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <ctime>
 #include <thread>
+
+#include <omp.h>
 
 #include <gtest/gtest.h>
 
+#include "errors/errors.hpp"
 #include "random/random.hpp"
 #include "test_support.hpp"
 
@@ -216,6 +221,25 @@ TEST_F(UniformTest, EachThreadHasItsOwnState) {
   EXPECT_EQ(random_state().seed, 16807);
 }
 
+TEST_F(UniformTest, OpenMpThreadsDrawTheirOwnSequences) {
+  int32_t seeds_after[2] = {-1, -1};
+#pragma omp parallel num_threads(2)
+  {
+    const int thread = omp_get_thread_num();
+    if (thread < 2) {
+      reset_random_state_for_testing();
+      RNSET(thread == 0 ? 1 : 2147483646);
+      float r[6];
+      RNUN(6, r);
+      seeds_after[thread] = random_state().seed;
+    }
+  }
+  EXPECT_EQ(seeds_after[0], 470211272);
+  if (omp_get_max_threads() > 1) {
+    EXPECT_EQ(seeds_after[1], advance_seed(2147483646, 6));
+  }
+}
+
 // ---------------------------------------------------------------------------------
 // Jump ahead
 // ---------------------------------------------------------------------------------
@@ -261,6 +285,20 @@ TEST(TimeOfDay, TenCharactersWithMilliseconds) {
   EXPECT_EQ(std::string(text, kTimeOfDayLength), "000000.999");
 }
 
+TEST(TimeOfDay, AgreesWithTheLocalClock) {
+  const auto seconds_of_day = [](int32_t h, int32_t m, int32_t s) { return 3600 * h + 60 * m + s; };
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  int32_t hour = -1, minute = -1, second = -1;
+  TIMDY(hour, minute, second);
+  const int32_t difference = seconds_of_day(hour, minute, second) -
+                             seconds_of_day(local.tm_hour, local.tm_min, local.tm_sec);
+  // A second may tick between the two readings, and the day may turn.
+  const int32_t wrapped = (difference + 86400) % 86400;
+  EXPECT_TRUE(wrapped <= 2 || wrapped >= 86400 - 2) << hour << ":" << minute << ":" << second;
+}
+
 TEST(TimeOfDay, FieldsAreAValidTime) {
   int32_t hour = -1, minute = -1, second = -1;
   TIMDY(hour, minute, second);
@@ -275,6 +313,26 @@ TEST(TimeOfDay, FieldsAreAValidTime) {
 // ---------------------------------------------------------------------------------
 // Argument error
 // ---------------------------------------------------------------------------------
+
+TEST_F(UniformTest, CountBelowOneLeavesTheStateAndR) {
+  // With the stop switched off the call returns and the state can be seen.
+  reset_error_state_for_testing();
+  E1INIT();
+  error_state().print_on[5] = 0;
+  error_state().stop_on[5] = 0;
+  float r = 0.5f;
+  RNUN(0, &r);
+  EXPECT_EQ(N1RCD(1), 1);
+  EXPECT_EQ(r, 0.5f);
+  EXPECT_FALSE(random_state().initialised);  // not even initialised
+  EXPECT_FALSE(random_state().rnun_called);
+  EXPECT_EQ(random_state().seed, 0);
+  RNSET(9);
+  RNUN(-1, &r);
+  EXPECT_EQ(random_state().seed, 9);
+  EXPECT_EQ(r, 0.5f);
+  reset_error_state_for_testing();
+}
 
 TEST(UniformDeathTest, CountBelowOneEndsTheRunWithTheCountMessage) {
   testing::CapturedStdout out;
