@@ -33,8 +33,8 @@ TEST_F(BatchTest, MarginIsTwoToMinusTwentyAboveOne) {
 }
 
 // ---------------------------------------------------------------------------------
-// Set-up values. Expectations are the values quoted in the design of the method, to
-// the digits quoted there.
+// Set-up values. Expectations are the method's reference values, to the digits they
+// are given in.
 // ---------------------------------------------------------------------------------
 
 TEST_F(BatchTest, SetUpAtTenAndTen) {

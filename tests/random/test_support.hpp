@@ -24,7 +24,7 @@ inline int64_t uniforms_between(int32_t before, int32_t after, int64_t limit = 1
   return -1;
 }
 
-// Eight significant digits, the precision in which the design quotes deviates.
+// Eight significant digits, the precision of the reference deviates.
 inline std::string eight_digits(float value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.8g", static_cast<double>(value));
