@@ -32,11 +32,36 @@ using StageSampler = float (*)(const Problem& problem, Phase phase, int32_t stag
 // for each draw are formed anew from the current state.
 float literal_stage_share(const Problem& problem, Phase phase, int32_t stage, float* pi);
 
-// The implementation the program runs.
+// The implementation the program runs: the fast sampler below.
 float stage_share(const Problem& problem, Phase phase, int32_t stage, float* pi);
+
+// The fast sampler: the same operations on the same values in the same order as the
+// literal one, so the same bits, arranged for speed (see sampler_fast.cpp). It takes its
+// deviates with the generator's own integer step and leaves the generator exactly where
+// the RNUN calls of the literal sampler would.
+float fast_stage_share(const Problem& problem, Phase phase, int32_t stage, float* pi);
+
+// Vector widths (doubles per instruction) of the fast sampler's row sums.
+enum class VectorWidth { Two, Four, Eight };
+// Whether this machine runs the width (Two always does).
+bool vector_width_supported(VectorWidth width);
+// The width the program uses for a group of stages with this many bounding rows.
+VectorWidth chosen_vector_width(int64_t bounding_rows);
+
+// Stages first .. first + count - 1 of a phase, run side by side; the result is the same
+// as running them one after another: shares[s] is stage first + s's share, `pi` ends
+// holding the last stage's final state, and the generator is left after the last
+// stage's deviates. Returns false, with nothing changed, when the working storage
+// cannot be obtained.
+bool fast_stage_shares(const Problem& problem, Phase phase, int32_t first, int32_t count, float* pi,
+                       float* shares, VectorWidth width);
+// How many stages from `first` on run_phase puts into one group.
+int32_t fast_group_size(const Problem& problem, int32_t first);
 
 // Runs every stage of a phase: prints the progress line after each stage, stores
 // hits[t-1] = share x niter and returns the product of the shares (1 when T = 0).
+// With the program's own sampler (stage_share) the stages run in groups side by side
+// (fast_stage_shares); the progress lines of a group follow when the group is done.
 float run_phase(const Problem& problem, Phase phase, float* pi, float* hits,
                 StageSampler sampler = stage_share);
 
