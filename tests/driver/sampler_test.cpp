@@ -111,8 +111,8 @@ TEST(StageSampler, ProgressLinesAfterEveryStage) {
   driver::run_phase(problem, Phase::Fit, pi.data(), hits.data(), driver::literal_stage_share);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find(" Completed: Evaluation of Complexity Restriction    1\r\n"), std::string::npos);
-  EXPECT_NE(out.find(" Completed: Evaluation of Complexity Restriction   12\r\n"), std::string::npos);
-  EXPECT_NE(out.find(" Completed: Evaluation of Fit Restriction   12\r\n"), std::string::npos);
+  EXPECT_NE(out.find(" Completed: Evaluation of Complexity Restriction    12\r\n"), std::string::npos);
+  EXPECT_NE(out.find(" Completed: Evaluation of Fit Restriction    12\r\n"), std::string::npos);
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 24);
 }
 
