@@ -104,7 +104,7 @@ struct StageGroup {
   AlignedBuffer<float> constant;     // [row]: rc(k)
   AlignedBuffer<double> product;     // [item][bounding row]: r(k, j) x pi_j, or -0.0
   AlignedBuffer<float> carried;      // [row]: the carried (prefix) sum
-  AlignedBuffer<float> value;        // [row]: the new value of the item just drawn
+  AlignedBuffer<float> value_store;  // 8 guard floats, then values()
   AlignedBuffer<float> bound;        // [row]: lowup of a bounding row, later the slack
 
   AlignedBuffer<int64_t> first_row;  // [stage]: its first bounding row
@@ -120,6 +120,8 @@ struct StageGroup {
   AlignedBuffer<float> share;     // [stage]: crestr
 
   int32_t test_row(int32_t s) const { return static_cast<int32_t>(bound_rows) + s; }
+  // [row]: the new value of the item just drawn, for each row's stage.
+  float* values() { return value_store.get() + 8; }
 };
 
 // Sets up the group. Returns false when its storage cannot be obtained.
@@ -137,7 +139,7 @@ bool prepare_group(const Problem& problem, int32_t first, int32_t count, StageGr
 
   if (!g.coefficient.allocate(items * line) || !g.magnitude.allocate(items * bound_line) ||
       !g.constant.allocate(line) || !g.product.allocate(items * bound_line) || !g.carried.allocate(line) ||
-      !g.value.allocate(line) || !g.bound.allocate(line) || !g.first_row.allocate(count) ||
+      !g.value_store.allocate(line + 8) || !g.bound.allocate(line) || !g.first_row.allocate(count) ||
       !g.list.allocate(items * bounding) || !g.list_start.allocate(2 * static_cast<int64_t>(items) * count + 1) ||
       !g.pi.allocate(static_cast<int64_t>(count) * items) || !g.seed.allocate(count) || !g.share.allocate(count)) {
     return false;
@@ -330,7 +332,7 @@ inline void carry_item(StageGroup& g, int32_t j) {
   const float* coefficient = g.coefficient.get() + static_cast<int64_t>(j) * g.rows;
   double* product = g.product.get() + static_cast<int64_t>(j) * g.bound_rows;
   float* carried = g.carried.get();
-  const float* value = g.value.get();
+  const float* value = g.values();
   int64_t at = 0;
   for (; at < g.bound_rows; at += V::kWidth) {
     const typename V::D t = V::term(V::load_f(coefficient + at), V::load_f(value + at));
@@ -343,12 +345,18 @@ inline void carry_item(StageGroup& g, int32_t j) {
   }
 }
 
-// Spreads a stage's new value of the drawn item over its rows.
+// Spreads a stage's new value of the drawn item over its rows, eight at a time. The last
+// eight end exactly at the stage's last row and may reach back into the rows of earlier
+// stages (or the guard before row 0); the stages are therefore spread from the last to
+// the first, so that every earlier stage writes its own rows afterwards.
 inline void spread_value(StageGroup& g, int32_t s, float v) {
-  float* value = g.value.get();
+  float* value = g.values();
   const int64_t begin = g.first_row[s];
   const int64_t end = begin + g.first + s - 1;
-  for (int64_t r = begin; r < end; ++r) value[r] = v;
+  const float eight[8] = {v, v, v, v, v, v, v, v};
+  int64_t r = begin;
+  for (; r + 8 <= end; r += 8) std::memcpy(value + r, eight, sizeof eight);
+  if (r < end) std::memcpy(value + end - 8, eight, sizeof eight);
   value[g.test_row(s)] = v;
 }
 
@@ -370,11 +378,11 @@ inline void run_group(StageGroup& g, const Problem& problem, Phase phase, float 
 
   // Terms of the starting state, which every stage starts from.
   for (int32_t j = 0; j < items; ++j) {
-    for (int32_t s = 0; s < stages; ++s) spread_value(g, s, initpi[j]);
+    for (int32_t s = stages - 1; s >= 0; --s) spread_value(g, s, initpi[j]);
     const float* coefficient = g.coefficient.get() + static_cast<int64_t>(j) * g.rows;
     double* product = g.product.get() + static_cast<int64_t>(j) * g.bound_rows;
     for (int64_t at = 0; at < g.bound_rows; at += V::kWidth) {
-      V::store_d(product + at, V::term(V::load_f(coefficient + at), V::load_f(g.value.get() + at)));
+      V::store_d(product + at, V::term(V::load_f(coefficient + at), V::load_f(g.values() + at)));
     }
   }
 
@@ -389,7 +397,7 @@ inline void run_group(StageGroup& g, const Problem& problem, Phase phase, float 
       const int64_t* starts = g.list_start.get() + 2 * static_cast<int64_t>(j) * stages;
       const int32_t* list = g.list.get();
       const float* lowup = g.bound.get();
-      for (int32_t s = 0; s < stages; ++s) {
+      for (int32_t s = stages - 1; s >= 0; --s) {  // last to first: see spread_value
         float low = 0.0f;
         float up = 1.0f;
         for (int64_t q = starts[2 * s]; q < starts[2 * s + 1]; ++q) {
@@ -484,7 +492,7 @@ VectorWidth chosen_vector_width(int64_t bounding_rows) {
   static const bool eight = vector_width_supported(VectorWidth::Eight);
   // Wide vectors carry more rows per instruction but take longer per addition; with
   // few rows the chain's latency, not the adders, sets the pace.
-  if (eight && bounding_rows > 48) return VectorWidth::Eight;
+  if (eight && bounding_rows > 80) return VectorWidth::Eight;
   if (four && bounding_rows > 16) return VectorWidth::Four;
   return VectorWidth::Two;
 }
