@@ -138,17 +138,22 @@ std::string_view statement_name(Statement statement) {
 }
 
 int open_descriptor(const std::string& path, int& fd) {
+  int refusal = 0;
   for (;;) {
     fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd >= 0) return 0;
     if (errno == EINTR) continue;
     if (errno != EACCES && errno != EROFS && errno != EPERM) return errno;
+    refusal = errno;
     break;
   }
   for (;;) {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) return 0;
-    if (errno != EINTR) return errno;
+    if (errno == EINTR) continue;
+    // A missing file whose creation was refused: the refusal is the reason, not the
+    // absence that the read-only attempt reports.
+    return errno == ENOENT ? refusal : errno;
   }
 }
 
