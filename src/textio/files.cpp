@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -189,6 +190,13 @@ Connection& input_connection(int32_t unit) {
   detail::system_failure(EBADF, Statement::Read, unit);
 }
 
+std::atomic<ExitHandler> exit_handler{nullptr};
+
+[[noreturn]] void exit_process(int status) {
+  if (ExitHandler handler = exit_handler.load()) handler(status);
+  std::exit(status);
+}
+
 }  // namespace
 
 namespace detail {
@@ -304,8 +312,10 @@ void end_run(int status) {
   std::unique_lock<std::recursive_mutex> hold(detail::layer_lock());
   auto [unit, err] = flush_and_close_all();
   if (err != 0) detail::system_failure(err, Statement::Write, unit);
-  std::exit(status);
+  exit_process(status);
 }
+
+void set_exit_handler(ExitHandler handler) noexcept { exit_handler.store(handler); }
 
 void fatal_report(std::string_view message, Statement statement, int32_t unit, bool system_error) {
   std::lock_guard<std::recursive_mutex> hold(detail::layer_lock());
@@ -349,7 +359,7 @@ void fatal_report(std::string_view message, Statement statement, int32_t unit, b
     put(",...\n");
   }
   write_all(STDERR_FILENO, text, n, nullptr);
-  std::exit(-1);
+  exit_process(-1);
 }
 
 }  // namespace propbf::textio

@@ -46,6 +46,15 @@ void close_all_files() noexcept;
 // refused while flushing ends the run with the "System Error:" report instead.
 [[noreturn]] void end_run(int status);
 
+// How the layer ends the process (end_run, fatal_report and so library_stop). The
+// default is std::exit. A harness that runs the program's phases inside one process
+// (the fuzz targets) installs a handler that leaves by throwing; the layer's lock is
+// held by scope guards, so it is released on the way out, and every file is closed
+// before the handler is called. A handler that returns is followed by std::exit.
+// nullptr restores the default.
+using ExitHandler = void (*)(int status);
+void set_exit_handler(ExitHandler handler) noexcept;
+
 // ---------------------------------------------------------------------------------
 // The fatal error report
 // ---------------------------------------------------------------------------------
