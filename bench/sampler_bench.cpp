@@ -3,7 +3,8 @@
 //
 //   bench_sampler_bench [Google Benchmark flags]
 //       microbenchmarks: one chain of rounded double additions (the latency bound of
-//       a single sum), one stage of each sampler, both phases with each sampler.
+//       a single sum) and many independent ones, one stage of each sampler, all stages
+//       of a phase at each vector width, both phases with each sampler.
 //   bench_sampler_bench --side-by-side DIR
 //       the whole analysis of DIR/input.txt twice in this process, once with the literal
 //       sampler and once with the program's own, each in its own subfolder of DIR
@@ -119,6 +120,29 @@ void BM_ChainOfRoundedAdditions(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(state.iterations()) * terms.size(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ChainOfRoundedAdditions);
+
+// The same additions in K independent chains (rows), as the fast sampler runs them: the
+// chains overlap, so this approaches the machine's throughput for these additions in
+// the default (portable) instruction set.
+void BM_IndependentChains(benchmark::State& state) {
+  const int64_t chains = state.range(0);
+  std::vector<double> terms(1024 * chains);
+  std::mt19937 engine(7u);
+  for (double& t : terms) t = static_cast<double>(static_cast<float>(engine() % 1000u) / 1000.0f) * 0.5;
+  std::vector<float> sums(static_cast<size_t>(chains), 0.0f);
+  for (auto _ : state) {
+    const double* t = terms.data();
+    for (int i = 0; i < 1024; ++i, t += chains) {
+      for (int64_t k = 0; k < chains; ++k) {
+        sums[static_cast<size_t>(k)] = static_cast<float>(static_cast<double>(sums[static_cast<size_t>(k)]) + t[k]);
+      }
+    }
+    benchmark::DoNotOptimize(sums.data());
+  }
+  state.counters["additions"] = benchmark::Counter(static_cast<double>(state.iterations()) * 1024.0 * chains,
+                                                   benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_IndependentChains)->Arg(2)->Arg(8)->Arg(32);
 
 // One stage (the argument) of a J = 20, T = 20 problem, 200 sweeps.
 template <bool kFast>
