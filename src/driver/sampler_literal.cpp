@@ -72,7 +72,7 @@ float literal_stage_share(const Problem& problem, Phase phase, int32_t stage, fl
           ++column;
         }
         for (int32_t k = 0; k < earlier; ++k) {
-          const float s = row_times_state(&rrest[static_cast<size_t>(k) * others], pimin.data(), others);
+          const float s = row_times_state(rrest.data() + static_cast<size_t>(k) * others, pimin.data(), others);
           lowup[k] = (rcmin[k] - s) / std::fabs(r1[k]);
         }
         for (int32_t k = 0; k < earlier; ++k) {
