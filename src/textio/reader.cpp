@@ -28,6 +28,7 @@
 // Nothing carries over from one step to the next.
 
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -179,12 +180,16 @@ struct ReadStep::Scan {
 };
 
 ReadStep::ReadStep(int32_t unit) : scan_(nullptr) {
+  // Owned locally until the first record is in: a run that ends inside (through an exit
+  // handler that throws) must not keep the step's storage or the layer lock.
+  std::unique_ptr<Scan> scan;
   try {
-    scan_ = new Scan(unit);
-    scan_->next_record();
+    scan = std::make_unique<Scan>(unit);
+    scan->next_record();
   } catch (const std::bad_alloc&) {
     detail::allocation_failure();
   }
+  scan_ = scan.release();
 }
 
 ReadStep::~ReadStep() { delete scan_; }
