@@ -513,6 +513,12 @@ int32_t fast_group_size(const Problem& problem, int32_t first) {
 bool fast_stage_shares(const Problem& problem, Phase phase, int32_t first, int32_t count, float* pi,
                        float* shares, VectorWidth width) {
   if (count <= 0) return true;
+  if (problem.niter < 1) {
+    // No sweeps: every stage leaves the start as it is and has no hit. Nothing to set up.
+    for (int32_t s = 0; s < count; ++s) shares[s] = 0.0f;
+    for (int32_t j = 0; j < problem.items(); ++j) pi[j] = problem.initpi[j];
+    return true;
+  }
   StageGroup g;
   if (!prepare_group(problem, first, count, g)) return false;
 
