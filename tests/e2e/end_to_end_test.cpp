@@ -17,21 +17,6 @@ struct Report {
   double fit = 0, complexity = 0, bf = 0, lu = 0, uu = 0, bfc = 0, lc = 0, uc = 0;
 };
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  while (start < text.size()) {
-    const auto end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
 Report parse_report(const std::string& text) {
   const auto lines = lines_of(text);
   EXPECT_EQ(lines.size(), 15u);

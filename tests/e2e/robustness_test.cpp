@@ -38,53 +38,6 @@ std::string system_report(int error_number, const std::string& statement) {
 
 bool running_as_root() { return geteuid() == 0; }
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  while (start < text.size()) {
-    const auto end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
-// Runs the program in `folder` like run_program_in, with two differences: standard
-// output can be sent to a given file (`stdout_path`) instead of being collected, and
-// output.txt is read back only when it is a regular file (not a directory or a link to
-// a device).
-RunResult run_in(const fs::path& folder, const char* stdout_path = nullptr) {
-  TemporaryFolder capture;
-  const fs::path out_path = capture.path() / "stdout";
-  const fs::path err_path = capture.path() / "stderr";
-  RunResult result;
-  pid_t child = fork();
-  if (child == 0) {
-    if (chdir(folder.c_str()) != 0) _exit(127);
-    int in = open("/dev/null", O_RDONLY);
-    int out = stdout_path != nullptr ? open(stdout_path, O_WRONLY)
-                                     : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    execl(PROPBF_BINARY, PROPBF_BINARY, static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int wait_status = 0;
-  waitpid(child, &wait_status, 0);
-  if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
-  if (stdout_path == nullptr) result.out = read_file(out_path);
-  result.err = read_file(err_path);
-  if (fs::is_regular_file(folder / "output.txt")) result.output_txt = read_file(folder / "output.txt");
-  return result;
-}
-
 // The immutable attribute on a file or folder for the length of a scope. Nobody, root
 // included, can then write the file or create or remove anything in the folder.
 class Immutable {
@@ -140,7 +93,7 @@ TEST(FileFaults, InputIsADirectory) {
   TemporaryFolder folder;
   fs::create_directory(folder.path() / "input.txt");
   write_file(folder.path() / "output.txt", kPrevious);
-  const RunResult run = run_in(folder.path());
+  const RunResult run = run_program_in(folder.path());
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, system_report(EISDIR, "OPEN(UNIT=21"));
@@ -150,7 +103,7 @@ TEST(FileFaults, InputIsADirectory) {
 TEST(FileFaults, InputIsALinkLoop) {
   TemporaryFolder folder;
   fs::create_symlink("input.txt", folder.path() / "input.txt");
-  const RunResult run = run_in(folder.path());
+  const RunResult run = run_program_in(folder.path());
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.err, system_report(ELOOP, "OPEN(UNIT=21"));
   EXPECT_FALSE(run.output_txt.has_value());
@@ -165,7 +118,7 @@ TEST(FileFaults, InputWithoutReadPermission) {
   write_file(folder.path() / "input.txt", kTwoItems);
   write_file(folder.path() / "output.txt", kPrevious);
   fs::permissions(folder.path() / "input.txt", fs::perms::none);
-  const RunResult run = run_in(folder.path());
+  const RunResult run = run_program_in(folder.path());
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, system_report(EACCES, "OPEN(UNIT=21"));
@@ -179,7 +132,7 @@ TEST(FileFaults, InputThatRefusesToBeRead) {
   TemporaryFolder folder;
   fs::create_symlink("/proc/self/mem", folder.path() / "input.txt");
   write_file(folder.path() / "output.txt", kPrevious);
-  const RunResult run = run_in(folder.path());
+  const RunResult run = run_program_in(folder.path());
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, system_report(EIO, "READ(UNIT=21"));
@@ -197,7 +150,7 @@ TEST(FileFaults, MissingInputThatCannotBeCreated) {
   } else {
     fs::permissions(folder.path(), fs::perms::owner_read | fs::perms::owner_exec);
   }
-  const RunResult run = run_in(folder.path());
+  const RunResult run = run_program_in(folder.path());
   guard.reset();
   fs::permissions(folder.path(), fs::perms::owner_all);
   EXPECT_EQ(run.status, 255);
@@ -219,7 +172,7 @@ TEST(FileFaults, InputThatCannotBeWrittenIsReadAndLeftAlone) {
   } else {
     fs::permissions(input, fs::perms::owner_read);
   }
-  const RunResult run = run_in(folder.path());
+  const RunResult run = run_program_in(folder.path());
   guard.reset();
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, kTwoItemsConsole);
@@ -235,7 +188,7 @@ TEST(FileFaults, OutputIsADirectory) {
   TemporaryFolder folder;
   write_file(folder.path() / "input.txt", kTwoItems);
   fs::create_directory(folder.path() / "output.txt");
-  const RunResult run = run_in(folder.path());
+  const RunResult run = run_program_in(folder.path());
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, system_report(EISDIR, "OPEN(UNIT=23"));
@@ -257,7 +210,7 @@ TEST(FileFaults, ReadOnlyOutputRefusesTheFirstWrite) {
   } else {
     fs::permissions(output, fs::perms::owner_read);
   }
-  const RunResult run = run_in(folder.path());
+  const RunResult run = run_program_in(folder.path());
   guard.reset();
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, kTwoItemsConsole);
@@ -277,7 +230,7 @@ TEST(FileFaults, MissingOutputThatCannotBeCreated) {
   } else {
     fs::permissions(folder.path(), fs::perms::owner_read | fs::perms::owner_exec);
   }
-  const RunResult run = run_in(folder.path());
+  const RunResult run = run_program_in(folder.path());
   guard.reset();
   fs::permissions(folder.path(), fs::perms::owner_all);
   EXPECT_EQ(run.status, 255);
@@ -292,7 +245,7 @@ TEST(FileFaults, WriteRefusedAtTheEnd) {
   TemporaryFolder folder;
   write_file(folder.path() / "input.txt", kTwoItems);
   fs::create_symlink("/dev/full", folder.path() / "output.txt");
-  const RunResult run = run_in(folder.path());
+  const RunResult run = run_program_in(folder.path());
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, kTwoItemsConsole);
   EXPECT_EQ(run.err, system_report(ENOSPC, "WRITE(UNIT=23"));
@@ -305,7 +258,7 @@ TEST(FileFaults, RefusedConsoleWriteStopsBeforeTheReport) {
   TemporaryFolder folder;
   write_file(folder.path() / "input.txt", kTwoItems);
   write_file(folder.path() / "output.txt", kPrevious);
-  const RunResult run = run_in(folder.path(), "/dev/full");
+  const RunResult run = run_program_in(folder.path(), "/dev/full");
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.err, system_report(ENOSPC, "WRITE(UNIT=*"));
   EXPECT_EQ(run.output_txt, std::optional<std::string>(kPrevious));
@@ -462,7 +415,7 @@ TEST(HostileNumbers, MalformedNumbersEndWithTheIllegalCharacterReport) {
     TemporaryFolder folder;
     write_file(folder.path() / "input.txt", input);
     write_file(folder.path() / "output.txt", kPrevious);
-    const RunResult run = run_in(folder.path());
+    const RunResult run = run_program_in(folder.path());
     EXPECT_EQ(run.status, 255) << input;
     EXPECT_EQ(run.out, "") << input;
     EXPECT_EQ(run.err, "? Run-time Error\r\n? Illegal character in numeric input\r\n? READ(UNIT=21,...\n")

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace propbf::testing {
 
@@ -51,15 +52,20 @@ struct RunResult {
 };
 
 // Runs the program with `folder` as its working directory and no standard input.
-inline RunResult run_program_in(const std::filesystem::path& folder) {
-  const auto out_path = folder.parent_path() / (folder.filename().string() + ".stdout");
-  const auto err_path = folder.parent_path() / (folder.filename().string() + ".stderr");
+// Standard output is collected, or sent to `stdout_path` when one is given (then
+// `out` stays empty). output.txt is read back when it is a regular file (not a
+// directory or a link to a device).
+inline RunResult run_program_in(const std::filesystem::path& folder, const char* stdout_path = nullptr) {
+  TemporaryFolder capture;
+  const auto out_path = capture.path() / "stdout";
+  const auto err_path = capture.path() / "stderr";
   RunResult result;
   pid_t child = fork();
   if (child == 0) {
     if (chdir(folder.c_str()) != 0) _exit(127);
     int in = open("/dev/null", O_RDONLY);
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int out = stdout_path != nullptr ? open(stdout_path, O_WRONLY)
+                                     : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(127);
     dup2(in, 0);
@@ -71,11 +77,9 @@ inline RunResult run_program_in(const std::filesystem::path& folder) {
   int wait_status = 0;
   waitpid(child, &wait_status, 0);
   if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
-  result.out = read_file(out_path);
+  if (stdout_path == nullptr) result.out = read_file(out_path);
   result.err = read_file(err_path);
-  std::filesystem::remove(out_path);
-  std::filesystem::remove(err_path);
-  if (std::filesystem::exists(folder / "output.txt")) result.output_txt = read_file(folder / "output.txt");
+  if (std::filesystem::is_regular_file(folder / "output.txt")) result.output_txt = read_file(folder / "output.txt");
   return result;
 }
 
@@ -84,6 +88,22 @@ inline RunResult run_program_on(const std::string& input) {
   TemporaryFolder folder;
   write_file(folder.path() / "input.txt", input);
   return run_program_in(folder.path());
+}
+
+// The lines of a text with CR LF line ends, without the line ends.
+inline std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string::size_type start = 0;
+  while (start < text.size()) {
+    const auto end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
 }
 
 }  // namespace propbf::testing
