@@ -139,20 +139,35 @@ TEST(FileFaults, InputThatRefusesToBeRead) {
   EXPECT_EQ(run.output_txt, std::optional<std::string>(kPrevious));
 }
 
-TEST(FileFaults, MissingInputThatCannotBeCreated) {
-  TemporaryFolder folder;
-  int refusal = EACCES;
+// A run in a folder that refuses to create files: immutable as root (where permissions
+// do not refuse), read-only otherwise. Empty when the immutable attribute is unavailable.
+struct FolderRefusalRun {
+  RunResult run;
+  int refusal;  // the reason the system gives for the refused creation
+};
+
+std::optional<FolderRefusalRun> run_in_folder_refusing_creation(const fs::path& folder) {
+  FolderRefusalRun result{{}, EACCES};
   std::optional<Immutable> guard;
   if (running_as_root()) {
-    guard.emplace(folder.path());
-    if (!guard->holds()) GTEST_SKIP() << kNoImmutable;
-    refusal = EPERM;
+    guard.emplace(folder);
+    if (!guard->holds()) return std::nullopt;
+    result.refusal = EPERM;
   } else {
-    fs::permissions(folder.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
   }
-  const RunResult run = run_program_in(folder.path());
+  result.run = run_program_in(folder);
   guard.reset();
-  fs::permissions(folder.path(), fs::perms::owner_all);
+  fs::permissions(folder, fs::perms::owner_all);
+  return result;
+}
+
+TEST(FileFaults, MissingInputThatCannotBeCreated) {
+  TemporaryFolder folder;
+  const std::optional<FolderRefusalRun> refused = run_in_folder_refusing_creation(folder.path());
+  if (!refused) GTEST_SKIP() << kNoImmutable;
+  const RunResult& run = refused->run;
+  const int refusal = refused->refusal;
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, "");
   // The reason reported is the refused creation, not the missing file.
@@ -221,18 +236,10 @@ TEST(FileFaults, ReadOnlyOutputRefusesTheFirstWrite) {
 TEST(FileFaults, MissingOutputThatCannotBeCreated) {
   TemporaryFolder folder;
   write_file(folder.path() / "input.txt", kTwoItems);
-  int refusal = EACCES;
-  std::optional<Immutable> guard;
-  if (running_as_root()) {
-    guard.emplace(folder.path());
-    if (!guard->holds()) GTEST_SKIP() << kNoImmutable;
-    refusal = EPERM;
-  } else {
-    fs::permissions(folder.path(), fs::perms::owner_read | fs::perms::owner_exec);
-  }
-  const RunResult run = run_program_in(folder.path());
-  guard.reset();
-  fs::permissions(folder.path(), fs::perms::owner_all);
+  const std::optional<FolderRefusalRun> refused = run_in_folder_refusing_creation(folder.path());
+  if (!refused) GTEST_SKIP() << kNoImmutable;
+  const RunResult& run = refused->run;
+  const int refusal = refused->refusal;
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, system_report(refusal, "OPEN(UNIT=23"));
