@@ -4,7 +4,9 @@
 // Stage t draws, item by item in sweeps, from the region where restrictions 1..t-1
 // hold, starting every stage from initpi, and counts the sweeps after which
 // restrictions 1..t all hold (strictly). The stage share is the float sum of 1/niter
-// over the hit sweeps; the phase result is the product of the stage shares.
+// over the hit sweeps for niter up to 2^20 (kFloatSumSweepLimit); for more sweeps that
+// sum would stall, so the hits are counted and the share is hits / niter rounded once to
+// float (sampler_rules.hpp). The phase result is the product of the stage shares.
 //
 // Every stage takes exactly niter x J uniforms from the generator, in sweep and item
 // order, whatever the data (one RNUN call of count 1 per item per sweep).

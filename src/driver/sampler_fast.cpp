@@ -42,8 +42,10 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "driver/sampler.hpp"
+#include "driver/sampler_rules.hpp"
 #include "random/random.hpp"
 
 // The kernels below pass vector types between inlined helpers of different instruction
@@ -117,7 +119,7 @@ struct StageGroup {
 
   AlignedBuffer<float> pi;        // [stage][item]
   AlignedBuffer<int64_t> seed;    // [stage]: generator seed before its next deviate
-  AlignedBuffer<float> share;     // [stage]: crestr
+  std::vector<HitTally> share;    // [stage]: crestr
 
   int32_t test_row(int32_t s) const { return static_cast<int32_t>(bound_rows) + s; }
   // [row]: the new value of the item just drawn, for each row's stage.
@@ -141,9 +143,10 @@ bool prepare_group(const Problem& problem, int32_t first, int32_t count, StageGr
       !g.constant.allocate(line) || !g.product.allocate(items * bound_line) || !g.carried.allocate(line) ||
       !g.value_store.allocate(line + 8) || !g.bound.allocate(line) || !g.first_row.allocate(count) ||
       !g.list.allocate(items * bounding) || !g.list_start.allocate(2 * static_cast<int64_t>(items) * count + 1) ||
-      !g.pi.allocate(static_cast<int64_t>(count) * items) || !g.seed.allocate(count) || !g.share.allocate(count)) {
+      !g.pi.allocate(static_cast<int64_t>(count) * items) || !g.seed.allocate(count)) {
     return false;
   }
+  g.share.assign(static_cast<size_t>(count), HitTally(problem.niter));
 
   int64_t row = 0;
   for (int32_t s = 0; s < count; ++s) {
@@ -389,7 +392,6 @@ inline void run_group(StageGroup& g, const Problem& problem, Phase phase, float 
     }
   }
 
-  const float step = 1.0f / static_cast<float>(problem.niter);
   const double sigma = static_cast<double>(scale);
   for (int32_t sweep = 1; sweep <= problem.niter; ++sweep) {
     for (int64_t r = 0; r < g.rows; ++r) g.carried[r] = 0.0f;
@@ -454,7 +456,7 @@ inline void run_group(StageGroup& g, const Problem& problem, Phase phase, float 
       for (int64_t r = begin; r < end; ++r) small = (small < slack[r]) ? small : slack[r];
       const float last = slack[g.test_row(s)];
       small = (small < last) ? small : last;
-      if (small > 0.0f) g.share[s] = step + g.share[s];
+      if (small > 0.0f) g.share[static_cast<size_t>(s)].add_hit();
     }
   }
 }
@@ -565,7 +567,7 @@ bool fast_stage_shares(const Problem& problem, Phase phase, int32_t first, int32
     state.work = static_cast<double>(last);
     state.seed = last;
   }
-  for (int32_t s = 0; s < count; ++s) shares[s] = g.share[s];
+  for (int32_t s = 0; s < count; ++s) shares[s] = g.share[static_cast<size_t>(s)].share();
   const float* final_pi = g.pi.get() + static_cast<int64_t>(count - 1) * g.items;
   for (int32_t j = 0; j < g.items; ++j) pi[j] = final_pi[j];
   return true;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "driver/sampler.hpp"
+#include "driver/sampler_rules.hpp"
 #include "random/random.hpp"
 
 namespace propbf::driver {
@@ -44,7 +45,7 @@ float literal_stage_share(const Problem& problem, Phase phase, int32_t stage, fl
   std::vector<float> lowup(static_cast<size_t>(earlier));
   std::vector<float> eval(static_cast<size_t>(restrictions));
 
-  float crestr = 0.0f;
+  HitTally crestr(problem.niter);
   for (int32_t j = 0; j < items; ++j) pi[j] = problem.initpi[j];
 
   for (int32_t sweep = 1; sweep <= problem.niter; ++sweep) {
@@ -119,11 +120,9 @@ float literal_stage_share(const Problem& problem, Phase phase, int32_t stage, fl
     for (int32_t k = 0; k < stage; ++k) {
       small = (small < eval[k]) ? small : eval[k];  // a NaN slack replaces the running value
     }
-    if (small > 0.0f) {
-      crestr = 1.0f / static_cast<float>(problem.niter) + crestr;
-    }
+    if (small > 0.0f) crestr.add_hit();
   }
-  return crestr;
+  return crestr.share();
 }
 
 }  // namespace propbf::driver

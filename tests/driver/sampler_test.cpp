@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/sampler.hpp"
+#include "driver/sampler_rules.hpp"
 #include "problem_builder.hpp"
 #include "random/random.hpp"
 
@@ -78,6 +79,42 @@ TEST(StageSampler, AllHitStageSumsOneOverNiterInSinglePrecision) {
     EXPECT_EQ(run.product, c.share) << c.niter;
     EXPECT_EQ(run.hits[0], c.hits) << c.niter;
   }
+}
+
+TEST(StageSampler, ShareOfManySweepsIsTheHitCountOverNiter) {
+  // One item, pi_1 > 0.9: in the complexity phase pi_1 is the deviate u itself and the
+  // sweep hits when u - 0.9 > 0, so the hits can be replayed from the generator. Up to
+  // 2^20 sweeps the share is the float sum of 1/niter over the hits; above, the count
+  // over niter rounded once. Both samplers; the true share is 0.1.
+  const int32_t limit = driver::kFloatSumSweepLimit;
+  for (int32_t niter : {1000003, limit, limit + 1}) {
+    numlib::RNSET(1);
+    float sum = 0.0f;
+    int64_t hits = 0;
+    for (int32_t i = 0; i < niter; ++i) {
+      const float u = numlib::RNUNF();
+      if (u - 0.9f > 0.0f) {
+        ++hits;
+        sum = 1.0f / static_cast<float>(niter) + sum;
+      }
+    }
+    const float expected = niter <= limit ? sum : static_cast<float>(static_cast<double>(hits) / niter);
+    const auto problem = make_problem(1, 1, niter, {{1, 0.9f}}, {0.5f}, {1});
+    const PhaseRun run = run_literal(problem, Phase::Complexity);
+    EXPECT_EQ(run.product, expected) << niter;
+    EXPECT_EQ(run.hits[0], expected * static_cast<float>(niter)) << niter;
+    // Within five standard errors of the true share.
+    EXPECT_NEAR(run.product, 0.1, 5 * std::sqrt(0.1 * 0.9 / niter)) << niter;
+    numlib::RNSET(1);
+    float pi = 0.0f;
+    EXPECT_EQ(driver::fast_stage_share(problem, Phase::Complexity, 1, &pi), expected) << niter;
+  }
+  // With 3e8 sweeps a float sum would stop at 0.0625, where 1/niter falls below half the
+  // spacing of floats; the count over niter gives the share.
+  EXPECT_EQ(driver::HitTally::rounded_quotient(30000000, 300000000), 0.1f);
+  EXPECT_EQ(driver::HitTally::rounded_quotient(1, 3), 1.0f / 3.0f);
+  EXPECT_EQ(driver::HitTally::rounded_quotient(2147483646, 2147483647), 1.0f);
+  EXPECT_EQ(driver::HitTally::rounded_quotient(0, 7), 0.0f);
 }
 
 TEST(StageSampler, NoSweepsGiveZeroHitsAndNoDraws) {
