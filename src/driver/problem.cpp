@@ -34,8 +34,8 @@ int64_t storage_bytes(int32_t nitem, int32_t nrestr) {
   // Both counts are below 2^31, so their product fits 64 bits.
   const int64_t coefficients = items * restrictions;
   if (coefficients > kIndexLimit) return -1;
-  // r, rc, initpi, x, pi, eval, chit, fhit, csamp, fsamp and five replication vectors,
-  // each element 4 bytes; the sampler's per-stage work arrays are of the size of r at most.
+  // r, rc, initpi, x, pi, eval, chit, fhit, csamp, fsamp and the five replication
+  // vectors that the replication phase obtains later, each element 4 bytes; the sampler's per-stage work arrays are of the size of r at most.
   const int64_t elements = 2 * coefficients + 3 * items + 7 * restrictions +
                            5 * static_cast<int64_t>(kReplications) + 4 * items;
   const int64_t bytes = elements * 4;
@@ -53,10 +53,7 @@ void allocate_storage(Problem& problem, Workspace& workspace) {
             problem.initpi.allocate(items) && problem.x.allocate(items) &&
             workspace.pi.allocate(items) && workspace.eval.allocate(restrictions) &&
             workspace.chit.allocate(restrictions) && workspace.fhit.allocate(restrictions) &&
-            workspace.csamp.allocate(restrictions) && workspace.fsamp.allocate(restrictions) &&
-            workspace.ctot.allocate(kReplications) && workspace.ftot.allocate(kReplications) &&
-            workspace.bfu.allocate(kReplications) && workspace.bfc.allocate(kReplications) &&
-            workspace.sorted.allocate(kReplications);
+            workspace.csamp.allocate(restrictions) && workspace.fsamp.allocate(restrictions);
   if (!ok) textio::fatal_report(textio::kAllocationFails, textio::Statement::None, 0);
 }
 

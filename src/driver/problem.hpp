@@ -81,7 +81,8 @@ struct Problem {
   const float* row(int32_t t) const { return r.data() + static_cast<int64_t>(t) * items(); }
 };
 
-// Storage of the phases, sized once with the problem.
+// Storage of the phases, sized once with the problem. The replication phase obtains
+// its own kReplications-sized arrays when it starts.
 struct Workspace {
   ZeroedArray<float> pi;      // J: the sampler's state
   ZeroedArray<float> eval;    // T: slack of each restriction after a sweep
@@ -89,7 +90,6 @@ struct Workspace {
   ZeroedArray<float> fhit;    // T: hits per stage, fit
   ZeroedArray<float> csamp;   // T: one replication's stage shares, complexity
   ZeroedArray<float> fsamp;   // T: the same for the fit
-  ZeroedArray<float> ctot, ftot, bfu, bfc, sorted;  // kReplications each
 };
 
 // Sizes of everything allocated for counts (nitem, nrestr), in bytes, or -1 when the

@@ -1,31 +1,11 @@
-// Bayes factors, their estimation-error intervals and the report in output.txt.
+// The report in output.txt: fit, complexity, the two Bayes factors and their intervals.
 #pragma once
 
 #include <cstdint>
 
-#include "driver/problem.hpp"
+#include "driver/replications.hpp"
 
 namespace propbf::driver {
-
-inline constexpr int32_t kLowerPosition = 2500;   // order statistics, counted from 1
-inline constexpr int32_t kUpperPosition = 97500;
-
-struct BayesFactors {
-  float versus_unconstrained;  // f / c
-  float versus_complement;     // (f / c) / ((1 - f) / (1 - c))
-  float lu, uu;                // interval against the unconstrained alternative
-  float lc, uc;                // interval against the complement
-};
-
-// The shape parameters of one replicated stage share after `hits` hit sweeps out of
-// niter: (1 + hits, 1 + (niter - hits)). A float sum of 1/niter terms can end above
-// niter; such a count is taken as niter, so the draw stays a proper beta(1 + niter, 1).
-void replication_shapes(float hits, int32_t niter, float& pin, float& qin);
-
-// Draws the kReplications replications (replication, stage, complexity before fit),
-// sorts the replicated factors and fills `factors`.
-void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
-                       BayesFactors& factors);
 
 // Writes the 15 report records to output.txt and "Analysis Completed" on the console.
 void write_report(float c, float f, const BayesFactors& factors);

@@ -1,0 +1,38 @@
+// The replications behind the intervals of the two Bayes factors.
+//
+// Each of the kReplications replications redraws every stage share from the beta
+// posterior its hit count implies, complexity before fit, stage by stage; the redrawn
+// shares multiply into a replicated complexity and fit and so into the two replicated
+// factors. The interval ends are the values at positions kLowerPosition and
+// kUpperPosition of the ascending replicated factors.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/problem.hpp"
+
+namespace propbf::driver {
+
+inline constexpr int32_t kLowerPosition = 2500;  // order statistics, counted from 1
+inline constexpr int32_t kUpperPosition = 97500;
+
+struct BayesFactors {
+  float versus_unconstrained;  // f / c
+  float versus_complement;     // (f / c) / ((1 - f) / (1 - c))
+  float lu, uu;                // interval against the unconstrained alternative
+  float lc, uc;                // interval against the complement
+};
+
+// The shape parameters of one replicated stage share after `hits` hit sweeps out of
+// niter: (1 + hits, 1 + (niter - hits)). A float sum of 1/niter terms can end above
+// niter; such a count is taken as niter, so the draw stays a proper beta(1 + niter, 1).
+void replication_shapes(float hits, int32_t niter, float& pin, float& qin);
+
+// Draws the kReplications replications (replication, stage, complexity before fit),
+// sorts the replicated factors and fills `factors`. The five arrays of kReplications
+// values are obtained here and released on return; a run that ends earlier never
+// touches them. Ends the run with the allocation report when they cannot be obtained.
+void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
+                       BayesFactors& factors);
+
+}  // namespace propbf::driver
