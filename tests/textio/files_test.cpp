@@ -73,6 +73,16 @@ TEST_F(Files, FullBlocksGoOutAtOnceAndTheFirstOneCuts) {
   EXPECT_EQ(read_file(p), expected);
 }
 
+TEST_F(Files, ResetDropsPendingOutputAndEmptiesTheTable) {
+  const std::string p = path("output.txt");
+  write_file(p, "old\r\n");
+  open_unit(kOutputFile, p);
+  write_line(kOutputFile, "never written");
+  detail::reset_unit_table();
+  EXPECT_EQ(detail::unit_table().find_file(kOutputFile), nullptr);
+  EXPECT_EQ(read_file(p), "old\r\n");
+}
+
 TEST_F(Files, ReopeningAUnitFlushesTheFormerFile) {
   const std::string first = path("first.txt");
   const std::string second = path("second.txt");

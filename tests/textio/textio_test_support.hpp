@@ -15,16 +15,17 @@
 #include <iterator>
 #include <string>
 
+#include "textio/connections.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::textio::testing {
 
-// A fresh directory under the system temporary directory, removed afterwards. All
-// units are closed before and after each test.
+// A fresh directory under the system temporary directory, removed afterwards. Each
+// test starts with an empty unit table and ends with every unit flushed and closed.
 class ScratchDir : public ::testing::Test {
  protected:
   void SetUp() override {
-    close_all_files();
+    detail::reset_unit_table();
     std::string pattern = (std::filesystem::temp_directory_path() / "textio_test_XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;

@@ -1,0 +1,149 @@
+// Block input and output on raw descriptors.
+//
+// An output file collects its lines in a block of kBlockSize bytes; a full block is
+// written out. The first block goes to offset 0 and the file is cut at the end of that
+// block, so a file that never receives a block keeps its old content byte for byte,
+// and a run that writes leaves exactly what it wrote. Later blocks follow the earlier
+// ones. An input file is read kBlockSize bytes at a time and split into records.
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "textio/connections.hpp"
+#include "textio/textio.hpp"
+
+namespace propbf::textio::detail {
+namespace {
+
+// Fills the input block of `c`. Returns false when the file is exhausted.
+bool refill(Connection& c, int32_t unit) {
+  if (c.in_exhausted) return false;
+  if (c.in_buffer.size() != kBlockSize) c.in_buffer.assign(kBlockSize, 0);
+  for (;;) {
+    ssize_t got = ::read(c.fd, c.in_buffer.data(), kBlockSize);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      system_failure(errno, Statement::Read, unit);
+    }
+    c.in_pos = 0;
+    c.in_len = static_cast<std::size_t>(got);
+    if (got == 0) c.in_exhausted = true;
+    return got > 0;
+  }
+}
+
+Connection& input_connection(int32_t unit) {
+  UnitTable& table = unit_table();
+  if (Connection* c = table.find_file(unit)) return *c;
+  if (unit == kStandardInput) {
+    if (!table.standard_input) {
+      table.standard_input = std::make_unique<Connection>();
+      table.standard_input->unit = unit;
+      table.standard_input->fd = STDIN_FILENO;
+      table.standard_input->owns_fd = false;
+    }
+    return *table.standard_input;
+  }
+  system_failure(EBADF, Statement::Read, unit);
+}
+
+}  // namespace
+
+int write_all(int fd, const char* data, std::size_t n, off_t* offset) {
+  while (n > 0) {
+    ssize_t done = offset != nullptr ? ::pwrite(fd, data, n, *offset) : ::write(fd, data, n);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (done == 0) return EIO;  // no progress: never loop for ever
+    data += done;
+    n -= static_cast<std::size_t>(done);
+    if (offset != nullptr) *offset += done;
+  }
+  return 0;
+}
+
+int flush_block(Connection& c) {
+  if (c.out_buffer.empty()) return 0;
+  const std::string& block = c.out_buffer;
+  int err = 0;
+  if (c.regular) {
+    if (!c.block_written) c.out_offset = 0;
+    err = write_all(c.fd, block.data(), block.size(), &c.out_offset);
+    if (err == 0 && !c.block_written) {
+      while (::ftruncate(c.fd, c.out_offset) != 0) {
+        if (errno != EINTR) {
+          err = errno;
+          break;
+        }
+      }
+    }
+  } else {
+    err = write_all(c.fd, block.data(), block.size(), nullptr);
+  }
+  c.block_written = true;
+  c.out_buffer.clear();  // keeps its capacity
+  return err;
+}
+
+bool read_record(int32_t unit, std::string& record) {
+  std::lock_guard<std::recursive_mutex> hold(layer_lock());
+  Connection& c = input_connection(unit);
+  record.clear();
+  bool any_byte = false;
+  try {
+    for (;;) {
+      if (c.in_pos == c.in_len && !refill(c, unit)) return any_byte;
+      any_byte = true;
+      const char* begin = c.in_buffer.data() + c.in_pos;
+      const char* end = c.in_buffer.data() + c.in_len;
+      const void* lf = std::memchr(begin, '\n', static_cast<std::size_t>(end - begin));
+      const char* stop = lf != nullptr ? static_cast<const char*>(lf) : end;
+      for (const char* p = begin; p != stop; ++p) {
+        if (*p == '\r') continue;
+        if (*p == '\t') {
+          // Blanks up to the next column that is a multiple of 8 (columns from 0).
+          record.append(8 - record.size() % 8, ' ');
+        } else {
+          record.push_back(*p);
+        }
+      }
+      c.in_pos = static_cast<std::size_t>(stop - c.in_buffer.data());
+      if (lf != nullptr) {
+        ++c.in_pos;  // the line feed ends the record
+        return true;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    allocation_failure();
+  } catch (const std::length_error&) {
+    allocation_failure();
+  }
+}
+
+void emit_line(int32_t unit, std::string_view line) {
+  std::lock_guard<std::recursive_mutex> hold(layer_lock());
+  if (Connection* c = unit_table().find_file(unit)) {
+    while (!line.empty()) {
+      std::size_t room = kBlockSize - c->out_buffer.size();
+      std::size_t part = line.size() < room ? line.size() : room;
+      c->out_buffer.append(line.data(), part);
+      line.remove_prefix(part);
+      if (c->out_buffer.size() == kBlockSize) {
+        if (int err = flush_block(*c); err != 0) system_failure(err, Statement::Write, unit);
+      }
+    }
+    return;
+  }
+  if (int err = write_all(STDOUT_FILENO, line.data(), line.size(), nullptr); err != 0) {
+    system_failure(err, Statement::Write, unit);
+  }
+}
+
+}  // namespace propbf::textio::detail
