@@ -2,6 +2,8 @@
 // their two order statistics.
 #include "driver/replications.hpp"
 
+#include <cmath>
+
 #include "numeric/sort.hpp"
 #include "random/random.hpp"
 #include "textio/textio.hpp"
@@ -23,6 +25,16 @@ struct ReplicationArrays {
     if (!ok) textio::fatal_report(textio::kAllocationFails, textio::Statement::None, 0);
   }
 };
+
+// A factor that is not a number (no sweeps, or a phase without any hit: 0/0) has no
+// estimate for the replications to bound; redrawn shares would still give a finite
+// interval that looks like evidence. Both ends then show the factor itself, laid out as
+// the factor is.
+void mark_interval_of_undefined_factor(float factor, float& lower, float& upper) {
+  if (!std::isnan(factor)) return;
+  lower = factor;
+  upper = factor;
+}
 
 }  // namespace
 
@@ -76,6 +88,8 @@ void replicate_factors(const Problem& problem, Workspace& workspace, float c, fl
   factors.uc = arrays.sorted[kUpperPosition - 1];
 
   factors.versus_complement = factors.versus_unconstrained / ((1.0f - f) / (1.0f - c));
+  mark_interval_of_undefined_factor(factors.versus_unconstrained, factors.lu, factors.uu);
+  mark_interval_of_undefined_factor(factors.versus_complement, factors.lc, factors.uc);
 }
 
 }  // namespace propbf::driver
