@@ -24,7 +24,7 @@
 #include <limits>
 
 #include "errors/errors.hpp"
-#include "numeric/machine.hpp"
+#include "numeric/machine_tables.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::numlib {
@@ -103,7 +103,7 @@ void C1TCI(std::string_view text, int32_t& number, int32_t& status) {
   }
   const size_t digits_start = i;
   while (i < length && text[i] == '0') ++i;
-  const int32_t largest = IMACH(5);
+  const int32_t largest = kIntegerConstants[5];  // IMACH(5), the largest integer
   int32_t value = 0;
   while (i < length && text[i] >= '0' && text[i] <= '9') {
     const int32_t d = text[i] - '0';

@@ -23,7 +23,7 @@
 
 #include "errors/errors.hpp"
 #include "errors/text_helpers.hpp"
-#include "numeric/machine.hpp"
+#include "numeric/machine_tables.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::numlib {
@@ -100,8 +100,8 @@ void write_traceback(const ErrorState& s, int32_t unit) {
 }
 
 void print_pending_message(ErrorState& s) {
-  int32_t unit = 0;
-  UMACH(3, unit);
+  // UMACH(3): entry 3 of the calling thread's units, the error-message unit.
+  const int32_t unit = unit_numbers().unit[3];
   const int32_t length = std::min(s.message_length, kMessageCapacity);
   const char* text = s.message_text;  // positions 1..length
 

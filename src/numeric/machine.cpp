@@ -1,6 +1,5 @@
-// AMACH, IMACH, UMACH: the machine constants and the unit numbers of the library.
-// The tables describe IEEE 754 binary32/binary64 on a 32-bit two's-complement
-// machine; they are fixed, not measured.
+// AMACH, IMACH, UMACH: the lookups of the machine constants and the unit numbers,
+// with their error paths. The tables and the unit record are in machine_tables.
 #include "numeric/machine.hpp"
 
 #include <bit>
@@ -8,57 +7,13 @@
 
 #include "errors/errors.hpp"
 #include "errors/text_helpers.hpp"
-#include "numeric/machine_thread_units.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::numlib {
 
-UnitNumbers thread_unit_numbers;
-
 namespace {
 
-constexpr uint32_t kQuietNaNBits = 0x7FC00000u;
-
-// AMACH entries 1..8 as bit patterns (index 0 unused).
-constexpr uint32_t kRealConstantBits[9] = {
-    0u,
-    0x00800000u,  // 1: 2^-126, smallest positive normalised number B^(EMIN-1)
-    0x7F7FFFFFu,  // 2: 3.40282347e+38, largest finite number B^EMAX (1 - B^-T)
-    0x33800000u,  // 3: 2^-24, smallest relative spacing B^-T
-    0x34000000u,  // 4: 2^-23, largest relative spacing B^(1-T)
-    0x3E9A209Bu,  // 5: log10(2) rounded to single precision (0.30103001)
-    kQuietNaNBits,  // 6: quiet NaN
-    0x7F800000u,  // 7: +infinity
-    0xFF800000u,  // 8: -infinity
-};
-
-// IMACH entries 1..12 (index 0 unused).
-constexpr int32_t kIntegerConstants[13] = {
-    0,
-    32,           // 1: bits per integer storage unit
-    4,            // 2: characters per integer storage unit
-    2,            // 3: integer base
-    31,           // 4: integer digits in that base, sign excluded
-    2147483647,   // 5: largest integer
-    2,            // 6: floating-point base
-    24,           // 7: single-precision digits
-    -125,         // 8: single-precision EMIN
-    128,          // 9: single-precision EMAX
-    53,           // 10: double-precision digits
-    -1021,        // 11: double-precision EMIN
-    1024,         // 12: double-precision EMAX
-};
-
-UnitNumbers& units() {
-  UnitNumbers& u = thread_unit_numbers;
-  if (!u.initialised) {
-    u.unit[1] = textio::kStandardInput;   // 5
-    u.unit[2] = textio::kStandardOutput;  // 6
-    u.unit[3] = textio::kStandardOutput;  // 6: error messages go to standard output
-    u.initialised = true;
-  }
-  return u;
-}
+constexpr uint32_t kQuietNaNBits = kRealConstantBits[6];
 
 // The stop message of IMACH and UMACH: an empty line, three lines, an empty line,
 // written under the error-output lock; the last line ends with `value` in 6 columns
@@ -89,7 +44,7 @@ UnitNumbers& units() {
 }  // namespace
 
 float AMACH(int32_t i) {
-  if (i < 1 || i > 8) {
+  if (i < 1 || i > kRealConstantCount) {
     E1PSH("AMACH");
     E1STI(1, i);
     E1MES(5, 5, "The argument must be between 1 and 8 inclusive. N = %(I1)");
@@ -100,7 +55,7 @@ float AMACH(int32_t i) {
 }
 
 int32_t IMACH(int32_t i) {
-  if (i < 1 || i > 12) {
+  if (i < 1 || i > kIntegerConstantCount) {
     int32_t unit = 0;
     UMACH(2, unit);
     stop_with_lookup_message(unit, " *** TERMINAL ERROR 5 from IMACH.  The argument",
@@ -111,7 +66,7 @@ int32_t IMACH(int32_t i) {
 }
 
 void UMACH(int32_t n, int32_t& unit) {
-  UnitNumbers& u = units();
+  UnitNumbers& u = unit_numbers();
   if (n >= 1 && n <= 3) {
     unit = u.unit[n];
   } else if (n >= -3 && n <= -1) {
@@ -125,7 +80,5 @@ void UMACH(int32_t n, int32_t& unit) {
                              representable);
   }
 }
-
-void reset_units_for_testing() { thread_unit_numbers = UnitNumbers{}; }
 
 }  // namespace propbf::numlib

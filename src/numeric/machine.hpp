@@ -24,13 +24,12 @@
 
 #include <cstdint>
 
+#include "numeric/machine_tables.hpp"  // the tables themselves, the unit record and its reset
+
 namespace propbf::numlib {
 
 float AMACH(int32_t i);
 int32_t IMACH(int32_t i);
 void UMACH(int32_t n, int32_t& unit);
-
-// Puts the calling thread's unit numbers back to their defaults. For tests.
-void reset_units_for_testing();
 
 }  // namespace propbf::numlib

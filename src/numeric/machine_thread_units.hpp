@@ -7,17 +7,13 @@
 //
 //   #pragma omp parallel copyin(propbf::numlib::thread_unit_numbers)
 //
-// Only code that needs copyin includes this header; everything else uses UMACH.
+// Only code that needs copyin includes this header; everything else uses UMACH or
+// unit_numbers() (numeric/machine_tables.hpp).
 #pragma once
 
-#include <cstdint>
+#include "numeric/machine_tables.hpp"
 
 namespace propbf::numlib {
-
-struct UnitNumbers {
-  bool initialised;
-  int32_t unit[4];  // entries 1..3: input, output, error messages; 0 unused
-};
 
 extern UnitNumbers thread_unit_numbers;
 #pragma omp threadprivate(thread_unit_numbers)

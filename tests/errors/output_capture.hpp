@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "errors/errors.hpp"
-#include "numeric/machine.hpp"
+#include "numeric/machine_tables.hpp"
 
 namespace propbf::testing {
 
