@@ -2,8 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 
+#include "driver/sampler.hpp"
 #include "random/random.hpp"
 #include "textio/textio.hpp"
 
@@ -16,37 +20,80 @@ using textio::ReadStep;
 
 constexpr int64_t kIndexLimit = std::numeric_limits<int32_t>::max();
 
-int64_t physical_memory_bytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
+int64_t pages_to_bytes(long pages) {
   const long page_size = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0) return std::numeric_limits<int64_t>::max();
+  if (pages <= 0 || page_size <= 0) return -1;
   if (pages > std::numeric_limits<int64_t>::max() / page_size) return std::numeric_limits<int64_t>::max();
   return static_cast<int64_t>(pages) * page_size;
+}
+
+// MemAvailable of /proc/meminfo (in kB there): what can be obtained without swapping
+// out other processes. -1 when the line is not found.
+int64_t meminfo_available_bytes() {
+  std::FILE* file = std::fopen("/proc/meminfo", "r");
+  if (file == nullptr) return -1;
+  char line[256];
+  int64_t bytes = -1;
+  constexpr char kKey[] = "MemAvailable:";
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    if (std::strncmp(line, kKey, sizeof kKey - 1) != 0) continue;
+    int64_t kilobytes = 0;
+    bool digits = false;
+    for (const char* p = line + sizeof kKey - 1; *p != '\0'; ++p) {
+      if (*p == ' ') continue;
+      if (*p < '0' || *p > '9') break;
+      if (kilobytes > (std::numeric_limits<int64_t>::max() - 9) / 10 / 1024) break;
+      kilobytes = kilobytes * 10 + (*p - '0');
+      digits = true;
+    }
+    if (digits) bytes = kilobytes * 1024;
+    break;
+  }
+  std::fclose(file);
+  return bytes;
 }
 
 void skip_heading() { ReadStep heading(kInputFile); }
 
 }  // namespace
 
-int64_t storage_bytes(int32_t nitem, int32_t nrestr) {
+int64_t available_memory_bytes() {
+  int64_t bytes = meminfo_available_bytes();
+  if (bytes < 0) bytes = pages_to_bytes(sysconf(_SC_AVPHYS_PAGES));
+  if (bytes < 0) bytes = pages_to_bytes(sysconf(_SC_PHYS_PAGES));
+  return bytes < 0 ? std::numeric_limits<int64_t>::max() : bytes;
+}
+
+StoragePlan plan_storage(int32_t nitem, int32_t nrestr, int64_t available) {
   const int64_t items = nitem > 0 ? nitem : 0;
   const int64_t restrictions = nrestr > 0 ? nrestr : 0;
   // Both counts are below 2^31, so their product fits 64 bits.
   const int64_t coefficients = items * restrictions;
-  if (coefficients > kIndexLimit) return -1;
-  // r, rc, initpi, x, pi, eval, chit, fhit, csamp, fsamp and the five replication
-  // vectors that the replication phase obtains later, each element 4 bytes; the sampler's per-stage work arrays are of the size of r at most.
-  const int64_t elements = 2 * coefficients + 3 * items + 7 * restrictions +
-                           5 * static_cast<int64_t>(kReplications) + 4 * items;
-  const int64_t bytes = elements * 4;
-  if (bytes > physical_memory_bytes()) return -1;
-  return bytes;
+  if (coefficients > kIndexLimit) return {-1, 0};
+  // r, rc, initpi, x, pi, eval, chit, fhit, csamp, fsamp, held for the whole run, and the
+  // five replication vectors that the replication phase obtains later, each element 4 bytes.
+  const int64_t held = 4 * (coefficients + 3 * items + 6 * restrictions + 5 * static_cast<int64_t>(kReplications));
+  // The sampler's storage for one group of stages at a time: at least the last stage
+  // alone, the largest single-stage group; the literal sampler, which stands in when a
+  // group's storage cannot be obtained, needs less (at most this much is counted).
+  int64_t sampler = 0;
+  if (restrictions > 0) {
+    sampler = std::max(fast_group_bytes(static_cast<int32_t>(items), static_cast<int32_t>(restrictions), 1),
+                       literal_work_bytes(static_cast<int32_t>(items), static_cast<int32_t>(restrictions),
+                                          static_cast<int32_t>(restrictions)));
+  }
+  if (held > available || sampler > available - held) return {-1, 0};
+  return {held + sampler, available - held};
+}
+
+int64_t storage_bytes(int32_t nitem, int32_t nrestr) {
+  return plan_storage(nitem, nrestr, available_memory_bytes()).bytes;
 }
 
 void allocate_storage(Problem& problem, Workspace& workspace) {
-  if (storage_bytes(problem.nitem, problem.nrestr) < 0) {
-    textio::fatal_report(textio::kAllocationFails, textio::Statement::None, 0);
-  }
+  const StoragePlan plan = plan_storage(problem.nitem, problem.nrestr, available_memory_bytes());
+  if (plan.bytes < 0) textio::fatal_report(textio::kAllocationFails, textio::Statement::None, 0);
+  workspace.group_byte_limit = plan.group_byte_limit;
   const int64_t items = problem.items();
   const int64_t restrictions = problem.restrictions();
   bool ok = problem.r.allocate(items * restrictions) && problem.rc.allocate(restrictions) &&

@@ -90,11 +90,25 @@ struct Workspace {
   ZeroedArray<float> fhit;    // T: hits per stage, fit
   ZeroedArray<float> csamp;   // T: one replication's stage shares, complexity
   ZeroedArray<float> fsamp;   // T: the same for the fit
+  // What the sampler may allocate for one group of stages (from plan_storage).
+  int64_t group_byte_limit = INT64_MAX;
 };
 
-// Sizes of everything allocated for counts (nitem, nrestr), in bytes, or -1 when the
-// storage is out of reach: an extent beyond the 32-bit index range (T x J included) or
-// a total above the machine's physical memory. Negative counts count as 0.
+// The storage of a run with counts (nitem, nrestr): `bytes`, everything it allocates at
+// its peak (the problem and workspace arrays, the replication vectors, and the sampler's
+// storage for one group of stages, at least a single stage), or -1 when that is out of
+// reach: an extent beyond the 32-bit index range (T x J included) or more than
+// `available` bytes. `group_byte_limit` is what a group of stages may take beside the
+// rest. Negative counts count as 0.
+struct StoragePlan {
+  int64_t bytes;
+  int64_t group_byte_limit;
+};
+StoragePlan plan_storage(int32_t nitem, int32_t nrestr, int64_t available);
+// The memory the machine can give without swapping: MemAvailable of /proc/meminfo,
+// else the free pages (_SC_AVPHYS_PAGES), else the physical memory.
+int64_t available_memory_bytes();
+// plan_storage(nitem, nrestr, available_memory_bytes()).bytes.
 int64_t storage_bytes(int32_t nitem, int32_t nrestr);
 
 // Allocates the problem's arrays and the workspace, all zero-filled. Ends the run with

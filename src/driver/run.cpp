@@ -15,8 +15,9 @@ void run_analysis() {
   Workspace workspace;
   read_problem(problem, workspace);
 
-  const float c = run_phase(problem, Phase::Complexity, workspace.pi.data(), workspace.chit.data());
-  const float f = run_phase(problem, Phase::Fit, workspace.pi.data(), workspace.fhit.data());
+  const int64_t limit = workspace.group_byte_limit;
+  const float c = run_phase(problem, Phase::Complexity, workspace.pi.data(), workspace.chit.data(), stage_share, limit);
+  const float f = run_phase(problem, Phase::Fit, workspace.pi.data(), workspace.fhit.data(), stage_share, limit);
 
   BayesFactors factors{};
   replicate_factors(problem, workspace, c, f, factors);

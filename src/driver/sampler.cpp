@@ -10,7 +10,8 @@ float stage_share(const Problem& problem, Phase phase, int32_t stage, float* pi)
   return fast_stage_share(problem, phase, stage, pi);
 }
 
-float run_phase(const Problem& problem, Phase phase, float* pi, float* hits, StageSampler sampler) {
+float run_phase(const Problem& problem, Phase phase, float* pi, float* hits, StageSampler sampler,
+                int64_t group_byte_limit) {
   const char* progress = phase == Phase::Complexity ? "Completed: Evaluation of Complexity Restriction  "
                                                     : "Completed: Evaluation of Fit Restriction  ";
   const float sweeps = static_cast<float>(problem.niter);
@@ -20,7 +21,7 @@ float run_phase(const Problem& problem, Phase phase, float* pi, float* hits, Sta
   for (int32_t t = 1; t <= stages;) {
     int32_t count = 1;
     if (sampler == stage_share) {
-      count = fast_group_size(problem, t);
+      count = fast_group_size(problem, t, group_byte_limit);
       int64_t rows = 0;
       for (int32_t s = 0; s < count; ++s) rows += t + s - 1;
       shares.resize(static_cast<size_t>(count));

@@ -57,14 +57,24 @@ VectorWidth chosen_vector_width(int64_t bounding_rows);
 // cannot be obtained.
 bool fast_stage_shares(const Problem& problem, Phase phase, int32_t first, int32_t count, float* pi,
                        float* shares, VectorWidth width);
-// How many stages from `first` on run_phase puts into one group.
-int32_t fast_group_size(const Problem& problem, int32_t first);
+// No limit on a group's storage beyond the sampler's own.
+inline constexpr int64_t kNoByteLimit = INT64_MAX;
+// How many stages from `first` on run_phase puts into one group: at least one, and more
+// while the group's rows and storage stay moderate and its storage within byte_limit.
+int32_t fast_group_size(const Problem& problem, int32_t first, int64_t byte_limit = kNoByteLimit);
+// Bytes the fast sampler allocates for a group of stages first .. first + count - 1
+// with `items` items. Grows with the stages, so the last stage alone needs the most of
+// any single-stage group.
+int64_t fast_group_bytes(int32_t items, int32_t first, int32_t count);
+// Bytes of the literal sampler's work arrays for one stage.
+int64_t literal_work_bytes(int32_t items, int32_t restrictions, int32_t stage);
 
 // Runs every stage of a phase: prints the progress line after each stage, stores
 // hits[t-1] = share x niter and returns the product of the shares (1 when T = 0).
 // With the program's own sampler (stage_share) the stages run in groups side by side
-// (fast_stage_shares); the progress lines of a group follow when the group is done.
+// (fast_stage_shares), each group's storage within group_byte_limit (a single stage
+// may take more); the progress lines of a group follow when the group is done.
 float run_phase(const Problem& problem, Phase phase, float* pi, float* hits,
-                StageSampler sampler = stage_share);
+                StageSampler sampler = stage_share, int64_t group_byte_limit = kNoByteLimit);
 
 }  // namespace propbf::driver

@@ -37,6 +37,7 @@
 // the coefficients of all these rows form one contiguous line, and so do the products.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -65,10 +66,13 @@ constexpr int64_t kAlign = 64;   // bytes
 // A group takes stages until it holds this many bounding rows (at least one stage):
 // enough independent chains to keep the adders busy, little enough to stay in cache.
 constexpr int64_t kGroupRows = 256;
+// ... and while its storage stays below this many bytes (or one stage needs more).
+constexpr int64_t kGroupBytes = int64_t{256} << 20;
 
 int64_t round_up(int64_t n, int64_t step) { return (n + step - 1) / step * step; }
 
-// Zero-filled storage aligned for the widest vector loads.
+// Storage aligned for the widest vector loads, left uninitialised: the group set-up
+// writes every element that is read before the sweeps write it.
 template <class T>
 class AlignedBuffer {
  public:
@@ -77,12 +81,12 @@ class AlignedBuffer {
   AlignedBuffer& operator=(const AlignedBuffer&) = delete;
   ~AlignedBuffer() { std::free(data_); }
 
+  static int64_t bytes_for(int64_t count) {
+    return round_up((count > 0 ? count : 1) * static_cast<int64_t>(sizeof(T)), kAlign);
+  }
   bool allocate(int64_t count) {
-    const int64_t bytes = round_up((count > 0 ? count : 1) * static_cast<int64_t>(sizeof(T)), kAlign);
-    data_ = static_cast<T*>(std::aligned_alloc(kAlign, static_cast<size_t>(bytes)));
-    if (data_ == nullptr) return false;
-    std::memset(data_, 0, static_cast<size_t>(bytes));
-    return true;
+    data_ = static_cast<T*>(std::aligned_alloc(kAlign, static_cast<size_t>(bytes_for(count))));
+    return data_ != nullptr;
   }
   T* get() { return data_; }
   const T* get() const { return data_; }
@@ -91,6 +95,38 @@ class AlignedBuffer {
 
  private:
   T* data_ = nullptr;
+};
+
+// Extents of a group of stages first .. first + count - 1 (see the layout above).
+struct GroupLayout {
+  int64_t items = 0;
+  int64_t stages = 0;
+  int64_t bounding = 0;    // bounding rows
+  int64_t bound_rows = 0;  // padded count of bounding rows
+  int64_t rows = 0;        // bound_rows + padded count of test rows
+
+  GroupLayout(int32_t item_count, int32_t first, int32_t count) : items(item_count), stages(count) {
+    for (int32_t s = 0; s < count; ++s) bounding += first + s - 1;
+    bound_rows = round_up(bounding, kRowPad);
+    rows = bound_rows + round_up(count, kRowPad);
+  }
+  int64_t coefficients() const { return items * rows; }
+  int64_t magnitudes() const { return items * bound_rows; }
+  int64_t products() const { return items * bound_rows; }
+  int64_t values() const { return rows + 8; }
+  int64_t list_entries() const { return items * bounding; }
+  int64_t list_starts() const { return 2 * items * stages + 1; }
+  int64_t states() const { return stages * items; }
+
+  // Everything StageGroup allocates for this layout.
+  int64_t bytes() const {
+    return AlignedBuffer<float>::bytes_for(coefficients()) + AlignedBuffer<float>::bytes_for(magnitudes()) +
+           AlignedBuffer<double>::bytes_for(products()) + 3 * AlignedBuffer<float>::bytes_for(rows) +
+           AlignedBuffer<float>::bytes_for(values()) + AlignedBuffer<int64_t>::bytes_for(stages) +
+           AlignedBuffer<int32_t>::bytes_for(list_entries()) + AlignedBuffer<int64_t>::bytes_for(list_starts()) +
+           AlignedBuffer<float>::bytes_for(states()) + AlignedBuffer<int64_t>::bytes_for(stages) +
+           stages * static_cast<int64_t>(sizeof(HitTally));
+  }
 };
 
 // One group of stages with everything its sweeps touch.
@@ -129,24 +165,36 @@ struct StageGroup {
 // Sets up the group. Returns false when its storage cannot be obtained.
 bool prepare_group(const Problem& problem, int32_t first, int32_t count, StageGroup& g) {
   const int32_t items = problem.items();
+  const GroupLayout layout(items, first, count);
   g.items = items;
   g.stages = count;
   g.first = first;
-  int64_t bounding = 0;
-  for (int32_t s = 0; s < count; ++s) bounding += first + s - 1;
-  g.bound_rows = round_up(bounding, kRowPad);
-  g.rows = g.bound_rows + round_up(count, kRowPad);
+  g.bound_rows = layout.bound_rows;
+  g.rows = layout.rows;
   const int64_t line = g.rows;
   const int64_t bound_line = g.bound_rows;
 
-  if (!g.coefficient.allocate(items * line) || !g.magnitude.allocate(items * bound_line) ||
-      !g.constant.allocate(line) || !g.product.allocate(items * bound_line) || !g.carried.allocate(line) ||
-      !g.value_store.allocate(line + 8) || !g.bound.allocate(line) || !g.first_row.allocate(count) ||
-      !g.list.allocate(items * bounding) || !g.list_start.allocate(2 * static_cast<int64_t>(items) * count + 1) ||
-      !g.pi.allocate(static_cast<int64_t>(count) * items) || !g.seed.allocate(count)) {
+  if (!g.coefficient.allocate(layout.coefficients()) || !g.magnitude.allocate(layout.magnitudes()) ||
+      !g.constant.allocate(line) || !g.product.allocate(layout.products()) || !g.carried.allocate(line) ||
+      !g.value_store.allocate(layout.values()) || !g.bound.allocate(line) || !g.first_row.allocate(count) ||
+      !g.list.allocate(layout.list_entries()) || !g.list_start.allocate(layout.list_starts()) ||
+      !g.pi.allocate(layout.states()) || !g.seed.allocate(count)) {
     return false;
   }
   g.share.assign(static_cast<size_t>(count), HitTally(problem.niter));
+
+  // The padding rows take part in the vector operations: their coefficients, magnitudes,
+  // constants and values are zero. (The guard before the values only ever receives
+  // copies.) Every other row is written below; the products, bounds and carried sums are
+  // written by the sweeps before they are read.
+  for (int32_t j = 0; j < items; ++j) {
+    float* coefficient = g.coefficient.get() + j * line;
+    float* magnitude = g.magnitude.get() + j * bound_line;
+    for (int64_t r = layout.bounding; r < bound_line; ++r) coefficient[r] = magnitude[r] = 0.0f;
+    for (int64_t r = bound_line + count; r < line; ++r) coefficient[r] = 0.0f;
+  }
+  std::memset(g.constant.get(), 0, static_cast<size_t>(line) * sizeof(float));
+  std::memset(g.value_store.get(), 0, static_cast<size_t>(layout.values()) * sizeof(float));
 
   int64_t row = 0;
   for (int32_t s = 0; s < count; ++s) {
@@ -165,7 +213,6 @@ bool prepare_group(const Problem& problem, int32_t first, int32_t count, StageGr
     row += stage - 1;
     for (int32_t j = 0; j < items; ++j) g.pi[static_cast<int64_t>(s) * items + j] = problem.initpi[j];
   }
-
   int64_t next = 0;
   for (int32_t j = 0; j < items; ++j) {
     for (int32_t s = 0; s < count; ++s) {
@@ -502,13 +549,20 @@ VectorWidth chosen_vector_width(int64_t bounding_rows) {
   return VectorWidth::Two;
 }
 
-int32_t fast_group_size(const Problem& problem, int32_t first) {
+int64_t fast_group_bytes(int32_t items, int32_t first, int32_t count) {
+  return GroupLayout(items > 0 ? items : 0, first, count).bytes();
+}
+
+int32_t fast_group_size(const Problem& problem, int32_t first, int64_t byte_limit) {
   const int32_t last = problem.restrictions();
   int64_t rows = 0;
   int32_t count = 0;
   while (first + count <= last) {
     const int64_t more = first + count - 1;
     if (count > 0 && rows + more > kGroupRows) break;
+    // Beyond a few hundred megabytes a group is streamed from memory for every draw
+    // either way; more stages side by side then gain nothing.
+    if (count > 0 && fast_group_bytes(problem.items(), first, count + 1) > std::min(byte_limit, kGroupBytes)) break;
     rows += more;
     ++count;
   }

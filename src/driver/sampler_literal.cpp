@@ -31,6 +31,13 @@ float row_times_state(const float* coefficients, const float* state, int64_t n) 
 
 }  // namespace
 
+int64_t literal_work_bytes(int32_t items, int32_t restrictions, int32_t stage) {
+  const int64_t earlier = stage > 1 ? stage - 1 : 0;
+  const int64_t others = items > 1 ? items - 1 : 0;
+  const int64_t floats = earlier * (3 + others) + others + (restrictions > 0 ? restrictions : 0);
+  return floats * static_cast<int64_t>(sizeof(float));
+}
+
 float literal_stage_share(const Problem& problem, Phase phase, int32_t stage, float* pi) {
   const int32_t items = problem.items();
   const int32_t restrictions = problem.restrictions();

@@ -32,6 +32,7 @@ enum class Mode {
   Literal,    // run_phase with the literal sampler, stage by stage
   FastStage,  // run_phase with the fast sampler, stage by stage
   Program,    // run_phase as the program calls it: fast, stages in groups
+  SmallGroups,  // the same with little room for a group's storage: groups of 1 to 3 stages
   Width2,     // every stage in one group, with each vector width
   Width4,
   Width8,
@@ -75,6 +76,9 @@ float run_one_phase(const driver::Problem& problem, Phase phase, Mode mode, floa
       return driver::run_phase(problem, phase, pi, hits, driver::fast_stage_share);
     case Mode::Program:
       return driver::run_phase(problem, phase, pi, hits);
+    case Mode::SmallGroups:
+      return driver::run_phase(problem, phase, pi, hits, driver::stage_share,
+                               driver::fast_group_bytes(problem.items(), 1, 3));
     default: {
       const VectorWidth width = mode == Mode::Width2   ? VectorWidth::Two
                                 : mode == Mode::Width4 ? VectorWidth::Four
@@ -119,7 +123,7 @@ Outcome run_both(const driver::Problem& problem, Mode mode, int32_t seed) {
 }
 
 std::vector<Mode> fast_modes() {
-  std::vector<Mode> modes = {Mode::FastStage, Mode::Program, Mode::Width2};
+  std::vector<Mode> modes = {Mode::FastStage, Mode::Program, Mode::SmallGroups, Mode::Width2};
   if (driver::vector_width_supported(VectorWidth::Four)) modes.push_back(Mode::Width4);
   if (driver::vector_width_supported(VectorWidth::Eight)) modes.push_back(Mode::Width8);
   return modes;
@@ -130,6 +134,7 @@ const char* mode_name(Mode mode) {
     case Mode::Literal: return "literal";
     case Mode::FastStage: return "fast, stage by stage";
     case Mode::Program: return "fast, as the program runs it";
+    case Mode::SmallGroups: return "fast, groups within a small storage limit";
     case Mode::Width2: return "fast, one group, 2 lanes";
     case Mode::Width4: return "fast, one group, 4 lanes";
     case Mode::Width8: return "fast, one group, 8 lanes";
@@ -320,6 +325,9 @@ TEST(SamplerEquivalence, ManyStagesSplitIntoGroups) {
   for (int t = 0; t < stages; ++t) rows.push_back({1.0f, -0.5f, 0.25f * static_cast<float>(t % 3), -0.1f});
   const auto problem = make_problem(3, stages, 12, rows, {0.6f, 0.4f, 0.5f}, {1, 0, 1});
   EXPECT_LT(driver::fast_group_size(problem, 1), stages);
+  // A storage limit shrinks the groups, down to one stage.
+  EXPECT_EQ(driver::fast_group_size(problem, 10, driver::fast_group_bytes(3, 10, 2)), 2);
+  EXPECT_EQ(driver::fast_group_size(problem, 10, 0), 1);
   int32_t covered = 0;
   for (int32_t t = 1; t <= stages; t += driver::fast_group_size(problem, t)) covered = t;
   EXPECT_GT(covered, 1);

@@ -117,6 +117,25 @@ TEST(StageSampler, ShareOfManySweepsIsTheHitCountOverNiter) {
   EXPECT_EQ(driver::HitTally::rounded_quotient(0, 7), 0.0f);
 }
 
+TEST(StageSampler, StoragePlanCountsTheLargestSingleStageGroup) {
+  // 3000000 items, 30 restrictions: the problem and workspace arrays (4 bytes per
+  // element: r, 3 per item, 6 per restriction, 5 replication vectors) beside the
+  // sampler's group for stage 30 alone, about 2 GB.
+  const int64_t held = 4 * (int64_t{90000000} + 3 * 3000000 + 6 * 30 + 5 * int64_t{driver::kReplications});
+  const int64_t stage30 = driver::fast_group_bytes(3000000, 30, 1);
+  EXPECT_GT(stage30, int64_t{1900} << 20);
+  EXPECT_GT(stage30, driver::literal_work_bytes(3000000, 30, 30));
+  const int64_t gigabyte = int64_t{1} << 30;
+  const driver::StoragePlan roomy = driver::plan_storage(3000000, 30, 64 * gigabyte);
+  EXPECT_EQ(roomy.bytes, held + stage30);
+  EXPECT_EQ(roomy.group_byte_limit, 64 * gigabyte - held);
+  EXPECT_EQ(driver::plan_storage(3000000, 30, held + stage30).bytes, held + stage30);
+  EXPECT_EQ(driver::plan_storage(3000000, 30, held + stage30 - 1).bytes, -1);
+  // No restrictions: no sampler storage. Beyond 32-bit indices: refused whatever the room.
+  EXPECT_EQ(driver::plan_storage(5, 0, gigabyte).bytes, 4 * (15 + 5 * int64_t{driver::kReplications}));
+  EXPECT_EQ(driver::plan_storage(65536, 65536, INT64_MAX).bytes, -1);
+}
+
 TEST(StageSampler, NoSweepsGiveZeroHitsAndNoDraws) {
   for (int niter : {0, -5}) {
     const auto problem = make_problem(2, 2, niter, {{1, -1, 0}, {0, 1, 0.5f}}, {0.8f, 0.6f}, {1, 0});

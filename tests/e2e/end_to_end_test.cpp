@@ -276,11 +276,40 @@ TEST(EndToEnd, NegativeSweepCountEndsWithTheBetaArgumentError) {
 }
 
 TEST(EndToEnd, HugeCountsEndWithTheAllocationReport) {
-  for (const std::string counts : {"2000000000 2000000000 10", "65536 65536 1", "2000000000 1 1"}) {
+  // The last: the problem's arrays take 9 GB, but the sampler's storage for stage 30
+  // alone about 48 GB more; refused before anything is allocated (on a machine with
+  // less than about 57 GB available).
+  for (const std::string counts :
+       {"2000000000 2000000000 10", "65536 65536 1", "2000000000 1 1", "70000000 30 1"}) {
     const RunResult run = run_program_on("h\n" + counts + "\nr\n");
     EXPECT_EQ(run.status, 255) << counts;
     EXPECT_EQ(run.err, "? Run-time Error\r\n? Runtime memory allocation fails\r\n") << counts;
   }
+}
+
+TEST(EndToEnd, ManyItemsThatFitRunToTheEnd) {
+  // A million items, one restriction that every state satisfies (all coefficients 0,
+  // constant -1): both shares are 1/2 + 1/2 = 1 exactly.
+  const int items = 1000000;
+  std::string input = "many items\n" + std::to_string(items) + " 1 2\nr\n";
+  for (int j = 0; j < items; ++j) input += "0 ";
+  input += "-1\nstart\n";
+  for (int j = 0; j < items; ++j) input += ".5 ";
+  input += "\nx\n";
+  for (int j = 0; j < items; ++j) input += j % 2 == 0 ? "1 " : "0 ";
+  input += "\n";
+  const RunResult run = run_program_on(input);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out,
+            " Completed: Evaluation of Complexity Restriction    1\r\n"
+            " Completed: Evaluation of Fit Restriction    1\r\n"
+            " Analysis Completed\r\n");
+  const auto lines = lines_of(run.output_txt.value_or(""));
+  ASSERT_EQ(lines.size(), 15u);
+  EXPECT_EQ(lines[1], "1.0000000000");
+  EXPECT_EQ(lines[4], "1.0000000000");
+  EXPECT_EQ(lines[7], "     1.0000000000");
 }
 
 }  // namespace
