@@ -1,10 +1,18 @@
 // The replication phase: beta redraws of every stage share, the replicated factors and
 // their two order statistics.
+//
+// The program's path draws the 2 x T deviates of all replications through
+// RepeatedBetaDraws (the same deviates and generator as one RNBET call per deviate)
+// and takes the two order statistics by selection (the same values as SVRGN's sorted
+// vector). The literal path keeps the plain loop and both sorts as the reference.
 #include "driver/replications.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "numeric/sort.hpp"
+#include "random/beta_sequence.hpp"
 #include "random/random.hpp"
 #include "textio/textio.hpp"
 
@@ -16,7 +24,7 @@ namespace {
 struct ReplicationArrays {
   ZeroedArray<float> ctot, ftot;  // replicated complexity and fit
   ZeroedArray<float> bfu, bfc;    // replicated factors against both alternatives
-  ZeroedArray<float> sorted;      // ascending copy of one of them
+  ZeroedArray<float> sorted;      // ascending copy of one of them, or scratch
 
   ReplicationArrays() {
     const bool ok = ctot.allocate(kReplications) && ftot.allocate(kReplications) &&
@@ -36,6 +44,28 @@ void mark_interval_of_undefined_factor(float factor, float& lower, float& upper)
   upper = factor;
 }
 
+// bfu and bfc from ctot and ftot, replication by replication.
+void form_replicated_factors(ReplicationArrays& arrays) {
+  for (int32_t i = 0; i < kReplications; ++i) {
+    arrays.bfu[i] = arrays.ftot[i] / arrays.ctot[i];
+  }
+  for (int32_t i = 0; i < kReplications; ++i) {
+    arrays.bfc[i] = arrays.bfu[i] / ((1.0f - arrays.ftot[i]) / (1.0f - arrays.ctot[i]));
+  }
+}
+
+void finish_factors(float c, float f, BayesFactors& factors) {
+  factors.versus_complement = factors.versus_unconstrained / ((1.0f - f) / (1.0f - c));
+  mark_interval_of_undefined_factor(factors.versus_unconstrained, factors.lu, factors.uu);
+  mark_interval_of_undefined_factor(factors.versus_complement, factors.lc, factors.uc);
+}
+
+// Deviates per block of replications: room for a few thousand, at least one replication.
+int32_t replications_per_block(int32_t stages) {
+  const int32_t per_replication = 2 * stages;
+  return std::clamp<int32_t>(8192 / std::max<int32_t>(per_replication, 1), 1, kReplications);
+}
+
 }  // namespace
 
 void replication_shapes(float hits, int32_t niter, float& pin, float& qin) {
@@ -45,8 +75,51 @@ void replication_shapes(float hits, int32_t niter, float& pin, float& qin) {
   qin = 1.0f + (sweeps - hits);
 }
 
+void draw_replicated_shares(const Problem& problem, const Workspace& workspace, float* ctot,
+                            float* ftot) {
+  const int32_t stages = problem.restrictions();
+  // The cycle of one replication: stage by stage, complexity before fit.
+  std::vector<float> pins(2 * static_cast<size_t>(stages));
+  std::vector<float> qins(pins.size());
+  for (int32_t t = 0; t < stages; ++t) {
+    replication_shapes(workspace.chit[t], problem.niter, pins[2 * t], qins[2 * t]);
+    replication_shapes(workspace.fhit[t], problem.niter, pins[2 * t + 1], qins[2 * t + 1]);
+  }
+  numlib::RepeatedBetaDraws draws(pins.data(), qins.data(), 2 * stages);
+  const int32_t block = replications_per_block(stages);
+  std::vector<float> shares(static_cast<size_t>(block) * pins.size());
+  for (int32_t first = 0; first < kReplications; first += block) {
+    const int32_t count = std::min(block, kReplications - first);
+    draws.draw(count, shares.data());
+    for (int32_t i = 0; i < count; ++i) {
+      const float* row = shares.data() + static_cast<size_t>(i) * pins.size();
+      float f = 1.0f;
+      float c = 1.0f;
+      for (int32_t t = 0; t < stages; ++t) {
+        f = f * row[2 * t + 1];
+        c = c * row[2 * t];
+      }
+      ftot[first + i] = f;
+      ctot[first + i] = c;
+    }
+  }
+}
+
 void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
                        BayesFactors& factors) {
+  factors.versus_unconstrained = f / c;
+  ReplicationArrays arrays;
+  draw_replicated_shares(problem, workspace, arrays.ctot.data(), arrays.ftot.data());
+  form_replicated_factors(arrays);
+  numlib::order_statistics(kReplications, arrays.bfu.data(), arrays.sorted.data(), kLowerPosition,
+                           kUpperPosition, factors.lu, factors.uu);
+  numlib::order_statistics(kReplications, arrays.bfc.data(), arrays.sorted.data(), kLowerPosition,
+                           kUpperPosition, factors.lc, factors.uc);
+  finish_factors(c, f, factors);
+}
+
+void literal_replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
+                               BayesFactors& factors) {
   const int32_t stages = problem.restrictions();
   factors.versus_unconstrained = f / c;
   ReplicationArrays arrays;
@@ -73,12 +146,7 @@ void replicate_factors(const Problem& problem, Workspace& workspace, float c, fl
     arrays.ftot[i] = ftot;
     arrays.ctot[i] = ctot;
   }
-  for (int32_t i = 0; i < kReplications; ++i) {
-    arrays.bfu[i] = arrays.ftot[i] / arrays.ctot[i];
-  }
-  for (int32_t i = 0; i < kReplications; ++i) {
-    arrays.bfc[i] = arrays.bfu[i] / ((1.0f - arrays.ftot[i]) / (1.0f - arrays.ctot[i]));
-  }
+  form_replicated_factors(arrays);
 
   numlib::SVRGN(kReplications, arrays.bfu.data(), arrays.sorted.data());
   factors.lu = arrays.sorted[kLowerPosition - 1];
@@ -86,10 +154,7 @@ void replicate_factors(const Problem& problem, Workspace& workspace, float c, fl
   numlib::SVRGN(kReplications, arrays.bfc.data(), arrays.sorted.data());
   factors.lc = arrays.sorted[kLowerPosition - 1];
   factors.uc = arrays.sorted[kUpperPosition - 1];
-
-  factors.versus_complement = factors.versus_unconstrained / ((1.0f - f) / (1.0f - c));
-  mark_interval_of_undefined_factor(factors.versus_unconstrained, factors.lu, factors.uu);
-  mark_interval_of_undefined_factor(factors.versus_complement, factors.lc, factors.uc);
+  finish_factors(c, f, factors);
 }
 
 }  // namespace propbf::driver

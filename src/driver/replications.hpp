@@ -37,4 +37,17 @@ void replication_shapes(float hits, int32_t niter, float& pin, float& qin);
 void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
                        BayesFactors& factors);
 
+// The plain implementation of the above, step by step as the method reads: one RNBET
+// call per deviate, the shares through workspace.csamp and fsamp, and SVRGN's full sort
+// of both replicated factors. The reference for the program's path: the same factors,
+// the same bits, the generator left at the same place.
+void literal_replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
+                               BayesFactors& factors);
+
+// The replicated complexity and fit of all kReplications replications into
+// ctot[0 .. kReplications-1] and ftot[...], drawn in the method's order (replication,
+// stage, complexity before fit). The first part of replicate_factors.
+void draw_replicated_shares(const Problem& problem, const Workspace& workspace, float* ctot,
+                            float* ftot);
+
 }  // namespace propbf::driver

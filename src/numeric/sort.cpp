@@ -22,6 +22,7 @@
 
 #include "numeric/sort.hpp"
 
+#include <bit>
 #include <cstddef>
 
 #include "errors/errors.hpp"
@@ -248,6 +249,122 @@ void SVRGN(int32_t n, const float* ra, float* rb) {
   }
   if (N1RCD(0) == 0) detail::sort_ascending_in_place(rb, n);
   E1POP("SVRGN");
+}
+
+}  // namespace propbf::numlib
+
+// ---------------------------------------------------------------------------------
+// Order statistics by selection
+// ---------------------------------------------------------------------------------
+
+namespace propbf::numlib {
+
+namespace {
+
+// The float's bits as an unsigned key in the order of the values: negative numbers
+// have all bits flipped, positive ones only the sign bit. -0 is just below +0; NaNs
+// are kept out before keys are used.
+inline uint32_t ordered_key(float x) {
+  const uint32_t bits = std::bit_cast<uint32_t>(x);
+  const uint32_t flip = static_cast<uint32_t>(-static_cast<int32_t>(bits >> 31)) | 0x80000000u;
+  return bits ^ flip;
+}
+
+// The key digits from the top: 11, 11 and 10 bits.
+constexpr int kDigitShift[3] = {21, 10, 0};
+constexpr uint32_t kDigitMask[3] = {0x7FF, 0x7FF, 0x3FF};
+constexpr int kBuckets = 2048;
+
+inline uint32_t digit(uint32_t key, int level) { return (key >> kDigitShift[level]) & kDigitMask[level]; }
+
+// The bucket holding rank (0-based) and the count of keys in the buckets before it.
+struct Bucket {
+  uint32_t index;
+  int32_t before;
+};
+Bucket find_bucket(const int32_t (&counts)[kBuckets], int32_t rank) {
+  int32_t before = 0;
+  for (uint32_t b = 0; b < kBuckets; ++b) {
+    if (rank < before + counts[b]) return {b, before};
+    before += counts[b];
+  }
+  return {kBuckets - 1, before};  // not reached for a rank below the count
+}
+
+// Among candidates[0 .. count-1], all with the same digits above `level`, the value of
+// the given rank (0-based). Narrows the candidates in place, one digit at a time.
+float select_among(float* candidates, int32_t count, int32_t rank, int level) {
+  for (; level < 3 && count > 1; ++level) {
+    int32_t counts[kBuckets] = {};
+    for (int32_t i = 0; i < count; ++i) ++counts[digit(ordered_key(candidates[i]), level)];
+    const Bucket bucket = find_bucket(counts, rank);
+    int32_t kept = 0;
+    for (int32_t i = 0; i < count; ++i) {
+      if (digit(ordered_key(candidates[i]), level) == bucket.index) candidates[kept++] = candidates[i];
+    }
+    count = kept;
+    rank -= bucket.before;
+  }
+  return candidates[0];  // every candidate left has the same key
+}
+
+}  // namespace
+
+void order_statistics(int32_t n, const float* ra, float* work, int32_t lower, int32_t upper,
+                      float& at_lower, float& at_upper) {
+  const auto full_sort = [&] {
+    SVRGN(n, ra, work);
+    if (n >= 1 && lower >= 1 && upper <= n) {
+      at_lower = work[lower - 1];
+      at_upper = work[upper - 1];
+    }
+  };
+  if (n < 1 || lower < 1 || upper < lower || upper > n) {
+    full_sort();
+    return;
+  }
+  // First digit of every key, and whether a NaN is present.
+  int32_t counts[kBuckets] = {};
+  bool not_a_number = false;
+  for (int32_t i = 0; i < n; ++i) {
+    const float x = ra[i];
+    not_a_number |= x != x;
+    ++counts[digit(ordered_key(x), 0)];
+  }
+  if (not_a_number) {
+    full_sort();
+    return;
+  }
+  const Bucket low = find_bucket(counts, lower - 1);
+  const Bucket high = find_bucket(counts, upper - 1);
+  // Candidates of the lower position from the front of `work`, of the upper one from
+  // the back; one set when both fall into the same bucket.
+  int32_t low_count = 0;
+  int32_t high_count = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const uint32_t d = digit(ordered_key(ra[i]), 0);
+    if (d == low.index) work[low_count++] = ra[i];
+    if (d == high.index && high.index != low.index) work[n - 1 - high_count++] = ra[i];
+  }
+  const float lower_value = select_among(work, low_count, lower - 1 - low.before, 1);
+  float upper_value;
+  if (high.index == low.index) {
+    // The first selection narrowed the shared candidates; gather them again.
+    int32_t count = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      if (digit(ordered_key(ra[i]), 0) == high.index) work[count++] = ra[i];
+    }
+    upper_value = select_among(work, count, upper - 1 - high.before, 1);
+  } else {
+    upper_value = select_among(work + n - high_count, high_count, upper - 1 - high.before, 1);
+  }
+  if (lower_value == 0.0f || upper_value == 0.0f) {
+    // Which zero stands there depends on the sort's exchanges.
+    full_sort();
+    return;
+  }
+  at_lower = lower_value;
+  at_upper = upper_value;
 }
 
 }  // namespace propbf::numlib

@@ -30,6 +30,18 @@ void SCOPY(int32_t n, const float* x, int32_t incx, float* y, int32_t incy);
 //   Consumes no uniforms.
 void SVRGN(int32_t n, const float* ra, float* rb);
 
+// The values that SVRGN(N, RA, RB) would leave at positions `lower` and `upper` of RB
+// (1 <= lower <= upper <= N, counted from 1), into at_lower and at_upper, bit for bit.
+//   Without a NaN in RA the ascending order is fixed up to the order of -0 and +0 among
+//   themselves, so a position that does not hold a zero has one possible value: it is
+//   found by selection on the float bits (a radix select, a few passes over RA). Where
+//   RA holds a NaN, or a selected value is a zero, SVRGN itself sorts RA into `work`
+//   and the values are read from there.
+//   `work`: scratch of N floats (RA is not changed). N < 1 or positions out of range:
+//   SVRGN's own error for N < 1, otherwise the full sort as well.
+void order_statistics(int32_t n, const float* ra, float* work, int32_t lower, int32_t upper,
+                      float& at_lower, float& at_upper);
+
 namespace detail {
 
 // The sort proper that SVRGN runs over RB after the copy and the argument check:

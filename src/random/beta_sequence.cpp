@@ -1,0 +1,187 @@
+// Repeated single beta draws through a fixed cycle of shapes, arranged for speed.
+//
+// What stays exactly as RNBET does it, draw by draw: the method chosen by the shapes
+// (and NR = 1), every operation of its attempt in the written order and precision, the
+// acceptance tests in order, the clamp, and the uniforms one after another from the
+// same sequence (one per power draw, two per log-logistic attempt, rejected attempts
+// included). What changes: the method, set-up and clamp are found once per shape; the
+// uniforms come from a block made ahead with the generator's own integer step; the
+// seed is written back once per call, at the last uniform used.
+#include "random/beta_sequence.hpp"
+
+#include <cmath>
+#include <cstdint>
+
+#include "numeric/machine.hpp"
+#include "random/random.hpp"
+
+namespace propbf::numlib {
+
+namespace {
+
+constexpr uint32_t kModulus32 = static_cast<uint32_t>(kModulus);
+
+// a * b mod (2^31 - 1) for a, b in 1 .. 2^31 - 2: the product is below 2^62, and
+// 2^31 = 1 modulo the modulus, so high part + low 31 bits is congruent and below 2^32;
+// one subtraction brings it into range (it is never 0 or the modulus: both factors are
+// units modulo the prime).
+inline uint32_t times_mod(uint32_t a, uint32_t b) {
+  const uint64_t product = static_cast<uint64_t>(a) * b;
+  uint32_t folded = static_cast<uint32_t>(product & kModulus32) + static_cast<uint32_t>(product >> 31);
+  if (folded >= kModulus32) folded -= kModulus32;
+  return folded;
+}
+
+constexpr uint32_t power_mod(uint32_t base, int exponent) {
+  uint64_t result = 1;
+  for (int i = 0; i < exponent; ++i) result = result * base % kModulus32;
+  return static_cast<uint32_t>(result);
+}
+
+// The uniforms after a given seed, made in blocks: lanes of eight seeds step by 16807^8.
+class UniformBlock {
+ public:
+  static constexpr int kLanes = 8;
+  static constexpr int kSize = 512;  // a multiple of kLanes
+
+  UniformBlock(uint32_t seed, float scale) : last_seed_(seed), scale_(scale) {}
+
+  // Makes sure at least `needed` (at most kLanes) unread uniforms are in the block.
+  void ensure(int needed) {
+    if (end_ - next_ >= needed) return;
+    refill();
+  }
+  float take() { return uniforms_[next_++]; }
+  // The seed after the last uniform taken.
+  uint32_t seed_after_taken() const { return next_ == 0 ? last_seed_ : seeds_[next_ - 1]; }
+
+ private:
+  void refill() {
+    const uint32_t before = seed_after_taken();
+    // The seed of the last uniform made (before itself when none is left unread).
+    uint32_t seed = end_ > next_ ? seeds_[end_ - 1] : before;
+    int kept = 0;
+    for (int i = next_; i < end_; ++i, ++kept) {
+      seeds_[kept] = seeds_[i];
+      uniforms_[kept] = uniforms_[i];
+    }
+    last_seed_ = before;
+    // The next kLanes seeds one step at a time, then each lane jumps kLanes steps.
+    for (int i = kept; i < kept + kLanes; ++i) {
+      seed = times_mod(seed, static_cast<uint32_t>(kMultiplier));
+      seeds_[i] = seed;
+    }
+    constexpr uint32_t jump = power_mod(static_cast<uint32_t>(kMultiplier), kLanes);
+    for (int i = kept + kLanes; i < kSize; ++i) seeds_[i] = times_mod(seeds_[i - kLanes], jump);
+    const double scale = static_cast<double>(scale_);
+    for (int i = kept; i < kSize; ++i) {
+      uniforms_[i] = static_cast<float>(static_cast<double>(seeds_[i]) * scale);
+    }
+    next_ = 0;
+    end_ = kSize;
+  }
+
+  uint32_t seeds_[kSize];
+  float uniforms_[kSize];
+  int next_ = 0;
+  int end_ = 0;
+  uint32_t last_seed_;  // the seed before uniforms_[0]
+  float scale_;
+};
+
+}  // namespace
+
+RepeatedBetaDraws::RepeatedBetaDraws(const float* pins, const float* qins, int32_t count)
+    : pins_(pins, pins + (count > 0 ? count : 0)), qins_(qins, qins + (count > 0 ? count : 0)) {
+  shapes_.reserve(pins_.size());
+  for (size_t k = 0; k < pins_.size(); ++k) {
+    const float pin = pins_[k];
+    const float qin = qins_[k];
+    Shape shape{};
+    if (!std::isfinite(pin) || !std::isfinite(qin) || !(pin > 0.0f) || !(qin > 0.0f)) {
+      arranged_ = false;  // rejected, or not a number: the plain loop
+    } else if (beta::choose_method(1, pin, qin) == beta::Method::Power) {
+      // As fill_power: QIN = 1 takes u^(1/PIN), otherwise 1 - u^(1/QIN).
+      shape.kind = qin == 1.0f ? Kind::PowerOfUniform : Kind::OneMinusPower;
+      shape.exponent = qin == 1.0f ? 1.0f / pin : 1.0f / qin;
+    } else if (beta::choose_method(1, pin, qin) == beta::Method::LogLogistic) {
+      shape.kind = Kind::LogLogistic;
+      shape.setup = beta::make_log_logistic_setup(pin, qin);
+    } else {
+      arranged_ = false;  // Johnk or switching: the plain loop
+    }
+    shapes_.push_back(shape);
+  }
+}
+
+void RepeatedBetaDraws::draw_plain(const float* pins, const float* qins, int32_t count,
+                                   int32_t cycles, float* out) {
+  float r[1] = {0.0f};
+  for (int32_t c = 0; c < cycles; ++c) {
+    for (int32_t k = 0; k < count; ++k) {
+      RNBET(1, pins[k], qins[k], r);
+      out[static_cast<int64_t>(c) * count + k] = r[0];
+    }
+  }
+}
+
+void RepeatedBetaDraws::draw(int32_t cycles, float* out) {
+  const int32_t count = static_cast<int32_t>(shapes_.size());
+  if (cycles < 1 || count < 1) return;
+  if (!arranged_) {
+    draw_plain(pins_.data(), qins_.data(), count, cycles, out);
+    return;
+  }
+  // Every shape here draws through RNUN, whose first call on the thread runs the
+  // generator's initialisation rule.
+  RandomState& state = random_state();
+  if (!state.rnun_called) {
+    R1INT(0);
+    state.rnun_called = true;
+  }
+  const beta::Clamp clamp = beta::Clamp::from_machine();
+  UniformBlock uniforms(static_cast<uint32_t>(state.seed), state.scale);
+
+  for (int32_t c = 0; c < cycles; ++c) {
+    float* row = out + static_cast<int64_t>(c) * count;
+    for (int32_t k = 0; k < count; ++k) {
+      const Shape& shape = shapes_[static_cast<size_t>(k)];
+      float x;
+      if (shape.kind == Kind::LogLogistic) {
+        const beta::LogLogisticSetup& z = shape.setup;
+        for (;;) {
+          uniforms.ensure(2);
+          const float u1 = uniforms.take();
+          const float u2 = uniforms.take();
+          // The attempt of log_logistic_attempt, operation for operation.
+          const float v = z.beta * std::log(u1 / (1.0f - u1));
+          const float w = z.a * std::exp(v);
+          const float zz = u1 * u1 * u2;
+          const float r = z.gamma * v - beta::kLogFour;
+          const float s = z.a + r - w;
+          bool accepted = s + beta::kOnePlusLogFive >= 5.0f * zz;  // quick: s + 1 + ln 5 >= 5z
+          if (!accepted) {
+            const float t = std::log(zz);
+            // s >= ln z, else the exact log ratio r + alpha ln(alpha / (b + w)) >= ln z.
+            accepted = s >= t || !(r + z.alpha * std::log(z.alpha / (z.b + w)) < t);
+          }
+          if (accepted) {
+            x = z.small_is_first ? w / (z.b + w) : z.b / (z.b + w);
+            break;
+          }
+        }
+      } else {
+        uniforms.ensure(1);
+        const float u = uniforms.take();
+        x = shape.kind == Kind::PowerOfUniform ? std::pow(u, shape.exponent)
+                                               : 1.0f - std::pow(u, shape.exponent);
+      }
+      row[k] = clamp(x);
+    }
+  }
+  const uint32_t seed = uniforms.seed_after_taken();
+  state.seed = static_cast<int32_t>(seed);
+  state.work = static_cast<double>(seed);
+}
+
+}  // namespace propbf::numlib
