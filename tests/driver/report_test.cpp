@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include "driver/problem.hpp"
 #include "driver/report.hpp"
+#include "random/random.hpp"
 
 namespace propbf::testing {
 namespace {
@@ -38,6 +42,52 @@ TEST(ReplicationShapes, NegativeSweepsStillReachTheBetaCheck) {
   driver::replication_shapes(-0.0f, -5, pin, qin);
   EXPECT_EQ(pin, 1.0f);
   EXPECT_EQ(qin, -4.0f);
+}
+
+// The program's replications against the literal ones: the same factors bit for bit
+// and the generator left at the same seed, for hit counts of every kind (none, all, a
+// float sum just below or above niter, fractions), T from 0 to 9 and several niter.
+TEST(Replications, ProgramPathGivesTheLiteralFactorsBitForBit) {
+  std::mt19937 gen(77);
+  struct Case {
+    int32_t stages, niter;
+  };
+  for (const Case k : {Case{0, 100}, Case{1, 0}, Case{1, 10000}, Case{3, 10000}, Case{5, 20000}, Case{9, 20000},
+                       Case{2, 1}, Case{4, 7}}) {
+    driver::Problem problem;
+    problem.nrestr = k.stages;
+    problem.niter = k.niter;
+    driver::Workspace workspace;
+    for (auto* hits : {&workspace.chit, &workspace.fhit, &workspace.csamp, &workspace.fsamp}) {
+      hits->allocate(k.stages);
+    }
+    const float sweeps = static_cast<float>(k.niter);
+    for (int32_t t = 0; t < k.stages; ++t) {
+      for (float* hits : {&workspace.chit[t], &workspace.fhit[t]}) {
+        const uint32_t pick = gen() % 6;
+        *hits = pick == 0   ? 0.0f
+                : pick == 1 ? sweeps
+                : pick == 2 ? sweeps * 1.0049f                                   // all-hit float sum above niter
+                : pick == 3 ? sweeps - 0.0000687f * sweeps                       // just below niter
+                            : std::floor(static_cast<float>(gen() % 1000) / 1000.0f * sweeps) + 0.25f * (pick == 4);
+      }
+    }
+    const float c = 0.08140175f;
+    const float f = k.niter == 0 ? 0.0f : 0.2757161f;
+    driver::BayesFactors literal{}, program{};
+    numlib::RNSET(1043618065);
+    driver::literal_replicate_factors(problem, workspace, c, f, literal);
+    const int32_t literal_seed = numlib::random_state().seed;
+    numlib::RNSET(1043618065);
+    driver::replicate_factors(problem, workspace, c, f, program);
+    EXPECT_EQ(numlib::random_state().seed, literal_seed) << k.stages << " stages, niter " << k.niter;
+    const auto bits = [](const driver::BayesFactors& b) {
+      return std::vector<uint32_t>{std::bit_cast<uint32_t>(b.versus_unconstrained), std::bit_cast<uint32_t>(b.lu),
+                                   std::bit_cast<uint32_t>(b.uu), std::bit_cast<uint32_t>(b.versus_complement),
+                                   std::bit_cast<uint32_t>(b.lc), std::bit_cast<uint32_t>(b.uc)};
+    };
+    EXPECT_EQ(bits(program), bits(literal)) << k.stages << " stages, niter " << k.niter;
+  }
 }
 
 TEST(StorageSizing, CountsBeyondTheIndexRangeOrMemoryAreRefused) {

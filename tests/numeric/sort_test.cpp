@@ -547,6 +547,64 @@ TEST_F(Svrgn, TwoDescendingAndAllEqual) {
   EXPECT_EQ(bit_patterns(out), bit_patterns(zeros));
 }
 
+// =================================================================================
+// order_statistics: the values at two positions of SVRGN's result, bit for bit.
+
+struct OrderCase {
+  const char* name;
+  std::vector<float> values;
+};
+
+std::vector<OrderCase> order_cases() {
+  Inputs in(31);
+  std::vector<OrderCase> cases;
+  for (uint32_t nan_percent : {0u, 1u, 10u}) {
+    cases.push_back({"awkward alphabet", in.vector_of(100000, nan_percent)});
+  }
+  std::vector<float> clustered(100000), zeros_rare(100000), zeros_many(100000), one_nan(100000);
+  std::vector<float> subnormal(100000), ties(100000), infinite(100000);
+  for (int i = 0; i < 100000; ++i) {
+    clustered[i] = 3.2f + static_cast<float>(in.below(350000)) * 1e-6f;  // like replicated factors
+    zeros_rare[i] = in.below(1000) == 0 ? (in.below(2) ? kPlusZero : kMinusZero) : in.finite();
+    zeros_many[i] = in.below(10) < 3 ? (in.below(2) ? kPlusZero : kMinusZero) : std::fabs(in.finite());
+    one_nan[i] = std::fabs(in.finite()) + 1.0f;
+    subnormal[i] = from_bits(in.below(0x00800000u) | (in.below(2) << 31));
+    ties[i] = static_cast<float>(in.below(5));
+    infinite[i] = in.below(3) == 0 ? kInf : (in.below(2) ? -kInf : in.finite());
+  }
+  one_nan[54321] = kNaN;
+  cases.push_back({"clustered", clustered});
+  cases.push_back({"a few zeros of both signs", zeros_rare});
+  cases.push_back({"zeros at the lower position", zeros_many});
+  cases.push_back({"one NaN", one_nan});
+  cases.push_back({"subnormals of both signs", subnormal});
+  cases.push_back({"five values, many ties", ties});
+  cases.push_back({"mostly infinities", infinite});
+  cases.push_back({"all equal", std::vector<float>(100000, 2.0f)});
+  for (int32_t n : {1, 2, 3, 12, 100, 4097}) {
+    cases.push_back({"short awkward", in.vector_of(n, 0)});
+    cases.push_back({"short with NaNs", in.vector_of(n, 20)});
+  }
+  return cases;
+}
+
+TEST_F(Svrgn, OrderStatisticsAreSvrgnsValuesAtThosePositions) {
+  for (const OrderCase& c : order_cases()) {
+    const int32_t n = static_cast<int32_t>(c.values.size());
+    std::vector<float> sorted(c.values.size()), work(c.values.size());
+    SVRGN(n, c.values.data(), sorted.data());
+    std::vector<std::pair<int32_t, int32_t>> positions{{1, n}, {(n + 1) / 2, (n + 1) / 2}, {1, 1}, {n, n}};
+    if (n == 100000) positions.push_back({2500, 97500});
+    if (n >= 3) positions.push_back({2, n - 1});
+    for (const auto& [lower, upper] : positions) {
+      float at_lower = 7.0f, at_upper = 7.0f;
+      propbf::numlib::order_statistics(n, c.values.data(), work.data(), lower, upper, at_lower, at_upper);
+      EXPECT_EQ(bits(at_lower), bits(sorted[lower - 1])) << c.name << ", n " << n << ", position " << lower;
+      EXPECT_EQ(bits(at_upper), bits(sorted[upper - 1])) << c.name << ", n " << n << ", position " << upper;
+    }
+  }
+}
+
 // A count below one is a terminal error: printed at once (on standard output, sent to
 // standard error here so the death test can see it), the run stops at the pop. RB is
 // not touched: with null vectors any access would crash instead of stopping.
