@@ -1,14 +1,52 @@
 // propbf: Bayes factors for an informative hypothesis about item proportions.
 // Reads input.txt, writes output.txt; no arguments, no questions.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <new>
 
 #include "driver/run.hpp"
 #include "textio/textio.hpp"
 
+namespace {
+
+// Descriptors 0, 1 and 2 must be open before any file is: a closed one would be the
+// next descriptor open(2) hands out, and the console lines (or the fatal report) would
+// then land in input.txt or output.txt. Each closed one is connected to /dev/null.
+// Taken in order, the lowest free descriptor is always the one being filled.
+void connect_closed_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened;
+    do {
+      opened = ::open("/dev/null", O_RDWR);
+    } while (opened < 0 && errno == EINTR);
+    if (opened < 0) {
+      // Without /dev/null no file may be opened safely: end before touching any.
+      const int reason = errno;
+      propbf::textio::fatal_report(std::strerror(reason), propbf::textio::Statement::Open,
+                                   fd == STDIN_FILENO ? propbf::textio::kStandardInput
+                                                      : propbf::textio::kStandardOutput,
+                                   true);
+    }
+    if (opened != fd) {  // not expected, as every lower descriptor is open
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
+
+}  // namespace
+
 int main() {
-  // A closed standard output must show up as a refused write, not kill the process.
+  connect_closed_standard_descriptors();
+  // A closed standard output must show up as a refused write, not kill the process;
+  // so must a write beyond the file-size limit (ulimit -f).
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     propbf::driver::run_analysis();
   } catch (const std::bad_alloc&) {

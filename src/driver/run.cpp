@@ -8,7 +8,7 @@
 namespace propbf::driver {
 
 void run_analysis() {
-  textio::open_unit(textio::kInputFile, "input.txt");
+  textio::open_unit(textio::kInputFile, "input.txt", textio::OpenFor::Reading);
   textio::open_unit(textio::kOutputFile, "output.txt");
 
   Problem problem;

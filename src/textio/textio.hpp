@@ -32,11 +32,18 @@ inline constexpr int32_t kOutputFile = 23;  // output.txt
 // Files
 // ---------------------------------------------------------------------------------
 
+// What a unit is opened for. It matters only for a FIFO: one the run reads
+// (Reading) is opened for reading only, so its end of file comes when its writers are
+// gone; opened for reading and writing the run would be a writer itself and wait for
+// ever. Like any reader, the open waits until the FIFO has a writer.
+enum class OpenFor { ReadingAndWriting, Reading };
+
 // Connects `unit` to the file `path`: an existing file is opened for reading and
 // writing (reading only if writing is refused) without being changed; a missing one
-// is created empty. A directory, or a file the system refuses to open or create,
-// ends the run with the "System Error:" report for OPEN on that unit.
-void open_unit(int32_t unit, const std::string& path);
+// is created empty; a FIFO opened for Reading is opened for reading only. A
+// directory, or a file the system refuses to open or create, ends the run with the
+// "System Error:" report for OPEN on that unit.
+void open_unit(int32_t unit, const std::string& path, OpenFor use = OpenFor::ReadingAndWriting);
 
 // Flushes and closes every open file. Errors while flushing are ignored here; this
 // is what runs before a fatal report. Also used by tests to start afresh.

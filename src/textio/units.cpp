@@ -24,7 +24,19 @@ void close_connection(Connection& c) {
   c.fd = -1;
 }
 
-int open_descriptor(const std::string& path, int& fd) {
+int open_read_only(const std::string& path, int& fd) {
+  for (;;) {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return 0;
+    if (errno != EINTR) return errno;
+  }
+}
+
+int open_descriptor(const std::string& path, OpenFor use, int& fd) {
+  if (use == OpenFor::Reading) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) return open_read_only(path, fd);
+  }
   int refusal = 0;
   for (;;) {
     fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -34,14 +46,10 @@ int open_descriptor(const std::string& path, int& fd) {
     refusal = errno;
     break;
   }
-  for (;;) {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) return 0;
-    if (errno == EINTR) continue;
-    // A missing file whose creation was refused: the refusal is the reason, not the
-    // absence that the read-only attempt reports.
-    return errno == ENOENT ? refusal : errno;
-  }
+  const int err = open_read_only(path, fd);
+  // A missing file whose creation was refused: the refusal is the reason, not the
+  // absence that the read-only attempt reports.
+  return err == ENOENT ? refusal : err;
 }
 
 }  // namespace
@@ -78,7 +86,7 @@ std::pair<int32_t, int> flush_and_close_all() noexcept {
 
 }  // namespace detail
 
-void open_unit(int32_t unit, const std::string& path) {
+void open_unit(int32_t unit, const std::string& path, OpenFor use) {
   using namespace detail;
   std::lock_guard<std::recursive_mutex> hold(layer_lock());
   UnitTable& table = unit_table();
@@ -90,7 +98,7 @@ void open_unit(int32_t unit, const std::string& path) {
       if (err != 0) system_failure(err, Statement::Write, unit);
     }
     int fd = -1;
-    if (int err = open_descriptor(path, fd); err != 0) system_failure(err, Statement::Open, unit);
+    if (int err = open_descriptor(path, use, fd); err != 0) system_failure(err, Statement::Open, unit);
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
       int err = errno;

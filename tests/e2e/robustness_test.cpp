@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -269,6 +270,86 @@ TEST(FileFaults, RefusedConsoleWriteStopsBeforeTheReport) {
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.err, system_report(ENOSPC, "WRITE(UNIT=*"));
   EXPECT_EQ(run.output_txt, std::optional<std::string>(kPrevious));
+}
+
+// ---------------------------------------------------------------------------------
+// How the process is started: closed standard descriptors, a file-size limit, a FIFO
+// ---------------------------------------------------------------------------------
+
+const std::string kNegativeSweeps = "h\n1 1 -3\nr\n1 0.5\ns\n0.7\nx\n1\n";
+const std::string kTruncated = "h\n2 1 100\nr\n";
+
+struct ClosedCase {
+  std::vector<int> closed;
+  const std::string* input;
+};
+
+TEST(StartingConditions, ClosedStandardDescriptorsChangeOnlyWhatWouldHaveGoneThroughThem) {
+  // Compared with a run that has all three open: the same status and output.txt,
+  // input.txt untouched, and the same text on each descriptor that stays open.
+  const std::vector<ClosedCase> cases = {
+      {{1}, &kTwoItems},       {{0, 1}, &kNegativeSweeps}, {{0, 1, 2}, &kTwoItems},
+      {{2}, &kTruncated},      {{1, 2}, &kNegativeSweeps}, {{0}, &kTwoItems},
+  };
+  for (const ClosedCase& c : cases) {
+    TemporaryFolder plain;
+    TemporaryFolder closed;
+    for (const TemporaryFolder* folder : {&plain, &closed}) {
+      write_file(folder->path() / "input.txt", *c.input);
+      write_file(folder->path() / "output.txt", kPrevious);
+    }
+    const RunResult expected = run_program_in(plain.path());
+    RunOptions options;
+    options.closed_descriptors = c.closed;
+    const RunResult run = run_program_with(closed.path(), options);
+    const std::string label = "closed " + ::testing::PrintToString(c.closed) + " on " + *c.input;
+    EXPECT_EQ(run.status, expected.status) << label;
+    EXPECT_EQ(run.output_txt, expected.output_txt) << label;
+    EXPECT_EQ(read_file(closed.path() / "input.txt"), *c.input) << label;
+    const auto is_closed = [&](int fd) { return std::find(c.closed.begin(), c.closed.end(), fd) != c.closed.end(); };
+    EXPECT_EQ(run.out, is_closed(1) ? "" : expected.out) << label;
+    EXPECT_EQ(run.err, is_closed(2) ? "" : expected.err) << label;
+  }
+}
+
+TEST(StartingConditions, FileSizeLimitRefusesTheReportsWrite) {
+  // ulimit -f 0: the report's one block is refused, reported like any refused write.
+  TemporaryFolder folder;
+  write_file(folder.path() / "input.txt", kTwoItems);
+  write_file(folder.path() / "output.txt", kPrevious);
+  RunOptions options;
+  options.file_size_limit = 0;
+  const RunResult run = run_program_with(folder.path(), options);
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.out, kTwoItemsConsole);
+  EXPECT_EQ(run.err, system_report(EFBIG, "WRITE(UNIT=23"));
+  EXPECT_EQ(run.output_txt, std::optional<std::string>(kPrevious));
+}
+
+TEST(StartingConditions, FifoInputEndsWhenItsWriterIsGone) {
+  // input.txt is a FIFO whose writer writes and leaves: what it wrote is read, and
+  // the end of file after it ends the run as for a regular file.
+  struct FifoCase {
+    std::string input;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const std::vector<FifoCase> cases = {
+      {"h\n2 1 100\n", 255, "", "? Run-time Error\r\n? Attempt to read past end of file\r\n? READ(UNIT=21,...\n"},
+      {kTwoItems, 0, kTwoItemsConsole, ""},
+  };
+  for (const FifoCase& c : cases) {
+    TemporaryFolder folder;
+    RunOptions options;
+    options.fifo_input = c.input;
+    options.timeout = std::chrono::seconds(60);  // a cap for a hang, not a measure
+    const RunResult run = run_program_with(folder.path(), options);
+    ASSERT_FALSE(run.timed_out) << "still waiting for input after the writer left: " << c.input;
+    EXPECT_EQ(run.status, c.status) << c.input;
+    EXPECT_EQ(run.out, c.out) << c.input;
+    EXPECT_EQ(run.err, c.err) << c.input;
+  }
 }
 
 // ---------------------------------------------------------------------------------

@@ -2,10 +2,16 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,41 +52,130 @@ class TemporaryFolder {
 
 struct RunResult {
   int status = -1;      // exit status as a shell sees it, or -1 if killed by a signal
+  bool timed_out = false;  // killed because it outran RunOptions::timeout
   std::string out;      // standard output
   std::string err;      // standard error
   std::optional<std::string> output_txt;  // output.txt after the run, if present
 };
 
-// Runs the program with `folder` as its working directory and no standard input.
-// Standard output is collected, or sent to `stdout_path` when one is given (then
-// `out` stays empty). output.txt is read back when it is a regular file (not a
-// directory or a link to a device).
-inline RunResult run_program_in(const std::filesystem::path& folder, const char* stdout_path = nullptr) {
-  TemporaryFolder capture;
-  const auto out_path = capture.path() / "stdout";
-  const auto err_path = capture.path() / "stderr";
+// How the program is started. By default: standard input from /dev/null, standard
+// output and error collected through pipes, no limit, no timeout.
+struct RunOptions {
+  const char* stdout_path = nullptr;      // standard output goes to this file instead
+  std::vector<int> closed_descriptors;    // of 0, 1 and 2: closed when the program starts
+  std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE in bytes (ulimit -f)
+  // input.txt becomes a FIFO; a writer process opens it, writes these bytes and exits.
+  std::optional<std::string> fifo_input;
+  std::chrono::milliseconds timeout{0};   // 0: wait for as long as it takes
+};
+
+namespace detail {
+
+// Reads both pipes of `child` until each reaches end of file. When the deadline (if
+// any) passes first, the child is killed and the reading goes on to the end; returns
+// false then.
+inline bool collect(pid_t child, int out_fd, int err_fd, std::string& out, std::string& err,
+                    std::optional<std::chrono::steady_clock::time_point> deadline) {
+  bool in_time = true;
+  std::vector<std::pair<int, std::string*>> open{{out_fd, &out}, {err_fd, &err}};
+  char block[8192];
+  while (!open.empty()) {
+    std::vector<pollfd> watch;
+    for (const auto& entry : open) watch.push_back({entry.first, POLLIN, 0});
+    int wait_ms = -1;
+    if (deadline) {
+      const auto left = *deadline - std::chrono::steady_clock::now();
+      wait_ms = static_cast<int>(std::max<long long>(
+          0, std::chrono::duration_cast<std::chrono::milliseconds>(left).count()));
+    }
+    const int ready = poll(watch.data(), watch.size(), wait_ms);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) {
+      for (const auto& entry : open) close(entry.first);
+      break;
+    }
+    if (ready == 0) {  // the deadline passed
+      kill(child, SIGKILL);
+      in_time = false;
+      deadline.reset();
+      continue;
+    }
+    for (std::size_t i = watch.size(); i-- > 0;) {
+      if (watch[i].revents == 0) continue;
+      const ssize_t got = read(open[i].first, block, sizeof block);
+      if (got > 0) {
+        open[i].second->append(block, static_cast<std::size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        close(open[i].first);
+        open.erase(open.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+  }
+  return in_time;
+}
+
+}  // namespace detail
+
+// Runs the program with `folder` as its working directory, as `options` say.
+// output.txt is read back when it is a regular file (not a directory or a link to a
+// device).
+inline RunResult run_program_with(const std::filesystem::path& folder, const RunOptions& options) {
   RunResult result;
+  pid_t writer = -1;
+  if (options.fifo_input) {
+    const auto fifo = folder / "input.txt";
+    if (mkfifo(fifo.c_str(), 0644) != 0) return result;
+    writer = fork();
+    if (writer == 0) {
+      // Blocks until the program opens the FIFO for reading.
+      const int fd = open(fifo.c_str(), O_WRONLY);
+      const std::string& bytes = *options.fifo_input;
+      if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) _exit(1);
+      _exit(0);
+    }
+  }
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return result;
   pid_t child = fork();
   if (child == 0) {
     if (chdir(folder.c_str()) != 0) _exit(127);
-    int in = open("/dev/null", O_RDONLY);
-    int out = stdout_path != nullptr ? open(stdout_path, O_WRONLY)
-                                     : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
+    int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int out = options.stdout_path != nullptr ? open(options.stdout_path, O_WRONLY | O_CLOEXEC) : out_pipe[1];
+    if (in < 0 || out < 0) _exit(127);
     dup2(in, 0);
     dup2(out, 1);
-    dup2(err, 2);
+    dup2(err_pipe[1], 2);
+    for (int fd : options.closed_descriptors) close(fd);
+    if (options.file_size_limit) {
+      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
     execl(PROPBF_BINARY, PROPBF_BINARY, static_cast<char*>(nullptr));
     _exit(127);
   }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  if (options.timeout.count() > 0) deadline = std::chrono::steady_clock::now() + options.timeout;
+  result.timed_out = !detail::collect(child, out_pipe[0], err_pipe[0], result.out, result.err, deadline);
   int wait_status = 0;
   waitpid(child, &wait_status, 0);
   if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
-  if (stdout_path == nullptr) result.out = read_file(out_path);
-  result.err = read_file(err_path);
+  if (writer > 0) {
+    kill(writer, SIGKILL);  // still waiting when the program never opened the FIFO
+    waitpid(writer, nullptr, 0);
+  }
   if (std::filesystem::is_regular_file(folder / "output.txt")) result.output_txt = read_file(folder / "output.txt");
   return result;
+}
+
+// Runs the program in `folder` with no standard input, collecting standard output
+// (or sending it to `stdout_path` when one is given; `out` then stays empty).
+inline RunResult run_program_in(const std::filesystem::path& folder, const char* stdout_path = nullptr) {
+  RunOptions options;
+  options.stdout_path = stdout_path;
+  return run_program_with(folder, options);
 }
 
 // Writes `input` as input.txt into a fresh folder and runs the program there.
