@@ -153,8 +153,14 @@ void BM_Stage(benchmark::State& state) {
   QuietConsole quiet;
   for (auto _ : state) {
     propbf::numlib::RNSET(1);
-    const float share = kFast ? propbf::driver::fast_stage_share(problem, Phase::Fit, stage, pi.data())
-                              : propbf::driver::literal_stage_share(problem, Phase::Fit, stage, pi.data());
+    float share = 0.0f;
+    if (kFast) {
+      propbf::numlib::UniformStream stream = propbf::numlib::reserve_uniforms();
+      propbf::driver::fast_stage_shares(problem, Phase::Fit, stage, 1, pi.data(), &share,
+                                        propbf::driver::chosen_vector_width(stage - 1), stream);
+    } else {
+      share = propbf::driver::literal_stage_share(problem, Phase::Fit, stage, pi.data());
+    }
     benchmark::DoNotOptimize(share);
   }
   state.counters["draw_terms"] = benchmark::Counter(
@@ -176,7 +182,8 @@ void BM_GroupByWidth(benchmark::State& state) {
   std::vector<float> pi(static_cast<size_t>(items)), shares(static_cast<size_t>(stages));
   for (auto _ : state) {
     propbf::numlib::RNSET(1);
-    propbf::driver::fast_stage_shares(problem, Phase::Fit, 1, stages, pi.data(), shares.data(), width);
+    propbf::numlib::UniformStream stream = propbf::numlib::reserve_uniforms();
+    propbf::driver::fast_stage_shares(problem, Phase::Fit, 1, stages, pi.data(), shares.data(), width, stream);
     benchmark::DoNotOptimize(shares.data());
   }
   state.counters["draw_terms"] = benchmark::Counter(
@@ -197,9 +204,9 @@ void BM_BothPhases(benchmark::State& state) {
   for (auto _ : state) {
     propbf::numlib::RNSET(1);
     for (Phase phase : {Phase::Complexity, Phase::Fit}) {
-      const float product = kFast ? propbf::driver::run_phase(problem, phase, pi.data(), hits.data())
-                                  : propbf::driver::run_phase(problem, phase, pi.data(), hits.data(),
-                                                              propbf::driver::literal_stage_share);
+      const float product =
+          propbf::driver::run_phase(problem, phase, pi.data(), hits.data(),
+                                    kFast ? propbf::driver::SamplerChoice::Fast : propbf::driver::SamplerChoice::Literal);
       benchmark::DoNotOptimize(product);
     }
   }
@@ -212,7 +219,7 @@ BENCHMARK_TEMPLATE(BM_BothPhases, true)->Name("BM_BothPhases/fast")->Unit(benchm
 // ---------------------------------------------------------------------------------
 // The whole analysis with a given sampler, in the current folder: the program's own
 // sequence of steps, ending with the files closed instead of the process.
-double whole_run(propbf::driver::StageSampler sampler) {
+double whole_run(propbf::driver::SamplerChoice sampler) {
   namespace d = propbf::driver;
   namespace io = propbf::textio;
   const auto start = std::chrono::steady_clock::now();
@@ -242,7 +249,7 @@ std::string slurp(const std::filesystem::path& path) {
 
 // Runs the analysis in `folder` with `sampler`, the console lines going to
 // folder/console.txt. Returns the seconds taken.
-double run_in(const std::filesystem::path& folder, propbf::driver::StageSampler sampler) {
+double run_in(const std::filesystem::path& folder, propbf::driver::SamplerChoice sampler) {
   std::filesystem::create_directories(folder);
   std::filesystem::copy_file(folder.parent_path() / "input.txt", folder / "input.txt",
                              std::filesystem::copy_options::overwrite_existing);
@@ -270,8 +277,8 @@ int side_by_side(const std::filesystem::path& dir) {
   in >> items >> stages >> niter;
   const double terms = niter > 0 ? 2.0 * niter * items * (items > 0 ? items - 1 : 0) * stages * (stages - 1) / 2.0 : 0.0;
 
-  const double literal = run_in(dir / "literal", propbf::driver::literal_stage_share);
-  const double fast = run_in(dir / "fast", propbf::driver::stage_share);
+  const double literal = run_in(dir / "literal", propbf::driver::SamplerChoice::Literal);
+  const double fast = run_in(dir / "fast", propbf::driver::SamplerChoice::Fast);
   const bool identical = slurp(dir / "literal" / "output.txt") == slurp(dir / "fast" / "output.txt") &&
                          slurp(dir / "literal" / "console.txt") == slurp(dir / "fast" / "console.txt") &&
                          !slurp(dir / "fast" / "output.txt").empty();

@@ -60,9 +60,9 @@ void whole_run(void* context) {
   std::vector<float> pi(static_cast<size_t>(problem.items()) + 1), chit(static_cast<size_t>(stages) + 1),
       fhit(static_cast<size_t>(stages) + 1);
   const float c_literal =
-      driver::run_phase(problem, driver::Phase::Complexity, pi.data(), chit.data(), driver::literal_stage_share);
+      driver::run_phase(problem, driver::Phase::Complexity, pi.data(), chit.data(), driver::SamplerChoice::Literal);
   const float f_literal =
-      driver::run_phase(problem, driver::Phase::Fit, pi.data(), fhit.data(), driver::literal_stage_share);
+      driver::run_phase(problem, driver::Phase::Fit, pi.data(), fhit.data(), driver::SamplerChoice::Literal);
   const int32_t seed_after_literal = numlib::random_state().seed;
   numlib::random_state() = start;
 

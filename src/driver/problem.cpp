@@ -70,9 +70,9 @@ StoragePlan plan_storage(int32_t nitem, int32_t nrestr, int64_t available) {
   // Both counts are below 2^31, so their product fits 64 bits.
   const int64_t coefficients = items * restrictions;
   if (coefficients > kIndexLimit) return {-1, 0};
-  // r, rc, initpi, x, pi, eval, chit, fhit, csamp, fsamp, held for the whole run, and the
+  // r, rc, initpi, x, pi, chit, fhit, csamp, fsamp, held for the whole run, and the
   // five replication vectors that the replication phase obtains later, each element 4 bytes.
-  const int64_t held = 4 * (coefficients + 3 * items + 6 * restrictions + 5 * static_cast<int64_t>(kReplications));
+  const int64_t held = 4 * (coefficients + 3 * items + 5 * restrictions + 5 * static_cast<int64_t>(kReplications));
   // The sampler's storage for one group of stages at a time: at least the last stage
   // alone, the largest single-stage group; the literal sampler, which stands in when a
   // group's storage cannot be obtained, needs less (at most this much is counted).
@@ -98,7 +98,7 @@ void allocate_storage(Problem& problem, Workspace& workspace) {
   const int64_t restrictions = problem.restrictions();
   bool ok = problem.r.allocate(items * restrictions) && problem.rc.allocate(restrictions) &&
             problem.initpi.allocate(items) && problem.x.allocate(items) &&
-            workspace.pi.allocate(items) && workspace.eval.allocate(restrictions) &&
+            workspace.pi.allocate(items) &&
             workspace.chit.allocate(restrictions) && workspace.fhit.allocate(restrictions) &&
             workspace.csamp.allocate(restrictions) && workspace.fsamp.allocate(restrictions);
   if (!ok) textio::fatal_report(textio::kAllocationFails, textio::Statement::None, 0);

@@ -85,7 +85,6 @@ struct Problem {
 // its own kReplications-sized arrays when it starts.
 struct Workspace {
   ZeroedArray<float> pi;      // J: the sampler's state
-  ZeroedArray<float> eval;    // T: slack of each restriction after a sweep
   ZeroedArray<float> chit;    // T: hits per stage, complexity
   ZeroedArray<float> fhit;    // T: hits per stage, fit
   ZeroedArray<float> csamp;   // T: one replication's stage shares, complexity

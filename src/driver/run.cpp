@@ -16,8 +16,8 @@ void run_analysis() {
   read_problem(problem, workspace);
 
   const int64_t limit = workspace.group_byte_limit;
-  const float c = run_phase(problem, Phase::Complexity, workspace.pi.data(), workspace.chit.data(), stage_share, limit);
-  const float f = run_phase(problem, Phase::Fit, workspace.pi.data(), workspace.fhit.data(), stage_share, limit);
+  const float c = run_phase(problem, Phase::Complexity, workspace.pi.data(), workspace.chit.data(), SamplerChoice::Fast, limit);
+  const float f = run_phase(problem, Phase::Fit, workspace.pi.data(), workspace.fhit.data(), SamplerChoice::Fast, limit);
 
   BayesFactors factors{};
   replicate_factors(problem, workspace, c, f, factors);

@@ -9,7 +9,8 @@
 // float (sampler_rules.hpp). The phase result is the product of the stage shares.
 //
 // Every stage takes exactly niter x J uniforms from the generator, in sweep and item
-// order, whatever the data (one RNUN call of count 1 per item per sweep).
+// order, whatever the data (one RNUN call of count 1 per item per sweep); the per-draw
+// rules both implementations share are in sampler_rules.hpp.
 //
 // Arithmetic is single precision, each operation rounded in the order written. A
 // matrix-vector sum starts from 0 and adds coefficient x state value over the columns
@@ -21,27 +22,23 @@
 #include <cstdint>
 
 #include "driver/problem.hpp"
+#include "random/random.hpp"
 
 namespace propbf::driver {
 
 enum class Phase { Complexity, Fit };
 
-// One stage (1-based). `pi` has room for J values and ends holding the last state.
+// Which implementation runs the stages.
+enum class SamplerChoice {
+  Fast,     // the program's: stages in groups side by side (fast_stage_shares)
+  Literal,  // the reference: stage by stage, step by step, one RNUN call per draw
+};
+
+// One stage (1-based), written step by step as the method reads: the work arrays for
+// each draw are formed anew from the current state, and every deviate comes from RNUN
+// on the calling thread. `pi` has room for J values and ends holding the last state.
 // Returns the stage's hit share.
-using StageSampler = float (*)(const Problem& problem, Phase phase, int32_t stage, float* pi);
-
-// The plain implementation, written step by step as the method reads: the work arrays
-// for each draw are formed anew from the current state.
 float literal_stage_share(const Problem& problem, Phase phase, int32_t stage, float* pi);
-
-// The implementation the program runs: the fast sampler below.
-float stage_share(const Problem& problem, Phase phase, int32_t stage, float* pi);
-
-// The fast sampler: the same operations on the same values in the same order as the
-// literal one, so the same bits, arranged for speed (see sampler_fast.cpp). It takes its
-// deviates with the generator's own integer step and leaves the generator exactly where
-// the RNUN calls of the literal sampler would.
-float fast_stage_share(const Problem& problem, Phase phase, int32_t stage, float* pi);
 
 // Vector widths (doubles per instruction) of the fast sampler's row sums.
 enum class VectorWidth { Two, Four, Eight };
@@ -50,13 +47,16 @@ bool vector_width_supported(VectorWidth width);
 // The width the program uses for a group of stages with this many bounding rows.
 VectorWidth chosen_vector_width(int64_t bounding_rows);
 
-// Stages first .. first + count - 1 of a phase, run side by side; the result is the same
-// as running them one after another: shares[s] is stage first + s's share, `pi` ends
-// holding the last stage's final state, and the generator is left after the last
-// stage's deviates. Returns false, with nothing changed, when the working storage
-// cannot be obtained.
+// The fast sampler: stages first .. first + count - 1 of a phase, run side by side, with
+// the same operations on the same values in the same order as the literal sampler, so
+// the same bits (see sampler_fast.cpp). The result is that of running the stages one
+// after another: shares[s] is stage first + s's share, `pi` ends holding the last
+// stage's final state. The deviates come from `stream`, which must stand where the
+// first stage's first deviate is drawn and ends after the last stage's last one (it is
+// not touched when no deviate is drawn: no sweeps or no items). Returns false, with
+// nothing changed, when the working storage cannot be obtained.
 bool fast_stage_shares(const Problem& problem, Phase phase, int32_t first, int32_t count, float* pi,
-                       float* shares, VectorWidth width);
+                       float* shares, VectorWidth width, numlib::UniformStream& stream);
 // No limit on a group's storage beyond the sampler's own.
 inline constexpr int64_t kNoByteLimit = INT64_MAX;
 // How many stages from `first` on run_phase puts into one group: at least one, and more
@@ -69,12 +69,18 @@ int64_t fast_group_bytes(int32_t items, int32_t first, int32_t count);
 // Bytes of the literal sampler's work arrays for one stage.
 int64_t literal_work_bytes(int32_t items, int32_t restrictions, int32_t stage);
 
-// Runs every stage of a phase: prints the progress line after each stage, stores
-// hits[t-1] = share x niter and returns the product of the shares (1 when T = 0).
-// With the program's own sampler (stage_share) the stages run in groups side by side
-// (fast_stage_shares), each group's storage within group_byte_limit (a single stage
-// may take more); the progress lines of a group follow when the group is done.
+// Whether a phase of the problem draws any deviate (T, niter and J all at least 1).
+bool phase_draws(const Problem& problem);
+// How many deviates one phase draws: T x niter x J (0 when it draws none).
+int64_t phase_deviates(const Problem& problem);
+
+// Runs every stage of a phase on the calling thread's generator: prints the progress
+// line after each stage, stores hits[t-1] = share x niter and returns the product of
+// the shares (1 when T = 0). The fast sampler runs the stages in groups, each group's
+// storage within group_byte_limit (a single stage may take more), and prints a group's
+// progress lines when the group is done; a group whose storage cannot be obtained runs
+// stage by stage with the literal sampler instead, which needs less.
 float run_phase(const Problem& problem, Phase phase, float* pi, float* hits,
-                StageSampler sampler = stage_share, int64_t group_byte_limit = kNoByteLimit);
+                SamplerChoice choice = SamplerChoice::Fast, int64_t group_byte_limit = kNoByteLimit);
 
 }  // namespace propbf::driver

@@ -65,6 +65,54 @@ void format_time_of_day(int hour, int minute, int second, int millisecond,
 // Steps are taken modulo the period; a negative count steps backwards.
 int32_t advance_seed(int32_t seed, int64_t steps);
 
+// The generator's integer step, seed * 16807 mod (2^31 - 1), for seeds 1 ... 2^31 - 2.
+// The product is below 2^46; adding the bits above bit 31 to the low 31 bits is the
+// remainder by the Mersenne modulus (2^31 = 1 mod 2^31 - 1), then one subtraction at most.
+inline int32_t next_seed(int32_t seed) {
+  const int64_t product = int64_t{seed} * kMultiplier;
+  int64_t folded = (product & kModulus) + (product >> 31);
+  if (folded >= kModulus) folded -= kModulus;
+  return static_cast<int32_t>(folded);
+}
+
+// The deviate of a seed: seed x sigma formed in double (exactly: 31 x 24 bits), then
+// rounded once to float.
+inline float deviate_of(int32_t seed, double sigma) { return static_cast<float>(static_cast<double>(seed) * sigma); }
+
+// A position in the calling thread's sequence that a caller advances on its own, for
+// loops that take a known number of deviates in a known order (the stage sampler). Its
+// deviates are bit for bit the ones successive RNUN calls would give from the same
+// position. Streams are plain values: several can stand at different places of the one
+// sequence, each ahead() of another by a number of deviates.
+class UniformStream {
+ public:
+  UniformStream() = default;
+  // The next deviate, as the next RNUN of count 1 would give it.
+  float next() {
+    seed_ = next_seed(seed_);
+    return deviate_of(seed_, sigma_);
+  }
+  // The stream `steps` deviates further on (negative: back).
+  UniformStream ahead(int64_t steps) const { return UniformStream(advance_seed(seed_, steps), sigma_); }
+  int32_t seed() const { return seed_; }
+
+ private:
+  friend UniformStream reserve_uniforms();
+  UniformStream(int32_t seed, double sigma) : seed_(seed), sigma_(sigma) {}
+  int32_t seed_ = 0;
+  double sigma_ = 0.0;
+};
+
+// Starts taking deviates from the calling thread's generator as RNUN would: on the
+// thread's first RNUN-style draw, the first-call rule runs (initialise; seed from the
+// clock if never seeded) exactly as in RNUN. Returns a stream at the current position;
+// the thread's state does not move until commit_uniforms. Call it only when at least
+// one deviate will be taken (RNUN with no draw applies no rule either).
+UniformStream reserve_uniforms();
+// Leaves the calling thread's generator where `stream` stands, as RNUN leaves it after
+// its last deviate (seed and working copy).
+void commit_uniforms(const UniformStream& stream);
+
 // RNBET(NR, PIN, QIN, R): NR beta(PIN, QIN) deviates into R(1..NR), each in
 // [2^-24, 1). Method by region: both shapes below 1, Johnk (J); a shape equal to 1,
 // inversion by a power (P, one uniform per deviate); one below and one above 1,

@@ -25,26 +25,27 @@ namespace {
 RandomState thread_state;
 #pragma omp threadprivate(thread_state)
 
-inline int32_t next_seed(int64_t seed) {
-  return static_cast<int32_t>(seed * kMultiplier % kModulus);
-}
-
-inline float deviate_of(int32_t seed, float scale) {
-  // Formed in double, then rounded once to single precision.
-  return static_cast<float>(static_cast<double>(seed) * static_cast<double>(scale));
-}
-
 // Steps 3 to 5 of a draw: load the working copy, advance `count` times, write back.
 inline void draw_into(RandomState& state, int32_t count, float* r) {
   state.work = static_cast<double>(state.seed);
   int32_t seed = state.seed;
-  const float scale = state.scale;
+  const double sigma = state.scale;
   for (int32_t i = 0; i < count; ++i) {
     seed = next_seed(seed);
-    r[i] = deviate_of(seed, scale);
+    r[i] = deviate_of(seed, sigma);
   }
   state.work = static_cast<double>(seed);
   state.seed = seed;
+}
+
+// RNUN's step 2: the first call on a thread initialises (and seeds from the clock when
+// nothing was seeded).
+void apply_rnun_first_call_rule() {
+  RandomState& state = thread_state;
+  if (!state.rnun_called) {
+    R1INT(0);
+    state.rnun_called = true;
+  }
 }
 
 }  // namespace
@@ -97,12 +98,18 @@ void RNUN(int32_t nr, float* r) {
     E1POP("RNUN");
     return;
   }
-  RandomState& state = thread_state;
-  if (!state.rnun_called) {
-    R1INT(0);
-    state.rnun_called = true;
-  }
-  draw_into(state, nr, r);
+  apply_rnun_first_call_rule();
+  draw_into(thread_state, nr, r);
+}
+
+UniformStream reserve_uniforms() {
+  apply_rnun_first_call_rule();
+  return UniformStream(thread_state.seed, static_cast<double>(thread_state.scale));
+}
+
+void commit_uniforms(const UniformStream& stream) {
+  thread_state.seed = stream.seed();
+  thread_state.work = static_cast<double>(stream.seed());
 }
 
 float RNUNF() {

@@ -27,7 +27,7 @@ PhaseRun run_literal(const driver::Problem& problem, Phase phase) {
   std::vector<float> pi(static_cast<size_t>(problem.items()) + 1);
   PhaseRun run{0.0f, std::vector<float>(static_cast<size_t>(problem.restrictions()) + 1), 0};
   ::testing::internal::CaptureStdout();
-  run.product = driver::run_phase(problem, phase, pi.data(), run.hits.data(), driver::literal_stage_share);
+  run.product = driver::run_phase(problem, phase, pi.data(), run.hits.data(), driver::SamplerChoice::Literal);
   ::testing::internal::GetCapturedStdout();
   run.seed_after = numlib::random_state().seed;
   return run;
@@ -107,7 +107,10 @@ TEST(StageSampler, ShareOfManySweepsIsTheHitCountOverNiter) {
     EXPECT_NEAR(run.product, 0.1, 5 * std::sqrt(0.1 * 0.9 / niter)) << niter;
     numlib::RNSET(1);
     float pi = 0.0f;
-    EXPECT_EQ(driver::fast_stage_share(problem, Phase::Complexity, 1, &pi), expected) << niter;
+    float fast_hits = 0.0f;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(driver::run_phase(problem, Phase::Complexity, &pi, &fast_hits), expected) << niter;
+    ::testing::internal::GetCapturedStdout();
   }
   // With 3e8 sweeps a float sum would stop at 0.0625, where 1/niter falls below half the
   // spacing of floats; the count over niter gives the share.
@@ -119,9 +122,9 @@ TEST(StageSampler, ShareOfManySweepsIsTheHitCountOverNiter) {
 
 TEST(StageSampler, StoragePlanCountsTheLargestSingleStageGroup) {
   // 3000000 items, 30 restrictions: the problem and workspace arrays (4 bytes per
-  // element: r, 3 per item, 6 per restriction, 5 replication vectors) beside the
+  // element: r, 3 per item, 5 per restriction, 5 replication vectors) beside the
   // sampler's group for stage 30 alone, about 2 GB.
-  const int64_t held = 4 * (int64_t{90000000} + 3 * 3000000 + 6 * 30 + 5 * int64_t{driver::kReplications});
+  const int64_t held = 4 * (int64_t{90000000} + 3 * 3000000 + 5 * 30 + 5 * int64_t{driver::kReplications});
   const int64_t stage30 = driver::fast_group_bytes(3000000, 30, 1);
   EXPECT_GT(stage30, int64_t{1900} << 20);
   EXPECT_GT(stage30, driver::literal_work_bytes(3000000, 30, 30));
@@ -154,7 +157,7 @@ TEST(StageSampler, NoRestrictionsLeaveTheProductAtOne) {
   const auto problem = make_problem(3, 0, 100, {}, {0.5f, 0.5f, 0.5f}, {1, 0, 1});
   ::testing::internal::CaptureStdout();
   std::vector<float> pi(3), hits(1);
-  EXPECT_EQ(driver::run_phase(problem, Phase::Fit, pi.data(), hits.data(), driver::literal_stage_share), 1.0f);
+  EXPECT_EQ(driver::run_phase(problem, Phase::Fit, pi.data(), hits.data(), driver::SamplerChoice::Literal), 1.0f);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
@@ -163,8 +166,8 @@ TEST(StageSampler, ProgressLinesAfterEveryStage) {
   numlib::RNSET(1);
   std::vector<float> pi(1), hits(12);
   ::testing::internal::CaptureStdout();
-  driver::run_phase(problem, Phase::Complexity, pi.data(), hits.data(), driver::literal_stage_share);
-  driver::run_phase(problem, Phase::Fit, pi.data(), hits.data(), driver::literal_stage_share);
+  driver::run_phase(problem, Phase::Complexity, pi.data(), hits.data(), driver::SamplerChoice::Literal);
+  driver::run_phase(problem, Phase::Fit, pi.data(), hits.data(), driver::SamplerChoice::Literal);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find(" Completed: Evaluation of Complexity Restriction    1\r\n"), std::string::npos);
   EXPECT_NE(out.find(" Completed: Evaluation of Complexity Restriction    12\r\n"), std::string::npos);

@@ -45,6 +45,28 @@ TEST_F(UniformTest, SequenceFromSeedOneMatchesTheDocumentedValues) {
   }
 }
 
+TEST_F(UniformTest, StreamGivesTheSequenceOfRnunAndCommitsItsPosition) {
+  // Same documented start as RNUN; a stream jumped ahead by 10000 stands at the seed
+  // 10000 RNUN draws reach; committing leaves the generator where RNUN would.
+  RNSET(1);
+  UniformStream stream = reserve_uniforms();
+  EXPECT_TRUE(random_state().rnun_called);  // RNUN's first-call rule
+  const UniformStream later = stream.ahead(10000);
+  for (const SequenceRow& row : kFromSeedOne) {
+    EXPECT_EQ(eight_digits(stream.next()), row.deviate);
+    EXPECT_EQ(stream.seed(), row.seed);
+  }
+  EXPECT_EQ(random_state().seed, 1);  // the thread's state moves only on commit
+  EXPECT_EQ(later.seed(), 1043618065);
+  commit_uniforms(stream);
+  EXPECT_EQ(random_state().seed, 470211272);
+  EXPECT_EQ(random_state().work, 470211272.0);
+  float r = 0.0f;
+  RNUN(1, &r);
+  UniformStream again = stream;
+  EXPECT_EQ(std::bit_cast<uint32_t>(again.next()), std::bit_cast<uint32_t>(r));
+}
+
 TEST_F(UniformTest, TenThousandDrawsFromSeedOne) {
   RNSET(1);
   float r[1000];
