@@ -53,7 +53,7 @@ int64_t meminfo_available_bytes() {
   return bytes;
 }
 
-void skip_heading() { ReadStep heading(kInputFile); }
+void skip_heading() { textio::skip_record(kInputFile); }
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -92,10 +93,23 @@ int flush_block(Connection& c) {
   return err;
 }
 
-bool read_record(int32_t unit, std::string& record) {
+namespace {
+
+// Room for `needed` bytes in `record`, growing by doubling as a string does but never
+// past kRecordLimit, so the longest record holds at most that much storage.
+void make_room(std::string& record, std::size_t needed) {
+  if (needed <= record.capacity()) return;
+  record.reserve(std::min(std::max(needed, 2 * record.capacity()), kRecordLimit));
+}
+
+// Scans the next record of `unit`, keeping its text in *keep when keep is not null.
+// Its length is counted either way, so a record longer than kRecordLimit ends the run
+// with the allocation report even when nothing of it is kept.
+bool scan_record(int32_t unit, std::string* keep) {
   std::lock_guard<std::recursive_mutex> hold(layer_lock());
   Connection& c = input_connection(unit);
-  record.clear();
+  if (keep != nullptr) keep->clear();
+  std::size_t length = 0;  // columns so far, after tab expansion
   bool any_byte = false;
   try {
     for (;;) {
@@ -107,12 +121,18 @@ bool read_record(int32_t unit, std::string& record) {
       const char* stop = lf != nullptr ? static_cast<const char*>(lf) : end;
       for (const char* p = begin; p != stop; ++p) {
         if (*p == '\r') continue;
-        if (*p == '\t') {
-          // Blanks up to the next column that is a multiple of 8 (columns from 0).
-          record.append(8 - record.size() % 8, ' ');
-        } else {
-          record.push_back(*p);
+        // A tab is blanks up to the next column that is a multiple of 8 (columns from 0).
+        const std::size_t columns = *p == '\t' ? 8 - length % 8 : 1;
+        if (columns > kRecordLimit - length) allocation_failure();
+        if (keep != nullptr) {
+          make_room(*keep, length + columns);
+          if (*p == '\t') {
+            keep->append(columns, ' ');
+          } else {
+            keep->push_back(*p);
+          }
         }
+        length += columns;
       }
       c.in_pos = static_cast<std::size_t>(stop - c.in_buffer.data());
       if (lf != nullptr) {
@@ -126,6 +146,12 @@ bool read_record(int32_t unit, std::string& record) {
     allocation_failure();
   }
 }
+
+}  // namespace
+
+bool read_record(int32_t unit, std::string& record) { return scan_record(unit, &record); }
+
+bool pass_record(int32_t unit) { return scan_record(unit, nullptr); }
 
 void emit_line(int32_t unit, std::string_view line) {
   std::lock_guard<std::recursive_mutex> hold(layer_lock());

@@ -98,8 +98,12 @@ int flush_block(Connection& c);
 // Reads the next record of `unit` into `record`: the bytes up to a line feed, carriage
 // returns dropped, tabs expanded to the next column that is a multiple of 8. A last
 // line without a line feed is a record. Returns false at the end of the file (no byte
-// of a new record left). A refused read ends the run with the system report.
+// of a new record left). A refused read ends the run with the system report; a record
+// longer than kRecordLimit with the allocation report.
 bool read_record(int32_t unit, std::string& record);
+
+// As read_record, but nothing of the record is kept (its length is still checked).
+bool pass_record(int32_t unit);
 
 // Sends one complete line (its CR LF included) to `unit`.
 void emit_line(int32_t unit, std::string_view line);

@@ -179,6 +179,10 @@ struct ReadStep::Scan {
   }
 };
 
+void skip_record(int32_t unit) {
+  if (!detail::pass_record(unit)) fatal_report(kEndOfFile, Statement::Read, unit);
+}
+
 ReadStep::ReadStep(int32_t unit) : scan_(nullptr) {
   // Owned locally until the first record is in: a run that ends inside (through an exit
   // handler that throws) must not keep the step's storage or the layer lock.

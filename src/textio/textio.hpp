@@ -90,6 +90,16 @@ inline constexpr std::string_view kAllocationFails = "Runtime memory allocation 
 // starts on a new record); take() fills targets in order, reading further records
 // as needed; the step ends when the object is destroyed. A target given a null value
 // (",,", "r*,", or anything after a slash) keeps its value.
+// The longest record the layer reads: 64 MiB after tab expansion (carriage returns
+// not counted). A longer record ends the run with the allocation report
+// (kAllocationFails), whether its text is needed or not, so the storage a record takes
+// is bounded whatever the file holds.
+inline constexpr std::size_t kRecordLimit = std::size_t{64} << 20;
+
+// A read step without targets: passes over the next record of `unit` without keeping
+// any of it. End of file is the end-of-file report, as for any read step.
+void skip_record(int32_t unit);
+
 class ReadStep {
  public:
   explicit ReadStep(int32_t unit);

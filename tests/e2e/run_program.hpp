@@ -53,6 +53,7 @@ class TemporaryFolder {
 struct RunResult {
   int status = -1;      // exit status as a shell sees it, or -1 if killed by a signal
   bool timed_out = false;  // killed because it outran RunOptions::timeout
+  long peak_rss_kib = 0;   // the program's peak resident memory (getrusage's ru_maxrss)
   std::string out;      // standard output
   std::string err;      // standard error
   std::optional<std::string> output_txt;  // output.txt after the run, if present
@@ -160,8 +161,10 @@ inline RunResult run_program_with(const std::filesystem::path& folder, const Run
   if (options.timeout.count() > 0) deadline = std::chrono::steady_clock::now() + options.timeout;
   result.timed_out = !detail::collect(child, out_pipe[0], err_pipe[0], result.out, result.err, deadline);
   int wait_status = 0;
-  waitpid(child, &wait_status, 0);
+  rusage usage{};
+  wait4(child, &wait_status, 0, &usage);
   if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
+  result.peak_rss_kib = usage.ru_maxrss;
   if (writer > 0) {
     kill(writer, SIGKILL);  // still waiting when the program never opened the FIFO
     waitpid(writer, nullptr, 0);
