@@ -272,6 +272,22 @@ TEST(FileFaults, RefusedConsoleWriteStopsBeforeTheReport) {
   EXPECT_EQ(run.output_txt, std::optional<std::string>(kPrevious));
 }
 
+TEST(FileFaults, LinksOutOfTheFolderAreFollowed) {
+  // input.txt and output.txt may be links to anywhere: the input is read through its
+  // link, and a dangling output.txt link creates its target, as a plain open does.
+  TemporaryFolder folder;
+  TemporaryFolder elsewhere;
+  write_file(elsewhere.path() / "problem", kTwoItems);
+  fs::create_symlink(elsewhere.path() / "problem", folder.path() / "input.txt");
+  fs::create_symlink(elsewhere.path() / "report", folder.path() / "output.txt");
+  const RunResult run = run_program_in(folder.path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, kTwoItemsConsole);
+  EXPECT_TRUE(fs::is_symlink(folder.path() / "output.txt"));
+  EXPECT_EQ(lines_of(read_file(elsewhere.path() / "report")).size(), 15u);
+  EXPECT_EQ(read_file(elsewhere.path() / "problem"), kTwoItems);
+}
+
 // ---------------------------------------------------------------------------------
 // How the process is started: closed standard descriptors, a file-size limit, a FIFO
 // ---------------------------------------------------------------------------------
