@@ -124,9 +124,9 @@ void plain_steps() {
   d::Workspace workspace;
   d::read_problem(problem, workspace);
   const float c = d::run_phase(problem, d::Phase::Complexity, workspace.pi.data(), workspace.chit.data(),
-                               d::literal_stage_share);
-  const float f =
-      d::run_phase(problem, d::Phase::Fit, workspace.pi.data(), workspace.fhit.data(), d::literal_stage_share);
+                               d::SamplerChoice::Literal);
+  const float f = d::run_phase(problem, d::Phase::Fit, workspace.pi.data(), workspace.fhit.data(),
+                               d::SamplerChoice::Literal);
   d::BayesFactors factors{};
   d::literal_replicate_factors(problem, workspace, c, f, factors);
   d::write_report(c, f, factors);
@@ -288,7 +288,7 @@ Profile profile_steps(bool plain) {
   d::Workspace workspace;
   d::read_problem(problem, workspace);
   p.read = (process_cpu_seconds() - start);
-  const d::StageSampler sampler = plain ? d::literal_stage_share : d::stage_share;
+  const d::SamplerChoice sampler = plain ? d::SamplerChoice::Literal : d::SamplerChoice::Fast;
   start = process_cpu_seconds();
   const float c = d::run_phase(problem, d::Phase::Complexity, workspace.pi.data(), workspace.chit.data(), sampler,
                                workspace.group_byte_limit);
