@@ -15,9 +15,11 @@ void run_analysis() {
   Workspace workspace;
   read_problem(problem, workspace);
 
-  const int64_t limit = workspace.group_byte_limit;
-  const float c = run_phase(problem, Phase::Complexity, workspace.pi.data(), workspace.chit.data(), SamplerChoice::Fast, limit);
-  const float f = run_phase(problem, Phase::Fit, workspace.pi.data(), workspace.fhit.data(), SamplerChoice::Fast, limit);
+  // The complexity and the fit, on two threads where a second CPU is free.
+  const PhaseResults phases = run_phases(problem, workspace.pi.data(), workspace.chit.data(), workspace.fhit.data(),
+                                         phase_threads(), workspace.group_byte_limit);
+  const float c = phases.complexity;
+  const float f = phases.fit;
 
   BayesFactors factors{};
   replicate_factors(problem, workspace, c, f, factors);

@@ -1,10 +1,78 @@
 #include "driver/sampler.hpp"
 
+#include <omp.h>
+#include <sched.h>
+
+#include <exception>
+#include <new>
 #include <vector>
 
 #include "textio/textio.hpp"
 
 namespace propbf::driver {
+
+namespace {
+
+const char* progress_text(Phase phase) {
+  return phase == Phase::Complexity ? "Completed: Evaluation of Complexity Restriction  "
+                                    : "Completed: Evaluation of Fit Restriction  ";
+}
+
+// What run_phase does after a stage: the progress line, the hits and the running product.
+void finish_stage(const Problem& problem, Phase phase, int32_t stage, float share, float* hits, float& product) {
+  textio::write_free(textio::kConsole, {progress_text(phase), stage});
+  hits[stage - 1] = share * static_cast<float>(problem.niter);
+  product = share * product;
+}
+
+// The bounding rows of a group of stages first .. first + count - 1.
+int64_t bounding_rows(int32_t first, int32_t count) {
+  int64_t rows = 0;
+  for (int32_t s = 0; s < count; ++s) rows += first + s - 1;
+  return rows;
+}
+
+// Stages `first` .. T of a phase with the fast sampler from `stream`, group by group,
+// `finished(stage, share)` after each stage of a group once the group is done. Stops
+// before a group whose storage cannot be obtained; returns the first stage not run.
+template <class Finished>
+int32_t fast_stages(const Problem& problem, Phase phase, int32_t first, float* pi, numlib::UniformStream& stream,
+                    int64_t group_byte_limit, Finished finished) {
+  std::vector<float> shares;
+  int32_t t = first;
+  while (t <= problem.restrictions()) {
+    const int32_t count = fast_group_size(problem, t, group_byte_limit);
+    shares.resize(static_cast<size_t>(count));
+    if (!fast_stage_shares(problem, phase, t, count, pi, shares.data(), chosen_vector_width(bounding_rows(t, count)),
+                           stream)) {
+      break;
+    }
+    for (int32_t s = 0; s < count; ++s) finished(t + s, shares[static_cast<size_t>(s)]);
+    t += count;
+  }
+  return t;
+}
+
+// Stages `first` .. T with the fast sampler from `stream`, which stands where the
+// thread's generator is meant to be. A group whose storage cannot be obtained runs
+// stage by stage with the literal sampler instead, on the thread's generator (handed
+// the stream's position and back). Ends with `stream` after the last deviate.
+void run_fast_from(const Problem& problem, Phase phase, int32_t first, float* pi, float* hits, float& product,
+                   numlib::UniformStream& stream, int64_t group_byte_limit) {
+  const bool draws = phase_draws(problem);
+  auto finished = [&](int32_t stage, float share) { finish_stage(problem, phase, stage, share, hits, product); };
+  for (int32_t t = first; t <= problem.restrictions();) {
+    t = fast_stages(problem, phase, t, pi, stream, group_byte_limit, finished);
+    if (t > problem.restrictions()) break;
+    // No room for the group's working storage: the literal sampler needs less.
+    if (draws) numlib::commit_uniforms(stream);
+    finished(t, literal_stage_share(problem, phase, t, pi));
+    if (draws) stream = numlib::reserve_uniforms();
+    ++t;
+  }
+}
+
+}  // namespace
 
 bool phase_draws(const Problem& problem) {
   return problem.restrictions() >= 1 && problem.niter >= 1 && problem.items() >= 1;
@@ -17,45 +85,90 @@ int64_t phase_deviates(const Problem& problem) {
 
 float run_phase(const Problem& problem, Phase phase, float* pi, float* hits, SamplerChoice choice,
                 int64_t group_byte_limit) {
-  const char* progress = phase == Phase::Complexity ? "Completed: Evaluation of Complexity Restriction  "
-                                                    : "Completed: Evaluation of Fit Restriction  ";
-  const float sweeps = static_cast<float>(problem.niter);
-  const int32_t stages = problem.restrictions();
-  const bool draws = phase_draws(problem);
-  // The fast sampler's deviates come from a stream that stands where the thread's
-  // generator does; it is handed back after the last group (and around a literal stage).
-  numlib::UniformStream stream;
-  if (choice == SamplerChoice::Fast && draws) stream = numlib::reserve_uniforms();
   float product = 1.0f;
-  std::vector<float> shares;
-  for (int32_t t = 1; t <= stages;) {
-    int32_t count = 1;
-    bool done = false;
-    if (choice == SamplerChoice::Fast) {
-      count = fast_group_size(problem, t, group_byte_limit);
-      int64_t rows = 0;
-      for (int32_t s = 0; s < count; ++s) rows += t + s - 1;
-      shares.resize(static_cast<size_t>(count));
-      done = fast_stage_shares(problem, phase, t, count, pi, shares.data(), chosen_vector_width(rows), stream);
+  if (choice == SamplerChoice::Literal) {
+    for (int32_t t = 1; t <= problem.restrictions(); ++t) {
+      finish_stage(problem, phase, t, literal_stage_share(problem, phase, t, pi), hits, product);
     }
-    if (!done) {
-      // The reference, or no room for the group's storage: the literal sampler, which
-      // needs less, runs the stage.
-      count = 1;
-      shares.resize(1);
-      if (choice == SamplerChoice::Fast && draws) numlib::commit_uniforms(stream);
-      shares[0] = literal_stage_share(problem, phase, t, pi);
-      if (choice == SamplerChoice::Fast && draws) stream = numlib::reserve_uniforms();
-    }
-    for (int32_t s = 0; s < count; ++s) {
-      textio::write_free(textio::kConsole, {progress, t + s});
-      hits[t + s - 1] = shares[static_cast<size_t>(s)] * sweeps;
-      product = shares[static_cast<size_t>(s)] * product;
-    }
-    t += count;
+    return product;
   }
-  if (choice == SamplerChoice::Fast && draws) numlib::commit_uniforms(stream);
+  // The fast sampler's deviates come from a stream that stands where the thread's
+  // generator does; it is handed back after the last stage.
+  const bool draws = phase_draws(problem);
+  numlib::UniformStream stream;
+  if (draws) stream = numlib::reserve_uniforms();
+  run_fast_from(problem, phase, 1, pi, hits, product, stream, group_byte_limit);
+  if (draws) numlib::commit_uniforms(stream);
   return product;
+}
+
+int phase_threads() {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  if (sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) return 1;
+  if (omp_get_max_threads() < 2 || omp_get_thread_limit() < 2 || omp_in_parallel()) return 1;
+  return 2;
+}
+
+PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* fhit, int threads,
+                        int64_t group_byte_limit) {
+  PhaseResults results{1.0f, 1.0f};
+  // Two threads need room for two groups at once, each at least the largest single stage.
+  const int32_t stages = problem.restrictions();
+  const bool room = stages >= 1 && fast_group_bytes(problem.items(), stages, 1) <= group_byte_limit / 2;
+  if (threads < 2 || !phase_draws(problem) || !room) {
+    results.complexity = run_phase(problem, Phase::Complexity, pi, chit, SamplerChoice::Fast, group_byte_limit);
+    results.fit = run_phase(problem, Phase::Fit, pi, fhit, SamplerChoice::Fast, group_byte_limit);
+    return results;
+  }
+  const int64_t limit = group_byte_limit / 2;
+
+  // The fit phase starts where the complexity phase's T x niter x J deviates end.
+  numlib::UniformStream stream = numlib::reserve_uniforms();
+  numlib::UniformStream fit_stream = stream.ahead(phase_deviates(problem));
+  std::vector<float> fit_shares;
+  std::vector<float> fit_pi;
+  int32_t fit_next = 1;  // the first fit stage the second thread did not run
+  std::exception_ptr failure;
+
+#pragma omp parallel num_threads(2)
+  {
+    const bool second = omp_get_thread_num() == 1;
+    if (second) {
+      // The fit, silently: its progress lines follow the complexity's.
+      try {
+        fit_shares.resize(static_cast<size_t>(stages));
+        fit_pi.resize(static_cast<size_t>(problem.items()));
+        fit_next = fast_stages(problem, Phase::Fit, 1, fit_pi.data(), fit_stream, limit,
+                               [&](int32_t stage, float share) { fit_shares[static_cast<size_t>(stage - 1)] = share; });
+      } catch (const std::bad_alloc&) {
+        // Storage refused: the calling thread runs the rest of the fit below.
+      }
+    } else {
+      // The complexity on the calling thread, which owns the generator and the console.
+      // Nothing may leave the parallel region; a failure is raised again after it.
+      try {
+        run_fast_from(problem, Phase::Complexity, 1, pi, chit, results.complexity, stream, limit);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+  // (Should the runtime give one thread only, the second part never ran: fit_next is 1.)
+
+  // The fit's progress lines, hits and product as the calling thread would have made
+  // them; the stages the second thread did not run follow here, from where it stopped.
+  if (fit_next > 1) stream = fit_stream;
+  for (int32_t t = 1; t < fit_next; ++t) {
+    finish_stage(problem, Phase::Fit, t, fit_shares[static_cast<size_t>(t - 1)], fhit, results.fit);
+  }
+  if (fit_next > stages) {
+    for (size_t j = 0; j < fit_pi.size(); ++j) pi[j] = fit_pi[j];  // the fit's last state, as in one thread
+  }
+  run_fast_from(problem, Phase::Fit, fit_next, pi, fhit, results.fit, stream, limit);
+  numlib::commit_uniforms(stream);
+  return results;
 }
 
 }  // namespace propbf::driver

@@ -83,4 +83,27 @@ int64_t phase_deviates(const Problem& problem);
 float run_phase(const Problem& problem, Phase phase, float* pi, float* hits,
                 SamplerChoice choice = SamplerChoice::Fast, int64_t group_byte_limit = kNoByteLimit);
 
+struct PhaseResults {
+  float complexity;  // c
+  float fit;         // f
+};
+
+// How many threads run_phases should use: 2 when this process may run on two or more
+// CPUs (its affinity mask) and OpenMP allows two threads (OMP_NUM_THREADS, the thread
+// limit, not already inside a parallel region), otherwise 1.
+int phase_threads();
+
+// Both phases, as run_phase(Complexity) and then run_phase(Fit) with the fast sampler
+// run them on the calling thread: the same shares, hits and state, the same progress
+// lines in the same order (all complexity lines, then all fit lines) and the generator
+// left at the same place. With `threads` = 2 the fit runs beside the complexity on a
+// second thread, from a stream jumped ahead by the complexity's phase_deviates, and its
+// progress lines follow when both are done; each phase's groups then keep within half of
+// group_byte_limit (one thread is used when a single stage would not fit in that half).
+// The second thread never touches the generator, the console or the error state: a fit
+// group whose storage it cannot obtain is left, with the rest of the fit, to the calling
+// thread.
+PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* fhit, int threads,
+                        int64_t group_byte_limit = kNoByteLimit);
+
 }  // namespace propbf::driver

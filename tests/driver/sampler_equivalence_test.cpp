@@ -146,9 +146,49 @@ const char* mode_name(Mode mode) {
   return "?";
 }
 
-// Compares every fast mode with the literal sampler; returns the literal outcome.
+// Both phases through run_phases with one or two threads, from a fresh generator.
+// Only what both ways define is kept: the fit's final state, the generator's final seed.
+Outcome run_phases_on(const driver::Problem& problem, int threads, int32_t seed) {
+  numlib::reset_random_state_for_testing();
+  numlib::RNSET(seed);
+  const size_t items = static_cast<size_t>(problem.items());
+  const size_t stages = static_cast<size_t>(problem.restrictions());
+  std::vector<float> pi(items + 1, 0.0f), chit(stages + 1, 0.0f), fhit(stages + 1, 0.0f);
+  ::testing::internal::CaptureStdout();
+  const driver::PhaseResults results = driver::run_phases(problem, pi.data(), chit.data(), fhit.data(), threads);
+  Outcome out;
+  out.console = ::testing::internal::GetCapturedStdout();
+  out.phase_product = bits({results.complexity, results.fit});
+  chit.resize(stages);
+  fhit.resize(stages);
+  out.hits = bits(chit);
+  for (uint32_t b : bits(fhit)) out.hits.push_back(b);
+  if (stages > 0) {
+    pi.resize(items);
+    out.pi = state_bits(pi);
+  }
+  out.seed.push_back(numlib::random_state().seed);
+  out.rnun_called = numlib::random_state().rnun_called;
+  return out;
+}
+
+// Compares every fast mode, and both phases on one and on two threads, with the literal
+// sampler; returns the literal outcome.
 Outcome expect_same_bits(const driver::Problem& problem, int32_t seed, const std::string& what) {
   const Outcome literal = run_both(problem, Mode::Literal, seed);
+  for (int threads : {1, 2}) {
+    const Outcome phases = run_phases_on(problem, threads, seed);
+    SCOPED_TRACE(what + ", run_phases on " + std::to_string(threads) + " thread(s)");
+    EXPECT_EQ(phases.phase_product, literal.phase_product);
+    EXPECT_EQ(phases.hits, literal.hits);
+    EXPECT_EQ(phases.console, literal.console);
+    EXPECT_EQ(phases.seed.back(), literal.seed.back());
+    EXPECT_EQ(phases.rnun_called, literal.rnun_called);
+    if (!literal.pi.empty()) {
+      const std::vector<uint32_t> fit_state(literal.pi.end() - static_cast<long>(phases.pi.size()), literal.pi.end());
+      EXPECT_EQ(phases.pi, fit_state);
+    }
+  }
   for (Mode mode : fast_modes()) {
     const Outcome fast = run_both(problem, mode, seed);
     SCOPED_TRACE(what + ", " + mode_name(mode));
