@@ -259,8 +259,10 @@ bool fast_stage_shares(const Problem& problem, Phase phase, int32_t first, int32
     for (int32_t j = 0; j < problem.items(); ++j) pi[j] = problem.initpi[j];
     return true;
   }
+  if (!vector_width_supported(width)) width = VectorWidth::Two;
+  const int64_t lanes = width == VectorWidth::Eight ? 8 : width == VectorWidth::Four ? 4 : 2;
   StageGroup g;
-  if (!prepare_group(problem, first, count, g)) return false;
+  if (!prepare_group(problem, first, count, lanes, g)) return false;
 
   // Stage first + s starts s x niter x J deviates after the first stage.
   const int64_t per_stage = static_cast<int64_t>(problem.niter) * g.items;
@@ -271,7 +273,6 @@ bool fast_stage_shares(const Problem& problem, Phase phase, int32_t first, int32
     for (int32_t s = 1; s < count; ++s) g.stream[static_cast<size_t>(s)] = stream.ahead(s * per_stage);
   }
 
-  if (!vector_width_supported(width)) width = VectorWidth::Two;
   switch (width) {
 #if PROPBF_HAVE_WIDE
     case VectorWidth::Eight:

@@ -11,9 +11,9 @@ namespace propbf::driver {
 namespace group {
 
 // Sets up the group. Returns false when its storage cannot be obtained.
-bool prepare_group(const Problem& problem, int32_t first, int32_t count, StageGroup& g) {
+bool prepare_group(const Problem& problem, int32_t first, int32_t count, int64_t pad, StageGroup& g) {
   const int32_t items = problem.items();
-  const GroupLayout layout(items, first, count);
+  const GroupLayout layout(items, first, count, pad);
   g.items = items;
   g.stages = count;
   g.first = first;
@@ -85,6 +85,7 @@ bool prepare_group(const Problem& problem, int32_t first, int32_t count, StageGr
 }  // namespace group
 
 int64_t fast_group_bytes(int32_t items, int32_t first, int32_t count) {
+  // Padded for the widest vector: the most any width needs.
   return group::GroupLayout(items > 0 ? items : 0, first, count).bytes();
 }
 

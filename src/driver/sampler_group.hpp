@@ -4,7 +4,8 @@
 // Layout of a group of stages first .. first + count - 1. Stage t bounds its draws by
 // rows 1 .. t-1 ("bounding rows") and tests rows 1 .. t after each sweep; row t is its
 // "test row". All bounding rows of the group are laid out one stage after another, padded
-// to a multiple of 8, followed by the test rows (one per stage), again padded. Per item j
+// to a multiple of the kernel's lanes (2, 4 or 8), followed by the test rows (one per
+// stage), again padded. Per item j
 // the coefficients of all these rows form one contiguous line, and so do the products.
 #pragma once
 
@@ -18,7 +19,7 @@
 
 namespace propbf::driver::group {
 
-inline constexpr int64_t kRowPad = 8;   // rows are padded to a multiple of the widest vector
+inline constexpr int64_t kRowPad = 8;   // the widest vector: rows are padded to a multiple of at most this
 inline constexpr int64_t kAlign = 64;   // bytes
 // A group takes stages until it holds this many bounding rows (at least one stage):
 // enough independent chains to keep the adders busy, little enough to stay in cache.
@@ -64,10 +65,12 @@ struct GroupLayout {
   int64_t bound_rows = 0;  // padded count of bounding rows
   int64_t rows = 0;        // bound_rows + padded count of test rows
 
-  GroupLayout(int32_t item_count, int32_t first, int32_t count) : items(item_count), stages(count) {
+  // `pad`: the kernel's vector width in lanes (2, 4 or 8), a divisor of kRowPad.
+  GroupLayout(int32_t item_count, int32_t first, int32_t count, int64_t pad = kRowPad)
+      : items(item_count), stages(count) {
     for (int32_t s = 0; s < count; ++s) bounding += first + s - 1;
-    bound_rows = round_up(bounding, kRowPad);
-    rows = bound_rows + round_up(count, kRowPad);
+    bound_rows = round_up(bounding, pad);
+    rows = bound_rows + round_up(count, pad);
   }
   int64_t coefficients() const { return items * rows; }
   int64_t magnitudes() const { return items * bound_rows; }
@@ -121,10 +124,11 @@ struct StageGroup {
   float* values() { return value_store.get() + 8; }
 };
 
-// Sets up the group for stages first .. first + count - 1: the layout, the starting
-// states, the lists and the hit tallies (the streams are the caller's). Returns false,
+// Sets up the group for stages first .. first + count - 1, its rows padded to a multiple
+// of `pad` (the kernel's lanes): the layout, the starting states, the lists and the hit
+// tallies (the streams are the caller's). Returns false,
 // with whatever was obtained released with the group, when its storage cannot be
 // obtained.
-bool prepare_group(const Problem& problem, int32_t first, int32_t count, StageGroup& g);
+bool prepare_group(const Problem& problem, int32_t first, int32_t count, int64_t pad, StageGroup& g);
 
 }  // namespace propbf::driver::group
