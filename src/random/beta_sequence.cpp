@@ -153,20 +153,21 @@ void RepeatedBetaDraws::draw(int32_t cycles, float* out) {
           uniforms.ensure(2);
           const float u1 = uniforms.take();
           const float u2 = uniforms.take();
-          // The attempt of log_logistic_attempt, operation for operation.
+          // The attempt of log_logistic_attempt, operation for operation. The tests are
+          // pure, so forming all three and combining them gives the written decision.
           const float v = z.beta * std::log(u1 / (1.0f - u1));
           const float w = z.a * std::exp(v);
           const float zz = u1 * u1 * u2;
           const float r = z.gamma * v - beta::kLogFour;
           const float s = z.a + r - w;
-          bool accepted = s + beta::kOnePlusLogFive >= 5.0f * zz;  // quick: s + 1 + ln 5 >= 5z
-          if (!accepted) {
-            const float t = std::log(zz);
-            // s >= ln z, else the exact log ratio r + alpha ln(alpha / (b + w)) >= ln z.
-            accepted = s >= t || !(r + z.alpha * std::log(z.alpha / (z.b + w)) < t);
-          }
+          // Every test formed without a branch, so that attempts overlap: quick
+          // (s + 1 + ln 5 >= 5z), s >= ln z, and not (r + alpha ln(alpha/(b + w)) < ln z).
+          const float t = std::log(zz);
+          const float sum = z.b + w;
+          const float bound = r + z.alpha * std::log(z.alpha / sum);
+          const bool accepted = (s + beta::kOnePlusLogFive >= 5.0f * zz) | (s >= t) | !(bound < t);
           if (accepted) {
-            x = z.small_is_first ? w / (z.b + w) : z.b / (z.b + w);
+            x = z.small_is_first ? w / sum : z.b / sum;
             break;
           }
         }
