@@ -17,7 +17,7 @@ void run_analysis() {
 
   // The complexity and the fit, on two threads where a second CPU is free.
   const PhaseResults phases = run_phases(problem, workspace.pi.data(), workspace.chit.data(), workspace.fhit.data(),
-                                         phase_threads(), workspace.group_byte_limit);
+                                         phase_threads(problem), workspace.group_byte_limit);
   const float c = phases.complexity;
   const float f = phases.fit;
 

@@ -102,7 +102,10 @@ float run_phase(const Problem& problem, Phase phase, float* pi, float* hits, Sam
   return product;
 }
 
-int phase_threads() {
+int phase_threads(const Problem& problem) {
+  // Below about a million deviate-stages a phase takes a few milliseconds: starting a
+  // thread, and the runtime's spinning wait after it, would cost more than it saves.
+  if (phase_deviates(problem) * problem.restrictions() < kTwoThreadWork) return 1;
   cpu_set_t cpus;
   CPU_ZERO(&cpus);
   if (sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) return 1;

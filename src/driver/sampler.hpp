@@ -88,10 +88,12 @@ struct PhaseResults {
   float fit;         // f
 };
 
-// How many threads run_phases should use: 2 when this process may run on two or more
-// CPUs (its affinity mask) and OpenMP allows two threads (OMP_NUM_THREADS, the thread
-// limit, not already inside a parallel region), otherwise 1.
-int phase_threads();
+// How many threads run_phases should use for the problem: 2 when a phase's work is
+// worth a thread (T x niter x J deviates, times T, at least kTwoThreadWork), this
+// process may run on two or more CPUs (its affinity mask) and OpenMP allows two threads
+// (OMP_NUM_THREADS, the thread limit, not already inside a parallel region); otherwise 1.
+inline constexpr int64_t kTwoThreadWork = int64_t{1} << 20;
+int phase_threads(const Problem& problem);
 
 // Both phases, as run_phase(Complexity) and then run_phase(Fit) with the fast sampler
 // run them on the calling thread: the same shares, hits and state, the same progress
