@@ -28,7 +28,6 @@
 //    fill each other's latency. Each stage draws from its own uniform stream, jumped
 //    ahead to where its deviates start; the caller's stream ends after the last one.
 //
-//
 // The per-draw rules (bounds, draw, hit test, tally) are sampler_rules.hpp's, shared with
 // the literal sampler; the group's layout and set-up are sampler_group.*.
 #include <cstring>
