@@ -172,13 +172,16 @@ Outcome run_phases_on(const driver::Problem& problem, int threads, int32_t seed)
   return out;
 }
 
-// Compares every fast mode, and both phases on one and on two threads, with the literal
-// sampler; returns the literal outcome.
-Outcome expect_same_bits(const driver::Problem& problem, int32_t seed, const std::string& what) {
+// Compares every fast mode with the literal sampler, and (with `two_threads`) both
+// phases run side by side on two threads; returns the literal outcome. (One thread is
+// the Program mode. Each two-thread run starts a parallel region, whose waiting thread
+// spins for a while afterwards, so the generated problems check one in four.)
+Outcome expect_same_bits(const driver::Problem& problem, int32_t seed, const std::string& what,
+                         bool two_threads = true) {
   const Outcome literal = run_both(problem, Mode::Literal, seed);
-  for (int threads : {1, 2}) {
-    const Outcome phases = run_phases_on(problem, threads, seed);
-    SCOPED_TRACE(what + ", run_phases on " + std::to_string(threads) + " thread(s)");
+  if (two_threads) {
+    const Outcome phases = run_phases_on(problem, 2, seed);
+    SCOPED_TRACE(what + ", run_phases on two threads");
     EXPECT_EQ(phases.phase_product, literal.phase_product);
     EXPECT_EQ(phases.hits, literal.hits);
     EXPECT_EQ(phases.console, literal.console);
@@ -277,7 +280,7 @@ TEST(SamplerEquivalence, OrdinaryProblems) {
   int hit_stages = 0;
   for (int n = 0; n < 250; ++n) {
     const driver::Problem problem = maker.make(false);
-    const Outcome literal = expect_same_bits(problem, 1, "ordinary problem " + std::to_string(n));
+    const Outcome literal = expect_same_bits(problem, 1, "ordinary problem " + std::to_string(n), n % 4 == 0);
     for (uint32_t h : literal.hits) hit_stages += std::bit_cast<float>(h) > 0.0f;
   }
   // Not a vacuous comparison: many stages do count hits.
@@ -289,7 +292,7 @@ TEST(SamplerEquivalence, HostileProblems) {
   int nan_states = 0;
   for (int n = 0; n < 250; ++n) {
     const driver::Problem problem = maker.make(true);
-    const Outcome literal = expect_same_bits(problem, 1, "hostile problem " + std::to_string(n));
+    const Outcome literal = expect_same_bits(problem, 1, "hostile problem " + std::to_string(n), n % 4 == 0);
     for (uint32_t p : literal.pi) nan_states += std::isnan(std::bit_cast<float>(p));
   }
   EXPECT_GT(nan_states, 50);  // NaN states really occur, at the same places
