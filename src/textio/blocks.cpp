@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -95,11 +96,13 @@ int flush_block(Connection& c) {
 
 namespace {
 
-// Room for `needed` bytes in `record`, growing by doubling as a string does but never
-// past kRecordLimit, so the longest record holds at most that much storage.
+// Room for `needed` bytes in `record` (needed <= kRecordLimit). The capacity grows
+// through powers of two, so it doubles as a string's does and its last step lands on
+// kRecordLimit itself instead of doubling past it.
+static_assert(std::has_single_bit(kRecordLimit));
 void make_room(std::string& record, std::size_t needed) {
   if (needed <= record.capacity()) return;
-  record.reserve(std::min(std::max(needed, 2 * record.capacity()), kRecordLimit));
+  record.reserve(std::bit_ceil(std::max<std::size_t>(needed, 64)));
 }
 
 // Scans the next record of `unit`, keeping its text in *keep when keep is not null.
