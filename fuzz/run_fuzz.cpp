@@ -8,7 +8,9 @@
 //   byte 3   bit 0: the rest is text (0) or chosen values (1);
 //            bit 1: a whole run, with the replications and the report (only for at most
 //                   3 restrictions: the replications take 2 x T x 100000 beta deviates);
-//            bits 2-4: size of the stage groups of the regrouped check below, 1 to 8
+//            bits 2-4: size of the stage groups of the regrouped check below, 1 to 8;
+//            bit 5: the program's phases on two threads (it takes two only for problems
+//                   larger than these)
 //   rest     text: the file from the restriction heading on, as it comes;
 //            values: one byte per number of the file (restrictions, start, observations),
 //                    each choosing from a table of plain and extreme numbers; missing
@@ -21,10 +23,10 @@
 //     layer with status 0, 1 (a negative niter rejected by the beta generator) or -1;
 //   - a completed run leaves exactly the 15 report records in output.txt; anything else
 //     leaves it empty;
-//   - both phases give the literal sampler's stage shares, hit counts, phase product,
-//     final state (any NaN as any other) and generator position, bit for bit, with the
-//     program's own grouping of the stages (and the same progress lines) and with
-//     groups of the size byte 3 chooses;
+//   - both phases give the literal sampler's hit counts, phase products, final state
+//     (any NaN as any other) and generator position, bit for bit, run as the program runs
+//     them (run_phases, with the same progress lines) and with the fast sampler in groups
+//     of the size byte 3 chooses;
 //   - after the phases a completed run writes just "Analysis Completed" on the console.
 #include <algorithm>
 #include <cmath>
@@ -121,6 +123,7 @@ bool same_state(const std::vector<float>& a, const std::vector<float>& b, int32_
 struct Run {
   bool whole = false;
   int32_t group_size = 1;
+  bool two_threads = false;
   bool sampler_mismatch = false;
 };
 
@@ -199,25 +202,24 @@ void check_samplers(const driver::Problem& problem, driver::Workspace& workspace
   }
 
   // Last, the program's own path on the workspace, which leaves the generator where the
-  // run goes on.
+  // run goes on: both phases through run_phases, on one thread or (as byte 3 chooses)
+  // two, which the program only takes for larger problems.
   numlib::random_state() = start;
-  auto program_phase = [&](Phase phase, float* hits) {
-    PhaseResult result;
-    result.product = driver::run_phase(problem, phase, workspace.pi.data(), hits, SamplerChoice::Fast,
-                                       workspace.group_byte_limit);
-    result.hits.assign(hits, hits + stages);
-    result.pi.assign(workspace.pi.data(), workspace.pi.data() + problem.items());
-    result.seed_after = numlib::random_state().seed;
-    return result;
-  };
-  const PhaseResult program_c = program_phase(Phase::Complexity, workspace.chit.data());
-  const PhaseResult program_f = program_phase(Phase::Fit, workspace.fhit.data());
-  if (!same_phase(program_c, literal_c, stages) || !same_phase(program_f, literal_f, stages) ||
+  const driver::PhaseResults program =
+      driver::run_phases(problem, workspace.pi.data(), workspace.chit.data(), workspace.fhit.data(),
+                         run.two_threads ? 2 : driver::phase_threads(problem), workspace.group_byte_limit);
+  const PhaseResult program_c{{workspace.chit.data(), workspace.chit.data() + stages}, {}, program.complexity, 0};
+  const PhaseResult program_f{{workspace.fhit.data(), workspace.fhit.data() + stages},
+                              {workspace.pi.data(), workspace.pi.data() + problem.items()},
+                              program.fit,
+                              numlib::random_state().seed};
+  const PhaseResult literal_c_hits{literal_c.hits, {}, literal_c.product, 0};
+  if (!same_phase(program_c, literal_c_hits, stages) || !same_phase(program_f, literal_f, stages) ||
       fuzzing::take_console() != literal_console) {
     run.sampler_mismatch = true;
   }
-  c = program_c.product;
-  f = program_f.product;
+  c = program.complexity;
+  f = program.fit;
 }
 
 void run_body(void* context) {
@@ -272,6 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Run run;
   run.whole = (form & 2) != 0 && nrestr <= kWholeRunRestrictions;
   run.group_size = 1 + ((form >> 2) & 7);
+  run.two_threads = (form & 32) != 0;
   std::string input = "fuzzed run\n" + std::to_string(nitem) + " " + std::to_string(nrestr) + " " +
                       std::to_string(niter) + "\n";
   if ((form & 1) != 0) {
