@@ -90,6 +90,9 @@ void reset_state() {
 }  // namespace
 
 void set_up_process() {
+  // Before the OpenMP runtime starts: a worker thread that spins after each two-thread
+  // phase would take a processor from the fuzzing itself.
+  setenv("OMP_WAIT_POLICY", "passive", 0);
   input_file = make_memory_file("input.txt");
   output_file = make_memory_file("output.txt");
   console_file = make_memory_file("console");
