@@ -54,6 +54,8 @@ class UniformBlock {
   float take() { return uniforms_[next_++]; }
   // The seed after the last uniform taken.
   uint32_t seed_after_taken() const { return next_ == 0 ? last_seed_ : seeds_[next_ - 1]; }
+  // Uniforms taken since the block was made.
+  int64_t taken() const { return taken_before_ + next_; }
 
  private:
   void refill() {
@@ -66,6 +68,7 @@ class UniformBlock {
       uniforms_[kept] = uniforms_[i];
     }
     last_seed_ = before;
+    taken_before_ += next_;
     // The next kLanes seeds one step at a time, then each lane jumps kLanes steps.
     for (int i = kept; i < kept + kLanes; ++i) {
       seed = times_mod(seed, static_cast<uint32_t>(kMultiplier));
@@ -85,7 +88,8 @@ class UniformBlock {
   float uniforms_[kSize];
   int next_ = 0;
   int end_ = 0;
-  uint32_t last_seed_;  // the seed before uniforms_[0]
+  int64_t taken_before_ = 0;  // uniforms taken before uniforms_[0]
+  uint32_t last_seed_;        // the seed before uniforms_[0]
   float scale_;
 };
 
@@ -132,15 +136,10 @@ void RepeatedBetaDraws::draw(int32_t cycles, float* out) {
     draw_plain(pins_.data(), qins_.data(), count, cycles, out);
     return;
   }
-  // Every shape here draws through RNUN, whose first call on the thread runs the
-  // generator's initialisation rule.
-  RandomState& state = random_state();
-  if (!state.rnun_called) {
-    R1INT(0);
-    state.rnun_called = true;
-  }
+  // Every shape here draws through RNUN, whose first-call rule the reservation applies.
+  const UniformStream start = reserve_uniforms();
   const beta::Clamp clamp = beta::Clamp::from_machine();
-  UniformBlock uniforms(static_cast<uint32_t>(state.seed), state.scale);
+  UniformBlock uniforms(static_cast<uint32_t>(start.seed()), random_state().scale);
 
   for (int32_t c = 0; c < cycles; ++c) {
     float* row = out + static_cast<int64_t>(c) * count;
@@ -180,9 +179,8 @@ void RepeatedBetaDraws::draw(int32_t cycles, float* out) {
       row[k] = clamp(x);
     }
   }
-  const uint32_t seed = uniforms.seed_after_taken();
-  state.seed = static_cast<int32_t>(seed);
-  state.work = static_cast<double>(seed);
+  // The generator is left after the last uniform read, as RNUN leaves it.
+  commit_uniforms(start.ahead(uniforms.taken()));
 }
 
 }  // namespace propbf::numlib
