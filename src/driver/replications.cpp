@@ -60,6 +60,9 @@ void finish_factors(float c, float f, BayesFactors& factors) {
   mark_interval_of_undefined_factor(factors.versus_complement, factors.lc, factors.uc);
 }
 
+// Above this many stages the replications take the plain loop (see replicate_factors).
+constexpr int32_t kArrangedStageLimit = 1 << 16;
+
 // Deviates per block of replications: room for a few thousand, at least one replication.
 int32_t replications_per_block(int32_t stages) {
   const int32_t per_replication = 2 * stages;
@@ -107,6 +110,13 @@ void draw_replicated_shares(const Problem& problem, const Workspace& workspace, 
 
 void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
                        BayesFactors& factors) {
+  if (problem.restrictions() > kArrangedStageLimit) {
+    // The arranged draws keep a set-up per shape and a block of a replication's shares;
+    // for this many stages the plain loop, which needs neither, is kept instead (such
+    // a run takes days either way).
+    literal_replicate_factors(problem, workspace, c, f, factors);
+    return;
+  }
   factors.versus_unconstrained = f / c;
   ReplicationArrays arrays;
   draw_replicated_shares(problem, workspace, arrays.ctot.data(), arrays.ftot.data());
