@@ -1,11 +1,13 @@
 // The uniform and beta generators: cost per deviate at the calls the analysis makes
 // (RNUN with a count of 1, RNBET with a count of 1 at its shapes 1 + h, 1 + n - h with
-// n = 100000) and at the batch method. Every benchmark starts from a fixed seed.
+// n = 100000), at the batch method, and the replications' repeated draws through a
+// cycle of shapes. Every benchmark starts from a fixed seed.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <vector>
 
+#include "random/beta_sequence.hpp"
 #include "random/random.hpp"
 
 namespace {
@@ -86,6 +88,31 @@ void BM_RnbetLogLogisticTenTen(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 4);
 }
 BENCHMARK(BM_RnbetLogLogisticTenTen);
+
+// The replications' cycle of the bundled example (three stages, complexity and fit):
+// the plain loop of RNBET(1, ...) calls beside RepeatedBetaDraws, 1000 cycles a block.
+const std::vector<float> kExamplePins{815.0f, 2758.0f, 5001.5f};
+const std::vector<float> kExampleQins{9187.0f, 7244.0f, 5000.5f};
+
+template <bool kArranged>
+void BM_ExampleCycle(benchmark::State& state) {
+  const int32_t count = static_cast<int32_t>(kExamplePins.size());
+  std::vector<float> out(1000 * static_cast<std::size_t>(count));
+  RepeatedBetaDraws draws(kExamplePins.data(), kExampleQins.data(), count);
+  RNSET(kSeed);
+  for (auto _ : state) {
+    if (kArranged) {
+      draws.draw(1000, out.data());
+    } else {
+      RepeatedBetaDraws::draw_plain(kExamplePins.data(), kExampleQins.data(), count, 1000, out.data());
+    }
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * 1000 * count);
+}
+BENCHMARK_TEMPLATE(BM_ExampleCycle, false)->Name("BM_ExampleCycle/plain");
+BENCHMARK_TEMPLATE(BM_ExampleCycle, true)->Name("BM_ExampleCycle/arranged");
 
 }  // namespace
 
