@@ -7,6 +7,13 @@ command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# Libraries of `propbf evaluate`.
+[ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
+[ -f /usr/include/toml++/toml.h ] || need+=(libtomlplusplus-dev)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+[ -f /usr/include/boost/math/special_functions/beta.hpp ] || need+=(libboost-math-dev)
+[ -f /usr/include/glpk.h ] || need+=(libglpk-dev)
+[ -f /usr/include/Random123/philox.h ] || need+=(librandom123-dev)
 if [ "${#need[@]}" -gt 0 ]; then
   echo "Installing: ${need[*]}"
   sudo=""

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "driver/run.hpp"
+#include "evaluate/command.hpp"
 #include "textio/textio.hpp"
 
 namespace {
@@ -41,7 +42,10 @@ void connect_closed_standard_descriptors() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // With arguments: the command line of `propbf evaluate`, --help and --version.
+  // Without: the run of input.txt, exactly as it always was.
+  if (argc > 1) return propbf::evaluate::run_command_line(argc, argv);
   connect_closed_standard_descriptors();
   // A closed standard output must show up as a refused write, not kill the process;
   // so must a write beyond the file-size limit (ulimit -f).

@@ -1,0 +1,103 @@
+// The only file that includes CLI11.
+#include "evaluate/command.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+
+#include "evaluate/evaluation.hpp"
+#include "evaluate/problem.hpp"
+#include "evaluate/report.hpp"
+
+#ifndef PROPBF_VERSION
+#define PROPBF_VERSION "unknown"
+#endif
+
+namespace propbf::evaluate {
+namespace {
+
+struct WriteError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Writes `bytes` to a temporary file beside `path`, then renames it over `path`: the
+// file appears whole or not at all.
+void write_whole_file(const std::string& path, const std::string& bytes) {
+  std::string temporary = path + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) throw WriteError(path + ": cannot create a temporary file beside it: " + std::strerror(errno));
+  std::size_t written = 0;
+  int failure = 0;
+  while (written < bytes.size()) {
+    const ssize_t step = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (step < 0 && errno == EINTR) continue;
+    if (step <= 0) {
+      failure = errno != 0 ? errno : EIO;
+      break;
+    }
+    written += static_cast<std::size_t>(step);
+  }
+  if (failure == 0 && ::fchmod(fd, 0644) != 0) failure = errno;
+  if (::close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
+  if (failure != 0) {
+    ::unlink(temporary.c_str());
+    throw WriteError(path + ": cannot write: " + std::strerror(failure));
+  }
+}
+
+}  // namespace
+
+int run_command_line(int argc, char** argv) {
+  CLI::App app{"propbf: Bayes factors for informative hypotheses about proportions.\n"
+               "Without arguments, runs input.txt in the working directory and writes output.txt.",
+               "propbf"};
+  app.set_version_flag("--version", std::string("propbf ") + PROPBF_VERSION);
+  CLI::App* evaluate = app.add_subcommand("evaluate", "Evaluate the hypotheses of a problem file (TOML)");
+  std::string problem_file;
+  std::string json_file;
+  std::optional<std::int64_t> niter;
+  std::optional<std::int64_t> seed;
+  evaluate->add_option("PROBLEM", problem_file, "the problem file: [items], [hypotheses], optional [sampling]")
+      ->required();
+  evaluate->add_option("--json", json_file, "also write the results as JSON to FILE")->type_name("FILE");
+  evaluate->add_option("--niter", niter, "sweeps per stage (overrides [sampling] niter)")
+      ->type_name("N")
+      ->check(CLI::Range(std::int64_t{1}, std::numeric_limits<std::int64_t>::max()));
+  evaluate->add_option("--seed", seed, "seed of the random streams (overrides [sampling] seed)")
+      ->type_name("S")
+      ->check(CLI::Range(std::int64_t{0}, std::numeric_limits<std::int64_t>::max()));
+  try {
+    app.parse(argc, argv);
+    if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate)");
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
+    std::cerr << "propbf: " << error.what() << "\n\n" << app.help("", CLI::AppFormatMode::Normal);
+    return 2;
+  }
+  try {
+    Problem problem = read_problem_file(problem_file);
+    if (niter) problem.settings.niter = *niter;
+    if (seed) problem.settings.seed = *seed;
+    const Evaluation evaluation = evaluate_problem(problem);
+    const std::string table = format_table(evaluation);
+    if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION));
+    std::cout << table << std::flush;
+    return std::cout ? 0 : 1;
+  } catch (const InputError& error) {
+    std::cerr << error.what() << "\n";
+    return 2;
+  } catch (const WriteError& error) {
+    std::cerr << "propbf: " << error.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,354 @@
+// The hypothesis language: a scanner and a recursive-descent parser that turns each
+// restriction into one row of coefficients and a constant (grammar in language.hpp).
+#include "evaluate/language.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+namespace propbf::evaluate {
+namespace {
+
+enum class Kind { Name, Number, Plus, Minus, Star, Slash, Open, Close, Less, Greater, Equal, Separator, End };
+
+struct Token {
+  Kind kind = Kind::End;
+  std::size_t begin = 0;  // byte offsets in the hypothesis text
+  std::size_t end = 0;
+  double number = 0.0;  // for Kind::Number
+};
+
+struct Failure {
+  LanguageError error;
+};
+
+[[noreturn]] void fail(std::size_t offset, std::string message) { throw Failure{{offset, std::move(message)}}; }
+
+// 'text' (built by appending: g++ 12 warns falsely about "'" + std::string at -O3).
+std::string quoted(std::string_view text) {
+  std::string result;
+  result.reserve(text.size() + 2);
+  result.push_back('\'');
+  result.append(text);
+  result.push_back('\'');
+  return result;
+}
+
+bool is_name_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_name_char(char c) { return is_name_start(c) || is_digit(c); }
+
+std::vector<Token> scan(std::string_view text) {
+  std::vector<Token> tokens;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const char c = text[at];
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      ++at;
+      continue;
+    }
+    Token token;
+    token.begin = at;
+    if (is_name_start(c)) {
+      while (at < text.size() && is_name_char(text[at])) ++at;
+      token.kind = Kind::Name;
+    } else if (is_digit(c) || (c == '.' && at + 1 < text.size() && is_digit(text[at + 1]))) {
+      while (at < text.size() && is_digit(text[at])) ++at;
+      if (at < text.size() && text[at] == '.') {
+        ++at;
+        while (at < text.size() && is_digit(text[at])) ++at;
+      }
+      if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        std::size_t exponent = at + 1;
+        if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
+        if (exponent >= text.size() || !is_digit(text[exponent])) {
+          fail(token.begin, "malformed number '" + std::string(text.substr(token.begin, exponent - token.begin)) +
+                                "': expected digits after the exponent letter");
+        }
+        at = exponent;
+        while (at < text.size() && is_digit(text[at])) ++at;
+      }
+      if (at < text.size() && (is_name_char(text[at]) || text[at] == '.')) {
+        std::size_t stop = at;
+        while (stop < text.size() && (is_name_char(text[stop]) || text[stop] == '.')) ++stop;
+        fail(token.begin, "malformed number '" + std::string(text.substr(token.begin, stop - token.begin)) +
+                              "': write a coefficient and an item with '*' between them, e.g. '2 * a'");
+      }
+      token.kind = Kind::Number;
+      const auto [end, status] = std::from_chars(text.data() + token.begin, text.data() + at, token.number);
+      if (status != std::errc() || end != text.data() + at || !std::isfinite(token.number)) {
+        fail(token.begin, "number '" + std::string(text.substr(token.begin, at - token.begin)) + "' is out of range");
+      }
+    } else {
+      ++at;
+      switch (c) {
+        case '+': token.kind = Kind::Plus; break;
+        case '-': token.kind = Kind::Minus; break;
+        case '*': token.kind = Kind::Star; break;
+        case '/': token.kind = Kind::Slash; break;
+        case '(': token.kind = Kind::Open; break;
+        case ')': token.kind = Kind::Close; break;
+        case ';':
+        case ',': token.kind = Kind::Separator; break;
+        case '&':
+          token.kind = Kind::Separator;
+          if (at < text.size() && text[at] == '&') ++at;  // "&&" reads as "&"
+          break;
+        case '<':
+        case '>':
+          token.kind = c == '<' ? Kind::Less : Kind::Greater;
+          if (at < text.size() && text[at] == '=') ++at;  // "<=" and ">=" read as "<" and ">"
+          break;
+        case '=':
+          token.kind = Kind::Equal;
+          if (at < text.size() && text[at] == '=') ++at;
+          break;
+        default: {
+          std::string shown = (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+                                  ? "a non-ASCII or control byte"
+                                  : quoted(std::string_view(&c, 1));
+          fail(token.begin, "unexpected character " + shown +
+                                "; expected an item name, a number, + - * /, parentheses, < or >, or ; & , between restrictions");
+        }
+      }
+    }
+    token.end = at;
+    tokens.push_back(token);
+  }
+  tokens.push_back(Token{Kind::End, text.size(), text.size(), 0.0});
+  return tokens;
+}
+
+// A linear expression in the items: coefficients . pi + constant.
+struct Linear {
+  std::vector<double> coefficients;
+  double constant = 0.0;
+  bool has_items = false;  // an item name occurs in it (even if its coefficients cancel)
+  std::size_t begin = 0;   // the text it was written as
+  std::size_t end = 0;
+};
+
+class Parser {
+ public:
+  Parser(std::string_view text, const std::vector<std::string>& names)
+      : text_(text), names_(names), tokens_(scan(text)) {}
+
+  std::vector<Restriction> hypothesis() {
+    std::vector<Restriction> restrictions;
+    if (peek().kind == Kind::End) fail(0, "the hypothesis is empty; expected restrictions such as 'a > b; c > 0.5'");
+    while (true) {
+      chain(restrictions);
+      if (peek().kind == Kind::Separator) {
+        next();
+        if (peek().kind == Kind::End) break;  // one separator may end the hypothesis
+        continue;
+      }
+      if (peek().kind == Kind::End) break;
+      fail(peek().begin, "expected an operator (+ - * /), a comparison (< or >), a separator (; & ,) or the end of the "
+                         "hypothesis, but found " + describe(peek()));
+    }
+    return restrictions;
+  }
+
+ private:
+  const Token& peek() const { return tokens_[position_]; }
+  const Token& next() { return tokens_[position_++]; }
+
+  std::string describe(const Token& token) const {
+    if (token.kind == Kind::End) return "the end of the hypothesis";
+    return quoted(text_.substr(token.begin, token.end - token.begin));
+  }
+
+  std::string source(const Linear& value) const {
+    return std::string(text_.substr(value.begin, value.end - value.begin));
+  }
+
+  // A side written as a single name or number needs no parentheses in a suggestion.
+  std::string operand(const Linear& value) const {
+    const std::string written = source(value);
+    for (char c : written) {
+      if (!is_name_char(c) && c != '.') return "(" + written + ")";
+    }
+    return written;
+  }
+
+  void chain(std::vector<Restriction>& restrictions) {
+    Linear left = sum();
+    if (peek().kind == Kind::Equal) equality(left);
+    if (peek().kind != Kind::Less && peek().kind != Kind::Greater) {
+      fail(peek().begin, "expected a comparison (< or >) after '" + source(left) + "', but found " + describe(peek()) +
+                             "; a restriction compares two sides, e.g. 'a > b'");
+    }
+    while (peek().kind == Kind::Less || peek().kind == Kind::Greater) {
+      const bool greater = next().kind == Kind::Greater;
+      Linear right = sum();
+      restrictions.push_back(greater ? restriction(left, right) : restriction(right, left));
+      if (peek().kind == Kind::Equal) equality(right);
+      left = std::move(right);
+    }
+  }
+
+  [[noreturn]] void equality(const Linear& left) {
+    const Token sign = next();
+    const Linear right = sum();
+    const std::string difference = operand(left) + " - " + operand(right);
+    fail(sign.begin, "'" + std::string(text_.substr(sign.begin, sign.end - sign.begin)) +
+                         "' states an equality, which has prior probability 0 and cannot be sampled one item at a "
+                         "time; write a narrow interval instead, e.g. '" + difference + " > -0.05, " + difference +
+                         " < 0.05'");
+  }
+
+  // larger > smaller, as coefficients . pi > constant.
+  Restriction restriction(const Linear& larger, const Linear& smaller) const {
+    Restriction result;
+    result.coefficients.resize(names_.size());
+    bool any = false;
+    for (std::size_t j = 0; j < names_.size(); ++j) {
+      result.coefficients[j] = larger.coefficients[j] - smaller.coefficients[j];
+      any = any || result.coefficients[j] != 0.0;
+    }
+    result.constant = smaller.constant - larger.constant;
+    const std::size_t begin = std::min(larger.begin, smaller.begin);
+    const std::size_t end = std::max(larger.end, smaller.end);
+    result.text = std::string(text_.substr(begin, end - begin));
+    if (!any) {
+      fail(begin, "'" + result.text + "' involves no item (its coefficients are all 0); every restriction must "
+                  "involve at least one item");
+    }
+    return result;
+  }
+
+  Linear constant_value(double value, std::size_t begin, std::size_t end) const {
+    Linear result;
+    result.coefficients.assign(names_.size(), 0.0);
+    result.constant = value;
+    result.begin = begin;
+    result.end = end;
+    return result;
+  }
+
+  static void check_finite(const Linear& value, std::size_t offset) {
+    bool finite = std::isfinite(value.constant);
+    for (double c : value.coefficients) finite = finite && std::isfinite(c);
+    if (!finite) fail(offset, "a coefficient or constant here is too large to be a finite number");
+  }
+
+  Linear sum() {
+    Linear value = product();
+    while (peek().kind == Kind::Plus || peek().kind == Kind::Minus) {
+      const Token sign = next();
+      const Linear right = product();
+      const double factor = sign.kind == Kind::Plus ? 1.0 : -1.0;
+      for (std::size_t j = 0; j < names_.size(); ++j) value.coefficients[j] += factor * right.coefficients[j];
+      value.constant += factor * right.constant;
+      value.has_items = value.has_items || right.has_items;
+      value.end = right.end;
+      check_finite(value, sign.begin);
+    }
+    return value;
+  }
+
+  Linear product() {
+    Linear value = factor();
+    while (peek().kind == Kind::Star || peek().kind == Kind::Slash) {
+      const Token sign = next();
+      const Linear right = factor();
+      double scale;
+      if (sign.kind == Kind::Star) {
+        if (value.has_items && right.has_items) {
+          fail(sign.begin, "'*' multiplies two expressions that both contain items, which is not linear; multiply "
+                           "items by numbers only");
+        }
+        if (right.has_items) {
+          scale = value.constant;
+          value.coefficients = right.coefficients;
+          value.constant = right.constant;
+          value.has_items = true;
+        } else {
+          scale = right.constant;
+        }
+      } else {
+        if (right.has_items) {
+          fail(sign.begin, "'/' divides by an expression that contains items, which is not linear; divide by "
+                           "numbers only");
+        }
+        if (right.constant == 0.0) fail(sign.begin, "division by zero");
+        for (double& c : value.coefficients) c /= right.constant;
+        value.constant /= right.constant;
+        scale = 1.0;
+      }
+      for (double& c : value.coefficients) c *= scale;
+      value.constant *= scale;
+      value.end = right.end;
+      check_finite(value, sign.begin);
+    }
+    return value;
+  }
+
+  Linear factor() {
+    const Token token = next();
+    switch (token.kind) {
+      case Kind::Plus:
+      case Kind::Minus: {
+        Linear value = factor();
+        if (token.kind == Kind::Minus) {
+          for (double& c : value.coefficients) c = -c;
+          value.constant = -value.constant;
+        }
+        value.begin = token.begin;
+        return value;
+      }
+      case Kind::Number:
+        return constant_value(token.number, token.begin, token.end);
+      case Kind::Name: {
+        const std::string_view name = text_.substr(token.begin, token.end - token.begin);
+        for (std::size_t j = 0; j < names_.size(); ++j) {
+          if (names_[j] == name) {
+            Linear value = constant_value(0.0, token.begin, token.end);
+            value.coefficients[j] = 1.0;
+            value.has_items = true;
+            return value;
+          }
+        }
+        std::string known;
+        for (std::size_t j = 0; j < names_.size(); ++j) known += (j == 0 ? "" : ", ") + names_[j];
+        fail(token.begin, "unknown item '" + std::string(name) + "'; the items are " + known);
+      }
+      case Kind::Open: {
+        Linear value = sum();
+        if (peek().kind != Kind::Close) {
+          fail(peek().begin, "expected ')' to close the '(' opened before, but found " + describe(peek()));
+        }
+        value.begin = token.begin;
+        value.end = next().end;
+        return value;
+      }
+      default:
+        fail(token.begin, "expected an item name, a number or '(', but found " + describe(token));
+    }
+  }
+
+  std::string_view text_;
+  const std::vector<std::string>& names_;
+  std::vector<Token> tokens_;
+  std::size_t position_ = 0;
+};
+
+}  // namespace
+
+ParsedHypothesis parse_hypothesis(const std::string& text, const std::vector<std::string>& item_names) {
+  ParsedHypothesis result;
+  try {
+    Parser parser(text, item_names);
+    result.restrictions = parser.hypothesis();
+    result.ok = true;
+  } catch (const Failure& failure) {
+    result.error = failure.error;
+    result.restrictions.clear();
+  }
+  return result;
+}
+
+}  // namespace propbf::evaluate

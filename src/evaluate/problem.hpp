@@ -1,0 +1,62 @@
+// The problem of `propbf evaluate`: items with counts and beta priors, named hypotheses
+// written in the hypothesis language, and the sampling settings.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace propbf::evaluate {
+
+// A mistake in the problem or on the command line. what() is the whole message as it is
+// shown to the user (one or more lines, no trailing newline); the program prints it on
+// standard error and ends with exit status 2.
+class InputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A place in the problem file: line and column, both counted from 1 (columns in bytes).
+struct SourcePosition {
+  int line = 0;
+  int column = 0;
+};
+
+struct Item {
+  std::string name;
+  std::int64_t successes = 0;  // k, 0 <= k <= n
+  std::int64_t trials = 0;     // n >= 0
+  double prior_a = 1.0;        // Beta(a, b) prior, a > 0 and finite
+  double prior_b = 1.0;        // b > 0 and finite
+};
+
+struct HypothesisText {
+  std::string name;
+  std::string text;  // the hypothesis as TOML decoded it
+  // positions[i]: where byte i of `text` stands in the file; positions[text.size()] is
+  // the position just past the last byte (the closing quote). Empty when not known.
+  std::vector<SourcePosition> positions;
+};
+
+struct Settings {
+  std::int64_t niter = 20000;  // sweeps per stage, >= 1
+  std::int64_t seed = 1;       // >= 0
+};
+
+struct Problem {
+  std::string file_name;  // as given on the command line; used in messages
+  std::vector<Item> items;
+  std::vector<HypothesisText> hypotheses;  // in file order
+  Settings settings;
+};
+
+// Reads and checks a problem file. Throws InputError naming the file, line and column
+// for malformed TOML, missing or mismatched arrays, counts out of range (negative, k > n),
+// non-positive priors, unknown keys and bad settings.
+Problem read_problem_file(const std::string& file_name);
+
+// "FILE:LINE:COLUMN" (or "FILE" when the position is unknown).
+std::string describe_position(const std::string& file_name, SourcePosition position);
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,21 @@
+// The results of `propbf evaluate` as a readable table and as JSON.
+#pragma once
+
+#include <string>
+
+#include "evaluate/evaluation.hpp"
+
+namespace propbf::evaluate {
+
+// Shortest-exact text of a double with `digits` significant digits (std::to_chars,
+// locale-free): "0.0833125", "4.9266", "inf", "nan".
+std::string format_number(double value, int digits);
+
+// The table for standard output, ending with a newline.
+std::string format_table(const Evaluation& evaluation);
+
+// The JSON document (indented by 2, ending with a newline). Non-finite numbers are
+// written as null and explained in the hypothesis's "notes".
+std::string format_json(const Evaluation& evaluation, const std::string& version);
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,109 @@
+// The only file that includes nlohmann-json.
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "evaluate/report.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// A finite value as a number; otherwise null, with a note saying what it was.
+Json number(double value, const std::string& key, Json& notes) {
+  if (std::isfinite(value)) return value;
+  notes.push_back(key + " is " + format_number(value, 6) + " (not a finite number), written as null");
+  return nullptr;
+}
+
+Json interval(const Interval& value, const std::string& key, Json& notes) {
+  return Json::array({number(value[0], key + "[0]", notes), number(value[1], key + "[1]", notes)});
+}
+
+}  // namespace
+
+std::string format_json(const Evaluation& evaluation, const std::string& version) {
+  const Problem& problem = evaluation.problem;
+  Json document;
+  document["program"] = "propbf evaluate";
+  document["version"] = version;
+  document["problem"] = problem.file_name;
+  Json settings;
+  settings["niter"] = problem.settings.niter;
+  settings["seed"] = problem.settings.seed;
+  settings["replications"] = kReplications;
+  settings["version"] = version;
+  Json items = Json::array();
+  for (const Item& item : problem.items) {
+    items.push_back({{"name", item.name},
+                     {"successes", item.successes},
+                     {"trials", item.trials},
+                     {"prior_a", item.prior_a},
+                     {"prior_b", item.prior_b}});
+  }
+  settings["items"] = items;
+  document["settings"] = settings;
+  document["explanations"] = {
+      {"restrictions", "each restriction holds when the sum of coefficients[j] * proportion[j] is greater than "
+                       "constant; coefficients follow the order of settings.items"},
+      {"bf_unconstrained", "fit / complexity: the Bayes factor of the hypothesis against the unconstrained one"},
+      {"bf_complement", "(fit / complexity) / ((1 - fit) / (1 - complexity)): against the hypothesis's complement"},
+      {"bf_unconstrained_interval",
+       "95% interval for the Monte Carlo error of the factor, accounting for the autocorrelation of successive "
+       "sweeps: each stage share is redrawn from Beta(1 + share * n_eff, 1 + (1 - share) * n_eff), n_eff the stage's "
+       "effective sweeps from its hit sequence by batch means; ends are the 2500th and 97500th of the sorted "
+       "replicated factors"},
+      {"bf_unconstrained_interval_independent",
+       "the same interval treating the sweeps as independent (n_eff = niter), as the zero-argument program does; "
+       "too narrow when successive sweeps are correlated"},
+      {"bf_complement_interval", "as bf_unconstrained_interval, for the factor against the complement"},
+      {"bf_complement_interval_independent", "as bf_unconstrained_interval_independent, for bf_complement"},
+      {"pmp", "posterior model probability with equal prior probabilities among the listed hypotheses; with one "
+              "hypothesis, among it and its complement"},
+      {"pmp_with_unconstrained", "the same among the listed hypotheses and the unconstrained hypothesis"}};
+  Json hypotheses = Json::array();
+  for (const HypothesisResult& result : evaluation.hypotheses) {
+    Json notes = Json::array();
+    Json entry;
+    entry["name"] = result.name;
+    entry["hypothesis"] = result.text;
+    Json restrictions = Json::array();
+    for (const Restriction& restriction : result.restrictions) {
+      restrictions.push_back(
+          {{"text", restriction.text}, {"coefficients", restriction.coefficients}, {"constant", restriction.constant}});
+    }
+    entry["restrictions"] = restrictions;
+    entry["start"] = result.start.centre;
+    entry["start_radius"] = result.start.radius;
+    entry["complexity"] = number(result.complexity, "complexity", notes);
+    entry["fit"] = number(result.fit, "fit", notes);
+    entry["bf_unconstrained"] = number(result.bf_unconstrained, "bf_unconstrained", notes);
+    entry["bf_unconstrained_interval"] = interval(result.bf_unconstrained_interval, "bf_unconstrained_interval", notes);
+    entry["bf_unconstrained_interval_independent"] =
+        interval(result.bf_unconstrained_interval_independent, "bf_unconstrained_interval_independent", notes);
+    entry["bf_complement"] = number(result.bf_complement, "bf_complement", notes);
+    entry["bf_complement_interval"] = interval(result.bf_complement_interval, "bf_complement_interval", notes);
+    entry["bf_complement_interval_independent"] =
+        interval(result.bf_complement_interval_independent, "bf_complement_interval_independent", notes);
+    entry["pmp"] = number(result.pmp, "pmp", notes);
+    entry["pmp_with_unconstrained"] = number(result.pmp_with_unconstrained, "pmp_with_unconstrained", notes);
+    if (evaluation.hypotheses.size() == 1) entry["pmp_complement"] = number(result.pmp_complement, "pmp_complement", notes);
+    Json stages = Json::array();
+    for (std::size_t t = 0; t < result.complexity_stages.size(); ++t) {
+      stages.push_back({{"complexity_hits", result.complexity_stages[t].hits},
+                        {"complexity_effective_sweeps", result.complexity_stages[t].effective_sweeps},
+                        {"fit_hits", result.fit_stages[t].hits},
+                        {"fit_effective_sweeps", result.fit_stages[t].effective_sweeps}});
+    }
+    entry["stages"] = stages;
+    entry["notes"] = notes;
+    hypotheses.push_back(entry);
+  }
+  document["hypotheses"] = hypotheses;
+  Json unconstrained_notes = Json::array();
+  document["pmp_unconstrained"] = number(evaluation.pmp_unconstrained, "pmp_unconstrained", unconstrained_notes);
+  if (!unconstrained_notes.empty()) document["notes"] = unconstrained_notes;
+  return document.dump(2) + "\n";
+}
+
+}  // namespace propbf::evaluate

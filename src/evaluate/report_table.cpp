@@ -1,0 +1,65 @@
+#include <charconv>
+
+#include "evaluate/report.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+std::string padded(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string interval_text(const Interval& interval) {
+  std::string text(1, '[');
+  text.append(format_number(interval[0], 5)).append(", ").append(format_number(interval[1], 5)).push_back(']');
+  return text;
+}
+
+}  // namespace
+
+std::string format_number(double value, int digits) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
+  return std::string(buffer, result.ptr);
+}
+
+std::string format_table(const Evaluation& evaluation) {
+  const Problem& problem = evaluation.problem;
+  std::string out = "Problem " + problem.file_name + ": " + std::to_string(problem.items.size()) + " items, " +
+                    std::to_string(problem.settings.niter) + " sweeps per stage, seed " +
+                    std::to_string(problem.settings.seed) + "\n";
+  for (const HypothesisResult& result : evaluation.hypotheses) {
+    out += "\n" + result.name + ": " + result.text + "\n";
+    out += "  restrictions                   " + std::to_string(result.restrictions.size()) + "\n";
+    out += "  complexity                     " + format_number(result.complexity, 6) + "\n";
+    out += "  fit                            " + format_number(result.fit, 6) + "\n";
+    out += "  Bayes factor vs unconstrained  " + padded(format_number(result.bf_unconstrained, 6), 10) +
+           " 95% interval " + padded(interval_text(result.bf_unconstrained_interval), 22) +
+           " (sweeps as independent " + interval_text(result.bf_unconstrained_interval_independent) + ")\n";
+    out += "  Bayes factor vs complement     " + padded(format_number(result.bf_complement, 6), 10) +
+           " 95% interval " + padded(interval_text(result.bf_complement_interval), 22) +
+           " (sweeps as independent " + interval_text(result.bf_complement_interval_independent) + ")\n";
+  }
+  out += "\nPosterior model probabilities (equal prior probabilities)\n";
+  if (evaluation.hypotheses.size() == 1) {
+    const HypothesisResult& only = evaluation.hypotheses.front();
+    out += "  hypothesis      vs complement   with unconstrained\n";
+    out += "  " + padded(only.name, 15) + " " + padded(format_number(only.pmp, 4), 15) + " " +
+           format_number(only.pmp_with_unconstrained, 4) + "\n";
+    out += "  " + padded("complement", 15) + " " + padded(format_number(only.pmp_complement, 4), 15) + "\n";
+    out += "  " + padded("unconstrained", 15) + " " + padded("", 15) + " " +
+           format_number(evaluation.pmp_unconstrained, 4) + "\n";
+  } else {
+    out += "  hypothesis      among listed    with unconstrained\n";
+    for (const HypothesisResult& result : evaluation.hypotheses) {
+      out += "  " + padded(result.name, 15) + " " + padded(format_number(result.pmp, 4), 15) + " " +
+             format_number(result.pmp_with_unconstrained, 4) + "\n";
+    }
+    out += "  " + padded("unconstrained", 15) + " " + padded("", 15) + " " +
+           format_number(evaluation.pmp_unconstrained, 4) + "\n";
+  }
+  return out;
+}
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,112 @@
+// The hypothesis language: what each form becomes, and every class of mistake with its
+// offset and message.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "evaluate/language.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+const std::vector<std::string> kItems{"a", "b", "c", "d"};
+
+struct Row {
+  std::vector<double> coefficients;
+  double constant;
+  std::string text;
+};
+
+struct ParseCase {
+  std::string hypothesis;
+  std::vector<Row> restrictions;  // worked by hand from the grammar
+};
+
+TEST(HypothesisLanguage, ReadsLinearRestrictions) {
+  const std::vector<ParseCase> cases{
+      {"a > b", {{{1, -1, 0, 0}, 0, "a > b"}}},
+      {"a > b > c", {{{1, -1, 0, 0}, 0, "a > b"}, {{0, 1, -1, 0}, 0, "b > c"}}},
+      {"a < b", {{{-1, 1, 0, 0}, 0, "a < b"}}},
+      {"d > 0.5", {{{0, 0, 0, 1}, 0.5, "d > 0.5"}}},
+      {"(a + b) / 2 > c", {{{0.5, 0.5, -1, 0}, 0, "(a + b) / 2 > c"}}},
+      {"a + b > 1.2 & c < d", {{{1, 1, 0, 0}, 1.2, "a + b > 1.2"}, {{0, 0, -1, 1}, 0, "c < d"}}},
+      {"a>b;c>d,", {{{1, -1, 0, 0}, 0, "a>b"}, {{0, 0, 1, -1}, 0, "c>d"}}},
+      {"2 * (a - 0.25) >= -b * 3 + 1e-1", {{{2, 3, 0, 0}, 0.6, "2 * (a - 0.25) >= -b * 3 + 1e-1"}}},
+      {"0.3 < a <= .7", {{{1, 0, 0, 0}, 0.3, "0.3 < a"}, {{-1, 0, 0, 0}, -0.7, "a <= .7"}}},
+      {"-(a - b) < 0 && c > 0.1", {{{1, -1, 0, 0}, 0, "-(a - b) < 0"}, {{0, 0, 1, 0}, 0.1, "c > 0.1"}}},
+  };
+  for (const ParseCase& c : cases) {
+    const ParsedHypothesis parsed = parse_hypothesis(c.hypothesis, kItems);
+    ASSERT_TRUE(parsed.ok) << c.hypothesis << ": " << parsed.error.message;
+    ASSERT_EQ(parsed.restrictions.size(), c.restrictions.size()) << c.hypothesis;
+    for (std::size_t k = 0; k < c.restrictions.size(); ++k) {
+      for (std::size_t j = 0; j < kItems.size(); ++j) {
+        EXPECT_DOUBLE_EQ(parsed.restrictions[k].coefficients[j], c.restrictions[k].coefficients[j])
+            << c.hypothesis << " restriction " << k << " item " << j;
+      }
+      EXPECT_DOUBLE_EQ(parsed.restrictions[k].constant, c.restrictions[k].constant) << c.hypothesis;
+      EXPECT_EQ(parsed.restrictions[k].text, c.restrictions[k].text) << c.hypothesis;
+    }
+  }
+}
+
+struct ErrorCase {
+  const char* what;
+  std::string hypothesis;
+  std::size_t offset;
+  std::string message;
+};
+
+TEST(HypothesisLanguage, NamesEveryMistakeWithItsPlace) {
+  const std::vector<ErrorCase> cases{
+      {"empty", "  ", 0, "the hypothesis is empty; expected restrictions such as 'a > b; c > 0.5'"},
+      {"unknown name", "a > e", 4, "unknown item 'e'; the items are a, b, c, d"},
+      {"equality", "a = b", 2,
+       "'=' states an equality, which has prior probability 0 and cannot be sampled one item at a time; write a "
+       "narrow interval instead, e.g. 'a - b > -0.05, a - b < 0.05'"},
+      {"double equality", "a + b == 1", 6,
+       "'==' states an equality, which has prior probability 0 and cannot be sampled one item at a time; write a "
+       "narrow interval instead, e.g. '(a + b) - 1 > -0.05, (a + b) - 1 < 0.05'"},
+      {"product of items", "a * b > 0.2", 2,
+       "'*' multiplies two expressions that both contain items, which is not linear; multiply items by numbers only"},
+      {"division by items", "1 / a > 2", 2,
+       "'/' divides by an expression that contains items, which is not linear; divide by numbers only"},
+      {"division by zero", "a / (1 - 1) > b", 2, "division by zero"},
+      {"no comparison", "a + b", 5,
+       "expected a comparison (< or >) after 'a + b', but found the end of the hypothesis; a restriction compares two "
+       "sides, e.g. 'a > b'"},
+      {"missing operand", "a > b >", 7, "expected an item name, a number or '(', but found the end of the hypothesis"},
+      {"doubled comparison", "a >> b", 3, "expected an item name, a number or '(', but found '>'"},
+      {"empty restriction", "a > b;; c > d", 6, "expected an item name, a number or '(', but found ';'"},
+      {"unclosed parenthesis", "(a + b > c", 7, "expected ')' to close the '(' opened before, but found '>'"},
+      {"stray parenthesis", "a > b)", 5,
+       "expected an operator (+ - * /), a comparison (< or >), a separator (; & ,) or the end of the hypothesis, but "
+       "found ')'"},
+      {"missing operator", "a > b c", 6,
+       "expected an operator (+ - * /), a comparison (< or >), a separator (; & ,) or the end of the hypothesis, but "
+       "found 'c'"},
+      {"unexpected character", "a > b % 2", 6,
+       "unexpected character '%'; expected an item name, a number, + - * /, parentheses, < or >, or ; & , between "
+       "restrictions"},
+      {"no item", "a > b; 1 > 0.5", 7,
+       "'1 > 0.5' involves no item (its coefficients are all 0); every restriction must involve at least one item"},
+      {"items cancel", "a - a > 0", 0,
+       "'a - a > 0' involves no item (its coefficients are all 0); every restriction must involve at least one item"},
+      {"coefficient glued to item", "2a > b", 0,
+       "malformed number '2a': write a coefficient and an item with '*' between them, e.g. '2 * a'"},
+      {"exponent without digits", "a > 1e", 4, "malformed number '1e': expected digits after the exponent letter"},
+      {"number out of range", "a > 1e999", 4, "number '1e999' is out of range"},
+      {"coefficient overflow", "1e300 * 1e300 * a > b", 6,
+       "a coefficient or constant here is too large to be a finite number"},
+  };
+  for (const ErrorCase& c : cases) {
+    const ParsedHypothesis parsed = parse_hypothesis(c.hypothesis, kItems);
+    ASSERT_FALSE(parsed.ok) << c.what;
+    EXPECT_EQ(parsed.error.offset, c.offset) << c.what;
+    EXPECT_EQ(parsed.error.message, c.message) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace propbf::evaluate
