@@ -7,28 +7,82 @@
 // An entry that would take the list past 300 characters is dropped silently; its
 // mark then stays literal in the message.
 //
+// Real insertion values (E1STR) are written in scientific form with seven significant
+// digits:
+//   1. Take the first eight significant decimal digits D1..D8 of |v|, cut off (not
+//      rounded), with |v| = 0.D1D2...D8... x 10^E, as the fixed-point writer takes them.
+//   2. Round at D8 as the fixed-point writer rounds: if D8 >= 5, add 1 to D7, a 9
+//      becoming 0 and carrying to the left; a carry out of D1 gives the digits 1000000
+//      and E + 1. If D8 <= 4 the seven stay as they are.
+//   3. Write [-]D1.D2D3D4D5D6D7E<sign><two exponent digits>, the exponent being E - 1.
+//   Worked case: the float nearest 1.0E+38 is 99999996802856...; its eight digits are
+//   99999996, the 6 rounds the seven nines up to 1000000 with E raised from 38 to 39,
+//   so the text is 1.000000E+38.
+//   Zero of either sign is 0.000000E+00. Infinities and NaNs are INF and NaN, with a
+//   leading '-' when the sign bit is set.
+//
+//   value        text
+//   0.0          0.000000E+00
+//   -1.0         -1.000000E+00
+//   0.5          5.000000E-01
+//   0.0025       2.500000E-03
+//   1.0E+38      1.000000E+38
+//
 // Composition: the message starts with ".  "; a template mark %(Xd) (X one of
 // ACDIKLRSZ in either case, d a digit 1..9) is replaced by the value of the first
 // entry whose key *Xd* matches ignoring case; a mark without a value, and anything
 // that is not a mark, is copied as written. Only the first 1024 template characters
 // are read and the message never grows past 1024 characters.
 #include <algorithm>
+#include <cmath>
 
 #include "errors/errors.hpp"
-#include "errors/text_helpers.hpp"
+#include "textio/text_utilities.hpp"
 
 namespace propbf::numlib {
 
 namespace {
 
+using textio::I1DX;
+using textio::ICASE;
+
 constexpr int32_t kLiteralLimit = 255;
+
+// The text of a real insertion value (the rule above); returns its length.
+int32_t render_real(float value, char (&buffer)[32]) {
+  int32_t length = 0;
+  const bool negative = std::signbit(value);
+  if (std::isnan(value) || std::isinf(value)) {
+    if (negative) buffer[length++] = '-';
+    const char* word = std::isnan(value) ? "NaN" : "INF";
+    for (int i = 0; i < 3; ++i) buffer[length++] = word[i];
+    return length;
+  }
+  textio::SignificantDigits d{};  // zero is written 0.000000E+00: all digits 0, E = 1
+  d.exponent = 1;
+  if (value != 0.0f) {
+    d = textio::first_eight_digits(value);
+    textio::round_at_digit(d, 8);
+    if (negative) buffer[length++] = '-';
+  }
+  buffer[length++] = static_cast<char>('0' + d.digit[0]);
+  buffer[length++] = '.';
+  for (int i = 1; i < 7; ++i) buffer[length++] = static_cast<char>('0' + d.digit[i]);
+  const int32_t shown_exponent = d.exponent - 1;  // D1.D2... x 10^(E-1)
+  const int32_t magnitude = shown_exponent < 0 ? -shown_exponent : shown_exponent;
+  buffer[length++] = 'E';
+  buffer[length++] = shown_exponent < 0 ? '-' : '+';
+  buffer[length++] = static_cast<char>('0' + magnitude / 10);  // |exponent| <= 45
+  buffer[length++] = static_cast<char>('0' + magnitude % 10);
+  return length;
+}
 
 void append_insertion(ErrorState& s, char kind, int32_t index, std::string_view value,
                       int32_t length_for_room) {
   // Key (4) + up to three length digits + '%' = 8 characters around the value.
   if (s.insertion_end + 8 + length_for_room > kInsertionCapacity) return;
-  char length_buffer[16];
-  const std::string_view length_text = render_integer(static_cast<int32_t>(value.size()), length_buffer);
+  textio::DecimalBuffer length_buffer;
+  const std::string_view length_text = textio::decimal_text(static_cast<int64_t>(value.size()), length_buffer);
   int32_t position = s.insertion_end == 1 ? 1 : s.insertion_end + 1;
   char* list = s.insertion_list;
   list[position++] = '*';
@@ -110,8 +164,8 @@ void E1STI(int32_t index, int32_t value) {
   ErrorState& s = error_state();
   E1INIT();
   if (index < 1 || index > 9) return;
-  char buffer[16];
-  const std::string_view text = render_integer(value, buffer);
+  textio::DecimalBuffer buffer;
+  const std::string_view text = textio::decimal_text(value, buffer);
   append_insertion(s, 'I', index, text, static_cast<int32_t>(text.size()));
 }
 
@@ -132,7 +186,7 @@ void E1STL(int32_t index, std::string_view text) {
   std::string_view value = cut;
   if (index > 0) {
     // Trailing blanks go; an empty or all-blank text is kept as one blank.
-    value = without_trailing_blanks(cut);
+    value = textio::without_trailing_blanks(cut);
     if (value.empty()) value = " ";
   }
   append_insertion(s, 'L', index < 0 ? -index : index, value, static_cast<int32_t>(cut.size()));

@@ -9,8 +9,8 @@
 #include <algorithm>
 
 #include "errors/errors.hpp"
-#include "errors/text_helpers.hpp"
 #include "errors/thread_state.hpp"
+#include "textio/text_utilities.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::numlib {
@@ -33,12 +33,12 @@ void E1INIT() {
   s.error_type[1] = 0;
   s.error_code[1] = 0;
   s.user_level[1] = 1;
-  M1VECH("USER", s.routine_name[1]);
+  textio::M1VECH("USER", s.routine_name[1]);
   for (int32_t level = 2; level <= kMaxLevel + 1; ++level) {
     s.error_type[level] = -1;
     s.error_code[level] = -1;
     s.user_level[level] = 0;
-    M1VECH("", s.routine_name[level]);
+    textio::M1VECH("", s.routine_name[level]);
   }
   // Per type 1..7: NOTE, ALERT, WARNING, FATAL, TERMINAL, WARNING (at once), FATAL (at once).
   static constexpr int32_t kPrint[8] = {0, 0, 0, 1, 1, 1, 1, 1};
@@ -61,7 +61,7 @@ void E1PSH(std::string_view name) {
     library_stop();
   }
   ++s.level;
-  M1VECH(name, s.routine_name[s.level]);
+  textio::M1VECH(name, s.routine_name[s.level]);
   s.error_type[s.level] = 0;
   s.error_code[s.level] = 0;
 }
@@ -100,7 +100,7 @@ void E1POP(std::string_view name) {
   // Letter case matters; trailing blanks on either side do not. A name longer than
   // the stored 32 characters matches only if the rest is blanks.
   const std::string_view stacked(s.routine_name[s.level], kNameLength);
-  if (without_trailing_blanks(name) != without_trailing_blanks(stacked)) {
+  if (textio::without_trailing_blanks(name) != textio::without_trailing_blanks(stacked)) {
     E1STL(1, name);
     E1STL(2, stacked);
     E1MES(5, 2, "Error condition in E1POP.  %(L1) does not match the name %(L2) in the stack.");

@@ -75,8 +75,4 @@ void C1TIC(int32_t number, std::span<char> text, int32_t& status);
 // closed, and the process exits with status 1.
 [[noreturn]] void library_stop();
 
-// Renderings of insertion values, exposed for tests.
-std::string_view render_integer(int32_t value, char (&buffer)[16]);
-int32_t render_real(float value, char (&buffer)[32]);  // returns the length
-
 }  // namespace propbf::numlib

@@ -22,8 +22,8 @@
 #include <span>
 
 #include "errors/errors.hpp"
-#include "errors/text_helpers.hpp"
 #include "numeric/machine_tables.hpp"
+#include "textio/text_utilities.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::numlib {
@@ -59,7 +59,7 @@ std::string_view type_name(int32_t type) {
 // upper-case one is shown in upper case (rNUN is shown as RNUN).
 void add_routine_name(Line& line, std::string_view name) {
   if (name.size() >= 2 && name[0] >= 'a' && name[0] <= 'z' && name[1] >= 'A' && name[1] <= 'Z') {
-    const char first = static_cast<char>(ICASE(name[0]));
+    const char first = static_cast<char>(textio::ICASE(name[0]));
     line.add(std::string_view(&first, 1));
     line.add(name.substr(1));
   } else {
@@ -69,7 +69,7 @@ void add_routine_name(Line& line, std::string_view name) {
 
 void add_integer_field(Line& line, int32_t value) {
   char field[kTracebackField];
-  integer_field_in_place(value, std::span<char>(field, kTracebackField));
+  textio::integer_field_in_place(value, std::span<char>(field, kTracebackField));
   line.add(std::string_view(field, kTracebackField));
 }
 
@@ -114,8 +114,8 @@ void print_pending_message(ErrorState& s) {
   header.add(" ERROR");
   const int32_t h_start = header.length;
   header.add(" ");
-  char code_buffer[16];
-  header.add(render_integer(s.error_code[s.level], code_buffer));
+  textio::DecimalBuffer code_buffer;
+  header.add(textio::decimal_text(s.error_code[s.level], code_buffer));
   header.add(" from ");
   const std::string_view stacked(s.routine_name[s.level], kNameLength);
   add_routine_name(header, stacked.substr(0, std::min(stacked.find(' '), stacked.size())));

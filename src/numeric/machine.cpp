@@ -6,7 +6,7 @@
 #include <span>
 
 #include "errors/errors.hpp"
-#include "errors/text_helpers.hpp"
+#include "textio/text_utilities.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::numlib {
@@ -26,7 +26,7 @@ constexpr uint32_t kQuietNaNBits = kRealConstantBits[6];
   third_start.copy(line, start);
   std::span<char> field(line + start, 6);
   if (value_fits) {
-    integer_field_in_place(value, field);
+    textio::integer_field_in_place(value, field);
   } else {
     for (char& c : field) c = '*';
   }

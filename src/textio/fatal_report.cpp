@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "textio/connections.hpp"
+#include "textio/text_utilities.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::textio {
@@ -53,27 +54,12 @@ void fatal_report(std::string_view message, Statement statement, int32_t unit, b
   put(message.substr(0, 900));
   put("\r\n");
   if (statement != Statement::None) {
-    char number[16];
-    std::size_t len = 0;
-    if (unit == kConsole) {
-      number[len++] = '*';
-    } else {
-      int64_t v = unit;
-      bool negative = v < 0;
-      if (negative) v = -v;
-      char digits[16];
-      std::size_t k = 0;
-      do {
-        digits[k++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-      } while (v != 0);
-      if (negative) number[len++] = '-';
-      while (k > 0) number[len++] = digits[--k];
-    }
+    DecimalBuffer digits;
+    const std::string_view number = unit == kConsole ? "*" : decimal_text(unit, digits);
     put("? ");
     put(statement_name(statement));
     put("(UNIT=");
-    put(std::string_view(number, len));
+    put(number);
     put(",...\n");
   }
   detail::write_all(STDERR_FILENO, text, n, nullptr);

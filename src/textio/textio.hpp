@@ -182,13 +182,6 @@ void write_line(int32_t unit, std::string_view text);
 std::string fixed_point_field(float value, int32_t width, int32_t decimals);
 std::string integer_field(int32_t value, int32_t width);
 
-// The first eight significant decimal digits of |value| (cut off, not rounded) and the
-// decimal exponent E with |value| = 0.D1D2...D8... x 10^E. Zero gives all zeros, E = 0.
-// Only for finite values.
-struct SignificantDigits {
-  int digit[8];
-  int32_t exponent;
-};
-SignificantDigits first_eight_digits(float value);
+// The digit routines behind them, shared with the error machine: text_utilities.hpp.
 
 }  // namespace propbf::textio

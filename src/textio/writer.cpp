@@ -15,27 +15,13 @@
 #include <string>
 
 #include "textio/connections.hpp"
+#include "textio/text_utilities.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::textio {
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
-
-void append_decimal(std::string& out, int32_t value) {
-  int64_t v = value;
-  if (v < 0) {
-    out.push_back('-');
-    v = -v;
-  }
-  char digits[12];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  while (n > 0) out.push_back(digits[--n]);
-}
 
 bool is_field(LayoutElement::Kind kind) {
   return kind == LayoutElement::Kind::FixedPoint || kind == LayoutElement::Kind::Integer ||
@@ -74,11 +60,9 @@ void end_line(int32_t unit, std::string& line) {
 
 std::string integer_field(int32_t value, int32_t width) {
   if (width <= 0) return {};
-  std::string digits;
-  append_decimal(digits, value);
-  const std::size_t w = static_cast<std::size_t>(width);
-  if (digits.size() > w) return std::string(w, '*');
-  return std::string(w - digits.size(), ' ') + digits;
+  std::string field(static_cast<std::size_t>(width), ' ');
+  integer_field_in_place(value, field);
+  return field;
 }
 
 void write_free(int32_t unit, std::initializer_list<FreeItem> items) {
@@ -92,8 +76,9 @@ void write_free(int32_t unit, std::initializer_list<FreeItem> items) {
         line.append(item.text);
         after_integer = false;
       } else {
+        DecimalBuffer digits;
         line.append(item.integer < 0 ? " " : "  ");
-        append_decimal(line, item.integer);
+        line.append(decimal_text(item.integer, digits));
         after_integer = true;
       }
     }

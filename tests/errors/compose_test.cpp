@@ -3,6 +3,9 @@
 // text can be read from the pending message.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <iterator>
+#include <limits>
 #include <string>
 
 #include "errors/output_capture.hpp"
@@ -45,6 +48,50 @@ TEST_F(Composition, MarksAreReplacedByTheirValues) {
   EXPECT_EQ(compose("PIN = %(R1).  PIN must be positive."), ".  PIN = -1.000000E+00.  PIN must be positive.");
   EXPECT_EQ(error_state().message_length, 46);
   EXPECT_EQ(error_state().insertion_end, 1);  // every post empties the list
+}
+
+// Integer values are written in full, real values with seven significant digits
+// rounded from the eighth cut-off one. The real rows are worked by hand from the exact
+// decimal value of the float.
+TEST_F(Composition, IntegerValuesAreWrittenInFull) {
+  const int32_t values[] = {0, -7, 50, 2147483647, std::numeric_limits<int32_t>::min()};
+  const char* texts[] = {"0", "-7", "50", "2147483647", "-2147483648"};
+  for (size_t i = 0; i < std::size(values); ++i) {
+    E1STI(1, values[i]);
+    EXPECT_EQ(compose("%(I1)"), std::string(".  ") + texts[i]);
+  }
+}
+
+TEST_F(Composition, RealValuesKeepSevenDigitsRoundedFromTheEighth) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const struct {
+    float value;
+    const char* text;
+    const char* why;
+  } rows[] = {
+      {0.0f, "0.000000E+00", "zero"},
+      {-0.0f, "0.000000E+00", "negative zero is shown without sign"},
+      {-1.0f, "-1.000000E+00", "exactly -1"},
+      {0.5f, "5.000000E-01", "exactly 0.5"},
+      {0.0025f, "2.500000E-03", "0.0024999999441...: 24999999 rounds up to 2500000"},
+      {1.0e38f, "1.000000E+38", "9.9999996802...e37: carry out of the first digit"},
+      {1.0f / 3.0f, "3.333333E-01", "0.33333334326...: eighth digit 4"},
+      {2.0f / 3.0f, "6.666667E-01", "0.66666668653...: eighth digit 8"},
+      {0.99999994f, "9.999999E-01", "0.99999994039...: eighth digit 4"},
+      {3.40282347e38f, "3.402823E+38", "largest float 3.4028234663...e38"},
+      {1.17549435e-38f, "1.175494E-38", "2^-126 = 1.1754943508...e-38"},
+      {1.40129846e-45f, "1.401298E-45", "smallest subnormal 1.4012984643...e-45"},
+      {-123456.789f, "-1.234568E+05", "-123456.7890625: eighth digit 8"},
+      {inf, "INF", "infinity"},
+      {-inf, "-INF", "negative infinity"},
+      {nan, "NaN", "NaN without sign bit"},
+      {-nan, "-NaN", "NaN with sign bit"},
+  };
+  for (const auto& row : rows) {
+    E1STR(1, row.value);
+    EXPECT_EQ(compose("%(R1)"), std::string(".  ") + row.text) << row.why;
+  }
 }
 
 TEST_F(Composition, MarkWithoutAStoredValueStaysAsWritten) {

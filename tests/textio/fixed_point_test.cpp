@@ -1,4 +1,4 @@
-// Fixed-point fields, integer fields and the eight cut-off significant digits.
+// Fixed-point fields and integer fields.
 // Expected texts come from the worked examples of the field rules (the report's widths)
 // or are derived by hand from the exact decimal value of the float, shown in comments.
 
@@ -14,48 +14,6 @@ namespace propbf::textio {
 namespace {
 
 using testing::float_of;
-
-std::string digits_of(const SignificantDigits& sd) {
-  std::string s;
-  for (int d : sd.digit) s.push_back(static_cast<char>('0' + d));
-  return s;
-}
-
-TEST(FirstEightDigits, CutOffNotRounded) {
-  struct Row {
-    uint32_t bits;
-    const char* digits;
-    int32_t exponent;
-    const char* exact;  // the float's exact value, for the reader of this table
-  } rows[] = {
-      {0x3F800000, "10000000", 1, "1"},
-      {0x3DCCCCCD, "10000000", 0, "0.100000001490116119384765625"},
-      {0x3EAAAAAB, "33333334", 0, "0.3333333432674407958984375"},
-      {0x3F2AAAAB, "66666668", 0, "0.666666686534881591796875"},
-      {0x3F7FFFFF, "99999994", 0, "0.999999940395355224609375"},
-      {0x4CEB79A3, "12345679", 9, "123456792"},
-      {0x4B800000, "16777216", 8, "16777216"},
-      {0x71800000, "12676506", 31, "2^100 = 1267650600228229401496703205376"},
-      {0x7F7FFFFF, "34028234", 39, "3.40282346638528859811704183484516925440e38"},
-      {0x00000001, "14012984", -44, "2^-149 = 1.40129846432481707092...e-45"},
-      {0x00800000, "11754943", -37, "2^-126 = 1.17549435082228750797e-38"},
-      {0xC0200000, "25000000", 1, "-2.5"},
-      {0x3A83126F, "10000000", -2, "0.001000000047497451305389404296875"},
-  };
-  for (const Row& row : rows) {
-    SignificantDigits sd = first_eight_digits(float_of(row.bits));
-    EXPECT_EQ(digits_of(sd), row.digits) << row.exact;
-    EXPECT_EQ(sd.exponent, row.exponent) << row.exact;
-  }
-}
-
-TEST(FirstEightDigits, ZeroIsAllZeros) {
-  for (float zero : {0.0f, -0.0f}) {
-    SignificantDigits sd = first_eight_digits(zero);
-    EXPECT_EQ(digits_of(sd), "00000000");
-    EXPECT_EQ(sd.exponent, 0);
-  }
-}
 
 struct FieldRow {
   float value;
