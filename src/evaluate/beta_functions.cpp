@@ -4,6 +4,8 @@
 #include "evaluate/beta_functions.hpp"
 
 #include <algorithm>
+#include <boost/math/distributions/normal.hpp>
+#include <boost/math/distributions/students_t.hpp>
 #include <boost/math/special_functions/beta.hpp>
 
 namespace propbf::evaluate {
@@ -43,6 +45,12 @@ double truncated_beta(double a, double b, double low, double up, double v) {
     }
   }
   return std::clamp(x, low, up);
+}
+
+double student_to_normal_ratio(double degrees_of_freedom) {
+  const double t = boost::math::quantile(boost::math::students_t_distribution<double, Policy>(degrees_of_freedom), 0.975);
+  const double z = boost::math::quantile(boost::math::normal_distribution<double, Policy>(), 0.975);
+  return t / z;
 }
 
 }  // namespace propbf::evaluate

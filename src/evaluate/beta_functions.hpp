@@ -12,6 +12,10 @@ namespace propbf::evaluate {
 // drawn from uniformly.
 double truncated_beta(double a, double b, double low, double up, double v);
 
+// t_{0.975}(df) / z_{0.975}: how much wider a 95% interval is when its variance is
+// estimated with df degrees of freedom than when it is known (> 1, tends to 1).
+double student_to_normal_ratio(double degrees_of_freedom);
+
 // A Beta(a, b) deviate for a, b >= 1 from the ratio of two gamma deviates
 // (Marsaglia and Tsang's method with normals by the polar method); takes its uniforms
 // from `next_uniform`.

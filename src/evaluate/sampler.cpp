@@ -25,7 +25,10 @@ double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits,
   const double batch_variance = m * squares / static_cast<double>(batches - 1);
   const double sweep_variance = p * (1.0 - p);
   if (!(batch_variance > 0.0) || !(sweep_variance > 0.0)) return sweeps;
-  return std::min(sweeps, sweeps * sweep_variance / batch_variance);
+  // The batch variance is itself an estimate with B - 1 degrees of freedom: the effective
+  // sweeps shrink by (z / t)^2 so that the normal-width interval has the t interval's width.
+  const double widening = student_to_normal_ratio(static_cast<double>(batches - 1));
+  return std::min(sweeps, sweeps * sweep_variance / batch_variance / (widening * widening));
 }
 
 std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
@@ -33,7 +36,10 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
                                         const ChainSettings& settings) {
   const std::size_t items = start.size();
   const std::size_t stages = restrictions.size();
-  const std::int64_t batches = static_cast<std::int64_t>(std::sqrt(static_cast<double>(settings.niter)));
+  // The number of batches is the integer cube root of niter, so a batch holds about
+  // niter^(2/3) sweeps: long enough to outlast the correlation of slow chains.
+  std::int64_t batches = 0;
+  while ((batches + 1) * (batches + 1) * (batches + 1) <= settings.niter) ++batches;
   const std::int64_t batch_size = batches > 0 ? settings.niter / batches : 0;
   std::vector<StageCount> counts(stages);
   std::vector<double> state(items);

@@ -19,11 +19,12 @@ namespace propbf::evaluate {
 struct StageCount {
   std::int64_t hits = 0;
   // The effective number of independent sweeps, from the hit sequence by batch means:
-  // B = floor(sqrt(niter)) batches of m = floor(niter / B) sweeps (the last
+  // B = the integer cube root of niter batches of m = floor(niter / B) sweeps (the last
   // niter - B m sweeps are not batched), p = the batched hit share,
   // sigma^2 = m / (B - 1) * sum_b (batch share_b - p)^2, and
-  // effective = niter * p (1 - p) / sigma^2, at most niter. It is niter when the hit
-  // sequence has no variance (all hits or none) or when B < 2.
+  // effective = niter * p (1 - p) / sigma^2 / (t / z)^2, at most niter, where
+  // t / z = t_0.975(B - 1) / z_0.975 widens the interval for the estimated variance.
+  // It is niter when the hit sequence has no variance (all hits or none) or when B < 2.
   double effective_sweeps = 0.0;
 };
 
