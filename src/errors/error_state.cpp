@@ -150,6 +150,7 @@ int32_t N1RGB() {
   return result;
 }
 
+// Status 1, not 0: an orderly stop, but a failed run (see errors.hpp).
 void library_stop() { textio::end_run(1); }
 
 }  // namespace propbf::numlib

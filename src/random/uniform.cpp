@@ -25,7 +25,8 @@ namespace {
 RandomState thread_state;
 #pragma omp threadprivate(thread_state)
 
-// Steps 3 to 5 of a draw: load the working copy, advance `count` times, write back.
+// The draw itself: load the working copy of the seed, advance it `count` times with a
+// deviate per step, write it back.
 inline void draw_into(RandomState& state, int32_t count, float* r) {
   state.work = static_cast<double>(state.seed);
   int32_t seed = state.seed;
@@ -38,8 +39,8 @@ inline void draw_into(RandomState& state, int32_t count, float* r) {
   state.seed = seed;
 }
 
-// RNUN's step 2: the first call on a thread initialises (and seeds from the clock when
-// nothing was seeded).
+// RNUN's first-call rule: the first call on a thread initialises (and seeds from the
+// clock when nothing was seeded).
 void apply_rnun_first_call_rule() {
   RandomState& state = thread_state;
   if (!state.rnun_called) {
