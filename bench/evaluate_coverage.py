@@ -59,7 +59,7 @@ PROBLEMS = [
     ("ordering of three, 1/1, 0/0, 0/1",
      toml_problem(["a", "b", "c"], [1, 0, 0], [1, 0, 1], "a > b > c"),
      1 / 6, 11 / 30, "complexity 1/3!; fit: integral of 2a (2b - b^2) over b < a = 11/30"),
-    ("narrow band: |a - b| < 0.05, a > 0.5; 6/10, 5/10",
+    ("narrow band: -0.05 < a - b < 0.05, a > 0.5; 6/10, 5/10",
      toml_problem(["a", "b"], [6, 5], [10, 10], "a - b < 0.05; a - b > -0.05; a > 0.5"),
      band_share(1, 1, 1, 1, 0.05, 0.5), band_share(7, 5, 6, 6, 0.05, 0.5),
      "1-D integral of the density of a times the chance of b in the band (Simpson, 20000 steps)"),
@@ -120,7 +120,8 @@ def main():
         "",
         "- *corrected*: `bf_unconstrained_interval`, `bf_complement_interval`: every stage share redrawn from",
         "  Beta(1 + share n_eff, 1 + (1 - share) n_eff), n_eff the stage's effective sweeps from its hit",
-        "  sequence by batch means (at most niter).",
+        "  sequence by batch means (cube root of niter batches, the variance ratio divided by",
+        "  (t_0.975(batches - 1) / z_0.975)^2, at most niter).",
         "- *independent*: `bf_unconstrained_interval_independent`, `bf_complement_interval_independent`:",
         "  n_eff = niter, the sweeps taken as independent draws (the zero-argument program's interval).",
         "",
@@ -136,7 +137,19 @@ def main():
     lines.append("| **all** | | | | **%d/%d (%.1f%%)** | **%d/%d (%.1f%%)** | | **%d/%d (%.1f%%)** | **%d/%d (%.1f%%)** | |"
                  % (totals[0], total, 100 * totals[0] / total, totals[1], total, 100 * totals[1] / total,
                     totals[2], total, 100 * totals[2] / total, totals[3], total, 100 * totals[3] / total))
-    lines += ["", "Where the exact values come from:", ""]
+    lines += [
+        "",
+        "The first three problems mix quickly (their n_eff is close to niter, below it mostly by",
+        "the t widening), so both intervals are near nominal there; the independent one is a little",
+        "short already on the orderings, whose later stages are correlated. In the narrow band the",
+        "chain creeps along the diagonal: the last stage's hits are strongly correlated (n_eff about",
+        "100 to 150 of 20000 sweeps for the complexity, 700 to 1400 for the fit), the independent interval holds the truth in under a third of the runs",
+        "and the corrected one stays near 95%. With fewer sweeps the batches get shorter than that",
+        "correlation and the corrected interval falls short as well (85 of 100 at niter = 5000).",
+        "",
+        "Where the exact values come from:",
+        "",
+    ]
     for label, *_, derivation in rows:
         lines.append("- %s: %s." % (label, derivation))
     with open(args.out, "w") as f:

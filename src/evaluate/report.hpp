@@ -8,7 +8,7 @@
 namespace propbf::evaluate {
 
 // Shortest-exact text of a double with `digits` significant digits (std::to_chars,
-// locale-free): "0.0833125", "4.9266", "inf", "nan".
+// locale-free): "0.0833125", "4.9266", "inf", "-inf"; every NaN as "NaN".
 std::string format_number(double value, int digits);
 
 // The table for standard output, ending with a newline.

@@ -12,7 +12,9 @@ using Json = nlohmann::ordered_json;
 // A finite value as a number; otherwise null, with a note saying what it was.
 Json number(double value, const std::string& key, Json& notes) {
   if (std::isfinite(value)) return value;
-  notes.push_back(key + " is " + format_number(value, 6) + " (not a finite number), written as null");
+  notes.push_back(key + (std::isnan(value) ? " is not a number (0/0 or infinity/infinity)"
+                                           : value > 0 ? " is +infinity" : " is -infinity") +
+                  ", written as null");
   return nullptr;
 }
 

@@ -1,4 +1,5 @@
 #include <charconv>
+#include <cmath>
 
 #include "evaluate/report.hpp"
 
@@ -19,6 +20,7 @@ std::string interval_text(const Interval& interval) {
 }  // namespace
 
 std::string format_number(double value, int digits) {
+  if (std::isnan(value)) return "NaN";  // whatever its sign bit (0/0 sets it on x86)
   char buffer[64];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
   return std::string(buffer, result.ptr);
@@ -26,7 +28,7 @@ std::string format_number(double value, int digits) {
 
 std::string format_table(const Evaluation& evaluation) {
   const Problem& problem = evaluation.problem;
-  std::string out = "Problem " + problem.file_name + ": " + std::to_string(problem.items.size()) + " items, " +
+  std::string out = "Problem " + problem.file_name + ": " + std::to_string(problem.items.size()) + (problem.items.size() == 1 ? " item, " : " items, ") +
                     std::to_string(problem.settings.niter) + " sweeps per stage, seed " +
                     std::to_string(problem.settings.seed) + "\n";
   for (const HypothesisResult& result : evaluation.hypotheses) {

@@ -209,6 +209,19 @@ TEST(EvaluateRun, HelpVersionAndUnknownArguments) {
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "input.txt")) << "the zero-argument run must not start";
 }
 
+// No sweep hits: complexity and fit are 0, the factors 0/0; JSON writes null and says why.
+TEST(EvaluateRun, NumbersThatAreNotFiniteBecomeNullWithANote) {
+  const Evaluated result = evaluate_problem_text(
+      "[items]\nnames = [\"a\"]\nsuccesses = [0]\ntrials = [10]\n[hypotheses]\nH = \"a > 0.999\"\n", {"--niter", "50"});
+  ASSERT_EQ(result.run.status, 0) << result.run.err;
+  const Json& h = result.json["hypotheses"][0];
+  EXPECT_EQ(h["complexity"].get<double>(), 0.0);
+  EXPECT_TRUE(h["bf_unconstrained"].is_null());
+  EXPECT_TRUE(h["bf_complement"].is_null());
+  ASSERT_FALSE(h["notes"].empty());
+  EXPECT_EQ(h["notes"][0].get<std::string>(), "bf_unconstrained is not a number (0/0 or infinity/infinity), written as null");
+}
+
 TEST(EvaluateRun, UnwritableJsonEndsWithStatusOneAndNoTable) {
   const std::string problem = "[items]\nnames = [\"a\"]\nsuccesses = [1]\ntrials = [2]\n[hypotheses]\nH = \"a > 0.5\"\n";
   TemporaryFolder folder;
