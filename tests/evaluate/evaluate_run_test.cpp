@@ -114,6 +114,26 @@ TEST(EvaluateRun, SameProblemAndSeedGiveSameBytes) {
   EXPECT_EQ(first.out, second.out);
   EXPECT_EQ(first_json, read_file(folder.path() / "result.json"));
   EXPECT_EQ(first.err, "");
+  // The keys a reader of the JSON may rely on.
+  const Json document = Json::parse(first_json);
+  for (const char* key : {"niter", "seed", "version", "items"}) EXPECT_TRUE(document["settings"].contains(key)) << key;
+  ASSERT_EQ(document["hypotheses"].size(), 2u);
+  EXPECT_EQ(document["hypotheses"][0]["name"], "H1");
+  EXPECT_EQ(document["hypotheses"][1]["name"], "H2");
+  for (const Json& h : document["hypotheses"]) {
+    for (const char* key : {"name", "complexity", "fit", "bf_unconstrained", "bf_unconstrained_interval",
+                            "bf_unconstrained_interval_independent", "bf_complement", "bf_complement_interval",
+                            "bf_complement_interval_independent", "pmp", "pmp_with_unconstrained", "restrictions"}) {
+      EXPECT_TRUE(h.contains(key)) << key;
+    }
+  }
+  // H1 = "a > b > c; d > 0.5": three rows over the items a, b, c, d.
+  const Json& rows = document["hypotheses"][0]["restrictions"];
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1]["coefficients"], Json::parse("[0.0, 1.0, -1.0, 0.0]"));
+  EXPECT_EQ(rows[2]["constant"].get<double>(), 0.5);
+  EXPECT_NEAR(document["hypotheses"][0]["pmp"].get<double>() + document["hypotheses"][1]["pmp"].get<double>(), 1.0,
+              1e-12);
   const RunResult other_seed =
       run_propbf_with_arguments(folder.path(), {"evaluate", "problem.toml", "--niter", "3000", "--seed", "2"});
   EXPECT_NE(first.out, other_seed.out);
