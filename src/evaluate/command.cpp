@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <optional>
 
 #include "evaluate/evaluation.hpp"
@@ -53,6 +54,14 @@ void write_whole_file(const std::string& path, const std::string& bytes) {
   }
 }
 
+// Whether `a` and `b` name one existing file (a link to it included).
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
 }  // namespace
 
 int run_command_line(int argc, char** argv) {
@@ -82,6 +91,10 @@ int run_command_line(int argc, char** argv) {
     std::cerr << "propbf: " << error.what() << "\n\n" << app.help("", CLI::AppFormatMode::Normal);
     return 2;
   }
+  if (!json_file.empty() && same_file(json_file, problem_file)) {
+    std::cerr << "propbf: --json " << json_file << " is the problem file itself; choose another file\n";
+    return 2;
+  }
   try {
     Problem problem = read_problem_file(problem_file);
     if (niter) problem.settings.niter = *niter;
@@ -96,6 +109,9 @@ int run_command_line(int argc, char** argv) {
     return 2;
   } catch (const WriteError& error) {
     std::cerr << "propbf: " << error.what() << "\n";
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "propbf: not enough memory for this problem (lower --niter or the number of items)\n";
     return 1;
   }
 }

@@ -251,6 +251,13 @@ TEST(EvaluateRun, UnwritableJsonEndsWithStatusOneAndNoTable) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("missing/result.json: cannot"), std::string::npos) << run.err;
+
+  // The problem file named as the JSON file is refused before anything runs; it stays as it was.
+  const RunResult same = run_propbf_with_arguments(folder.path(), {"evaluate", "problem.toml", "--json", "./problem.toml"});
+  EXPECT_EQ(same.status, 2);
+  EXPECT_EQ(same.out, "");
+  EXPECT_EQ(same.err, "propbf: --json ./problem.toml is the problem file itself; choose another file\n");
+  EXPECT_EQ(read_file(folder.path() / "problem.toml"), problem);
 }
 
 }  // namespace
