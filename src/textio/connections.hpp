@@ -123,4 +123,13 @@ void emit_line(int32_t unit, std::string_view line);
 // infinities and NaN as convert_real_token gives them. False for an illegal token.
 bool real_token_to_double(std::string_view token, double& out);
 
+// Significant digits of a real token kept exactly; further non-zero digits only count
+// as "a little more" (no double boundary has more than 767).
+inline constexpr int kMaxDigits = 800;
+
+// The double nearest to 0.digits x 10^position, ties to even (digits: `count` significant
+// digits, the first non-zero, the last non-zero unless `sticky`, which says a non-zero
+// digit was cut off after them). Subnormals round at 2^-1074; too large is infinity.
+double decimal_to_double(const char* digits, int count, int64_t position, bool sticky);
+
 }  // namespace propbf::textio::detail
