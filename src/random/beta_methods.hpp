@@ -7,6 +7,7 @@
 // All arithmetic is single precision, in the order written in each function.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 namespace propbf::numlib::beta {
@@ -125,6 +126,26 @@ struct LogLogisticSetup {
   float gamma;           // a + 1/beta
 };
 LogLogisticSetup make_log_logistic_setup(float pin, float qin);
+
+// The values of one attempt from its two uniforms, each operation in the method's
+// order: v = beta ln(u1 / (1 - u1)), w = a e^v, z = u1^2 u2, r = gamma v - ln 4,
+// s = a + r - w, and the candidate x (w / (b + w), or b / (b + w)).
+struct LogLogisticTerms {
+  float w, z, r, s, x;
+};
+inline LogLogisticTerms log_logistic_terms(const LogLogisticSetup& setup, float u1, float u2) {
+  const float v = setup.beta * std::log(u1 / (1.0f - u1));
+  const float w = setup.a * std::exp(v);
+  const float z = u1 * u1 * u2;
+  const float r = setup.gamma * v - kLogFour;
+  const float s = setup.a + r - w;
+  const float x = setup.small_is_first ? w / (setup.b + w) : setup.b / (setup.b + w);
+  return {w, z, r, s, x};
+}
+// The exact log ratio's bound of the last test: r + alpha ln(alpha / (b + w)).
+inline float log_logistic_bound(const LogLogisticSetup& setup, const LogLogisticTerms& terms) {
+  return terms.r + setup.alpha * std::log(setup.alpha / (setup.b + terms.w));
+}
 
 enum class LogLogisticOutcome {
   QuickAccept,   // s + 2.609438 >= 5z

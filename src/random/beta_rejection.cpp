@@ -137,24 +137,15 @@ LogLogisticSetup make_log_logistic_setup(float pin, float qin) {
 LogLogisticAttempt log_logistic_attempt(const LogLogisticSetup& setup) {
   float u[2];
   RNUN(2, u);
-  const float u1 = u[0];
-  const float u2 = u[1];
-  const float v = setup.beta * std::log(u1 / (1.0f - u1));
-  const float w = setup.a * std::exp(v);
-  const float z = u1 * u1 * u2;
-  const float r = setup.gamma * v - kLogFour;
-  const float s = setup.a + r - w;
-  const float x = setup.small_is_first ? w / (setup.b + w) : setup.b / (setup.b + w);
+  const LogLogisticTerms terms = log_logistic_terms(setup, u[0], u[1]);
   // Quick acceptance by the tangent of ln at 5z: s + 1 + ln 5 >= 5z.
-  if (s + kOnePlusLogFive >= 5.0f * z) return {LogLogisticOutcome::QuickAccept, x};
-  const float t = std::log(z);
+  if (terms.s + kOnePlusLogFive >= 5.0f * terms.z) return {LogLogisticOutcome::QuickAccept, terms.x};
+  const float t = std::log(terms.z);
   // Acceptance by the lower bound s of the log ratio: s >= ln z.
-  if (s >= t) return {LogLogisticOutcome::LogAccept, x};
+  if (terms.s >= t) return {LogLogisticOutcome::LogAccept, terms.x};
   // The exact log ratio: reject when r + alpha ln(alpha / (b + w)) < ln z.
-  if (r + setup.alpha * std::log(setup.alpha / (setup.b + w)) < t) {
-    return {LogLogisticOutcome::Rejected, x};
-  }
-  return {LogLogisticOutcome::BoundAccept, x};
+  if (log_logistic_bound(setup, terms) < t) return {LogLogisticOutcome::Rejected, terms.x};
+  return {LogLogisticOutcome::BoundAccept, terms.x};
 }
 
 void fill_log_logistic(const LogLogisticSetup& setup, const Clamp& clamp, int32_t nr, float* r) {

@@ -19,23 +19,10 @@ namespace propbf::numlib {
 
 namespace {
 
-constexpr uint32_t kModulus32 = static_cast<uint32_t>(kModulus);
-
-// a * b mod (2^31 - 1) for a, b in 1 .. 2^31 - 2: the product is below 2^62, and
-// 2^31 = 1 modulo the modulus, so high part + low 31 bits is congruent and below 2^32;
-// one subtraction brings it into range (it is never 0 or the modulus: both factors are
-// units modulo the prime).
-inline uint32_t times_mod(uint32_t a, uint32_t b) {
-  const uint64_t product = static_cast<uint64_t>(a) * b;
-  uint32_t folded = static_cast<uint32_t>(product & kModulus32) + static_cast<uint32_t>(product >> 31);
-  if (folded >= kModulus32) folded -= kModulus32;
-  return folded;
-}
-
 constexpr uint32_t power_mod(uint32_t base, int exponent) {
-  uint64_t result = 1;
-  for (int i = 0; i < exponent; ++i) result = result * base % kModulus32;
-  return static_cast<uint32_t>(result);
+  uint32_t result = 1;
+  for (int i = 0; i < exponent; ++i) result = multiply_mod(result, base);
+  return result;
 }
 
 // The uniforms after a given seed, made in blocks: lanes of eight seeds step by 16807^8.
@@ -71,11 +58,11 @@ class UniformBlock {
     taken_before_ += next_;
     // The next kLanes seeds one step at a time, then each lane jumps kLanes steps.
     for (int i = kept; i < kept + kLanes; ++i) {
-      seed = times_mod(seed, static_cast<uint32_t>(kMultiplier));
+      seed = multiply_mod(seed, static_cast<uint32_t>(kMultiplier));
       seeds_[i] = seed;
     }
     constexpr uint32_t jump = power_mod(static_cast<uint32_t>(kMultiplier), kLanes);
-    for (int i = kept + kLanes; i < kSize; ++i) seeds_[i] = times_mod(seeds_[i - kLanes], jump);
+    for (int i = kept + kLanes; i < kSize; ++i) seeds_[i] = multiply_mod(seeds_[i - kLanes], jump);
     const double scale = static_cast<double>(scale_);
     for (int i = kept; i < kSize; ++i) {
       uniforms_[i] = static_cast<float>(static_cast<double>(seeds_[i]) * scale);
@@ -152,21 +139,16 @@ void RepeatedBetaDraws::draw(int32_t cycles, float* out) {
           uniforms.ensure(2);
           const float u1 = uniforms.take();
           const float u2 = uniforms.take();
-          // The attempt of log_logistic_attempt, operation for operation. The tests are
-          // pure, so forming all three and combining them gives the written decision.
-          const float v = z.beta * std::log(u1 / (1.0f - u1));
-          const float w = z.a * std::exp(v);
-          const float zz = u1 * u1 * u2;
-          const float r = z.gamma * v - beta::kLogFour;
-          const float s = z.a + r - w;
-          // Every test formed without a branch, so that attempts overlap: quick
+          const beta::LogLogisticTerms terms = beta::log_logistic_terms(z, u1, u2);
+          // The three tests of log_logistic_attempt are pure, so forming all of them
+          // without a branch gives the written decision and lets attempts overlap: quick
           // (s + 1 + ln 5 >= 5z), s >= ln z, and not (r + alpha ln(alpha/(b + w)) < ln z).
-          const float t = std::log(zz);
-          const float sum = z.b + w;
-          const float bound = r + z.alpha * std::log(z.alpha / sum);
-          const bool accepted = (s + beta::kOnePlusLogFive >= 5.0f * zz) | (s >= t) | !(bound < t);
+          const float t = std::log(terms.z);
+          const float bound = beta::log_logistic_bound(z, terms);
+          const bool accepted =
+              (terms.s + beta::kOnePlusLogFive >= 5.0f * terms.z) | (terms.s >= t) | !(bound < t);
           if (accepted) {
-            x = z.small_is_first ? w / sum : z.b / sum;
+            x = terms.x;
             break;
           }
         }

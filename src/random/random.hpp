@@ -65,14 +65,22 @@ void format_time_of_day(int hour, int minute, int second, int millisecond,
 // Steps are taken modulo the period; a negative count steps backwards.
 int32_t advance_seed(int32_t seed, int64_t steps);
 
+// a * b mod (2^31 - 1) for residues a, b below 2^31 - 1: the product is below
+// 2^62, and since 2^31 = 1 modulo the Mersenne prime, the bits above bit 31 added to the
+// low 31 bits are congruent and below 2^32; one subtraction brings them into range (the
+// result is never the modulus: for two non-zero factors it is a unit modulo the prime,
+// and a zero factor gives 0).
+constexpr uint32_t multiply_mod(uint32_t a, uint32_t b) {
+  constexpr uint32_t modulus = static_cast<uint32_t>(kModulus);
+  const uint64_t product = uint64_t{a} * b;
+  uint32_t folded = static_cast<uint32_t>(product & modulus) + static_cast<uint32_t>(product >> 31);
+  if (folded >= modulus) folded -= modulus;
+  return folded;
+}
+
 // The generator's integer step, seed * 16807 mod (2^31 - 1), for seeds 1 ... 2^31 - 2.
-// The product is below 2^46; adding the bits above bit 31 to the low 31 bits is the
-// remainder by the Mersenne modulus (2^31 = 1 mod 2^31 - 1), then one subtraction at most.
 inline int32_t next_seed(int32_t seed) {
-  const int64_t product = int64_t{seed} * kMultiplier;
-  int64_t folded = (product & kModulus) + (product >> 31);
-  if (folded >= kModulus) folded -= kModulus;
-  return static_cast<int32_t>(folded);
+  return static_cast<int32_t>(multiply_mod(static_cast<uint32_t>(seed), static_cast<uint32_t>(kMultiplier)));
 }
 
 // The deviate of a seed: seed x sigma formed in double (exactly: 31 x 24 bits), then

@@ -130,17 +130,16 @@ int32_t advance_seed(int32_t seed, int64_t steps) {
   constexpr int64_t period = kModulus - 1;
   int64_t exponent = steps % period;
   if (exponent < 0) exponent += period;
-  uint64_t power = 1;
-  uint64_t base = static_cast<uint64_t>(kMultiplier);
-  const uint64_t modulus = static_cast<uint64_t>(kModulus);
-  while (exponent > 0) {  // products of two residues stay below 2^62
-    if (exponent & 1) power = power * base % modulus;
-    base = base * base % modulus;
+  uint32_t power = 1;
+  uint32_t base = static_cast<uint32_t>(kMultiplier);
+  while (exponent > 0) {
+    if (exponent & 1) power = multiply_mod(power, base);
+    base = multiply_mod(base, base);
     exponent >>= 1;
   }
   int64_t reduced = seed % kModulus;
   if (reduced < 0) reduced += kModulus;
-  return static_cast<int32_t>(static_cast<uint64_t>(reduced) * power % modulus);
+  return static_cast<int32_t>(multiply_mod(static_cast<uint32_t>(reduced), power));
 }
 
 }  // namespace propbf::numlib
