@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <new>
@@ -72,17 +73,39 @@ int run_command_line(int argc, char** argv) {
   CLI::App* evaluate = app.add_subcommand("evaluate", "Evaluate the hypotheses of a problem file (TOML)");
   std::string problem_file;
   std::string json_file;
-  std::optional<std::int64_t> niter;
-  std::optional<std::int64_t> seed;
+  SettingOverrides overrides;
+  int threads = default_thread_count();
   evaluate->add_option("PROBLEM", problem_file, "the problem file: [items], [hypotheses], optional [sampling]")
       ->required();
   evaluate->add_option("--json", json_file, "also write the results as JSON to FILE")->type_name("FILE");
-  evaluate->add_option("--niter", niter, "sweeps per stage (overrides [sampling] niter)")
+  evaluate->add_option("--niter", overrides.niter, "sweeps per stage (overrides [sampling] niter)")
       ->type_name("N")
       ->check(CLI::Range(std::int64_t{1}, std::numeric_limits<std::int64_t>::max()));
-  evaluate->add_option("--seed", seed, "seed of the random streams (overrides [sampling] seed)")
+  evaluate->add_option("--seed", overrides.seed, "seed of the random streams (overrides [sampling] seed)")
       ->type_name("S")
       ->check(CLI::Range(std::int64_t{0}, std::numeric_limits<std::int64_t>::max()));
+  evaluate->add_option("--precision", overrides.precision,
+                       "double each hypothesis's sweeps per stage, from niter, until both its corrected intervals "
+                       "have a half-width of at most R times the factor (overrides [sampling] precision)")
+      ->type_name("R")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            const bool number = end != text.c_str() && *end == '\0';
+            return number && value > 0.0 && value < 1.0 ? std::string()
+                                                         : "must be a number between 0 and 1 (both excluded)";
+          },
+          "0 < R < 1"));
+  evaluate->add_option("--max-niter", overrides.max_niter,
+                       "with a precision, at most M sweeps per stage (default 4194304, or niter if larger; overrides "
+                       "[sampling] max_niter)")
+      ->type_name("M")
+      ->check(CLI::Range(std::int64_t{1}, std::numeric_limits<std::int64_t>::max()));
+  evaluate->add_option("--threads", threads, "threads to run on (default: one per processor); the results do not "
+                                             "depend on it")
+      ->type_name("N")
+      ->check(CLI::Range(1, std::numeric_limits<int>::max()));
   try {
     app.parse(argc, argv);
     if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate)");
@@ -97,9 +120,8 @@ int run_command_line(int argc, char** argv) {
   }
   try {
     Problem problem = read_problem_file(problem_file);
-    if (niter) problem.settings.niter = *niter;
-    if (seed) problem.settings.seed = *seed;
-    const Evaluation evaluation = evaluate_problem(problem);
+    apply_overrides(problem, overrides);
+    const Evaluation evaluation = evaluate_problem(problem, threads);
     const std::string table = format_table(evaluation);
     if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION));
     std::cout << table << std::flush;

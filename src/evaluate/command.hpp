@@ -1,5 +1,6 @@
 // The command line with arguments: `propbf evaluate PROBLEM.toml [--json FILE]
-// [--niter N] [--seed S]`, `propbf --help`, `propbf --version`.
+// [--niter N] [--seed S] [--precision R] [--max-niter M] [--threads N]`, `propbf --help`,
+// `propbf --version`.
 #pragma once
 
 namespace propbf::evaluate {

@@ -41,6 +41,11 @@ struct HypothesisResult {
   Interval bf_unconstrained_interval_independent{};
   Interval bf_complement_interval{};
   Interval bf_complement_interval_independent{};
+  std::int64_t niter = 0;  // sweeps per stage run: settings.niter, or in precision mode where it stopped
+  // The larger relative half-width, (upper - lower) / 2 / factor, of the two corrected
+  // intervals; +infinity when a factor or an interval end is not finite.
+  double relative_half_width = 0.0;
+  bool precision_reached = false;  // precision mode: relative_half_width <= precision at niter
   double pmp = 0.0;                     // among the listed hypotheses (or H and its complement)
   double pmp_with_unconstrained = 0.0;  // among the listed hypotheses and the unconstrained one
   double pmp_complement = 0.0;          // one hypothesis only: its complement's share
@@ -55,6 +60,23 @@ struct Evaluation {
 // Throws InputError (exit status 2) for a mistake in a hypothesis (message with file,
 // line and column) and for a hypothesis without interior point (naming the restrictions
 // that cannot hold together).
-Evaluation evaluate_problem(const Problem& problem);
+//
+// The stage chains (of all hypotheses and both phases) and the replications of each
+// stage run on up to `threads` threads (below 1: one per processor). Every chain and
+// every block of replications has its own stream and the results are combined in a
+// fixed order, so the evaluation is the same, bit for bit, for every number of threads.
+//
+// In precision mode (settings.precision) each hypothesis starts at settings.niter sweeps
+// per stage; while its relative_half_width exceeds the precision, its chains are
+// continued to twice the sweeps (the last step to max_niter at most). The result for a
+// hypothesis that stopped at n sweeps is the one a run with niter = n gives.
+Evaluation evaluate_problem(const Problem& problem, int threads = 0);
+
+// The number of threads `threads` < 1 stands for: the processors available.
+int default_thread_count();
+
+// The kLowerPosition-th and kUpperPosition-th smallest of kReplications values, NaNs
+// counted as larger than any number (values.size() == kReplications).
+Interval order_interval(std::vector<double> values);
 
 }  // namespace propbf::evaluate

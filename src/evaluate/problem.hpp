@@ -2,7 +2,9 @@
 // written in the hypothesis language, and the sampling settings.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,9 +41,28 @@ struct HypothesisText {
   std::vector<SourcePosition> positions;
 };
 
+// Sweeps per stage a hypothesis may reach in precision mode unless max_niter says
+// otherwise (or niter is larger): 2^22.
+inline constexpr std::int64_t kDefaultMaxNiter = std::int64_t{1} << 22;
+
 struct Settings {
-  std::int64_t niter = 20000;  // sweeps per stage, >= 1
+  std::int64_t niter = 20000;  // sweeps per stage (in precision mode, to start with), >= 1
   std::int64_t seed = 1;       // >= 0
+  // Precision mode when given (0 < precision < 1): each hypothesis's sweeps per stage are
+  // doubled, up to max_niter, until the corrected intervals of both its factors have a
+  // half-width of at most precision times the factor.
+  std::optional<double> precision;
+  std::optional<std::int64_t> max_niter;  // only with precision; >= niter
+
+  std::int64_t max_niter_or_default() const { return max_niter ? *max_niter : std::max(kDefaultMaxNiter, niter); }
+};
+
+// What the command line sets over the problem file's [sampling] values.
+struct SettingOverrides {
+  std::optional<std::int64_t> niter;
+  std::optional<std::int64_t> seed;
+  std::optional<double> precision;
+  std::optional<std::int64_t> max_niter;
 };
 
 struct Problem {
@@ -55,6 +76,10 @@ struct Problem {
 // for malformed TOML, missing or mismatched arrays, counts out of range (negative, k > n),
 // non-positive priors, unknown keys and bad settings.
 Problem read_problem_file(const std::string& file_name);
+
+// Sets the overrides over `problem.settings` and checks what the two give together:
+// max_niter only with precision, and not below niter. Throws InputError.
+void apply_overrides(Problem& problem, const SettingOverrides& overrides);
 
 // "FILE:LINE:COLUMN" (or "FILE" when the position is unknown).
 std::string describe_position(const std::string& file_name, SourcePosition position);

@@ -186,7 +186,7 @@ class Reader {
   }
 
   void read_sampling(const toml::table& table, Settings& settings) const {
-    check_keys(table, {"niter", "seed"}, "[sampling]", *this);
+    check_keys(table, {"niter", "seed", "precision", "max_niter"}, "[sampling]", *this);
     if (const toml::node* node = table.get("niter")) {
       const auto* value = node->as_integer();
       if (value == nullptr || value->get() < 1) fail(*node, "'niter' must be a whole number of at least 1");
@@ -196,6 +196,16 @@ class Reader {
       const auto* value = node->as_integer();
       if (value == nullptr || value->get() < 0) fail(*node, "'seed' must be a whole number of at least 0");
       settings.seed = value->get();
+    }
+    if (const toml::node* node = table.get("precision")) {
+      const std::optional<double> value = node->is_number() ? node->value<double>() : std::nullopt;
+      if (!value || !(*value > 0.0 && *value < 1.0)) fail(*node, "'precision' must be a number between 0 and 1 (both excluded)");
+      settings.precision = *value;
+    }
+    if (const toml::node* node = table.get("max_niter")) {
+      const auto* value = node->as_integer();
+      if (value == nullptr || value->get() < 1) fail(*node, "'max_niter' must be a whole number of at least 1");
+      settings.max_niter = value->get();
     }
   }
 
@@ -310,6 +320,22 @@ Problem read_problem_file(const std::string& file_name) {
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) throw InputError(file_name + ": cannot read the problem file");
   return Reader(file_name, std::move(content)).read();
+}
+
+void apply_overrides(Problem& problem, const SettingOverrides& overrides) {
+  Settings& settings = problem.settings;
+  if (overrides.niter) settings.niter = *overrides.niter;
+  if (overrides.seed) settings.seed = *overrides.seed;
+  if (overrides.precision) settings.precision = *overrides.precision;
+  if (overrides.max_niter) settings.max_niter = *overrides.max_niter;
+  if (settings.max_niter && !settings.precision) {
+    throw InputError("propbf: max_niter applies only in precision mode; give a precision too (--precision R or "
+                     "[sampling] precision)");
+  }
+  if (settings.max_niter && *settings.max_niter < settings.niter) {
+    throw InputError("propbf: max_niter (" + std::to_string(*settings.max_niter) + ") must be at least niter (" +
+                     std::to_string(settings.niter) + "), the sweeps per stage precision mode starts with");
+  }
 }
 
 }  // namespace propbf::evaluate

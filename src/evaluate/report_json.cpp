@@ -33,6 +33,10 @@ std::string format_json(const Evaluation& evaluation, const std::string& version
   Json settings;
   settings["niter"] = problem.settings.niter;
   settings["seed"] = problem.settings.seed;
+  if (problem.settings.precision) {
+    settings["precision"] = *problem.settings.precision;
+    settings["max_niter"] = problem.settings.max_niter_or_default();
+  }
   settings["replications"] = kReplications;
   settings["version"] = version;
   Json items = Json::array();
@@ -63,6 +67,15 @@ std::string format_json(const Evaluation& evaluation, const std::string& version
       {"pmp", "posterior model probability with equal prior probabilities among the listed hypotheses; with one "
               "hypothesis, among it and its complement"},
       {"pmp_with_unconstrained", "the same among the listed hypotheses and the unconstrained hypothesis"}};
+  if (problem.settings.precision) {
+    document["explanations"]["niter"] =
+        "sweeps per stage this hypothesis ran: settings.niter doubled (the last step up to settings.max_niter) until "
+        "its precision was reached; every result is the one a run with this niter gives";
+    document["explanations"]["precision"] =
+        "target: settings.precision; achieved: the larger of (upper - lower) / 2 / factor over "
+        "bf_unconstrained_interval and bf_complement_interval (null when a factor or an interval end is not finite: "
+        "such a hypothesis cannot reach a precision); reached: achieved <= target";
+  }
   Json hypotheses = Json::array();
   for (const HypothesisResult& result : evaluation.hypotheses) {
     Json notes = Json::array();
@@ -77,6 +90,12 @@ std::string format_json(const Evaluation& evaluation, const std::string& version
     entry["restrictions"] = restrictions;
     entry["start"] = result.start.centre;
     entry["start_radius"] = result.start.radius;
+    if (problem.settings.precision) {
+      entry["niter"] = result.niter;
+      entry["precision"] = {{"target", *problem.settings.precision},
+                            {"reached", result.precision_reached},
+                            {"achieved", number(result.relative_half_width, "precision.achieved", notes)}};
+    }
     entry["complexity"] = number(result.complexity, "complexity", notes);
     entry["fit"] = number(result.fit, "fit", notes);
     entry["bf_unconstrained"] = number(result.bf_unconstrained, "bf_unconstrained", notes);

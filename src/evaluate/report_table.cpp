@@ -28,12 +28,25 @@ std::string format_number(double value, int digits) {
 
 std::string format_table(const Evaluation& evaluation) {
   const Problem& problem = evaluation.problem;
-  std::string out = "Problem " + problem.file_name + ": " + std::to_string(problem.items.size()) + (problem.items.size() == 1 ? " item, " : " items, ") +
-                    std::to_string(problem.settings.niter) + " sweeps per stage, seed " +
-                    std::to_string(problem.settings.seed) + "\n";
+  const Settings& settings = problem.settings;
+  std::string out = "Problem " + problem.file_name + ": " + std::to_string(problem.items.size()) + (problem.items.size() == 1 ? " item, " : " items, ");
+  if (settings.precision) {
+    out += "sweeps per stage doubled from " + std::to_string(settings.niter) + " (at most " +
+           std::to_string(settings.max_niter_or_default()) + ") until precision " +
+           format_number(*settings.precision, 6) + ", seed " + std::to_string(settings.seed) + "\n";
+  } else {
+    out += std::to_string(settings.niter) + " sweeps per stage, seed " + std::to_string(settings.seed) + "\n";
+  }
+  std::string not_reached;
   for (const HypothesisResult& result : evaluation.hypotheses) {
     out += "\n" + result.name + ": " + result.text + "\n";
     out += "  restrictions                   " + std::to_string(result.restrictions.size()) + "\n";
+    if (settings.precision) {
+      out += "  sweeps per stage               " + std::to_string(result.niter) + " (precision " +
+             (result.precision_reached ? "reached" : "not reached") + ": relative half-width " +
+             format_number(result.relative_half_width, 3) + ")\n";
+      if (!result.precision_reached) not_reached += (not_reached.empty() ? "" : ", ") + result.name;
+    }
     out += "  complexity                     " + format_number(result.complexity, 6) + "\n";
     out += "  fit                            " + format_number(result.fit, 6) + "\n";
     out += "  Bayes factor vs unconstrained  " + padded(format_number(result.bf_unconstrained, 6), 10) +
@@ -60,6 +73,10 @@ std::string format_table(const Evaluation& evaluation) {
     }
     out += "  " + padded("unconstrained", 15) + " " + padded("", 15) + " " +
            format_number(evaluation.pmp_unconstrained, 4) + "\n";
+  }
+  if (!not_reached.empty()) {
+    out += "\nPrecision " + format_number(*settings.precision, 6) + " not reached within " +
+           std::to_string(settings.max_niter_or_default()) + " sweeps per stage: " + not_reached + "\n";
   }
   return out;
 }

@@ -31,65 +31,117 @@ double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits,
   return std::min(sweeps, sweeps * sweep_variance / batch_variance / (widening * widening));
 }
 
+namespace {
+
+// One sweep of stage `stage` (1-based): each item in turn from its beta distribution
+// truncated to the interval restrictions 1 ... stage-1 leave it, given the other items.
+// Returns whether restrictions 1 ... stage all hold (strictly) afterwards.
+bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& shape_a,
+           const std::vector<double>& shape_b, std::vector<double>& state, UniformStream& stream) {
+  const std::size_t items = state.size();
+  for (std::size_t j = 0; j < items; ++j) {
+    // Restriction k reads g_kj x_j + s_k > c_k with s_k = sum over i != j of g_ki x_i.
+    double low = 0.0;
+    double up = 1.0;
+    for (std::size_t k = 0; k + 1 < stage; ++k) {
+      const std::vector<double>& g = restrictions[k].coefficients;
+      if (g[j] == 0.0) continue;
+      double rest = 0.0;
+      for (std::size_t i = 0; i < items; ++i) {
+        if (i != j) rest += g[i] * state[i];
+      }
+      const double bound = (restrictions[k].constant - rest) / g[j];
+      if (g[j] > 0.0) {
+        low = std::max(low, bound);
+      } else {
+        up = std::min(up, bound);
+      }
+    }
+    const double v = stream.next();
+    // Rounding can leave an interval of width 0 (or just below) when the state sits on
+    // a boundary; the item then takes the middle of the two bounds.
+    state[j] = low < up ? truncated_beta(shape_a[j], shape_b[j], low, up, v) : 0.5 * (low + up);
+  }
+  bool hit = true;
+  for (std::size_t k = 0; k < stage && hit; ++k) {
+    double value = 0.0;
+    for (std::size_t i = 0; i < items; ++i) value += restrictions[k].coefficients[i] * state[i];
+    hit = value > restrictions[k].constant;
+  }
+  return hit;
+}
+
+}  // namespace
+
+std::int64_t batch_count(std::int64_t niter) {
+  std::int64_t batches = 0;
+  while ((batches + 1) * (batches + 1) * (batches + 1) <= niter) ++batches;
+  return batches;
+}
+
 std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
                                         const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                                         const ChainSettings& settings) {
-  const std::size_t items = start.size();
   const std::size_t stages = restrictions.size();
-  // The number of batches is the integer cube root of niter, so a batch holds about
-  // niter^(2/3) sweeps: long enough to outlast the correlation of slow chains.
-  std::int64_t batches = 0;
-  while ((batches + 1) * (batches + 1) * (batches + 1) <= settings.niter) ++batches;
+  const std::int64_t batches = batch_count(settings.niter);
   const std::int64_t batch_size = batches > 0 ? settings.niter / batches : 0;
   std::vector<StageCount> counts(stages);
-  std::vector<double> state(items);
-  std::vector<std::int64_t> batch_hits(static_cast<std::size_t>(std::max<std::int64_t>(batches, 0)));
-  for (std::size_t stage = 0; stage < stages; ++stage) {
-    UniformStream stream(settings.seed, settings.hypothesis, settings.phase, stage + 1);
+  std::vector<double> state;
+  std::vector<std::int64_t> batch_hits(static_cast<std::size_t>(batches));
+  for (std::size_t stage = 1; stage <= stages; ++stage) {
+    UniformStream stream(settings.seed, settings.hypothesis, settings.phase, stage);
     state = start;
     std::fill(batch_hits.begin(), batch_hits.end(), 0);
     std::int64_t hits = 0;
-    for (std::int64_t sweep = 0; sweep < settings.niter; ++sweep) {
-      for (std::size_t j = 0; j < items; ++j) {
-        // The interval the earlier restrictions leave item j, given the other items:
-        // restriction k reads g_kj x_j + s_k > c_k with s_k = sum over i != j of g_ki x_i.
-        double low = 0.0;
-        double up = 1.0;
-        for (std::size_t k = 0; k < stage; ++k) {
-          const std::vector<double>& g = restrictions[k].coefficients;
-          if (g[j] == 0.0) continue;
-          double rest = 0.0;
-          for (std::size_t i = 0; i < items; ++i) {
-            if (i != j) rest += g[i] * state[i];
-          }
-          const double bound = (restrictions[k].constant - rest) / g[j];
-          if (g[j] > 0.0) {
-            low = std::max(low, bound);
-          } else {
-            up = std::min(up, bound);
-          }
-        }
-        const double v = stream.next();
-        // Rounding can leave an interval of width 0 (or just below) when the state sits on
-        // a boundary; the item then takes the middle of the two bounds.
-        state[j] = low < up ? truncated_beta(shape_a[j], shape_b[j], low, up, v) : 0.5 * (low + up);
-      }
-      bool hit = true;
-      for (std::size_t k = 0; k <= stage && hit; ++k) {
-        double value = 0.0;
-        for (std::size_t i = 0; i < items; ++i) value += restrictions[k].coefficients[i] * state[i];
-        hit = value > restrictions[k].constant;
-      }
-      if (hit) {
+    for (std::int64_t s = 0; s < settings.niter; ++s) {
+      if (sweep(restrictions, stage, shape_a, shape_b, state, stream)) {
         ++hits;
-        const std::int64_t batch = sweep / batch_size;
+        const std::int64_t batch = s / batch_size;
         if (batch < batches) ++batch_hits[static_cast<std::size_t>(batch)];
       }
     }
-    counts[stage].hits = hits;
-    counts[stage].effective_sweeps = batch_means_effective_sweeps(batch_hits, batch_size, settings.niter);
+    counts[stage - 1].hits = hits;
+    counts[stage - 1].effective_sweeps = batch_means_effective_sweeps(batch_hits, batch_size, settings.niter);
   }
   return counts;
+}
+
+StageChain::StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
+                       const std::vector<double>& shape_a, const std::vector<double>& shape_b,
+                       const ChainSettings& settings)
+    : restrictions_(&restrictions),
+      shape_a_(&shape_a),
+      shape_b_(&shape_b),
+      stage_(stage),
+      stream_(settings.seed, settings.hypothesis, settings.phase, stage),
+      state_(start) {}
+
+void StageChain::run_to(std::int64_t niter) {
+  if (niter <= sweeps_) return;
+  hit_bits_.resize(static_cast<std::size_t>((niter + 63) / 64), 0);
+  for (; sweeps_ < niter; ++sweeps_) {
+    if (sweep(*restrictions_, stage_, *shape_a_, *shape_b_, state_, stream_)) {
+      ++hits_;
+      hit_bits_[static_cast<std::size_t>(sweeps_ / 64)] |= std::uint64_t{1} << (sweeps_ % 64);
+    }
+  }
+}
+
+StageCount StageChain::count() const {
+  const std::int64_t batches = batch_count(sweeps_);
+  const std::int64_t batch_size = batches > 0 ? sweeps_ / batches : 0;
+  std::vector<std::int64_t> batch_hits(static_cast<std::size_t>(batches), 0);
+  for (std::int64_t b = 0; b < batches; ++b) {
+    std::int64_t hits = 0;
+    for (std::int64_t s = b * batch_size; s < (b + 1) * batch_size; ++s) {
+      hits += static_cast<std::int64_t>((hit_bits_[static_cast<std::size_t>(s / 64)] >> (s % 64)) & 1u);
+    }
+    batch_hits[static_cast<std::size_t>(b)] = hits;
+  }
+  StageCount result;
+  result.hits = hits_;
+  result.effective_sweeps = batch_means_effective_sweeps(batch_hits, batch_size, sweeps_);
+  return result;
 }
 
 }  // namespace propbf::evaluate

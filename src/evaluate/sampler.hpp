@@ -37,10 +37,46 @@ struct ChainSettings {
 
 // shape_a[j], shape_b[j]: item j's beta distribution; start: inside every restriction.
 // The stream of stage t is UniformStream(seed, hypothesis, phase, t), one deviate per
-// item per sweep.
+// item per sweep. Runs the stages one after the other, counting the batches as it goes:
+// the plain form of what StageChain does, kept to check it against.
 std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
                                         const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                                         const ChainSettings& settings);
+
+// The chain of one stage, which can be continued: it keeps its state, its stream
+// position and its hit sequence (one bit per sweep), so that a chain run to n sweeps and
+// later continued to 2n gives the same counts, byte for byte, as one run straight to 2n,
+// and its effective sweeps are formed from the batches a run of that length forms.
+// Chains of different stages share nothing: each may run on its own thread. The
+// restrictions and shapes are read, not copied; they must outlive the chain.
+class StageChain {
+ public:
+  // stage: 1 ... restrictions.size(); settings.niter is not used.
+  StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
+             const std::vector<double>& shape_a, const std::vector<double>& shape_b, const ChainSettings& settings);
+
+  // Continues the chain until it has run `niter` sweeps (nothing when it has already).
+  void run_to(std::int64_t niter);
+  std::int64_t sweeps() const { return sweeps_; }
+  // Hits and effective sweeps over the sweeps run so far.
+  StageCount count() const;
+
+ private:
+  const std::vector<Restriction>* restrictions_;
+  const std::vector<double>* shape_a_;
+  const std::vector<double>* shape_b_;
+  std::size_t stage_;
+  UniformStream stream_;
+  std::vector<double> state_;
+  std::int64_t sweeps_ = 0;
+  std::int64_t hits_ = 0;
+  std::vector<std::uint64_t> hit_bits_;  // bit s % 64 of word s / 64: sweep s was a hit
+};
+
+// The number of batches of a chain of niter sweeps: the integer cube root of niter, so
+// that a batch holds about niter^(2/3) sweeps, long enough to outlast the correlation of
+// slow chains.
+std::int64_t batch_count(std::int64_t niter);
 
 // Effective sweeps of a 0/1 sequence by batch means, as described for StageCount.
 double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,13 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
        "problem.toml:5:1: unknown key 'prior' in [items]; expected names, prior_a, prior_b, successes, trials\n"},
       {"bad niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nniter = 0\n",
        "problem.toml:8:9: 'niter' must be a whole number of at least 1\n"},
+      {"precision out of range", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nprecision = 1.5\n",
+       "problem.toml:8:13: 'precision' must be a number between 0 and 1 (both excluded)\n"},
+      {"max_niter below niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nprecision = 0.1\nmax_niter = 100\n",
+       "propbf: max_niter (100) must be at least niter (20000), the sweeps per stage precision mode starts with\n"},
+      {"max_niter without precision", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nmax_niter = 100000\n",
+       "propbf: max_niter applies only in precision mode; give a precision too (--precision R or [sampling] "
+       "precision)\n"},
       {"language, after an escape", items + "[hypotheses]\nH1 = \"a > b\"\nH2 = \"\\u0061 > b >\"\n",
        "problem.toml:7:19: hypothesis H2: expected an item name, a number or '(', but found the end of the hypothesis\n"
        "    a > b >\n           ^\n"},
@@ -220,13 +228,112 @@ TEST(EvaluateRun, HelpVersionAndUnknownArguments) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("evaluate"), std::string::npos);
   for (const std::vector<std::string>& wrong :
-       {std::vector<std::string>{"--bogus"}, {"evaluate"}, {"frobnicate"}, {"evaluate", "p.toml", "--niter", "0"}}) {
+       {std::vector<std::string>{"--bogus"}, {"evaluate"}, {"frobnicate"}, {"evaluate", "p.toml", "--niter", "0"},
+        {"evaluate", "p.toml", "--threads", "0"}, {"evaluate", "p.toml", "--precision", "0"},
+        {"evaluate", "p.toml", "--precision", "1"}, {"evaluate", "p.toml", "--precision", "0.1x"},
+        {"evaluate", "p.toml", "--precision", "0.1", "--max-niter", "0"}}) {
     const RunResult run = run_propbf_with_arguments(folder.path(), wrong);
-    EXPECT_EQ(run.status, 2) << wrong[0];
+    EXPECT_EQ(run.status, 2) << wrong.back();
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("Usage: propbf"), std::string::npos) << run.err;
   }
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "input.txt")) << "the zero-argument run must not start";
+}
+
+// The chains and replications run on any number of threads; what they write does not
+// depend on it, in fixed and in precision mode.
+TEST(EvaluateRun, SameBytesForEveryThreadCount) {
+  TemporaryFolder folder;
+  write_file(folder.path() / "problem.toml",
+             "[items]\nnames = [\"a\", \"b\", \"c\", \"d\", \"e\"]\nsuccesses = [9, 7, 6, 3, 1]\n"
+             "trials = [10, 10, 10, 10, 10]\nprior_a = [1, 2, 1, 1, 0.5]\n[hypotheses]\nH1 = \"a > b > c > d > e\"\n"
+             "H2 = \"a + b > c + d; e < 0.3\"\nH3 = \"c > 0.5\"\nH4 = \"(a + b + c) / 3 > d > e\"\n");
+  for (const std::vector<std::string>& mode :
+       {std::vector<std::string>{"--niter", "1500"}, {"--niter", "300", "--precision", "0.08", "--max-niter", "2000"}}) {
+    std::string first_out;
+    std::string first_json;
+    for (const char* threads : {"1", "2", "7"}) {
+      std::vector<std::string> arguments{"evaluate", "problem.toml", "--json", "result.json", "--threads", threads};
+      arguments.insert(arguments.end(), mode.begin(), mode.end());
+      const RunResult run = run_propbf_with_arguments(folder.path(), arguments);
+      ASSERT_EQ(run.status, 0) << run.err;
+      const std::string json = read_file(folder.path() / "result.json");
+      if (first_out.empty()) {
+        first_out = run.out;
+        first_json = json;
+      } else {
+        EXPECT_EQ(run.out, first_out) << threads << " threads, " << mode.back();
+        EXPECT_EQ(json, first_json) << threads << " threads, " << mode.back();
+      }
+    }
+  }
+}
+
+// In precision mode each hypothesis stops at its own sweeps per stage; everything it
+// reports but the probabilities (which weigh all hypotheses) is what a fixed run with
+// that many sweeps reports.
+TEST(EvaluateRun, PrecisionModeGivesTheFixedRunAtItsSweeps) {
+  TemporaryFolder folder;
+  write_file(folder.path() / "problem.toml",
+             "[items]\nnames = [\"a\", \"b\", \"c\"]\nsuccesses = [6, 4, 2]\ntrials = [10, 10, 10]\n"
+             "[hypotheses]\nH1 = \"a > b > c\"\nH2 = \"a > 0.5\"\n[sampling]\nniter = 250\n");
+  const RunResult run = run_propbf_with_arguments(
+      folder.path(), {"evaluate", "problem.toml", "--json", "result.json", "--precision", "0.05"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Json document = Json::parse(read_file(folder.path() / "result.json"));
+  EXPECT_EQ(document["settings"]["precision"].get<double>(), 0.05);
+  EXPECT_EQ(document["settings"]["max_niter"].get<std::int64_t>(), 4194304);
+  ASSERT_EQ(document["hypotheses"].size(), 2u);
+  std::set<std::int64_t> stopped;
+  for (const Json& h : document["hypotheses"]) {
+    const std::int64_t niter = h["niter"].get<std::int64_t>();
+    stopped.insert(niter);
+    EXPECT_TRUE(h["precision"]["reached"].get<bool>()) << h["name"];
+    EXPECT_LE(h["precision"]["achieved"].get<double>(), 0.05) << h["name"];
+    const RunResult fixed = run_propbf_with_arguments(
+        folder.path(), {"evaluate", "problem.toml", "--json", "fixed.json", "--niter", std::to_string(niter)});
+    ASSERT_EQ(fixed.status, 0) << fixed.err;
+    const Json fixed_document = Json::parse(read_file(folder.path() / "fixed.json"));
+    Json fixed_entry;
+    for (const Json& entry : fixed_document["hypotheses"]) {
+      if (entry["name"] == h["name"]) fixed_entry = entry;
+    }
+    Json entry = h;
+    for (const char* key : {"niter", "precision"}) entry.erase(key);
+    for (Json* e : {&entry, &fixed_entry}) {
+      for (const char* key : {"pmp", "pmp_with_unconstrained"}) e->erase(key);
+    }
+    EXPECT_EQ(entry.dump(), fixed_entry.dump()) << h["name"];
+    // The table says where each hypothesis stopped.
+    EXPECT_NE(run.out.find("  sweeps per stage               " + std::to_string(niter) + " (precision reached"),
+              std::string::npos)
+        << run.out;
+  }
+  EXPECT_EQ(stopped.size(), 2u) << "the two hypotheses should need different sweeps";
+  EXPECT_EQ(stopped.count(250), 0u) << "both should have doubled at least once";
+}
+
+// A factor of 0/0 (no hit) cannot reach any precision: the sweeps are doubled up to
+// max_niter and the run says the precision was not reached, with exit status 0.
+TEST(EvaluateRun, PrecisionNotReachedWithinMaxNiter) {
+  const Evaluated result = evaluate_problem_text(
+      "[items]\nnames = [\"a\"]\nsuccesses = [0]\ntrials = [10]\n[hypotheses]\nH = \"a > 0.999\"\n",
+      {"--niter", "50", "--precision", "0.1", "--max-niter", "300"});
+  ASSERT_EQ(result.run.status, 0) << result.run.err;
+  const Json& h = result.json["hypotheses"][0];
+  EXPECT_EQ(h["niter"].get<std::int64_t>(), 300);
+  EXPECT_FALSE(h["precision"]["reached"].get<bool>());
+  EXPECT_TRUE(h["precision"]["achieved"].is_null());
+  EXPECT_EQ(result.run.out.rfind("Problem problem.toml: 1 item, sweeps per stage doubled from 50 (at most 300) until "
+                                 "precision 0.1, seed 1\n",
+                                 0),
+            0u)
+      << result.run.out;
+  EXPECT_NE(result.run.out.find("  sweeps per stage               300 (precision not reached: relative half-width inf)\n"),
+            std::string::npos)
+      << result.run.out;
+  const std::string last = "\nPrecision 0.1 not reached within 300 sweeps per stage: H\n";
+  EXPECT_EQ(result.run.out.substr(result.run.out.size() - last.size()), last) << result.run.out;
 }
 
 // No sweep hits: complexity and fit are 0, the factors 0/0; JSON writes null and says why.

@@ -1,8 +1,14 @@
-// Effective sweeps by batch means, worked by hand.
+// Effective sweeps by batch means, worked by hand; stage chains continued in steps and
+// the selected order statistics, each against its plain form on generated cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
 #include <vector>
 
+#include "evaluate/evaluation.hpp"
 #include "evaluate/sampler.hpp"
 
 namespace propbf::evaluate {
@@ -35,6 +41,87 @@ TEST(BatchMeans, EffectiveSweeps) {
   for (const BatchCase& c : cases) {
     EXPECT_NEAR(batch_means_effective_sweeps(c.batch_hits, c.batch_size, c.niter), c.expected, 1e-6 * c.expected)
         << c.what;
+  }
+}
+
+// A chain run to n1 sweeps, continued to n2 and then to n3, counts at each step what
+// the plain stage-by-stage run of that many sweeps counts: hits and effective sweeps,
+// bit for bit.
+TEST(StageChain, ContinuedChainsMatchPlainRuns) {
+  std::mt19937_64 engine(20261208u);
+  auto uniform = [&engine](double low, double high) {
+    return low + (high - low) * std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+  };
+  for (int problem = 0; problem < 40; ++problem) {
+    const std::size_t items = 1 + engine() % 4;
+    const std::size_t stages = 1 + engine() % 4;
+    std::vector<double> start(items);
+    std::vector<double> shape_a(items);
+    std::vector<double> shape_b(items);
+    for (std::size_t j = 0; j < items; ++j) {
+      start[j] = uniform(0.2, 0.8);
+      shape_a[j] = engine() % 3 == 0 ? 1.0 : uniform(0.5, 8.0);
+      shape_b[j] = engine() % 3 == 0 ? 1.0 : uniform(0.5, 8.0);
+    }
+    std::vector<Restriction> restrictions(stages);
+    for (Restriction& r : restrictions) {
+      double at_start = 0.0;
+      for (std::size_t j = 0; j < items; ++j) {
+        r.coefficients.push_back(engine() % 4 == 0 ? 0.0 : std::round(uniform(-2.0, 2.0) * 4.0) / 4.0);
+        at_start += r.coefficients[j] * start[j];
+      }
+      r.constant = at_start - uniform(0.01, 0.3);
+    }
+    ChainSettings settings{0, engine() % 1000, engine() % 5, problem % 2 == 0 ? Phase::ComplexitySweeps : Phase::FitSweeps};
+    std::vector<StageChain> chains;
+    for (std::size_t t = 1; t <= stages; ++t) chains.emplace_back(restrictions, t, start, shape_a, shape_b, settings);
+    std::int64_t niter = 0;
+    for (int step = 0; step < 3; ++step) {
+      niter += 1 + static_cast<std::int64_t>(engine() % 300);
+      for (StageChain& chain : chains) chain.run_to(niter);
+      settings.niter = niter;
+      const std::vector<StageCount> plain = run_stage_chain(restrictions, start, shape_a, shape_b, settings);
+      for (std::size_t t = 0; t < stages; ++t) {
+        const StageCount continued = chains[t].count();
+        EXPECT_EQ(continued.hits, plain[t].hits) << "problem " << problem << ", stage " << t + 1 << ", niter " << niter;
+        EXPECT_EQ(continued.effective_sweeps, plain[t].effective_sweeps)
+            << "problem " << problem << ", stage " << t + 1 << ", niter " << niter;
+      }
+    }
+  }
+}
+
+// The selected order statistics against a full sort with NaNs last, on values with
+// ties, zeros, infinities and NaNs.
+TEST(OrderInterval, SelectionMatchesFullSort) {
+  std::mt19937_64 engine(7u);
+  for (int round = 0; round < 12; ++round) {
+    std::vector<double> values(static_cast<std::size_t>(kReplications));
+    for (double& v : values) {
+      const std::uint64_t kind = engine() % 100;
+      if (kind < static_cast<std::uint64_t>(round * 2)) {
+        v = std::numeric_limits<double>::quiet_NaN();
+      } else if (kind < static_cast<std::uint64_t>(round * 3)) {
+        v = kind % 2 == 0 ? 0.0 : std::numeric_limits<double>::infinity();
+      } else {
+        v = round % 3 == 0 ? static_cast<double>(engine() % 50) : std::ldexp(static_cast<double>(engine() >> 11), -53);
+      }
+    }
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end(), [](double x, double y) {
+      if (std::isnan(x)) return false;
+      if (std::isnan(y)) return true;
+      return x < y;
+    });
+    const Interval selected = order_interval(values);
+    for (int end = 0; end < 2; ++end) {
+      const double expected = sorted[static_cast<std::size_t>((end == 0 ? kLowerPosition : kUpperPosition) - 1)];
+      if (std::isnan(expected)) {
+        EXPECT_TRUE(std::isnan(selected[end])) << "round " << round;
+      } else {
+        EXPECT_EQ(selected[end], expected) << "round " << round;
+      }
+    }
   }
 }
 
