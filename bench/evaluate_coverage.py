@@ -7,7 +7,12 @@ lie inside the autocorrelation-aware interval (`bf_*_interval`) and inside the i
 that treats the sweeps as independent (`bf_*_interval_independent`). Writes the table
 as Markdown (docs/evaluate-coverage.md by default).
 
+With --precision R it runs precision mode instead (from --niter, doubling each run's
+sweeps per stage until both corrected intervals are within R of their factor) and
+rewrites only the section "## Precision mode" of the file, keeping the fixed-niter part.
+
     python3 bench/evaluate_coverage.py --binary build/propbf --seeds 200 --niter 5000
+    python3 bench/evaluate_coverage.py --seeds 100 --niter 5000 --precision 0.05
 """
 import argparse
 import concurrent.futures
@@ -66,11 +71,14 @@ PROBLEMS = [
 ]
 
 
-def run_one(binary, problem_path, niter, seed):
+def run_one(binary, problem_path, niter, seed, precision=None):
     with tempfile.TemporaryDirectory() as folder:
         out = os.path.join(folder, "r.json")
-        subprocess.run([binary, "evaluate", problem_path, "--json", out, "--niter", str(niter), "--seed", str(seed)],
-                       check=True, stdout=subprocess.DEVNULL)
+        command = [binary, "evaluate", problem_path, "--json", out, "--niter", str(niter), "--seed", str(seed),
+                   "--threads", "1"]
+        if precision is not None:
+            command += ["--precision", str(precision)]
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
         with open(out) as f:
             return json.load(f)["hypotheses"][0]
 
@@ -79,17 +87,9 @@ def inside(interval, truth):
     return interval[0] is not None and interval[1] is not None and interval[0] <= truth <= interval[1]
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--binary", default="build/propbf")
-    parser.add_argument("--seeds", type=int, default=200)
-    parser.add_argument("--niter", type=int, default=5000)
-    parser.add_argument("--jobs", type=int, default=2)
-    parser.add_argument("--out", default="docs/evaluate-coverage.md")
-    args = parser.parse_args()
-    binary = os.path.abspath(args.binary)
-    rows = []
-    totals = [0, 0, 0, 0]
+def coverage_runs(args, binary, precision=None):
+    """Per problem: (label, complexity, fit, bf_u, bf_c, derivation, results of the seeds, counts of the four
+    intervals holding the exact factor: corrected and independent, against unconstrained and complement)."""
     with tempfile.TemporaryDirectory() as folder:
         for label, text, complexity, fit, derivation in PROBLEMS:
             path = os.path.join(folder, "problem.toml")
@@ -98,18 +98,93 @@ def main():
             bf_u = fit / complexity
             bf_c = bf_u / ((1 - fit) / (1 - complexity))
             with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
-                results = list(pool.map(lambda s: run_one(binary, path, args.niter, s), range(1, args.seeds + 1)))
+                results = list(pool.map(lambda s: run_one(binary, path, args.niter, s, precision),
+                                        range(1, args.seeds + 1)))
             counts = [
                 sum(inside(h["bf_unconstrained_interval"], bf_u) for h in results),
                 sum(inside(h["bf_unconstrained_interval_independent"], bf_u) for h in results),
                 sum(inside(h["bf_complement_interval"], bf_c) for h in results),
                 sum(inside(h["bf_complement_interval_independent"], bf_c) for h in results),
             ]
-            ratio = [sum(s["fit_effective_sweeps"] + s["complexity_effective_sweeps"] for s in h["stages"])
-                     / (2 * len(h["stages"]) * args.niter) for h in results]
-            totals = [t + c for t, c in zip(totals, counts)]
-            rows.append((label, complexity, fit, bf_u, bf_c, counts, sum(ratio) / len(ratio), derivation))
-            print(label, counts, flush=True)
+            yield label, complexity, fit, bf_u, bf_c, derivation, results, counts
+
+
+PRECISION_HEADING = "## Precision mode"
+
+
+def precision_section(args, binary):
+    """The lines of the precision-mode section: coverage of the intervals and the sweeps used."""
+    n = args.seeds
+    rows = []
+    totals = [0, 0, 0, 0]
+    for label, _, _, bf_u, bf_c, _, results, counts in coverage_runs(args, binary, args.precision):
+        # The larger relative error of the two estimates, against the target.
+        errors = sorted(max(abs(h["bf_unconstrained"] / bf_u - 1), abs(h["bf_complement"] / bf_c - 1))
+                        for h in results)
+        sweeps = sorted(h["niter"] for h in results)
+        reached = sum(h["precision"]["reached"] for h in results)
+        totals = [t + c for t, c in zip(totals, counts)]
+        rows.append((label, bf_u, bf_c, counts, sweeps, reached, errors))
+        print(label, counts, sweeps[len(sweeps) // 2], flush=True)
+    lines = [
+        PRECISION_HEADING,
+        "",
+        "Made by `python3 bench/evaluate_coverage.py --seeds %d --niter %d --precision %g` (seeds 1 ... %d):"
+        % (n, args.niter, args.precision, n),
+        "each run starts at %d sweeps per stage and doubles them until both corrected intervals have a" % args.niter,
+        "relative half-width of at most %g (at most 4194304 sweeps). Same problems and exact factors as above;"
+        % args.precision,
+        "the last column is the larger relative error |estimate / exact - 1| of the two factors.",
+        "",
+        "| problem | BF vs unconstrained | corrected | independent | BF vs complement | corrected | independent "
+        "| sweeps per stage: median (min - max) | reached | relative error: median, 95th percentile |",
+        "|---|---|---|---|---|---|---|---|---|---|",
+    ]
+    for label, bf_u, bf_c, counts, sweeps, reached, errors in rows:
+        lines.append("| %s | %.5f | %d/%d | %d/%d | %.5f | %d/%d | %d/%d | %d (%d - %d) | %d/%d | %.4f, %.4f |"
+                     % (label, bf_u, counts[0], n, counts[1], n, bf_c, counts[2], n, counts[3], n,
+                        sweeps[len(sweeps) // 2], sweeps[0], sweeps[-1], reached, n,
+                        errors[len(errors) // 2], errors[min(len(errors) - 1, int(0.95 * len(errors)))]))
+    total = n * len(rows)
+    lines.append("| **all** | | **%d/%d (%.1f%%)** | **%d/%d (%.1f%%)** | | **%d/%d (%.1f%%)** | **%d/%d (%.1f%%)** "
+                 "| | | |"
+                 % (totals[0], total, 100 * totals[0] / total, totals[1], total, 100 * totals[1] / total,
+                    totals[2], total, 100 * totals[2] / total, totals[3], total, 100 * totals[3] / total))
+    return lines
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--binary", default="build/propbf")
+    parser.add_argument("--seeds", type=int, default=200)
+    parser.add_argument("--niter", type=int, default=5000)
+    parser.add_argument("--precision", type=float, default=None)
+    parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--out", default="docs/evaluate-coverage.md")
+    args = parser.parse_args()
+    binary = os.path.abspath(args.binary)
+    kept = []
+    if os.path.exists(args.out):
+        with open(args.out) as f:
+            existing = f.read()
+        at = existing.find("\n" + PRECISION_HEADING)
+        head, tail = (existing, "") if at < 0 else (existing[:at + 1], existing[at + 1:])
+        if args.precision is not None:
+            section = precision_section(args, binary)
+            with open(args.out, "w") as f:
+                f.write(head.rstrip("\n") + "\n\n" + "\n".join(section) + "\n")
+            return
+        kept = tail.rstrip("\n").split("\n") if tail else []
+    elif args.precision is not None:
+        parser.error("--precision rewrites the precision section of an existing --out file")
+    rows = []
+    totals = [0, 0, 0, 0]
+    for label, complexity, fit, bf_u, bf_c, derivation, results, counts in coverage_runs(args, binary):
+        ratio = [sum(s["fit_effective_sweeps"] + s["complexity_effective_sweeps"] for s in h["stages"])
+                 / (2 * len(h["stages"]) * args.niter) for h in results]
+        totals = [t + c for t, c in zip(totals, counts)]
+        rows.append((label, complexity, fit, bf_u, bf_c, counts, sum(ratio) / len(ratio), derivation))
+        print(label, counts, flush=True)
     n = args.seeds
     lines = [
         "# Coverage of the intervals of `propbf evaluate`",
@@ -152,6 +227,8 @@ def main():
     ]
     for label, *_, derivation in rows:
         lines.append("- %s: %s." % (label, derivation))
+    if kept:
+        lines += [""] + kept
     with open(args.out, "w") as f:
         f.write("\n".join(lines) + "\n")
 
