@@ -11,6 +11,7 @@
 #include <cmath>
 #include <vector>
 
+#include "driver/sampler.hpp"
 #include "numeric/sort.hpp"
 #include "random/beta_sequence.hpp"
 #include "random/random.hpp"
@@ -78,8 +79,10 @@ void replication_shapes(float hits, int32_t niter, float& pin, float& qin) {
   qin = 1.0f + (sweeps - hits);
 }
 
+int replication_threads() { return second_thread_allowed() ? 2 : 1; }
+
 void draw_replicated_shares(const Problem& problem, const Workspace& workspace, float* ctot,
-                            float* ftot) {
+                            float* ftot, int threads) {
   const int32_t stages = problem.restrictions();
   // The cycle of one replication: stage by stage, complexity before fit.
   std::vector<float> pins(2 * static_cast<size_t>(stages));
@@ -90,12 +93,10 @@ void draw_replicated_shares(const Problem& problem, const Workspace& workspace, 
   }
   numlib::RepeatedBetaDraws draws(pins.data(), qins.data(), 2 * stages);
   const int32_t block = replications_per_block(stages);
-  std::vector<float> shares(static_cast<size_t>(block) * pins.size());
-  for (int32_t first = 0; first < kReplications; first += block) {
-    const int32_t count = std::min(block, kReplications - first);
-    draws.draw(count, shares.data());
+  int32_t first = 0;
+  draws.draw_in_blocks(kReplications, block, threads, [&](const float* shares, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
-      const float* row = shares.data() + static_cast<size_t>(i) * pins.size();
+      const float* row = shares + static_cast<size_t>(i) * pins.size();
       float f = 1.0f;
       float c = 1.0f;
       for (int32_t t = 0; t < stages; ++t) {
@@ -105,7 +106,8 @@ void draw_replicated_shares(const Problem& problem, const Workspace& workspace, 
       ftot[first + i] = f;
       ctot[first + i] = c;
     }
-  }
+    first += count;
+  });
 }
 
 void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
@@ -119,7 +121,7 @@ void replicate_factors(const Problem& problem, Workspace& workspace, float c, fl
   }
   factors.versus_unconstrained = f / c;
   ReplicationArrays arrays;
-  draw_replicated_shares(problem, workspace, arrays.ctot.data(), arrays.ftot.data());
+  draw_replicated_shares(problem, workspace, arrays.ctot.data(), arrays.ftot.data(), replication_threads());
   form_replicated_factors(arrays);
   numlib::order_statistics(kReplications, arrays.bfu.data(), arrays.sorted.data(), kLowerPosition,
                            kUpperPosition, factors.lu, factors.uu);

@@ -46,8 +46,13 @@ void literal_replicate_factors(const Problem& problem, Workspace& workspace, flo
 
 // The replicated complexity and fit of all kReplications replications into
 // ctot[0 .. kReplications-1] and ftot[...], drawn in the method's order (replication,
-// stage, complexity before fit). The first part of replicate_factors.
+// stage, complexity before fit). The first part of replicate_factors. With `threads`
+// = 2 a second thread makes the log-logistic attempts' shape-free logarithms ahead (the
+// same results); replicate_factors passes replication_threads().
 void draw_replicated_shares(const Problem& problem, const Workspace& workspace, float* ctot,
-                            float* ftot);
+                            float* ftot, int threads = 1);
+
+// 2 when a second CPU and OpenMP thread are free (see second_thread_allowed), else 1.
+int replication_threads();
 
 }  // namespace propbf::driver

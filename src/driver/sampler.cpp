@@ -106,11 +106,14 @@ int phase_threads(const Problem& problem) {
   // Below about a million deviate-stages a phase takes a few milliseconds: starting a
   // thread, and the runtime's spinning wait after it, would cost more than it saves.
   if (phase_deviates(problem) * problem.restrictions() < kTwoThreadWork) return 1;
+  return second_thread_allowed() ? 2 : 1;
+}
+
+bool second_thread_allowed() {
   cpu_set_t cpus;
   CPU_ZERO(&cpus);
-  if (sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) return 1;
-  if (omp_get_max_threads() < 2 || omp_get_thread_limit() < 2 || omp_in_parallel()) return 1;
-  return 2;
+  if (sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) return false;
+  return omp_get_max_threads() >= 2 && omp_get_thread_limit() >= 2 && !omp_in_parallel();
 }
 
 PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* fhit, int threads,

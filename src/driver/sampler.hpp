@@ -95,6 +95,11 @@ struct PhaseResults {
 inline constexpr int64_t kTwoThreadWork = int64_t{1} << 20;
 int phase_threads(const Problem& problem);
 
+// Whether a second thread may run: this process may run on two or more CPUs (its
+// affinity mask) and OpenMP allows two threads (OMP_NUM_THREADS, the thread limit, not
+// already inside a parallel region).
+bool second_thread_allowed();
+
 // Both phases, as run_phase(Complexity) and then run_phase(Fit) with the fast sampler
 // run them on the calling thread: the same shares, hits and state, the same progress
 // lines in the same order (all complexity lines, then all fit lines) and the generator

@@ -133,14 +133,17 @@ LogLogisticSetup make_log_logistic_setup(float pin, float qin);
 struct LogLogisticTerms {
   float w, z, r, s, x;
 };
-inline LogLogisticTerms log_logistic_terms(const LogLogisticSetup& setup, float u1, float u2) {
-  const float v = setup.beta * std::log(u1 / (1.0f - u1));
+// The same from the attempt's shape-free values: log_odds = ln(u1 / (1 - u1)) and z.
+inline LogLogisticTerms log_logistic_terms_from(const LogLogisticSetup& setup, float log_odds, float z) {
+  const float v = setup.beta * log_odds;
   const float w = setup.a * std::exp(v);
-  const float z = u1 * u1 * u2;
   const float r = setup.gamma * v - kLogFour;
   const float s = setup.a + r - w;
   const float x = setup.small_is_first ? w / (setup.b + w) : setup.b / (setup.b + w);
   return {w, z, r, s, x};
+}
+inline LogLogisticTerms log_logistic_terms(const LogLogisticSetup& setup, float u1, float u2) {
+  return log_logistic_terms_from(setup, std::log(u1 / (1.0f - u1)), u1 * u1 * u2);
 }
 // The exact log ratio's bound of the last test: r + alpha ln(alpha / (b + w)).
 inline float log_logistic_bound(const LogLogisticSetup& setup, const LogLogisticTerms& terms) {

@@ -9,8 +9,12 @@
 // seed is written back once per call, at the last uniform used.
 #include "random/beta_sequence.hpp"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 
 #include "numeric/machine.hpp"
 #include "random/random.hpp"
@@ -82,6 +86,92 @@ class UniformBlock {
 
 }  // namespace
 
+void fill_attempt_logs(int32_t seed, double sigma, int64_t first, int32_t count, AttemptLogs* out) {
+  constexpr int kLanes = UniformBlock::kLanes;
+  constexpr int kPart = 256;  // attempts per pass, 2 x kPart uniforms (a multiple of kLanes)
+  constexpr uint32_t jump = power_mod(static_cast<uint32_t>(kMultiplier), kLanes);
+  uint32_t before = static_cast<uint32_t>(advance_seed(seed, 2 * first));  // the seed before u1 of `first`
+  uint32_t seeds[2 * kPart];
+  float uniforms[2 * kPart];
+  for (int32_t done = 0; done < count; done += kPart) {
+    const int part = std::min<int32_t>(kPart, count - done);
+    const int n = ((2 * part + kLanes - 1) / kLanes) * kLanes;
+    uint32_t step = before;
+    for (int i = 0; i < kLanes; ++i) {
+      step = multiply_mod(step, static_cast<uint32_t>(kMultiplier));
+      seeds[i] = step;
+    }
+    for (int i = kLanes; i < n; ++i) seeds[i] = multiply_mod(seeds[i - kLanes], jump);
+    for (int i = 0; i < n; ++i) uniforms[i] = static_cast<float>(static_cast<double>(seeds[i]) * sigma);
+    for (int i = 0; i < part; ++i) {
+      const float u1 = uniforms[2 * i];
+      const float u2 = uniforms[2 * i + 1];
+      const float z = u1 * u1 * u2;
+      out[done + i] = {std::log(u1 / (1.0f - u1)), z, std::log(z)};
+    }
+    before = seeds[2 * part - 1];
+  }
+}
+
+AttemptLogQueue::AttemptLogQueue(int32_t seed, double sigma)
+    : seed_(seed),
+      sigma_(sigma),
+      slots_(new AttemptLogs[static_cast<size_t>(kSlots) * kChunk]),
+      published_(new std::atomic<int64_t>[kSlots]) {
+  for (int32_t i = 0; i < kSlots; ++i) published_[i].store(-1, std::memory_order_relaxed);
+}
+
+void AttemptLogQueue::produce() {
+  int64_t n = 0;  // the next chunk to make
+  while (!stopping_.load(std::memory_order_acquire)) {
+    const int64_t consumed = consumed_.load(std::memory_order_acquire);
+    if (n < consumed) n = consumed;  // the consumer made those itself
+    if (n < consumed + kSlots) {
+      // Slot n mod kSlots last held a chunk before `consumed`, which is no longer read.
+      const int32_t slot = static_cast<int32_t>(n % kSlots);
+      fill_attempt_logs(seed_, sigma_, n * kChunk, kChunk, slots_.get() + static_cast<size_t>(slot) * kChunk);
+      published_[slot].store(n, std::memory_order_release);
+      ++n;
+      continue;
+    }
+    // The ring is full: sleep until the consumer has freed half of it, or stops. The
+    // consumer bumps signal_ after each move and wakes a waiting producer once consumed_
+    // reaches wake_at_; the checks after announcing the wait see any move made before.
+    const int32_t signal = signal_.load(std::memory_order_seq_cst);
+    const int64_t wake_at = n - kSlots / 2;
+    wake_at_.store(wake_at, std::memory_order_relaxed);
+    producer_waits_.store(true, std::memory_order_seq_cst);
+    if (!stopping_.load(std::memory_order_seq_cst) && consumed_.load(std::memory_order_seq_cst) < wake_at) {
+      signal_.wait(signal, std::memory_order_seq_cst);
+    }
+    producer_waits_.store(false, std::memory_order_seq_cst);
+  }
+}
+
+void AttemptLogQueue::announce() {
+  signal_.fetch_add(1, std::memory_order_seq_cst);
+  if (producer_waits_.load(std::memory_order_seq_cst) &&
+      consumed_.load(std::memory_order_relaxed) >= wake_at_.load(std::memory_order_relaxed)) {
+    signal_.notify_one();
+  }
+}
+
+void AttemptLogQueue::stop() {
+  stopping_.store(true, std::memory_order_seq_cst);
+  signal_.fetch_add(1, std::memory_order_seq_cst);
+  signal_.notify_one();
+}
+
+const AttemptLogs* AttemptLogQueue::chunk(int64_t n, AttemptLogs* own) {
+  // Chunks before n are no longer read: the producer may refill their slots.
+  consumed_.store(n, std::memory_order_release);
+  announce();
+  const int32_t slot = static_cast<int32_t>(n % kSlots);
+  if (published_[slot].load(std::memory_order_acquire) == n) return slots_.get() + static_cast<size_t>(slot) * kChunk;
+  fill_attempt_logs(seed_, sigma_, n * kChunk, kChunk, own);
+  return own;
+}
+
 RepeatedBetaDraws::RepeatedBetaDraws(const float* pins, const float* qins, int32_t count)
     : pins_(pins, pins + (count > 0 ? count : 0)), qins_(qins, qins + (count > 0 ? count : 0)) {
   shapes_.reserve(pins_.size());
@@ -102,7 +192,9 @@ RepeatedBetaDraws::RepeatedBetaDraws(const float* pins, const float* qins, int32
       arranged_ = false;  // Johnk or switching: the plain loop
     }
     shapes_.push_back(shape);
+    all_log_logistic_ = all_log_logistic_ && arranged_ && shape.kind == Kind::LogLogistic;
   }
+  all_log_logistic_ = all_log_logistic_ && !shapes_.empty();
 }
 
 void RepeatedBetaDraws::draw_plain(const float* pins, const float* qins, int32_t count,
@@ -121,6 +213,10 @@ void RepeatedBetaDraws::draw(int32_t cycles, float* out) {
   if (cycles < 1 || count < 1) return;
   if (!arranged_) {
     draw_plain(pins_.data(), qins_.data(), count, cycles, out);
+    return;
+  }
+  if (all_log_logistic_) {
+    draw_log_logistic(cycles, out);
     return;
   }
   // Every shape here draws through RNUN, whose first-call rule the reservation applies.
@@ -163,6 +259,106 @@ void RepeatedBetaDraws::draw(int32_t cycles, float* out) {
   }
   // The generator is left after the last uniform read, as RNUN leaves it.
   commit_uniforms(start.ahead(uniforms.taken()));
+}
+
+void RepeatedBetaDraws::draw_log_logistic(int32_t cycles, float* out) {
+  const int32_t count = static_cast<int32_t>(shapes_.size());
+  constexpr int32_t kChunk = AttemptLogQueue::kChunk;
+  const UniformStream start = reserve_uniforms();
+  const double sigma = static_cast<double>(random_state().scale);
+  if (attempts_ < 0 || advance_seed(origin_, 2 * attempts_) != start.seed()) {
+    // Not where the last call ended (or the first call): attempts count from here.
+    origin_ = start.seed();
+    attempts_ = 0;
+    chunk_index_ = -1;
+  }
+  AttemptLogQueue* queue = queue_ != nullptr && queue_->seed() == origin_ ? queue_ : nullptr;
+  own_.resize(kChunk);
+  const auto fetch = [&](int64_t n) {
+    if (n != chunk_index_) {
+      if (queue != nullptr) {
+        chunk_ = queue->chunk(n, own_.data());
+      } else {
+        fill_attempt_logs(origin_, sigma, n * kChunk, kChunk, own_.data());
+        chunk_ = own_.data();
+      }
+      chunk_index_ = n;
+    }
+    return chunk_;
+  };
+  const beta::Clamp clamp = beta::Clamp::from_machine();
+  const int64_t attempts_before = attempts_;
+  int64_t n = attempts_ / kChunk;
+  int32_t next = static_cast<int32_t>(attempts_ % kChunk);
+  const AttemptLogs* logs = fetch(n);
+  for (int32_t c = 0; c < cycles; ++c) {
+    float* row = out + static_cast<int64_t>(c) * count;
+    for (int32_t k = 0; k < count; ++k) {
+      const beta::LogLogisticSetup& z = shapes_[static_cast<size_t>(k)].setup;
+      float x;
+      for (;;) {
+        if (next == kChunk) {
+          logs = fetch(++n);
+          next = 0;
+        }
+        const AttemptLogs& attempt = logs[next++];
+        const beta::LogLogisticTerms terms = beta::log_logistic_terms_from(z, attempt.log_odds, attempt.z);
+        // The tests of log_logistic_attempt, formed without a branch as in draw().
+        const float bound = beta::log_logistic_bound(z, terms);
+        const bool accepted = (terms.s + beta::kOnePlusLogFive >= 5.0f * terms.z) | (terms.s >= attempt.log_z) |
+                              !(bound < attempt.log_z);
+        if (accepted) {
+          x = terms.x;
+          break;
+        }
+      }
+      row[k] = clamp(x);
+    }
+  }
+  attempts_ = n * kChunk + next;
+  // Two uniforms an attempt; the generator is left after the last one read.
+  commit_uniforms(start.ahead(2 * (attempts_ - attempts_before)));
+}
+
+void RepeatedBetaDraws::draw_in_blocks(int64_t cycles, int32_t block_cycles, int threads,
+                                       const std::function<void(const float*, int32_t)>& take) {
+  if (cycles < 1) return;
+  block_cycles = std::max<int32_t>(block_cycles, 1);
+  std::vector<float> block(static_cast<size_t>(block_cycles) * shapes_.size());
+  const auto run = [&] {
+    for (int64_t first = 0; first < cycles; first += block_cycles) {
+      const int32_t n = static_cast<int32_t>(std::min<int64_t>(block_cycles, cycles - first));
+      draw(n, block.data());
+      take(block.data(), n);
+    }
+  };
+  if (threads < 2 || !all_log_logistic_) {
+    run();
+    return;
+  }
+  // The first draw starts here (the first-call rule applies now instead of at that draw).
+  AttemptLogQueue queue(reserve_uniforms().seed(), static_cast<double>(random_state().scale));
+  queue_ = &queue;
+  attempts_ = -1;
+  std::exception_ptr failure;
+#pragma omp parallel num_threads(2)
+  {
+    if (omp_get_thread_num() == 1) {
+      queue.produce();
+    } else {
+      // Nothing may leave the parallel region; a failure is raised again after it.
+      try {
+        run();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      queue.stop();
+    }
+  }
+  // (Should the runtime give one thread only, the calling thread made every chunk.)
+  queue_ = nullptr;
+  attempts_ = -1;  // the current chunk may point into the queue
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace propbf::numlib
