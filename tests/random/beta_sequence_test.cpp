@@ -1,8 +1,10 @@
 // RepeatedBetaDraws against the plain loop of RNBET(1, ...) calls: the same deviates bit
 // for bit, the generator left at the same seed, over many cycles of shapes.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <vector>
@@ -76,22 +78,57 @@ std::vector<Cycle> generated_cycles() {
   return cycles;
 }
 
+// Cycles of shapes that all take the log-logistic method (both above 1), from shapes
+// next to 1 to shapes of a hundred thousand sweeps.
+std::vector<Cycle> log_logistic_cycles() {
+  std::mt19937 gen(77);
+  std::vector<Cycle> cycles;
+  for (int n = 0; n < 40; ++n) {
+    Cycle cycle{"log-logistic " + std::to_string(n), {}, {}};
+    const int length = 1 + static_cast<int>(gen() % 10);
+    for (int k = 0; k < length; ++k) {
+      const float niter = static_cast<float>(2 + gen() % 100000);
+      const float hits = 0.5f + std::floor(static_cast<float>(gen() % 1000001) / 1e6f * (niter - 1.0f));
+      if (gen() % 5 == 0) {
+        cycle.pins.push_back(std::nextafter(1.0f, 2.0f) + static_cast<float>(gen() % 3));
+        cycle.qins.push_back(std::nextafter(1.0f, 2.0f));
+      } else {
+        add_share(cycle, hits, niter);
+      }
+    }
+    cycles.push_back(cycle);
+  }
+  return cycles;
+}
+
 struct Drawn {
   std::vector<uint32_t> bits;
   int32_t seed;
 };
 
-Drawn draw_with(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& blocks, bool arranged) {
+// How the deviates are drawn: the plain RNBET loop, RepeatedBetaDraws::draw per block,
+// or draw_in_blocks with one or two threads.
+enum class Way { Plain, Draw, OneThread, TwoThreads };
+
+Drawn draw_with(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& blocks, Way way) {
   const int32_t count = static_cast<int32_t>(cycle.pins.size());
   RNSET(seed);
   RepeatedBetaDraws draws(cycle.pins.data(), cycle.qins.data(), count);
   std::vector<float> out;
   for (int32_t cycles : blocks) {
     std::vector<float> block(static_cast<size_t>(cycles) * count);
-    if (arranged) {
+    if (way == Way::Draw) {
       draws.draw(cycles, block.data());
-    } else {
+    } else if (way == Way::Plain) {
       RepeatedBetaDraws::draw_plain(cycle.pins.data(), cycle.qins.data(), count, cycles, block.data());
+    } else {
+      // Blocks of a few cycles, so that calls continue in the middle of a chunk.
+      size_t at = 0;
+      draws.draw_in_blocks(cycles, 7, way == Way::TwoThreads ? 2 : 1, [&](const float* part, int32_t n) {
+        std::copy(part, part + static_cast<size_t>(n) * count, block.begin() + static_cast<std::ptrdiff_t>(at));
+        at += static_cast<size_t>(n) * count;
+      });
+      EXPECT_EQ(at, block.size());
     }
     out.insert(out.end(), block.begin(), block.end());
   }
@@ -101,13 +138,18 @@ Drawn draw_with(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& bl
   return drawn;
 }
 
-void expect_same_as_plain(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& blocks) {
-  const Drawn plain = draw_with(cycle, seed, blocks, false);
-  const Drawn arranged = draw_with(cycle, seed, blocks, true);
-  EXPECT_EQ(arranged.seed, plain.seed) << cycle.name << ", seed " << seed;
-  ASSERT_EQ(arranged.bits.size(), plain.bits.size());
-  for (size_t i = 0; i < plain.bits.size(); ++i) {
-    ASSERT_EQ(arranged.bits[i], plain.bits[i]) << cycle.name << ", seed " << seed << ", deviate " << i;
+void expect_same_as_plain(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& blocks,
+                          std::initializer_list<Way> ways = {Way::Draw}) {
+  const Drawn plain = draw_with(cycle, seed, blocks, Way::Plain);
+  for (Way way : ways) {
+    const Drawn arranged = draw_with(cycle, seed, blocks, way);
+    const std::string where = cycle.name + ", seed " + std::to_string(seed) + ", way " +
+                              std::to_string(static_cast<int>(way));
+    EXPECT_EQ(arranged.seed, plain.seed) << where;
+    ASSERT_EQ(arranged.bits.size(), plain.bits.size()) << where;
+    for (size_t i = 0; i < plain.bits.size(); ++i) {
+      ASSERT_EQ(arranged.bits[i], plain.bits[i]) << where << ", deviate " << i;
+    }
   }
 }
 
@@ -125,6 +167,51 @@ TEST(RepeatedBetaDraws, GeneratedCyclesMatchThePlainLoop) {
   }
 }
 
+// Every way of drawing, on cycles that make the attempts' logarithms ahead and on cycles
+// that cannot (a shape of another method), in short and in long runs: 30000 cycles pass
+// through the second thread's ring of chunks several times.
+TEST(RepeatedBetaDraws, AttemptLogsAheadOnOneAndTwoThreadsMatchThePlainLoop) {
+  const auto all = {Way::Draw, Way::OneThread, Way::TwoThreads};
+  int32_t seed = 4242;
+  for (const Cycle& cycle : log_logistic_cycles()) {
+    seed = advance_seed(seed, 7000003);
+    expect_same_as_plain(cycle, seed, {1, 3000, 5}, all);
+  }
+  for (const Cycle& cycle : named_cycles()) expect_same_as_plain(cycle, 1043618065, {2, 200}, all);
+  for (const Cycle& cycle : generated_cycles()) {
+    seed = advance_seed(seed, 1000003);
+    expect_same_as_plain(cycle, seed, {300}, all);
+  }
+  const Cycle example{"example-like, long", {815.0f, 2758.0f, 5001.5f}, {9187.0f, 7244.0f, 5000.5f}};
+  for (int32_t start : {1, 2147483646}) expect_same_as_plain(example, start, {30000, 1}, all);
+}
+
+// A draw that does not start where the last one ended (something else took uniforms in
+// between) counts its attempts from the new place.
+TEST(RepeatedBetaDraws, DrawsWithOtherUniformsBetweenMatchThePlainLoop) {
+  const float pins[] = {3.5f, 120.0f};
+  const float qins[] = {2.0f, 80.0f};
+  std::vector<uint32_t> bits[2];
+  for (int way = 0; way < 2; ++way) {
+    RNSET(31337);
+    RepeatedBetaDraws draws(pins, qins, 2);
+    for (int32_t cycles : {1, 600, 3, 1000}) {
+      std::vector<float> block(2 * static_cast<size_t>(cycles));
+      if (way == 0) {
+        RepeatedBetaDraws::draw_plain(pins, qins, 2, cycles, block.data());
+      } else {
+        draws.draw(cycles, block.data());
+      }
+      float u = 0.0f;
+      RNUN(1, &u);
+      block.push_back(u);
+      for (float x : block) bits[way].push_back(std::bit_cast<uint32_t>(x));
+    }
+    bits[way].push_back(static_cast<uint32_t>(random_state().seed));
+  }
+  EXPECT_EQ(bits[1], bits[0]);
+}
+
 TEST(RepeatedBetaDraws, OnlyValidFiniteShapesOfPowerOrLogLogisticAreArranged) {
   for (const Cycle& cycle : named_cycles()) {
     bool expected = true;
@@ -134,10 +221,14 @@ TEST(RepeatedBetaDraws, OnlyValidFiniteShapesOfPowerOrLogLogisticAreArranged) {
       const bool finite = std::isfinite(p) && std::isfinite(q);
       expected = expected && finite && ((p == 1.0f || q == 1.0f) || (p > 1.0f && q > 1.0f));
     }
-    EXPECT_EQ(RepeatedBetaDraws(cycle.pins.data(), cycle.qins.data(), static_cast<int32_t>(cycle.pins.size()))
-                  .arranged(),
-              expected)
-        << cycle.name;
+    const RepeatedBetaDraws draws(cycle.pins.data(), cycle.qins.data(), static_cast<int32_t>(cycle.pins.size()));
+    EXPECT_EQ(draws.arranged(), expected) << cycle.name;
+    bool log_logistic = true;
+    for (size_t k = 0; k < cycle.pins.size(); ++k) {
+      log_logistic = log_logistic && std::isfinite(cycle.pins[k]) && std::isfinite(cycle.qins[k]) &&
+                     cycle.pins[k] > 1.0f && cycle.qins[k] > 1.0f;
+    }
+    EXPECT_EQ(draws.all_log_logistic(), log_logistic) << cycle.name;
   }
 }
 
