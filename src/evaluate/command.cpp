@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <new>
 #include <optional>
 
+#include "evaluate/batch.hpp"
 #include "evaluate/evaluation.hpp"
 #include "evaluate/problem.hpp"
 #include "evaluate/report.hpp"
@@ -35,17 +37,7 @@ void write_whole_file(const std::string& path, const std::string& bytes) {
   std::string temporary = path + ".tmp-XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) throw WriteError(path + ": cannot create a temporary file beside it: " + std::strerror(errno));
-  std::size_t written = 0;
-  int failure = 0;
-  while (written < bytes.size()) {
-    const ssize_t step = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (step < 0 && errno == EINTR) continue;
-    if (step <= 0) {
-      failure = errno != 0 ? errno : EIO;
-      break;
-    }
-    written += static_cast<std::size_t>(step);
-  }
+  int failure = write_all(fd, bytes);
   if (failure == 0 && ::fchmod(fd, 0644) != 0) failure = errno;
   if (::close(fd) != 0 && failure == 0) failure = errno;
   if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
@@ -71,13 +63,22 @@ int run_command_line(int argc, char** argv) {
                "propbf"};
   app.set_version_flag("--version", std::string("propbf ") + PROPBF_VERSION);
   CLI::App* evaluate = app.add_subcommand("evaluate", "Evaluate the hypotheses of a problem file (TOML)");
-  std::string problem_file;
+  BatchInputs inputs;
   std::string json_file;
-  SettingOverrides overrides;
-  int threads = default_thread_count();
-  evaluate->add_option("PROBLEM", problem_file, "the problem file: [items], [hypotheses], optional [sampling]")
-      ->required();
-  evaluate->add_option("--json", json_file, "also write the results as JSON to FILE")->type_name("FILE");
+  std::string jsonl_file;
+  EvaluateOptions options;
+  options.threads = default_thread_count();
+  SettingOverrides& overrides = options.overrides;
+  evaluate->add_option("PROBLEM", inputs.arguments,
+                       "problem files ([items], [hypotheses], optional [sampling]) or folders of them (their *.toml "
+                       "files); more than one problem writes JSON lines");
+  evaluate->add_option("--list", inputs.list_file, "also evaluate the problems named in FILE, one path a line ('-': "
+                                                   "standard input); writes JSON lines")
+      ->type_name("FILE");
+  evaluate->add_option("--json", json_file, "also write the results as JSON to FILE (one problem)")->type_name("FILE");
+  evaluate->add_option("--jsonl", jsonl_file, "write the JSON lines, one record per problem, to FILE instead of "
+                                              "standard output")
+      ->type_name("FILE");
   evaluate->add_option("--niter", overrides.niter, "sweeps per stage (overrides [sampling] niter)")
       ->type_name("N")
       ->check(CLI::Range(std::int64_t{1}, std::numeric_limits<std::int64_t>::max()));
@@ -102,26 +103,55 @@ int run_command_line(int argc, char** argv) {
                        "[sampling] max_niter)")
       ->type_name("M")
       ->check(CLI::Range(std::int64_t{1}, std::numeric_limits<std::int64_t>::max()));
-  evaluate->add_option("--threads", threads, "threads to run on (default: one per processor); the results do not "
+  evaluate->add_option("--threads", options.threads, "threads to run on (default: one per processor); the results do not "
                                              "depend on it")
       ->type_name("N")
       ->check(CLI::Range(1, std::numeric_limits<int>::max()));
   try {
     app.parse(argc, argv);
     if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate)");
+    if (inputs.arguments.empty() && inputs.list_file.empty()) throw CLI::RequiredError("PROBLEM (or --list)");
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
     std::cerr << "propbf: " << error.what() << "\n\n" << app.help("", CLI::AppFormatMode::Normal);
     return 2;
   }
+  const bool batch = inputs.arguments.size() != 1 || !inputs.list_file.empty() || !jsonl_file.empty() ||
+                     std::filesystem::is_directory(inputs.arguments[0]);
+  if (batch) {
+    if (!json_file.empty()) {
+      std::cerr << "propbf: --json writes the document of one problem; with several use the JSON lines (--jsonl FILE "
+                   "or standard output)\n";
+      return 2;
+    }
+    std::vector<std::string> paths;
+    try {
+      paths = gather_problem_paths(inputs);
+    } catch (const InputError& error) {
+      std::cerr << error.what() << "\n";
+      return 2;
+    }
+    if (!jsonl_file.empty()) {
+      for (const std::string& path : paths) {
+        if (same_file(jsonl_file, path)) {
+          std::cerr << "propbf: --jsonl " << jsonl_file << " is the problem file " << path << "; choose another file\n";
+          return 2;
+        }
+      }
+      if (same_file(jsonl_file, inputs.list_file)) {
+        std::cerr << "propbf: --jsonl " << jsonl_file << " is the list of problems; choose another file\n";
+        return 2;
+      }
+    }
+    return run_batch(paths, options, jsonl_file, PROPBF_VERSION);
+  }
+  const std::string& problem_file = inputs.arguments[0];
   if (!json_file.empty() && same_file(json_file, problem_file)) {
     std::cerr << "propbf: --json " << json_file << " is the problem file itself; choose another file\n";
     return 2;
   }
   try {
-    Problem problem = read_problem_file(problem_file);
-    apply_overrides(problem, overrides);
-    const Evaluation evaluation = evaluate_problem(problem, threads);
+    const Evaluation evaluation = evaluate_file(problem_file, options);
     const std::string table = format_table(evaluation);
     if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION));
     std::cout << table << std::flush;
@@ -133,7 +163,7 @@ int run_command_line(int argc, char** argv) {
     std::cerr << "propbf: " << error.what() << "\n";
     return 1;
   } catch (const std::bad_alloc&) {
-    std::cerr << "propbf: not enough memory for this problem (lower --niter or the number of items)\n";
+    std::cerr << out_of_memory_message(problem_file) << "\n";
     return 1;
   }
 }

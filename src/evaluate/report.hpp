@@ -1,4 +1,5 @@
-// The results of `propbf evaluate` as a readable table and as JSON.
+// The results of `propbf evaluate` as a readable table, as a JSON document and as a
+// JSON lines record.
 #pragma once
 
 #include <string>
@@ -17,5 +18,11 @@ std::string format_table(const Evaluation& evaluation);
 // The JSON document (indented by 2, ending with a newline). Non-finite numbers are
 // written as null and explained in the hypothesis's "notes".
 std::string format_json(const Evaluation& evaluation, const std::string& version);
+
+// One line of JSON lines for a batch, ending with a newline: {"path", "status": "ok",
+// "result": the document format_json writes} ...
+std::string format_json_record(const std::string& path, const Evaluation& evaluation, const std::string& version);
+// ... or {"path", "status": "error", "error": the message a single run prints}.
+std::string format_json_error_record(const std::string& path, const std::string& message);
 
 }  // namespace propbf::evaluate

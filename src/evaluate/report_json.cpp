@@ -22,9 +22,7 @@ Json interval(const Interval& value, const std::string& key, Json& notes) {
   return Json::array({number(value[0], key + "[0]", notes), number(value[1], key + "[1]", notes)});
 }
 
-}  // namespace
-
-std::string format_json(const Evaluation& evaluation, const std::string& version) {
+Json build_document(const Evaluation& evaluation, const std::string& version) {
   const Problem& problem = evaluation.problem;
   Json document;
   document["program"] = "propbf evaluate";
@@ -124,7 +122,35 @@ std::string format_json(const Evaluation& evaluation, const std::string& version
   Json unconstrained_notes = Json::array();
   document["pmp_unconstrained"] = number(evaluation.pmp_unconstrained, "pmp_unconstrained", unconstrained_notes);
   if (!unconstrained_notes.empty()) document["notes"] = unconstrained_notes;
-  return document.dump(2) + "\n";
+  return document;
+}
+
+// Bytes that are not UTF-8 (a file name can hold any) become U+FFFD instead of stopping
+// the output.
+std::string dump(const Json& value, int indent) {
+  return value.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string format_json(const Evaluation& evaluation, const std::string& version) {
+  return dump(build_document(evaluation, version), 2) + "\n";
+}
+
+std::string format_json_record(const std::string& path, const Evaluation& evaluation, const std::string& version) {
+  Json record;
+  record["path"] = path;
+  record["status"] = "ok";
+  record["result"] = build_document(evaluation, version);
+  return dump(record, -1) + "\n";
+}
+
+std::string format_json_error_record(const std::string& path, const std::string& message) {
+  Json record;
+  record["path"] = path;
+  record["status"] = "error";
+  record["error"] = message;
+  return dump(record, -1) + "\n";
 }
 
 }  // namespace propbf::evaluate

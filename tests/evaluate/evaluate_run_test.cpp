@@ -1,7 +1,7 @@
 // Whole runs of `propbf evaluate`, `propbf --help` and `propbf --version`: exact answers
 // inside the intervals, every kind of mistake in the problem file with its message and
-// place, the same bytes from the same problem and seed, and agreement with the
-// zero-argument program.
+// place, the same bytes from the same problem and seed, agreement with the zero-argument
+// program, and batches of problems.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -365,6 +365,78 @@ TEST(EvaluateRun, UnwritableJsonEndsWithStatusOneAndNoTable) {
   EXPECT_EQ(same.out, "");
   EXPECT_EQ(same.err, "propbf: --json ./problem.toml is the problem file itself; choose another file\n");
   EXPECT_EQ(read_file(folder.path() / "problem.toml"), problem);
+}
+
+// The lines of JSON lines output, without their '\n'.
+std::vector<std::string> records_of(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::string::size_type start = 0; start < text.size();) {
+    const auto end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    start = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
+// Several problems: one JSON lines record per problem in input order, a failing one
+// reported and skipped, each success carrying the document its single run writes.
+TEST(EvaluateRun, BatchWritesOneRecordPerProblemInInputOrder) {
+  TemporaryFolder folder;
+  const std::string one = "[items]\nnames = [\"a\"]\nsuccesses = [1]\ntrials = [2]\n[hypotheses]\nH = \"a > 0.5\"\n";
+  std::filesystem::create_directory(folder.path() / "problems");
+  write_file(folder.path() / "problems/a.toml", one);
+  write_file(folder.path() / "problems/b.toml", "[items\n");
+  write_file(folder.path() / "problems/c.toml",
+             "[items]\nnames = [\"x\", \"y\"]\nsuccesses = [1, 2]\ntrials = [3, 4]\n[hypotheses]\nH1 = \"x > y\"\n"
+             "H2 = \"y > 0.4\"\n");
+  write_file(folder.path() / "problems/notes.txt", one);
+  write_file(folder.path() / "problems/.hidden.toml", one);
+  const std::vector<std::string> paths{"problems/a.toml", "problems/b.toml", "problems/c.toml"};
+  std::vector<std::string> singles;  // standard error or the --json bytes of each problem alone
+  for (const std::string& path : paths) {
+    const RunResult single =
+        run_propbf_with_arguments(folder.path(), {"evaluate", path, "--json", "single.json", "--niter", "300"});
+    singles.push_back(single.status == 0 ? read_file(folder.path() / "single.json") : single.err);
+  }
+
+  const RunResult from_folder = run_propbf_with_arguments(folder.path(), {"evaluate", "problems", "--niter", "300"});
+  EXPECT_EQ(from_folder.status, 2);
+  EXPECT_EQ(from_folder.err, singles[1] + "propbf: 1 of 3 problems failed\n");
+  const auto records = records_of(from_folder.out);
+  ASSERT_EQ(records.size(), 3u) << from_folder.out;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const auto record = nlohmann::ordered_json::parse(records[i]);
+    EXPECT_EQ(record["path"], paths[i]);
+    if (i == 1) {
+      EXPECT_EQ(record["status"], "error");
+      EXPECT_EQ(record["error"].get<std::string>() + "\n", singles[i]);
+    } else {
+      EXPECT_EQ(record["status"], "ok");
+      EXPECT_EQ(record["result"].dump(2) + "\n", singles[i]) << paths[i];
+    }
+  }
+
+  // The same paths from a list (an empty line skipped) to a file: the same bytes.
+  write_file(folder.path() / "list.txt", "problems/a.toml\n\nproblems/b.toml\r\nproblems/c.toml\n");
+  const RunResult from_list = run_propbf_with_arguments(
+      folder.path(), {"evaluate", "--list", "list.txt", "--jsonl", "out.jsonl", "--niter", "300"});
+  EXPECT_EQ(from_list.status, 2);
+  EXPECT_EQ(from_list.out, "");
+  EXPECT_EQ(read_file(folder.path() / "out.jsonl"), from_folder.out);
+
+  // All succeed: status 0, nothing on standard error.
+  const RunResult two =
+      run_propbf_with_arguments(folder.path(), {"evaluate", paths[2], paths[0], "--niter", "300"});
+  EXPECT_EQ(two.status, 0);
+  EXPECT_EQ(two.err, "");
+  EXPECT_EQ(two.out, records[2] + "\n" + records[0] + "\n");
+
+  // One document per --json file: refused with several problems.
+  const RunResult with_json =
+      run_propbf_with_arguments(folder.path(), {"evaluate", "problems", "--json", "r.json"});
+  EXPECT_EQ(with_json.status, 2);
+  EXPECT_EQ(with_json.out, "");
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "r.json"));
 }
 
 }  // namespace

@@ -1,0 +1,51 @@
+// `propbf evaluate` over many problem files: the paths gathered from arguments, folders
+// and a list, one JSON lines record per problem written as it finishes, a progress bar
+// on a terminal. Also the work for one problem, which a single run shares.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "evaluate/evaluation.hpp"
+#include "evaluate/problem.hpp"
+
+namespace propbf::evaluate {
+
+// What the command line sets for every problem it evaluates.
+struct EvaluateOptions {
+  SettingOverrides overrides;
+  int threads = 0;  // below 1: one per processor
+};
+
+// Reads the problem file, sets the overrides and evaluates it. Throws InputError for a
+// mistake in the problem and std::bad_alloc when memory runs out.
+Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options);
+
+// What a run says when memory ran out for the problem at `path`.
+std::string out_of_memory_message(const std::string& path);
+
+// Writes all of `bytes` to `fd`, retrying short writes; returns 0 or the errno.
+int write_all(int fd, const std::string& bytes);
+
+struct BatchInputs {
+  std::vector<std::string> arguments;  // problem files and folders (a folder: its *.toml files)
+  std::string list_file;               // one path per line, "-" for standard input; empty: none
+};
+
+// The problem paths in input order: each argument (a folder replaced by its *.toml files,
+// not starting with '.', sorted bytewise, not recursing), then each line of the list
+// (expanded the same way; empty lines skipped, a final '\r' dropped). A path that is
+// neither folder nor readable file stays, to fail as a problem. Throws InputError when
+// the list or a folder cannot be read.
+std::vector<std::string> gather_problem_paths(const BatchInputs& inputs);
+
+// Evaluates `paths` in order and writes one record per problem (format_json_record or
+// format_json_error_record) to `jsonl_file`, or to standard output when it is empty,
+// each record in one write as soon as its problem is done. A failing problem's message
+// also goes to standard error and the batch goes on. Returns the exit status: 0 when
+// every problem succeeded, 2 when any failed, 1 when the records could not be written
+// (the batch stops there).
+int run_batch(const std::vector<std::string>& paths, const EvaluateOptions& options, const std::string& jsonl_file,
+              const std::string& version);
+
+}  // namespace propbf::evaluate
