@@ -171,6 +171,7 @@ int run_batch(const std::vector<std::string>& paths, const EvaluateOptions& opti
       record = format_json_error_record(path, message);
       progress.message(message, done, failed);
     }
+    if (fd == STDOUT_FILENO) progress.clear();  // the records may go to the same terminal
     write_error = write_all(fd, record);
     progress.draw(done + 1, failed);
   }
