@@ -239,11 +239,15 @@ void RepeatedBetaDraws::draw(int32_t cycles, float* out) {
           // The three tests of log_logistic_attempt are pure, so forming all of them
           // without a branch gives the written decision and lets attempts overlap: quick
           // (s + 1 + ln 5 >= 5z), s >= ln z, and not (r + alpha ln(alpha/(b + w)) < ln z).
+          // The empty asm makes the compiler form the combined value before the one
+          // branch; it would otherwise branch on the first two tests, which go either way
+          // often.
           const float t = std::log(terms.z);
           const float bound = beta::log_logistic_bound(z, terms);
-          const bool accepted =
-              (terms.s + beta::kOnePlusLogFive >= 5.0f * terms.z) | (terms.s >= t) | !(bound < t);
-          if (accepted) {
+          unsigned accepted = static_cast<unsigned>(terms.s + beta::kOnePlusLogFive >= 5.0f * terms.z) |
+                              static_cast<unsigned>(terms.s >= t) | static_cast<unsigned>(!(bound < t));
+          asm("" : "+r"(accepted));
+          if (accepted != 0) {
             x = terms.x;
             break;
           }
@@ -305,9 +309,11 @@ void RepeatedBetaDraws::draw_log_logistic(int32_t cycles, float* out) {
         const beta::LogLogisticTerms terms = beta::log_logistic_terms_from(z, attempt.log_odds, attempt.z);
         // The tests of log_logistic_attempt, formed without a branch as in draw().
         const float bound = beta::log_logistic_bound(z, terms);
-        const bool accepted = (terms.s + beta::kOnePlusLogFive >= 5.0f * terms.z) | (terms.s >= attempt.log_z) |
-                              !(bound < attempt.log_z);
-        if (accepted) {
+        unsigned accepted = static_cast<unsigned>(terms.s + beta::kOnePlusLogFive >= 5.0f * terms.z) |
+                            static_cast<unsigned>(terms.s >= attempt.log_z) |
+                            static_cast<unsigned>(!(bound < attempt.log_z));
+        asm("" : "+r"(accepted));
+        if (accepted != 0) {
           x = terms.x;
           break;
         }
