@@ -21,7 +21,7 @@ namespace propbf::driver {
 
 namespace {
 
-// The phase's own storage, kReplications values each, obtained once per phase.
+// The literal phase's own storage, kReplications values each, obtained once per phase.
 struct ReplicationArrays {
   ZeroedArray<float> ctot, ftot;  // replicated complexity and fit
   ZeroedArray<float> bfu, bfc;    // replicated factors against both alternatives
@@ -31,6 +31,23 @@ struct ReplicationArrays {
     const bool ok = ctot.allocate(kReplications) && ftot.allocate(kReplications) &&
                     bfu.allocate(kReplications) && bfc.allocate(kReplications) &&
                     sorted.allocate(kReplications);
+    if (!ok) textio::fatal_report(textio::kAllocationFails, textio::Statement::None, 0);
+  }
+};
+
+// The program's phase needs three arrays of kReplications values, not five: the factors
+// take the storage of the shares they are formed from, and the first share array, once
+// read, is the scratch of the order statistics. Each array costs about a hundred page
+// faults when first written (some 2.6 us each on a virtual machine), which is not small
+// beside the rest of a small run.
+struct FactorArrays {
+  ZeroedArray<float> ctot_then_bfc;  // replicated complexity, then the factor against the complement
+  ZeroedArray<float> ftot_then_work; // replicated fit, then scratch of the order statistics
+  ZeroedArray<float> bfu;            // replicated factor against the unconstrained model
+
+  FactorArrays() {
+    const bool ok = ctot_then_bfc.allocate(kReplications) && ftot_then_work.allocate(kReplications) &&
+                    bfu.allocate(kReplications);
     if (!ok) textio::fatal_report(textio::kAllocationFails, textio::Statement::None, 0);
   }
 };
@@ -52,6 +69,20 @@ void form_replicated_factors(ReplicationArrays& arrays) {
   }
   for (int32_t i = 0; i < kReplications; ++i) {
     arrays.bfc[i] = arrays.bfu[i] / ((1.0f - arrays.ftot[i]) / (1.0f - arrays.ctot[i]));
+  }
+}
+
+// As form_replicated_factors, each replication's factors formed by the same operations
+// on the same values, with bfc written over ctot once that replication's ctot is read.
+void form_replicated_factors_in_place(FactorArrays& arrays) {
+  float* ctot = arrays.ctot_then_bfc.data();
+  const float* ftot = arrays.ftot_then_work.data();
+  float* bfu = arrays.bfu.data();
+  for (int32_t i = 0; i < kReplications; ++i) {
+    bfu[i] = ftot[i] / ctot[i];
+  }
+  for (int32_t i = 0; i < kReplications; ++i) {
+    ctot[i] = bfu[i] / ((1.0f - ftot[i]) / (1.0f - ctot[i]));
   }
 }
 
@@ -120,13 +151,15 @@ void replicate_factors(const Problem& problem, Workspace& workspace, float c, fl
     return;
   }
   factors.versus_unconstrained = f / c;
-  ReplicationArrays arrays;
-  draw_replicated_shares(problem, workspace, arrays.ctot.data(), arrays.ftot.data(), replication_threads());
-  form_replicated_factors(arrays);
-  numlib::order_statistics(kReplications, arrays.bfu.data(), arrays.sorted.data(), kLowerPosition,
-                           kUpperPosition, factors.lu, factors.uu);
-  numlib::order_statistics(kReplications, arrays.bfc.data(), arrays.sorted.data(), kLowerPosition,
-                           kUpperPosition, factors.lc, factors.uc);
+  FactorArrays arrays;
+  draw_replicated_shares(problem, workspace, arrays.ctot_then_bfc.data(), arrays.ftot_then_work.data(),
+                         replication_threads());
+  form_replicated_factors_in_place(arrays);
+  float* work = arrays.ftot_then_work.data();  // ftot is no longer read
+  numlib::order_statistics(kReplications, arrays.bfu.data(), work, kLowerPosition, kUpperPosition, factors.lu,
+                           factors.uu);
+  numlib::order_statistics(kReplications, arrays.ctot_then_bfc.data(), work, kLowerPosition, kUpperPosition,
+                           factors.lc, factors.uc);
   finish_factors(c, f, factors);
 }
 

@@ -31,8 +31,8 @@ void replication_shapes(float hits, int32_t niter, float& pin, float& qin);
 // Draws the kReplications replications (replication, stage, complexity before fit),
 // sorts the replicated factors and fills `factors`. Where a point factor is not a
 // number, both ends of its interval are that same value (the draws are made all the
-// same, so a shape the beta generator rejects still ends the run there). The five arrays
-// of kReplications values are obtained here and released on return; a run that ends
+// same, so a shape the beta generator rejects still ends the run there). The three arrays
+// of kReplications values (the literal path: five) are obtained here and released on return; a run that ends
 // earlier never touches them. Ends the run with the allocation report when they cannot be obtained.
 void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
                        BayesFactors& factors);
