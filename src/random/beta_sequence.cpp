@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <new>
 
 #include "numeric/machine.hpp"
 #include "random/random.hpp"
@@ -116,8 +117,10 @@ void fill_attempt_logs(int32_t seed, double sigma, int64_t first, int32_t count,
 AttemptLogQueue::AttemptLogQueue(int32_t seed, double sigma)
     : seed_(seed),
       sigma_(sigma),
-      slots_(new AttemptLogs[static_cast<size_t>(kSlots) * kChunk]),
+      slots_(static_cast<AttemptLogs*>(
+          allocate_huge_page_aligned(sizeof(AttemptLogs) * static_cast<size_t>(kSlots) * kChunk))),
       published_(new std::atomic<int64_t>[kSlots]) {
+  if (!slots_) throw std::bad_alloc();
   for (int32_t i = 0; i < kSlots; ++i) published_[i].store(-1, std::memory_order_relaxed);
 }
 

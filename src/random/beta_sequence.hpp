@@ -26,6 +26,7 @@
 #include <memory>
 #include <vector>
 
+#include "numeric/huge_page.hpp"
 #include "random/beta_methods.hpp"
 
 namespace propbf::numlib {
@@ -68,7 +69,7 @@ class AttemptLogQueue {
 
   int32_t seed_;
   double sigma_;
-  std::unique_ptr<AttemptLogs[]> slots_;
+  std::unique_ptr<AttemptLogs[], FreeStorage> slots_;  // on a huge page where granted
   std::unique_ptr<std::atomic<int64_t>[]> published_;  // the chunk each slot holds, or -1
   std::atomic<int64_t> consumed_{0};   // the consumer reads chunks from this one on
   std::atomic<int32_t> signal_{0};     // bumped at each announcement and at stop
