@@ -22,8 +22,10 @@
 
 #include "numeric/sort.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstdint>
 
 #include "errors/errors.hpp"
 
@@ -270,12 +272,19 @@ inline uint32_t ordered_key(float x) {
   return bits ^ flip;
 }
 
-// The key digits from the top: 11, 11 and 10 bits.
-constexpr int kDigitShift[3] = {21, 10, 0};
-constexpr uint32_t kDigitMask[3] = {0x7FF, 0x7FF, 0x3FF};
-constexpr int kBuckets = 2048;
+// Digits of 11 bits, taken from the key at a shift: the first one just below the bits
+// that all keys share, each further one below the last, the final one at shift 0.
+constexpr int kDigitBits = 11;
+constexpr int kBuckets = 1 << kDigitBits;
 
-inline uint32_t digit(uint32_t key, int level) { return (key >> kDigitShift[level]) & kDigitMask[level]; }
+inline uint32_t digit(uint32_t key, int shift) { return (key >> shift) & (kBuckets - 1); }
+
+// The shift of the first digit when all keys lie in [low, high]: the bits above it are
+// the same in every key.
+inline int first_shift(uint32_t low, uint32_t high) {
+  const int shared = low == high ? 32 : std::countl_zero(low ^ high);
+  return std::max(32 - shared - kDigitBits, 0);
+}
 
 // The bucket holding rank (0-based) and the count of keys in the buckets before it.
 struct Bucket {
@@ -291,16 +300,18 @@ Bucket find_bucket(const int32_t (&counts)[kBuckets], int32_t rank) {
   return {kBuckets - 1, before};  // not reached for a rank below the count
 }
 
-// Among candidates[0 .. count-1], all with the same digits above `level`, the value of
-// the given rank (0-based). Narrows the candidates in place, one digit at a time.
-float select_among(float* candidates, int32_t count, int32_t rank, int level) {
-  for (; level < 3 && count > 1; ++level) {
+// Among candidates[0 .. count-1], all with the same key bits from `shift` up (the digit
+// just used), the value of the given rank (0-based). Narrows the candidates in place,
+// one digit at a time.
+float select_among(float* candidates, int32_t count, int32_t rank, int shift) {
+  while (shift > 0 && count > 1) {
+    shift = std::max(shift - kDigitBits, 0);
     int32_t counts[kBuckets] = {};
-    for (int32_t i = 0; i < count; ++i) ++counts[digit(ordered_key(candidates[i]), level)];
+    for (int32_t i = 0; i < count; ++i) ++counts[digit(ordered_key(candidates[i]), shift)];
     const Bucket bucket = find_bucket(counts, rank);
     int32_t kept = 0;
     for (int32_t i = 0; i < count; ++i) {
-      if (digit(ordered_key(candidates[i]), level) == bucket.index) candidates[kept++] = candidates[i];
+      if (digit(ordered_key(candidates[i]), shift) == bucket.index) candidates[kept++] = candidates[i];
     }
     count = kept;
     rank -= bucket.before;
@@ -323,18 +334,25 @@ void order_statistics(int32_t n, const float* ra, float* work, int32_t lower, in
     full_sort();
     return;
   }
-  // First digit of every key, and whether a NaN is present.
-  int32_t counts[kBuckets] = {};
+  // The range of the keys, and whether a NaN is present.
   bool not_a_number = false;
+  uint32_t lowest = UINT32_MAX;
+  uint32_t highest = 0;
   for (int32_t i = 0; i < n; ++i) {
     const float x = ra[i];
     not_a_number |= x != x;
-    ++counts[digit(ordered_key(x), 0)];
+    const uint32_t key = ordered_key(x);
+    lowest = std::min(lowest, key);
+    highest = std::max(highest, key);
   }
   if (not_a_number) {
     full_sort();
     return;
   }
+  // The first digit of every key.
+  const int shift = first_shift(lowest, highest);
+  int32_t counts[kBuckets] = {};
+  for (int32_t i = 0; i < n; ++i) ++counts[digit(ordered_key(ra[i]), shift)];
   const Bucket low = find_bucket(counts, lower - 1);
   const Bucket high = find_bucket(counts, upper - 1);
   // Candidates of the lower position from the front of `work`, of the upper one from
@@ -342,21 +360,21 @@ void order_statistics(int32_t n, const float* ra, float* work, int32_t lower, in
   int32_t low_count = 0;
   int32_t high_count = 0;
   for (int32_t i = 0; i < n; ++i) {
-    const uint32_t d = digit(ordered_key(ra[i]), 0);
+    const uint32_t d = digit(ordered_key(ra[i]), shift);
     if (d == low.index) work[low_count++] = ra[i];
     if (d == high.index && high.index != low.index) work[n - 1 - high_count++] = ra[i];
   }
-  const float lower_value = select_among(work, low_count, lower - 1 - low.before, 1);
+  const float lower_value = select_among(work, low_count, lower - 1 - low.before, shift);
   float upper_value;
   if (high.index == low.index) {
     // The first selection narrowed the shared candidates; gather them again.
     int32_t count = 0;
     for (int32_t i = 0; i < n; ++i) {
-      if (digit(ordered_key(ra[i]), 0) == high.index) work[count++] = ra[i];
+      if (digit(ordered_key(ra[i]), shift) == high.index) work[count++] = ra[i];
     }
-    upper_value = select_among(work, count, upper - 1 - high.before, 1);
+    upper_value = select_among(work, count, upper - 1 - high.before, shift);
   } else {
-    upper_value = select_among(work + n - high_count, high_count, upper - 1 - high.before, 1);
+    upper_value = select_among(work + n - high_count, high_count, upper - 1 - high.before, shift);
   }
   if (lower_value == 0.0f || upper_value == 0.0f) {
     // Which zero stands there depends on the sort's exchanges.

@@ -563,7 +563,11 @@ std::vector<OrderCase> order_cases() {
   }
   std::vector<float> clustered(100000), zeros_rare(100000), zeros_many(100000), one_nan(100000);
   std::vector<float> subnormal(100000), ties(100000), infinite(100000);
+  std::vector<float> few_ulps(100000), negative_clustered(100000), straddling_one(100000);
   for (int i = 0; i < 100000; ++i) {
+    few_ulps[i] = from_bits(0x40490000u + in.below(3000));  // keys share all but the last 12 bits
+    negative_clustered[i] = -0.75f - static_cast<float>(in.below(200000)) * 1e-7f;
+    straddling_one[i] = 0.999f + static_cast<float>(in.below(2000)) * 1e-6f;  // two exponents
     clustered[i] = 3.2f + static_cast<float>(in.below(350000)) * 1e-6f;  // like replicated factors
     zeros_rare[i] = in.below(1000) == 0 ? (in.below(2) ? kPlusZero : kMinusZero) : in.finite();
     zeros_many[i] = in.below(10) < 3 ? (in.below(2) ? kPlusZero : kMinusZero) : std::fabs(in.finite());
@@ -574,6 +578,9 @@ std::vector<OrderCase> order_cases() {
   }
   one_nan[54321] = kNaN;
   cases.push_back({"clustered", clustered});
+  cases.push_back({"a few thousand ulps apart", few_ulps});
+  cases.push_back({"clustered below zero", negative_clustered});
+  cases.push_back({"clustered across 1", straddling_one});
   cases.push_back({"a few zeros of both signs", zeros_rare});
   cases.push_back({"zeros at the lower position", zeros_many});
   cases.push_back({"one NaN", one_nan});
