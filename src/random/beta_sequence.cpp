@@ -87,36 +87,20 @@ class UniformBlock {
 
 }  // namespace
 
-void fill_attempt_logs(int32_t seed, double sigma, int64_t first, int32_t count, AttemptLogs* out) {
-  constexpr int kLanes = UniformBlock::kLanes;
-  constexpr int kPart = 256;  // attempts per pass, 2 x kPart uniforms (a multiple of kLanes)
-  constexpr uint32_t jump = power_mod(static_cast<uint32_t>(kMultiplier), kLanes);
-  uint32_t before = static_cast<uint32_t>(advance_seed(seed, 2 * first));  // the seed before u1 of `first`
-  uint32_t seeds[2 * kPart];
-  float uniforms[2 * kPart];
-  for (int32_t done = 0; done < count; done += kPart) {
-    const int part = std::min<int32_t>(kPart, count - done);
-    const int n = ((2 * part + kLanes - 1) / kLanes) * kLanes;
-    uint32_t step = before;
-    for (int i = 0; i < kLanes; ++i) {
-      step = multiply_mod(step, static_cast<uint32_t>(kMultiplier));
-      seeds[i] = step;
-    }
-    for (int i = kLanes; i < n; ++i) seeds[i] = multiply_mod(seeds[i - kLanes], jump);
-    for (int i = 0; i < n; ++i) uniforms[i] = static_cast<float>(static_cast<double>(seeds[i]) * sigma);
-    for (int i = 0; i < part; ++i) {
-      const float u1 = uniforms[2 * i];
-      const float u2 = uniforms[2 * i + 1];
-      const float z = u1 * u1 * u2;
-      out[done + i] = {std::log(u1 / (1.0f - u1)), z, std::log(z)};
-    }
-    before = seeds[2 * part - 1];
+void fill_attempt_logs(int32_t seed, float scale, int64_t first, int32_t count, AttemptLogs* out) {
+  UniformBlock uniforms(static_cast<uint32_t>(advance_seed(seed, 2 * first)), scale);  // before u1 of `first`
+  for (int32_t i = 0; i < count; ++i) {
+    uniforms.ensure(2);
+    const float u1 = uniforms.take();
+    const float u2 = uniforms.take();
+    const float z = u1 * u1 * u2;
+    out[i] = {std::log(u1 / (1.0f - u1)), z, std::log(z)};
   }
 }
 
-AttemptLogQueue::AttemptLogQueue(int32_t seed, double sigma)
+AttemptLogQueue::AttemptLogQueue(int32_t seed, float scale)
     : seed_(seed),
-      sigma_(sigma),
+      scale_(scale),
       slots_(static_cast<AttemptLogs*>(
           allocate_huge_page_aligned(sizeof(AttemptLogs) * static_cast<size_t>(kSlots) * kChunk))),
       published_(new std::atomic<int64_t>[kSlots]) {
@@ -132,7 +116,7 @@ void AttemptLogQueue::produce() {
     if (n < consumed + kSlots) {
       // Slot n mod kSlots last held a chunk before `consumed`, which is no longer read.
       const int32_t slot = static_cast<int32_t>(n % kSlots);
-      fill_attempt_logs(seed_, sigma_, n * kChunk, kChunk, slots_.get() + static_cast<size_t>(slot) * kChunk);
+      fill_attempt_logs(seed_, scale_, n * kChunk, kChunk, slots_.get() + static_cast<size_t>(slot) * kChunk);
       published_[slot].store(n, std::memory_order_release);
       ++n;
       continue;
@@ -171,7 +155,7 @@ const AttemptLogs* AttemptLogQueue::chunk(int64_t n, AttemptLogs* own) {
   announce();
   const int32_t slot = static_cast<int32_t>(n % kSlots);
   if (published_[slot].load(std::memory_order_acquire) == n) return slots_.get() + static_cast<size_t>(slot) * kChunk;
-  fill_attempt_logs(seed_, sigma_, n * kChunk, kChunk, own);
+  fill_attempt_logs(seed_, scale_, n * kChunk, kChunk, own);
   return own;
 }
 
@@ -272,7 +256,7 @@ void RepeatedBetaDraws::draw_log_logistic(int32_t cycles, float* out) {
   const int32_t count = static_cast<int32_t>(shapes_.size());
   constexpr int32_t kChunk = AttemptLogQueue::kChunk;
   const UniformStream start = reserve_uniforms();
-  const double sigma = static_cast<double>(random_state().scale);
+  const float scale = random_state().scale;
   if (attempts_ < 0 || advance_seed(origin_, 2 * attempts_) != start.seed()) {
     // Not where the last call ended (or the first call): attempts count from here.
     origin_ = start.seed();
@@ -286,7 +270,7 @@ void RepeatedBetaDraws::draw_log_logistic(int32_t cycles, float* out) {
       if (queue != nullptr) {
         chunk_ = queue->chunk(n, own_.data());
       } else {
-        fill_attempt_logs(origin_, sigma, n * kChunk, kChunk, own_.data());
+        fill_attempt_logs(origin_, scale, n * kChunk, kChunk, own_.data());
         chunk_ = own_.data();
       }
       chunk_index_ = n;
@@ -346,7 +330,7 @@ void RepeatedBetaDraws::draw_in_blocks(int64_t cycles, int32_t block_cycles, int
     return;
   }
   // The first draw starts here (the first-call rule applies now instead of at that draw).
-  AttemptLogQueue queue(reserve_uniforms().seed(), static_cast<double>(random_state().scale));
+  AttemptLogQueue queue(reserve_uniforms().seed(), random_state().scale);
   queue_ = &queue;
   attempts_ = -1;
   std::exception_ptr failure;

@@ -40,7 +40,7 @@ struct AttemptLogs {
 
 // Attempts first .. first + count - 1 after `seed` (attempt i reads the uniforms 2i + 1
 // and 2i + 2), each value as log_logistic_terms forms it.
-void fill_attempt_logs(int32_t seed, double sigma, int64_t first, int32_t count, AttemptLogs* out);
+void fill_attempt_logs(int32_t seed, float scale, int64_t first, int32_t count, AttemptLogs* out);
 
 // Chunks of attempts after a seed made by one thread (produce) for another (chunk),
 // through a ring of slots. The consumer takes chunks in order; one that is not ready
@@ -53,7 +53,7 @@ class AttemptLogQueue {
   static constexpr int32_t kChunk = 1024;  // attempts
   static constexpr int32_t kSlots = 64;
 
-  AttemptLogQueue(int32_t seed, double sigma);
+  AttemptLogQueue(int32_t seed, float scale);
   int32_t seed() const { return seed_; }
 
   // The producer's loop, until stop().
@@ -68,7 +68,7 @@ class AttemptLogQueue {
   void announce();
 
   int32_t seed_;
-  double sigma_;
+  float scale_;
   std::unique_ptr<AttemptLogs[], FreeStorage> slots_;  // on a huge page where granted
   std::unique_ptr<std::atomic<int64_t>[]> published_;  // the chunk each slot holds, or -1
   std::atomic<int64_t> consumed_{0};   // the consumer reads chunks from this one on
