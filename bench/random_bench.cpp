@@ -114,6 +114,24 @@ void BM_ExampleCycle(benchmark::State& state) {
 BENCHMARK_TEMPLATE(BM_ExampleCycle, false)->Name("BM_ExampleCycle/plain");
 BENCHMARK_TEMPLATE(BM_ExampleCycle, true)->Name("BM_ExampleCycle/arranged");
 
+// The whole replication phase's draws for a cycle of six method-C shapes (three stages,
+// complexity and fit): 100000 cycles through draw_in_blocks on one or two threads, in
+// wall time.
+void BM_ReplicationDraws(benchmark::State& state) {
+  const std::vector<float> pins{815.0f, 2758.0f, 5001.5f, 9001.0f, 3003.0f, 6001.0f};
+  const std::vector<float> qins{9187.0f, 7244.0f, 5000.5f, 1001.0f, 6999.0f, 4001.0f};
+  const int threads = static_cast<int>(state.range(0));
+  RepeatedBetaDraws draws(pins.data(), qins.data(), static_cast<int32_t>(pins.size()));
+  RNSET(kSeed);
+  float sum = 0.0f;
+  for (auto _ : state) {
+    draws.draw_in_blocks(100000, 1365, threads, [&](const float* block, int32_t n) { sum += block[n - 1]; });
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * 100000 * static_cast<int64_t>(pins.size()));
+}
+BENCHMARK(BM_ReplicationDraws)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -117,8 +117,20 @@ void replication_shapes(float hits, int32_t niter, float& pin, float& qin) {
 
 int replication_threads() { return second_thread_allowed() ? 2 : 1; }
 
+std::unique_ptr<numlib::AttemptLogsAhead> replication_logs_ahead(const Problem& problem) {
+  const int32_t stages = problem.restrictions();
+  if (replication_threads() < 2 || stages < 1 || stages > kArrangedStageLimit) return nullptr;
+  const numlib::RandomState& state = numlib::random_state();
+  if (!state.initialised || !state.seeded) return nullptr;
+  const int32_t origin = numlib::advance_seed(state.seed, 2 * phase_deviates(problem));
+  // About 1.13 attempts a deviate, 2 x T deviates a replication; at most 12 MB.
+  const int64_t attempts = static_cast<int64_t>(1.15 * 2.0 * stages * kReplications);
+  return std::make_unique<numlib::AttemptLogsAhead>(origin, state.scale, std::min<int64_t>(attempts, 1 << 20));
+}
+
 void draw_replicated_shares(const Problem& problem, const Workspace& workspace, float* ctot,
-                            float* ftot, int threads) {
+                            float* ftot, int threads, const numlib::AttemptLogsAhead* ahead,
+                            numlib::JobHandoff* helper) {
   const int32_t stages = problem.restrictions();
   // The cycle of one replication: stage by stage, complexity before fit.
   std::vector<float> pins(2 * static_cast<size_t>(stages));
@@ -143,11 +155,12 @@ void draw_replicated_shares(const Problem& problem, const Workspace& workspace, 
       ctot[first + i] = c;
     }
     first += count;
-  });
+  }, ahead, helper);
 }
 
 void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
-                       BayesFactors& factors) {
+                       BayesFactors& factors, const numlib::AttemptLogsAhead* ahead,
+                       numlib::JobHandoff* helper) {
   if (problem.restrictions() > kArrangedStageLimit) {
     // The arranged draws keep a set-up per shape and a block of a replication's shares;
     // for this many stages the plain loop, which needs neither, is kept instead (such
@@ -158,7 +171,7 @@ void replicate_factors(const Problem& problem, Workspace& workspace, float c, fl
   factors.versus_unconstrained = f / c;
   FactorArrays arrays;
   draw_replicated_shares(problem, workspace, arrays.ctot_then_bfc(), arrays.ftot_then_work(),
-                         replication_threads());
+                         helper != nullptr ? 2 : replication_threads(), ahead, helper);
   form_replicated_factors_in_place(arrays);
   float* work = arrays.ftot_then_work();  // ftot is no longer read
   numlib::order_statistics(kReplications, arrays.bfu(), work, kLowerPosition, kUpperPosition, factors.lu,

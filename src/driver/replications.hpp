@@ -8,8 +8,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "driver/problem.hpp"
+#include "random/beta_sequence.hpp"
 
 namespace propbf::driver {
 
@@ -34,8 +36,12 @@ void replication_shapes(float hits, int32_t niter, float& pin, float& qin);
 // same, so a shape the beta generator rejects still ends the run there). The three arrays
 // of kReplications values (the literal path: five) are obtained here and released on return; a run that ends
 // earlier never touches them. Ends the run with the allocation report when they cannot be obtained.
+// Attempts' logarithms in `ahead` (see replication_logs_ahead) are taken where they fit.
+// With `helper` (served by the second thread of the region the caller runs in), the
+// draws split between the two threads through it.
 void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
-                       BayesFactors& factors);
+                       BayesFactors& factors, const numlib::AttemptLogsAhead* ahead = nullptr,
+                       numlib::JobHandoff* helper = nullptr);
 
 // The plain implementation of the above, step by step as the method reads: one RNBET
 // call per deviate, the shares through workspace.csamp and fsamp, and SVRGN's full sort
@@ -47,12 +53,20 @@ void literal_replicate_factors(const Problem& problem, Workspace& workspace, flo
 // The replicated complexity and fit of all kReplications replications into
 // ctot[0 .. kReplications-1] and ftot[...], drawn in the method's order (replication,
 // stage, complexity before fit). The first part of replicate_factors. With `threads`
-// = 2 a second thread makes the log-logistic attempts' shape-free logarithms ahead (the
-// same results); replicate_factors passes replication_threads().
+// = 2 the log-logistic attempts split between two threads (the same results);
+// replicate_factors passes replication_threads().
 void draw_replicated_shares(const Problem& problem, const Workspace& workspace, float* ctot,
-                            float* ftot, int threads = 1);
+                            float* ftot, int threads = 1, const numlib::AttemptLogsAhead* ahead = nullptr,
+                            numlib::JobHandoff* helper = nullptr);
 
 // 2 when a second CPU and OpenMP thread are free (see second_thread_allowed), else 1.
 int replication_threads();
+
+// Room for the attempts' logarithms of the replications, to be made while the sweeps
+// leave a thread waiting (run_phases), from the seed at which the replications will start
+// (the generator's seed now, after the two phases' 2 x phase_deviates uniforms). Null
+// where the replications would not use them: one thread, no restriction, or more stages
+// than the arranged draws take.
+std::unique_ptr<numlib::AttemptLogsAhead> replication_logs_ahead(const Problem& problem);
 
 }  // namespace propbf::driver

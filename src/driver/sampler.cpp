@@ -3,7 +3,10 @@
 #include <omp.h>
 #include <sched.h>
 
+#include <atomic>
 #include <exception>
+#include <functional>
+#include <optional>
 #include <new>
 #include <vector>
 
@@ -117,14 +120,27 @@ bool second_thread_allowed() {
 }
 
 PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* fhit, int threads,
-                        int64_t group_byte_limit) {
+                        int64_t group_byte_limit, numlib::AttemptLogsAhead* ahead, numlib::JobHandoff* helper) {
   PhaseResults results{1.0f, 1.0f};
   // Two threads need room for two groups at once, each at least the largest single stage.
   const int32_t stages = problem.restrictions();
   const bool room = stages >= 1 && fast_group_bytes(problem.items(), stages, 1) <= group_byte_limit / 2;
   if (threads < 2 || !phase_draws(problem) || !room) {
-    results.complexity = run_phase(problem, Phase::Complexity, pi, chit, SamplerChoice::Fast, group_byte_limit);
-    results.fit = run_phase(problem, Phase::Fit, pi, fhit, SamplerChoice::Fast, group_byte_limit);
+    // A second thread, where there is one, makes attempts' logarithms meanwhile.
+    std::atomic<bool> swept{false};
+    const std::function<void()> make_logs = [&] { ahead->make_until([&] { return swept.load(); }); };
+    const bool logs_ahead = helper != nullptr && ahead != nullptr && phase_draws(problem);
+    if (logs_ahead) helper->post(make_logs);
+    std::exception_ptr failure;
+    try {
+      results.complexity = run_phase(problem, Phase::Complexity, pi, chit, SamplerChoice::Fast, group_byte_limit);
+      results.fit = run_phase(problem, Phase::Fit, pi, fhit, SamplerChoice::Fast, group_byte_limit);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    swept.store(true);
+    if (logs_ahead) helper->finish();
+    if (failure) std::rethrow_exception(failure);
     return results;
   }
   const int64_t limit = group_byte_limit / 2;
@@ -136,32 +152,39 @@ PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* f
   std::vector<float> fit_pi;
   int32_t fit_next = 1;  // the first fit stage the second thread did not run
   std::exception_ptr failure;
-
-#pragma omp parallel num_threads(2)
-  {
-    const bool second = omp_get_thread_num() == 1;
-    if (second) {
-      // The fit, silently: its progress lines follow the complexity's.
-      try {
-        fit_shares.resize(static_cast<size_t>(stages));
-        fit_pi.resize(static_cast<size_t>(problem.items()));
-        fit_next = fast_stages(problem, Phase::Fit, 1, fit_pi.data(), fit_stream, limit,
-                               [&](int32_t stage, float share) { fit_shares[static_cast<size_t>(stage - 1)] = share; });
-      } catch (const std::bad_alloc&) {
-        // Storage refused: the calling thread runs the rest of the fit below.
-      }
-    } else {
-      // The complexity on the calling thread, which owns the generator and the console.
-      // Nothing may leave the parallel region; a failure is raised again after it.
-      try {
-        run_fast_from(problem, Phase::Complexity, 1, pi, chit, results.complexity, stream, limit);
-      } catch (...) {
-        failure = std::current_exception();
-      }
+  // The thread that finishes its phase first makes attempts' logarithms until the other
+  // has finished too.
+  std::atomic<int> finished{0};
+  const auto finish = [&] {
+    if (finished.fetch_add(1) == 0 && ahead != nullptr) ahead->make_until([&] { return finished.load() == 2; });
+  };
+  // The fit, silently, on the second thread: its progress lines follow the complexity's.
+  const std::function<void()> fit_part = [&] {
+    try {
+      fit_shares.resize(static_cast<size_t>(stages));
+      fit_pi.resize(static_cast<size_t>(problem.items()));
+      fit_next = fast_stages(problem, Phase::Fit, 1, fit_pi.data(), fit_stream, limit,
+                             [&](int32_t stage, float share) { fit_shares[static_cast<size_t>(stage - 1)] = share; });
+    } catch (const std::bad_alloc&) {
+      // Storage refused: the calling thread runs the rest of the fit below.
     }
+    finish();
+  };
+  std::optional<numlib::HelperThread> own_helper;
+  if (helper == nullptr) helper = &own_helper.emplace().jobs();
+  helper->post(fit_part);
+  // The complexity on the calling thread, which owns the generator and the console.
+  try {
+    run_fast_from(problem, Phase::Complexity, 1, pi, chit, results.complexity, stream, limit);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // A fit the second thread has not started is run below instead.
+  if (!helper->take_back()) {
+    finish();
+    helper->wait();
   }
   if (failure) std::rethrow_exception(failure);
-  // (Should the runtime give one thread only, the second part never ran: fit_next is 1.)
 
   // The fit's progress lines, hits and product as the calling thread would have made
   // them; the stages the second thread did not run follow here, from where it stopped.

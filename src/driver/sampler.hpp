@@ -22,6 +22,8 @@
 #include <cstdint>
 
 #include "driver/problem.hpp"
+#include "numeric/job_handoff.hpp"
+#include "random/beta_sequence.hpp"
 #include "random/random.hpp"
 
 namespace propbf::driver {
@@ -110,7 +112,14 @@ bool second_thread_allowed();
 // The second thread never touches the generator, the console or the error state: a fit
 // group whose storage it cannot obtain is left, with the rest of the fit, to the calling
 // thread.
+//
+// The second thread is `helper`'s (a HelperThread of the call's own when null); a fit it
+// has not started when the complexity is done runs on the calling thread. With `ahead`,
+// a thread that would otherwise wait makes attempts' logarithms into it: on two threads,
+// the one that finishes its phase first, until the other has finished; on one, `helper`'s
+// thread while the phases run.
 PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* fhit, int threads,
-                        int64_t group_byte_limit = kNoByteLimit);
+                        int64_t group_byte_limit = kNoByteLimit, numlib::AttemptLogsAhead* ahead = nullptr,
+                        numlib::JobHandoff* helper = nullptr);
 
 }  // namespace propbf::driver

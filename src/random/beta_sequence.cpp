@@ -9,8 +9,6 @@
 // seed is written back once per call, at the last uniform used.
 #include "random/beta_sequence.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -85,6 +83,93 @@ class UniformBlock {
   float scale_;
 };
 
+// Attempts whose logarithms are made together.
+constexpr int32_t kChunk = 1024;
+
+// At most this many attempts per round of the split draws, shared between the threads
+// (about 20 MB of deviates and attempt numbers at most). A round that joins the two
+// paths late wastes part of its second segment, and that part does not grow with the
+// round, so rounds are long: the replications of a few dozen stages take one. Below
+// kSplitMinimum attempts a round runs on the calling thread alone.
+constexpr int32_t kRoundAttempts = 1 << 21;
+int32_t round_attempts = kRoundAttempts;
+constexpr int32_t kSplitMinimum = 1 << 13;
+
+// The shape-free values of the attempt with uniforms u1, u2, as log_logistic_terms and
+// the log test form them.
+inline AttemptLogs attempt_logs(float u1, float u2) {
+  const float z = u1 * u1 * u2;
+  return {std::log(u1 / (1.0f - u1)), z, std::log(z)};
+}
+
+// Whether a method-C attempt with these shape-free values is accepted; its candidate in x.
+// The tests of log_logistic_attempt in order: quick (s + 1 + ln 5 >= 5z), s >= ln z, and
+// not (r + alpha ln(alpha / (b + w)) < ln z). The first two are pure and cheap, so both
+// are formed without a branch between them (the quick test goes either way about half
+// the time, and as a branch it kept successive attempts from overlapping); the empty asm
+// keeps the compiler from splitting the combined value into two branches again. The
+// third test, with its logarithm and division, is needed in a sixth to a third of the
+// attempts and is taken behind a branch.
+inline bool log_logistic_accepts(const beta::LogLogisticSetup& setup, const AttemptLogs& attempt, float& x) {
+  const beta::LogLogisticTerms terms = beta::log_logistic_terms_from(setup, attempt.log_odds, attempt.z);
+  x = terms.x;
+  unsigned quick_or_log = static_cast<unsigned>(terms.s + beta::kOnePlusLogFive >= 5.0f * terms.z) |
+                          static_cast<unsigned>(terms.s >= attempt.log_z);
+  asm("" : "+r"(quick_or_log));
+  if (quick_or_log != 0) return true;
+  return !(beta::log_logistic_bound(setup, terms) < attempt.log_z);
+}
+
+// How many of the attempts begin .. begin + count - 1 go to the first of two threads so
+// that both take about as long: an attempt whose logarithms were made ahead (those
+// before `made`) costs about 0.7 of one whose logarithms are made with it.
+int64_t balanced_first_part(int64_t begin, int64_t count, int64_t made) {
+  const auto cost = [&](int64_t from, int64_t to) {
+    return 10 * (to - from) - 3 * std::max<int64_t>(0, std::min(to, made) - from);
+  };
+  int64_t low = 0;
+  int64_t high = count;
+  while (low < high) {
+    const int64_t middle = low + (high - low) / 2;
+    if (cost(begin, begin + middle) >= cost(begin + middle, begin + count)) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return low;
+}
+
+// Deviates handed on in blocks of whole cycles.
+class CycleBlocks {
+ public:
+  CycleBlocks(int32_t block_cycles, int32_t count, const std::function<void(const float*, int32_t)>& take)
+      : block_(static_cast<size_t>(block_cycles) * static_cast<size_t>(count)), count_(count), take_(take) {}
+
+  void put(const float* deviates, int64_t n) {
+    while (n > 0) {
+      const size_t part = static_cast<size_t>(std::min<int64_t>(n, static_cast<int64_t>(block_.size() - filled_)));
+      std::copy(deviates, deviates + part, block_.begin() + static_cast<std::ptrdiff_t>(filled_));
+      filled_ += part;
+      deviates += part;
+      n -= static_cast<int64_t>(part);
+      if (filled_ == block_.size()) flush();
+    }
+  }
+  void put(float deviate) { put(&deviate, 1); }
+  // The last block, shorter (the deviates end with a whole cycle).
+  void flush() {
+    if (filled_ > 0) take_(block_.data(), static_cast<int32_t>(filled_ / static_cast<size_t>(count_)));
+    filled_ = 0;
+  }
+
+ private:
+  std::vector<float> block_;
+  size_t filled_ = 0;
+  int32_t count_;
+  const std::function<void(const float*, int32_t)>& take_;
+};
+
 }  // namespace
 
 void fill_attempt_logs(int32_t seed, float scale, int64_t first, int32_t count, AttemptLogs* out) {
@@ -93,69 +178,31 @@ void fill_attempt_logs(int32_t seed, float scale, int64_t first, int32_t count, 
     uniforms.ensure(2);
     const float u1 = uniforms.take();
     const float u2 = uniforms.take();
-    const float z = u1 * u1 * u2;
-    out[i] = {std::log(u1 / (1.0f - u1)), z, std::log(z)};
+    out[i] = attempt_logs(u1, u2);
   }
 }
 
-AttemptLogQueue::AttemptLogQueue(int32_t seed, float scale)
-    : seed_(seed),
-      scale_(scale),
-      slots_(static_cast<AttemptLogs*>(
-          allocate_huge_page_aligned(sizeof(AttemptLogs) * static_cast<size_t>(kSlots) * kChunk))),
-      published_(new std::atomic<int64_t>[kSlots]) {
-  if (!slots_) throw std::bad_alloc();
-  for (int32_t i = 0; i < kSlots; ++i) published_[i].store(-1, std::memory_order_relaxed);
+void set_split_round_attempts_for_testing(int32_t attempts) {
+  round_attempts = attempts > 0 ? std::max(attempts, kSplitMinimum) : kRoundAttempts;
 }
 
-void AttemptLogQueue::produce() {
-  int64_t n = 0;  // the next chunk to make
-  while (!stopping_.load(std::memory_order_acquire)) {
-    const int64_t consumed = consumed_.load(std::memory_order_acquire);
-    if (n < consumed) n = consumed;  // the consumer made those itself
-    if (n < consumed + kSlots) {
-      // Slot n mod kSlots last held a chunk before `consumed`, which is no longer read.
-      const int32_t slot = static_cast<int32_t>(n % kSlots);
-      fill_attempt_logs(seed_, scale_, n * kChunk, kChunk, slots_.get() + static_cast<size_t>(slot) * kChunk);
-      published_[slot].store(n, std::memory_order_release);
-      ++n;
-      continue;
-    }
-    // The ring is full: sleep until the consumer has freed half of it, or stops. The
-    // consumer bumps signal_ after each move and wakes a waiting producer once consumed_
-    // reaches wake_at_; the checks after announcing the wait see any move made before.
-    const int32_t signal = signal_.load(std::memory_order_seq_cst);
-    const int64_t wake_at = n - kSlots / 2;
-    wake_at_.store(wake_at, std::memory_order_relaxed);
-    producer_waits_.store(true, std::memory_order_seq_cst);
-    if (!stopping_.load(std::memory_order_seq_cst) && consumed_.load(std::memory_order_seq_cst) < wake_at) {
-      signal_.wait(signal, std::memory_order_seq_cst);
-    }
-    producer_waits_.store(false, std::memory_order_seq_cst);
+AttemptLogsAhead::AttemptLogsAhead(int32_t origin, float scale, int64_t capacity)
+    : origin_(origin), scale_(scale) {
+  capacity = std::max<int64_t>(capacity, 0) / kChunk * kChunk;
+  logs_.reset(static_cast<AttemptLogs*>(allocate_huge_page_aligned(sizeof(AttemptLogs) * static_cast<size_t>(capacity))));
+  if (logs_) capacity_ = capacity;
+}
+
+void AttemptLogsAhead::make_until(const std::function<bool()>& stop) {
+  while (made_ + kChunk <= capacity_ && !stop()) {
+    fill_attempt_logs(origin_, scale_, made_, kChunk, logs_.get() + made_);
+    made_ += kChunk;
   }
 }
 
-void AttemptLogQueue::announce() {
-  signal_.fetch_add(1, std::memory_order_seq_cst);
-  if (producer_waits_.load(std::memory_order_seq_cst) &&
-      consumed_.load(std::memory_order_relaxed) >= wake_at_.load(std::memory_order_relaxed)) {
-    signal_.notify_one();
-  }
-}
-
-void AttemptLogQueue::stop() {
-  stopping_.store(true, std::memory_order_seq_cst);
-  signal_.fetch_add(1, std::memory_order_seq_cst);
-  signal_.notify_one();
-}
-
-const AttemptLogs* AttemptLogQueue::chunk(int64_t n, AttemptLogs* own) {
-  // Chunks before n are no longer read: the producer may refill their slots.
-  consumed_.store(n, std::memory_order_release);
-  announce();
-  const int32_t slot = static_cast<int32_t>(n % kSlots);
-  if (published_[slot].load(std::memory_order_acquire) == n) return slots_.get() + static_cast<size_t>(slot) * kChunk;
-  fill_attempt_logs(seed_, scale_, n * kChunk, kChunk, own);
+const AttemptLogs* RepeatedBetaDraws::LogSource::get(int64_t first, int32_t count, AttemptLogs* own) const {
+  if (ahead != nullptr && first + count <= made) return ahead + first;
+  fill_attempt_logs(origin, scale, first, count, own);
   return own;
 }
 
@@ -182,6 +229,16 @@ RepeatedBetaDraws::RepeatedBetaDraws(const float* pins, const float* qins, int32
     all_log_logistic_ = all_log_logistic_ && arranged_ && shape.kind == Kind::LogLogistic;
   }
   all_log_logistic_ = all_log_logistic_ && !shapes_.empty();
+  const int32_t length = static_cast<int32_t>(pins_.size());
+  for (period_ = 1; period_ < length; ++period_) {
+    if (length % period_ != 0) continue;
+    bool repeats = true;
+    for (int32_t k = 0; k < length && repeats; ++k) {
+      const int32_t ahead = (k + period_) % length;
+      repeats = pins_[k] == pins_[ahead] && qins_[k] == qins_[ahead];
+    }
+    if (repeats) break;
+  }
 }
 
 void RepeatedBetaDraws::draw_plain(const float* pins, const float* qins, int32_t count,
@@ -222,22 +279,7 @@ void RepeatedBetaDraws::draw(int32_t cycles, float* out) {
           uniforms.ensure(2);
           const float u1 = uniforms.take();
           const float u2 = uniforms.take();
-          const beta::LogLogisticTerms terms = beta::log_logistic_terms(z, u1, u2);
-          // The three tests of log_logistic_attempt are pure, so forming all of them
-          // without a branch gives the written decision and lets attempts overlap: quick
-          // (s + 1 + ln 5 >= 5z), s >= ln z, and not (r + alpha ln(alpha/(b + w)) < ln z).
-          // The empty asm makes the compiler form the combined value before the one
-          // branch; it would otherwise branch on the first two tests, which go either way
-          // often.
-          const float t = std::log(terms.z);
-          const float bound = beta::log_logistic_bound(z, terms);
-          unsigned accepted = static_cast<unsigned>(terms.s + beta::kOnePlusLogFive >= 5.0f * terms.z) |
-                              static_cast<unsigned>(terms.s >= t) | static_cast<unsigned>(!(bound < t));
-          asm("" : "+r"(accepted));
-          if (accepted != 0) {
-            x = terms.x;
-            break;
-          }
+          if (log_logistic_accepts(z, attempt_logs(u1, u2), x)) break;
         }
       } else {
         uniforms.ensure(1);
@@ -254,7 +296,6 @@ void RepeatedBetaDraws::draw(int32_t cycles, float* out) {
 
 void RepeatedBetaDraws::draw_log_logistic(int32_t cycles, float* out) {
   const int32_t count = static_cast<int32_t>(shapes_.size());
-  constexpr int32_t kChunk = AttemptLogQueue::kChunk;
   const UniformStream start = reserve_uniforms();
   const float scale = random_state().scale;
   if (attempts_ < 0 || advance_seed(origin_, 2 * attempts_) != start.seed()) {
@@ -263,19 +304,13 @@ void RepeatedBetaDraws::draw_log_logistic(int32_t cycles, float* out) {
     attempts_ = 0;
     chunk_index_ = -1;
   }
-  AttemptLogQueue* queue = queue_ != nullptr && queue_->seed() == origin_ ? queue_ : nullptr;
-  own_.resize(kChunk);
+  chunk_.resize(kChunk);
   const auto fetch = [&](int64_t n) {
     if (n != chunk_index_) {
-      if (queue != nullptr) {
-        chunk_ = queue->chunk(n, own_.data());
-      } else {
-        fill_attempt_logs(origin_, scale, n * kChunk, kChunk, own_.data());
-        chunk_ = own_.data();
-      }
+      fill_attempt_logs(origin_, scale, n * kChunk, kChunk, chunk_.data());
       chunk_index_ = n;
     }
-    return chunk_;
+    return chunk_.data();
   };
   const beta::Clamp clamp = beta::Clamp::from_machine();
   const int64_t attempts_before = attempts_;
@@ -292,18 +327,7 @@ void RepeatedBetaDraws::draw_log_logistic(int32_t cycles, float* out) {
           logs = fetch(++n);
           next = 0;
         }
-        const AttemptLogs& attempt = logs[next++];
-        const beta::LogLogisticTerms terms = beta::log_logistic_terms_from(z, attempt.log_odds, attempt.z);
-        // The tests of log_logistic_attempt, formed without a branch as in draw().
-        const float bound = beta::log_logistic_bound(z, terms);
-        unsigned accepted = static_cast<unsigned>(terms.s + beta::kOnePlusLogFive >= 5.0f * terms.z) |
-                            static_cast<unsigned>(terms.s >= attempt.log_z) |
-                            static_cast<unsigned>(!(bound < attempt.log_z));
-        asm("" : "+r"(accepted));
-        if (accepted != 0) {
-          x = terms.x;
-          break;
-        }
+        if (log_logistic_accepts(z, logs[next++], x)) break;
       }
       row[k] = clamp(x);
     }
@@ -314,44 +338,168 @@ void RepeatedBetaDraws::draw_log_logistic(int32_t cycles, float* out) {
 }
 
 void RepeatedBetaDraws::draw_in_blocks(int64_t cycles, int32_t block_cycles, int threads,
-                                       const std::function<void(const float*, int32_t)>& take) {
+                                       const std::function<void(const float*, int32_t)>& take,
+                                       const AttemptLogsAhead* ahead, JobHandoff* helper) {
   if (cycles < 1) return;
   block_cycles = std::max<int32_t>(block_cycles, 1);
-  std::vector<float> block(static_cast<size_t>(block_cycles) * shapes_.size());
-  const auto run = [&] {
-    for (int64_t first = 0; first < cycles; first += block_cycles) {
-      const int32_t n = static_cast<int32_t>(std::min<int64_t>(block_cycles, cycles - first));
-      draw(n, block.data());
-      take(block.data(), n);
-    }
-  };
-  if (threads < 2 || !all_log_logistic_) {
-    run();
+  if (threads >= 2 && all_log_logistic_ && helper != nullptr) {
+    draw_split(cycles, block_cycles, take, ahead, *helper);
     return;
   }
-  // The first draw starts here (the first-call rule applies now instead of at that draw).
-  AttemptLogQueue queue(reserve_uniforms().seed(), random_state().scale);
-  queue_ = &queue;
-  attempts_ = -1;
-  std::exception_ptr failure;
-#pragma omp parallel num_threads(2)
-  {
-    if (omp_get_thread_num() == 1) {
-      queue.produce();
-    } else {
-      // Nothing may leave the parallel region; a failure is raised again after it.
-      try {
-        run();
-      } catch (...) {
-        failure = std::current_exception();
+  if (threads >= 2 && all_log_logistic_) {
+    HelperThread helper_thread;
+    draw_split(cycles, block_cycles, take, ahead, helper_thread.jobs());
+    return;
+  }
+  std::vector<float> block(static_cast<size_t>(block_cycles) * shapes_.size());
+  for (int64_t first = 0; first < cycles; first += block_cycles) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(block_cycles, cycles - first));
+    draw(n, block.data());
+    take(block.data(), n);
+  }
+}
+
+void RepeatedBetaDraws::run_segment(const LogSource& source, Segment& segment) const {
+  const int32_t count = static_cast<int32_t>(shapes_.size());
+  const beta::Clamp clamp = beta::Clamp::from_machine();
+  AttemptLogs own[kChunk];
+  int32_t shape = segment.shape;
+  int32_t made = 0;
+  for (int32_t from = 0; from < segment.attempts; from += kChunk) {
+    const int32_t n = std::min(kChunk, segment.attempts - from);
+    const AttemptLogs* logs = source.get(segment.first + from, n, own);
+    for (int32_t i = 0; i < n; ++i) {
+      float x;
+      if (!log_logistic_accepts(shapes_[static_cast<size_t>(shape)].setup, logs[i], x)) continue;
+      segment.deviates[made] = clamp(x);
+      segment.taken_at[made] = from + i;
+      shape = shape + 1 == count ? 0 : shape + 1;
+      if (++made == segment.limit) {
+        segment.produced = made;
+        segment.used = from + i + 1;
+        return;
       }
-      queue.stop();
     }
   }
-  // (Should the runtime give one thread only, the calling thread made every chunk.)
-  queue_ = nullptr;
-  attempts_ = -1;  // the current chunk may point into the queue
-  if (failure) std::rethrow_exception(failure);
+  segment.produced = made;
+  segment.used = segment.attempts;
+}
+
+void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
+                                   const std::function<void(const float*, int32_t)>& take,
+                                   const AttemptLogsAhead* ahead, JobHandoff& helper) {
+  const int32_t count = static_cast<int32_t>(shapes_.size());
+  const UniformStream start = reserve_uniforms();
+  const int32_t origin = start.seed();
+  const float scale = random_state().scale;
+  const beta::Clamp clamp = beta::Clamp::from_machine();
+  const int64_t total = cycles * count;
+  const bool ahead_fits = ahead != nullptr && ahead->origin() == origin && ahead->scale() == scale;
+  const LogSource source{origin, scale, ahead_fits ? ahead->logs() : nullptr, ahead_fits ? ahead->made() : 0};
+
+  int64_t attempts = 0;  // attempts taken by the true path
+  int64_t produced = 0;  // its deviates
+  // Attempts to plan for the rest: method C accepts about 0.89 of its attempts; after a
+  // round, the attempts per deviate seen so far.
+  const auto wanted_for_rest = [&] {
+    const double per_deviate = produced > 0 ? static_cast<double>(attempts) / static_cast<double>(produced) : 1.15;
+    const double rest = static_cast<double>(total - produced) * per_deviate * 1.02 + 64.0;
+    return static_cast<int64_t>(std::min(std::ceil(rest), static_cast<double>(round_attempts)));
+  };
+
+  // Each segment's deviates and attempt numbers, on huge pages where granted.
+  // (A balanced split gives the first thread at most 0.59 of a round.)
+  const size_t room = static_cast<size_t>(static_cast<double>(wanted_for_rest()) * 0.6) + 1;
+  std::unique_ptr<void, FreeStorage> storage(allocate_huge_page_aligned(2 * room * (sizeof(float) + sizeof(int32_t))));
+  if (!storage) throw std::bad_alloc();
+  float* const deviates = static_cast<float*>(storage.get());
+  int32_t* const taken_at = static_cast<int32_t*>(static_cast<void*>(deviates + 2 * room));
+  Segment segments[2];
+  for (size_t s = 0; s < 2; ++s) {
+    segments[s].deviates = deviates + s * room;
+    segments[s].taken_at = taken_at + s * room;
+  }
+  CycleBlocks blocks(block_cycles, count, take);
+
+  AttemptLogs own[kChunk];
+  const AttemptLogs* logs = own;
+  while (produced < total) {
+    const int64_t left = total - produced;
+    const int64_t wanted = std::min<int64_t>(wanted_for_rest(), static_cast<int64_t>(room / 0.6));
+    Segment& first = segments[0];
+    Segment& second = segments[1];
+    const bool split = wanted >= kSplitMinimum;
+    first.first = attempts;
+    const int64_t most = static_cast<int64_t>(room);
+    first.attempts = static_cast<int32_t>(
+        split ? std::clamp(balanced_first_part(attempts, wanted, source.made), wanted - most, most)
+              : std::min(wanted, most));
+    first.shape = static_cast<int32_t>(produced % count);
+    first.limit = static_cast<int32_t>(std::min<int64_t>(left, first.attempts));
+    if (split) {
+      second.first = attempts + first.attempts;
+      second.attempts = static_cast<int32_t>(wanted - first.attempts);
+      second.limit = second.attempts;
+      // Any guess is right in the end; a near one joins sooner.
+      const double per_deviate = produced > 0 ? static_cast<double>(attempts) / static_cast<double>(produced) : 1.15;
+      second.shape = static_cast<int32_t>((produced + std::llround(first.attempts / per_deviate)) % count);
+      const std::function<void()> second_part = [&] { run_segment(source, second); };
+      helper.post(second_part);
+      run_segment(source, first);
+      if (!helper.finish()) {
+        // The second thread never came: the second segment follows here, from the true
+        // shape.
+        second.shape = static_cast<int32_t>((produced + first.produced) % count);
+        run_segment(source, second);
+      }
+    } else {
+      run_segment(source, first);
+    }
+    blocks.put(first.deviates, first.produced);
+    produced += first.produced;
+    attempts = first.first + first.used;
+    if (!split || produced == total) continue;
+
+    // The second segment from the true shape on, until both paths serve equal shapes
+    // at the same attempt (at most its whole length).
+    int32_t shape = static_cast<int32_t>(produced % count);
+    int32_t at = 0;           // attempt, from the second segment's first
+    int32_t guessed = 0;      // the second segment's deviates before `at`
+    int32_t logs_from = -kChunk;
+    bool joined = false;
+    for (; at < second.attempts; ++at) {
+      while (guessed < second.produced && second.taken_at[guessed] < at) ++guessed;
+      if ((second.shape + guessed) % count % period_ == shape % period_) {
+        joined = true;
+        break;
+      }
+      if (at - logs_from >= kChunk) {
+        logs_from = at;
+        logs = source.get(second.first + at, std::min(kChunk, second.attempts - at), own);
+      }
+      float x;
+      if (!log_logistic_accepts(shapes_[static_cast<size_t>(shape)].setup, logs[at - logs_from], x)) continue;
+      blocks.put(clamp(x));
+      shape = shape + 1 == count ? 0 : shape + 1;
+      if (++produced == total) break;
+    }
+    if (produced == total) {
+      attempts = second.first + at + 1;
+    } else if (!joined) {
+      attempts = second.first + second.attempts;
+    } else {
+      // The same path from here on: the second segment's deviates as they stand.
+      const int32_t kept = static_cast<int32_t>(std::min<int64_t>(second.produced - guessed, total - produced));
+      blocks.put(second.deviates + guessed, kept);
+      produced += kept;
+      attempts = second.first + (guessed + kept < second.produced ? second.taken_at[guessed + kept - 1] + 1
+                                                                    : second.attempts);
+    }
+  }
+  blocks.flush();
+  attempts_ = -1;  // a later draw() starts afresh
+  // Two uniforms an attempt; the generator is left after the last one read.
+  commit_uniforms(start.ahead(2 * attempts));
 }
 
 }  // namespace propbf::numlib

@@ -16,17 +16,21 @@
 // When every shape of the cycle takes method C, attempt i always reads the uniforms
 // 2i + 1 and 2i + 2 after the starting seed, whichever deviate it serves, and two of its
 // three logarithms, ln(u1 / (1 - u1)) and ln(u1^2 u2), do not depend on the shapes. They
-// are then made a chunk of attempts at a time ahead of their use, by the drawing thread
-// itself or by a second thread (draw_in_blocks).
+// are then made a chunk of attempts at a time ahead of their use. The attempts then also
+// split between two threads (draw_in_blocks): the second starts further on with a guess
+// of the shape its first attempt serves, and the first thread, once it knows the true
+// shape there, redraws from that attempt until both paths serve the same shape at the
+// same attempt; from there on they are the same path, so the second thread's deviates
+// are taken as they stand.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
 #include "numeric/huge_page.hpp"
+#include "numeric/job_handoff.hpp"
 #include "random/beta_methods.hpp"
 
 namespace propbf::numlib {
@@ -42,41 +46,38 @@ struct AttemptLogs {
 // and 2i + 2), each value as log_logistic_terms forms it.
 void fill_attempt_logs(int32_t seed, float scale, int64_t first, int32_t count, AttemptLogs* out);
 
-// Chunks of attempts after a seed made by one thread (produce) for another (chunk),
-// through a ring of slots. The consumer takes chunks in order; one that is not ready
-// when it is needed, the consumer makes itself (the same values), and the producer
-// skips what the consumer has passed. Hand-off: a slot's data is written before its
-// chunk number is published (release) and read after it is seen (acquire); a slot is
-// refilled only after the consumer has announced (release) that it moved past it.
-class AttemptLogQueue {
+// Attempts' logarithms after a seed made ahead of the draws that use them, by a thread
+// that would otherwise wait (beside the sweeps, which leave the generator where the
+// draws will start). The draws use them only when they start from the same seed with
+// the same scale.
+class AttemptLogsAhead {
  public:
-  static constexpr int32_t kChunk = 1024;  // attempts
-  static constexpr int32_t kSlots = 64;
+  // Room for `capacity` attempts (rounded down to whole chunks); none when the storage
+  // cannot be obtained.
+  AttemptLogsAhead(int32_t origin, float scale, int64_t capacity);
 
-  AttemptLogQueue(int32_t seed, float scale);
-  int32_t seed() const { return seed_; }
+  // Makes chunks of attempts, in order from where the last call stopped, until `stop`
+  // returns true (asked before each chunk) or the room is full. One thread at a time.
+  void make_until(const std::function<bool()>& stop);
 
-  // The producer's loop, until stop().
-  void produce();
-  // Ends produce() (from the consumer's thread).
-  void stop();
-  // The consumer: chunk n's values, from the ring if ready, else made into `own`
-  // (kChunk values). Announces that chunks before n are no longer read.
-  const AttemptLogs* chunk(int64_t n, AttemptLogs* own);
+  int32_t origin() const { return origin_; }
+  float scale() const { return scale_; }
+  // Attempts made: attempts 0 .. made() - 1 after the origin. Read it only after the
+  // thread that made them has been joined.
+  int64_t made() const { return made_; }
+  const AttemptLogs* logs() const { return logs_.get(); }
 
  private:
-  void announce();
-
-  int32_t seed_;
+  int32_t origin_;
   float scale_;
-  std::unique_ptr<AttemptLogs[], FreeStorage> slots_;  // on a huge page where granted
-  std::unique_ptr<std::atomic<int64_t>[]> published_;  // the chunk each slot holds, or -1
-  std::atomic<int64_t> consumed_{0};   // the consumer reads chunks from this one on
-  std::atomic<int32_t> signal_{0};     // bumped at each announcement and at stop
-  std::atomic<int64_t> wake_at_{0};   // a waiting producer wants consumed_ to reach this
-  std::atomic<bool> producer_waits_{false};
-  std::atomic<bool> stopping_{false};
+  int64_t capacity_ = 0;
+  int64_t made_ = 0;
+  std::unique_ptr<AttemptLogs[], FreeStorage> logs_;  // on huge pages where granted
 };
+
+// The most attempts a round of draw_in_blocks' split takes (at least 8192); 0 restores the
+// default. For tests of rounds that do not cover a whole draw.
+void set_split_round_attempts_for_testing(int32_t attempts);
 
 class RepeatedBetaDraws {
  public:
@@ -92,13 +93,18 @@ class RepeatedBetaDraws {
   // Whether every shape takes method C, so that attempts' logarithms can be made ahead.
   bool all_log_logistic() const { return all_log_logistic_; }
 
-  // `cycles` cycles as successive draw(block_cycles, .) calls (the last one shorter),
-  // each block handed to `take(block, cycles in it)` before the next is drawn. With
-  // `threads` = 2 and every shape of method C, a second OpenMP thread makes the
-  // attempts' logarithms ahead while the calling thread draws and takes the blocks.
-  // Same deviates, generator and errors for either thread count.
+  // `cycles` cycles handed to `take(block, cycles in it)` in blocks of `block_cycles`
+  // (the last one shorter), as successive draw(block_cycles, .) calls would draw them.
+  // With `threads` = 2 and every shape of method C, the attempts split between the
+  // calling thread and a second thread in rounds (see the top of this file); `take` is
+  // called on the calling thread. Same deviates, generator and errors for either thread
+  // count.
+  // Attempts' logarithms in `ahead` (when not null) are taken instead of made, where it
+  // starts at the same seed. The second thread's part goes to `helper` when not null,
+  // else to a HelperThread of the call's own.
   void draw_in_blocks(int64_t cycles, int32_t block_cycles, int threads,
-                      const std::function<void(const float*, int32_t)>& take);
+                      const std::function<void(const float*, int32_t)>& take,
+                      const AttemptLogsAhead* ahead = nullptr, JobHandoff* helper = nullptr);
 
   // The plain loop: one RNBET(1, ...) call per deviate. The reference for the above.
   static void draw_plain(const float* pins, const float* qins, int32_t count, int32_t cycles,
@@ -112,8 +118,33 @@ class RepeatedBetaDraws {
     beta::LogLogisticSetup setup;    // C
   };
 
-  // Method C throughout: attempts' logarithms a chunk at a time, from `queue_` when set.
+  // Method C throughout: attempts' logarithms a chunk at a time.
   void draw_log_logistic(int32_t cycles, float* out);
+
+  // A run of attempts of method C for the split draws.
+  struct Segment {
+    int64_t first = 0;             // its first attempt, counted from the starting seed
+    int32_t attempts = 0;          // attempts it may take
+    int32_t shape = 0;             // the shape its first deviate serves (true or guessed)
+    int32_t limit = 0;             // it stops after this many deviates
+    float* deviates = nullptr;     // its deviates, clamped, in order
+    int32_t* taken_at = nullptr;   // the attempt (from `first`) that gave each deviate
+    int32_t produced = 0;          // deviates made
+    int32_t used = 0;              // attempts taken
+  };
+  // Where the attempts' logarithms come from: made ahead up to `made`, else made here.
+  struct LogSource {
+    int32_t origin;
+    float scale;
+    const AttemptLogs* ahead;  // attempts 0 .. made - 1, or nullptr
+    int64_t made;
+    // Attempts first .. first + count - 1: a pointer into `ahead`, or made into `own`.
+    const AttemptLogs* get(int64_t first, int32_t count, AttemptLogs* own) const;
+  };
+  void run_segment(const LogSource& source, Segment& segment) const;
+  void draw_split(int64_t cycles, int32_t block_cycles,
+                  const std::function<void(const float*, int32_t)>& take, const AttemptLogsAhead* ahead,
+                  JobHandoff& helper);
 
   std::vector<float> pins_, qins_;
   std::vector<Shape> shapes_;
@@ -124,10 +155,12 @@ class RepeatedBetaDraws {
   // from; a later call that does not start where the last one ended starts afresh.
   int32_t origin_ = 0;
   int64_t attempts_ = -1;  // -1: nothing drawn yet
-  AttemptLogQueue* queue_ = nullptr;
-  std::vector<AttemptLogs> own_;        // a chunk made by this thread
-  int64_t chunk_index_ = -1;            // the chunk chunk_ points to, or -1
-  const AttemptLogs* chunk_ = nullptr;  // into own_ or the queue
+  std::vector<AttemptLogs> chunk_;  // the logarithms of the current chunk of attempts
+  int64_t chunk_index_ = -1;        // which chunk that is, or -1
+
+  // The smallest p dividing the cycle's length with shape k + p = shape k for every k:
+  // paths that serve shapes p apart serve equal shapes.
+  int32_t period_ = 1;
 };
 
 }  // namespace propbf::numlib

@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "numeric/job_handoff.hpp"
 #include "random/beta_sequence.hpp"
 #include "random/random.hpp"
 #include "test_support.hpp"
@@ -107,8 +109,10 @@ struct Drawn {
 };
 
 // How the deviates are drawn: the plain RNBET loop, RepeatedBetaDraws::draw per block,
-// or draw_in_blocks with one or two threads.
-enum class Way { Plain, Draw, OneThread, TwoThreads };
+// or draw_in_blocks with one or two threads; with two, also with some attempts' logarithms
+// made ahead (and with some made from another seed, which must be ignored), and with a
+// second thread that never comes (every part taken back).
+enum class Way { Plain, Draw, OneThread, TwoThreads, TwoThreadsLogsAhead, TwoThreadsWrongLogsAhead, NoSecondThread };
 
 Drawn draw_with(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& blocks, Way way) {
   const int32_t count = static_cast<int32_t>(cycle.pins.size());
@@ -124,10 +128,21 @@ Drawn draw_with(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& bl
     } else {
       // Blocks of a few cycles, so that calls continue in the middle of a chunk.
       size_t at = 0;
-      draws.draw_in_blocks(cycles, 7, way == Way::TwoThreads ? 2 : 1, [&](const float* part, int32_t n) {
-        std::copy(part, part + static_cast<size_t>(n) * count, block.begin() + static_cast<std::ptrdiff_t>(at));
-        at += static_cast<size_t>(n) * count;
-      });
+      std::unique_ptr<AttemptLogsAhead> ahead;
+      if (way == Way::TwoThreadsLogsAhead || way == Way::TwoThreadsWrongLogsAhead) {
+        const int32_t origin = random_state().seed + (way == Way::TwoThreadsWrongLogsAhead ? 1 : 0);
+        ahead = std::make_unique<AttemptLogsAhead>(origin, random_state().scale, 40000);
+        int chunks = 0;
+        ahead->make_until([&] { return ++chunks > 7; });
+      }
+      JobHandoff never_served;
+      draws.draw_in_blocks(
+          cycles, 7, way == Way::OneThread ? 1 : 2,
+          [&](const float* part, int32_t n) {
+            std::copy(part, part + static_cast<size_t>(n) * count, block.begin() + static_cast<std::ptrdiff_t>(at));
+            at += static_cast<size_t>(n) * count;
+          },
+          ahead.get(), way == Way::NoSecondThread ? &never_served : nullptr);
       EXPECT_EQ(at, block.size());
     }
     out.insert(out.end(), block.begin(), block.end());
@@ -168,10 +183,18 @@ TEST(RepeatedBetaDraws, GeneratedCyclesMatchThePlainLoop) {
 }
 
 // Every way of drawing, on cycles that make the attempts' logarithms ahead and on cycles
-// that cannot (a shape of another method), in short and in long runs: 30000 cycles pass
-// through the second thread's ring of chunks several times.
+// that cannot (a shape of another method), in short and in long runs (30000 cycles take
+// several chunks of logarithms made ahead and, split between two threads, a round whose
+// second part starts from a guessed shape). Cycles whose shapes repeat with a period
+// shorter than the cycle, and long cycles, where the two threads' paths join late or
+// not at all within a round.
 TEST(RepeatedBetaDraws, AttemptLogsAheadOnOneAndTwoThreadsMatchThePlainLoop) {
-  const auto all = {Way::Draw, Way::OneThread, Way::TwoThreads};
+  const auto all = {Way::Draw,
+                    Way::OneThread,
+                    Way::TwoThreads,
+                    Way::TwoThreadsLogsAhead,
+                    Way::TwoThreadsWrongLogsAhead,
+                    Way::NoSecondThread};
   int32_t seed = 4242;
   for (const Cycle& cycle : log_logistic_cycles()) {
     seed = advance_seed(seed, 7000003);
@@ -184,6 +207,19 @@ TEST(RepeatedBetaDraws, AttemptLogsAheadOnOneAndTwoThreadsMatchThePlainLoop) {
   }
   const Cycle example{"example-like, long", {815.0f, 2758.0f, 5001.5f}, {9187.0f, 7244.0f, 5000.5f}};
   for (int32_t start : {1, 2147483646}) expect_same_as_plain(example, start, {30000, 1}, all);
+  Cycle same{"one shape six times", {}, {}};
+  Cycle pair{"a pair of shapes three times", {}, {}};
+  Cycle ordering{"38 shares of an ordering", {}, {}};
+  for (int k = 0; k < 6; ++k) add_share(same, 3001.0f, 20000.0f);
+  for (int k = 0; k < 6; ++k) add_share(pair, k % 2 == 0 ? 815.0f : 9000.0f, 10000.0f);
+  for (int k = 0; k < 38; ++k) add_share(ordering, static_cast<float>(1000 + 487 * k % 18000), 20000.0f);
+  for (const Cycle& cycle : {same, pair}) expect_same_as_plain(cycle, 99991, {5000, 3}, all);
+  expect_same_as_plain(ordering, 4242, {3000}, all);
+  // Rounds of 8192 attempts: many rounds, each joined, joined late or not joined at all.
+  set_split_round_attempts_for_testing(8192);
+  expect_same_as_plain(example, 7, {20000}, all);
+  expect_same_as_plain(ordering, 4242, {1000}, all);
+  set_split_round_attempts_for_testing(0);
 }
 
 // A draw that does not start where the last one ended (something else took uniforms in
