@@ -37,8 +37,8 @@ void replication_shapes(float hits, int32_t niter, float& pin, float& qin);
 // of kReplications values (the literal path: five) are obtained here and released on return; a run that ends
 // earlier never touches them. Ends the run with the allocation report when they cannot be obtained.
 // Attempts' logarithms in `ahead` (see replication_logs_ahead) are taken where they fit.
-// With `helper` (served by the second thread of the region the caller runs in), the
-// draws split between the two threads through it.
+// With `helper` (served by a HelperThread), the draws split between the calling thread
+// and that one.
 void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
                        BayesFactors& factors, const numlib::AttemptLogsAhead* ahead = nullptr,
                        numlib::JobHandoff* helper = nullptr);

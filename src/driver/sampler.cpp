@@ -6,8 +6,8 @@
 #include <atomic>
 #include <exception>
 #include <functional>
-#include <optional>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "textio/textio.hpp"
