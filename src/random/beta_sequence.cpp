@@ -94,6 +94,8 @@ constexpr int32_t kChunk = 1024;
 constexpr int32_t kRoundAttempts = 1 << 21;
 int32_t round_attempts = kRoundAttempts;
 constexpr int32_t kSplitMinimum = 1 << 13;
+// The second thread's tail is taken over when at least this many of its chunks are left.
+constexpr uint32_t kStealMinimum = 16;
 
 // The shape-free values of the attempt with uniforms u1, u2, as log_logistic_terms and
 // the log test form them.
@@ -365,7 +367,21 @@ void RepeatedBetaDraws::run_segment(const LogSource& source, Segment& segment) c
   AttemptLogs own[kChunk];
   int32_t shape = segment.shape;
   int32_t made = 0;
-  for (int32_t from = 0; from < segment.attempts; from += kChunk) {
+  // The next chunk of the segment, or -1 when it is done (or its tail was taken).
+  const auto next_chunk = [&](int32_t chunk) -> int32_t {
+    if (segment.claims == nullptr) return chunk * kChunk < segment.attempts ? chunk : -1;
+    uint64_t claims = segment.claims->load(std::memory_order_acquire);
+    for (;;) {
+      const auto claimed = static_cast<uint32_t>(claims);
+      if (claimed >= claims >> 32) return -1;
+      if (segment.claims->compare_exchange_weak(claims, claims + 1, std::memory_order_acq_rel)) {
+        return static_cast<int32_t>(claimed);
+      }
+    }
+  };
+  int32_t chunk = 0;
+  for (; (chunk = next_chunk(chunk)) >= 0; ++chunk) {
+    const int32_t from = chunk * kChunk;
     const int32_t n = std::min(kChunk, segment.attempts - from);
     const AttemptLogs* logs = source.get(segment.first + from, n, own);
     for (int32_t i = 0; i < n; ++i) {
@@ -381,8 +397,53 @@ void RepeatedBetaDraws::run_segment(const LogSource& source, Segment& segment) c
       }
     }
   }
+  if (segment.claims != nullptr) {
+    // Covered up to where the claims ended (the tail from there may have been taken).
+    const auto end = static_cast<int32_t>(segment.claims->load(std::memory_order_acquire) >> 32);
+    segment.attempts = std::min(segment.attempts, end * kChunk);
+  }
   segment.produced = made;
   segment.used = segment.attempts;
+}
+
+int32_t RepeatedBetaDraws::join_segment(const LogSource& source, const Segment& segment, int32_t shape,
+                                        int64_t total, int64_t& produced, int64_t& attempts,
+                                        const std::function<void(const float*, int64_t)>& put) const {
+  const int32_t count = static_cast<int32_t>(shapes_.size());
+  const beta::Clamp clamp = beta::Clamp::from_machine();
+  AttemptLogs own[kChunk];
+  const AttemptLogs* logs = own;
+  int32_t at = 0;       // attempt, from the segment's first
+  int32_t guessed = 0;  // the segment's deviates before `at`
+  int32_t logs_from = -kChunk;
+  for (; at < segment.attempts; ++at) {
+    while (guessed < segment.produced && segment.taken_at[guessed] < at) ++guessed;
+    if ((segment.shape + guessed) % count % period_ == shape % period_) {
+      // The same path from here on: the segment's deviates as they stand.
+      const int64_t kept = std::min<int64_t>(segment.produced - guessed, total - produced);
+      put(segment.deviates + guessed, kept);
+      produced += kept;
+      const bool all = guessed + kept == segment.produced;
+      attempts = segment.first + (all ? segment.attempts : segment.taken_at[guessed + kept - 1] + 1);
+      return static_cast<int32_t>((shape + kept) % count);
+    }
+    if (at - logs_from >= kChunk) {
+      logs_from = at;
+      logs = source.get(segment.first + at, std::min(kChunk, segment.attempts - at), own);
+    }
+    float x;
+    if (!log_logistic_accepts(shapes_[static_cast<size_t>(shape)].setup, logs[at - logs_from], x)) continue;
+    const float deviate = clamp(x);
+    put(&deviate, 1);
+    shape = shape + 1 == count ? 0 : shape + 1;
+    if (++produced == total) {
+      attempts = segment.first + at + 1;
+      return shape;
+    }
+  }
+  // Not joined: the whole segment drawn here.
+  attempts = segment.first + segment.attempts;
+  return shape;
 }
 
 void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
@@ -392,7 +453,6 @@ void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
   const UniformStream start = reserve_uniforms();
   const int32_t origin = start.seed();
   const float scale = random_state().scale;
-  const beta::Clamp clamp = beta::Clamp::from_machine();
   const int64_t total = cycles * count;
   const bool ahead_fits = ahead != nullptr && ahead->origin() == origin && ahead->scale() == scale;
   const LogSource source{origin, scale, ahead_fits ? ahead->logs() : nullptr, ahead_fits ? ahead->made() : 0};
@@ -420,9 +480,8 @@ void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
     segments[s].taken_at = taken_at + s * room;
   }
   CycleBlocks blocks(block_cycles, count, take);
+  const std::function<void(const float*, int64_t)> put = [&](const float* part, int64_t n) { blocks.put(part, n); };
 
-  AttemptLogs own[kChunk];
-  const AttemptLogs* logs = own;
   while (produced < total) {
     const int64_t left = total - produced;
     const int64_t wanted = std::min<int64_t>(wanted_for_rest(), static_cast<int64_t>(room / 0.6));
@@ -436,65 +495,67 @@ void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
               : std::min(wanted, most));
     first.shape = static_cast<int32_t>(produced % count);
     first.limit = static_cast<int32_t>(std::min<int64_t>(left, first.attempts));
-    if (split) {
-      second.first = attempts + first.attempts;
-      second.attempts = static_cast<int32_t>(wanted - first.attempts);
-      second.limit = second.attempts;
-      // Any guess is right in the end; a near one joins sooner.
-      const double per_deviate = produced > 0 ? static_cast<double>(attempts) / static_cast<double>(produced) : 1.15;
-      second.shape = static_cast<int32_t>((produced + std::llround(first.attempts / per_deviate)) % count);
-      const std::function<void()> second_part = [&] { run_segment(source, second); };
-      helper.post(second_part);
+    if (!split) {
       run_segment(source, first);
-      if (!helper.finish()) {
-        // The second thread never came: the second segment follows here, from the true
-        // shape.
-        second.shape = static_cast<int32_t>((produced + first.produced) % count);
-        run_segment(source, second);
-      }
-    } else {
-      run_segment(source, first);
+      blocks.put(first.deviates, first.produced);
+      produced += first.produced;
+      attempts = first.first + first.used;
+      continue;
     }
+    second.first = attempts + first.attempts;
+    second.attempts = static_cast<int32_t>(wanted - first.attempts);
+    second.limit = second.attempts;
+    // Any guess is right in the end; a near one joins sooner.
+    const double per_deviate = produced > 0 ? static_cast<double>(attempts) / static_cast<double>(produced) : 1.15;
+    const auto guess = [&](int64_t attempts_before) {
+      return static_cast<int32_t>((produced + std::llround(static_cast<double>(attempts_before) / per_deviate)) % count);
+    };
+    second.shape = guess(first.attempts);
+    const int32_t second_attempts = second.attempts;  // the second thread lowers it when its tail is taken
+    std::atomic<uint64_t> claims{static_cast<uint64_t>((second_attempts + kChunk - 1) / kChunk) << 32};
+    second.claims = &claims;
+    const std::function<void()> second_part = [&] { run_segment(source, second); };
+    helper.post(second_part);
+    run_segment(source, first);
     blocks.put(first.deviates, first.produced);
     produced += first.produced;
     attempts = first.first + first.used;
-    if (!split || produced == total) continue;
-
-    // The second segment from the true shape on, until both paths serve equal shapes
-    // at the same attempt (at most its whole length).
-    int32_t shape = static_cast<int32_t>(produced % count);
-    int32_t at = 0;           // attempt, from the second segment's first
-    int32_t guessed = 0;      // the second segment's deviates before `at`
-    int32_t logs_from = -kChunk;
-    bool joined = false;
-    for (; at < second.attempts; ++at) {
-      while (guessed < second.produced && second.taken_at[guessed] < at) ++guessed;
-      if ((second.shape + guessed) % count % period_ == shape % period_) {
-        joined = true;
+    int32_t shape = static_cast<int32_t>(produced % count);  // the true shape after the first segment
+    if (helper.take_back()) {
+      // The second thread never came: the second segment follows here, from the true
+      // shape.
+      if (produced == total) continue;
+      second.shape = shape;
+      run_segment(source, second);
+      join_segment(source, second, shape, total, produced, attempts, put);
+      continue;
+    }
+    // The second thread is still at its segment (it may have started late or run slowly):
+    // take the second half of what it has not claimed yet, drawn here from a guessed
+    // shape into the first segment's storage, which is free again. (Not when the first
+    // segment has already ended the draws.)
+    Segment tail;
+    uint64_t seen = claims.load(std::memory_order_acquire);
+    while (produced < total) {
+      const auto next = static_cast<uint32_t>(seen);
+      const auto end = static_cast<uint32_t>(seen >> 32);
+      if (end < next + kStealMinimum) break;
+      const uint32_t from = next + (end - next) / 2;
+      if (claims.compare_exchange_weak(seen, (uint64_t{from} << 32) | next, std::memory_order_acq_rel)) {
+        tail.first = second.first + int64_t{from} * kChunk;
+        tail.attempts = second_attempts - static_cast<int32_t>(from) * kChunk;
+        tail.limit = tail.attempts;
+        tail.deviates = first.deviates;
+        tail.taken_at = first.taken_at;
+        tail.shape = guess(tail.first - attempts);
+        run_segment(source, tail);
         break;
       }
-      if (at - logs_from >= kChunk) {
-        logs_from = at;
-        logs = source.get(second.first + at, std::min(kChunk, second.attempts - at), own);
-      }
-      float x;
-      if (!log_logistic_accepts(shapes_[static_cast<size_t>(shape)].setup, logs[at - logs_from], x)) continue;
-      blocks.put(clamp(x));
-      shape = shape + 1 == count ? 0 : shape + 1;
-      if (++produced == total) break;
     }
-    if (produced == total) {
-      attempts = second.first + at + 1;
-    } else if (!joined) {
-      attempts = second.first + second.attempts;
-    } else {
-      // The same path from here on: the second segment's deviates as they stand.
-      const int32_t kept = static_cast<int32_t>(std::min<int64_t>(second.produced - guessed, total - produced));
-      blocks.put(second.deviates + guessed, kept);
-      produced += kept;
-      attempts = second.first + (guessed + kept < second.produced ? second.taken_at[guessed + kept - 1] + 1
-                                                                    : second.attempts);
-    }
+    helper.wait();
+    if (produced == total) continue;
+    shape = join_segment(source, second, shape, total, produced, attempts, put);
+    if (produced < total && tail.attempts > 0) join_segment(source, tail, shape, total, produced, attempts, put);
   }
   blocks.flush();
   attempts_ = -1;  // a later draw() starts afresh

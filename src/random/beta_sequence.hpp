@@ -24,6 +24,7 @@
 // are taken as they stand.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -124,13 +125,17 @@ class RepeatedBetaDraws {
   // A run of attempts of method C for the split draws.
   struct Segment {
     int64_t first = 0;             // its first attempt, counted from the starting seed
-    int32_t attempts = 0;          // attempts it may take
+    int32_t attempts = 0;          // attempts it may take (with `claims`: it covered)
     int32_t shape = 0;             // the shape its first deviate serves (true or guessed)
     int32_t limit = 0;             // it stops after this many deviates
     float* deviates = nullptr;     // its deviates, clamped, in order
     int32_t* taken_at = nullptr;   // the attempt (from `first`) that gave each deviate
     int32_t produced = 0;          // deviates made
     int32_t used = 0;              // attempts taken
+    // When not null, the segment's chunks of attempts are claimed one at a time from
+    // here: the next chunk in the low 32 bits, the end (exclusive) in the high 32 bits,
+    // which the other thread may lower to take the tail (see draw_split).
+    std::atomic<uint64_t>* claims = nullptr;
   };
   // Where the attempts' logarithms come from: made ahead up to `made`, else made here.
   struct LogSource {
@@ -142,6 +147,12 @@ class RepeatedBetaDraws {
     const AttemptLogs* get(int64_t first, int32_t count, AttemptLogs* own) const;
   };
   void run_segment(const LogSource& source, Segment& segment) const;
+  // The true path from `shape` at `segment`'s first attempt on, as far as needed: drawn
+  // here until it joins the segment's path, then the segment's deviates as they stand.
+  // Advances `produced` and `attempts` (the true path's deviates and attempts, the
+  // deviates handed to `put`). Returns the true shape after the segment.
+  int32_t join_segment(const LogSource& source, const Segment& segment, int32_t shape, int64_t total,
+                       int64_t& produced, int64_t& attempts, const std::function<void(const float*, int64_t)>& put) const;
   void draw_split(int64_t cycles, int32_t block_cycles,
                   const std::function<void(const float*, int32_t)>& take, const AttemptLogsAhead* ahead,
                   JobHandoff& helper);

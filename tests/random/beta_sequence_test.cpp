@@ -2,12 +2,14 @@
 // for bit, the generator left at the same seed, over many cycles of shapes.
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -110,9 +112,19 @@ struct Drawn {
 
 // How the deviates are drawn: the plain RNBET loop, RepeatedBetaDraws::draw per block,
 // or draw_in_blocks with one or two threads; with two, also with some attempts' logarithms
-// made ahead (and with some made from another seed, which must be ignored), and with a
-// second thread that never comes (every part taken back).
-enum class Way { Plain, Draw, OneThread, TwoThreads, TwoThreadsLogsAhead, TwoThreadsWrongLogsAhead, NoSecondThread };
+// made ahead (and with some made from another seed, which must be ignored), with a
+// second thread that never comes (every part taken back) and with one that comes late
+// (the first thread takes over the tail of its part).
+enum class Way {
+  Plain,
+  Draw,
+  OneThread,
+  TwoThreads,
+  TwoThreadsLogsAhead,
+  TwoThreadsWrongLogsAhead,
+  NoSecondThread,
+  LateSecondThread
+};
 
 Drawn draw_with(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& blocks, Way way) {
   const int32_t count = static_cast<int32_t>(cycle.pins.size());
@@ -135,14 +147,25 @@ Drawn draw_with(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& bl
         int chunks = 0;
         ahead->make_until([&] { return ++chunks > 7; });
       }
-      JobHandoff never_served;
+      JobHandoff other;
+      std::thread late;
+      if (way == Way::LateSecondThread) {
+        late = std::thread([&] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(3));
+          other.serve();
+        });
+      }
       draws.draw_in_blocks(
           cycles, 7, way == Way::OneThread ? 1 : 2,
           [&](const float* part, int32_t n) {
             std::copy(part, part + static_cast<size_t>(n) * count, block.begin() + static_cast<std::ptrdiff_t>(at));
             at += static_cast<size_t>(n) * count;
           },
-          ahead.get(), way == Way::NoSecondThread ? &never_served : nullptr);
+          ahead.get(), way == Way::NoSecondThread || way == Way::LateSecondThread ? &other : nullptr);
+      if (late.joinable()) {
+        other.close();
+        late.join();
+      }
       EXPECT_EQ(at, block.size());
     }
     out.insert(out.end(), block.begin(), block.end());
@@ -194,7 +217,8 @@ TEST(RepeatedBetaDraws, AttemptLogsAheadOnOneAndTwoThreadsMatchThePlainLoop) {
                     Way::TwoThreads,
                     Way::TwoThreadsLogsAhead,
                     Way::TwoThreadsWrongLogsAhead,
-                    Way::NoSecondThread};
+                    Way::NoSecondThread,
+                    Way::LateSecondThread};
   int32_t seed = 4242;
   for (const Cycle& cycle : log_logistic_cycles()) {
     seed = advance_seed(seed, 7000003);
@@ -207,6 +231,7 @@ TEST(RepeatedBetaDraws, AttemptLogsAheadOnOneAndTwoThreadsMatchThePlainLoop) {
   }
   const Cycle example{"example-like, long", {815.0f, 2758.0f, 5001.5f}, {9187.0f, 7244.0f, 5000.5f}};
   for (int32_t start : {1, 2147483646}) expect_same_as_plain(example, start, {30000, 1}, all);
+  expect_same_as_plain(example, 5, {200000}, {Way::TwoThreads, Way::LateSecondThread});
   Cycle same{"one shape six times", {}, {}};
   Cycle pair{"a pair of shapes three times", {}, {}};
   Cycle ordering{"38 shares of an ordering", {}, {}};
