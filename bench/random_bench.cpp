@@ -132,6 +132,23 @@ void BM_ReplicationDraws(benchmark::State& state) {
 }
 BENCHMARK(BM_ReplicationDraws)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+// The same split into stretches, with a second thread that never comes: the calling
+// thread draws every stretch, so this shows what the split costs beside the plain
+// one-thread path (BM_ReplicationDraws/1).
+void BM_ReplicationDrawsSplitOnOneThread(benchmark::State& state) {
+  const std::vector<float> pins{815.0f, 2758.0f, 5001.5f, 9001.0f, 3003.0f, 6001.0f};
+  const std::vector<float> qins{9187.0f, 7244.0f, 5000.5f, 1001.0f, 6999.0f, 4001.0f};
+  RepeatedBetaDraws draws(pins.data(), qins.data(), static_cast<int32_t>(pins.size()));
+  RNSET(kSeed);
+  float sum = 0.0f;
+  JobHandoff nobody;
+  for (auto _ : state) {
+    draws.draw_in_blocks(100000, 1365, 2, [&](const float* block, int32_t n) { sum += block[n - 1]; }, nullptr, &nobody);
+    benchmark::DoNotOptimize(sum);
+  }
+}
+BENCHMARK(BM_ReplicationDrawsSplitOnOneThread)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

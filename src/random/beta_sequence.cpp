@@ -378,6 +378,11 @@ void RepeatedBetaDraws::run_segment(const LogSource& source, Segment& segment) c
       }
     }
   };
+  // Kept in locals: the stores below could otherwise alias the segment's fields.
+  const Shape* const shapes = shapes_.data();
+  float* const deviates = segment.deviates;
+  int32_t* const taken_at = segment.taken_at;
+  const int32_t limit = segment.limit;
   int32_t chunk = 0;
   for (; (chunk = next_chunk(chunk)) >= 0; ++chunk) {
     const int32_t from = chunk * kChunk;
@@ -385,11 +390,11 @@ void RepeatedBetaDraws::run_segment(const LogSource& source, Segment& segment) c
     const AttemptLogs* logs = source.get(segment.first + from, n, own);
     for (int32_t i = 0; i < n; ++i) {
       float x;
-      if (!log_logistic_accepts(shapes_[static_cast<size_t>(shape)].setup, logs[i], x)) continue;
-      segment.deviates[made] = clamp(x);
-      segment.taken_at[made] = from + i;
+      if (!log_logistic_accepts(shapes[shape].setup, logs[i], x)) continue;
+      deviates[made] = clamp(x);
+      if (taken_at != nullptr) taken_at[made] = from + i;
       shape = shape + 1 == count ? 0 : shape + 1;
-      if (++made == segment.limit) {
+      if (++made == limit) {
         segment.produced = made;
         segment.used = from + i + 1;
         return;
@@ -494,6 +499,7 @@ void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
               : std::min(wanted, most));
     first.shape = static_cast<int32_t>(produced % count);
     first.limit = static_cast<int32_t>(std::min<int64_t>(left, first.attempts));
+    first.taken_at = nullptr;  // the true path's attempts are not looked up
     if (!split) {
       run_segment(source, first);
       blocks.put(first.deviates, first.produced);
@@ -545,7 +551,7 @@ void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
         tail.attempts = second_attempts - static_cast<int32_t>(from) * kChunk;
         tail.limit = tail.attempts;
         tail.deviates = first.deviates;
-        tail.taken_at = first.taken_at;
+        tail.taken_at = taken_at;  // the first segment's room, which it leaves unused
         tail.shape = guess(tail.first - attempts);
         run_segment(source, tail);
         break;

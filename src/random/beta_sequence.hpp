@@ -129,7 +129,7 @@ class RepeatedBetaDraws {
     int32_t shape = 0;             // the shape its first deviate serves (true or guessed)
     int32_t limit = 0;             // it stops after this many deviates
     float* deviates = nullptr;     // its deviates, clamped, in order
-    int32_t* taken_at = nullptr;   // the attempt (from `first`) that gave each deviate
+    int32_t* taken_at = nullptr;   // the attempt (from `first`) that gave each deviate, or null
     int32_t produced = 0;          // deviates made
     int32_t used = 0;              // attempts taken
     // When not null, the segment's chunks of attempts are claimed one at a time from
