@@ -67,27 +67,14 @@ void mark_interval_of_undefined_factor(float factor, float& lower, float& upper)
   upper = factor;
 }
 
-// bfu and bfc from ctot and ftot, replication by replication.
-void form_replicated_factors(ReplicationArrays& arrays) {
-  for (int32_t i = 0; i < kReplications; ++i) {
-    arrays.bfu[i] = arrays.ftot[i] / arrays.ctot[i];
-  }
-  for (int32_t i = 0; i < kReplications; ++i) {
-    arrays.bfc[i] = arrays.bfu[i] / ((1.0f - arrays.ftot[i]) / (1.0f - arrays.ctot[i]));
-  }
-}
-
-// As form_replicated_factors, each replication's factors formed by the same operations
-// on the same values, with bfc written over ctot once that replication's ctot is read.
-void form_replicated_factors_in_place(FactorArrays& arrays) {
-  float* ctot = arrays.ctot_then_bfc();
-  const float* ftot = arrays.ftot_then_work();
-  float* bfu = arrays.bfu();
+// bfu and bfc from ctot and ftot, replication by replication. bfc may be ctot itself:
+// each replication's ctot is read before its bfc is written.
+void form_replicated_factors(const float* ctot, const float* ftot, float* bfu, float* bfc) {
   for (int32_t i = 0; i < kReplications; ++i) {
     bfu[i] = ftot[i] / ctot[i];
   }
   for (int32_t i = 0; i < kReplications; ++i) {
-    ctot[i] = bfu[i] / ((1.0f - ftot[i]) / (1.0f - ctot[i]));
+    bfc[i] = bfu[i] / ((1.0f - ftot[i]) / (1.0f - ctot[i]));
   }
 }
 
@@ -172,7 +159,7 @@ void replicate_factors(const Problem& problem, Workspace& workspace, float c, fl
   FactorArrays arrays;
   draw_replicated_shares(problem, workspace, arrays.ctot_then_bfc(), arrays.ftot_then_work(),
                          helper != nullptr ? 2 : replication_threads(), ahead, helper);
-  form_replicated_factors_in_place(arrays);
+  form_replicated_factors(arrays.ctot_then_bfc(), arrays.ftot_then_work(), arrays.bfu(), arrays.ctot_then_bfc());
   float* work = arrays.ftot_then_work();  // ftot is no longer read
   numlib::order_statistics(kReplications, arrays.bfu(), work, kLowerPosition, kUpperPosition, factors.lu,
                            factors.uu);
@@ -209,7 +196,7 @@ void literal_replicate_factors(const Problem& problem, Workspace& workspace, flo
     arrays.ftot[i] = ftot;
     arrays.ctot[i] = ctot;
   }
-  form_replicated_factors(arrays);
+  form_replicated_factors(arrays.ctot.data(), arrays.ftot.data(), arrays.bfu.data(), arrays.bfc.data());
 
   numlib::SVRGN(kReplications, arrays.bfu.data(), arrays.sorted.data());
   factors.lu = arrays.sorted[kLowerPosition - 1];

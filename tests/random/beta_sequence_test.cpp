@@ -60,49 +60,49 @@ std::vector<Cycle> named_cycles() {
   return cycles;
 }
 
-// Random cycles from a pool of shapes that every method can be reached from.
-std::vector<Cycle> generated_cycles() {
-  std::mt19937 gen(2024);
+// `count` cycles named `name` n, of 1 .. max_length shapes, each shape added by
+// add_shape(gen, cycle).
+template <typename AddShape>
+std::vector<Cycle> random_cycles(uint32_t seed, int count, int max_length, const std::string& name,
+                                 AddShape add_shape) {
+  std::mt19937 gen(seed);
   std::vector<Cycle> cycles;
-  for (int n = 0; n < 120; ++n) {
-    Cycle cycle{"generated " + std::to_string(n), {}, {}};
-    const int length = 1 + static_cast<int>(gen() % 12);
-    for (int k = 0; k < length; ++k) {
-      const float niter = static_cast<float>(1 + gen() % 30000);
-      const uint32_t pick = gen() % 8;
-      float hits = std::floor(static_cast<float>(gen() % 1000001) / 1e6f * niter);
-      if (pick == 0) hits = 0.0f;
-      if (pick == 1) hits = niter;
-      if (pick == 2) hits += 0.5f;  // not a whole number
-      if (pick == 3) hits = niter - 0.0001f * static_cast<float>(gen() % 10);
-      add_share(cycle, hits, niter);
-    }
+  for (int n = 0; n < count; ++n) {
+    Cycle cycle{name + " " + std::to_string(n), {}, {}};
+    const int length = 1 + static_cast<int>(gen() % static_cast<uint32_t>(max_length));
+    for (int k = 0; k < length; ++k) add_shape(gen, cycle);
     cycles.push_back(cycle);
   }
   return cycles;
 }
 
+// Random cycles from a pool of shapes that every method can be reached from.
+std::vector<Cycle> generated_cycles() {
+  return random_cycles(2024, 120, 12, "generated", [](std::mt19937& gen, Cycle& cycle) {
+    const float niter = static_cast<float>(1 + gen() % 30000);
+    const uint32_t pick = gen() % 8;
+    float hits = std::floor(static_cast<float>(gen() % 1000001) / 1e6f * niter);
+    if (pick == 0) hits = 0.0f;
+    if (pick == 1) hits = niter;
+    if (pick == 2) hits += 0.5f;  // not a whole number
+    if (pick == 3) hits = niter - 0.0001f * static_cast<float>(gen() % 10);
+    add_share(cycle, hits, niter);
+  });
+}
+
 // Cycles of shapes that all take the log-logistic method (both above 1), from shapes
 // next to 1 to shapes of a hundred thousand sweeps.
 std::vector<Cycle> log_logistic_cycles() {
-  std::mt19937 gen(77);
-  std::vector<Cycle> cycles;
-  for (int n = 0; n < 40; ++n) {
-    Cycle cycle{"log-logistic " + std::to_string(n), {}, {}};
-    const int length = 1 + static_cast<int>(gen() % 10);
-    for (int k = 0; k < length; ++k) {
-      const float niter = static_cast<float>(2 + gen() % 100000);
-      const float hits = 0.5f + std::floor(static_cast<float>(gen() % 1000001) / 1e6f * (niter - 1.0f));
-      if (gen() % 5 == 0) {
-        cycle.pins.push_back(std::nextafter(1.0f, 2.0f) + static_cast<float>(gen() % 3));
-        cycle.qins.push_back(std::nextafter(1.0f, 2.0f));
-      } else {
-        add_share(cycle, hits, niter);
-      }
+  return random_cycles(77, 40, 10, "log-logistic", [](std::mt19937& gen, Cycle& cycle) {
+    const float niter = static_cast<float>(2 + gen() % 100000);
+    const float hits = 0.5f + std::floor(static_cast<float>(gen() % 1000001) / 1e6f * (niter - 1.0f));
+    if (gen() % 5 == 0) {
+      cycle.pins.push_back(std::nextafter(1.0f, 2.0f) + static_cast<float>(gen() % 3));
+      cycle.qins.push_back(std::nextafter(1.0f, 2.0f));
+    } else {
+      add_share(cycle, hits, niter);
     }
-    cycles.push_back(cycle);
-  }
-  return cycles;
+  });
 }
 
 struct Drawn {
