@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "concurrency/executor.hpp"
 #include "random/beta_sequence.hpp"
 #include "random/random.hpp"
 
@@ -120,12 +121,12 @@ BENCHMARK_TEMPLATE(BM_ExampleCycle, true)->Name("BM_ExampleCycle/arranged");
 void BM_ReplicationDraws(benchmark::State& state) {
   const std::vector<float> pins{815.0f, 2758.0f, 5001.5f, 9001.0f, 3003.0f, 6001.0f};
   const std::vector<float> qins{9187.0f, 7244.0f, 5000.5f, 1001.0f, 6999.0f, 4001.0f};
-  const int threads = static_cast<int>(state.range(0));
+  concurrency::Executor executor(static_cast<int>(state.range(0)));
   RepeatedBetaDraws draws(pins.data(), qins.data(), static_cast<int32_t>(pins.size()));
   RNSET(kSeed);
   float sum = 0.0f;
   for (auto _ : state) {
-    draws.draw_in_blocks(100000, 1365, threads, [&](const float* block, int32_t n) { sum += block[n - 1]; });
+    draws.draw_in_blocks(100000, 1365, [&](const float* block, int32_t n) { sum += block[n - 1]; }, nullptr, &executor);
     benchmark::DoNotOptimize(sum);
   }
   state.SetItemsProcessed(state.iterations() * 100000 * static_cast<int64_t>(pins.size()));
@@ -141,9 +142,10 @@ void BM_ReplicationDrawsSplitOnOneThread(benchmark::State& state) {
   RepeatedBetaDraws draws(pins.data(), qins.data(), static_cast<int32_t>(pins.size()));
   RNSET(kSeed);
   float sum = 0.0f;
-  JobHandoff nobody;
+  concurrency::JobHandoff nobody;
+  concurrency::Executor executor(nobody);
   for (auto _ : state) {
-    draws.draw_in_blocks(100000, 1365, 2, [&](const float* block, int32_t n) { sum += block[n - 1]; }, nullptr, &nobody);
+    draws.draw_in_blocks(100000, 1365, [&](const float* block, int32_t n) { sum += block[n - 1]; }, nullptr, &executor);
     benchmark::DoNotOptimize(sum);
   }
 }

@@ -38,9 +38,11 @@
 #include <string_view>
 #include <vector>
 
+#include "concurrency/executor.hpp"
 #include "driver/problem.hpp"
 #include "driver/replications.hpp"
 #include "driver/report.hpp"
+#include "driver/run.hpp"
 #include "driver/sampler.hpp"
 #include "harness.hpp"
 #include "random/random.hpp"
@@ -205,9 +207,12 @@ void check_samplers(const driver::Problem& problem, driver::Workspace& workspace
   // run goes on: both phases through run_phases, on one thread or (as byte 3 chooses)
   // two, which the program only takes for larger problems.
   numlib::random_state() = start;
+  const bool side_by_side =
+      run.two_threads || driver::plan_schedule(problem, concurrency::second_cpu_free()).phases_side_by_side;
+  concurrency::Executor executor(side_by_side ? 2 : 1);
   const driver::PhaseResults program =
-      driver::run_phases(problem, workspace.pi.data(), workspace.chit.data(), workspace.fhit.data(),
-                         run.two_threads ? 2 : driver::phase_threads(problem), workspace.group_byte_limit);
+      driver::run_phases(problem, workspace.pi.data(), workspace.chit.data(), workspace.fhit.data(), executor,
+                         side_by_side, workspace.group_byte_limit);
   const PhaseResult program_c{{workspace.chit.data(), workspace.chit.data() + stages}, {}, program.complexity, 0};
   const PhaseResult program_f{{workspace.fhit.data(), workspace.fhit.data() + stages},
                               {workspace.pi.data(), workspace.pi.data() + problem.items()},

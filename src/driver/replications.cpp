@@ -8,12 +8,15 @@
 #include "driver/replications.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "driver/sampler.hpp"
-#include "numeric/huge_page.hpp"
+#include "concurrency/huge_page.hpp"
 #include "numeric/sort.hpp"
 #include "random/beta_sequence.hpp"
 #include "random/random.hpp"
@@ -45,7 +48,7 @@ class FactorArrays {
  public:
   FactorArrays()
       : block_(static_cast<float*>(
-            numlib::allocate_huge_page_aligned(3 * sizeof(float) * static_cast<size_t>(kReplications)))) {
+            concurrency::allocate_huge_page_aligned(3 * sizeof(float) * static_cast<size_t>(kReplications)))) {
     if (!block_) textio::fatal_report(textio::kAllocationFails, textio::Statement::None, 0);
   }
 
@@ -54,8 +57,16 @@ class FactorArrays {
   float* bfu() { return block_.get() + 2 * static_cast<size_t>(kReplications); }  // factor against the unconstrained model
 
  private:
-  std::unique_ptr<float[], numlib::FreeStorage> block_;
+  std::unique_ptr<float[], concurrency::FreeStorage> block_;
 };
+
+// Whether two arrays of n values share storage.
+[[maybe_unused]] bool overlap(const float* a, const float* b, int32_t n) {
+  const auto x = reinterpret_cast<std::uintptr_t>(a);
+  const auto y = reinterpret_cast<std::uintptr_t>(b);
+  const auto bytes = sizeof(float) * static_cast<std::uintptr_t>(n);
+  return x < y + bytes && y < x + bytes;
+}
 
 // A factor that is not a number (no sweeps, or a phase without any hit: 0/0) has no
 // estimate for the replications to bound; redrawn shares would still give a finite
@@ -70,6 +81,9 @@ void mark_interval_of_undefined_factor(float factor, float& lower, float& upper)
 // bfu and bfc from ctot and ftot, replication by replication. bfc may be ctot itself:
 // each replication's ctot is read before its bfc is written.
 void form_replicated_factors(const float* ctot, const float* ftot, float* bfu, float* bfc) {
+  assert(!overlap(ctot, ftot, kReplications) && !overlap(bfu, ctot, kReplications) &&
+         !overlap(bfu, ftot, kReplications) && !overlap(bfc, ftot, kReplications) &&
+         !overlap(bfc, bfu, kReplications) && (bfc == ctot || !overlap(bfc, ctot, kReplications)));
   for (int32_t i = 0; i < kReplications; ++i) {
     bfu[i] = ftot[i] / ctot[i];
   }
@@ -83,9 +97,6 @@ void finish_factors(float c, float f, BayesFactors& factors) {
   mark_interval_of_undefined_factor(factors.versus_unconstrained, factors.lu, factors.uu);
   mark_interval_of_undefined_factor(factors.versus_complement, factors.lc, factors.uc);
 }
-
-// Above this many stages the replications take the plain loop (see replicate_factors).
-constexpr int32_t kArrangedStageLimit = 1 << 16;
 
 // Deviates per block of replications: room for a few thousand, at least one replication.
 int32_t replications_per_block(int32_t stages) {
@@ -102,22 +113,21 @@ void replication_shapes(float hits, int32_t niter, float& pin, float& qin) {
   qin = 1.0f + (sweeps - hits);
 }
 
-int replication_threads() { return second_thread_allowed() ? 2 : 1; }
-
 std::unique_ptr<numlib::AttemptLogsAhead> replication_logs_ahead(const Problem& problem) {
   const int32_t stages = problem.restrictions();
-  if (replication_threads() < 2 || stages < 1 || stages > kArrangedStageLimit) return nullptr;
-  const numlib::RandomState& state = numlib::random_state();
-  if (!state.initialised || !state.seeded) return nullptr;
-  const int32_t origin = numlib::advance_seed(state.seed, 2 * phase_deviates(problem));
+  if (stages < 1 || stages > kArrangedStageLimit) return nullptr;
+  const std::optional<numlib::UniformStream> start = numlib::uniforms_after(2 * phase_deviates(problem));
+  if (!start) return nullptr;
   // About 1.13 attempts a deviate, 2 x T deviates a replication; at most 12 MB.
   const int64_t attempts = static_cast<int64_t>(1.15 * 2.0 * stages * kReplications);
-  return std::make_unique<numlib::AttemptLogsAhead>(origin, state.scale, std::min<int64_t>(attempts, 1 << 20));
+  return std::make_unique<numlib::AttemptLogsAhead>(start->seed(), start->scale(),
+                                                    std::min<int64_t>(attempts, 1 << 20));
 }
 
-void draw_replicated_shares(const Problem& problem, const Workspace& workspace, float* ctot,
-                            float* ftot, int threads, const numlib::AttemptLogsAhead* ahead,
-                            numlib::JobHandoff* helper) {
+void draw_replicated_shares(const Problem& problem, const Workspace& workspace, float* ctot, float* ftot,
+                            const numlib::AttemptLogsAhead* ahead, concurrency::Executor* executor) {
+  // Two arrays of kReplications values each, apart (the blocks below fill both).
+  assert(!overlap(ctot, ftot, kReplications));
   const int32_t stages = problem.restrictions();
   // The cycle of one replication: stage by stage, complexity before fit.
   std::vector<float> pins(2 * static_cast<size_t>(stages));
@@ -129,7 +139,8 @@ void draw_replicated_shares(const Problem& problem, const Workspace& workspace, 
   numlib::RepeatedBetaDraws draws(pins.data(), qins.data(), 2 * stages);
   const int32_t block = replications_per_block(stages);
   int32_t first = 0;
-  draws.draw_in_blocks(kReplications, block, threads, [&](const float* shares, int32_t count) {
+  draws.draw_in_blocks(kReplications, block, [&](const float* shares, int32_t count) {
+    assert(count >= 1 && first + count <= kReplications);
     for (int32_t i = 0; i < count; ++i) {
       const float* row = shares + static_cast<size_t>(i) * pins.size();
       float f = 1.0f;
@@ -142,12 +153,13 @@ void draw_replicated_shares(const Problem& problem, const Workspace& workspace, 
       ctot[first + i] = c;
     }
     first += count;
-  }, ahead, helper);
+  }, ahead, executor);
+  assert(first == kReplications);
 }
 
 void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
                        BayesFactors& factors, const numlib::AttemptLogsAhead* ahead,
-                       numlib::JobHandoff* helper) {
+                       concurrency::Executor* executor) {
   if (problem.restrictions() > kArrangedStageLimit) {
     // The arranged draws keep a set-up per shape and a block of a replication's shares;
     // for this many stages the plain loop, which needs neither, is kept instead (such
@@ -157,10 +169,10 @@ void replicate_factors(const Problem& problem, Workspace& workspace, float c, fl
   }
   factors.versus_unconstrained = f / c;
   FactorArrays arrays;
-  draw_replicated_shares(problem, workspace, arrays.ctot_then_bfc(), arrays.ftot_then_work(),
-                         helper != nullptr ? 2 : replication_threads(), ahead, helper);
+  draw_replicated_shares(problem, workspace, arrays.ctot_then_bfc(), arrays.ftot_then_work(), ahead, executor);
   form_replicated_factors(arrays.ctot_then_bfc(), arrays.ftot_then_work(), arrays.bfu(), arrays.ctot_then_bfc());
   float* work = arrays.ftot_then_work();  // ftot is no longer read
+  assert(!overlap(work, arrays.bfu(), kReplications) && !overlap(work, arrays.ctot_then_bfc(), kReplications));
   numlib::order_statistics(kReplications, arrays.bfu(), work, kLowerPosition, kUpperPosition, factors.lu,
                            factors.uu);
   numlib::order_statistics(kReplications, arrays.ctot_then_bfc(), work, kLowerPosition, kUpperPosition,

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "concurrency/executor.hpp"
 #include "driver/problem.hpp"
 #include "random/beta_sequence.hpp"
 
@@ -37,11 +38,11 @@ void replication_shapes(float hits, int32_t niter, float& pin, float& qin);
 // of kReplications values (the literal path: five) are obtained here and released on return; a run that ends
 // earlier never touches them. Ends the run with the allocation report when they cannot be obtained.
 // Attempts' logarithms in `ahead` (see replication_logs_ahead) are taken where they fit.
-// With `helper` (served by a HelperThread), the draws split between the calling thread
-// and that one.
+// With an `executor` of two threads, the draws split between the calling thread and the
+// executor's helper.
 void replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
                        BayesFactors& factors, const numlib::AttemptLogsAhead* ahead = nullptr,
-                       numlib::JobHandoff* helper = nullptr);
+                       concurrency::Executor* executor = nullptr);
 
 // The plain implementation of the above, step by step as the method reads: one RNBET
 // call per deviate, the shares through workspace.csamp and fsamp, and SVRGN's full sort
@@ -51,22 +52,23 @@ void literal_replicate_factors(const Problem& problem, Workspace& workspace, flo
                                BayesFactors& factors);
 
 // The replicated complexity and fit of all kReplications replications into
-// ctot[0 .. kReplications-1] and ftot[...], drawn in the method's order (replication,
-// stage, complexity before fit). The first part of replicate_factors. With `threads`
-// = 2 the log-logistic attempts split between two threads (the same results);
-// replicate_factors passes replication_threads().
-void draw_replicated_shares(const Problem& problem, const Workspace& workspace, float* ctot,
-                            float* ftot, int threads = 1, const numlib::AttemptLogsAhead* ahead = nullptr,
-                            numlib::JobHandoff* helper = nullptr);
+// ctot[0 .. kReplications-1] and ftot[...] (two separate arrays), drawn in the method's
+// order (replication, stage, complexity before fit). The first part of
+// replicate_factors. With an `executor` of two threads the log-logistic attempts split
+// between its two threads (the same results).
+void draw_replicated_shares(const Problem& problem, const Workspace& workspace, float* ctot, float* ftot,
+                            const numlib::AttemptLogsAhead* ahead = nullptr,
+                            concurrency::Executor* executor = nullptr);
 
-// 2 when a second CPU and OpenMP thread are free (see second_thread_allowed), else 1.
-int replication_threads();
+// Above this many stages the replications take the plain loop (see replicate_factors),
+// which neither splits nor uses attempts' logarithms made ahead.
+inline constexpr int32_t kArrangedStageLimit = 1 << 16;
 
 // Room for the attempts' logarithms of the replications, to be made while the sweeps
-// leave a thread waiting (run_phases), from the seed at which the replications will start
-// (the generator's seed now, after the two phases' 2 x phase_deviates uniforms). Null
-// where the replications would not use them: one thread, no restriction, or more stages
-// than the arranged draws take.
+// leave a thread waiting (run_phases), from where the generator will stand when the
+// replications start (after the two phases' 2 x phase_deviates uniforms). Null where
+// they cannot be used: no restriction, more stages than the arranged draws take, or a
+// sequence not fixed yet.
 std::unique_ptr<numlib::AttemptLogsAhead> replication_logs_ahead(const Problem& problem);
 
 }  // namespace propbf::driver

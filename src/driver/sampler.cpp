@@ -1,9 +1,7 @@
 #include "driver/sampler.hpp"
 
-#include <omp.h>
-#include <sched.h>
-
 #include <atomic>
+#include <cassert>
 #include <exception>
 #include <functional>
 #include <new>
@@ -105,32 +103,19 @@ float run_phase(const Problem& problem, Phase phase, float* pi, float* hits, Sam
   return product;
 }
 
-int phase_threads(const Problem& problem) {
-  // Below about a million deviate-stages a phase takes a few milliseconds: starting a
-  // thread, and the runtime's spinning wait after it, would cost more than it saves.
-  if (phase_deviates(problem) * problem.restrictions() < kTwoThreadWork) return 1;
-  return second_thread_allowed() ? 2 : 1;
-}
-
-bool second_thread_allowed() {
-  cpu_set_t cpus;
-  CPU_ZERO(&cpus);
-  if (sched_getaffinity(0, sizeof cpus, &cpus) != 0 || CPU_COUNT(&cpus) < 2) return false;
-  return omp_get_max_threads() >= 2 && omp_get_thread_limit() >= 2 && !omp_in_parallel();
-}
-
-PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* fhit, int threads,
-                        int64_t group_byte_limit, numlib::AttemptLogsAhead* ahead, numlib::JobHandoff* helper) {
+PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* fhit, concurrency::Executor& executor,
+                        bool side_by_side, int64_t group_byte_limit, const concurrency::IdleWork& meanwhile) {
   PhaseResults results{1.0f, 1.0f};
   // Two threads need room for two groups at once, each at least the largest single stage.
   const int32_t stages = problem.restrictions();
   const bool room = stages >= 1 && fast_group_bytes(problem.items(), stages, 1) <= group_byte_limit / 2;
-  if (threads < 2 || !phase_draws(problem) || !room) {
-    // A second thread, where there is one, makes attempts' logarithms meanwhile.
+  const bool idle_work = meanwhile && executor.threads() >= 2 && phase_draws(problem);
+  if (!side_by_side || executor.threads() < 2 || !phase_draws(problem) || !room) {
+    // The helper, where there is one, does the idle work meanwhile.
     std::atomic<bool> swept{false};
-    const std::function<void()> make_logs = [&] { ahead->make_until([&] { return swept.load(); }); };
-    const bool logs_ahead = helper != nullptr && ahead != nullptr && phase_draws(problem);
-    if (logs_ahead) helper->post(make_logs);
+    const std::function<void()> idle = [&] { meanwhile([&] { return swept.load(); }); };
+    std::optional<concurrency::OfferedJob> offered;
+    if (idle_work) offered.emplace(executor, idle);
     std::exception_ptr failure;
     try {
       results.complexity = run_phase(problem, Phase::Complexity, pi, chit, SamplerChoice::Fast, group_byte_limit);
@@ -139,7 +124,7 @@ PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* f
       failure = std::current_exception();
     }
     swept.store(true);
-    if (logs_ahead) helper->finish();
+    if (offered) offered->finish();
     if (failure) std::rethrow_exception(failure);
     return results;
   }
@@ -152,11 +137,11 @@ PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* f
   std::vector<float> fit_pi;
   int32_t fit_next = 1;  // the first fit stage the second thread did not run
   std::exception_ptr failure;
-  // The thread that finishes its phase first makes attempts' logarithms until the other
-  // has finished too.
+  // The thread that finishes its phase first does the idle work until the other has
+  // finished too.
   std::atomic<int> finished{0};
   const auto finish = [&] {
-    if (finished.fetch_add(1) == 0 && ahead != nullptr) ahead->make_until([&] { return finished.load() == 2; });
+    if (finished.fetch_add(1) == 0 && meanwhile) meanwhile([&] { return finished.load() == 2; });
   };
   // The fit, silently, on the second thread: its progress lines follow the complexity's.
   const std::function<void()> fit_part = [&] {
@@ -170,24 +155,25 @@ PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* f
     }
     finish();
   };
-  std::optional<numlib::HelperThread> own_helper;
-  if (helper == nullptr) helper = &own_helper.emplace().jobs();
-  helper->post(fit_part);
-  // The complexity on the calling thread, which owns the generator and the console.
-  try {
-    run_fast_from(problem, Phase::Complexity, 1, pi, chit, results.complexity, stream, limit);
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  // A fit the second thread has not started is run below instead.
-  if (!helper->take_back()) {
-    finish();
-    helper->wait();
+  {
+    concurrency::OfferedJob offered = executor.offer(fit_part);
+    // The complexity on the calling thread, which owns the generator and the console.
+    try {
+      run_fast_from(problem, Phase::Complexity, 1, pi, chit, results.complexity, stream, limit);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    // A fit the second thread has not started is run below instead.
+    if (!offered.take_back()) {
+      finish();
+      offered.wait();
+    }
   }
   if (failure) std::rethrow_exception(failure);
 
   // The fit's progress lines, hits and product as the calling thread would have made
   // them; the stages the second thread did not run follow here, from where it stopped.
+  assert(fit_next >= 1 && fit_next <= stages + 1);
   if (fit_next > 1) stream = fit_stream;
   for (int32_t t = 1; t < fit_next; ++t) {
     finish_stage(problem, Phase::Fit, t, fit_shares[static_cast<size_t>(t - 1)], fhit, results.fit);

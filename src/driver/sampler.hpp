@@ -21,8 +21,8 @@
 
 #include <cstdint>
 
+#include "concurrency/executor.hpp"
 #include "driver/problem.hpp"
-#include "numeric/job_handoff.hpp"
 #include "random/beta_sequence.hpp"
 #include "random/random.hpp"
 
@@ -90,36 +90,23 @@ struct PhaseResults {
   float fit;         // f
 };
 
-// How many threads run_phases should use for the problem: 2 when a phase's work is
-// worth a thread (T x niter x J deviates, times T, at least kTwoThreadWork), this
-// process may run on two or more CPUs (its affinity mask) and OpenMP allows two threads
-// (OMP_NUM_THREADS, the thread limit, not already inside a parallel region); otherwise 1.
-inline constexpr int64_t kTwoThreadWork = int64_t{1} << 20;
-int phase_threads(const Problem& problem);
-
-// Whether a second thread may run: this process may run on two or more CPUs (its
-// affinity mask) and OpenMP allows two threads (OMP_NUM_THREADS, the thread limit, not
-// already inside a parallel region).
-bool second_thread_allowed();
-
 // Both phases, as run_phase(Complexity) and then run_phase(Fit) with the fast sampler
 // run them on the calling thread: the same shares, hits and state, the same progress
 // lines in the same order (all complexity lines, then all fit lines) and the generator
-// left at the same place. With `threads` = 2 the fit runs beside the complexity on a
-// second thread, from a stream jumped ahead by the complexity's phase_deviates, and its
-// progress lines follow when both are done; each phase's groups then keep within half of
-// group_byte_limit (one thread is used when a single stage would not fit in that half).
-// The second thread never touches the generator, the console or the error state: a fit
-// group whose storage it cannot obtain is left, with the rest of the fit, to the calling
-// thread.
+// left at the same place. With `side_by_side` and an executor of two threads the fit is
+// offered to the executor's helper, to run beside the complexity from a stream jumped
+// ahead by the complexity's phase_deviates; its progress lines follow when both are
+// done, and each phase's groups then keep within half of group_byte_limit (one thread is
+// used when a single stage would not fit in that half). A fit the helper has not started
+// when the complexity is done runs on the calling thread. The helper never touches the
+// generator, the console or the error state: a fit group whose storage it cannot obtain
+// is left, with the rest of the fit, to the calling thread.
 //
-// The second thread is `helper`'s (a HelperThread of the call's own when null); a fit it
-// has not started when the complexity is done runs on the calling thread. With `ahead`,
-// a thread that would otherwise wait makes attempts' logarithms into it: on two threads,
-// the one that finishes its phase first, until the other has finished; on one, `helper`'s
-// thread while the phases run.
-PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* fhit, int threads,
-                        int64_t group_byte_limit = kNoByteLimit, numlib::AttemptLogsAhead* ahead = nullptr,
-                        numlib::JobHandoff* helper = nullptr);
+// `meanwhile` (when set, and the executor has two threads) is done by a thread that
+// would otherwise wait: side by side, the one that finishes its phase first, until the
+// other has finished; otherwise the helper, while the phases run.
+PhaseResults run_phases(const Problem& problem, float* pi, float* chit, float* fhit, concurrency::Executor& executor,
+                        bool side_by_side, int64_t group_byte_limit = kNoByteLimit,
+                        const concurrency::IdleWork& meanwhile = {});
 
 }  // namespace propbf::driver

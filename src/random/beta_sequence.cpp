@@ -10,6 +10,7 @@
 #include "random/beta_sequence.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <new>
@@ -190,7 +191,7 @@ void set_split_round_attempts_for_testing(int32_t attempts) {
 AttemptLogsAhead::AttemptLogsAhead(int32_t origin, float scale, int64_t capacity)
     : origin_(origin), scale_(scale) {
   capacity = std::max<int64_t>(capacity, 0) / kChunk * kChunk;
-  logs_.reset(static_cast<AttemptLogs*>(allocate_huge_page_aligned(sizeof(AttemptLogs) * static_cast<size_t>(capacity))));
+  logs_.reset(static_cast<AttemptLogs*>(concurrency::allocate_huge_page_aligned(sizeof(AttemptLogs) * static_cast<size_t>(capacity))));
   if (logs_) capacity_ = capacity;
 }
 
@@ -338,18 +339,13 @@ void RepeatedBetaDraws::draw_log_logistic(int32_t cycles, float* out) {
   commit_uniforms(start.ahead(2 * (attempts_ - attempts_before)));
 }
 
-void RepeatedBetaDraws::draw_in_blocks(int64_t cycles, int32_t block_cycles, int threads,
+void RepeatedBetaDraws::draw_in_blocks(int64_t cycles, int32_t block_cycles,
                                        const std::function<void(const float*, int32_t)>& take,
-                                       const AttemptLogsAhead* ahead, JobHandoff* helper) {
+                                       const AttemptLogsAhead* ahead, concurrency::Executor* executor) {
   if (cycles < 1) return;
   block_cycles = std::max<int32_t>(block_cycles, 1);
-  if (threads >= 2 && all_log_logistic_ && helper != nullptr) {
-    draw_split(cycles, block_cycles, take, ahead, *helper);
-    return;
-  }
-  if (threads >= 2 && all_log_logistic_) {
-    HelperThread helper_thread;
-    draw_split(cycles, block_cycles, take, ahead, helper_thread.jobs());
+  if (executor != nullptr && executor->threads() >= 2 && all_log_logistic_) {
+    draw_split(cycles, block_cycles, take, ahead, *executor);
     return;
   }
   std::vector<float> block(static_cast<size_t>(block_cycles) * shapes_.size());
@@ -362,6 +358,11 @@ void RepeatedBetaDraws::draw_in_blocks(int64_t cycles, int32_t block_cycles, int
 
 void RepeatedBetaDraws::run_segment(const LogSource& source, Segment& segment) const {
   const int32_t count = static_cast<int32_t>(shapes_.size());
+  // A well-formed segment: attempts from a place on, a true or guessed shape of the
+  // cycle, room for as many deviates as it may make.
+  assert(segment.first >= 0 && segment.attempts >= 0 && segment.deviates != nullptr);
+  assert(segment.shape >= 0 && segment.shape < count);
+  assert(segment.limit >= 1 && segment.limit <= segment.attempts);
   const beta::Clamp clamp = beta::Clamp::from_machine();
   AttemptLogs own[kChunk];
   int32_t shape = segment.shape;
@@ -408,6 +409,7 @@ void RepeatedBetaDraws::run_segment(const LogSource& source, Segment& segment) c
   }
   segment.produced = made;
   segment.used = segment.attempts;
+  assert(segment.produced <= segment.limit && segment.used <= segment.attempts);
 }
 
 int32_t RepeatedBetaDraws::join_segment(const LogSource& source, const Segment& segment, int32_t shape,
@@ -452,7 +454,7 @@ int32_t RepeatedBetaDraws::join_segment(const LogSource& source, const Segment& 
 
 void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
                                    const std::function<void(const float*, int32_t)>& take,
-                                   const AttemptLogsAhead* ahead, JobHandoff& helper) {
+                                   const AttemptLogsAhead* ahead, concurrency::Executor& executor) {
   const int32_t count = static_cast<int32_t>(shapes_.size());
   const UniformStream start = reserve_uniforms();
   const int32_t origin = start.seed();
@@ -474,7 +476,7 @@ void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
   // Each segment's deviates and attempt numbers, on huge pages where granted.
   // (A balanced split gives the first thread at most 0.59 of a round.)
   const size_t room = static_cast<size_t>(static_cast<double>(wanted_for_rest()) * 0.6) + 1;
-  std::unique_ptr<void, FreeStorage> storage(allocate_huge_page_aligned(2 * room * (sizeof(float) + sizeof(int32_t))));
+  std::unique_ptr<void, concurrency::FreeStorage> storage(concurrency::allocate_huge_page_aligned(2 * room * (sizeof(float) + sizeof(int32_t))));
   if (!storage) throw std::bad_alloc();
   float* const deviates = static_cast<float*>(storage.get());
   int32_t* const taken_at = static_cast<int32_t*>(static_cast<void*>(deviates + 2 * room));
@@ -520,13 +522,18 @@ void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
     std::atomic<uint64_t> claims{static_cast<uint64_t>((second_attempts + kChunk - 1) / kChunk) << 32};
     second.claims = &claims;
     const std::function<void()> second_part = [&] { run_segment(source, second); };
-    helper.post(second_part);
+    // The two stretches are consecutive, each within its own room.
+    assert(first.attempts >= 1 && second.attempts >= 1 && first.attempts + int64_t{second.attempts} == wanted);
+    assert(second.first == first.first + first.attempts);
+    assert(first.attempts <= most && second.attempts <= most);
+    assert(first.deviates + room <= second.deviates && second.taken_at != nullptr);
+    concurrency::OfferedJob offered = executor.offer(second_part);  // settled before the loop's next round
     run_segment(source, first);
     blocks.put(first.deviates, first.produced);
     produced += first.produced;
     attempts = first.first + first.used;
     int32_t shape = static_cast<int32_t>(produced % count);  // the true shape after the first segment
-    if (helper.take_back()) {
+    if (offered.take_back()) {
       // The second thread never came: the second segment follows here, from the true
       // shape.
       if (produced == total) continue;
@@ -553,11 +560,14 @@ void RepeatedBetaDraws::draw_split(int64_t cycles, int32_t block_cycles,
         tail.deviates = first.deviates;
         tail.taken_at = taken_at;  // the first segment's room, which it leaves unused
         tail.shape = guess(tail.first - attempts);
+        // The tail ends where the second stretch did, in room the first stretch has left.
+        assert(tail.first + tail.attempts == second.first + second_attempts && tail.attempts <= most);
         run_segment(source, tail);
         break;
       }
     }
-    helper.wait();
+    offered.wait();
+    assert(second.used <= second.attempts && second.attempts <= second_attempts);
     if (produced == total) continue;
     shape = join_segment(source, second, shape, total, produced, attempts, put);
     if (produced < total && tail.attempts > 0) join_segment(source, tail, shape, total, produced, attempts, put);

@@ -30,8 +30,8 @@
 #include <memory>
 #include <vector>
 
-#include "numeric/huge_page.hpp"
-#include "numeric/job_handoff.hpp"
+#include "concurrency/executor.hpp"
+#include "concurrency/huge_page.hpp"
 #include "random/beta_methods.hpp"
 
 namespace propbf::numlib {
@@ -73,7 +73,7 @@ class AttemptLogsAhead {
   float scale_;
   int64_t capacity_ = 0;
   int64_t made_ = 0;
-  std::unique_ptr<AttemptLogs[], FreeStorage> logs_;  // on huge pages where granted
+  std::unique_ptr<AttemptLogs[], concurrency::FreeStorage> logs_;  // on huge pages where granted
 };
 
 // The most attempts a round of draw_in_blocks' split takes (at least 8192); 0 restores the
@@ -96,16 +96,13 @@ class RepeatedBetaDraws {
 
   // `cycles` cycles handed to `take(block, cycles in it)` in blocks of `block_cycles`
   // (the last one shorter), as successive draw(block_cycles, .) calls would draw them.
-  // With `threads` = 2 and every shape of method C, the attempts split between the
-  // calling thread and a second thread in rounds (see the top of this file); `take` is
-  // called on the calling thread. Same deviates, generator and errors for either thread
-  // count.
-  // Attempts' logarithms in `ahead` (when not null) are taken instead of made, where it
-  // starts at the same seed. The second thread's part goes to `helper` when not null,
-  // else to a HelperThread of the call's own.
-  void draw_in_blocks(int64_t cycles, int32_t block_cycles, int threads,
-                      const std::function<void(const float*, int32_t)>& take,
-                      const AttemptLogsAhead* ahead = nullptr, JobHandoff* helper = nullptr);
+  // With an `executor` of two threads and every shape of method C, the attempts split
+  // between the calling thread and the executor's helper in rounds (see the top of this
+  // file); `take` is called on the calling thread. Same deviates, generator and errors
+  // either way. Attempts' logarithms in `ahead` (when not null) are taken instead of
+  // made, where it starts at the same seed.
+  void draw_in_blocks(int64_t cycles, int32_t block_cycles, const std::function<void(const float*, int32_t)>& take,
+                      const AttemptLogsAhead* ahead = nullptr, concurrency::Executor* executor = nullptr);
 
   // The plain loop: one RNBET(1, ...) call per deviate. The reference for the above.
   static void draw_plain(const float* pins, const float* qins, int32_t count, int32_t cycles,
@@ -155,7 +152,7 @@ class RepeatedBetaDraws {
                        int64_t& produced, int64_t& attempts, const std::function<void(const float*, int64_t)>& put) const;
   void draw_split(int64_t cycles, int32_t block_cycles,
                   const std::function<void(const float*, int32_t)>& take, const AttemptLogsAhead* ahead,
-                  JobHandoff& helper);
+                  concurrency::Executor& executor);
 
   std::vector<float> pins_, qins_;
   std::vector<Shape> shapes_;

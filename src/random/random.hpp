@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace propbf::numlib {
 
@@ -103,9 +104,12 @@ class UniformStream {
   // The stream `steps` deviates further on (negative: back).
   UniformStream ahead(int64_t steps) const { return UniformStream(advance_seed(seed_, steps), sigma_); }
   int32_t seed() const { return seed_; }
+  // sigma, the factor of every deviate.
+  float scale() const { return static_cast<float>(sigma_); }
 
  private:
   friend UniformStream reserve_uniforms();
+  friend std::optional<UniformStream> uniforms_after(int64_t draws);
   UniformStream(int32_t seed, double sigma) : seed_(seed), sigma_(sigma) {}
   int32_t seed_ = 0;
   double sigma_ = 0.0;
@@ -117,6 +121,10 @@ class UniformStream {
 // the thread's state does not move until commit_uniforms. Call it only when at least
 // one deviate will be taken (RNUN with no draw applies no rule either).
 UniformStream reserve_uniforms();
+// Where the calling thread's generator will stand after `draws` more uniforms, as a
+// stream, without moving it; nothing when the thread's sequence is not fixed yet (not
+// initialised or not seeded: its first draw would take a clock seed).
+std::optional<UniformStream> uniforms_after(int64_t draws);
 // Leaves the calling thread's generator where `stream` stands, as RNUN leaves it after
 // its last deviate (seed and working copy).
 void commit_uniforms(const UniformStream& stream);

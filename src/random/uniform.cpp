@@ -108,6 +108,12 @@ UniformStream reserve_uniforms() {
   return UniformStream(thread_state.seed, static_cast<double>(thread_state.scale));
 }
 
+std::optional<UniformStream> uniforms_after(int64_t draws) {
+  const RandomState& state = thread_state;
+  if (!state.initialised || !state.seeded) return std::nullopt;
+  return UniformStream(advance_seed(state.seed, draws), static_cast<double>(state.scale));
+}
+
 void commit_uniforms(const UniformStream& stream) {
   thread_state.seed = stream.seed();
   thread_state.work = static_cast<double>(stream.seed());

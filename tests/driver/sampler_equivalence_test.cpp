@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "concurrency/executor.hpp"
 #include "driver/sampler.hpp"
 #include "problem_builder.hpp"
 #include "random/random.hpp"
@@ -155,7 +156,9 @@ Outcome run_phases_on(const driver::Problem& problem, int threads, int32_t seed)
   const size_t stages = static_cast<size_t>(problem.restrictions());
   std::vector<float> pi(items + 1, 0.0f), chit(stages + 1, 0.0f), fhit(stages + 1, 0.0f);
   ::testing::internal::CaptureStdout();
-  const driver::PhaseResults results = driver::run_phases(problem, pi.data(), chit.data(), fhit.data(), threads);
+  concurrency::Executor executor(threads);
+  const driver::PhaseResults results =
+      driver::run_phases(problem, pi.data(), chit.data(), fhit.data(), executor, threads >= 2);
   Outcome out;
   out.console = ::testing::internal::GetCapturedStdout();
   out.phase_product = bits({results.complexity, results.fit});

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -14,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "numeric/job_handoff.hpp"
+#include "concurrency/job_handoff.hpp"
 #include "random/beta_sequence.hpp"
 #include "random/random.hpp"
 #include "test_support.hpp"
@@ -147,7 +148,9 @@ Drawn draw_with(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& bl
         int chunks = 0;
         ahead->make_until([&] { return ++chunks > 7; });
       }
-      JobHandoff other;
+      // The second thread: the executor's own helper, one that comes late (served by a
+      // thread started here), or none.
+      concurrency::JobHandoff other;
       std::thread late;
       if (way == Way::LateSecondThread) {
         late = std::thread([&] {
@@ -155,13 +158,19 @@ Drawn draw_with(const Cycle& cycle, int32_t seed, const std::vector<int32_t>& bl
           other.serve();
         });
       }
+      std::optional<concurrency::Executor> executor;
+      if (way == Way::TwoThreads || way == Way::TwoThreadsLogsAhead || way == Way::TwoThreadsWrongLogsAhead) {
+        executor.emplace(2);
+      } else if (way == Way::NoSecondThread || way == Way::LateSecondThread) {
+        executor.emplace(other);
+      }
       draws.draw_in_blocks(
-          cycles, 7, way == Way::OneThread ? 1 : 2,
+          cycles, 7,
           [&](const float* part, int32_t n) {
             std::copy(part, part + static_cast<size_t>(n) * count, block.begin() + static_cast<std::ptrdiff_t>(at));
             at += static_cast<size_t>(n) * count;
           },
-          ahead.get(), way == Way::NoSecondThread || way == Way::LateSecondThread ? &other : nullptr);
+          ahead.get(), executor ? &*executor : nullptr);
       if (late.joinable()) {
         other.close();
         late.join();

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdlib>
 
-namespace propbf::numlib {
+namespace propbf::concurrency {
 
 // `bytes` of storage (not initialised), aligned to 2 MB and rounded up to a multiple of
 // it, advised for huge pages; nullptr when it cannot be obtained. Released with
@@ -17,4 +17,4 @@ struct FreeStorage {
   void operator()(void* storage) const { std::free(storage); }
 };
 
-}  // namespace propbf::numlib
+}  // namespace propbf::concurrency

@@ -1,8 +1,8 @@
-#include "numeric/huge_page.hpp"
+#include "concurrency/huge_page.hpp"
 
 #include <sys/mman.h>
 
-namespace propbf::numlib {
+namespace propbf::concurrency {
 
 void* allocate_huge_page_aligned(std::size_t bytes) {
   constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -13,4 +13,4 @@ void* allocate_huge_page_aligned(std::size_t bytes) {
   return storage;
 }
 
-}  // namespace propbf::numlib
+}  // namespace propbf::concurrency
