@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "concurrency/executor.hpp"
 #include "driver/problem.hpp"
 #include "driver/report.hpp"
 #include "random/random.hpp"
@@ -52,6 +53,7 @@ TEST(Replications, ProgramPathGivesTheLiteralFactorsBitForBit) {
   struct Case {
     int32_t stages, niter;
   };
+  concurrency::Executor executor(2);  // the program's replications split between two threads, as a run has them
   for (const Case k : {Case{0, 100}, Case{1, 0}, Case{1, 10000}, Case{3, 10000}, Case{5, 20000}, Case{9, 20000},
                        Case{2, 1}, Case{4, 7}}) {
     driver::Problem problem;
@@ -79,7 +81,7 @@ TEST(Replications, ProgramPathGivesTheLiteralFactorsBitForBit) {
     driver::literal_replicate_factors(problem, workspace, c, f, literal);
     const int32_t literal_seed = numlib::random_state().seed;
     numlib::RNSET(1043618065);
-    driver::replicate_factors(problem, workspace, c, f, program);
+    driver::replicate_factors(problem, workspace, c, f, program, nullptr, &executor);
     EXPECT_EQ(numlib::random_state().seed, literal_seed) << k.stages << " stages, niter " << k.niter;
     const auto bits = [](const driver::BayesFactors& b) {
       return std::vector<uint32_t>{std::bit_cast<uint32_t>(b.versus_unconstrained), std::bit_cast<uint32_t>(b.lu),
