@@ -14,6 +14,7 @@
 namespace {
 
 using namespace propbf::numlib;
+namespace concurrency = propbf::concurrency;
 
 constexpr int32_t kSeed = 1;
 constexpr float kIterations = 100000.0f;  // n of the analysis
