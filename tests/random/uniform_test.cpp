@@ -46,12 +46,15 @@ TEST_F(UniformTest, SequenceFromSeedOneMatchesTheDocumentedValues) {
 }
 
 TEST_F(UniformTest, StreamGivesTheSequenceOfRnunAndCommitsItsPosition) {
-  // Same documented start as RNUN; a stream jumped ahead by 10000 stands at the seed
-  // 10000 RNUN draws reach; committing leaves the generator where RNUN would.
+  // Same documented start as RNUN; a stream jumped ahead by 10000 (or asked for with
+  // uniforms_after) stands at the seed 10000 RNUN draws reach; committing leaves the
+  // generator where RNUN would.
   RNSET(1);
   UniformStream stream = reserve_uniforms();
   EXPECT_TRUE(random_state().rnun_called);  // RNUN's first-call rule
   const UniformStream later = stream.ahead(10000);
+  EXPECT_EQ(uniforms_after(10000)->seed(), 1043618065);  // asked without moving the generator
+  EXPECT_EQ(uniforms_after(0)->scale(), random_state().scale);
   for (const SequenceRow& row : kFromSeedOne) {
     EXPECT_EQ(eight_digits(stream.next()), row.deviate);
     EXPECT_EQ(stream.seed(), row.seed);
@@ -348,6 +351,7 @@ TEST_F(UniformTest, CountBelowOneLeavesTheStateAndR) {
   EXPECT_EQ(r, 0.5f);
   EXPECT_FALSE(random_state().initialised);  // not even initialised
   EXPECT_FALSE(random_state().rnun_called);
+  EXPECT_FALSE(uniforms_after(1).has_value());  // no fixed sequence to ask about
   EXPECT_EQ(random_state().seed, 0);
   RNSET(9);
   RNUN(-1, &r);
