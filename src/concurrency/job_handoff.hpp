@@ -36,7 +36,7 @@ class JobHandoff {
   JobHandoff& operator=(const JobHandoff&) = delete;
 
   // The second thread: runs posted jobs until close(). Spins between jobs for a short
-  // while (a fraction of a millisecond), so that it answers quickly while the first
+  // while (under a quarter of a millisecond), so that it answers quickly while the first
   // thread is between two posts, then sleeps until the next post or close().
   void serve();
 
