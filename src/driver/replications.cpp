@@ -15,8 +15,8 @@
 #include <optional>
 #include <vector>
 
-#include "driver/sampler.hpp"
 #include "concurrency/huge_page.hpp"
+#include "driver/sampler.hpp"
 #include "numeric/sort.hpp"
 #include "random/beta_sequence.hpp"
 #include "random/random.hpp"

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 #include <vector>
 
+#include "driver/replications.hpp"
+#include "driver/run.hpp"
 #include "driver/sampler.hpp"
 #include "driver/sampler_rules.hpp"
 #include "problem_builder.hpp"
@@ -222,6 +225,43 @@ TEST(StageSampler, HostileValuesNeverStopTheRun) {
         for (int t = 0; t < 3; ++t) EXPECT_FALSE(std::isnan(run.hits[t]));
       }
     }
+  }
+}
+
+// The run's schedule, a table of (J, T, niter, CPU free) against what the second thread
+// does: nothing without a free CPU or without draws; the replications' split and their
+// logarithms from niter 2; the phases side by side from T x T x niter x J = 2^20.
+TEST(RunSchedule, ASecondThreadOnlyWhereACpuIsFreeAndTheWorkPaysForIt) {
+  struct Row {
+    int32_t items, stages, niter;
+    bool free;
+    driver::Schedule expected;
+  };
+  const Row rows[] = {
+      {4, 3, 10000, false, {false, false, false, false}},        // the bundled example, CPU busy
+      {4, 3, 10000, true, {true, false, true, true}},            // the bundled example
+      {10, 5, 20000, true, {true, true, true, true}},            // 5 x 5 x 20000 x 10 >= 2^20
+      {10, 5, 20000, false, {false, false, false, false}},
+      {4, 0, 10000, true, {false, false, false, false}},         // no restriction: no draws
+      {0, 3, 10000, true, {false, false, false, false}},         // no item
+      {4, 3, 0, true, {false, false, false, false}},             // no sweep
+      {4, 3, 1, true, {false, false, false, false}},             // one sweep: powers of a uniform only
+      {1, 1, 1 << 20, true, {true, true, true, true}},           // exactly 2^20
+      {1, 1, (1 << 20) - 1, true, {true, false, true, true}},
+      {1, driver::kArrangedStageLimit + 1, 2, true, {true, true, false, false}},
+  };
+  for (const Row& row : rows) {
+    driver::Problem problem;
+    problem.nitem = row.items;
+    problem.nrestr = row.stages;
+    problem.niter = row.niter;
+    const driver::Schedule s = driver::plan_schedule(problem, row.free);
+    const std::string where = std::to_string(row.items) + " items, " + std::to_string(row.stages) + " stages, niter " +
+                              std::to_string(row.niter) + (row.free ? ", free" : ", busy");
+    EXPECT_EQ(s.helper, row.expected.helper) << where;
+    EXPECT_EQ(s.phases_side_by_side, row.expected.phases_side_by_side) << where;
+    EXPECT_EQ(s.logs_ahead, row.expected.logs_ahead) << where;
+    EXPECT_EQ(s.split_replications, row.expected.split_replications) << where;
   }
 }
 
