@@ -57,7 +57,8 @@ std::string follow_links(const std::string& path) {
 void write_whole_file(const std::string& name, const std::string& bytes) {
   const std::string path = follow_links(name);
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+  const bool exists = ::stat(path.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
     int fd;
     do {
       fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
@@ -72,7 +73,9 @@ void write_whole_file(const std::string& name, const std::string& bytes) {
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) throw WriteError(name + ": cannot create a temporary file beside it: " + std::strerror(errno));
   int failure = write_all(fd, bytes);
-  if (failure == 0 && ::fchmod(fd, 0644) != 0) failure = errno;
+  // A file replaced keeps its permission bits; a new one gets rw-r--r--.
+  const mode_t mode = exists && S_ISREG(info.st_mode) ? (info.st_mode & 07777) : 0644;
+  if (failure == 0 && ::fchmod(fd, mode) != 0) failure = errno;
   if (::close(fd) != 0 && failure == 0) failure = errno;
   if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
   if (failure != 0) {
