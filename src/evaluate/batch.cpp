@@ -165,14 +165,20 @@ class RecordOutput {
 }  // namespace
 
 Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options) {
-  // Opened once here for the system's reason when it cannot be (missing, no permission,
-  // a loop of links); without O_NONBLOCK a FIFO's open would wait for a writer.
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
+  // Looked at and opened once here for the system's reason when it cannot be (missing,
+  // no permission, a loop of links). Not a FIFO: opening it would let its writer start
+  // and closing it would leave that writer without a reader.
+  struct stat info {};
+  int fd = 0;
+  if (::stat(path.c_str(), &info) != 0) {
+    fd = -1;
+  } else if (!S_ISFIFO(info.st_mode)) {
+    do {
+      fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) ::close(fd);
+  }
   if (fd < 0) throw InputError(path + ": cannot open the problem file: " + std::strerror(errno));
-  ::close(fd);
   Problem problem = read_problem_file(path);
   for (const HypothesisText& hypothesis : problem.hypotheses) {
     if (hypothesis.name.empty()) {
