@@ -115,12 +115,17 @@ void add_path(const std::string& argument, std::vector<ProblemPath>& paths) {
   paths.insert(paths.end(), entries_found.begin(), entries_found.end());
 }
 
-void add_list(std::istream& in, std::vector<ProblemPath>& paths) {
+// Adds the paths of the list's lines; returns 0, or when the list could not be read to
+// its end the system's reason (EIO when it gave none).
+int add_list(std::istream& in, std::vector<ProblemPath>& paths) {
   std::string line;
-  while (std::getline(in, line)) {
+  for (;;) {
+    errno = 0;
+    if (!std::getline(in, line)) break;
     if (line.ends_with('\r')) line.pop_back();
     if (!line.empty()) add_path(line, paths);
   }
+  return in.bad() ? (errno != 0 ? errno : EIO) : 0;
 }
 
 // Where the records go: a descriptor written one whole record at a time. In a regular
@@ -284,15 +289,17 @@ std::vector<ProblemPath> gather_problem_paths(const BatchInputs& inputs) {
   std::vector<ProblemPath> paths;
   for (const std::string& argument : inputs.arguments) add_path(argument, paths);
   if (inputs.list_file == "-") {
-    add_list(std::cin, paths);
-    if (std::cin.bad()) throw InputError("propbf: cannot read the list from standard input");
+    if (const int reason = add_list(std::cin, paths); reason != 0) {
+      throw InputError(std::string("propbf: cannot read the list from standard input: ") + std::strerror(reason));
+    }
   } else if (!inputs.list_file.empty()) {
     std::ifstream list(inputs.list_file);
     if (!list) {
       throw InputError("propbf: " + inputs.list_file + ": cannot open the list of problems: " + std::strerror(errno));
     }
-    add_list(list, paths);
-    if (list.bad()) throw InputError("propbf: " + inputs.list_file + ": cannot read the list of problems");
+    if (const int reason = add_list(list, paths); reason != 0) {
+      throw InputError("propbf: " + inputs.list_file + ": cannot read the list of problems: " + std::strerror(reason));
+    }
   }
   return paths;
 }

@@ -2,6 +2,7 @@
 #include "evaluate/command.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +51,23 @@ std::string follow_links(const std::string& path) {
   }
 }
 
+// Holds back SIGINT, SIGTERM, SIGHUP and SIGQUIT for the length of a scope.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+    ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
 // Writes `bytes` as the content of the file `name` names, through its links. A regular
 // (or missing) file is replaced whole or not at all: the bytes go to a temporary file
 // beside it, which is renamed over it (and removed whatever fails). Anything else, a
@@ -69,6 +87,9 @@ void write_whole_file(const std::string& name, const std::string& bytes) {
     if (failure != 0) throw WriteError(name + ": cannot write: " + std::strerror(failure));
     return;
   }
+  // While the temporary file exists, an interrupt or termination waits: it takes effect
+  // once the file has been renamed or removed, so it never leaves one behind.
+  const SignalsHeld held;
   std::string temporary = path + ".tmp-XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) throw WriteError(name + ": cannot create a temporary file beside it: " + std::strerror(errno));
