@@ -265,7 +265,11 @@ std::string printable_message(std::string_view message) {
     if (i + 1 < lines.size() && is_caret_line(lines[i + 1])) {
       // The text and the caret under it: a window around the caret, the caret moved to
       // where its byte is shown.
-      const std::size_t indent = std::min(lines[i + 1].size() - 1, line.find_first_not_of(' '));
+      // The indent the message gave both lines (blanks the text itself starts with are
+      // part of the text, and so of the window).
+      constexpr std::size_t kMostIndent = 8;
+      const std::size_t indent =
+          std::min({lines[i + 1].size() - 1, line.find_first_not_of(' '), line.size(), kMostIndent});
       const std::size_t caret = std::max(indent, std::min(lines[i + 1].size() - 1, line.size()));
       std::size_t from = indent;
       std::size_t to = line.size();
