@@ -134,7 +134,8 @@ bool connect_closed_standard_descriptors() {
 }
 
 // A check for an integer option: decimal digits only (so "1e3" and "2.0" are refused as
-// not integers, not as out of range), from `low` to `high`, never clamped.
+// not integers, not as out of range; leading zeros do not make it octal), from `low` to
+// `high`, never clamped.
 CLI::Validator integer_in(std::int64_t low, std::int64_t high) {
   const std::string range = "an integer from " + std::to_string(low) + " to " + std::to_string(high);
   return CLI::Validator(
@@ -148,6 +149,7 @@ CLI::Validator integer_in(std::int64_t low, std::int64_t high) {
         if (error == std::errc::result_out_of_range || value < low || value > high) {
           return text + " is out of range; give " + range;
         }
+        text = std::to_string(value);  // as CLI11 then reads it: "010" is ten, not octal eight
         return {};
       },
       "INT");
@@ -191,10 +193,10 @@ int run_command_line(int argc, char** argv) {
       ->type_name("FILE");
   evaluate->add_option("--niter", overrides.niter, "sweeps per stage (overrides [sampling] niter)")
       ->type_name("N")
-      ->check(integer_in(1, std::numeric_limits<std::int64_t>::max()));
+      ->transform(integer_in(1, std::numeric_limits<std::int64_t>::max()));
   evaluate->add_option("--seed", overrides.seed, "seed of the random streams, 0 to 2^63 - 1 (overrides [sampling] seed)")
       ->type_name("S")
-      ->check(integer_in(0, std::numeric_limits<std::int64_t>::max()));
+      ->transform(integer_in(0, std::numeric_limits<std::int64_t>::max()));
   evaluate->add_option("--precision", overrides.precision,
                        "double each hypothesis's sweeps per stage, from niter, until both its corrected intervals "
                        "have a half-width of at most R times the factor (overrides [sampling] precision)")
@@ -212,11 +214,11 @@ int run_command_line(int argc, char** argv) {
                        "with a precision, at most M sweeps per stage (default 4194304, or niter if larger; overrides "
                        "[sampling] max_niter)")
       ->type_name("M")
-      ->check(integer_in(1, std::numeric_limits<std::int64_t>::max()));
+      ->transform(integer_in(1, std::numeric_limits<std::int64_t>::max()));
   evaluate->add_option("--threads", options.threads, "threads to run on (default: one per processor); the results do not "
                                              "depend on it")
       ->type_name("N")
-      ->check(integer_in(1, std::numeric_limits<int>::max()));
+      ->transform(integer_in(1, std::numeric_limits<int>::max()));
   try {
     app.parse(argc, argv);
     if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate)");

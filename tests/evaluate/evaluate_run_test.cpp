@@ -567,9 +567,11 @@ TEST(EvaluateRun, UnusualNamesAndStartsEndWithAMessage) {
     EXPECT_EQ(run.err, c.err) << c.arguments.back();
   }
 
-  // The table shows the control characters of a name escaped.
-  const RunResult table = run_propbf_with_arguments(folder.path(), {"evaluate", "p.toml", "--niter", "100"});
+  // The table shows the control characters of a name escaped; a leading zero does not
+  // make an integer octal.
+  const RunResult table = run_propbf_with_arguments(folder.path(), {"evaluate", "p.toml", "--niter", "0100"});
   EXPECT_EQ(table.status, 0);
+  EXPECT_EQ(table.out.rfind("Problem p.toml: 1 item, 100 sweeps per stage, seed 1\n", 0), 0u) << table.out;
   EXPECT_NE(table.out.find("\nH\\x1b[2J\\n: a > 0.5\n"), std::string::npos) << table.out;
   EXPECT_NE(table.out.find("\n  H\\x1b[2J\\n      0."), std::string::npos) << table.out;
   EXPECT_EQ(table.out.find('\x1b'), std::string::npos);
