@@ -1,6 +1,7 @@
 #include "evaluate/batch.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,39 +74,124 @@ class ProgressBar {
   std::size_t width_ = 0;
 };
 
-void add_path(const std::string& argument, std::vector<std::string>& paths) {
+// Why an entry of a folder is not read: reading a FIFO (or a socket, or a device) that
+// merely sits in the folder could wait for ever. Empty for anything else: a regular
+// file, or a dangling link, which fails as a problem file that cannot be opened.
+std::string refusal_of_entry(const std::filesystem::directory_entry& entry, const std::string& path) {
+  std::error_code error;
+  std::string kind;
+  switch (entry.status(error).type()) {
+    case std::filesystem::file_type::fifo: kind = "a FIFO"; break;
+    case std::filesystem::file_type::socket: kind = "a socket"; break;
+    case std::filesystem::file_type::block:
+    case std::filesystem::file_type::character: kind = "a device"; break;
+    default: return {};
+  }
+  return "propbf: " + path + ": " + kind + ", not a regular file; in a folder it is not read (name it on its own "
+                                        "to read it)";
+}
+
+void add_path(const std::string& argument, std::vector<ProblemPath>& paths) {
   std::error_code error;
   if (!std::filesystem::is_directory(argument, error)) {
-    paths.push_back(argument);
+    paths.push_back({argument, {}});
     return;
   }
-  std::vector<std::string> names;
+  std::vector<ProblemPath> entries_found;
+  const std::string prefix = argument.ends_with('/') ? argument : argument + "/";
   std::filesystem::directory_iterator entries(argument, error);
   for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
     const std::string name = entries->path().filename().string();
     std::error_code kind_error;
     if (name.size() > 5 && name[0] != '.' && name.ends_with(".toml") && !entries->is_directory(kind_error)) {
-      names.push_back(name);
+      entries_found.push_back({prefix + name, refusal_of_entry(*entries, prefix + name)});
     }
   }
   if (error) throw InputError("propbf: " + argument + ": cannot read the folder: " + error.message());
-  std::sort(names.begin(), names.end());  // bytewise: char_traits<char> compares as unsigned char
-  const std::string prefix = argument.ends_with('/') ? argument : argument + "/";
-  for (const std::string& name : names) paths.push_back(prefix + name);
+  if (entries_found.empty()) throw InputError("propbf: " + argument + ": the folder holds no *.toml problem file");
+  // Bytewise: char_traits<char> compares as unsigned char; every path has the same prefix.
+  std::sort(entries_found.begin(), entries_found.end(),
+            [](const ProblemPath& a, const ProblemPath& b) { return a.path < b.path; });
+  paths.insert(paths.end(), entries_found.begin(), entries_found.end());
 }
 
-void add_list(std::istream& in, std::vector<std::string>& paths) {
+// Adds the paths of the list's lines; returns 0, or when the list could not be read to
+// its end the system's reason (EIO when it gave none).
+int add_list(std::istream& in, std::vector<ProblemPath>& paths) {
   std::string line;
-  while (std::getline(in, line)) {
+  for (;;) {
+    errno = 0;
+    if (!std::getline(in, line)) break;
     if (line.ends_with('\r')) line.pop_back();
     if (!line.empty()) add_path(line, paths);
   }
+  return in.bad() ? (errno != 0 ? errno : EIO) : 0;
 }
+
+// Where the records go: a descriptor written one whole record at a time. In a regular
+// file a record cut short (disk full, the file-size limit) is cut off again, so that
+// the file ends with the last whole record.
+class RecordOutput {
+ public:
+  explicit RecordOutput(int fd) : fd_(fd) {
+    struct stat info {};
+    regular_ = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const int flags = ::fcntl(fd, F_GETFL);
+    append_ = flags != -1 && (flags & O_APPEND) != 0;
+  }
+
+  // Whether a record cut short is taken back.
+  bool regular() const { return regular_; }
+
+  // Writes `record`; returns 0 or the errno of the failed write.
+  int write(const std::string& record) {
+    off_t start = -1;
+    if (regular_) {
+      struct stat info {};
+      start = append_ ? (::fstat(fd_, &info) == 0 ? info.st_size : -1) : ::lseek(fd_, 0, SEEK_CUR);
+    }
+    const int error = write_all(fd_, record);
+    if (error != 0 && start >= 0) {
+      int status;
+      do {
+        status = ::ftruncate(fd_, start);
+      } while (status != 0 && errno == EINTR);
+      if (!append_) ::lseek(fd_, start, SEEK_SET);
+    }
+    return error;
+  }
+
+ private:
+  int fd_;
+  bool regular_ = false;
+  bool append_ = false;
+};
 
 }  // namespace
 
 Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options) {
+  // Looked at and opened once here for the system's reason when it cannot be (missing,
+  // no permission, a loop of links). Not a FIFO: opening it would let its writer start
+  // and closing it would leave that writer without a reader.
+  struct stat info {};
+  int fd = 0;
+  if (::stat(path.c_str(), &info) != 0) {
+    fd = -1;
+  } else if (!S_ISFIFO(info.st_mode)) {
+    do {
+      fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) ::close(fd);
+  }
+  if (fd < 0) throw InputError(path + ": cannot open the problem file: " + std::strerror(errno));
   Problem problem = read_problem_file(path);
+  for (const HypothesisText& hypothesis : problem.hypotheses) {
+    if (hypothesis.name.empty()) {
+      const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
+      throw InputError(describe_position(path, at) + ": a hypothesis has an empty name (\"\" = ...); give it one, "
+                                                     "e.g. H1 = \"a > b\"");
+    }
+  }
   apply_overrides(problem, options.overrides);
   return evaluate_problem(problem, options.threads);
 }
@@ -125,60 +211,148 @@ int write_all(int fd, const std::string& bytes) {
   return 0;
 }
 
-std::vector<std::string> gather_problem_paths(const BatchInputs& inputs) {
-  std::vector<std::string> paths;
+namespace {
+
+// Cuts `text` at a byte `at` or before it so that no UTF-8 sequence is split.
+std::size_t character_start(std::string_view text, std::size_t at) {
+  while (at > 0 && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xc0) == 0x80) --at;
+  return at;
+}
+
+// A caret line: blanks, then '^' and nothing after it.
+bool is_caret_line(std::string_view line) {
+  return !line.empty() && line.back() == '^' && line.find_first_not_of(' ') == line.size() - 1;
+}
+
+// A line of a message shown whole or shortened (see printable_message).
+std::string bounded_line(std::string_view line) {
+  // A list at the end of the line: at most kMessageListItems entries.
+  if (const std::size_t are = line.rfind(" are "); are != std::string_view::npos) {
+    const std::string_view list = line.substr(are + 5);
+    std::size_t entries = 1;
+    std::size_t cut = std::string_view::npos;  // where the entry after the last one shown starts
+    for (std::size_t at = list.find(", "); at != std::string_view::npos; at = list.find(", ", at + 2)) {
+      if (++entries == kMessageListItems + 1) cut = at;
+    }
+    if (cut != std::string_view::npos) {
+      std::string shown(line.substr(0, are + 5 + cut));
+      shown += " and " + std::to_string(entries - kMessageListItems) + " more";
+      if (shown.size() <= kMessageLine) return visible_text(shown);
+      return bounded_line(shown);
+    }
+  }
+  if (line.size() <= kMessageLine) return visible_text(line);
+  const std::size_t head = character_start(line, kMessageLine / 2);
+  const std::size_t tail = character_start(line, line.size() - kMessageLine / 4);
+  return visible_text(line.substr(0, head)) + " ... (" + std::to_string(tail - head) + " bytes not shown) ... " +
+         visible_text(line.substr(tail));
+}
+
+}  // namespace
+
+std::string printable_message(std::string_view message) {
+  std::vector<std::string_view> lines;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = message.find('\n', start);
+    lines.push_back(message.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  std::string shown;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) shown += '\n';
+    const std::string_view line = lines[i];
+    if (i + 1 < lines.size() && is_caret_line(lines[i + 1])) {
+      // The text and the caret under it: a window around the caret, the caret moved to
+      // where its byte is shown.
+      // The indent the message gave both lines (blanks the text itself starts with are
+      // part of the text, and so of the window).
+      constexpr std::size_t kMostIndent = 8;
+      const std::size_t indent =
+          std::min({lines[i + 1].size() - 1, line.find_first_not_of(' '), line.size(), kMostIndent});
+      const std::size_t caret = std::max(indent, std::min(lines[i + 1].size() - 1, line.size()));
+      std::size_t from = indent;
+      std::size_t to = line.size();
+      if (to - from > kMessageWindow) {
+        from = character_start(line, std::max(indent, caret > kMessageWindow / 2 ? caret - kMessageWindow / 2 : 0));
+        to = std::max(caret, character_start(line, std::min(line.size(), from + kMessageWindow)));
+      }
+      const std::string before = (from > indent ? "..." : "") + visible_text(line.substr(from, caret - from));
+      shown += std::string(line.substr(0, indent)) + before + visible_text(line.substr(caret, to - caret)) +
+               (to < line.size() ? "..." : "");
+      shown += '\n' + std::string(indent + before.size(), ' ') + "^";
+      ++i;
+      continue;
+    }
+    shown += bounded_line(line);
+  }
+  return shown;
+}
+
+std::vector<ProblemPath> gather_problem_paths(const BatchInputs& inputs) {
+  std::vector<ProblemPath> paths;
   for (const std::string& argument : inputs.arguments) add_path(argument, paths);
   if (inputs.list_file == "-") {
-    add_list(std::cin, paths);
-    if (std::cin.bad()) throw InputError("propbf: cannot read the list from standard input");
+    if (const int reason = add_list(std::cin, paths); reason != 0) {
+      throw InputError(std::string("propbf: cannot read the list from standard input: ") + std::strerror(reason));
+    }
   } else if (!inputs.list_file.empty()) {
     std::ifstream list(inputs.list_file);
-    if (!list) throw InputError("propbf: " + inputs.list_file + ": cannot open the list of problems");
-    add_list(list, paths);
-    if (list.bad()) throw InputError("propbf: " + inputs.list_file + ": cannot read the list of problems");
+    if (!list) {
+      throw InputError("propbf: " + inputs.list_file + ": cannot open the list of problems: " + std::strerror(errno));
+    }
+    if (const int reason = add_list(list, paths); reason != 0) {
+      throw InputError("propbf: " + inputs.list_file + ": cannot read the list of problems: " + std::strerror(reason));
+    }
   }
   return paths;
 }
 
-int run_batch(const std::vector<std::string>& paths, const EvaluateOptions& options, const std::string& jsonl_file,
+int run_batch(const std::vector<ProblemPath>& paths, const EvaluateOptions& options, const std::string& jsonl_file,
               const std::string& version) {
   const std::string output_name = jsonl_file.empty() ? "standard output" : jsonl_file;
   int fd = STDOUT_FILENO;
   if (!jsonl_file.empty()) {
     fd = ::open(jsonl_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-      std::cerr << "propbf: " << jsonl_file << ": cannot write: " << std::strerror(errno) << "\n";
+      std::cerr << printable_message("propbf: " + jsonl_file + ": cannot write: " + std::strerror(errno)) << "\n";
       return 1;
     }
   }
+  RecordOutput output(fd);
   ProgressBar progress(paths.size());
   std::size_t failed = 0;
   int write_error = 0;
   progress.draw(0, 0);
   for (std::size_t done = 0; done < paths.size() && write_error == 0; ++done) {
-    const std::string& path = paths[done];
+    const std::string& path = paths[done].path;
     std::string record;
-    std::string message;
-    try {
-      record = format_json_record(path, evaluate_file(path, options), version);
-    } catch (const InputError& error) {
-      message = error.what();
-    } catch (const std::bad_alloc&) {
-      message = out_of_memory_message(path);
+    std::string message = paths[done].refusal;
+    if (message.empty()) {
+      try {
+        record = format_json_record(path, evaluate_file(path, options), version);
+      } catch (const InputError& error) {
+        message = error.what();
+      } catch (const std::bad_alloc&) {
+        message = out_of_memory_message(path);
+      }
     }
     if (!message.empty()) {
+      message = printable_message(message);
       ++failed;
       record = format_json_error_record(path, message);
       progress.message(message, done, failed);
     }
     if (fd == STDOUT_FILENO) progress.clear();  // the records may go to the same terminal
-    write_error = write_all(fd, record);
+    write_error = output.write(record);
     progress.draw(done + 1, failed);
   }
   if (fd != STDOUT_FILENO && ::close(fd) != 0 && write_error == 0) write_error = errno;
   progress.clear();
   if (write_error != 0) {
-    std::cerr << "propbf: " << output_name << ": cannot write: " << std::strerror(write_error) << "\n";
+    std::cerr << printable_message("propbf: " + output_name + ": cannot write: " + std::strerror(write_error) +
+                                   (output.regular() ? " (the records before are kept, each whole)" : ""))
+              << "\n";
     return 1;
   }
   if (failed > 0) {

@@ -3,7 +3,9 @@
 // on a terminal. Also the work for one problem, which a single run shares.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "evaluate/evaluation.hpp"
@@ -18,8 +20,20 @@ struct EvaluateOptions {
 };
 
 // Reads the problem file, sets the overrides and evaluates it. Throws InputError for a
-// mistake in the problem and std::bad_alloc when memory runs out.
+// mistake in the problem (a file that cannot be opened, with the system's reason; a
+// hypothesis without a name) and std::bad_alloc when memory runs out.
 Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options);
+
+// A message as the user sees it (standard error, the "error" of a record): control
+// characters other than line breaks escaped as visible_text does, and bounded whatever
+// the input: a line marked by a caret line below it ("    TEXT" then "    ^") shows at
+// most kMessageWindow bytes around the caret, a list ending a line ("... are a, b, c")
+// at most kMessageListItems entries and "and N more", and any other line longer than
+// kMessageLine bytes its start and end with the number of bytes left out between them.
+inline constexpr std::size_t kMessageWindow = 200;
+inline constexpr std::size_t kMessageListItems = 10;
+inline constexpr std::size_t kMessageLine = 400;
+std::string printable_message(std::string_view message);
 
 // What a run says when memory ran out for the problem at `path`.
 std::string out_of_memory_message(const std::string& path);
@@ -32,20 +46,28 @@ struct BatchInputs {
   std::string list_file;               // one path per line, "-" for standard input; empty: none
 };
 
+// A problem of a batch: its path and, for an entry of a folder that is not a regular
+// file (a FIFO, a socket, a device, a dangling link), why it is refused without being
+// opened (reading a FIFO would wait for a writer for ever).
+struct ProblemPath {
+  std::string path;
+  std::string refusal;  // empty: evaluate it
+};
+
 // The problem paths in input order: each argument (a folder replaced by its *.toml files,
 // not starting with '.', sorted bytewise, not recursing), then each line of the list
 // (expanded the same way; empty lines skipped, a final '\r' dropped). A path that is
 // neither folder nor readable file stays, to fail as a problem. Throws InputError when
-// the list or a folder cannot be read.
-std::vector<std::string> gather_problem_paths(const BatchInputs& inputs);
+// the list or a folder cannot be read, or a folder holds no *.toml file.
+std::vector<ProblemPath> gather_problem_paths(const BatchInputs& inputs);
 
 // Evaluates `paths` in order and writes one record per problem (format_json_record or
 // format_json_error_record) to `jsonl_file`, or to standard output when it is empty,
-// each record in one write as soon as its problem is done. A failing problem's message
-// also goes to standard error and the batch goes on. Returns the exit status: 0 when
-// every problem succeeded, 2 when any failed, 1 when the records could not be written
-// (the batch stops there).
-int run_batch(const std::vector<std::string>& paths, const EvaluateOptions& options, const std::string& jsonl_file,
+// each record whole or not at all as soon as its problem is done (a write cut short is
+// taken back in a regular file). A failing problem's message also goes to standard
+// error and the batch goes on. Returns the exit status: 0 when every problem succeeded,
+// 2 when any failed, 1 when the records could not be written (the batch stops there).
+int run_batch(const std::vector<ProblemPath>& paths, const EvaluateOptions& options, const std::string& jsonl_file,
               const std::string& version);
 
 }  // namespace propbf::evaluate

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "evaluate/evaluation.hpp"
 
@@ -12,7 +13,14 @@ namespace propbf::evaluate {
 // locale-free): "0.0833125", "4.9266", "inf", "-inf"; every NaN as "NaN".
 std::string format_number(double value, int digits);
 
-// The table for standard output, ending with a newline.
+// `text` with every control character made visible, so that no name read from a file
+// can break a line or send a terminal an escape sequence: line feed, carriage return and
+// tab as \n, \r and \t, the other C0 characters and DEL as \xHH, the C1 characters
+// (U+0080 to U+009F) as \uHHHH. Everything else, other UTF-8 included, is kept.
+std::string visible_text(std::string_view text);
+
+// The table for standard output, ending with a newline. Names (the problem file's, the
+// hypotheses') are shown through visible_text.
 std::string format_table(const Evaluation& evaluation);
 
 // The JSON document (indented by 2, ending with a newline). Non-finite numbers are

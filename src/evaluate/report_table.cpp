@@ -1,5 +1,6 @@
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "evaluate/report.hpp"
 
@@ -17,7 +18,42 @@ std::string interval_text(const Interval& interval) {
   return text;
 }
 
+// A hypothesis on one line: its line breaks and tabs as blanks (as in messages), any
+// other control character made visible.
+std::string one_line(std::string text) {
+  for (char& c : text) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  }
+  return visible_text(text);
+}
+
 }  // namespace
+
+std::string visible_text(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    char escape[8];
+    if (byte == '\n') {
+      shown += "\\n";
+    } else if (byte == '\r') {
+      shown += "\\r";
+    } else if (byte == '\t') {
+      shown += "\\t";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      shown += escape;
+    } else if (byte == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(text[++i]));
+      shown += escape;
+    } else {
+      shown.push_back(text[i]);
+    }
+  }
+  return shown;
+}
 
 std::string format_number(double value, int digits) {
   if (std::isnan(value)) return "NaN";  // whatever its sign bit (0/0 sets it on x86)
@@ -29,7 +65,7 @@ std::string format_number(double value, int digits) {
 std::string format_table(const Evaluation& evaluation) {
   const Problem& problem = evaluation.problem;
   const Settings& settings = problem.settings;
-  std::string out = "Problem " + problem.file_name + ": " + std::to_string(problem.items.size()) + (problem.items.size() == 1 ? " item, " : " items, ");
+  std::string out = "Problem " + visible_text(problem.file_name) + ": " + std::to_string(problem.items.size()) + (problem.items.size() == 1 ? " item, " : " items, ");
   if (settings.precision) {
     out += "sweeps per stage doubled from " + std::to_string(settings.niter) + " (at most " +
            std::to_string(settings.max_niter_or_default()) + ") until precision " +
@@ -39,13 +75,14 @@ std::string format_table(const Evaluation& evaluation) {
   }
   std::string not_reached;
   for (const HypothesisResult& result : evaluation.hypotheses) {
-    out += "\n" + result.name + ": " + result.text + "\n";
+    const std::string name = visible_text(result.name);
+    out += "\n" + name + ": " + one_line(result.text) + "\n";
     out += "  restrictions                   " + std::to_string(result.restrictions.size()) + "\n";
     if (settings.precision) {
       out += "  sweeps per stage               " + std::to_string(result.niter) + " (precision " +
              (result.precision_reached ? "reached" : "not reached") + ": relative half-width " +
              format_number(result.relative_half_width, 3) + ")\n";
-      if (!result.precision_reached) not_reached += (not_reached.empty() ? "" : ", ") + result.name;
+      if (!result.precision_reached) not_reached += (not_reached.empty() ? "" : ", ") + name;
     }
     out += "  complexity                     " + format_number(result.complexity, 6) + "\n";
     out += "  fit                            " + format_number(result.fit, 6) + "\n";
@@ -60,7 +97,7 @@ std::string format_table(const Evaluation& evaluation) {
   if (evaluation.hypotheses.size() == 1) {
     const HypothesisResult& only = evaluation.hypotheses.front();
     out += "  hypothesis      vs complement   with unconstrained\n";
-    out += "  " + padded(only.name, 15) + " " + padded(format_number(only.pmp, 4), 15) + " " +
+    out += "  " + padded(visible_text(only.name), 15) + " " + padded(format_number(only.pmp, 4), 15) + " " +
            format_number(only.pmp_with_unconstrained, 4) + "\n";
     out += "  " + padded("complement", 15) + " " + padded(format_number(only.pmp_complement, 4), 15) + "\n";
     out += "  " + padded("unconstrained", 15) + " " + padded("", 15) + " " +
@@ -68,7 +105,7 @@ std::string format_table(const Evaluation& evaluation) {
   } else {
     out += "  hypothesis      among listed    with unconstrained\n";
     for (const HypothesisResult& result : evaluation.hypotheses) {
-      out += "  " + padded(result.name, 15) + " " + padded(format_number(result.pmp, 4), 15) + " " +
+      out += "  " + padded(visible_text(result.name), 15) + " " + padded(format_number(result.pmp, 4), 15) + " " +
              format_number(result.pmp_with_unconstrained, 4) + "\n";
     }
     out += "  " + padded("unconstrained", 15) + " " + padded("", 15) + " " +

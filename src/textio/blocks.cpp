@@ -5,7 +5,14 @@
 // block, so a file that never receives a block keeps its old content byte for byte,
 // and a run that writes leaves exactly what it wrote. Later blocks follow the earlier
 // ones. An input file is read kBlockSize bytes at a time and split into records.
+//
+// Before the first block of a regular file is written, its room is made sure of: a
+// block larger than the file-size limit (ulimit -f) is refused with EFBIG, and the
+// space for it is reserved, so that neither the limit nor a full disk can cut the first
+// write short and leave the old content partly overwritten.
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,13 +78,35 @@ int write_all(int fd, const char* data, std::size_t n, off_t* offset) {
   return 0;
 }
 
+namespace {
+
+// Whether the first `size` bytes of the regular file `fd` can be written whole: 0, or
+// EFBIG when they pass the file-size limit, or the errno of reserving them (ENOSPC on a
+// full disk). A file system that cannot reserve space is not refused for that.
+int room_for_first_block(int fd, std::size_t size) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && size > limit.rlim_cur) {
+    return EFBIG;
+  }
+  int err;
+  do {
+    err = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0 ? 0 : errno;
+  } while (err == EINTR);
+  return err == ENOSPC || err == EFBIG || err == EDQUOT ? err : 0;
+}
+
+}  // namespace
+
 int flush_block(Connection& c) {
   if (c.out_buffer.empty()) return 0;
   const std::string& block = c.out_buffer;
   int err = 0;
   if (c.regular) {
-    if (!c.block_written) c.out_offset = 0;
-    err = write_all(c.fd, block.data(), block.size(), &c.out_offset);
+    if (!c.block_written) {
+      c.out_offset = 0;
+      err = room_for_first_block(c.fd, block.size());
+    }
+    if (err == 0) err = write_all(c.fd, block.data(), block.size(), &c.out_offset);
     if (err == 0 && !c.block_written) {
       while (::ftruncate(c.fd, c.out_offset) != 0) {
         if (errno != EINTR) {

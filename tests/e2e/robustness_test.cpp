@@ -329,17 +329,25 @@ TEST(StartingConditions, ClosedStandardDescriptorsChangeOnlyWhatWouldHaveGoneThr
 }
 
 TEST(StartingConditions, FileSizeLimitRefusesTheReportsWrite) {
-  // ulimit -f 0: the report's one block is refused, reported like any refused write.
-  TemporaryFolder folder;
-  write_file(folder.path() / "input.txt", kTwoItems);
-  write_file(folder.path() / "output.txt", kPrevious);
-  RunOptions options;
-  options.file_size_limit = 0;
-  const RunResult run = run_program_with(folder.path(), options);
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.out, kTwoItemsConsole);
-  EXPECT_EQ(run.err, system_report(EFBIG, "WRITE(UNIT=23"));
-  EXPECT_EQ(run.output_txt, std::optional<std::string>(kPrevious));
+  // A file-size limit (ulimit -f, prlimit --fsize) below the report's size: its one block
+  // is refused before any byte of it is written, reported like any refused write, and
+  // output.txt keeps its old bytes. At the report's size the run completes.
+  const RunResult plain = run_program_on(kTwoItems);
+  ASSERT_TRUE(plain.output_txt.has_value());
+  const rlim_t size = plain.output_txt->size();
+  for (const rlim_t limit : {rlim_t{0}, rlim_t{100}, size - 1, size}) {
+    TemporaryFolder folder;
+    write_file(folder.path() / "input.txt", kTwoItems);
+    write_file(folder.path() / "output.txt", kPrevious);
+    RunOptions options;
+    options.file_size_limit = limit;
+    const RunResult run = run_program_with(folder.path(), options);
+    const bool fits = limit == size;
+    EXPECT_EQ(run.status, fits ? 0 : 255) << limit;
+    EXPECT_EQ(run.out, kTwoItemsConsole) << limit;
+    EXPECT_EQ(run.err, fits ? "" : system_report(EFBIG, "WRITE(UNIT=23")) << limit;
+    EXPECT_EQ(run.output_txt, fits ? plain.output_txt : std::optional<std::string>(kPrevious)) << limit;
+  }
 }
 
 TEST(StartingConditions, FifoInputEndsWhenItsWriterIsGone) {

@@ -164,6 +164,12 @@ TEST(EvaluateRun, AgreesWithTheZeroArgumentProgram) {
   EXPECT_NEAR(h["fit"].get<double>(), core_fit, 4 * relative * core_fit);
 }
 
+std::string repeated(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 struct MistakeCase {
   const char* what;
   std::string toml;
@@ -209,6 +215,17 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
       {"outside the unit cube", items + "[hypotheses]\nH = \"a + b > 2\"\n",
        "problem.toml:6:6: hypothesis H has no interior point: this restriction cannot hold with every proportion in "
        "[0, 1]\n    a + b > 2\n"},
+      {"empty hypothesis name", items + "[hypotheses]\n\"\" = \"a > b\"\n",
+       "problem.toml:6:7: a hypothesis has an empty name (\"\" = ...); give it one, e.g. H1 = \"a > b\"\n"},
+      // Long texts are cut down: a window of 200 bytes around the caret, ten names of a list.
+      {"long hypothesis", items + "[hypotheses]\nH = \"" + repeated("a + ", 60) + "> > b" + repeated(" + b", 40) + "\"\n",
+       "problem.toml:6:246: hypothesis H: expected an item name, a number or '(', but found '>'\n    ..." +
+           repeated("a + ", 25) + "> > b" + repeated(" + b", 23) + " + ...\n" + std::string(107, ' ') + "^\n"},
+      {"many items", "[items]\nnames = [\"a0\", \"a1\", \"a2\", \"a3\", \"a4\", \"a5\", \"a6\", \"a7\", \"a8\", \"a9\", "
+                     "\"a10\", \"a11\"]\nsuccesses = [0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0]\ntrials = [0, 0, 0, 0, 0, 0, 0, "
+                     "0, 0, 0, 0, 0]\n[hypotheses]\nH = \"a0 > b\"\n",
+       "problem.toml:6:11: hypothesis H: unknown item 'b'; the items are a0, a1, a2, a3, a4, a5, a6, a7, a8, a9 and 2 "
+       "more\n    a0 > b\n         ^\n"},
   };
   for (const MistakeCase& c : cases) {
     const Evaluated result = evaluate_problem_text(c.toml);
@@ -231,12 +248,20 @@ TEST(EvaluateRun, HelpVersionAndUnknownArguments) {
        {std::vector<std::string>{"--bogus"}, {"evaluate"}, {"frobnicate"}, {"evaluate", "p.toml", "--niter", "0"},
         {"evaluate", "p.toml", "--threads", "0"}, {"evaluate", "p.toml", "--precision", "0"},
         {"evaluate", "p.toml", "--precision", "1"}, {"evaluate", "p.toml", "--precision", "0.1x"},
-        {"evaluate", "p.toml", "--precision", "0.1", "--max-niter", "0"}}) {
+        {"evaluate", "p.toml", "--precision", "0.1", "--max-niter", "0"}, {"evaluate", "p.toml", "--niter", "1e3"},
+        {"evaluate", "p.toml", "--seed", "9223372036854775808"}}) {
     const RunResult run = run_propbf_with_arguments(folder.path(), wrong);
     EXPECT_EQ(run.status, 2) << wrong.back();
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("Usage: propbf"), std::string::npos) << run.err;
   }
+  // Integers are whole numbers written in digits, never clamped.
+  const RunResult exponent = run_propbf_with_arguments(folder.path(), {"evaluate", "p.toml", "--niter", "1e3"});
+  EXPECT_EQ(exponent.err.substr(0, exponent.err.find('\n')),
+            "propbf: --niter: '1e3' is not an integer; give an integer from 1 to 9223372036854775807");
+  const RunResult large = run_propbf_with_arguments(folder.path(), {"evaluate", "p.toml", "--seed", "18446744073709551616"});
+  EXPECT_EQ(large.err.substr(0, large.err.find('\n')),
+            "propbf: --seed: 18446744073709551616 is out of range; give an integer from 0 to 9223372036854775807");
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "input.txt")) << "the zero-argument run must not start";
 }
 
@@ -437,6 +462,119 @@ TEST(EvaluateRun, BatchWritesOneRecordPerProblemInInputOrder) {
   EXPECT_EQ(with_json.status, 2);
   EXPECT_EQ(with_json.out, "");
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "r.json"));
+}
+
+// Files named as output are written where they point and never replaced by something
+// else; a file-size limit or a closed descriptor ends with a message, leaving whole
+// records and no temporary file.
+TEST(EvaluateRun, OutputFilesAreWrittenWhereTheyPointAndRecordsWhole) {
+  namespace fs = std::filesystem;
+  const std::string one = "[items]\nnames = [\"a\"]\nsuccesses = [1]\ntrials = [2]\n[hypotheses]\nH = \"a > 0.5\"\n";
+  TemporaryFolder folder;
+  write_file(folder.path() / "p.toml", one);
+  fs::create_directory(folder.path() / "results");
+  const std::vector<std::string> single{"evaluate", "p.toml", "--niter", "100", "--json"};
+  auto with = [](std::vector<std::string> words, const std::string& last) {
+    words.push_back(last);
+    return words;
+  };
+
+  // A link: its target is written, the link stays.
+  fs::create_symlink("results/r.json", folder.path() / "link.json");
+  EXPECT_EQ(run_propbf_with_arguments(folder.path(), with(single, "link.json")).status, 0);
+  EXPECT_TRUE(fs::is_symlink(folder.path() / "link.json"));
+  const std::string document = read_file(folder.path() / "results/r.json");
+  ASSERT_FALSE(document.empty());
+
+  // A FIFO is written in place (its reader is open before the run), not replaced.
+  ASSERT_EQ(mkfifo((folder.path() / "fifo.json").c_str(), 0644), 0);
+  const int reader = open((folder.path() / "fifo.json").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(run_propbf_with_arguments(folder.path(), with(single, "fifo.json")).status, 0);
+  std::string through_fifo(document.size() + 1, '\0');
+  through_fifo.resize(static_cast<std::size_t>(std::max<ssize_t>(0, read(reader, through_fifo.data(), through_fifo.size()))));
+  close(reader);
+  EXPECT_EQ(through_fifo, document);
+  EXPECT_TRUE(fs::is_fifo(folder.path() / "fifo.json"));
+
+  // Beyond the file-size limit: the JSON file is not written and no temporary is left;
+  // the JSON lines keep each record whole (here the first two of three).
+  RunOptions limited;
+  limited.file_size_limit = 100;
+  const RunResult json_limited = run_propbf_with_arguments(folder.path(), with(single, "big.json"), limited);
+  EXPECT_EQ(json_limited.status, 1);
+  EXPECT_EQ(json_limited.err, "propbf: big.json: cannot write: File too large\n");
+  const RunResult record = run_propbf_with_arguments(folder.path(), {"evaluate", "p.toml", "--niter", "100", "--jsonl", "one.jsonl"});
+  limited.file_size_limit = 2 * read_file(folder.path() / "one.jsonl").size() + 10;
+  const RunResult jsonl_limited = run_propbf_with_arguments(
+      folder.path(), {"evaluate", "p.toml", "p.toml", "p.toml", "--niter", "100", "--jsonl", "three.jsonl"}, limited);
+  EXPECT_EQ(record.status, 0);
+  EXPECT_EQ(jsonl_limited.status, 1);
+  EXPECT_EQ(jsonl_limited.err,
+            "propbf: three.jsonl: cannot write: File too large (the records before are kept, each whole)\n");
+  EXPECT_EQ(read_file(folder.path() / "three.jsonl"), read_file(folder.path() / "one.jsonl") + read_file(folder.path() / "one.jsonl"));
+  for (const auto& entry : fs::directory_iterator(folder.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+  }
+
+  // Standard error closed: the messages do not land in the records.
+  write_file(folder.path() / "bad.toml", "[items\n");
+  RunOptions no_error;
+  no_error.closed_descriptors = {2};
+  EXPECT_EQ(run_propbf_with_arguments(folder.path(), {"evaluate", "bad.toml", "--jsonl", "bad.jsonl"}, no_error).status, 2);
+  EXPECT_EQ(records_of(read_file(folder.path() / "bad.jsonl")).size(), 1u);
+  EXPECT_EQ(nlohmann::json::parse(read_file(folder.path() / "bad.jsonl"))["status"], "error");
+}
+
+struct UnusualCase {
+  std::vector<std::string> arguments;
+  std::vector<int> closed;  // standard descriptors closed at the start
+  int status;
+  std::string err;          // standard error, byte for byte
+};
+
+// Names with control characters, empty folders, FIFOs in folders, files that cannot
+// be opened and a closed standard output: each ends with its message.
+TEST(EvaluateRun, UnusualNamesAndStartsEndWithAMessage) {
+  namespace fs = std::filesystem;
+  TemporaryFolder folder;
+  write_file(folder.path() / "p.toml", "[items]\nnames = [\"a\"]\nsuccesses = [1]\ntrials = [2]\n[hypotheses]\n"
+                                       "\"H\\u001b[2J\\n\" = \"a > 0.5\"\n");
+  fs::create_directory(folder.path() / "empty");
+  fs::create_directory(folder.path() / "queue");
+  ASSERT_EQ(mkfifo((folder.path() / "queue/waiting.toml").c_str(), 0644), 0);
+  fs::create_symlink("loop.toml", folder.path() / "loop.toml");
+  const std::vector<UnusualCase> cases{
+      {{"evaluate", "empty"}, {}, 2, "propbf: empty: the folder holds no *.toml problem file\n"},
+      {{"evaluate", "--list", "empty/none.txt"}, {}, 2,
+       "propbf: empty/none.txt: cannot open the list of problems: No such file or directory\n"},
+      {{"evaluate", "--list", "-"}, {}, 2, "propbf: no problem to evaluate: standard input names none\n"},
+      {{"evaluate", "queue"}, {}, 2,
+       "propbf: queue/waiting.toml: a FIFO, not a regular file; in a folder it is not read (name it on its own to read "
+       "it)\npropbf: 1 of 1 problems failed\n"},
+      {{"evaluate", "missing.toml"}, {}, 2, "missing.toml: cannot open the problem file: No such file or directory\n"},
+      {{"evaluate", "loop.toml"}, {}, 2, "loop.toml: cannot open the problem file: Too many levels of symbolic links\n"},
+      {{"evaluate", "p.toml"}, {1}, 1,
+       "propbf: standard output is closed: the table has nowhere to go (give --json FILE, or open it)\n"},
+      {{"evaluate", "p.toml", "p.toml"}, {1}, 1,
+       "propbf: standard output is closed: the records have nowhere to go (give --jsonl FILE)\n"},
+  };
+  for (const UnusualCase& c : cases) {
+    RunOptions options;
+    options.closed_descriptors = c.closed;
+    const RunResult run = run_propbf_with_arguments(folder.path(), c.arguments, options);
+    EXPECT_EQ(run.status, c.status) << c.arguments.back();
+    EXPECT_EQ(run.err, c.err) << c.arguments.back();
+  }
+
+  // The table shows the control characters of a name escaped; a leading zero does not
+  // make an integer octal.
+  const RunResult table = run_propbf_with_arguments(folder.path(), {"evaluate", "p.toml", "--niter", "0100"});
+  EXPECT_EQ(table.status, 0);
+  EXPECT_EQ(table.out.rfind("Problem p.toml: 1 item, 100 sweeps per stage, seed 1\n", 0), 0u) << table.out;
+  EXPECT_NE(table.out.find("\nH\\x1b[2J\\n: a > 0.5\n"), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("\n  H\\x1b[2J\\n      0."), std::string::npos) << table.out;
+  EXPECT_EQ(table.out.find('\x1b'), std::string::npos);
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 
 namespace propbf::testing {
 
-inline RunResult run_propbf_with_arguments(const std::filesystem::path& folder, const std::vector<std::string>& arguments) {
+// Of `options`, closed_descriptors and file_size_limit apply.
+inline RunResult run_propbf_with_arguments(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+                                           const RunOptions& options = {}) {
   RunResult result;
   int out_pipe[2];
   int err_pipe[2];
@@ -26,6 +28,11 @@ inline RunResult run_propbf_with_arguments(const std::filesystem::path& folder, 
     dup2(in, 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
+    for (int fd : options.closed_descriptors) close(fd);
+    if (options.file_size_limit) {
+      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
     execv(PROPBF_BINARY, argv.data());
     _exit(127);
   }
