@@ -4,6 +4,7 @@
 #include "evaluate/beta_functions.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
 #include <boost/math/special_functions/beta.hpp>
@@ -51,6 +52,102 @@ double student_to_normal_ratio(double degrees_of_freedom) {
   const double t = boost::math::quantile(boost::math::students_t_distribution<double, Policy>(degrees_of_freedom), 0.975);
   const double z = boost::math::quantile(boost::math::normal_distribution<double, Policy>(), 0.975);
   return t / z;
+}
+
+TruncatedBeta::TruncatedBeta(double a, double b)
+    : a_(a), b_(b), uniform_(a == 1.0 && b == 1.0), log_concave_(a >= 1.0 && b >= 1.0 && !(a == 1.0 && b == 1.0)) {
+  if (!log_concave_) return;
+  mode_ = (a - 1.0) / (a + b - 2.0);
+  untruncated_ = BetaDeviate(a, b);
+  const double mean = a / (a + b);
+  const double sd = std::sqrt(a * b / ((a + b) * (a + b) * (a + b + 1.0)));
+  grid_low_ = std::max(0.0, mean - 12.0 * sd);
+  const double grid_up = std::min(1.0, mean + 12.0 * sd);
+  grid_scale_ = kCells / (grid_up - grid_low_);
+  for (int i = 0; i <= kCells; ++i) {
+    const double x = std::min(1.0, grid_low_ + i / grid_scale_);
+    cdf_[static_cast<std::size_t>(i)] = boost::math::ibeta(a, b, x, Policy());
+  }
+}
+
+double TruncatedBeta::approximate_cdf(double x) const {
+  const double position = (x - grid_low_) * grid_scale_;
+  if (!(position > 0.0)) return cdf_.front();
+  if (!(position < kCells)) return cdf_.back();
+  const auto cell = static_cast<std::size_t>(position);
+  const double within = position - static_cast<double>(cell);
+  return cdf_[cell] + (cdf_[cell + 1] - cdf_[cell]) * within;
+}
+
+double TruncatedBeta::approximate_mass(double low, double up) const {
+  if (uniform_) return up - low;
+  return approximate_cdf(up) - approximate_cdf(low);
+}
+
+TruncatedMethod TruncatedBeta::method(double low, double up) const {
+  if (uniform_) return TruncatedMethod::Uniform;
+  if (!log_concave_) return TruncatedMethod::Inversion;
+  return approximate_mass(low, up) >= kRejectionMass ? TruncatedMethod::Rejection : TruncatedMethod::Envelope;
+}
+
+double TruncatedBeta::log_density(double x) const {
+  double h = 0.0;
+  if (a_ != 1.0) h += (a_ - 1.0) * std::log(x);
+  if (b_ != 1.0) h += (b_ - 1.0) * std::log1p(-x);
+  return h;
+}
+
+double TruncatedBeta::log_density_slope(double x) const {
+  double slope = 0.0;
+  if (a_ != 1.0) slope += (a_ - 1.0) / x;
+  if (b_ != 1.0) slope -= (b_ - 1.0) / (1.0 - x);
+  return slope;
+}
+
+// The proposal: v uniform on [low, up] when the slope s is 0; otherwise the distance
+// t from p has density s exp(-s t) truncated to [0, up - low], drawn by inversion as
+// t = -log1p(v expm1(-s w)) / s (s the slope's size, w = up - low).
+double TruncatedBeta::envelope(double low, double up, UniformStream& stream) const {
+  const double width = up - low;
+  const double p = std::clamp(mode_, low, up);
+  double slope = p == mode_ ? 0.0 : log_density_slope(p);
+  // The flat envelope exp(h(p)) also lies above exp(h), p being the highest point.
+  if (!(std::abs(slope) * width > 1e-9)) slope = 0.0;
+  const double rate = std::abs(slope);
+  const double shrink = std::expm1(-rate * width);
+  const double top = log_density(p);
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const double v = stream.next();
+    double x;
+    if (slope == 0.0) {
+      x = low + width * v;
+    } else {
+      const double t = -std::log1p(v * shrink) / rate;
+      x = slope > 0.0 ? up - t : low + t;
+    }
+    x = std::clamp(x, low, up);
+    const double u = stream.next();
+    if (std::log(u) <= log_density(x) - top - slope * (x - p)) return x;
+  }
+  return truncated_beta(a_, b_, low, up, stream.next());
+}
+
+double TruncatedBeta::draw_with(TruncatedMethod method, double low, double up, UniformStream& stream) const {
+  switch (method) {
+    case TruncatedMethod::Uniform:
+      return std::clamp(low + (up - low) * stream.next(), low, up);
+    case TruncatedMethod::Rejection:
+      for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const double x = untruncated_(stream);
+        if (low <= x && x <= up) return x;
+      }
+      break;
+    case TruncatedMethod::Envelope:
+      return envelope(low, up, stream);
+    case TruncatedMethod::Inversion:
+      break;
+  }
+  return truncated_beta(a_, b_, low, up, stream.next());
 }
 
 }  // namespace propbf::evaluate

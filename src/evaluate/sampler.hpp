@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "evaluate/beta_functions.hpp"
 #include "evaluate/language.hpp"
 #include "evaluate/stream.hpp"
 
@@ -47,8 +48,8 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
 // position and its hit sequence (one bit per sweep), so that a chain run to n sweeps and
 // later continued to 2n gives the same counts, byte for byte, as one run straight to 2n,
 // and its effective sweeps are formed from the batches a run of that length forms.
-// Chains of different stages share nothing: each may run on its own thread. The
-// restrictions and shapes are read, not copied; they must outlive the chain.
+// Chains of different stages share nothing: each may run on its own thread. The chain
+// keeps what it needs of the restrictions and shapes.
 class StageChain {
  public:
   // stage: 1 ... restrictions.size(); settings.niter is not used.
@@ -62,10 +63,27 @@ class StageChain {
   StageCount count() const;
 
  private:
-  const std::vector<Restriction>* restrictions_;
-  const std::vector<double>* shape_a_;
-  const std::vector<double>* shape_b_;
-  std::size_t stage_;
+  // One sweep, as the plain form's, with each item's bounds from the restrictions that
+  // involve it, their other nonzero terms listed beforehand.
+  bool sweep();
+
+  struct Term {
+    std::size_t item;
+    double coefficient;
+  };
+  // constant, the item's own coefficient (bounds only) and terms_[first, last).
+  struct Linear {
+    double constant;
+    double coefficient;
+    std::size_t first;
+    std::size_t last;
+  };
+
+  std::vector<TruncatedBeta> draws_;  // per item
+  std::vector<Term> terms_;
+  std::vector<Linear> bounds_;            // item j's: bounds_[bound_begin_[j], bound_begin_[j + 1])
+  std::vector<std::size_t> bound_begin_;
+  std::vector<Linear> hit_tests_;         // restrictions 1 ... stage
   UniformStream stream_;
   std::vector<double> state_;
   std::int64_t sweeps_ = 0;
