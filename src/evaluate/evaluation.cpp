@@ -105,11 +105,12 @@ void run_chains(std::vector<HypothesisChains>& chains, const std::vector<Hypothe
   run_in_parallel(tasks.size(), threads, [&tasks](std::size_t i) { tasks[i].chain->run_to(tasks[i].niter); });
 }
 
-// Stage t's replicated shares: a beta deviate with shapes 1 + share * n and
-// 1 + (1 - share) * n per replication, n the effective sweeps (corrected) or niter. The
-// stream is (seed, hypothesis, phase, t), one deviate after the other.
-std::vector<double> replicate_stage(const StageCount& stage, std::int64_t niter, bool corrected, std::uint64_t seed,
-                                    std::uint64_t hypothesis, Phase phase, std::size_t t) {
+// Stage t's replicated shares are beta deviates with shapes 1 + share * n and
+// 1 + (1 - share) * n, n the effective sweeps (corrected) or niter; stage t's stream is
+// (seed, hypothesis, phase, t), one deviate after the other. `product` (kReplications
+// values) is multiplied by them, replication by replication.
+void multiply_stage(std::vector<double>& product, const StageCount& stage, std::int64_t niter, bool corrected,
+                    std::uint64_t seed, std::uint64_t hypothesis, Phase phase, std::size_t t) {
   const double sweeps = static_cast<double>(niter);
   const double hits = static_cast<double>(stage.hits);
   double a;
@@ -124,67 +125,48 @@ std::vector<double> replicate_stage(const StageCount& stage, std::int64_t niter,
   }
   UniformStream stream(seed, hypothesis, phase, t);
   const BetaDeviate deviate(a, b);
-  std::vector<double> deviates(static_cast<std::size_t>(kReplications));
-  for (double& value : deviates) value = deviate(stream);
-  return deviates;
+  for (double& value : product) value *= deviate(stream);
 }
 
 // The intervals of the factors from the replications: the corrected ones, the
-// independent ones or both. The stages' deviates are drawn in parallel, then multiplied
-// over the stages in stage order; the order statistics are found in parallel.
+// independent ones or both. Each kind's replicated complexity and fit (the products of
+// their stages' shares, in stage order) are formed in parallel, then their order
+// statistics.
 void intervals(HypothesisResult& result, std::uint64_t seed, std::uint64_t index, const std::vector<bool>& kinds,
                int threads) {
-  struct Block {
-    bool corrected;
-    bool fit;
-    std::size_t stage;  // from 1
-  };
   const std::size_t stages = result.complexity_stages.size();
-  std::vector<Block> blocks;
-  for (const bool corrected : kinds) {
-    for (const bool fit : {false, true}) {
-      for (std::size_t t = 1; t <= stages; ++t) blocks.push_back({corrected, fit, t});
+  // products[2 k]: kind k's complexity, products[2 k + 1]: its fit.
+  std::vector<std::vector<double>> products(2 * kinds.size());
+  run_in_parallel(products.size(), threads, [&](std::size_t i) {
+    const bool corrected = kinds[i / 2];
+    const bool fit = i % 2 == 1;
+    const Phase phase = fit ? (corrected ? Phase::FitReplicationsCorrected : Phase::FitReplications)
+                            : (corrected ? Phase::ComplexityReplicationsCorrected : Phase::ComplexityReplications);
+    const std::vector<StageCount>& counts = fit ? result.fit_stages : result.complexity_stages;
+    products[i].assign(static_cast<std::size_t>(kReplications), 1.0);
+    for (std::size_t t = 1; t <= stages; ++t) {
+      multiply_stage(products[i], counts[t - 1], result.niter, corrected, seed, index, phase, t);
     }
-  }
-  std::vector<std::vector<double>> deviates(blocks.size());
-  run_in_parallel(blocks.size(), threads, [&](std::size_t i) {
-    const Block& block = blocks[i];
-    const Phase phase = block.fit ? (block.corrected ? Phase::FitReplicationsCorrected : Phase::FitReplications)
-                                  : (block.corrected ? Phase::ComplexityReplicationsCorrected
-                                                     : Phase::ComplexityReplications);
-    const StageCount& count = (block.fit ? result.fit_stages : result.complexity_stages)[block.stage - 1];
-    deviates[i] = replicate_stage(count, result.niter, block.corrected, seed, index, phase, block.stage);
   });
-  // Per kind: the factor against the unconstrained hypothesis and against the complement.
-  std::vector<std::vector<double>> factors;
+  // Per kind: the factor against the unconstrained hypothesis (in the fit's place) and
+  // against the complement (in the complexity's).
   std::vector<Interval*> targets;
   for (std::size_t k = 0; k < kinds.size(); ++k) {
-    const std::size_t first = k * 2 * stages;  // complexity stages, then fit stages
-    std::vector<double> complexity(static_cast<std::size_t>(kReplications), 1.0);
-    std::vector<double> fit(static_cast<std::size_t>(kReplications), 1.0);
-    for (std::size_t t = 0; t < stages; ++t) {
-      const std::vector<double>& c = deviates[first + t];
-      const std::vector<double>& f = deviates[first + stages + t];
-      for (std::size_t i = 0; i < complexity.size(); ++i) {
-        complexity[i] *= c[i];
-        fit[i] *= f[i];
-      }
-    }
-    std::vector<double> unconstrained(complexity.size());
-    std::vector<double> complement(complexity.size());
+    std::vector<double>& complexity = products[2 * k];
+    std::vector<double>& fit = products[2 * k + 1];
     for (std::size_t i = 0; i < complexity.size(); ++i) {
-      unconstrained[i] = fit[i] / complexity[i];
-      complement[i] = unconstrained[i] / ((1.0 - fit[i]) / (1.0 - complexity[i]));
+      const double c = complexity[i];
+      const double f = fit[i];
+      const double unconstrained = f / c;
+      fit[i] = unconstrained;
+      complexity[i] = unconstrained / ((1.0 - f) / (1.0 - c));
     }
-    factors.push_back(std::move(unconstrained));
-    factors.push_back(std::move(complement));
     const bool corrected = kinds[k];
-    targets.push_back(corrected ? &result.bf_unconstrained_interval : &result.bf_unconstrained_interval_independent);
     targets.push_back(corrected ? &result.bf_complement_interval : &result.bf_complement_interval_independent);
+    targets.push_back(corrected ? &result.bf_unconstrained_interval : &result.bf_unconstrained_interval_independent);
   }
-  deviates.clear();
-  run_in_parallel(factors.size(), threads,
-                  [&](std::size_t i) { *targets[i] = order_interval(std::move(factors[i])); });
+  run_in_parallel(products.size(), threads,
+                  [&](std::size_t i) { *targets[i] = order_interval(std::move(products[i])); });
 }
 
 double relative_half_width(const Interval& interval, double factor) {
