@@ -107,7 +107,7 @@ void add_list(std::istream& in, std::vector<std::string>& paths) {
 Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options) {
   Problem problem = read_problem_file(path);
   apply_overrides(problem, options.overrides);
-  return evaluate_problem(problem, options.threads);
+  return evaluate_problem(problem, options.threads, options.progress_line);
 }
 
 std::string out_of_memory_message(const std::string& path) {

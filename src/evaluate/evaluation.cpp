@@ -1,11 +1,17 @@
 #include "evaluate/evaluation.hpp"
 
 #include <omp.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <iostream>
 #include <limits>
+#include <mutex>
 
 #include "evaluate/beta_functions.hpp"
 
@@ -79,30 +85,121 @@ double sweep_cost(std::size_t stage, const std::vector<double>& shape_a, const s
   return cost;
 }
 
+// A line on standard error, when it is a terminal and the run has taken more than a
+// second, redrawn at most five times a second while chains run: the hypothesis and stage
+// a chain has reached, its sweeps, and the time the chains of this round still need,
+// from the share of their estimated cost done. Cleared when the run ends.
+class Progress {
+ public:
+  explicit Progress(bool wanted) : shown_(wanted && ::isatty(STDERR_FILENO) == 1), start_(Clock::now()) {}
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  ~Progress() { clear(); }
+
+  bool shown() const { return shown_; }
+
+  void start_round(double total_cost) {
+    round_start_ = Clock::now();
+    round_cost_ = total_cost;
+    done_cost_.store(0.0);
+  }
+
+  // A chain has run `cost` more; called from any thread.
+  void advance(double cost, const std::string& hypothesis, std::size_t stage, std::size_t stages, std::int64_t sweeps,
+               std::int64_t niter) {
+    if (!shown_) return;
+    done_cost_.fetch_add(cost);
+    const std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) return;
+    const Clock::time_point now = Clock::now();
+    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(200)) return;
+    last_ = now;
+    const double elapsed = std::chrono::duration<double>(now - round_start_).count();
+    std::string line = hypothesis + ": stage " + std::to_string(stage) + " of " + std::to_string(stages) + ", " +
+                       std::to_string(sweeps) + " of " + std::to_string(niter) + " sweeps";
+    const double done = done_cost_.load();
+    if (done > 0.0 && round_cost_ > done) {
+      const auto left = static_cast<long>(elapsed * (round_cost_ - done) / done);
+      char text[48];
+      std::snprintf(text, sizeof text, ", ~%ld:%02ld:%02ld left", left / 3600, left / 60 % 60, left % 60);
+      line += text;
+    }
+    put(line);
+  }
+
+  void clear() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (width_ > 0) put("");
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void put(const std::string& line) {
+    std::string bytes = "\r" + line;
+    if (line.size() < width_) bytes += std::string(width_ - line.size(), ' ') + "\r" + line;
+    width_ = line.size();
+    std::cerr << bytes << std::flush;
+  }
+
+  bool shown_;
+  Clock::time_point start_;
+  Clock::time_point last_{};
+  Clock::time_point round_start_{};
+  double round_cost_ = 0.0;
+  std::atomic<double> done_cost_{0.0};
+  std::size_t width_ = 0;
+  std::mutex mutex_;
+};
+
+// Sweeps a chain runs between two looks at the progress line (the counts do not depend
+// on it: a continued chain counts what a straight one does).
+constexpr std::int64_t kProgressStep = 4096;
+
 // Continues the chains of the hypotheses listed in `which` to their result's niter.
 void run_chains(std::vector<HypothesisChains>& chains, const std::vector<HypothesisResult>& results,
                 const std::vector<std::size_t>& which, const std::vector<double>& prior_a,
                 const std::vector<double>& prior_b, const std::vector<double>& posterior_a,
-                const std::vector<double>& posterior_b, int threads) {
+                const std::vector<double>& posterior_b, int threads, Progress& progress) {
   struct Task {
     StageChain* chain;
     std::int64_t niter;
     double cost;
+    double sweep_cost;
+    std::size_t hypothesis;
+    std::size_t stage;
   };
   std::vector<Task> tasks;
+  double total = 0.0;
   for (std::size_t h : which) {
     const std::int64_t niter = results[h].niter;
     for (std::size_t t = 0; t < chains[h].complexity.size(); ++t) {
       StageChain& complexity = chains[h].complexity[t];
       StageChain& fit = chains[h].fit[t];
-      tasks.push_back({&complexity, niter,
-                       static_cast<double>(niter - complexity.sweeps()) * sweep_cost(t + 1, prior_a, prior_b)});
-      tasks.push_back(
-          {&fit, niter, static_cast<double>(niter - fit.sweeps()) * sweep_cost(t + 1, posterior_a, posterior_b)});
+      const double complexity_cost = sweep_cost(t + 1, prior_a, prior_b);
+      const double fit_cost = sweep_cost(t + 1, posterior_a, posterior_b);
+      tasks.push_back({&complexity, niter, static_cast<double>(niter - complexity.sweeps()) * complexity_cost,
+                       complexity_cost, h, t + 1});
+      tasks.push_back({&fit, niter, static_cast<double>(niter - fit.sweeps()) * fit_cost, fit_cost, h, t + 1});
+      total += tasks[tasks.size() - 2].cost + tasks.back().cost;
     }
   }
   std::stable_sort(tasks.begin(), tasks.end(), [](const Task& x, const Task& y) { return x.cost > y.cost; });
-  run_in_parallel(tasks.size(), threads, [&tasks](std::size_t i) { tasks[i].chain->run_to(tasks[i].niter); });
+  progress.start_round(total);
+  run_in_parallel(tasks.size(), threads, [&](std::size_t i) {
+    const Task& task = tasks[i];
+    if (!progress.shown()) {
+      task.chain->run_to(task.niter);
+      return;
+    }
+    while (task.chain->sweeps() < task.niter) {
+      const std::int64_t from = task.chain->sweeps();
+      task.chain->run_to(std::min(task.niter, from + kProgressStep));
+      progress.advance(static_cast<double>(task.chain->sweeps() - from) * task.sweep_cost,
+                       results[task.hypothesis].name, task.stage, results[task.hypothesis].restrictions.size(),
+                       task.chain->sweeps(), task.niter);
+    }
+  });
 }
 
 // Stage t's replicated shares are beta deviates with shapes 1 + share * n and
@@ -196,7 +293,8 @@ Interval order_interval(std::vector<double> values) {
   return {*lower, *upper};
 }
 
-Evaluation evaluate_problem(const Problem& problem, int threads) {
+Evaluation evaluate_problem(const Problem& problem, int threads, bool progress_line) {
+  Progress progress(progress_line);
   Evaluation evaluation;
   evaluation.problem = problem;
   std::vector<std::string> names;
@@ -245,7 +343,7 @@ Evaluation evaluate_problem(const Problem& problem, int threads) {
   // corrected intervals until every hypothesis has stopped, then the independent ones.
   const std::vector<bool> round_kinds = settings.precision ? std::vector<bool>{true} : std::vector<bool>{false, true};
   while (!running.empty()) {
-    run_chains(chains, results, running, prior_a, prior_b, posterior_a, posterior_b, threads);
+    run_chains(chains, results, running, prior_a, prior_b, posterior_a, posterior_b, threads, progress);
     std::vector<std::size_t> next;
     for (std::size_t h : running) {
       HypothesisResult& result = results[h];
