@@ -8,6 +8,8 @@
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
 #include <boost/math/special_functions/beta.hpp>
+#include <boost/math/special_functions/gamma.hpp>
+#include <vector>
 
 namespace propbf::evaluate {
 namespace {
@@ -148,6 +150,69 @@ double TruncatedBeta::draw_with(TruncatedMethod method, double low, double up, U
       break;
   }
   return truncated_beta(a_, b_, low, up, stream.next());
+}
+
+BetaTable::BetaTable(double a, double b, double core_sds) : a_(a), b_(b) {
+  const double mode = (a - 1.0) / (a + b - 2.0);
+  log_mode_density_ = (a - 1.0) * std::log(mode) + (b - 1.0) * std::log1p(-mode);
+  const double mean = a / (a + b);
+  const double sd = std::sqrt(a * b / ((a + b) * (a + b) * (a + b + 1.0)));
+  const double core_low = std::max(0.0, mean - core_sds * sd);
+  const double core_up = std::min(1.0, mean + core_sds * sd);
+  if (core_low > 0.0) lower_tail_ = boost::math::ibeta(a, b, core_low, Policy());
+  if (core_up < 1.0) upper_tail_ = boost::math::ibetac(a, b, core_up, Policy());
+  const double width = (core_up - core_low) / kCells;
+  for (int i = 0; i < kCells; ++i) edge_[static_cast<std::size_t>(i)] = core_low + i * width;
+  edge_[kCells] = core_up;
+  std::vector<double> area(2 * kCells + 2, 0.0);
+  double previous = scaled_density(core_low);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(kCells); ++i) {
+    const double next = scaled_density(edge_[i + 1]);
+    low_[i] = std::min(previous, next);
+    high_[i] = edge_[i] <= mode && mode <= edge_[i + 1] ? 1.0 : std::max(previous, next);
+    const double cell_width = edge_[i + 1] - edge_[i];
+    area[2 * i] = low_[i] * cell_width;
+    area[2 * i + 1] = (high_[i] - low_[i]) * cell_width;
+    previous = next;
+  }
+  // The area under f over [0, 1] is B(a, b) / f's unscaled value at the mode.
+  const double log_beta = boost::math::lgamma(a, Policy()) + boost::math::lgamma(b, Policy()) -
+                          boost::math::lgamma(a + b, Policy());
+  area[2 * kCells] = (lower_tail_ + upper_tail_) * std::exp(log_beta - log_mode_density_);
+  // Vose's alias table over the 2 kCells + 2 entries (the last has no area).
+  double total = 0.0;
+  for (double value : area) total += value;
+  const auto entries = static_cast<double>(area.size());
+  std::vector<std::size_t> small;
+  std::vector<std::size_t> large;
+  std::vector<double> scaled(area.size());
+  for (std::size_t k = 0; k < area.size(); ++k) {
+    scaled[k] = area[k] * entries / total;
+    (scaled[k] < 1.0 ? small : large).push_back(k);
+    alias_[k] = static_cast<std::uint16_t>(k);
+  }
+  while (!small.empty() && !large.empty()) {
+    const std::size_t s = small.back();
+    small.pop_back();
+    const std::size_t l = large.back();
+    keep_[s] = scaled[s];
+    alias_[s] = static_cast<std::uint16_t>(l);
+    scaled[l] = (scaled[l] + scaled[s]) - 1.0;
+    if (scaled[l] < 1.0) {
+      large.pop_back();
+      small.push_back(l);
+    }
+  }
+  for (std::size_t k : large) keep_[k] = 1.0;
+  for (std::size_t k : small) keep_[k] = 1.0;  // left over by rounding only
+}
+
+double BetaTable::tail(UniformStream& stream) const {
+  const double v = stream.next();
+  const double low = edge_.front();
+  const double up = edge_.back();
+  if (v * (lower_tail_ + upper_tail_) < lower_tail_) return truncated_beta(a_, b_, 0.0, low, stream.next());
+  return truncated_beta(a_, b_, up, 1.0, stream.next());
 }
 
 }  // namespace propbf::evaluate

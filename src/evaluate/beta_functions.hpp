@@ -3,6 +3,9 @@
 #pragma once
 
 #include <array>
+#include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "evaluate/stream.hpp"
 
@@ -82,6 +85,60 @@ class TruncatedBeta {
   double grid_low_ = 0.0;
   double grid_scale_ = 0.0;  // cells per unit of x
   std::array<double, kCells + 1> cdf_{};
+};
+
+// Beta(a, b) deviates for fixed shapes a, b > 1, many from one set-up (the replicated
+// stage shares). The density's core, [L, U] = the mean plus and minus 10 standard
+// deviations within [0, 1], is cut into kCells cells of equal width; on each, the
+// density f (scaled to 1 at the mode) lies between m, its smaller value at the cell's
+// ends, and M, its larger one (or 1 where the mode is inside): f is unimodal. An alias
+// table picks, in proportion to their areas, either a cell's lower part (width x m:
+// taken at once, x uniform on the cell), or its upper part (width x (M - m): x uniform
+// on the cell and y uniform on [m, M], taken when y <= f(x), else the pick starts over),
+// or the tails outside [L, U] (area: their probability times the area under f; drawn by
+// inversion, the lower or upper tail in proportion to its probability). The result has
+// the Beta(a, b) law; most draws take two words of the stream.
+class BetaTable {
+ public:
+  static constexpr int kCells = 255;  // 2 kCells + 2 alias entries: a power of two
+  static constexpr int kEntryBits = 9;
+
+  // core_sds: the core's half-width in standard deviations (10; smaller in tests, to draw
+  // from the tails often).
+  explicit BetaTable(double a, double b, double core_sds = 10.0);
+
+  double operator()(UniformStream& stream) const {
+    while (true) {
+      const std::uint64_t word = stream.next_word();
+      const auto picked = static_cast<std::size_t>(word >> (64 - kEntryBits));
+      const double fraction = static_cast<double>(word & ((std::uint64_t{1} << (64 - kEntryBits)) - 1)) *
+                              0x1p-55;  // 2^-(64 - kEntryBits)
+      const std::size_t entry = fraction < keep_[picked] ? picked : alias_[picked];
+      const std::size_t cell = entry / 2;
+      if (cell == static_cast<std::size_t>(kCells)) return tail(stream);
+      const double x = std::min(edge_[cell] + (edge_[cell + 1] - edge_[cell]) * stream.next(), edge_[cell + 1]);
+      if (entry % 2 == 0) return x;
+      const double y = low_[cell] + (high_[cell] - low_[cell]) * stream.next();
+      if (y <= scaled_density(x)) return x;
+    }
+  }
+
+ private:
+  double scaled_density(double x) const {
+    return std::exp((a_ - 1.0) * std::log(x) + (b_ - 1.0) * std::log1p(-x) - log_mode_density_);
+  }
+  double tail(UniformStream& stream) const;
+
+  double a_;
+  double b_;
+  double log_mode_density_;
+  double lower_tail_ = 0.0;  // F(L)
+  double upper_tail_ = 0.0;  // 1 - F(U)
+  std::array<double, kCells + 1> edge_{};
+  std::array<double, kCells> low_{};
+  std::array<double, kCells> high_{};
+  std::array<double, 2 * kCells + 2> keep_{};
+  std::array<std::uint16_t, 2 * kCells + 2> alias_{};
 };
 
 }  // namespace propbf::evaluate

@@ -203,7 +203,8 @@ void run_chains(std::vector<HypothesisChains>& chains, const std::vector<Hypothe
 }
 
 // Stage t's replicated shares are beta deviates with shapes 1 + share * n and
-// 1 + (1 - share) * n, n the effective sweeps (corrected) or niter; stage t's stream is
+// 1 + (1 - share) * n, n the effective sweeps (corrected) or niter (by the table method
+// when both shapes exceed 1, else by a power of a uniform); stage t's stream is
 // (seed, hypothesis, phase, t), one deviate after the other. `product` (kReplications
 // values) is multiplied by them, replication by replication.
 void multiply_stage(std::vector<double>& product, const StageCount& stage, std::int64_t niter, bool corrected,
@@ -221,8 +222,13 @@ void multiply_stage(std::vector<double>& product, const StageCount& stage, std::
     b = 1.0 + (sweeps - hits);
   }
   UniformStream stream(seed, hypothesis, phase, t);
-  const BetaDeviate deviate(a, b);
-  for (double& value : product) value *= deviate(stream);
+  if (a > 1.0 && b > 1.0) {
+    const BetaTable deviate(a, b);
+    for (double& value : product) value *= deviate(stream);
+  } else {
+    const BetaDeviate deviate(a, b);
+    for (double& value : product) value *= deviate(stream);
+  }
 }
 
 // The intervals of the factors from the replications: the corrected ones, the

@@ -75,5 +75,33 @@ TEST(TruncatedBetaStatistics, EveryMethodDrawsTheTruncatedDistribution) {
   }
 }
 
+// The replications' table method against Beta(a, b): shapes of replicated stage shares
+// (tiny and huge, skewed to either end), also with a core of 1.5 standard deviations,
+// which sends about one draw in eight to the tails (drawn by inversion).
+TEST(TruncatedBetaStatistics, TableDrawsTheBetaDistribution) {
+  struct Shape {
+    double a, b, core_sds;
+  };
+  const std::vector<Shape> shapes{
+      {1.2, 1.0004, 10}, {2, 2, 10},         {1.0001, 50, 10}, {50, 1.0001, 10}, {8124, 11878, 10},
+      {3, 1e6, 10},      {1e6, 1e6, 10},     {2, 2, 1.5},      {40, 9, 1.5},     {8124, 11878, 1.5},
+  };
+  // As above: a false-failure rate of 1e-6 over the table, by Dvoretzky, Kiefer and Wolfowitz.
+  const double alpha = 1e-6 / static_cast<double>(shapes.size());
+  const double bound = std::sqrt(std::log(2.0 / alpha) / (2.0 * kSampleSize));
+  std::uint64_t stage = 0;
+  for (const Shape& shape : shapes) {
+    const BetaTable table(shape.a, shape.b, shape.core_sds);
+    UniformStream stream(20261208, 8, Phase::FitReplications, ++stage);
+    std::vector<double> sample(kSampleSize);
+    for (double& x : sample) {
+      x = table(stream);
+      ASSERT_TRUE(x >= 0.0 && x <= 1.0) << x;
+    }
+    EXPECT_LT(distance(sample, {shape.a, shape.b, 0.0, 1.0}), bound)
+        << "Beta(" << shape.a << ", " << shape.b << "), core " << shape.core_sds;
+  }
+}
+
 }  // namespace
 }  // namespace propbf::evaluate
