@@ -15,7 +15,9 @@
 //   BM_TruncatedDraw/S   one truncated beta draw in situation S (see kSituations), one
 //                        core; the counter "mass" is the interval's share of the
 //                        distribution (from the method's table).
-//   BM_ReplicationDeviate  one replicated stage share, Beta(1 + 8123, 1 + 11877).
+//   BM_ReplicationTable    one replicated stage share, Beta(1 + 8123, 1 + 11877), by the
+//                        table the replications use; BM_ReplicationDeviate: the same by
+//                        the gamma ratio (the chains' rejection draws use it).
 //
 // Counters: sweeps = stage-chain sweeps run (all hypotheses, both phases). After the
 // benchmarks, one line each: the speed-up of 2 threads over 1 and, per start S,
@@ -168,6 +170,13 @@ void BM_ReplicationDeviate(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(deviate(stream));
 }
 BENCHMARK(BM_ReplicationDeviate);
+
+void BM_ReplicationTable(benchmark::State& state) {
+  const propbf::evaluate::BetaTable deviate(1.0 + 8123.0, 1.0 + 11877.0);
+  propbf::evaluate::UniformStream stream(1, 0, propbf::evaluate::Phase::FitReplications, 1);
+  for (auto _ : state) benchmark::DoNotOptimize(deviate(stream));
+}
+BENCHMARK(BM_ReplicationTable);
 
 // Keeps the fastest repetition of each benchmark (and its sweeps) for the closing lines.
 class Reporter : public benchmark::ConsoleReporter {
