@@ -57,7 +57,10 @@ double student_to_normal_ratio(double degrees_of_freedom) {
 }
 
 TruncatedBeta::TruncatedBeta(double a, double b)
-    : a_(a), b_(b), uniform_(a == 1.0 && b == 1.0), log_concave_(a >= 1.0 && b >= 1.0 && !(a == 1.0 && b == 1.0)) {
+    : a_(a),
+      b_(b),
+      uniform_(a == 1.0 && b == 1.0),
+      log_concave_(a >= 1.0 && b >= 1.0 && !uniform_ && a + b <= kLargestShapeSum) {
   if (!log_concave_) return;
   mode_ = (a - 1.0) / (a + b - 2.0);
   untruncated_ = BetaDeviate(a, b);

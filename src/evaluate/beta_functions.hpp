@@ -37,6 +37,10 @@ enum class TruncatedMethod {
   Inversion,  // truncated_beta
 };
 
+// Beyond this sum of the shapes, the log density is not formed: the draws that need it
+// give way to the inversion (truncated draws) or the gamma ratio (replications).
+inline constexpr double kLargestShapeSum = 1e9;
+
 // Draws from one item's Beta(a, b) truncated to intervals [low, up], 0 <= low < up <= 1,
 // choosing the method per interval; every method gives the truncated distribution
 // exactly (up to rounding), so the choice changes the numbers drawn, not their law.
@@ -50,7 +54,8 @@ enum class TruncatedMethod {
 //   it is accepted with probability exp(h(x) - h(p) - h'(p) (x - p)).
 //   Either gives up after kAttempts proposals and inverts: the result still has the
 //   truncated law, since the inversion's draw is independent of the failures.
-// - otherwise (a density unbounded at an end): Inversion.
+// - otherwise (a density unbounded at an end, or a + b above kLargestShapeSum, where the
+//   log density's rounding, about 1e-16 (a + b), would bias the envelope): Inversion.
 //
 // The distribution function is tabulated at kCells + 1 points spanning the mean plus and
 // minus 12 standard deviations (within [0, 1]); the mass of an interval is read from it
@@ -87,17 +92,18 @@ class TruncatedBeta {
   std::array<double, kCells + 1> cdf_{};
 };
 
-// Beta(a, b) deviates for fixed shapes a, b > 1, many from one set-up (the replicated
-// stage shares). The density's core, [L, U] = the mean plus and minus 10 standard
-// deviations within [0, 1], is cut into kCells cells of equal width; on each, the
-// density f (scaled to 1 at the mode) lies between m, its smaller value at the cell's
-// ends, and M, its larger one (or 1 where the mode is inside): f is unimodal. An alias
-// table picks, in proportion to their areas, either a cell's lower part (width x m:
-// taken at once, x uniform on the cell), or its upper part (width x (M - m): x uniform
-// on the cell and y uniform on [m, M], taken when y <= f(x), else the pick starts over),
-// or the tails outside [L, U] (area: their probability times the area under f; drawn by
-// inversion, the lower or upper tail in proportion to its probability). The result has
-// the Beta(a, b) law; most draws take two words of the stream.
+// Beta(a, b) deviates for fixed shapes a, b > 1 (a + b <= kLargestShapeSum), many from
+// one set-up (the replicated stage shares). The density's core, [L, U] = the mean plus
+// and minus 10 standard deviations within [0, 1], is cut into kCells cells of equal
+// width; on each, the density f (scaled to 1 at the mode) lies between m, its smaller
+// value at the cell's ends, and M, its larger one (or 1 where the mode is inside): f is
+// unimodal. An alias table picks, in proportion to their areas, either a cell's lower
+// part (width x m: taken at once, x uniform on the cell), or its upper part (width x (M
+// - m): x uniform on the cell and y uniform on [m, M], taken when y <= f(x), else the
+// pick starts over), or the tails outside [L, U] (area: their probability times the area
+// under f; drawn by inversion, the lower or upper tail in proportion to its
+// probability). The result has the Beta(a, b) law; most draws take two words of the
+// stream.
 class BetaTable {
  public:
   static constexpr int kCells = 255;  // 2 kCells + 2 alias entries: a power of two

@@ -204,7 +204,7 @@ void run_chains(std::vector<HypothesisChains>& chains, const std::vector<Hypothe
 
 // Stage t's replicated shares are beta deviates with shapes 1 + share * n and
 // 1 + (1 - share) * n, n the effective sweeps (corrected) or niter (by the table method
-// when both shapes exceed 1, else by a power of a uniform); stage t's stream is
+// when both shapes exceed 1 and are not huge, else by BetaDeviate); stage t's stream is
 // (seed, hypothesis, phase, t), one deviate after the other. `product` (kReplications
 // values) is multiplied by them, replication by replication.
 void multiply_stage(std::vector<double>& product, const StageCount& stage, std::int64_t niter, bool corrected,
@@ -222,7 +222,7 @@ void multiply_stage(std::vector<double>& product, const StageCount& stage, std::
     b = 1.0 + (sweeps - hits);
   }
   UniformStream stream(seed, hypothesis, phase, t);
-  if (a > 1.0 && b > 1.0) {
+  if (a > 1.0 && b > 1.0 && a + b <= kLargestShapeSum) {
     const BetaTable deviate(a, b);
     for (double& value : product) value *= deviate(stream);
   } else {
