@@ -69,10 +69,18 @@ TruncatedBeta::TruncatedBeta(double a, double b)
   grid_low_ = std::max(0.0, mean - 12.0 * sd);
   const double grid_up = std::min(1.0, mean + 12.0 * sd);
   grid_scale_ = kCells / (grid_up - grid_low_);
-  for (int i = 0; i <= kCells; ++i) {
-    const double x = std::min(1.0, grid_low_ + i / grid_scale_);
-    cdf_[static_cast<std::size_t>(i)] = boost::math::ibeta(a, b, x, Policy());
+  // The trapezoid rule over the grid, the density scaled to 1 at the mode (enough to
+  // choose a method; the mass beyond 12 standard deviations is left out).
+  const double top = log_density(mode_);
+  double previous = std::exp(log_density(grid_low_) - top);
+  cdf_[0] = 0.0;
+  for (std::size_t i = 1; i <= static_cast<std::size_t>(kCells); ++i) {
+    const double next = std::exp(log_density(std::min(1.0, grid_low_ + static_cast<double>(i) / grid_scale_)) - top);
+    cdf_[i] = cdf_[i - 1] + 0.5 * (previous + next);
+    previous = next;
   }
+  const double total = cdf_[kCells];
+  for (double& value : cdf_) value = total > 0.0 ? value / total : 0.0;
 }
 
 double TruncatedBeta::approximate_cdf(double x) const {

@@ -58,8 +58,9 @@ inline constexpr double kLargestShapeSum = 1e9;
 //   log density's rounding, about 1e-16 (a + b), would bias the envelope): Inversion.
 //
 // The distribution function is tabulated at kCells + 1 points spanning the mean plus and
-// minus 12 standard deviations (within [0, 1]); the mass of an interval is read from it
-// by linear interpolation, only to choose the method.
+// minus 12 standard deviations (within [0, 1]) by the trapezoid rule over the density;
+// the mass of an interval is read from it by linear interpolation, only to choose the
+// method.
 class TruncatedBeta {
  public:
   static constexpr int kCells = 128;

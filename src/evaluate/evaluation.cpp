@@ -11,6 +11,7 @@
 #include <exception>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <mutex>
 
 #include "evaluate/beta_functions.hpp"
@@ -332,14 +333,17 @@ Evaluation evaluate_problem(const Problem& problem, int threads, bool progress_l
   if (threads < 1) threads = default_thread_count();
   std::vector<HypothesisResult>& results = evaluation.hypotheses;
   std::vector<HypothesisChains> chains(results.size());
+  const auto prior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(prior_a, prior_b));
+  const auto posterior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(posterior_a, posterior_b));
   std::vector<std::size_t> running;
   for (std::size_t h = 0; h < results.size(); ++h) {
     HypothesisResult& result = results[h];
     ChainSettings complexity{0, seed, h, Phase::ComplexitySweeps};
     ChainSettings fit{0, seed, h, Phase::FitSweeps};
+    const auto sparse = std::make_shared<const SparseRestrictions>(result.restrictions, names.size());
     for (std::size_t t = 1; t <= result.restrictions.size(); ++t) {
-      chains[h].complexity.emplace_back(result.restrictions, t, result.start.centre, prior_a, prior_b, complexity);
-      chains[h].fit.emplace_back(result.restrictions, t, result.start.centre, posterior_a, posterior_b, fit);
+      chains[h].complexity.emplace_back(sparse, t, result.start.centre, prior_draws, complexity);
+      chains[h].fit.emplace_back(sparse, t, result.start.centre, posterior_draws, fit);
     }
     result.niter = settings.niter;
     running.push_back(h);

@@ -70,14 +70,14 @@ bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, cons
   return hit;
 }
 
+}  // namespace
+
 std::vector<TruncatedBeta> item_draws(const std::vector<double>& shape_a, const std::vector<double>& shape_b) {
   std::vector<TruncatedBeta> draws;
   draws.reserve(shape_a.size());
   for (std::size_t j = 0; j < shape_a.size(); ++j) draws.emplace_back(shape_a[j], shape_b[j]);
   return draws;
 }
-
-}  // namespace
 
 std::int64_t batch_count(std::int64_t niter) {
   std::int64_t batches = 0;
@@ -113,62 +113,71 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
   return counts;
 }
 
+SparseRestrictions::SparseRestrictions(const std::vector<Restriction>& restrictions, std::size_t items) {
+  term_begin_.push_back(0);
+  for (const Restriction& r : restrictions) {
+    constants_.push_back(r.constant);
+    for (std::size_t i = 0; i < items; ++i) {
+      if (r.coefficients[i] != 0.0) terms_.push_back({i, r.coefficients[i]});
+    }
+    term_begin_.push_back(terms_.size());
+  }
+  involvement_begin_.push_back(0);
+  for (std::size_t j = 0; j < items; ++j) {
+    for (std::size_t k = 0; k < restrictions.size(); ++k) {
+      if (restrictions[k].coefficients[j] != 0.0) involvement_.push_back({k, restrictions[k].coefficients[j]});
+    }
+    involvement_begin_.push_back(involvement_.size());
+  }
+}
+
 StageChain::StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
                        const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                        const ChainSettings& settings)
-    : draws_(item_draws(shape_a, shape_b)),
+    : StageChain(std::make_shared<const SparseRestrictions>(restrictions, start.size()), stage, start,
+                 std::make_shared<const std::vector<TruncatedBeta>>(item_draws(shape_a, shape_b)), settings) {}
+
+StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage,
+                       const std::vector<double>& start, std::shared_ptr<const std::vector<TruncatedBeta>> draws,
+                       const ChainSettings& settings)
+    : restrictions_(std::move(restrictions)),
+      stage_(stage),
+      draws_(std::move(draws)),
       stream_(settings.seed, settings.hypothesis, settings.phase, stage),
-      state_(start) {
-  const std::size_t items = start.size();
-  // Terms of restriction k other than item `skip`, nonzero coefficients only, in item order.
-  auto add_terms = [&](const std::vector<double>& g, std::size_t skip) {
-    for (std::size_t i = 0; i < items; ++i) {
-      if (i != skip && g[i] != 0.0) terms_.push_back({i, g[i]});
-    }
-  };
-  bound_begin_.push_back(0);
-  for (std::size_t j = 0; j < items; ++j) {
-    for (std::size_t k = 0; k + 1 < stage; ++k) {
-      const std::vector<double>& g = restrictions[k].coefficients;
-      if (g[j] == 0.0) continue;
-      const std::size_t first = terms_.size();
-      add_terms(g, j);
-      bounds_.push_back({restrictions[k].constant, g[j], first, terms_.size()});
-    }
-    bound_begin_.push_back(bounds_.size());
-  }
-  for (std::size_t k = 0; k < stage; ++k) {
-    const std::size_t first = terms_.size();
-    add_terms(restrictions[k].coefficients, items);
-    hit_tests_.push_back({restrictions[k].constant, 0.0, first, terms_.size()});
-  }
-}
+      state_(start) {}
 
 // The plain sweep's arithmetic, term for term: a sum that leaves out the zero
 // coefficients' products (each +0 or -0) is the same number, since it starts at +0 and
 // adding a zero to a number leaves it unchanged (and to +0 gives +0).
 bool StageChain::sweep() {
+  const SparseRestrictions& r = *restrictions_;
+  const std::vector<TruncatedBeta>& draws = *draws_;
   const std::size_t items = state_.size();
   for (std::size_t j = 0; j < items; ++j) {
     double low = 0.0;
     double up = 1.0;
-    for (std::size_t r = bound_begin_[j]; r < bound_begin_[j + 1]; ++r) {
-      const Linear& bound = bounds_[r];
+    for (const SparseRestrictions::Involvement* in = r.involvement_begin(j); in != r.involvement_end(j); ++in) {
+      if (in->restriction + 1 >= stage_) break;  // restrictions 1 ... stage - 1 only
       double rest = 0.0;
-      for (std::size_t n = bound.first; n < bound.last; ++n) rest += terms_[n].coefficient * state_[terms_[n].item];
-      const double value = (bound.constant - rest) / bound.coefficient;
-      if (bound.coefficient > 0.0) {
-        low = std::max(low, value);
+      for (const SparseRestrictions::Term* term = r.terms_begin(in->restriction);
+           term != r.terms_end(in->restriction); ++term) {
+        if (term->item != j) rest += term->coefficient * state_[term->item];
+      }
+      const double bound = (r.constant(in->restriction) - rest) / in->coefficient;
+      if (in->coefficient > 0.0) {
+        low = std::max(low, bound);
       } else {
-        up = std::min(up, value);
+        up = std::min(up, bound);
       }
     }
-    state_[j] = low < up ? draws_[j].draw(low, up, stream_) : 0.5 * (low + up);
+    state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
   }
-  for (const Linear& test : hit_tests_) {
+  for (std::size_t k = 0; k < stage_; ++k) {
     double value = 0.0;
-    for (std::size_t n = test.first; n < test.last; ++n) value += terms_[n].coefficient * state_[terms_[n].item];
-    if (!(value > test.constant)) return false;
+    for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
+      value += term->coefficient * state_[term->item];
+    }
+    if (!(value > r.constant(k))) return false;
   }
   return true;
 }
