@@ -10,6 +10,15 @@
 //                        hypothesis at least the sweeps precision mode stopped it at (the
 //                        largest of them, a step of the same doubling ladder), one thread.
 //
+//   BM_PeerProblem/P     the three problems timed beside the peer (bench/problems/:
+//                        0 example4, 1 order5, 2 order10), 20000 sweeps, one thread.
+//   BM_TruncatedDraw/S   one truncated beta draw in situation S (see kSituations), one
+//                        core; the counter "mass" is the interval's share of the
+//                        distribution (from the method's table).
+//   BM_ReplicationTable    one replicated stage share, Beta(1 + 8123, 1 + 11877), by the
+//                        table the replications use; BM_ReplicationDeviate: the same by
+//                        the gamma ratio (the chains' rejection draws use it).
+//
 // Counters: sweeps = stage-chain sweeps run (all hypotheses, both phases). After the
 // benchmarks, one line each: the speed-up of 2 threads over 1 and, per start S,
 // precision mode's time and sweeps against the fixed run's (fastest repetition of each).
@@ -19,11 +28,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "evaluate/beta_functions.hpp"
 #include "evaluate/evaluation.hpp"
 
 namespace {
@@ -109,6 +120,63 @@ void BM_FixedAtLadder(benchmark::State& state) {
   state.counters["niter"] = static_cast<double>(niter);
 }
 BENCHMARK(BM_FixedAtLadder)->Arg(kStarts[0])->Arg(kStarts[1])->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+
+const char* const kPeerProblems[] = {"example4", "order5", "order10"};
+
+void BM_PeerProblem(benchmark::State& state) {
+  const std::string file =
+      std::string(PROPBF_SOURCE_DIR) + "/bench/problems/" + kPeerProblems[state.range(0)] + ".toml";
+  const Problem problem = propbf::evaluate::read_problem_file(file);
+  state.SetLabel(kPeerProblems[state.range(0)]);
+  run(state, problem, 1);
+}
+BENCHMARK(BM_PeerProblem)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+
+struct Situation {
+  const char* name;
+  double a, b, low, up;
+  bool inversion;  // drawn by inversion whatever the method would be
+};
+
+// The situations of the draws: the complexity phase's uniform items, posteriors of ten
+// trials and of fifty (order10's first item), and shapes of a million trials.
+constexpr Situation kSituations[] = {
+    {"uniform item", 1, 1, 0.2, 0.5, false},
+    {"rejection, whole interval", 43, 9, 0.0, 1.0, false},
+    {"rejection, most of the mass", 8, 4, 0.55, 0.85, false},
+    {"envelope, narrow in the body", 8, 4, 0.66, 0.67, false},
+    {"envelope, lower tail", 8, 4, 0.05, 0.2, false},
+    {"envelope, huge shapes, far tail", 1e5, 1e5, 0.505, 0.51, false},
+    {"inversion, shape below 1", 0.5, 3, 0.1, 0.5, false},
+    {"inversion (the former draw), most of the mass", 8, 4, 0.55, 0.85, true},
+    {"inversion (the former draw), lower tail", 8, 4, 0.05, 0.2, true},
+};
+
+void BM_TruncatedDraw(benchmark::State& state) {
+  const Situation& s = kSituations[state.range(0)];
+  const propbf::evaluate::TruncatedBeta draws(s.a, s.b);
+  const propbf::evaluate::TruncatedMethod method =
+      s.inversion ? propbf::evaluate::TruncatedMethod::Inversion : draws.method(s.low, s.up);
+  propbf::evaluate::UniformStream stream(1, 0, propbf::evaluate::Phase::FitSweeps, 1);
+  for (auto _ : state) benchmark::DoNotOptimize(draws.draw_with(method, s.low, s.up, stream));
+  state.SetLabel(s.name);
+  state.counters["mass"] = draws.approximate_mass(s.low, s.up);
+}
+BENCHMARK(BM_TruncatedDraw)->DenseRange(0, static_cast<int>(std::size(kSituations)) - 1);
+
+void BM_ReplicationDeviate(benchmark::State& state) {
+  const propbf::evaluate::BetaDeviate deviate(1.0 + 8123.0, 1.0 + 11877.0);
+  propbf::evaluate::UniformStream stream(1, 0, propbf::evaluate::Phase::FitReplications, 1);
+  for (auto _ : state) benchmark::DoNotOptimize(deviate(stream));
+}
+BENCHMARK(BM_ReplicationDeviate);
+
+void BM_ReplicationTable(benchmark::State& state) {
+  const propbf::evaluate::BetaTable deviate(1.0 + 8123.0, 1.0 + 11877.0);
+  propbf::evaluate::UniformStream stream(1, 0, propbf::evaluate::Phase::FitReplications, 1);
+  for (auto _ : state) benchmark::DoNotOptimize(deviate(stream));
+}
+BENCHMARK(BM_ReplicationTable);
 
 // Keeps the fastest repetition of each benchmark (and its sweeps) for the closing lines.
 class Reporter : public benchmark::ConsoleReporter {

@@ -12,6 +12,7 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/toml++/toml.h ] || need+=(libtomlplusplus-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 [ -f /usr/include/boost/math/special_functions/beta.hpp ] || need+=(libboost-math-dev)
+[ -f /usr/include/boost/random/normal_distribution.hpp ] || need+=(libboost-math-dev)  # Boost.Random: same headers package
 [ -f /usr/include/glpk.h ] || need+=(libglpk-dev)
 [ -f /usr/include/Random123/philox.h ] || need+=(librandom123-dev)
 if [ "${#need[@]}" -gt 0 ]; then

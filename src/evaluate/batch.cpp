@@ -193,7 +193,7 @@ Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options
     }
   }
   apply_overrides(problem, options.overrides);
-  return evaluate_problem(problem, options.threads);
+  return evaluate_problem(problem, options.threads, options.progress_line);
 }
 
 std::string out_of_memory_message(const std::string& path) {

@@ -17,6 +17,7 @@ namespace propbf::evaluate {
 struct EvaluateOptions {
   SettingOverrides overrides;
   int threads = 0;  // below 1: one per processor
+  bool progress_line = false;  // a single run's progress on a terminal (see evaluate_problem)
 };
 
 // Reads the problem file, sets the overrides and evaluates it. Throws InputError for a

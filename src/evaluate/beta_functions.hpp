@@ -2,6 +2,13 @@
 // inverses) and the draws built on them.
 #pragma once
 
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "evaluate/stream.hpp"
+
 namespace propbf::evaluate {
 
 // A draw from Beta(a, b) truncated to [low, up] (0 <= low <= up <= 1) by inversion with
@@ -16,12 +23,129 @@ double truncated_beta(double a, double b, double low, double up, double v);
 // estimated with df degrees of freedom than when it is known (> 1, tends to 1).
 double student_to_normal_ratio(double degrees_of_freedom);
 
-// A Beta(a, b) deviate for a, b >= 1 from the ratio of two gamma deviates
-// (Marsaglia and Tsang's method with normals by the polar method); takes its uniforms
-// from `next_uniform`.
-template <class Uniform>
-double beta_deviate(double a, double b, Uniform& next_uniform);
-
 }  // namespace propbf::evaluate
 
 #include "evaluate/beta_deviate.ipp"
+
+namespace propbf::evaluate {
+
+// How TruncatedBeta draws from [low, up].
+enum class TruncatedMethod {
+  Uniform,    // a = b = 1: low + (up - low) v
+  Rejection,  // Beta(a, b) deviates until one falls in [low, up]
+  Envelope,   // rejection from the tangent of the log density at its highest point in [low, up]
+  Inversion,  // truncated_beta
+};
+
+// Beyond this sum of the shapes, the log density is not formed: the draws that need it
+// give way to the inversion (truncated draws) or the gamma ratio (replications).
+inline constexpr double kLargestShapeSum = 1e9;
+
+// Draws from one item's Beta(a, b) truncated to intervals [low, up], 0 <= low < up <= 1,
+// choosing the method per interval; every method gives the truncated distribution
+// exactly (up to rounding), so the choice changes the numbers drawn, not their law.
+//
+// - a = b = 1: Uniform.
+// - a, b >= 1 (a log-concave density): Rejection when the interval holds at least
+//   kRejectionMass of the distribution by the table below, else Envelope: with p the
+//   point of [low, up] nearest the mode and h the log density, the proposal has density
+//   proportional to exp(h(p) + h'(p) (x - p)) on [low, up] (h'(p) taken as 0 when p is
+//   the mode or the slope is negligible), which lies above exp(h) since h is concave;
+//   it is accepted with probability exp(h(x) - h(p) - h'(p) (x - p)).
+//   Either gives up after kAttempts proposals and inverts: the result still has the
+//   truncated law, since the inversion's draw is independent of the failures.
+// - otherwise (a density unbounded at an end, or a + b above kLargestShapeSum, where the
+//   log density's rounding, about 1e-16 (a + b), would bias the envelope): Inversion.
+//
+// The distribution function is tabulated at kCells + 1 points spanning the mean plus and
+// minus 12 standard deviations (within [0, 1]) by the trapezoid rule over the density;
+// the mass of an interval is read from it by linear interpolation, only to choose the
+// method.
+class TruncatedBeta {
+ public:
+  static constexpr int kCells = 128;
+  static constexpr int kAttempts = 32;
+  static constexpr double kRejectionMass = 0.3;
+
+  TruncatedBeta(double a, double b);
+
+  TruncatedMethod method(double low, double up) const;
+  double draw(double low, double up, UniformStream& stream) const { return draw_with(method(low, up), low, up, stream); }
+  // The draw by a given method (Rejection and Envelope only for a, b >= 1).
+  double draw_with(TruncatedMethod method, double low, double up, UniformStream& stream) const;
+  // The interval's probability, approximately, from the table.
+  double approximate_mass(double low, double up) const;
+
+ private:
+  double approximate_cdf(double x) const;
+  double log_density(double x) const;  // up to a constant
+  double log_density_slope(double x) const;
+  double envelope(double low, double up, UniformStream& stream) const;
+
+  double a_;
+  double b_;
+  bool uniform_;
+  bool log_concave_;
+  double mode_ = 0.0;
+  BetaDeviate untruncated_;
+  double grid_low_ = 0.0;
+  double grid_scale_ = 0.0;  // cells per unit of x
+  std::array<double, kCells + 1> cdf_{};
+};
+
+// Beta(a, b) deviates for fixed shapes a, b > 1 (a + b <= kLargestShapeSum), many from
+// one set-up (the replicated stage shares). The density's core, [L, U] = the mean plus
+// and minus 10 standard deviations within [0, 1], is cut into kCells cells of equal
+// width; on each, the density f (scaled to 1 at the mode) lies between m, its smaller
+// value at the cell's ends, and M, its larger one (or 1 where the mode is inside): f is
+// unimodal. An alias table picks, in proportion to their areas, either a cell's lower
+// part (width x m: taken at once, x uniform on the cell), or its upper part (width x (M
+// - m): x uniform on the cell and y uniform on [m, M], taken when y <= f(x), else the
+// pick starts over), or the tails outside [L, U] (area: their probability times the area
+// under f; drawn by inversion, the lower or upper tail in proportion to its
+// probability). The result has the Beta(a, b) law; most draws take two words of the
+// stream.
+class BetaTable {
+ public:
+  static constexpr int kCells = 255;  // 2 kCells + 2 alias entries: a power of two
+  static constexpr int kEntryBits = 9;
+
+  // core_sds: the core's half-width in standard deviations (10; smaller in tests, to draw
+  // from the tails often).
+  explicit BetaTable(double a, double b, double core_sds = 10.0);
+
+  double operator()(UniformStream& stream) const {
+    while (true) {
+      const std::uint64_t word = stream.next_word();
+      const auto picked = static_cast<std::size_t>(word >> (64 - kEntryBits));
+      const double fraction = static_cast<double>(word & ((std::uint64_t{1} << (64 - kEntryBits)) - 1)) *
+                              0x1p-55;  // 2^-(64 - kEntryBits)
+      const std::size_t entry = fraction < keep_[picked] ? picked : alias_[picked];
+      const std::size_t cell = entry / 2;
+      if (cell == static_cast<std::size_t>(kCells)) return tail(stream);
+      const double x = std::min(edge_[cell] + (edge_[cell + 1] - edge_[cell]) * stream.next(), edge_[cell + 1]);
+      if (entry % 2 == 0) return x;
+      const double y = low_[cell] + (high_[cell] - low_[cell]) * stream.next();
+      if (y <= scaled_density(x)) return x;
+    }
+  }
+
+ private:
+  double scaled_density(double x) const {
+    return std::exp((a_ - 1.0) * std::log(x) + (b_ - 1.0) * std::log1p(-x) - log_mode_density_);
+  }
+  double tail(UniformStream& stream) const;
+
+  double a_;
+  double b_;
+  double log_mode_density_;
+  double lower_tail_ = 0.0;  // F(L)
+  double upper_tail_ = 0.0;  // 1 - F(U)
+  std::array<double, kCells + 1> edge_{};
+  std::array<double, kCells> low_{};
+  std::array<double, kCells> high_{};
+  std::array<double, 2 * kCells + 2> keep_{};
+  std::array<std::uint16_t, 2 * kCells + 2> alias_{};
+};
+
+}  // namespace propbf::evaluate

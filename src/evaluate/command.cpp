@@ -282,7 +282,9 @@ int run_command_line(int argc, char** argv) {
     return 1;
   }
   try {
-    const Evaluation evaluation = evaluate_file(problem_file, options);
+    EvaluateOptions single = options;
+    single.progress_line = true;
+    const Evaluation evaluation = evaluate_file(problem_file, single);
     const std::string table = format_table(evaluation);
     if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION));
     if (output_closed) return 0;  // the JSON file holds the results; there is no table to show

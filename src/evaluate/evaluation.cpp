@@ -1,11 +1,18 @@
 #include "evaluate/evaluation.hpp"
 
 #include <omp.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <iostream>
 #include <limits>
+#include <memory>
+#include <mutex>
 
 #include "evaluate/beta_functions.hpp"
 
@@ -70,46 +77,139 @@ struct HypothesisChains {
 };
 
 // Rough cost of one sweep of stage t, for handing out the longest chains first: a draw
-// per item (an inversion of the incomplete beta function unless the item's distribution
-// is uniform) and, per earlier restriction, a sum over the items for each item.
+// per item (a few times dearer unless the item's distribution is uniform) and, per
+// earlier restriction, a sum over the items for each item.
 double sweep_cost(std::size_t stage, const std::vector<double>& shape_a, const std::vector<double>& shape_b) {
   const auto items = static_cast<double>(shape_a.size());
   double cost = items * (static_cast<double>(stage) - 1.0) * items + items * static_cast<double>(stage);
-  for (std::size_t j = 0; j < shape_a.size(); ++j) cost += shape_a[j] == 1.0 && shape_b[j] == 1.0 ? 10.0 : 1000.0;
+  for (std::size_t j = 0; j < shape_a.size(); ++j) cost += shape_a[j] == 1.0 && shape_b[j] == 1.0 ? 10.0 : 100.0;
   return cost;
 }
+
+// A line on standard error, when it is a terminal and the run has taken more than a
+// second, redrawn at most five times a second while chains run: the hypothesis and stage
+// a chain has reached, its sweeps, and the time the chains of this round still need,
+// from the share of their estimated cost done. Cleared when the run ends.
+class Progress {
+ public:
+  explicit Progress(bool wanted) : shown_(wanted && ::isatty(STDERR_FILENO) == 1), start_(Clock::now()) {}
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  ~Progress() { clear(); }
+
+  bool shown() const { return shown_; }
+
+  void start_round(double total_cost) {
+    round_start_ = Clock::now();
+    round_cost_ = total_cost;
+    done_cost_.store(0.0);
+  }
+
+  // A chain has run `cost` more; called from any thread.
+  void advance(double cost, const std::string& hypothesis, std::size_t stage, std::size_t stages, std::int64_t sweeps,
+               std::int64_t niter) {
+    if (!shown_) return;
+    done_cost_.fetch_add(cost);
+    const std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) return;
+    const Clock::time_point now = Clock::now();
+    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(200)) return;
+    last_ = now;
+    const double elapsed = std::chrono::duration<double>(now - round_start_).count();
+    std::string line = hypothesis + ": stage " + std::to_string(stage) + " of " + std::to_string(stages) + ", " +
+                       std::to_string(sweeps) + " of " + std::to_string(niter) + " sweeps";
+    const double done = done_cost_.load();
+    if (done > 0.0 && round_cost_ > done) {
+      const auto left = static_cast<long>(elapsed * (round_cost_ - done) / done);
+      char text[48];
+      std::snprintf(text, sizeof text, ", ~%ld:%02ld:%02ld left", left / 3600, left / 60 % 60, left % 60);
+      line += text;
+    }
+    put(line);
+  }
+
+  void clear() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (width_ > 0) put("");
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void put(const std::string& line) {
+    std::string bytes = "\r" + line;
+    if (line.size() < width_) bytes += std::string(width_ - line.size(), ' ') + "\r" + line;
+    width_ = line.size();
+    std::cerr << bytes << std::flush;
+  }
+
+  bool shown_;
+  Clock::time_point start_;
+  Clock::time_point last_{};
+  Clock::time_point round_start_{};
+  double round_cost_ = 0.0;
+  std::atomic<double> done_cost_{0.0};
+  std::size_t width_ = 0;
+  std::mutex mutex_;
+};
+
+// Sweeps a chain runs between two looks at the progress line (the counts do not depend
+// on it: a continued chain counts what a straight one does).
+constexpr std::int64_t kProgressStep = 4096;
 
 // Continues the chains of the hypotheses listed in `which` to their result's niter.
 void run_chains(std::vector<HypothesisChains>& chains, const std::vector<HypothesisResult>& results,
                 const std::vector<std::size_t>& which, const std::vector<double>& prior_a,
                 const std::vector<double>& prior_b, const std::vector<double>& posterior_a,
-                const std::vector<double>& posterior_b, int threads) {
+                const std::vector<double>& posterior_b, int threads, Progress& progress) {
   struct Task {
     StageChain* chain;
     std::int64_t niter;
     double cost;
+    double sweep_cost;
+    std::size_t hypothesis;
+    std::size_t stage;
   };
   std::vector<Task> tasks;
+  double total = 0.0;
   for (std::size_t h : which) {
     const std::int64_t niter = results[h].niter;
     for (std::size_t t = 0; t < chains[h].complexity.size(); ++t) {
       StageChain& complexity = chains[h].complexity[t];
       StageChain& fit = chains[h].fit[t];
-      tasks.push_back({&complexity, niter,
-                       static_cast<double>(niter - complexity.sweeps()) * sweep_cost(t + 1, prior_a, prior_b)});
-      tasks.push_back(
-          {&fit, niter, static_cast<double>(niter - fit.sweeps()) * sweep_cost(t + 1, posterior_a, posterior_b)});
+      const double complexity_cost = sweep_cost(t + 1, prior_a, prior_b);
+      const double fit_cost = sweep_cost(t + 1, posterior_a, posterior_b);
+      tasks.push_back({&complexity, niter, static_cast<double>(niter - complexity.sweeps()) * complexity_cost,
+                       complexity_cost, h, t + 1});
+      tasks.push_back({&fit, niter, static_cast<double>(niter - fit.sweeps()) * fit_cost, fit_cost, h, t + 1});
+      total += tasks[tasks.size() - 2].cost + tasks.back().cost;
     }
   }
   std::stable_sort(tasks.begin(), tasks.end(), [](const Task& x, const Task& y) { return x.cost > y.cost; });
-  run_in_parallel(tasks.size(), threads, [&tasks](std::size_t i) { tasks[i].chain->run_to(tasks[i].niter); });
+  progress.start_round(total);
+  run_in_parallel(tasks.size(), threads, [&](std::size_t i) {
+    const Task& task = tasks[i];
+    if (!progress.shown()) {
+      task.chain->run_to(task.niter);
+      return;
+    }
+    while (task.chain->sweeps() < task.niter) {
+      const std::int64_t from = task.chain->sweeps();
+      task.chain->run_to(std::min(task.niter, from + kProgressStep));
+      progress.advance(static_cast<double>(task.chain->sweeps() - from) * task.sweep_cost,
+                       results[task.hypothesis].name, task.stage, results[task.hypothesis].restrictions.size(),
+                       task.chain->sweeps(), task.niter);
+    }
+  });
 }
 
-// Stage t's replicated shares: a beta deviate with shapes 1 + share * n and
-// 1 + (1 - share) * n per replication, n the effective sweeps (corrected) or niter. The
-// stream is (seed, hypothesis, phase, t), one deviate after the other.
-std::vector<double> replicate_stage(const StageCount& stage, std::int64_t niter, bool corrected, std::uint64_t seed,
-                                    std::uint64_t hypothesis, Phase phase, std::size_t t) {
+// Stage t's replicated shares are beta deviates with shapes 1 + share * n and
+// 1 + (1 - share) * n, n the effective sweeps (corrected) or niter (by the table method
+// when both shapes exceed 1 and are not huge, else by BetaDeviate); stage t's stream is
+// (seed, hypothesis, phase, t), one deviate after the other. `product` (kReplications
+// values) is multiplied by them, replication by replication.
+void multiply_stage(std::vector<double>& product, const StageCount& stage, std::int64_t niter, bool corrected,
+                    std::uint64_t seed, std::uint64_t hypothesis, Phase phase, std::size_t t) {
   const double sweeps = static_cast<double>(niter);
   const double hits = static_cast<double>(stage.hits);
   double a;
@@ -123,68 +223,54 @@ std::vector<double> replicate_stage(const StageCount& stage, std::int64_t niter,
     b = 1.0 + (sweeps - hits);
   }
   UniformStream stream(seed, hypothesis, phase, t);
-  auto next_uniform = [&stream]() { return stream.next(); };
-  std::vector<double> deviates(static_cast<std::size_t>(kReplications));
-  for (double& value : deviates) value = beta_deviate(a, b, next_uniform);
-  return deviates;
+  if (a > 1.0 && b > 1.0 && a + b <= kLargestShapeSum) {
+    const BetaTable deviate(a, b);
+    for (double& value : product) value *= deviate(stream);
+  } else {
+    const BetaDeviate deviate(a, b);
+    for (double& value : product) value *= deviate(stream);
+  }
 }
 
 // The intervals of the factors from the replications: the corrected ones, the
-// independent ones or both. The stages' deviates are drawn in parallel, then multiplied
-// over the stages in stage order; the order statistics are found in parallel.
+// independent ones or both. Each kind's replicated complexity and fit (the products of
+// their stages' shares, in stage order) are formed in parallel, then their order
+// statistics.
 void intervals(HypothesisResult& result, std::uint64_t seed, std::uint64_t index, const std::vector<bool>& kinds,
                int threads) {
-  struct Block {
-    bool corrected;
-    bool fit;
-    std::size_t stage;  // from 1
-  };
   const std::size_t stages = result.complexity_stages.size();
-  std::vector<Block> blocks;
-  for (const bool corrected : kinds) {
-    for (const bool fit : {false, true}) {
-      for (std::size_t t = 1; t <= stages; ++t) blocks.push_back({corrected, fit, t});
+  // products[2 k]: kind k's complexity, products[2 k + 1]: its fit.
+  std::vector<std::vector<double>> products(2 * kinds.size());
+  run_in_parallel(products.size(), threads, [&](std::size_t i) {
+    const bool corrected = kinds[i / 2];
+    const bool fit = i % 2 == 1;
+    const Phase phase = fit ? (corrected ? Phase::FitReplicationsCorrected : Phase::FitReplications)
+                            : (corrected ? Phase::ComplexityReplicationsCorrected : Phase::ComplexityReplications);
+    const std::vector<StageCount>& counts = fit ? result.fit_stages : result.complexity_stages;
+    products[i].assign(static_cast<std::size_t>(kReplications), 1.0);
+    for (std::size_t t = 1; t <= stages; ++t) {
+      multiply_stage(products[i], counts[t - 1], result.niter, corrected, seed, index, phase, t);
     }
-  }
-  std::vector<std::vector<double>> deviates(blocks.size());
-  run_in_parallel(blocks.size(), threads, [&](std::size_t i) {
-    const Block& block = blocks[i];
-    const Phase phase = block.fit ? (block.corrected ? Phase::FitReplicationsCorrected : Phase::FitReplications)
-                                  : (block.corrected ? Phase::ComplexityReplicationsCorrected
-                                                     : Phase::ComplexityReplications);
-    const StageCount& count = (block.fit ? result.fit_stages : result.complexity_stages)[block.stage - 1];
-    deviates[i] = replicate_stage(count, result.niter, block.corrected, seed, index, phase, block.stage);
   });
-  // Per kind: the factor against the unconstrained hypothesis and against the complement.
-  std::vector<std::vector<double>> factors;
+  // Per kind: the factor against the unconstrained hypothesis (in the fit's place) and
+  // against the complement (in the complexity's).
   std::vector<Interval*> targets;
   for (std::size_t k = 0; k < kinds.size(); ++k) {
-    const std::size_t first = k * 2 * stages;  // complexity stages, then fit stages
-    std::vector<double> complexity(static_cast<std::size_t>(kReplications), 1.0);
-    std::vector<double> fit(static_cast<std::size_t>(kReplications), 1.0);
-    for (std::size_t t = 0; t < stages; ++t) {
-      const std::vector<double>& c = deviates[first + t];
-      const std::vector<double>& f = deviates[first + stages + t];
-      for (std::size_t i = 0; i < complexity.size(); ++i) {
-        complexity[i] *= c[i];
-        fit[i] *= f[i];
-      }
-    }
-    std::vector<double> unconstrained(complexity.size());
-    std::vector<double> complement(complexity.size());
+    std::vector<double>& complexity = products[2 * k];
+    std::vector<double>& fit = products[2 * k + 1];
     for (std::size_t i = 0; i < complexity.size(); ++i) {
-      unconstrained[i] = fit[i] / complexity[i];
-      complement[i] = unconstrained[i] / ((1.0 - fit[i]) / (1.0 - complexity[i]));
+      const double c = complexity[i];
+      const double f = fit[i];
+      const double unconstrained = f / c;
+      fit[i] = unconstrained;
+      complexity[i] = unconstrained / ((1.0 - f) / (1.0 - c));
     }
-    factors.push_back(std::move(unconstrained));
-    factors.push_back(std::move(complement));
     const bool corrected = kinds[k];
-    targets.push_back(corrected ? &result.bf_unconstrained_interval : &result.bf_unconstrained_interval_independent);
     targets.push_back(corrected ? &result.bf_complement_interval : &result.bf_complement_interval_independent);
+    targets.push_back(corrected ? &result.bf_unconstrained_interval : &result.bf_unconstrained_interval_independent);
   }
-  deviates.clear();
-  run_in_parallel(factors.size(), threads,
-                  [&](std::size_t i) { *targets[i] = order_interval(std::move(factors[i])); });
+  run_in_parallel(products.size(), threads,
+                  [&](std::size_t i) { *targets[i] = order_interval(std::move(products[i])); });
 }
 
 double relative_half_width(const Interval& interval, double factor) {
@@ -214,7 +300,8 @@ Interval order_interval(std::vector<double> values) {
   return {*lower, *upper};
 }
 
-Evaluation evaluate_problem(const Problem& problem, int threads) {
+Evaluation evaluate_problem(const Problem& problem, int threads, bool progress_line) {
+  Progress progress(progress_line);
   Evaluation evaluation;
   evaluation.problem = problem;
   std::vector<std::string> names;
@@ -246,14 +333,17 @@ Evaluation evaluate_problem(const Problem& problem, int threads) {
   if (threads < 1) threads = default_thread_count();
   std::vector<HypothesisResult>& results = evaluation.hypotheses;
   std::vector<HypothesisChains> chains(results.size());
+  const auto prior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(prior_a, prior_b));
+  const auto posterior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(posterior_a, posterior_b));
   std::vector<std::size_t> running;
   for (std::size_t h = 0; h < results.size(); ++h) {
     HypothesisResult& result = results[h];
     ChainSettings complexity{0, seed, h, Phase::ComplexitySweeps};
     ChainSettings fit{0, seed, h, Phase::FitSweeps};
+    const auto sparse = std::make_shared<const SparseRestrictions>(result.restrictions, names.size());
     for (std::size_t t = 1; t <= result.restrictions.size(); ++t) {
-      chains[h].complexity.emplace_back(result.restrictions, t, result.start.centre, prior_a, prior_b, complexity);
-      chains[h].fit.emplace_back(result.restrictions, t, result.start.centre, posterior_a, posterior_b, fit);
+      chains[h].complexity.emplace_back(sparse, t, result.start.centre, prior_draws, complexity);
+      chains[h].fit.emplace_back(sparse, t, result.start.centre, posterior_draws, fit);
     }
     result.niter = settings.niter;
     running.push_back(h);
@@ -263,7 +353,7 @@ Evaluation evaluate_problem(const Problem& problem, int threads) {
   // corrected intervals until every hypothesis has stopped, then the independent ones.
   const std::vector<bool> round_kinds = settings.precision ? std::vector<bool>{true} : std::vector<bool>{false, true};
   while (!running.empty()) {
-    run_chains(chains, results, running, prior_a, prior_b, posterior_a, posterior_b, threads);
+    run_chains(chains, results, running, prior_a, prior_b, posterior_a, posterior_b, threads, progress);
     std::vector<std::size_t> next;
     for (std::size_t h : running) {
       HypothesisResult& result = results[h];

@@ -70,7 +70,10 @@ struct Evaluation {
 // per stage; while its relative_half_width exceeds the precision, its chains are
 // continued to twice the sweeps (the last step to max_niter at most). The result for a
 // hypothesis that stopped at n sweeps is the one a run with niter = n gives.
-Evaluation evaluate_problem(const Problem& problem, int threads = 0);
+//
+// With progress_line, a run that lasts more than a second shows where its chains are
+// on standard error when that is a terminal (cleared at the end).
+Evaluation evaluate_problem(const Problem& problem, int threads = 0, bool progress_line = false);
 
 // The number of threads `threads` < 1 stands for: the processors available.
 int default_thread_count();

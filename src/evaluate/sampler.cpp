@@ -36,8 +36,8 @@ namespace {
 // One sweep of stage `stage` (1-based): each item in turn from its beta distribution
 // truncated to the interval restrictions 1 ... stage-1 leave it, given the other items.
 // Returns whether restrictions 1 ... stage all hold (strictly) afterwards.
-bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& shape_a,
-           const std::vector<double>& shape_b, std::vector<double>& state, UniformStream& stream) {
+bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<TruncatedBeta>& draws,
+           std::vector<double>& state, UniformStream& stream) {
   const std::size_t items = state.size();
   for (std::size_t j = 0; j < items; ++j) {
     // Restriction k reads g_kj x_j + s_k > c_k with s_k = sum over i != j of g_ki x_i.
@@ -57,10 +57,9 @@ bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, cons
         up = std::min(up, bound);
       }
     }
-    const double v = stream.next();
     // Rounding can leave an interval of width 0 (or just below) when the state sits on
     // a boundary; the item then takes the middle of the two bounds.
-    state[j] = low < up ? truncated_beta(shape_a[j], shape_b[j], low, up, v) : 0.5 * (low + up);
+    state[j] = low < up ? draws[j].draw(low, up, stream) : 0.5 * (low + up);
   }
   bool hit = true;
   for (std::size_t k = 0; k < stage && hit; ++k) {
@@ -72,6 +71,13 @@ bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, cons
 }
 
 }  // namespace
+
+std::vector<TruncatedBeta> item_draws(const std::vector<double>& shape_a, const std::vector<double>& shape_b) {
+  std::vector<TruncatedBeta> draws;
+  draws.reserve(shape_a.size());
+  for (std::size_t j = 0; j < shape_a.size(); ++j) draws.emplace_back(shape_a[j], shape_b[j]);
+  return draws;
+}
 
 std::int64_t batch_count(std::int64_t niter) {
   std::int64_t batches = 0;
@@ -88,13 +94,14 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
   std::vector<StageCount> counts(stages);
   std::vector<double> state;
   std::vector<std::int64_t> batch_hits(static_cast<std::size_t>(batches));
+  const std::vector<TruncatedBeta> draws = item_draws(shape_a, shape_b);
   for (std::size_t stage = 1; stage <= stages; ++stage) {
     UniformStream stream(settings.seed, settings.hypothesis, settings.phase, stage);
     state = start;
     std::fill(batch_hits.begin(), batch_hits.end(), 0);
     std::int64_t hits = 0;
     for (std::int64_t s = 0; s < settings.niter; ++s) {
-      if (sweep(restrictions, stage, shape_a, shape_b, state, stream)) {
+      if (sweep(restrictions, stage, draws, state, stream)) {
         ++hits;
         const std::int64_t batch = s / batch_size;
         if (batch < batches) ++batch_hits[static_cast<std::size_t>(batch)];
@@ -106,21 +113,80 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
   return counts;
 }
 
+SparseRestrictions::SparseRestrictions(const std::vector<Restriction>& restrictions, std::size_t items) {
+  term_begin_.push_back(0);
+  for (const Restriction& r : restrictions) {
+    constants_.push_back(r.constant);
+    for (std::size_t i = 0; i < items; ++i) {
+      if (r.coefficients[i] != 0.0) terms_.push_back({i, r.coefficients[i]});
+    }
+    term_begin_.push_back(terms_.size());
+  }
+  involvement_begin_.push_back(0);
+  for (std::size_t j = 0; j < items; ++j) {
+    for (std::size_t k = 0; k < restrictions.size(); ++k) {
+      if (restrictions[k].coefficients[j] != 0.0) involvement_.push_back({k, restrictions[k].coefficients[j]});
+    }
+    involvement_begin_.push_back(involvement_.size());
+  }
+}
+
 StageChain::StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
                        const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                        const ChainSettings& settings)
-    : restrictions_(&restrictions),
-      shape_a_(&shape_a),
-      shape_b_(&shape_b),
+    : StageChain(std::make_shared<const SparseRestrictions>(restrictions, start.size()), stage, start,
+                 std::make_shared<const std::vector<TruncatedBeta>>(item_draws(shape_a, shape_b)), settings) {}
+
+StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage,
+                       const std::vector<double>& start, std::shared_ptr<const std::vector<TruncatedBeta>> draws,
+                       const ChainSettings& settings)
+    : restrictions_(std::move(restrictions)),
       stage_(stage),
+      draws_(std::move(draws)),
       stream_(settings.seed, settings.hypothesis, settings.phase, stage),
       state_(start) {}
+
+// The plain sweep's arithmetic, term for term: a sum that leaves out the zero
+// coefficients' products (each +0 or -0) is the same number, since it starts at +0 and
+// adding a zero to a number leaves it unchanged (and to +0 gives +0).
+bool StageChain::sweep() {
+  const SparseRestrictions& r = *restrictions_;
+  const std::vector<TruncatedBeta>& draws = *draws_;
+  const std::size_t items = state_.size();
+  for (std::size_t j = 0; j < items; ++j) {
+    double low = 0.0;
+    double up = 1.0;
+    for (const SparseRestrictions::Involvement* in = r.involvement_begin(j); in != r.involvement_end(j); ++in) {
+      if (in->restriction + 1 >= stage_) break;  // restrictions 1 ... stage - 1 only
+      double rest = 0.0;
+      for (const SparseRestrictions::Term* term = r.terms_begin(in->restriction);
+           term != r.terms_end(in->restriction); ++term) {
+        if (term->item != j) rest += term->coefficient * state_[term->item];
+      }
+      const double bound = (r.constant(in->restriction) - rest) / in->coefficient;
+      if (in->coefficient > 0.0) {
+        low = std::max(low, bound);
+      } else {
+        up = std::min(up, bound);
+      }
+    }
+    state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
+  }
+  for (std::size_t k = 0; k < stage_; ++k) {
+    double value = 0.0;
+    for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
+      value += term->coefficient * state_[term->item];
+    }
+    if (!(value > r.constant(k))) return false;
+  }
+  return true;
+}
 
 void StageChain::run_to(std::int64_t niter) {
   if (niter <= sweeps_) return;
   hit_bits_.resize(static_cast<std::size_t>((niter + 63) / 64), 0);
   for (; sweeps_ < niter; ++sweeps_) {
-    if (sweep(*restrictions_, stage_, *shape_a_, *shape_b_, state_, stream_)) {
+    if (sweep()) {
       ++hits_;
       hit_bits_[static_cast<std::size_t>(sweeps_ / 64)] |= std::uint64_t{1} << (sweeps_ % 64);
     }

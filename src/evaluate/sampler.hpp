@@ -9,8 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "evaluate/beta_functions.hpp"
 #include "evaluate/language.hpp"
 #include "evaluate/stream.hpp"
 
@@ -47,13 +49,49 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
 // position and its hit sequence (one bit per sweep), so that a chain run to n sweeps and
 // later continued to 2n gives the same counts, byte for byte, as one run straight to 2n,
 // and its effective sweeps are formed from the batches a run of that length forms.
-// Chains of different stages share nothing: each may run on its own thread. The
-// restrictions and shapes are read, not copied; they must outlive the chain.
+// Chains of different stages share nothing: each may run on its own thread. The chain
+// keeps what it needs of the restrictions and shapes.
+// The restrictions of a hypothesis as the chains read them: each restriction's nonzero
+// terms in item order and, per item, the restrictions that involve it (in order, with
+// the item's coefficient). Memory in proportion to the nonzero coefficients; shared by
+// all chains of the hypothesis.
+class SparseRestrictions {
+ public:
+  explicit SparseRestrictions(const std::vector<Restriction>& restrictions, std::size_t items);
+
+  struct Term {
+    std::size_t item;
+    double coefficient;
+  };
+  struct Involvement {
+    std::size_t restriction;
+    double coefficient;
+  };
+
+  std::size_t items() const { return involvement_begin_.size() - 1; }
+  double constant(std::size_t k) const { return constants_[k]; }
+  const Term* terms_begin(std::size_t k) const { return terms_.data() + term_begin_[k]; }
+  const Term* terms_end(std::size_t k) const { return terms_.data() + term_begin_[k + 1]; }
+  const Involvement* involvement_begin(std::size_t j) const { return involvement_.data() + involvement_begin_[j]; }
+  const Involvement* involvement_end(std::size_t j) const { return involvement_.data() + involvement_begin_[j + 1]; }
+
+ private:
+  std::vector<double> constants_;
+  std::vector<Term> terms_;
+  std::vector<std::size_t> term_begin_;
+  std::vector<Involvement> involvement_;
+  std::vector<std::size_t> involvement_begin_;
+};
+
 class StageChain {
  public:
   // stage: 1 ... restrictions.size(); settings.niter is not used.
   StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
              const std::vector<double>& shape_a, const std::vector<double>& shape_b, const ChainSettings& settings);
+  // The same with what the chains of a hypothesis and phase share: the restrictions and
+  // the items' draws (item_draws).
+  StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage, const std::vector<double>& start,
+             std::shared_ptr<const std::vector<TruncatedBeta>> draws, const ChainSettings& settings);
 
   // Continues the chain until it has run `niter` sweeps (nothing when it has already).
   void run_to(std::int64_t niter);
@@ -62,16 +100,22 @@ class StageChain {
   StageCount count() const;
 
  private:
-  const std::vector<Restriction>* restrictions_;
-  const std::vector<double>* shape_a_;
-  const std::vector<double>* shape_b_;
+  // One sweep, as the plain form's, with each item's bounds from the restrictions that
+  // involve it and only their nonzero terms.
+  bool sweep();
+
+  std::shared_ptr<const SparseRestrictions> restrictions_;
   std::size_t stage_;
+  std::shared_ptr<const std::vector<TruncatedBeta>> draws_;  // per item
   UniformStream stream_;
   std::vector<double> state_;
   std::int64_t sweeps_ = 0;
   std::int64_t hits_ = 0;
   std::vector<std::uint64_t> hit_bits_;  // bit s % 64 of word s / 64: sweep s was a hit
 };
+
+// Item j's truncated draws, for shapes shape_a[j], shape_b[j].
+std::vector<TruncatedBeta> item_draws(const std::vector<double>& shape_a, const std::vector<double>& shape_b);
 
 // The number of batches of a chain of niter sweeps: the integer cube root of niter, so
 // that a batch holds about niter^(2/3) sweeps, long enough to outlast the correlation of

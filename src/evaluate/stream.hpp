@@ -24,9 +24,21 @@ class UniformStream {
   // The next deviate, ((w >> 11) + 0.5) / 2^53 for the next 64-bit word w of the
   // stream: in the open interval (0, 1), never 0 or 1, on a grid of 2^-53.
   double next() {
-    if (used_ == 4) refill();
-    return (static_cast<double>(words_[used_++] >> 11) + 0.5) * 0x1p-53;
+    return (static_cast<double>(next_word() >> 11) + 0.5) * 0x1p-53;
   }
+
+  // The next 64-bit word of the stream (what next() turns into a deviate).
+  std::uint64_t next_word() {
+    if (used_ == 4) refill();
+    return words_[used_++];
+  }
+
+  // The stream as a uniform random bit generator (64-bit words), for library
+  // distributions that take one.
+  using result_type = std::uint64_t;
+  static constexpr result_type min() { return 0; }
+  static constexpr result_type max() { return ~std::uint64_t{0}; }
+  result_type operator()() { return next_word(); }
 
  private:
   void refill();

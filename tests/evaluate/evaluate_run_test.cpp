@@ -301,7 +301,7 @@ TEST(EvaluateRun, PrecisionModeGivesTheFixedRunAtItsSweeps) {
   TemporaryFolder folder;
   write_file(folder.path() / "problem.toml",
              "[items]\nnames = [\"a\", \"b\", \"c\"]\nsuccesses = [6, 4, 2]\ntrials = [10, 10, 10]\n"
-             "[hypotheses]\nH1 = \"a > b > c\"\nH2 = \"a > 0.5\"\n[sampling]\nniter = 250\n");
+             "[hypotheses]\nH1 = \"a > b > c\"\nH2 = \"a > 0.3\"\n[sampling]\nniter = 250\n");
   const RunResult run = run_propbf_with_arguments(
       folder.path(), {"evaluate", "problem.toml", "--json", "result.json", "--precision", "0.05"});
   ASSERT_EQ(run.status, 0) << run.err;

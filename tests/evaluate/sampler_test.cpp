@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "evaluate/beta_functions.hpp"
 #include "evaluate/evaluation.hpp"
 #include "evaluate/sampler.hpp"
 
@@ -41,6 +42,35 @@ TEST(BatchMeans, EffectiveSweeps) {
   for (const BatchCase& c : cases) {
     EXPECT_NEAR(batch_means_effective_sweeps(c.batch_hits, c.batch_size, c.niter), c.expected, 1e-6 * c.expected)
         << c.what;
+  }
+}
+
+// The method chosen per shape and interval, and every method's draws inside the
+// interval (their law is checked in truncated_beta_statistics_test.cpp).
+TEST(TruncatedBeta, MethodPerSituationAndDrawsInside) {
+  struct Case {
+    double a, b, low, up;
+    TruncatedMethod method;
+  };
+  const std::vector<Case> cases{
+      {1, 1, 0.2, 0.3, TruncatedMethod::Uniform},       {8, 4, 0.0, 1.0, TruncatedMethod::Rejection},
+      {8, 4, 0.5, 0.8, TruncatedMethod::Rejection},     {8, 4, 0.01, 0.2, TruncatedMethod::Envelope},
+      {8, 4, 0.66, 0.67, TruncatedMethod::Envelope},    {1, 30, 0.5, 1.0, TruncatedMethod::Envelope},
+      {1e5, 1e5, 0.49, 0.51, TruncatedMethod::Rejection}, {0.5, 3, 0.0, 0.5, TruncatedMethod::Inversion},
+      {2, 0.9, 0.1, 0.2, TruncatedMethod::Inversion},     {1e9, 1e9, 0.49, 0.51, TruncatedMethod::Inversion},
+  };
+  UniformStream stream(5, 0, Phase::FitSweeps, 1);
+  for (const Case& c : cases) {
+    const TruncatedBeta draws(c.a, c.b);
+    EXPECT_EQ(draws.method(c.low, c.up), c.method) << c.a << " " << c.b << " " << c.low << " " << c.up;
+    for (const TruncatedMethod method : {TruncatedMethod::Rejection, TruncatedMethod::Envelope, TruncatedMethod::Inversion,
+                                         c.method}) {
+      if (method != c.method && c.method == TruncatedMethod::Inversion) continue;
+      for (int i = 0; i < 200; ++i) {
+        const double x = draws.draw_with(method, c.low, c.up, stream);
+        ASSERT_TRUE(x >= c.low && x <= c.up) << x;
+      }
+    }
   }
 }
 
