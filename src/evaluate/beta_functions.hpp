@@ -114,16 +114,24 @@ class BetaTable {
   // from the tails often).
   explicit BetaTable(double a, double b, double core_sds = 10.0);
 
+  // One word picks the entry (its top kEntryBits bits against the alias table) and, from
+  // the rest, the position within the entry's cell: given the entry, the fraction left
+  // over (below keep, or above it) is uniform, so rescaled it serves as the cell's
+  // uniform. The wedge above a cell's lower bound takes one more uniform for its
+  // rejection test.
   double operator()(UniformStream& stream) const {
     while (true) {
       const std::uint64_t word = stream.next_word();
       const auto picked = static_cast<std::size_t>(word >> (64 - kEntryBits));
       const double fraction = static_cast<double>(word & ((std::uint64_t{1} << (64 - kEntryBits)) - 1)) *
                               0x1p-55;  // 2^-(64 - kEntryBits)
-      const std::size_t entry = fraction < keep_[picked] ? picked : alias_[picked];
+      const double keep = keep_[picked];
+      const bool kept = fraction < keep;
+      const std::size_t entry = kept ? picked : alias_[picked];
       const std::size_t cell = entry / 2;
       if (cell == static_cast<std::size_t>(kCells)) return tail(stream);
-      const double x = std::min(edge_[cell] + (edge_[cell + 1] - edge_[cell]) * stream.next(), edge_[cell + 1]);
+      const double position = kept ? fraction / keep : (fraction - keep) / (1.0 - keep);
+      const double x = std::min(edge_[cell] + (edge_[cell + 1] - edge_[cell]) * position, edge_[cell + 1]);
       if (entry % 2 == 0) return x;
       const double y = low_[cell] + (high_[cell] - low_[cell]) * stream.next();
       if (y <= scaled_density(x)) return x;
