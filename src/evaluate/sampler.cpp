@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "evaluate/band_move.hpp"
 #include "evaluate/beta_functions.hpp"
 
 namespace propbf::evaluate {
@@ -31,13 +32,41 @@ double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits,
   return std::min(sweeps, sweeps * sweep_variance / batch_variance / (widening * widening));
 }
 
+StageCount stage_count(std::int64_t hits, const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
+                       std::int64_t niter) {
+  StageCount count;
+  count.hits = hits;
+  count.effective_sweeps = batch_means_effective_sweeps(batch_hits, batch_size, niter);
+  const std::size_t batches = batch_hits.size();
+  if (batches >= 3 && batch_size >= 1) {
+    std::int64_t total = 0;
+    for (std::int64_t h : batch_hits) total += h;
+    const double m = static_cast<double>(batch_size);
+    const double p = static_cast<double>(total) / (m * static_cast<double>(batches));
+    double squares = 0.0;
+    double products = 0.0;
+    for (std::size_t b = 0; b < batches; ++b) {
+      const double deviation = static_cast<double>(batch_hits[b]) / m - p;
+      squares += deviation * deviation;
+      if (b + 1 < batches) products += deviation * (static_cast<double>(batch_hits[b + 1]) / m - p);
+    }
+    if (squares > 0.0) count.batch_correlation = products / squares;
+  }
+  const auto batch_total = static_cast<double>(batches);
+  count.error_measured = batches < 2 || !(count.effective_sweeps < kEffectivePerBatch * batch_total ||
+                           (batches >= 10 && count.batch_correlation > kBatchCorrelationLimit));
+  return count;
+}
+
 namespace {
 
 // One sweep of stage `stage` (1-based): each item in turn from its beta distribution
 // truncated to the interval restrictions 1 ... stage-1 leave it, given the other items.
-// Returns whether restrictions 1 ... stage all hold (strictly) afterwards.
-bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& shape_a,
-           const std::vector<double>& shape_b, std::vector<double>& state, UniformStream& stream) {
+// Then one move along each of the stage's bands (band_move.hpp). Returns whether
+// restrictions 1 ... stage all hold (strictly) afterwards.
+bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<Band>& bands,
+           const std::vector<double>& shape_a, const std::vector<double>& shape_b, std::vector<double>& state,
+           UniformStream& stream) {
   const std::size_t items = state.size();
   for (std::size_t j = 0; j < items; ++j) {
     // Restriction k reads g_kj x_j + s_k > c_k with s_k = sum over i != j of g_ki x_i.
@@ -62,6 +91,7 @@ bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, cons
     // a boundary; the item then takes the middle of the two bounds.
     state[j] = low < up ? truncated_beta(shape_a[j], shape_b[j], low, up, v) : 0.5 * (low + up);
   }
+  if (!bands.empty()) move_along_bands(bands, restrictions, stage, shape_a, shape_b, state, stream);
   bool hit = true;
   for (std::size_t k = 0; k < stage && hit; ++k) {
     double value = 0.0;
@@ -90,18 +120,18 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
   std::vector<std::int64_t> batch_hits(static_cast<std::size_t>(batches));
   for (std::size_t stage = 1; stage <= stages; ++stage) {
     UniformStream stream(settings.seed, settings.hypothesis, settings.phase, stage);
+    const std::vector<Band> bands = find_bands(restrictions, stage);
     state = start;
     std::fill(batch_hits.begin(), batch_hits.end(), 0);
     std::int64_t hits = 0;
     for (std::int64_t s = 0; s < settings.niter; ++s) {
-      if (sweep(restrictions, stage, shape_a, shape_b, state, stream)) {
+      if (sweep(restrictions, stage, bands, shape_a, shape_b, state, stream)) {
         ++hits;
         const std::int64_t batch = s / batch_size;
         if (batch < batches) ++batch_hits[static_cast<std::size_t>(batch)];
       }
     }
-    counts[stage - 1].hits = hits;
-    counts[stage - 1].effective_sweeps = batch_means_effective_sweeps(batch_hits, batch_size, settings.niter);
+    counts[stage - 1] = stage_count(hits, batch_hits, batch_size, settings.niter);
   }
   return counts;
 }
@@ -114,13 +144,14 @@ StageChain::StageChain(const std::vector<Restriction>& restrictions, std::size_t
       shape_b_(&shape_b),
       stage_(stage),
       stream_(settings.seed, settings.hypothesis, settings.phase, stage),
+      bands_(find_bands(restrictions, stage)),
       state_(start) {}
 
 void StageChain::run_to(std::int64_t niter) {
   if (niter <= sweeps_) return;
   hit_bits_.resize(static_cast<std::size_t>((niter + 63) / 64), 0);
   for (; sweeps_ < niter; ++sweeps_) {
-    if (sweep(*restrictions_, stage_, *shape_a_, *shape_b_, state_, stream_)) {
+    if (sweep(*restrictions_, stage_, bands_, *shape_a_, *shape_b_, state_, stream_)) {
       ++hits_;
       hit_bits_[static_cast<std::size_t>(sweeps_ / 64)] |= std::uint64_t{1} << (sweeps_ % 64);
     }
@@ -138,10 +169,7 @@ StageCount StageChain::count() const {
     }
     batch_hits[static_cast<std::size_t>(b)] = hits;
   }
-  StageCount result;
-  result.hits = hits_;
-  result.effective_sweeps = batch_means_effective_sweeps(batch_hits, batch_size, sweeps_);
-  return result;
+  return stage_count(hits_, batch_hits, batch_size, sweeps_);
 }
 
 }  // namespace propbf::evaluate

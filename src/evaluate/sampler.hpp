@@ -4,13 +4,16 @@
 // Stage t (t = 1 ... T) draws, one item at a time in item order, from the distribution
 // truncated to the region where restrictions 1 ... t-1 hold, starting every stage from
 // the same interior point; after each sweep it counts a hit when restrictions 1 ... t
-// all hold (strictly). The share is the product of the T stage shares hits / niter.
+// all hold (strictly). Where restrictions 1 ... t-1 hold a narrow band, each sweep ends
+// with a move along it (band_move.hpp). The share is the product of the T stage shares
+// hits / niter.
 // Every sweep counts (no burn-in, no thinning).
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "evaluate/band_move.hpp"
 #include "evaluate/language.hpp"
 #include "evaluate/stream.hpp"
 
@@ -26,7 +29,20 @@ struct StageCount {
   // t / z = t_0.975(B - 1) / z_0.975 widens the interval for the estimated variance.
   // It is niter when the hit sequence has no variance (all hits or none) or when B < 2.
   double effective_sweeps = 0.0;
+  // The correlation of neighbouring batch shares, sum_b (share_b - p)(share_b+1 - p) /
+  // sum_b (share_b - p)^2 (0 without variance or with fewer than 3 batches).
+  double batch_correlation = 0.0;
+  // False when the batches are too short for the chain's autocorrelation: fewer than
+  // kEffectivePerBatch effective sweeps per batch (the correlation spans more than a
+  // quarter of a batch; at 20000 sweeps, 27 batches, under 108 effective sweeps, 0.54%)
+  // or, with 10 batches or more, neighbouring batch shares correlated above
+  // kBatchCorrelationLimit. The effective sweeps then overstate what the hits hold,
+  // and the chain may not yet have forgotten its start.
+  bool error_measured = true;
 };
+
+inline constexpr double kEffectivePerBatch = 4.0;
+inline constexpr double kBatchCorrelationLimit = 0.7;
 
 struct ChainSettings {
   std::int64_t niter = 0;
@@ -67,6 +83,7 @@ class StageChain {
   const std::vector<double>* shape_b_;
   std::size_t stage_;
   UniformStream stream_;
+  std::vector<Band> bands_;  // the bands of the stage's truncation, moved along after each sweep
   std::vector<double> state_;
   std::int64_t sweeps_ = 0;
   std::int64_t hits_ = 0;
@@ -81,5 +98,11 @@ std::int64_t batch_count(std::int64_t niter);
 // Effective sweeps of a 0/1 sequence by batch means, as described for StageCount.
 double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
                                     std::int64_t niter);
+
+// The count of a stage with `hits` hits in niter sweeps whose first batches (of
+// batch_size sweeps) held batch_hits: effective sweeps, batch correlation and whether
+// the error was measured, as described for StageCount.
+StageCount stage_count(std::int64_t hits, const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
+                       std::int64_t niter);
 
 }  // namespace propbf::evaluate

@@ -1,0 +1,191 @@
+#include "evaluate/band_move.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace propbf::evaluate {
+namespace {
+
+// The items with a nonzero coefficient.
+std::vector<std::size_t> support(const std::vector<double>& coefficients) {
+  std::vector<std::size_t> items;
+  for (std::size_t j = 0; j < coefficients.size(); ++j) {
+    if (coefficients[j] != 0.0) items.push_back(j);
+  }
+  return items;
+}
+
+// +1 when g and h point the same way, -1 when opposite ways, 0 when they are not
+// parallel: both divided by their first nonzero coefficient must agree to a relative 1e-9.
+// (The tolerance only decides whether a move is made; any direction keeps the
+// distribution invariant.)
+int parallel(const std::vector<double>& g, const std::vector<double>& h) {
+  const std::vector<std::size_t> items = support(g);
+  if (items.empty() || support(h) != items) return 0;
+  const double g0 = g[items.front()];
+  const double h0 = h[items.front()];
+  for (std::size_t j : items) {
+    const double x = g[j] / g0;
+    const double y = h[j] / h0;
+    if (!(std::abs(x - y) <= 1e-9 * std::max(1.0, std::abs(x)))) return 0;
+  }
+  return (g0 > 0.0) == (h0 > 0.0) ? 1 : -1;
+}
+
+// A standard normal by Marsaglia's polar method.
+double normal(UniformStream& stream) {
+  while (true) {
+    const double v1 = 2.0 * stream.next() - 1.0;
+    const double v2 = 2.0 * stream.next() - 1.0;
+    const double s = v1 * v1 + v2 * v2;
+    if (s < 1.0 && s > 0.0) return v1 * std::sqrt(-2.0 * std::log(s) / s);
+  }
+}
+
+// The log density, up to a constant, of the band's items at x (+-infinity or NaN at
+// 0 or 1 for shapes other than 1).
+double log_density(const std::vector<std::size_t>& items, const std::vector<double>& x,
+                   const std::vector<double>& shape_a, const std::vector<double>& shape_b) {
+  double value = 0.0;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::size_t j = items[i];
+    if (shape_a[j] != 1.0) value += (shape_a[j] - 1.0) * std::log(x[i]);
+    if (shape_b[j] != 1.0) value += (shape_b[j] - 1.0) * std::log1p(-x[i]);
+  }
+  return value;
+}
+
+// Two restrictions bound a band (or a thin wedge) when the cosine of their coefficient
+// vectors is at most this: they point within about 26 degrees of opposite ways.
+constexpr double kOppositeCosine = -0.9;
+
+// Shrinkage steps after which the slice step gives up and keeps the state (the
+// interval has then shrunk to the state itself, where the density is always accepted,
+// long before).
+constexpr int kMaxShrinks = 200;
+
+void move_along(const Band& band, const std::vector<Restriction>& restrictions, std::size_t stage,
+                const std::vector<double>& shape_a, const std::vector<double>& shape_b, std::vector<double>& state,
+                UniformStream& stream) {
+  const std::vector<std::size_t>& items = band.items;
+  const std::size_t n = items.size();
+  std::vector<double> d(n);
+  if (n == 2) {
+    d[0] = band.normal[1];
+    d[1] = -band.normal[0];
+  } else {
+    double zg = 0.0;
+    double gg = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      d[i] = normal(stream);
+      zg += d[i] * band.normal[i];
+      gg += band.normal[i] * band.normal[i];
+    }
+    for (std::size_t i = 0; i < n; ++i) d[i] -= zg / gg * band.normal[i];
+  }
+  // The segment [low, up] of s where x + s d stays in [0, 1] and restrictions
+  // 1 ... stage-1 hold.
+  const double infinity = std::numeric_limits<double>::infinity();
+  double low = -infinity;
+  double up = infinity;
+  std::vector<double> x0(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    x0[i] = state[items[i]];
+    if (d[i] > 0.0) {
+      low = std::max(low, -x0[i] / d[i]);
+      up = std::min(up, (1.0 - x0[i]) / d[i]);
+    } else if (d[i] < 0.0) {
+      low = std::max(low, (1.0 - x0[i]) / d[i]);
+      up = std::min(up, -x0[i] / d[i]);
+    }
+  }
+  for (std::size_t k = 0; k + 1 < stage; ++k) {
+    const std::vector<double>& g = restrictions[k].coefficients;
+    double along = 0.0;
+    for (std::size_t i = 0; i < n; ++i) along += g[items[i]] * d[i];
+    if (along == 0.0) continue;
+    double value = 0.0;
+    for (std::size_t j = 0; j < state.size(); ++j) value += g[j] * state[j];
+    const double bound = (restrictions[k].constant - value) / along;
+    if (along > 0.0) {
+      low = std::max(low, bound);
+    } else {
+      up = std::min(up, bound);
+    }
+  }
+  // The state lies in the segment; rounding may put it just outside.
+  low = std::min(low, 0.0);
+  up = std::max(up, 0.0);
+  if (!(low < up) || !std::isfinite(low) || !std::isfinite(up)) return;
+  std::vector<double> x(n);
+  const auto place = [&](double s) {
+    for (std::size_t i = 0; i < n; ++i) x[i] = std::clamp(x0[i] + s * d[i], 0.0, 1.0);
+  };
+  bool uniform = true;
+  for (std::size_t j : items) uniform = uniform && shape_a[j] == 1.0 && shape_b[j] == 1.0;
+  if (uniform) {
+    place(low + (up - low) * stream.next());
+  } else {
+    const double at_state = log_density(items, x0, shape_a, shape_b);
+    if (!std::isfinite(at_state)) return;
+    // The slice: the points whose density exceeds u times the state's.
+    const double level = std::log(stream.next());
+    bool accepted = false;
+    for (int step = 0; step < kMaxShrinks && !accepted; ++step) {
+      const double s = low + (up - low) * stream.next();
+      place(s);
+      const double value = log_density(items, x, shape_a, shape_b);
+      accepted = std::isfinite(value) && value - at_state > level;
+      if (!accepted) (s < 0.0 ? low : up) = s;
+    }
+    if (!accepted) return;
+  }
+  for (std::size_t i = 0; i < n; ++i) state[items[i]] = x[i];
+}
+
+}  // namespace
+
+std::vector<Band> find_bands(const std::vector<Restriction>& restrictions, std::size_t stage) {
+  std::vector<Band> bands;
+  std::vector<std::vector<double>> normals;  // of the bands found, over every item
+  const std::size_t truncated = stage > 0 ? stage - 1 : 0;
+  const auto length = [](const std::vector<double>& g) {
+    double sum = 0.0;
+    for (double c : g) sum += c * c;
+    return std::sqrt(sum);
+  };
+  for (std::size_t k = 0; k < truncated; ++k) {
+    const std::vector<double>& g = restrictions[k].coefficients;
+    const double g_length = length(g);
+    for (std::size_t l = k + 1; l < truncated; ++l) {
+      const std::vector<double>& h = restrictions[l].coefficients;
+      const double h_length = length(h);
+      if (!(g_length > 0.0) || !(h_length > 0.0)) continue;
+      double cosine = 0.0;
+      for (std::size_t j = 0; j < g.size(); ++j) cosine += g[j] / g_length * (h[j] / h_length);
+      if (!(cosine <= kOppositeCosine)) continue;
+      std::vector<double> normal(g.size());
+      for (std::size_t j = 0; j < g.size(); ++j) normal[j] = g[j] / g_length - h[j] / h_length;
+      const std::vector<std::size_t> items = support(normal);
+      if (items.size() < 2) continue;
+      bool seen = false;
+      for (const std::vector<double>& other : normals) seen = seen || parallel(normal, other) != 0;
+      if (seen) continue;
+      Band band;
+      band.items = items;
+      for (std::size_t j : items) band.normal.push_back(normal[j]);
+      bands.push_back(std::move(band));
+      normals.push_back(std::move(normal));
+    }
+  }
+  return bands;
+}
+
+void move_along_bands(const std::vector<Band>& bands, const std::vector<Restriction>& restrictions, std::size_t stage,
+                      const std::vector<double>& shape_a, const std::vector<double>& shape_b,
+                      std::vector<double>& state, UniformStream& stream) {
+  for (const Band& band : bands) move_along(band, restrictions, stage, shape_a, shape_b, state, stream);
+}
+
+}  // namespace propbf::evaluate
