@@ -46,6 +46,19 @@ def band_share(a1, b1, a2, b2, width, above):
     return total * h / 3
 
 
+def wedge_share(a1, b1, a2, b2, ratio, above):
+    """P(q < p < ratio q, p > above) for p ~ Beta(a1, b1), q ~ Beta(a2, b2): Simpson's rule."""
+    steps = 20000
+    h = (1 - above) / steps
+    total = 0.0
+    for i in range(steps + 1):
+        x = above + i * h
+        inner = regularized_beta(a2, b2, x) - regularized_beta(a2, b2, x / ratio)
+        weight = 1 if i in (0, steps) else (4 if i % 2 else 2)
+        total += weight * beta_density(a1, b1, x) * inner
+    return total * h / 3
+
+
 def toml_problem(names, successes, trials, hypothesis):
     quoted = ", ".join('"%s"' % n for n in names)
     return ('[items]\nnames = [%s]\nsuccesses = [%s]\ntrials = [%s]\n[hypotheses]\nH = "%s"\n'
@@ -68,6 +81,22 @@ PROBLEMS = [
      toml_problem(["a", "b"], [6, 5], [10, 10], "a - b < 0.05; a - b > -0.05; a > 0.5"),
      band_share(1, 1, 1, 1, 0.05, 0.5), band_share(7, 5, 6, 6, 0.05, 0.5),
      "1-D integral of the density of a times the chance of b in the band (Simpson, 20000 steps)"),
+    ("narrow band: -0.01 < a - b < 0.01, a > 0.7; 14/20, 13/20",
+     toml_problem(["a", "b"], [14, 13], [20, 20], "a - b > -0.01, a - b < 0.01, a > 0.7"),
+     band_share(1, 1, 1, 1, 0.01, 0.7), band_share(15, 7, 14, 8, 0.01, 0.7),
+     "complexity 0.3 * 2w - w^2 / 2; fit as above (Simpson, 20000 steps; a quadrature with mpmath agrees to 1e-12)"),
+    ("narrow band: -0.001 < a - b < 0.001, a > 0.7; 14/20, 13/20",
+     toml_problem(["a", "b"], [14, 13], [20, 20], "a - b > -0.001, a - b < 0.001, a > 0.7"),
+     band_share(1, 1, 1, 1, 0.001, 0.7), band_share(15, 7, 14, 8, 0.001, 0.7),
+     "as the band above"),
+    ("thin wedge: b < a < 1.02 b, a > 0.7; 14/20, 13/20",
+     toml_problem(["a", "b"], [14, 13], [20, 20], "a > b, a < 1.02*b, a > 0.7"),
+     wedge_share(1, 1, 1, 1, 1.02, 0.7), wedge_share(15, 7, 14, 8, 1.02, 0.7),
+     "complexity (1 - 1/1.02) (1 - 0.7^2) / 2 = 0.005; fit: 1-D integral of the density of a times the chance of "
+     "b in (a / 1.02, a) (Simpson, 20000 steps)"),
+    ("thin tube: c < b < a < c + 0.02, a > 0.5; no data",
+     toml_problem(["a", "b", "c"], [0, 0, 0], [0, 0, 0], "a - c < 0.02, a > b, b > c, a > 0.5"),
+     None, None, "fit = complexity: both factors 1"),
 ]
 
 
@@ -95,8 +124,11 @@ def coverage_runs(args, binary, precision=None):
             path = os.path.join(folder, "problem.toml")
             with open(path, "w") as f:
                 f.write(text)
-            bf_u = fit / complexity
-            bf_c = bf_u / ((1 - fit) / (1 - complexity))
+            if complexity is None:  # no data: fit = complexity, both factors 1
+                bf_u = bf_c = 1.0
+            else:
+                bf_u = fit / complexity
+                bf_c = bf_u / ((1 - fit) / (1 - complexity))
             with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
                 results = list(pool.map(lambda s: run_one(binary, path, args.niter, s, precision),
                                         range(1, args.seeds + 1)))
@@ -105,6 +137,10 @@ def coverage_runs(args, binary, precision=None):
                 sum(inside(h["bf_unconstrained_interval_independent"], bf_u) for h in results),
                 sum(inside(h["bf_complement_interval"], bf_c) for h in results),
                 sum(inside(h["bf_complement_interval_independent"], bf_c) for h in results),
+                # runs marked interval_trusted = false, and runs whose corrected interval against the
+                # unconstrained hypothesis held the exact factor or that said it could not be trusted
+                sum(not h["interval_trusted"] for h in results),
+                sum(inside(h["bf_unconstrained_interval"], bf_u) or not h["interval_trusted"] for h in results),
             ]
             yield label, complexity, fit, bf_u, bf_c, derivation, results, counts
 
@@ -201,15 +237,17 @@ def main():
         "  n_eff = niter, the sweeps taken as independent draws (the zero-argument program's interval).",
         "",
         "| problem | exact complexity | exact fit | BF vs unconstrained | corrected | independent "
-        "| BF vs complement | corrected | independent | mean n_eff / niter |",
-        "|---|---|---|---|---|---|---|---|---|---|",
+        "| BF vs complement | corrected | independent | mean n_eff / niter | not trusted | held or not trusted |",
+        "|---|---|---|---|---|---|---|---|---|---|---|---|",
     ]
     for label, complexity, fit, bf_u, bf_c, counts, ratio, _ in rows:
-        lines.append("| %s | %.6f | %.6f | %.5f | %d/%d | %d/%d | %.5f | %d/%d | %d/%d | %.3f |"
-                     % (label, complexity, fit, bf_u, counts[0], n, counts[1], n, bf_c, counts[2], n, counts[3], n,
-                        ratio))
+        shares = ("%.6f | %.6f" % (complexity, fit)) if complexity is not None else "= fit | = complexity"
+        lines.append("| %s | %s | %.5f | %d/%d | %d/%d | %.5f | %d/%d | %d/%d | %.3f | %d/%d | %d/%d |"
+                     % (label, shares, bf_u, counts[0], n, counts[1], n, bf_c, counts[2], n, counts[3], n,
+                        ratio, counts[4], n, counts[5], n))
     total = n * len(rows)
-    lines.append("| **all** | | | | **%d/%d (%.1f%%)** | **%d/%d (%.1f%%)** | | **%d/%d (%.1f%%)** | **%d/%d (%.1f%%)** | |"
+    lines.append("| **all** | | | | **%d/%d (%.1f%%)** | **%d/%d (%.1f%%)** | | **%d/%d (%.1f%%)** | **%d/%d (%.1f%%)** "
+                 "| | | |"
                  % (totals[0], total, 100 * totals[0] / total, totals[1], total, 100 * totals[1] / total,
                     totals[2], total, 100 * totals[2] / total, totals[3], total, 100 * totals[3] / total))
     lines += [
