@@ -3,34 +3,50 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 namespace propbf::evaluate {
 namespace {
 
-// The items with a nonzero coefficient.
-std::vector<std::size_t> support(const std::vector<double>& coefficients) {
-  std::vector<std::size_t> items;
-  for (std::size_t j = 0; j < coefficients.size(); ++j) {
-    if (coefficients[j] != 0.0) items.push_back(j);
-  }
-  return items;
-}
-
-// +1 when g and h point the same way, -1 when opposite ways, 0 when they are not
-// parallel: both divided by their first nonzero coefficient must agree to a relative 1e-9.
-// (The tolerance only decides whether a move is made; any direction keeps the
-// distribution invariant.)
-int parallel(const std::vector<double>& g, const std::vector<double>& h) {
-  const std::vector<std::size_t> items = support(g);
-  if (items.empty() || support(h) != items) return 0;
-  const double g0 = g[items.front()];
-  const double h0 = h[items.front()];
-  for (std::size_t j : items) {
-    const double x = g[j] / g0;
-    const double y = h[j] / h0;
+// +1 when two bands' normals point the same way, -1 when opposite ways, 0 when they are
+// not parallel: over the same items, both divided by their first coefficient must agree
+// to a relative 1e-9. (The tolerance only decides whether a move is made; any
+// direction keeps the distribution invariant.)
+int parallel(const Band& g, const Band& h) {
+  if (g.items != h.items || g.items.empty()) return 0;
+  const double g0 = g.normal.front();
+  const double h0 = h.normal.front();
+  for (std::size_t i = 0; i < g.items.size(); ++i) {
+    const double x = g.normal[i] / g0;
+    const double y = h.normal[i] / h0;
     if (!(std::abs(x - y) <= 1e-9 * std::max(1.0, std::abs(x)))) return 0;
   }
   return (g0 > 0.0) == (h0 > 0.0) ? 1 : -1;
+}
+
+// A restriction's coefficients over the items it names, scaled to length 1 (empty when
+// it names none or its length is not a positive finite number).
+struct UnitRow {
+  std::vector<std::size_t> items;
+  std::vector<double> unit;
+};
+
+UnitRow unit_row(const std::vector<double>& coefficients) {
+  UnitRow row;
+  double largest = 0.0;
+  for (double c : coefficients) largest = std::max(largest, std::abs(c));
+  if (!(largest > 0.0) || !std::isfinite(largest)) return row;
+  double squares = 0.0;
+  for (std::size_t j = 0; j < coefficients.size(); ++j) {
+    if (coefficients[j] == 0.0) continue;
+    const double scaled = coefficients[j] / largest;
+    row.items.push_back(j);
+    row.unit.push_back(scaled);
+    squares += scaled * scaled;
+  }
+  const double length = std::sqrt(squares);
+  for (double& u : row.unit) u /= length;
+  return row;
 }
 
 // A standard normal by Marsaglia's polar method.
@@ -146,38 +162,57 @@ void move_along(const Band& band, const std::vector<Restriction>& restrictions, 
 
 }  // namespace
 
-std::vector<Band> find_bands(const std::vector<Restriction>& restrictions, std::size_t stage) {
+std::vector<Band> find_bands(const std::vector<Restriction>& restrictions) {
+  const std::size_t count = restrictions.size();
+  std::vector<UnitRow> rows(count);
+  for (std::size_t k = 0; k < count; ++k) rows[k] = unit_row(restrictions[k].coefficients);
+  const std::size_t items = count > 0 ? restrictions.front().coefficients.size() : 0;
+  std::vector<std::vector<std::size_t>> by_item(items);  // the earlier restrictions naming each item
+  std::vector<std::size_t> stamp(count, count);
+  std::map<std::vector<std::size_t>, std::vector<std::size_t>> by_support;  // bands by their items
   std::vector<Band> bands;
-  std::vector<std::vector<double>> normals;  // of the bands found, over every item
-  const std::size_t truncated = stage > 0 ? stage - 1 : 0;
-  const auto length = [](const std::vector<double>& g) {
-    double sum = 0.0;
-    for (double c : g) sum += c * c;
-    return std::sqrt(sum);
-  };
-  for (std::size_t k = 0; k < truncated; ++k) {
-    const std::vector<double>& g = restrictions[k].coefficients;
-    const double g_length = length(g);
-    for (std::size_t l = k + 1; l < truncated; ++l) {
-      const std::vector<double>& h = restrictions[l].coefficients;
-      const double h_length = length(h);
-      if (!(g_length > 0.0) || !(h_length > 0.0)) continue;
-      double cosine = 0.0;
-      for (std::size_t j = 0; j < g.size(); ++j) cosine += g[j] / g_length * (h[j] / h_length);
-      if (!(cosine <= kOppositeCosine)) continue;
-      std::vector<double> normal(g.size());
-      for (std::size_t j = 0; j < g.size(); ++j) normal[j] = g[j] / g_length - h[j] / h_length;
-      const std::vector<std::size_t> items = support(normal);
-      if (items.size() < 2) continue;
-      bool seen = false;
-      for (const std::vector<double>& other : normals) seen = seen || parallel(normal, other) != 0;
-      if (seen) continue;
-      Band band;
-      band.items = items;
-      for (std::size_t j : items) band.normal.push_back(normal[j]);
-      bands.push_back(std::move(band));
-      normals.push_back(std::move(normal));
+  std::vector<std::size_t> candidates;
+  for (std::size_t l = 0; l < count; ++l) {
+    const UnitRow& h = rows[l];
+    // Only restrictions that share an item can point in opposite directions.
+    candidates.clear();
+    for (std::size_t j : h.items) {
+      for (std::size_t k : by_item[j]) {
+        if (stamp[k] != l) {
+          stamp[k] = l;
+          candidates.push_back(k);
+        }
+      }
     }
+    std::sort(candidates.begin(), candidates.end());
+    for (std::size_t k : candidates) {
+      const UnitRow& g = rows[k];
+      // The cosine and the normal g - h, merging the two item lists.
+      Band band;
+      double cosine = 0.0;
+      std::size_t a = 0;
+      std::size_t b = 0;
+      while (a < g.items.size() || b < h.items.size()) {
+        const std::size_t j = b == h.items.size() || (a < g.items.size() && g.items[a] < h.items[b]) ? g.items[a]
+                                                                                                      : h.items[b];
+        const double x = a < g.items.size() && g.items[a] == j ? g.unit[a++] : 0.0;
+        const double y = b < h.items.size() && h.items[b] == j ? h.unit[b++] : 0.0;
+        cosine += x * y;
+        if (x - y != 0.0) {
+          band.items.push_back(j);
+          band.normal.push_back(x - y);
+        }
+      }
+      if (!(cosine <= kOppositeCosine) || band.items.size() < 2) continue;
+      std::vector<std::size_t>& same_items = by_support[band.items];
+      bool seen = false;
+      for (std::size_t other : same_items) seen = seen || parallel(band, bands[other]) != 0;
+      if (seen) continue;
+      band.first_stage = l + 2;
+      same_items.push_back(bands.size());
+      bands.push_back(std::move(band));
+    }
+    for (std::size_t j : h.items) by_item[j].push_back(l);
   }
   return bands;
 }
@@ -185,7 +220,10 @@ std::vector<Band> find_bands(const std::vector<Restriction>& restrictions, std::
 void move_along_bands(const std::vector<Band>& bands, const std::vector<Restriction>& restrictions, std::size_t stage,
                       const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                       std::vector<double>& state, UniformStream& stream) {
-  for (const Band& band : bands) move_along(band, restrictions, stage, shape_a, shape_b, state, stream);
+  for (const Band& band : bands) {
+    if (band.first_stage > stage) break;
+    move_along(band, restrictions, stage, shape_a, shape_b, state, stream);
+  }
 }
 
 }  // namespace propbf::evaluate

@@ -28,13 +28,17 @@ namespace propbf::evaluate {
 struct Band {
   std::vector<std::size_t> items;  // the items with a nonzero coefficient in n, in item order
   std::vector<double> normal;      // their coefficients in n
+  std::size_t first_stage = 0;     // the first stage whose truncation holds both restrictions
 };
 
-// The bands among restrictions 1 ... stage-1 (the stage's truncation): one per direction
-// of n, in the order of the pairs (k, l), k < l, that form them.
-std::vector<Band> find_bands(const std::vector<Restriction>& restrictions, std::size_t stage);
+// The bands among the restrictions: one per direction of n, in the order of the pairs
+// (k, l), k < l, that form them, by l and then k (so by first_stage = l + 2, counting
+// restrictions from 0 and stages from 1). Only restrictions that name a common item are
+// compared: time about linear in the restrictions when each names a few items.
+std::vector<Band> find_bands(const std::vector<Restriction>& restrictions);
 
-// One move along each band (see above), its uniforms taken from `stream`: normal
+// One move along each band of stage `stage` (first_stage <= stage), its uniforms taken
+// from `stream`: normal
 // deviates for a band of three or more items, then one uniform when the band's items
 // are all uniform, otherwise one for the slice's level and one per point tried.
 void move_along_bands(const std::vector<Band>& bands, const std::vector<Restriction>& restrictions, std::size_t stage,

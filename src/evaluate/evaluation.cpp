@@ -6,6 +6,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <memory>
 
 #include "evaluate/beta_functions.hpp"
 #include "evaluate/report.hpp"
@@ -335,9 +336,11 @@ Evaluation evaluate_problem(const Problem& problem, int threads) {
     HypothesisResult& result = results[h];
     ChainSettings complexity{0, seed, h, Phase::ComplexitySweeps};
     ChainSettings fit{0, seed, h, Phase::FitSweeps};
+    const auto bands = std::make_shared<const std::vector<Band>>(find_bands(result.restrictions));
     for (std::size_t t = 1; t <= result.restrictions.size(); ++t) {
-      chains[h].complexity.emplace_back(result.restrictions, t, result.start.centre, prior_a, prior_b, complexity);
-      chains[h].fit.emplace_back(result.restrictions, t, result.start.centre, posterior_a, posterior_b, fit);
+      chains[h].complexity.emplace_back(result.restrictions, t, result.start.centre, prior_a, prior_b, complexity,
+                                        bands);
+      chains[h].fit.emplace_back(result.restrictions, t, result.start.centre, posterior_a, posterior_b, fit, bands);
     }
     result.niter = settings.niter;
     running.push_back(h);

@@ -91,7 +91,9 @@ bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, cons
     // a boundary; the item then takes the middle of the two bounds.
     state[j] = low < up ? truncated_beta(shape_a[j], shape_b[j], low, up, v) : 0.5 * (low + up);
   }
-  if (!bands.empty()) move_along_bands(bands, restrictions, stage, shape_a, shape_b, state, stream);
+  if (!bands.empty() && bands.front().first_stage <= stage) {
+    move_along_bands(bands, restrictions, stage, shape_a, shape_b, state, stream);
+  }
   bool hit = true;
   for (std::size_t k = 0; k < stage && hit; ++k) {
     double value = 0.0;
@@ -118,9 +120,9 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
   std::vector<StageCount> counts(stages);
   std::vector<double> state;
   std::vector<std::int64_t> batch_hits(static_cast<std::size_t>(batches));
+  const std::vector<Band> bands = find_bands(restrictions);
   for (std::size_t stage = 1; stage <= stages; ++stage) {
     UniformStream stream(settings.seed, settings.hypothesis, settings.phase, stage);
-    const std::vector<Band> bands = find_bands(restrictions, stage);
     state = start;
     std::fill(batch_hits.begin(), batch_hits.end(), 0);
     std::int64_t hits = 0;
@@ -138,20 +140,20 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
 
 StageChain::StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
                        const std::vector<double>& shape_a, const std::vector<double>& shape_b,
-                       const ChainSettings& settings)
+                       const ChainSettings& settings, std::shared_ptr<const std::vector<Band>> bands)
     : restrictions_(&restrictions),
       shape_a_(&shape_a),
       shape_b_(&shape_b),
       stage_(stage),
       stream_(settings.seed, settings.hypothesis, settings.phase, stage),
-      bands_(find_bands(restrictions, stage)),
+      bands_(bands ? std::move(bands) : std::make_shared<const std::vector<Band>>(find_bands(restrictions))),
       state_(start) {}
 
 void StageChain::run_to(std::int64_t niter) {
   if (niter <= sweeps_) return;
   hit_bits_.resize(static_cast<std::size_t>((niter + 63) / 64), 0);
   for (; sweeps_ < niter; ++sweeps_) {
-    if (sweep(*restrictions_, stage_, bands_, *shape_a_, *shape_b_, state_, stream_)) {
+    if (sweep(*restrictions_, stage_, *bands_, *shape_a_, *shape_b_, state_, stream_)) {
       ++hits_;
       hit_bits_[static_cast<std::size_t>(sweeps_ / 64)] |= std::uint64_t{1} << (sweeps_ % 64);
     }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "evaluate/band_move.hpp"
@@ -67,9 +68,11 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
 // restrictions and shapes are read, not copied; they must outlive the chain.
 class StageChain {
  public:
-  // stage: 1 ... restrictions.size(); settings.niter is not used.
+  // stage: 1 ... restrictions.size(); settings.niter is not used. bands: find_bands of
+  // the restrictions, shared by the chains of a hypothesis (found here when not given).
   StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
-             const std::vector<double>& shape_a, const std::vector<double>& shape_b, const ChainSettings& settings);
+             const std::vector<double>& shape_a, const std::vector<double>& shape_b, const ChainSettings& settings,
+             std::shared_ptr<const std::vector<Band>> bands = nullptr);
 
   // Continues the chain until it has run `niter` sweeps (nothing when it has already).
   void run_to(std::int64_t niter);
@@ -83,7 +86,7 @@ class StageChain {
   const std::vector<double>* shape_b_;
   std::size_t stage_;
   UniformStream stream_;
-  std::vector<Band> bands_;  // the bands of the stage's truncation, moved along after each sweep
+  std::shared_ptr<const std::vector<Band>> bands_;  // those of this stage are moved along after each sweep
   std::vector<double> state_;
   std::int64_t sweeps_ = 0;
   std::int64_t hits_ = 0;

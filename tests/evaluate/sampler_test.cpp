@@ -83,6 +83,35 @@ TEST(BatchMeans, ErrorMeasured) {
   }
 }
 
+struct BandCase {
+  const char* what;
+  std::vector<std::vector<double>> coefficients;  // one row per restriction
+  std::vector<std::vector<std::size_t>> items;    // per band found: its items ...
+  std::vector<std::size_t> first_stages;          // ... and its first stage
+};
+
+TEST(Bands, FoundBetweenOppositeRestrictions) {
+  const std::vector<BandCase> cases{
+      {"a band: a - b > -w, a - b < w", {{1, -1}, {-1, 1}, {1, 0}}, {{0, 1}}, {3}},
+      {"a thin wedge: a > b, 1.02 b > a", {{1, -1}, {-1, 1.02}}, {{0, 1}}, {3}},
+      {"an ordering has none", {{1, -1, 0}, {0, 1, -1}, {-1, 0, 1}}, {}, {}},
+      {"one item between two bounds needs none", {{1, 0}, {-1, 0}}, {}, {}},
+      {"the same band twice moves once", {{2, -2, 0}, {0, 0, 1}, {-1, 1, 0}, {1, -1, 0}}, {{0, 1}}, {4}},
+      {"three items; a second band over other items", {{1, 1, -2, 0}, {0, 1, 0, -1}, {-1, -1, 2, 0}, {0, -1, 0, 1}},
+       {{0, 1, 2}, {1, 3}}, {4, 5}},
+  };
+  for (const BandCase& c : cases) {
+    std::vector<Restriction> restrictions;
+    for (const std::vector<double>& row : c.coefficients) restrictions.push_back({row, 0.0, ""});
+    const std::vector<Band> bands = find_bands(restrictions);
+    ASSERT_EQ(bands.size(), c.items.size()) << c.what;
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+      EXPECT_EQ(bands[b].items, c.items[b]) << c.what;
+      EXPECT_EQ(bands[b].first_stage, c.first_stages[b]) << c.what;
+    }
+  }
+}
+
 // A chain run to n1 sweeps, continued to n2 and then to n3, counts at each step what
 // the plain stage-by-stage run of that many sweeps counts: hits and effective sweeps,
 // bit for bit.
