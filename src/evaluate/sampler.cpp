@@ -52,9 +52,9 @@ StageCount stage_count(std::int64_t hits, const std::vector<std::int64_t>& batch
     }
     if (squares > 0.0) count.batch_correlation = products / squares;
   }
-  const auto batch_total = static_cast<double>(batches);
-  count.error_measured = batches < 2 || !(count.effective_sweeps < kEffectivePerBatch * batch_total ||
-                           (batches >= 10 && count.batch_correlation > kBatchCorrelationLimit));
+  const bool few = count.effective_sweeps < kEffectivePerBatch * static_cast<double>(batches);
+  const bool correlated = batches >= 10 && count.batch_correlation > kBatchCorrelationLimit;
+  count.error_measured = batches < 2 || !(few || correlated);
   return count;
 }
 
