@@ -61,8 +61,8 @@ double normal(UniformStream& stream) {
 
 // The log density, up to a constant, of the band's items at x (+-infinity or NaN at
 // 0 or 1 for shapes other than 1).
-double log_density(const std::vector<std::size_t>& items, const std::vector<double>& x,
-                   const std::vector<double>& shape_a, const std::vector<double>& shape_b) {
+double log_density(const std::vector<std::size_t>& items, const double* x, const std::vector<double>& shape_a,
+                   const std::vector<double>& shape_b) {
   double value = 0.0;
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::size_t j = items[i];
@@ -86,7 +86,13 @@ void move_along(const Band& band, const std::vector<Restriction>& restrictions, 
                 UniformStream& stream) {
   const std::vector<std::size_t>& items = band.items;
   const std::size_t n = items.size();
-  std::vector<double> d(n);
+  // The direction d, the state's values x0 and a point x on the line, in one buffer per
+  // thread (a move runs inside one chain, on one thread).
+  static thread_local std::vector<double> scratch;
+  scratch.resize(3 * n);
+  double* const d = scratch.data();
+  double* const x0 = d + n;
+  double* const x = x0 + n;
   if (n == 2) {
     d[0] = band.normal[1];
     d[1] = -band.normal[0];
@@ -105,7 +111,6 @@ void move_along(const Band& band, const std::vector<Restriction>& restrictions, 
   const double infinity = std::numeric_limits<double>::infinity();
   double low = -infinity;
   double up = infinity;
-  std::vector<double> x0(n);
   for (std::size_t i = 0; i < n; ++i) {
     x0[i] = state[items[i]];
     if (d[i] > 0.0) {
@@ -134,7 +139,6 @@ void move_along(const Band& band, const std::vector<Restriction>& restrictions, 
   low = std::min(low, 0.0);
   up = std::max(up, 0.0);
   if (!(low < up) || !std::isfinite(low) || !std::isfinite(up)) return;
-  std::vector<double> x(n);
   const auto place = [&](double s) {
     for (std::size_t i = 0; i < n; ++i) x[i] = std::clamp(x0[i] + s * d[i], 0.0, 1.0);
   };
