@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "evaluate/beta_functions.hpp"
+#include "evaluate/report.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -273,6 +274,89 @@ void intervals(HypothesisResult& result, std::uint64_t seed, std::uint64_t index
                   [&](std::size_t i) { *targets[i] = order_interval(std::move(products[i])); });
 }
 
+// The interval the factor's estimate is reported with: the replicated one, widened to
+// hold the estimate; none (both ends NaN) when the estimate is not a number.
+Interval holding(const Interval& interval, double estimate) {
+  if (std::isnan(estimate)) return {std::nan(""), std::nan("")};
+  return {std::min(interval[0], estimate), std::max(interval[1], estimate)};
+}
+
+std::string interval_text(const Interval& interval) {
+  std::string text(1, '[');
+  text.append(format_number(interval[0], 5)).append(", ").append(format_number(interval[1], 5)).push_back(']');
+  return text;
+}
+
+// The stages with no hit or a hit in every sweep, e.g. "fit stage 3: no hit in 20000 sweeps".
+std::string extreme_stages(const HypothesisResult& result) {
+  std::string text;
+  for (const bool fit : {false, true}) {
+    const std::vector<StageCount>& stages = fit ? result.fit_stages : result.complexity_stages;
+    for (std::size_t t = 0; t < stages.size(); ++t) {
+      if (stages[t].hits != 0 && stages[t].hits != result.niter) continue;
+      text += (text.empty() ? "" : "; ") + std::string(fit ? "fit" : "complexity") + " stage " + std::to_string(t + 1) +
+              (stages[t].hits == 0 ? ": no hit in " : ": a hit in every one of ") + std::to_string(result.niter) +
+              " sweeps";
+    }
+  }
+  return text;
+}
+
+// The stages whose error could not be measured (StageCount::error_measured), with their
+// batch figures; empty when every stage's was.
+std::string unmeasured_stages(const HypothesisResult& result) {
+  std::string stages;
+  for (const bool fit : {false, true}) {
+    const std::vector<StageCount>& counts = fit ? result.fit_stages : result.complexity_stages;
+    for (std::size_t t = 0; t < counts.size(); ++t) {
+      if (counts[t].error_measured) continue;
+      stages += (stages.empty() ? "" : "; ") + std::string(fit ? "fit" : "complexity") + " stage " +
+                std::to_string(t + 1) + " (neighbouring batch shares correlate " +
+                format_number(counts[t].batch_correlation, 2) + ", effective sweeps " +
+                format_number(counts[t].effective_sweeps, 3) + " of " + std::to_string(result.niter) + ")";
+    }
+  }
+  return stages;
+}
+
+// Widens the four intervals to hold their estimates (or drops them for a NaN estimate),
+// with a note for each it changed, and sets interval_trusted with its note.
+void finish_intervals(HypothesisResult& result) {
+  result.notes.clear();
+  const std::string unmeasured = unmeasured_stages(result);
+  result.interval_trusted = unmeasured.empty();
+  if (!result.interval_trusted) {
+    result.notes.push_back("intervals not trusted: the chain moves more slowly than its batches can measure in " +
+                           unmeasured + "; the corrected intervals understate the Monte Carlo error and the "
+                           "estimate may still lean towards the start point");
+  }
+  const std::string reason = extreme_stages(result);
+  const std::string because = reason.empty() ? "" : " (" + reason + ")";
+  const struct {
+    const char* factor;
+    double estimate;
+    Interval* corrected;
+    Interval* independent;
+  } factors[] = {{"bf_unconstrained", result.bf_unconstrained, &result.bf_unconstrained_interval,
+                  &result.bf_unconstrained_interval_independent},
+                 {"bf_complement", result.bf_complement, &result.bf_complement_interval,
+                  &result.bf_complement_interval_independent}};
+  for (const auto& factor : factors) {
+    const Interval corrected = *factor.corrected;
+    const Interval independent = *factor.independent;
+    *factor.corrected = holding(corrected, factor.estimate);
+    *factor.independent = holding(independent, factor.estimate);
+    const std::string intervals = std::string("the intervals of ") + factor.factor;
+    if (std::isnan(factor.estimate)) {
+      result.notes.push_back(intervals + " are not given: the factor is not a number" + because);
+    } else if (*factor.corrected != corrected || *factor.independent != independent) {
+      result.notes.push_back(intervals + " were widened from " + interval_text(corrected) + " (as independent " +
+                             interval_text(independent) + ") to hold the estimate " +
+                             format_number(factor.estimate, 6) + because);
+    }
+  }
+}
+
 double relative_half_width(const Interval& interval, double factor) {
   const double relative = (interval[1] - interval[0]) / 2.0 / factor;
   const bool finite = std::isfinite(factor) && std::isfinite(relative) && relative >= 0.0;
@@ -341,9 +425,11 @@ Evaluation evaluate_problem(const Problem& problem, int threads, bool progress_l
     ChainSettings complexity{0, seed, h, Phase::ComplexitySweeps};
     ChainSettings fit{0, seed, h, Phase::FitSweeps};
     const auto sparse = std::make_shared<const SparseRestrictions>(result.restrictions, names.size());
+    const auto prior_bands = band_moves(result.restrictions, prior_a, prior_b);
+    const auto posterior_bands = band_moves(result.restrictions, posterior_a, posterior_b);
     for (std::size_t t = 1; t <= result.restrictions.size(); ++t) {
-      chains[h].complexity.emplace_back(sparse, t, result.start.centre, prior_draws, complexity);
-      chains[h].fit.emplace_back(sparse, t, result.start.centre, posterior_draws, fit);
+      chains[h].complexity.emplace_back(sparse, t, result.start.centre, prior_draws, complexity, prior_bands);
+      chains[h].fit.emplace_back(sparse, t, result.start.centre, posterior_draws, fit, posterior_bands);
     }
     result.niter = settings.niter;
     running.push_back(h);
@@ -366,13 +452,19 @@ Evaluation evaluate_problem(const Problem& problem, int threads, bool progress_l
       result.bf_unconstrained = result.fit / result.complexity;
       result.bf_complement = result.bf_unconstrained / ((1.0 - result.fit) / (1.0 - result.complexity));
       intervals(result, seed, h, round_kinds, threads);
-      result.relative_half_width =
-          std::max(relative_half_width(result.bf_unconstrained_interval, result.bf_unconstrained),
-                   relative_half_width(result.bf_complement_interval, result.bf_complement));
-      if (!settings.precision) continue;
-      result.precision_reached = result.relative_half_width <= *settings.precision;
+      result.relative_half_width = std::max(
+          relative_half_width(holding(result.bf_unconstrained_interval, result.bf_unconstrained),
+                              result.bf_unconstrained),
+          relative_half_width(holding(result.bf_complement_interval, result.bf_complement), result.bf_complement));
+      if (!settings.precision) {
+        finish_intervals(result);
+        continue;
+      }
+      result.interval_trusted = unmeasured_stages(result).empty();
+      result.precision_reached = result.interval_trusted && result.relative_half_width <= *settings.precision;
       if (result.precision_reached || result.niter >= max_niter) {
         intervals(result, seed, h, {false}, threads);
+        finish_intervals(result);
       } else {
         result.niter = result.niter > max_niter / 2 ? max_niter : 2 * result.niter;
         next.push_back(h);

@@ -41,11 +41,20 @@ struct HypothesisResult {
   Interval bf_unconstrained_interval_independent{};
   Interval bf_complement_interval{};
   Interval bf_complement_interval_independent{};
+  // An interval that did not hold its factor (a stage with no hit or a hit in every
+  // sweep) is widened to hold it; a factor that is not a number has no interval (both
+  // ends NaN). Each case has a line in `notes`.
+  //
+  // False when some stage's error could not be measured (StageCount::error_measured):
+  // the corrected intervals then understate the error; `notes` says where.
+  bool interval_trusted = true;
+  std::vector<std::string> notes;  // what the intervals could not show, for table and JSON
   std::int64_t niter = 0;  // sweeps per stage run: settings.niter, or in precision mode where it stopped
   // The larger relative half-width, (upper - lower) / 2 / factor, of the two corrected
   // intervals; +infinity when a factor or an interval end is not finite.
   double relative_half_width = 0.0;
-  bool precision_reached = false;  // precision mode: relative_half_width <= precision at niter
+  // Precision mode: relative_half_width <= precision at niter and the interval trusted.
+  bool precision_reached = false;
   double pmp = 0.0;                     // among the listed hypotheses (or H and its complement)
   double pmp_with_unconstrained = 0.0;  // among the listed hypotheses and the unconstrained one
   double pmp_complement = 0.0;          // one hypothesis only: its complement's share

@@ -18,7 +18,9 @@ Json number(double value, const std::string& key, Json& notes) {
   return nullptr;
 }
 
+// An interval, or null when it has none (both ends NaN; the hypothesis's notes say why).
 Json interval(const Interval& value, const std::string& key, Json& notes) {
+  if (std::isnan(value[0]) && std::isnan(value[1])) return nullptr;
   return Json::array({number(value[0], key + "[0]", notes), number(value[1], key + "[1]", notes)});
 }
 
@@ -61,6 +63,9 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
        "the same interval treating the sweeps as independent (n_eff = niter), as the zero-argument program does; "
        "too narrow when successive sweeps are correlated"},
       {"bf_complement_interval", "as bf_unconstrained_interval, for the factor against the complement"},
+      {"interval_trusted",
+       "false when a stage's chain moved more slowly than its batches could measure (neighbouring batch shares "
+       "correlated and few effective sweeps): the corrected intervals then understate the error; see notes"},
       {"bf_complement_interval_independent", "as bf_unconstrained_interval_independent, for bf_complement"},
       {"pmp", "posterior model probability with equal prior probabilities among the listed hypotheses; with one "
               "hypothesis, among it and its complement"},
@@ -92,7 +97,10 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
       entry["niter"] = result.niter;
       entry["precision"] = {{"target", *problem.settings.precision},
                             {"reached", result.precision_reached},
-                            {"achieved", number(result.relative_half_width, "precision.achieved", notes)}};
+                            {"achieved", result.interval_trusted
+                                             ? number(result.relative_half_width, "precision.achieved", notes)
+                                             : Json(nullptr)}};
+      if (!result.interval_trusted) notes.push_back("precision.achieved not given: the intervals are not trusted");
     }
     entry["complexity"] = number(result.complexity, "complexity", notes);
     entry["fit"] = number(result.fit, "fit", notes);
@@ -104,6 +112,7 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
     entry["bf_complement_interval"] = interval(result.bf_complement_interval, "bf_complement_interval", notes);
     entry["bf_complement_interval_independent"] =
         interval(result.bf_complement_interval_independent, "bf_complement_interval_independent", notes);
+    entry["interval_trusted"] = result.interval_trusted;
     entry["pmp"] = number(result.pmp, "pmp", notes);
     entry["pmp_with_unconstrained"] = number(result.pmp_with_unconstrained, "pmp_with_unconstrained", notes);
     if (evaluation.hypotheses.size() == 1) entry["pmp_complement"] = number(result.pmp_complement, "pmp_complement", notes);
@@ -111,10 +120,13 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
     for (std::size_t t = 0; t < result.complexity_stages.size(); ++t) {
       stages.push_back({{"complexity_hits", result.complexity_stages[t].hits},
                         {"complexity_effective_sweeps", result.complexity_stages[t].effective_sweeps},
+                        {"complexity_batch_correlation", result.complexity_stages[t].batch_correlation},
                         {"fit_hits", result.fit_stages[t].hits},
-                        {"fit_effective_sweeps", result.fit_stages[t].effective_sweeps}});
+                        {"fit_effective_sweeps", result.fit_stages[t].effective_sweeps},
+                        {"fit_batch_correlation", result.fit_stages[t].batch_correlation}});
     }
     entry["stages"] = stages;
+    for (const std::string& note : result.notes) notes.push_back(note);
     entry["notes"] = notes;
     hypotheses.push_back(entry);
   }

@@ -13,6 +13,7 @@ std::string padded(std::string text, std::size_t width) {
 }
 
 std::string interval_text(const Interval& interval) {
+  if (std::isnan(interval[0]) && std::isnan(interval[1])) return "none";
   std::string text(1, '[');
   text.append(format_number(interval[0], 5)).append(", ").append(format_number(interval[1], 5)).push_back(']');
   return text;
@@ -80,8 +81,10 @@ std::string format_table(const Evaluation& evaluation) {
     out += "  restrictions                   " + std::to_string(result.restrictions.size()) + "\n";
     if (settings.precision) {
       out += "  sweeps per stage               " + std::to_string(result.niter) + " (precision " +
-             (result.precision_reached ? "reached" : "not reached") + ": relative half-width " +
-             format_number(result.relative_half_width, 3) + ")\n";
+             (result.precision_reached ? "reached" : "not reached") +
+             (result.interval_trusted ? ": relative half-width " + format_number(result.relative_half_width, 3)
+                                      : ": the intervals are not trusted") +
+             ")\n";
       if (!result.precision_reached) not_reached += (not_reached.empty() ? "" : ", ") + name;
     }
     out += "  complexity                     " + format_number(result.complexity, 6) + "\n";
@@ -92,6 +95,7 @@ std::string format_table(const Evaluation& evaluation) {
     out += "  Bayes factor vs complement     " + padded(format_number(result.bf_complement, 6), 10) +
            " 95% interval " + padded(interval_text(result.bf_complement_interval), 22) +
            " (sweeps as independent " + interval_text(result.bf_complement_interval_independent) + ")\n";
+    for (const std::string& note : result.notes) out += "  note: " + note + "\n";
   }
   out += "\nPosterior model probabilities (equal prior probabilities)\n";
   if (evaluation.hypotheses.size() == 1) {

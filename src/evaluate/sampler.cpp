@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "evaluate/band_move.hpp"
 #include "evaluate/beta_functions.hpp"
 
 namespace propbf::evaluate {
@@ -31,13 +32,40 @@ double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits,
   return std::min(sweeps, sweeps * sweep_variance / batch_variance / (widening * widening));
 }
 
+StageCount stage_count(std::int64_t hits, const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
+                       std::int64_t niter) {
+  StageCount count;
+  count.hits = hits;
+  count.effective_sweeps = batch_means_effective_sweeps(batch_hits, batch_size, niter);
+  const std::size_t batches = batch_hits.size();
+  if (batches >= 3 && batch_size >= 1) {
+    std::int64_t total = 0;
+    for (std::int64_t h : batch_hits) total += h;
+    const double m = static_cast<double>(batch_size);
+    const double p = static_cast<double>(total) / (m * static_cast<double>(batches));
+    double squares = 0.0;
+    double products = 0.0;
+    for (std::size_t b = 0; b < batches; ++b) {
+      const double deviation = static_cast<double>(batch_hits[b]) / m - p;
+      squares += deviation * deviation;
+      if (b + 1 < batches) products += deviation * (static_cast<double>(batch_hits[b + 1]) / m - p);
+    }
+    if (squares > 0.0) count.batch_correlation = products / squares;
+  }
+  const bool few = count.effective_sweeps < kEffectivePerBatch * static_cast<double>(batches);
+  const bool correlated = batches >= 10 && count.batch_correlation > kBatchCorrelationLimit;
+  count.error_measured = batches < 2 || !(few || correlated);
+  return count;
+}
+
 namespace {
 
 // One sweep of stage `stage` (1-based): each item in turn from its beta distribution
 // truncated to the interval restrictions 1 ... stage-1 leave it, given the other items.
-// Returns whether restrictions 1 ... stage all hold (strictly) afterwards.
+// Then one move along each of the stage's bands (band_move.hpp). Returns whether
+// restrictions 1 ... stage all hold (strictly) afterwards.
 bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<TruncatedBeta>& draws,
-           std::vector<double>& state, UniformStream& stream) {
+           const BandMoves* bands, std::vector<double>& state, UniformStream& stream) {
   const std::size_t items = state.size();
   for (std::size_t j = 0; j < items; ++j) {
     // Restriction k reads g_kj x_j + s_k > c_k with s_k = sum over i != j of g_ki x_i.
@@ -61,6 +89,9 @@ bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, cons
     // a boundary; the item then takes the middle of the two bounds.
     state[j] = low < up ? draws[j].draw(low, up, stream) : 0.5 * (low + up);
   }
+  if (bands != nullptr && bands->bands.front().first_stage <= stage) {
+    move_along_bands(bands->bands, bands->restrictions, stage, bands->shape_a, bands->shape_b, state, stream);
+  }
   bool hit = true;
   for (std::size_t k = 0; k < stage && hit; ++k) {
     double value = 0.0;
@@ -79,6 +110,13 @@ std::vector<TruncatedBeta> item_draws(const std::vector<double>& shape_a, const 
   return draws;
 }
 
+std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& restrictions,
+                                            const std::vector<double>& shape_a, const std::vector<double>& shape_b) {
+  std::vector<Band> bands = find_bands(restrictions);
+  if (bands.empty()) return nullptr;
+  return std::make_shared<const BandMoves>(BandMoves{std::move(bands), restrictions, shape_a, shape_b});
+}
+
 std::int64_t batch_count(std::int64_t niter) {
   std::int64_t batches = 0;
   while ((batches + 1) * (batches + 1) * (batches + 1) <= niter) ++batches;
@@ -95,20 +133,20 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
   std::vector<double> state;
   std::vector<std::int64_t> batch_hits(static_cast<std::size_t>(batches));
   const std::vector<TruncatedBeta> draws = item_draws(shape_a, shape_b);
+  const std::shared_ptr<const BandMoves> bands = band_moves(restrictions, shape_a, shape_b);
   for (std::size_t stage = 1; stage <= stages; ++stage) {
     UniformStream stream(settings.seed, settings.hypothesis, settings.phase, stage);
     state = start;
     std::fill(batch_hits.begin(), batch_hits.end(), 0);
     std::int64_t hits = 0;
     for (std::int64_t s = 0; s < settings.niter; ++s) {
-      if (sweep(restrictions, stage, draws, state, stream)) {
+      if (sweep(restrictions, stage, draws, bands.get(), state, stream)) {
         ++hits;
         const std::int64_t batch = s / batch_size;
         if (batch < batches) ++batch_hits[static_cast<std::size_t>(batch)];
       }
     }
-    counts[stage - 1].hits = hits;
-    counts[stage - 1].effective_sweeps = batch_means_effective_sweeps(batch_hits, batch_size, settings.niter);
+    counts[stage - 1] = stage_count(hits, batch_hits, batch_size, settings.niter);
   }
   return counts;
 }
@@ -135,15 +173,17 @@ StageChain::StageChain(const std::vector<Restriction>& restrictions, std::size_t
                        const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                        const ChainSettings& settings)
     : StageChain(std::make_shared<const SparseRestrictions>(restrictions, start.size()), stage, start,
-                 std::make_shared<const std::vector<TruncatedBeta>>(item_draws(shape_a, shape_b)), settings) {}
+                 std::make_shared<const std::vector<TruncatedBeta>>(item_draws(shape_a, shape_b)), settings,
+                 band_moves(restrictions, shape_a, shape_b)) {}
 
 StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage,
                        const std::vector<double>& start, std::shared_ptr<const std::vector<TruncatedBeta>> draws,
-                       const ChainSettings& settings)
+                       const ChainSettings& settings, std::shared_ptr<const BandMoves> bands)
     : restrictions_(std::move(restrictions)),
       stage_(stage),
       draws_(std::move(draws)),
       stream_(settings.seed, settings.hypothesis, settings.phase, stage),
+      bands_(std::move(bands)),
       state_(start) {}
 
 // The plain sweep's arithmetic, term for term: a sum that leaves out the zero
@@ -171,6 +211,9 @@ bool StageChain::sweep() {
       }
     }
     state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
+  }
+  if (bands_ != nullptr && bands_->bands.front().first_stage <= stage_) {
+    move_along_bands(bands_->bands, bands_->restrictions, stage_, bands_->shape_a, bands_->shape_b, state_, stream_);
   }
   for (std::size_t k = 0; k < stage_; ++k) {
     double value = 0.0;
@@ -204,10 +247,7 @@ StageCount StageChain::count() const {
     }
     batch_hits[static_cast<std::size_t>(b)] = hits;
   }
-  StageCount result;
-  result.hits = hits_;
-  result.effective_sweeps = batch_means_effective_sweeps(batch_hits, batch_size, sweeps_);
-  return result;
+  return stage_count(hits_, batch_hits, batch_size, sweeps_);
 }
 
 }  // namespace propbf::evaluate

@@ -4,7 +4,9 @@
 // Stage t (t = 1 ... T) draws, one item at a time in item order, from the distribution
 // truncated to the region where restrictions 1 ... t-1 hold, starting every stage from
 // the same interior point; after each sweep it counts a hit when restrictions 1 ... t
-// all hold (strictly). The share is the product of the T stage shares hits / niter.
+// all hold (strictly). Where restrictions 1 ... t-1 hold a narrow band, each sweep ends
+// with a move along it (band_move.hpp). The share is the product of the T stage shares
+// hits / niter.
 // Every sweep counts (no burn-in, no thinning).
 #pragma once
 
@@ -12,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "evaluate/band_move.hpp"
 #include "evaluate/beta_functions.hpp"
 #include "evaluate/language.hpp"
 #include "evaluate/stream.hpp"
@@ -28,7 +31,20 @@ struct StageCount {
   // t / z = t_0.975(B - 1) / z_0.975 widens the interval for the estimated variance.
   // It is niter when the hit sequence has no variance (all hits or none) or when B < 2.
   double effective_sweeps = 0.0;
+  // The correlation of neighbouring batch shares, sum_b (share_b - p)(share_b+1 - p) /
+  // sum_b (share_b - p)^2 (0 without variance or with fewer than 3 batches).
+  double batch_correlation = 0.0;
+  // False when the batches are too short for the chain's autocorrelation: fewer than
+  // kEffectivePerBatch effective sweeps per batch (the correlation spans more than a
+  // quarter of a batch; at 20000 sweeps, 27 batches, under 108 effective sweeps, 0.54%)
+  // or, with 10 batches or more, neighbouring batch shares correlated above
+  // kBatchCorrelationLimit. The effective sweeps then overstate what the hits hold,
+  // and the chain may not yet have forgotten its start.
+  bool error_measured = true;
 };
+
+inline constexpr double kEffectivePerBatch = 4.0;
+inline constexpr double kBatchCorrelationLimit = 0.7;
 
 struct ChainSettings {
   std::int64_t niter = 0;
@@ -83,15 +99,30 @@ class SparseRestrictions {
   std::vector<std::size_t> involvement_begin_;
 };
 
+// What the moves along a hypothesis's bands read: the bands, the restrictions and the
+// items' shapes of the phase (band_move.hpp).
+struct BandMoves {
+  std::vector<Band> bands;
+  std::vector<Restriction> restrictions;
+  std::vector<double> shape_a;
+  std::vector<double> shape_b;
+};
+
+// The moves of a hypothesis in one phase, or nullptr when it has no band.
+std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& restrictions,
+                                            const std::vector<double>& shape_a, const std::vector<double>& shape_b);
+
 class StageChain {
  public:
-  // stage: 1 ... restrictions.size(); settings.niter is not used.
+  // stage: 1 ... restrictions.size(); settings.niter is not used. bands: find_bands of
+  // the restrictions, shared by the chains of a hypothesis (found here when not given).
   StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
              const std::vector<double>& shape_a, const std::vector<double>& shape_b, const ChainSettings& settings);
-  // The same with what the chains of a hypothesis and phase share: the restrictions and
-  // the items' draws (item_draws).
+  // The same with what the chains of a hypothesis and phase share: the restrictions, the
+  // items' draws (item_draws) and the moves along its bands (none: nullptr).
   StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage, const std::vector<double>& start,
-             std::shared_ptr<const std::vector<TruncatedBeta>> draws, const ChainSettings& settings);
+             std::shared_ptr<const std::vector<TruncatedBeta>> draws, const ChainSettings& settings,
+             std::shared_ptr<const BandMoves> bands = nullptr);
 
   // Continues the chain until it has run `niter` sweeps (nothing when it has already).
   void run_to(std::int64_t niter);
@@ -108,6 +139,7 @@ class StageChain {
   std::size_t stage_;
   std::shared_ptr<const std::vector<TruncatedBeta>> draws_;  // per item
   UniformStream stream_;
+  std::shared_ptr<const BandMoves> bands_;  // those of this stage are moved along after each sweep
   std::vector<double> state_;
   std::int64_t sweeps_ = 0;
   std::int64_t hits_ = 0;
@@ -125,5 +157,11 @@ std::int64_t batch_count(std::int64_t niter);
 // Effective sweeps of a 0/1 sequence by batch means, as described for StageCount.
 double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
                                     std::int64_t niter);
+
+// The count of a stage with `hits` hits in niter sweeps whose first batches (of
+// batch_size sweeps) held batch_hits: effective sweeps, batch correlation and whether
+// the error was measured, as described for StageCount.
+StageCount stage_count(std::int64_t hits, const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
+                       std::int64_t niter);
 
 }  // namespace propbf::evaluate

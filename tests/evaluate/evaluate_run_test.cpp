@@ -69,6 +69,7 @@ void expect_inside(const Json& interval, double truth, const std::string& what) 
 
 TEST(EvaluateRun, ExactAnswersLieInsideBothIntervals) {
   const std::string items3 = "[items]\nnames = [\"a\", \"b\", \"c\"]\n";
+  const std::string two_items = "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [14, 13]\ntrials = [20, 20]\n[hypotheses]\n";
   const std::vector<ExactCase> cases{
       // One item above a threshold: complexity 1 - 0.3 under Beta(1, 1); the posterior
       // Beta(1 + 7, 1 + 3) gives fit 1 - I_0.3(8, 4).
@@ -86,6 +87,12 @@ TEST(EvaluateRun, ExactAnswersLieInsideBothIntervals) {
       {"ordering of four", "[items]\nnames = [\"a\", \"b\", \"c\", \"d\"]\nsuccesses = [0, 0, 0, 0]\n"
                            "trials = [0, 0, 0, 0]\n[hypotheses]\nH = \"a > b > c > d\"\n",
        1.0 / 24.0, 1.0 / 24.0},
+      // A narrow band, where the sweeps move along the diagonal: complexity
+      // 0.3 * 2w - w^2 / 2 with w = 0.01; fit by quadrature of the density of a times the
+      // chance of b within w of it. A thin wedge (0.98 a < b < a): complexity
+      // (1 - 1/1.02) (1 - 0.7^2) / 2 = 0.005; fit by quadrature.
+      {"narrow band", two_items + "H = \"a - b > -0.01, a - b < 0.01, a > 0.7\"\n", 0.00595, 0.0179708358733222},
+      {"thin wedge", two_items + "H = \"a > b, a < 1.02*b, a > 0.7\"\n", 0.005, 0.0141502213020345},
   };
   for (const ExactCase& c : cases) {
     const Evaluated result = evaluate_problem_text(c.toml);
@@ -100,6 +107,7 @@ TEST(EvaluateRun, ExactAnswersLieInsideBothIntervals) {
     expect_inside(h["bf_complement_interval_independent"], bf_complement,
                   std::string(c.what) + ": against complement, independent");
     EXPECT_NEAR(h["pmp"].get<double>(), bf_complement / (1.0 + bf_complement), 0.03) << c.what;
+    EXPECT_TRUE(h["interval_trusted"].get<bool>()) << c.what;
   }
 }
 
@@ -361,17 +369,90 @@ TEST(EvaluateRun, PrecisionNotReachedWithinMaxNiter) {
   EXPECT_EQ(result.run.out.substr(result.run.out.size() - last.size()), last) << result.run.out;
 }
 
-// No sweep hits: complexity and fit are 0, the factors 0/0; JSON writes null and says why.
-TEST(EvaluateRun, NumbersThatAreNotFiniteBecomeNullWithANote) {
-  const Evaluated result = evaluate_problem_text(
-      "[items]\nnames = [\"a\"]\nsuccesses = [0]\ntrials = [10]\n[hypotheses]\nH = \"a > 0.999\"\n", {"--niter", "50"});
-  ASSERT_EQ(result.run.status, 0) << result.run.err;
-  const Json& h = result.json["hypotheses"][0];
-  EXPECT_EQ(h["complexity"].get<double>(), 0.0);
-  EXPECT_TRUE(h["bf_unconstrained"].is_null());
-  EXPECT_TRUE(h["bf_complement"].is_null());
-  ASSERT_FALSE(h["notes"].empty());
-  EXPECT_EQ(h["notes"][0].get<std::string>(), "bf_unconstrained is not a number (0/0 or infinity/infinity), written as null");
+struct ExtremeCase {
+  const char* what;
+  std::string hypothesis;  // on one item with 0 of 10
+  std::vector<std::string> table_notes;  // the note lines of the table, in order
+};
+
+// Stages with no hit or a hit in every sweep: an interval that would not hold its
+// estimate is widened to hold it, a factor of 0/0 has none (JSON null); notes say why.
+TEST(EvaluateRun, IntervalsHoldTheirEstimateOrAreNotGiven) {
+  const std::vector<ExtremeCase> cases{
+      {"no fit hit: factors 0", "a > 0.999",
+       {"the intervals of bf_unconstrained were widened from [0.00146, 0.24407] (as independent [0.0014829, "
+        "0.2455]) to hold the estimate 0 (fit stage 1: no hit in 20000 sweeps)",
+        "the intervals of bf_complement were widened from [0.0014586, 0.24392] (as independent [0.0014817, 0.24536]) "
+        "to hold the estimate 0 (fit stage 1: no hit in 20000 sweeps)"}},
+      {"every fit sweep a hit: factor against the complement infinite", "a < 0.99",
+       {"the intervals of bf_complement were widened from [55.804, 8524.8] (as independent [55.563, 8166.2]) to "
+        "hold the estimate inf (fit stage 1: a hit in every one of 20000 sweeps)"}},
+      {"no hit at all: factors 0/0", "a > 0.9999",
+       {"the intervals of bf_unconstrained are not given: the factor is not a number (complexity stage 1: no hit in "
+        "20000 sweeps; fit stage 1: no hit in 20000 sweeps)",
+        "the intervals of bf_complement are not given: the factor is not a number (complexity stage 1: no hit in "
+        "20000 sweeps; fit stage 1: no hit in 20000 sweeps)"}},
+  };
+  for (const ExtremeCase& c : cases) {
+    const Evaluated result = evaluate_problem_text(
+        "[items]\nnames = [\"a\"]\nsuccesses = [0]\ntrials = [10]\n[hypotheses]\nH = \"" + c.hypothesis + "\"\n");
+    ASSERT_EQ(result.run.status, 0) << c.what << result.run.err;
+    const Json& h = result.json["hypotheses"][0];
+    std::string table_notes;
+    for (const std::string& note : c.table_notes) table_notes += "  note: " + note + "\n";
+    EXPECT_NE(result.run.out.find(table_notes), std::string::npos) << c.what << "\n" << result.run.out;
+    for (const char* factor : {"bf_unconstrained", "bf_complement"}) {
+      for (const std::string kind : {"_interval", "_interval_independent"}) {
+        const Json& interval = h[factor + kind];
+        if (h[factor].is_null() && h["fit"].get<double>() < 1.0) {
+          EXPECT_TRUE(interval.is_null()) << c.what << ", " << factor << kind;
+          continue;
+        }
+        const double estimate = h[factor].is_null() ? INFINITY : h[factor].get<double>();
+        const double upper = interval[1].is_null() ? INFINITY : interval[1].get<double>();
+        EXPECT_LE(interval[0].get<double>(), estimate) << c.what << ", " << factor << kind;
+        EXPECT_GE(upper, estimate) << c.what << ", " << factor << kind;
+      }
+    }
+    const Json& notes = h["notes"];
+    for (std::size_t i = 0; i < c.table_notes.size(); ++i) {
+      EXPECT_EQ(notes[notes.size() - c.table_notes.size() + i], c.table_notes[i]) << c.what;
+    }
+  }
+  // The first of the notes on 0/0: the factor itself.
+  const Evaluated nan = evaluate_problem_text(
+      "[items]\nnames = [\"a\"]\nsuccesses = [0]\ntrials = [10]\n[hypotheses]\nH = \"a > 0.9999\"\n");
+  EXPECT_EQ(nan.json["hypotheses"][0]["notes"][0].get<std::string>(),
+            "bf_unconstrained is not a number (0/0 or infinity/infinity), written as null");
+}
+
+// Three items in a thin tube (c < b < a < c + 0.02) that no move follows: the batches
+// cannot measure the last stage's error. The run says so, in fixed and precision mode.
+TEST(EvaluateRun, ChainsTooSlowForTheirBatchesAreNotTrusted) {
+  const std::string problem = "[items]\nnames = [\"a\", \"b\", \"c\"]\nsuccesses = [0, 0, 0]\ntrials = [0, 0, 0]\n"
+                              "[hypotheses]\nH = \"a - c < 0.02, a > b, b > c, a > 0.5\"\n";
+  const Evaluated fixed = evaluate_problem_text(problem);
+  ASSERT_EQ(fixed.run.status, 0) << fixed.run.err;
+  const Json& h = fixed.json["hypotheses"][0];
+  EXPECT_FALSE(h["interval_trusted"].get<bool>());
+  const std::string note =
+      "intervals not trusted: the chain moves more slowly than its batches can measure in complexity stage 4 "
+      "(neighbouring batch shares correlate 0.79, effective sweeps 29.7 of 20000); fit stage 4 (neighbouring batch "
+      "shares correlate 0.63, effective sweeps 34.6 of 20000); the corrected intervals understate the Monte Carlo "
+      "error and the estimate may still lean towards the start point";
+  EXPECT_EQ(h["notes"].back().get<std::string>(), note);
+  EXPECT_NE(fixed.run.out.find("\n  note: " + note + "\n"), std::string::npos) << fixed.run.out;
+
+  const Evaluated precision = evaluate_problem_text(problem, {"--niter", "2000", "--precision", "0.05", "--max-niter", "8000"});
+  ASSERT_EQ(precision.run.status, 0) << precision.run.err;
+  const Json& p = precision.json["hypotheses"][0];
+  EXPECT_FALSE(p["interval_trusted"].get<bool>());
+  EXPECT_FALSE(p["precision"]["reached"].get<bool>());
+  EXPECT_TRUE(p["precision"]["achieved"].is_null());
+  EXPECT_NE(precision.run.out.find("  sweeps per stage               8000 (precision not reached: the intervals are not "
+                                   "trusted)\n"),
+            std::string::npos)
+      << precision.run.out;
 }
 
 TEST(EvaluateRun, UnwritableJsonEndsWithStatusOneAndNoTable) {

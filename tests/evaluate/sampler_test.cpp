@@ -74,6 +74,74 @@ TEST(TruncatedBeta, MethodPerSituationAndDrawsInside) {
   }
 }
 
+struct TrustCase {
+  const char* what;
+  std::vector<std::int64_t> batch_hits;
+  std::int64_t batch_size;
+  double correlation;
+  bool measured;
+};
+
+// The correlation of neighbouring batch shares and whether the batches could measure
+// the error: enough effective sweeps per batch and no strong neighbour correlation.
+TEST(BatchMeans, ErrorMeasured) {
+  const std::vector<TrustCase> cases{
+      // Shares 0.48, 0.52, 0.48, 0.52: products -0.0004 three times over squares 0.0004
+      // four times; the effective sweeps reach niter.
+      {"alternating batches", {48, 52, 48, 52}, 100, -0.75, true},
+      // Shares 0, 0, 1, 1: products 1/4 - 1/4 + 1/4 over 1: 0.25; p (1 - p) = 1/4 against
+      // sigma^2 = 10: effective sweeps far below 4 per batch.
+      {"a chain stuck for two batches at a time", {0, 0, 10, 10}, 10, 0.25, false},
+      // Ten batches rising one hit at a time: neighbours correlate 0.7 (not above the
+      // limit), but the effective sweeps (about 20) are fewer than 4 per batch.
+      {"a steep drift", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 10, 0.7, false},
+      // Shares drifting from 0.5 to 0.507 in batches of 1000: deviations -3.5, -3.5,
+      // -2.5 ... 3.5 (per mille), products 50.75 over squares 66.5; the effective sweeps
+      // reach niter, but neighbours correlate above 0.7.
+      {"a gentle drift", {500, 500, 501, 502, 503, 504, 505, 506, 507, 507}, 1000, 29.0 / 38.0, false},
+      {"no variance", {10, 10, 10, 10}, 10, 0.0, true},
+      {"one batch", {3}, 10, 0.0, true},
+  };
+  for (const TrustCase& c : cases) {
+    std::int64_t hits = 0;
+    for (std::int64_t h : c.batch_hits) hits += h;
+    const auto niter = static_cast<std::int64_t>(c.batch_hits.size()) * c.batch_size;
+    const StageCount count = stage_count(hits, c.batch_hits, c.batch_size, niter);
+    EXPECT_NEAR(count.batch_correlation, c.correlation, 1e-12) << c.what;
+    EXPECT_EQ(count.error_measured, c.measured) << c.what;
+    EXPECT_EQ(count.effective_sweeps, batch_means_effective_sweeps(c.batch_hits, c.batch_size, niter)) << c.what;
+  }
+}
+
+struct BandCase {
+  const char* what;
+  std::vector<std::vector<double>> coefficients;  // one row per restriction
+  std::vector<std::vector<std::size_t>> items;    // per band found: its items ...
+  std::vector<std::size_t> first_stages;          // ... and its first stage
+};
+
+TEST(Bands, FoundBetweenOppositeRestrictions) {
+  const std::vector<BandCase> cases{
+      {"a band: a - b > -w, a - b < w", {{1, -1}, {-1, 1}, {1, 0}}, {{0, 1}}, {3}},
+      {"a thin wedge: a > b, 1.02 b > a", {{1, -1}, {-1, 1.02}}, {{0, 1}}, {3}},
+      {"an ordering has none", {{1, -1, 0}, {0, 1, -1}, {-1, 0, 1}}, {}, {}},
+      {"one item between two bounds needs none", {{1, 0}, {-1, 0}}, {}, {}},
+      {"the same band twice moves once", {{2, -2, 0}, {0, 0, 1}, {-1, 1, 0}, {1, -1, 0}}, {{0, 1}}, {4}},
+      {"three items; a second band over other items", {{1, 1, -2, 0}, {0, 1, 0, -1}, {-1, -1, 2, 0}, {0, -1, 0, 1}},
+       {{0, 1, 2}, {1, 3}}, {4, 5}},
+  };
+  for (const BandCase& c : cases) {
+    std::vector<Restriction> restrictions;
+    for (const std::vector<double>& row : c.coefficients) restrictions.push_back({row, 0.0, ""});
+    const std::vector<Band> bands = find_bands(restrictions);
+    ASSERT_EQ(bands.size(), c.items.size()) << c.what;
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+      EXPECT_EQ(bands[b].items, c.items[b]) << c.what;
+      EXPECT_EQ(bands[b].first_stage, c.first_stages[b]) << c.what;
+    }
+  }
+}
+
 // A chain run to n1 sweeps, continued to n2 and then to n3, counts at each step what
 // the plain stage-by-stage run of that many sweeps counts: hits and effective sweeps,
 // bit for bit.
@@ -101,6 +169,16 @@ TEST(StageChain, ContinuedChainsMatchPlainRuns) {
         at_start += r.coefficients[j] * start[j];
       }
       r.constant = at_start - uniform(0.01, 0.3);
+    }
+    // Every third problem holds a band: restriction 2 opposite to restriction 1, so the
+    // stages from 3 on move along it (with two items or more).
+    if (problem % 3 == 0 && stages >= 3) {
+      double at_start = 0.0;
+      for (std::size_t j = 0; j < items; ++j) {
+        restrictions[1].coefficients[j] = -restrictions[0].coefficients[j];
+        at_start += restrictions[1].coefficients[j] * start[j];
+      }
+      restrictions[1].constant = at_start - uniform(0.001, 0.05);
     }
     ChainSettings settings{0, engine() % 1000, engine() % 5, problem % 2 == 0 ? Phase::ComplexitySweeps : Phase::FitSweeps};
     std::vector<StageChain> chains;
