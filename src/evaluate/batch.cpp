@@ -107,6 +107,7 @@ void add_list(std::istream& in, std::vector<std::string>& paths) {
 Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options) {
   Problem problem = read_problem_file(path);
   apply_overrides(problem, options.overrides);
+  for (const std::string& warning : problem.warnings) std::cerr << "propbf: " << path << ": warning: " << warning << "\n";
   return evaluate_problem(problem, options.threads);
 }
 

@@ -1,99 +1,266 @@
 // Chebyshev centre by linear programming (GLPK's simplex method, messages off).
+//
+// The rows the simplex method sees are scaled: each restriction is divided by its largest
+// coefficient in absolute value, so that its coefficients lie in [-1, 1] and its norm in
+// [1, sqrt(items)] whatever the magnitudes written (1e200 * a > 1e199 is a > 0.1).
+// Coefficients below kNegligible of the largest are left out of the row, with the
+// constant tightened by what they can add at most inside the unit cube: the row the
+// simplex method sees then implies the restriction, so its centre is inside it too, and
+// the matrix never spans more than twelve orders of magnitude.
+//
+// GLPK ends the process on an error it cannot recover from (after printing on standard
+// output). Its terminal output goes to a hook that drops it, and its error hook jumps
+// back here; such a failure is reported with the hypothesis, as is a programme that
+// reaches its iteration limit.
 #include "evaluate/start_point.hpp"
 
 #include <glpk.h>
 
+#include <algorithm>
 #include <cmath>
-#include <memory>
+#include <csetjmp>
+#include <limits>
+#include <string>
+
 
 namespace propbf::evaluate {
 namespace {
 
-struct Centre {
-  bool interior = false;
-  double radius = 0.0;
-  std::vector<double> centre;
+// A scaled coefficient at or below this (relative to the row's largest) is left out.
+constexpr double kNegligible = 1e-12;
+
+// Simplex iterations allowed per linear programme, times (rows + columns): a limit
+// well beyond what a problem needs, which keeps a degenerate cycle from running forever.
+constexpr int kIterationsPerSize = 20;
+
+struct ScaledRow {
+  std::vector<std::pair<int, double>> entries;  // (item index from 0, coefficient in [-1, 1])
+  double constant = 0.0;                        // may be +-infinity
+  double norm = 0.0;                            // of the entries, in [1, sqrt(items)]
 };
 
-Centre chebyshev_centre(const std::vector<Restriction>& restrictions, const std::vector<std::size_t>& used,
-                        std::size_t item_count) {
-  glp_term_out(GLP_OFF);
-  std::unique_ptr<glp_prob, void (*)(glp_prob*)> problem(glp_create_prob(), glp_delete_prob);
-  glp_prob* lp = problem.get();
-  glp_set_obj_dir(lp, GLP_MAX);
-  const int items = static_cast<int>(item_count);
-  const int radius_column = items + 1;
-  glp_add_cols(lp, items + 1);
-  for (int j = 1; j <= items; ++j) glp_set_col_bnds(lp, j, GLP_DB, 0.0, 1.0);
-  glp_set_col_bnds(lp, radius_column, GLP_DB, 0.0, 1.0);
-  glp_set_obj_coef(lp, radius_column, 1.0);
-  // Rows: the restrictions, then x_j - r >= 0 and x_j + r <= 1 for every item.
-  const int rows = static_cast<int>(used.size()) + 2 * items;
-  glp_add_rows(lp, rows);
+ScaledRow scale_row(const Restriction& restriction) {
+  ScaledRow row;
+  double largest = 0.0;
+  for (double g : restriction.coefficients) largest = std::max(largest, std::fabs(g));
+  row.constant = restriction.constant / largest;
+  double squares = 0.0;
+  for (std::size_t j = 0; j < restriction.coefficients.size(); ++j) {
+    const double h = restriction.coefficients[j] / largest;
+    if (std::fabs(h) > kNegligible) {
+      row.entries.emplace_back(static_cast<int>(j), h);
+      squares += h * h;
+    } else if (h < 0.0) {
+      row.constant -= h;  // h x_j >= h for x_j in [0, 1]
+    }
+  }
+  row.norm = std::sqrt(squares);
+  return row;
+}
+
+struct Centre {
+  bool solved = false;         // the simplex method reached an optimum
+  bool iteration_limit = false;  // it stopped at its iteration limit
+  bool library_error = false;    // the library met an error it cannot recover from
+  double radius = 0.0;         // may be negative: the largest signed distance
+  std::vector<double> centre;  // one value per item
+  std::vector<std::size_t> binding;  // restrictions (indices into the rows) with a non-zero dual value
+};
+
+// The linear programme in plain arrays (GLPK's 1-based layout), built before the library
+// is called, so that nothing with a destructor lives in the frames its error jump leaves.
+struct Programme {
+  int columns = 0;  // items involved, then r
+  std::vector<int> item_of{-1};  // column -> item
+  std::vector<int> row_kind{0};  // GLP_LO or GLP_UP
+  std::vector<double> row_bound{0.0};
+  std::vector<std::size_t> restriction_of;  // row r + 1 -> restriction, for the restriction rows
   std::vector<int> row_index{0};
   std::vector<int> column_index{0};
   std::vector<double> value{0.0};
-  auto put = [&](int row, int column, double entry) {
-    row_index.push_back(row);
-    column_index.push_back(column);
-    value.push_back(entry);
-  };
-  int row = 0;
+  std::vector<double> primal;  // out: per column
+  std::vector<double> dual;    // out: per restriction row
+};
+
+// The columns are the items some used row involves, then r; the other items sit at 0.5
+// (no row involves them, so the centre can take any value for them). With
+// `negative_radius`, r may fall below 0: the programme is then always feasible and its
+// optimum, with the dual values, says which rows hold the radius down.
+Programme build(const std::vector<ScaledRow>& rows, const std::vector<std::size_t>& used, std::size_t item_count) {
+  Programme p;
+  std::vector<int> column_of(item_count, 0);
   for (std::size_t k : used) {
-    ++row;
-    const Restriction& restriction = restrictions[k];
-    double norm = 0.0;
-    for (std::size_t j = 0; j < item_count; ++j) {
-      norm += restriction.coefficients[j] * restriction.coefficients[j];
-      if (restriction.coefficients[j] != 0.0) put(row, static_cast<int>(j) + 1, restriction.coefficients[j]);
+    for (const auto& [j, h] : rows[k].entries) {
+      if (column_of[static_cast<std::size_t>(j)] == 0) {
+        p.item_of.push_back(j);
+        column_of[static_cast<std::size_t>(j)] = static_cast<int>(p.item_of.size()) - 1;
+      }
     }
-    put(row, radius_column, -std::sqrt(norm));
-    glp_set_row_bnds(lp, row, GLP_LO, restriction.constant, 0.0);
+  }
+  const int items = static_cast<int>(p.item_of.size()) - 1;
+  const int radius_column = items + 1;
+  p.columns = items + 1;
+  int row = 0;
+  auto put = [&](int column, double entry) {
+    p.row_index.push_back(row);
+    p.column_index.push_back(column);
+    p.value.push_back(entry);
+  };
+  auto add_row = [&](int kind, double bound) {
+    ++row;
+    p.row_kind.push_back(kind);
+    p.row_bound.push_back(bound);
+  };
+  // Rows: the restrictions, then x_j - r >= 0 and x_j + r <= 1 for every item.
+  for (std::size_t k : used) {
+    const ScaledRow& scaled = rows[k];
+    if (scaled.constant == -std::numeric_limits<double>::infinity()) continue;  // holds everywhere
+    p.restriction_of.push_back(k);
+    if (!(scaled.constant < std::numeric_limits<double>::infinity())) {
+      // Cannot hold (the scaled coefficients sum to at most the items): the row -r >= 1.
+      add_row(GLP_LO, 1.0);
+      put(radius_column, -1.0);
+      continue;
+    }
+    add_row(GLP_LO, scaled.constant);
+    for (const auto& [j, h] : scaled.entries) put(column_of[static_cast<std::size_t>(j)], h);
+    put(radius_column, -scaled.norm);
   }
   for (int j = 1; j <= items; ++j) {
-    ++row;
-    put(row, j, 1.0);
-    put(row, radius_column, -1.0);
-    glp_set_row_bnds(lp, row, GLP_LO, 0.0, 0.0);
-    ++row;
-    put(row, j, 1.0);
-    put(row, radius_column, 1.0);
-    glp_set_row_bnds(lp, row, GLP_UP, 0.0, 1.0);
+    add_row(GLP_LO, 0.0);
+    put(j, 1.0);
+    put(radius_column, -1.0);
+    add_row(GLP_UP, 1.0);
+    put(j, 1.0);
+    put(radius_column, 1.0);
   }
-  glp_load_matrix(lp, static_cast<int>(value.size()) - 1, row_index.data(), column_index.data(), value.data());
+  p.primal.assign(static_cast<std::size_t>(p.columns) + 1, 0.0);
+  p.dual.assign(p.restriction_of.size() + 1, 0.0);
+  return p;
+}
+
+// Only C calls and plain values from here to the return: GLPK's error hook may jump out.
+// Returns glp_simplex's code, or -1 when it ended without an optimum.
+int run_simplex(glp_prob* lp, Programme& p, bool negative_radius) {
+  const int rows = static_cast<int>(p.row_kind.size()) - 1;
+  const int radius_column = p.columns;
+  glp_set_obj_dir(lp, GLP_MAX);
+  glp_add_cols(lp, p.columns);
+  for (int j = 1; j < radius_column; ++j) glp_set_col_bnds(lp, j, GLP_DB, 0.0, 1.0);
+  glp_set_col_bnds(lp, radius_column, negative_radius ? GLP_UP : GLP_DB, 0.0, 0.5);
+  glp_set_obj_coef(lp, radius_column, 1.0);
+  if (rows > 0) glp_add_rows(lp, rows);
+  for (int i = 1; i <= rows; ++i) {
+    const double bound = p.row_bound[static_cast<std::size_t>(i)];
+    if (p.row_kind[static_cast<std::size_t>(i)] == GLP_LO) {
+      glp_set_row_bnds(lp, i, GLP_LO, bound, 0.0);
+    } else {
+      glp_set_row_bnds(lp, i, GLP_UP, 0.0, bound);
+    }
+  }
+  glp_load_matrix(lp, static_cast<int>(p.value.size()) - 1, p.row_index.data(), p.column_index.data(), p.value.data());
   glp_smcp parameters;
   glp_init_smcp(&parameters);
   parameters.msg_lev = GLP_MSG_OFF;
-  parameters.presolve = GLP_ON;  // also reports an empty region without the simplex iterations
+  // Presolving also reports an empty region without the simplex iterations; the dual
+  // values are wanted only from the always feasible form, which needs no presolving.
+  parameters.presolve = negative_radius ? GLP_OFF : GLP_ON;
+  parameters.it_lim = kIterationsPerSize * (rows + p.columns);
+  const int code = glp_simplex(lp, &parameters);
+  if (code != 0 || glp_get_status(lp) != GLP_OPT) return code != 0 ? code : -1;
+  for (int j = 1; j <= p.columns; ++j) p.primal[static_cast<std::size_t>(j)] = glp_get_col_prim(lp, j);
+  for (std::size_t r = 1; r < p.dual.size(); ++r) p.dual[r] = glp_get_row_dual(lp, static_cast<int>(r));
+  return 0;
+}
+
+int drop_terminal_output(void*, const char*) { return 1; }
+
+struct GlpkFailure {
+  std::jmp_buf jump;
+};
+
+void on_glpk_error(void* info) { std::longjmp(static_cast<GlpkFailure*>(info)->jump, 1); }
+
+Centre chebyshev_centre(const std::vector<ScaledRow>& rows, const std::vector<std::size_t>& used,
+                        std::size_t item_count, bool negative_radius) {
+  Programme programme = build(rows, used, item_count);
+  glp_term_hook(drop_terminal_output, nullptr);
+  glp_term_out(GLP_OFF);
+  GlpkFailure failure;
+  glp_error_hook(on_glpk_error, &failure);
+  glp_prob* volatile lp = nullptr;
+  if (setjmp(failure.jump) != 0) {
+    glp_error_hook(nullptr, nullptr);
+    glp_free_env();  // frees every object of the library, the programme included
+    Centre failed;
+    failed.library_error = true;
+    return failed;
+  }
+  lp = glp_create_prob();
+  const int code = run_simplex(lp, programme, negative_radius);
+  glp_delete_prob(lp);
+  glp_error_hook(nullptr, nullptr);
   Centre result;
-  if (glp_simplex(lp, &parameters) != 0 || glp_get_status(lp) != GLP_OPT) return result;
-  result.radius = glp_get_obj_val(lp);
-  result.interior = result.radius > kSmallestRadius;
-  for (int j = 1; j <= items; ++j) result.centre.push_back(glp_get_col_prim(lp, j));
+  result.iteration_limit = code == GLP_EITLIM;
+  if (code != 0) return result;
+  result.solved = true;
+  result.radius = programme.primal[static_cast<std::size_t>(programme.columns)];
+  result.centre.assign(item_count, 0.5);
+  for (int j = 1; j < programme.columns; ++j) {
+    result.centre[static_cast<std::size_t>(programme.item_of[static_cast<std::size_t>(j)])] =
+        programme.primal[static_cast<std::size_t>(j)];
+  }
+  for (std::size_t r = 1; r < programme.dual.size(); ++r) {
+    if (programme.dual[r] != 0.0) result.binding.push_back(programme.restriction_of[r - 1]);
+  }
   return result;
 }
 
 }  // namespace
 
 StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::size_t item_count) {
+  std::vector<ScaledRow> rows;
+  rows.reserve(restrictions.size());
+  for (const Restriction& restriction : restrictions) rows.push_back(scale_row(restriction));
   std::vector<std::size_t> all;
   for (std::size_t k = 0; k < restrictions.size(); ++k) all.push_back(k);
-  const Centre centre = chebyshev_centre(restrictions, all, item_count);
+  const Centre centre = chebyshev_centre(rows, all, item_count, false);
   StartPoint start;
-  if (centre.interior) {
+  if (centre.library_error || centre.iteration_limit) {
+    start.failure = centre.library_error
+                        ? "the linear programme for its starting point failed inside the library that solves it"
+                        : "the linear programme for its starting point (" + std::to_string(restrictions.size()) +
+                              " restrictions) did not reach its optimum within its iteration limit";
+    return start;
+  }
+  if (centre.solved && centre.radius > kSmallestRadius) {
     start.interior = true;
     start.radius = centre.radius;
     start.centre = centre.centre;
     return start;
   }
-  // Deletion filter: drop each restriction in turn when the others still leave no interior.
+  auto has_interior = [&](const std::vector<std::size_t>& used) {
+    const Centre c = chebyshev_centre(rows, used, item_count, true);
+    return !c.solved ? c.iteration_limit || c.library_error : c.radius > kSmallestRadius;
+  };
+  // The rows whose dual values hold the largest radius at or below the threshold prove by
+  // themselves that there is no interior (at most one per column, from a basic
+  // solution): the deletion filter starts from them rather than from every restriction.
   std::vector<std::size_t> conflict = all;
-  for (std::size_t k : all) {
+  const Centre signed_centre = chebyshev_centre(rows, all, item_count, true);
+  if (signed_centre.solved && signed_centre.radius <= kSmallestRadius) {
+    std::vector<std::size_t> binding = signed_centre.binding;
+    std::sort(binding.begin(), binding.end());
+    if (!binding.empty() && binding.size() < all.size() && !has_interior(binding)) conflict = binding;
+  }
+  // Deletion filter: drop each restriction in turn when the others still leave no interior.
+  const std::vector<std::size_t> candidates = conflict;
+  for (std::size_t k : candidates) {
     std::vector<std::size_t> without;
     for (std::size_t kept : conflict) {
       if (kept != k) without.push_back(kept);
     }
-    if (!chebyshev_centre(restrictions, without, item_count).interior) conflict = without;
+    if (!has_interior(without)) conflict = without;
   }
   start.conflict = conflict;
   return start;
