@@ -91,8 +91,11 @@ struct Problem {
 
 // Reads and checks a problem file. Throws InputError naming the file, line and column
 // for malformed TOML, missing or mismatched arrays, counts out of range (negative, k > n),
-// non-positive priors, unknown keys and bad settings.
+// priors or shapes beyond their limits, unknown keys and bad settings, and for a file
+// larger than kMaxProblemFileBytes.
 Problem read_problem_file(const std::string& file_name);
+// The same for a file's content, read already (`file_name` is used in messages).
+Problem read_problem_text(const std::string& file_name, std::string content);
 
 // Sets the overrides over `problem.settings` and checks what the two give together:
 // max_niter only with precision, and not below niter. Throws InputError.

@@ -369,6 +369,10 @@ Problem read_problem_file(const std::string& file_name) {
     throw InputError(file_name + ": cannot read the problem file");
   }
   if (in.bad()) throw InputError(file_name + ": cannot read the problem file");
+  return read_problem_text(file_name, std::move(content));
+}
+
+Problem read_problem_text(const std::string& file_name, std::string content) {
   if (content.size() > kMaxProblemFileBytes) {
     throw InputError(file_name + ": the problem file is larger than " +
                      std::to_string(kMaxProblemFileBytes >> 20) + " MiB, the largest read");
