@@ -94,9 +94,23 @@ void add_path(const std::string& argument, std::vector<std::string>& paths) {
   for (const std::string& name : names) paths.push_back(prefix + name);
 }
 
-void add_list(std::istream& in, std::vector<std::string>& paths) {
+// The longest line a list may hold: far beyond any path (a device such as /dev/zero
+// would otherwise fill the memory with one line).
+constexpr std::size_t kMaxListLine = std::size_t{1} << 16;
+
+void add_list(std::istream& in, std::vector<std::string>& paths, const std::string& list_name) {
   std::string line;
-  while (std::getline(in, line)) {
+  std::size_t number = 0;
+  while (in) {
+    line.clear();
+    ++number;
+    for (int c = in.get(); c != std::char_traits<char>::eof() && c != '\n'; c = in.get()) {
+      if (line.size() == kMaxListLine) {
+        throw InputError("propbf: " + list_name + ":" + std::to_string(number) + ": a line of the list of problems is "
+                         "longer than " + std::to_string(kMaxListLine) + " bytes");
+      }
+      line.push_back(static_cast<char>(c));
+    }
     if (line.ends_with('\r')) line.pop_back();
     if (!line.empty()) add_path(line, paths);
   }
@@ -130,12 +144,12 @@ std::vector<std::string> gather_problem_paths(const BatchInputs& inputs) {
   std::vector<std::string> paths;
   for (const std::string& argument : inputs.arguments) add_path(argument, paths);
   if (inputs.list_file == "-") {
-    add_list(std::cin, paths);
+    add_list(std::cin, paths, "standard input");
     if (std::cin.bad()) throw InputError("propbf: cannot read the list from standard input");
   } else if (!inputs.list_file.empty()) {
     std::ifstream list(inputs.list_file);
     if (!list) throw InputError("propbf: " + inputs.list_file + ": cannot open the list of problems");
-    add_list(list, paths);
+    add_list(list, paths, inputs.list_file);
     if (list.bad()) throw InputError("propbf: " + inputs.list_file + ": cannot read the list of problems");
   }
   return paths;

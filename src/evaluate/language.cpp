@@ -3,6 +3,7 @@
 #include "evaluate/language.hpp"
 
 #include <charconv>
+#include <map>
 #include <cmath>
 #include <string_view>
 #include <string>
@@ -129,12 +130,12 @@ std::vector<Token> scan(std::string_view text) {
 constexpr std::size_t kMaxNesting = 200;
 
 // A linear expression in the items: coefficients . pi + constant, kept sparse (the items
-// written in it, in item order), so that its size follows the text, not the item count.
-// Every item not listed has the coefficient `absent` (0, with the sign the operations
-// applied to it give, as if every item were stored).
+// written in it, by index), so that its size follows the text, not the item count, and
+// adding a short expression to a long one costs the short one's length. Every item not
+// listed has the coefficient 0 (zeros in the restrictions are written as +0, whatever
+// their sign would be here).
 struct Linear {
-  std::vector<std::pair<std::size_t, double>> terms;
-  double absent = 0.0;
+  std::map<std::size_t, double> terms;
   double constant = 0.0;
   bool has_items = false;  // an item name occurs in it (even if its coefficients cancel)
   std::size_t begin = 0;   // the text it was written as
@@ -142,43 +143,30 @@ struct Linear {
 
   void scale(double factor) {
     for (auto& term : terms) term.second *= factor;
-    absent *= factor;
     constant *= factor;
   }
   void divide(double divisor) {
     for (auto& term : terms) term.second /= divisor;
-    absent /= divisor;
     constant /= divisor;
   }
   void negate() {
     for (auto& term : terms) term.second = -term.second;
-    absent = -absent;
     constant = -constant;
   }
-  // this += factor * other, item by item.
-  void add(double factor, const Linear& other) {
-    std::vector<std::pair<std::size_t, double>> merged;
-    merged.reserve(terms.size() + other.terms.size());
-    std::size_t i = 0;
-    std::size_t k = 0;
-    while (i < terms.size() || k < other.terms.size()) {
-      if (k == other.terms.size() || (i < terms.size() && terms[i].first < other.terms[k].first)) {
-        merged.emplace_back(terms[i].first, terms[i].second + factor * other.absent);
-        ++i;
-      } else if (i == terms.size() || other.terms[k].first < terms[i].first) {
-        merged.emplace_back(other.terms[k].first, absent + factor * other.terms[k].second);
-        ++k;
-      } else {
-        merged.emplace_back(terms[i].first, terms[i].second + factor * other.terms[k].second);
-        ++i;
-        ++k;
-      }
+  // this += factor * other, item by item. Returns whether every value it changed is finite.
+  bool add(double factor, const Linear& other) {
+    bool finite = true;
+    for (const auto& [j, coefficient] : other.terms) {
+      const auto [at, inserted] = terms.try_emplace(j, 0.0);
+      at->second += factor * coefficient;
+      finite = finite && std::isfinite(at->second);
     }
-    terms = std::move(merged);
-    absent += factor * other.absent;
     constant += factor * other.constant;
+    return finite && std::isfinite(constant);
   }
 };
+
+constexpr const char* kNotFinite = "a coefficient or constant here is too large to be a finite number";
 
 class Parser {
  public:
@@ -257,18 +245,19 @@ class Parser {
   Restriction restriction(const Linear& larger, const Linear& smaller) const {
     Restriction result;
     Linear difference = larger;
-    difference.add(-1.0, smaller);
-    // a + (-1 * b) is a - b exactly, signed zeros included.
-    result.coefficients.assign(names_.size(), difference.absent);
+    const bool finite = difference.add(-1.0, smaller);
+    // a + (-1 * b) is a - b exactly.
+    result.coefficients.assign(names_.size(), 0.0);
     bool any = false;
     for (const auto& [j, coefficient] : difference.terms) {
-      result.coefficients[j] = coefficient;
+      result.coefficients[j] = coefficient == 0.0 ? 0.0 : coefficient;
       any = any || coefficient != 0.0;
     }
     result.constant = smaller.constant - larger.constant;
     const std::size_t begin = std::min(larger.begin, smaller.begin);
     const std::size_t end = std::max(larger.end, smaller.end);
     result.text = std::string(text_.substr(begin, end - begin));
+    if (!finite || !std::isfinite(result.constant)) fail(begin, kNotFinite);
     if (!any) {
       fail(begin, "'" + result.text + "' involves no item (its coefficients are all 0); every restriction must "
                   "involve at least one item");
@@ -287,7 +276,7 @@ class Parser {
   static void check_finite(const Linear& value, std::size_t offset) {
     bool finite = std::isfinite(value.constant);
     for (const auto& term : value.terms) finite = finite && std::isfinite(term.second);
-    if (!finite) fail(offset, "a coefficient or constant here is too large to be a finite number");
+    if (!finite) fail(offset, kNotFinite);
   }
 
   Linear sum() {
@@ -296,10 +285,10 @@ class Parser {
       const Token sign = next();
       const Linear right = product();
       const double factor = sign.kind == Kind::Plus ? 1.0 : -1.0;
-      value.add(factor, right);
+      const bool finite = value.add(factor, right);
       value.has_items = value.has_items || right.has_items;
       value.end = right.end;
-      check_finite(value, sign.begin);
+      if (!finite) fail(sign.begin, kNotFinite);
     }
     return value;
   }
@@ -318,7 +307,6 @@ class Parser {
         if (right.has_items) {
           scale = value.constant;
           value.terms = right.terms;
-          value.absent = right.absent;
           value.constant = right.constant;
           value.has_items = true;
         } else {
@@ -360,7 +348,7 @@ class Parser {
         const std::string_view name = text_.substr(token.begin, token.end - token.begin);
         if (const auto found = index_.find(name); found != index_.end()) {
           Linear value = constant_value(0.0, token.begin, token.end);
-          value.terms.emplace_back(found->second, 1.0);
+          value.terms.emplace(found->second, 1.0);
           value.has_items = true;
           return value;
         }

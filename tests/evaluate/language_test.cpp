@@ -106,6 +106,8 @@ TEST(HypothesisLanguage, NamesEveryMistakeWithItsPlace) {
       {"number out of range", "a > 1e999", 4, "number '1e999' is out of range"},
       {"coefficient overflow", "1e300 * 1e300 * a > b", 6,
        "a coefficient or constant here is too large to be a finite number"},
+      {"difference overflow", "1e308 * a > -1e308 * a", 0,
+       "a coefficient or constant here is too large to be a finite number"},
       {"nesting too deep", std::string(15000, '(') + "a" + std::string(15000, ')') + " > b", 200,
        "parentheses nest more than 200 deep here; write the expression with fewer levels"},
   };
