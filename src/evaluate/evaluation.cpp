@@ -147,30 +147,34 @@ void intervals(HypothesisResult& result, std::uint64_t seed, std::uint64_t index
       for (std::size_t t = 1; t <= stages; ++t) blocks.push_back({corrected, fit, t});
     }
   }
-  std::vector<std::vector<double>> deviates(blocks.size());
-  run_in_parallel(blocks.size(), threads, [&](std::size_t i) {
-    const Block& block = blocks[i];
-    const Phase phase = block.fit ? (block.corrected ? Phase::FitReplicationsCorrected : Phase::FitReplications)
-                                  : (block.corrected ? Phase::ComplexityReplicationsCorrected
-                                                     : Phase::ComplexityReplications);
-    const StageCount& count = (block.fit ? result.fit_stages : result.complexity_stages)[block.stage - 1];
-    deviates[i] = replicate_stage(count, result.niter, block.corrected, seed, index, phase, block.stage);
-  });
+  // The products over the stages, per kind and phase, formed as the blocks are drawn a
+  // chunk at a time (memory for a chunk, not for every stage); each product still
+  // multiplies its stages in stage order.
+  std::vector<std::vector<double>> products(2 * kinds.size(),
+                                            std::vector<double>(static_cast<std::size_t>(kReplications), 1.0));
+  const std::size_t chunk = std::max<std::size_t>(16, 2 * static_cast<std::size_t>(threads));
+  for (std::size_t first = 0; first < blocks.size(); first += chunk) {
+    const std::size_t count = std::min(chunk, blocks.size() - first);
+    std::vector<std::vector<double>> deviates(count);
+    run_in_parallel(count, threads, [&](std::size_t i) {
+      const Block& block = blocks[first + i];
+      const Phase phase = block.fit ? (block.corrected ? Phase::FitReplicationsCorrected : Phase::FitReplications)
+                                    : (block.corrected ? Phase::ComplexityReplicationsCorrected
+                                                       : Phase::ComplexityReplications);
+      const StageCount& count_of_stage = (block.fit ? result.fit_stages : result.complexity_stages)[block.stage - 1];
+      deviates[i] = replicate_stage(count_of_stage, result.niter, block.corrected, seed, index, phase, block.stage);
+    });
+    for (std::size_t i = 0; i < count; ++i) {
+      std::vector<double>& product = products[(first + i) / stages];  // blocks run kind, then phase, then stage
+      for (std::size_t r = 0; r < product.size(); ++r) product[r] *= deviates[i][r];
+    }
+  }
   // Per kind: the factor against the unconstrained hypothesis and against the complement.
   std::vector<std::vector<double>> factors;
   std::vector<Interval*> targets;
   for (std::size_t k = 0; k < kinds.size(); ++k) {
-    const std::size_t first = k * 2 * stages;  // complexity stages, then fit stages
-    std::vector<double> complexity(static_cast<std::size_t>(kReplications), 1.0);
-    std::vector<double> fit(static_cast<std::size_t>(kReplications), 1.0);
-    for (std::size_t t = 0; t < stages; ++t) {
-      const std::vector<double>& c = deviates[first + t];
-      const std::vector<double>& f = deviates[first + stages + t];
-      for (std::size_t i = 0; i < complexity.size(); ++i) {
-        complexity[i] *= c[i];
-        fit[i] *= f[i];
-      }
-    }
+    const std::vector<double>& complexity = products[2 * k];
+    const std::vector<double>& fit = products[2 * k + 1];
     std::vector<double> unconstrained(complexity.size());
     std::vector<double> complement(complexity.size());
     for (std::size_t i = 0; i < complexity.size(); ++i) {
@@ -183,7 +187,7 @@ void intervals(HypothesisResult& result, std::uint64_t seed, std::uint64_t index
     targets.push_back(corrected ? &result.bf_unconstrained_interval : &result.bf_unconstrained_interval_independent);
     targets.push_back(corrected ? &result.bf_complement_interval : &result.bf_complement_interval_independent);
   }
-  deviates.clear();
+  products.clear();
   run_in_parallel(factors.size(), threads,
                   [&](std::size_t i) { *targets[i] = order_interval(std::move(factors[i])); });
 }
