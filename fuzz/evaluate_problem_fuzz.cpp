@@ -34,7 +34,7 @@ void check_start_point(const std::vector<Restriction>& restrictions, std::size_t
     return;
   }
   require(start.centre.size() == items, "one centre value per item");
-  require(start.radius > kSmallestRadius && start.radius <= 0.5, "radius in (threshold, 0.5]");
+  require(start.radius > kSmallestRadius && start.radius <= 0.5 + 1e-9, "radius in (threshold, 0.5]");
   for (double x : start.centre) require(x > 0.0 && x < 1.0, "the centre lies inside the unit cube");
   // The linear programme holds its rows to a relative tolerance; measured against the
   // largest coefficient, no restriction may fail by more than that.

@@ -2,6 +2,7 @@
 // restriction into one row of coefficients and a constant (grammar in language.hpp).
 #include "evaluate/language.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 #include <cmath>
@@ -129,6 +130,10 @@ std::vector<Token> scan(std::string_view text) {
 // read in a loop and do not nest).
 constexpr std::size_t kMaxNesting = 200;
 
+// The most coefficients (restrictions times items) a hypothesis may have: 2^27, 1 GiB.
+// Every sweep of its last stage reads them all, for every item drawn.
+constexpr std::size_t kMaxCoefficients = std::size_t{1} << 27;
+
 // A linear expression in the items: coefficients . pi + constant, kept sparse (the items
 // written in it, by index), so that its size follows the text, not the item count, and
 // adding a short expression to a long one costs the short one's length. Every item not
@@ -225,6 +230,11 @@ class Parser {
     while (peek().kind == Kind::Less || peek().kind == Kind::Greater) {
       const bool greater = next().kind == Kind::Greater;
       Linear right = sum();
+      if ((restrictions.size() + 1) * std::max<std::size_t>(names_.size(), 1) > kMaxCoefficients) {
+        fail(left.begin, "the hypothesis has more than " + std::to_string(restrictions.size()) +
+                             " restrictions over " + std::to_string(names_.size()) + " items, more than " +
+                             std::to_string(kMaxCoefficients) + " coefficients in all");
+      }
       restrictions.push_back(greater ? restriction(left, right) : restriction(right, left));
       if (peek().kind == Kind::Equal) equality(right);
       left = std::move(right);
