@@ -304,12 +304,14 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
       return start;
     }
   }
+  const auto failure = [&](const Centre& c) -> std::string {
+    if (c.library_error) return "the linear programme for its starting point failed inside the library that solves it";
+    return "the linear programme for its starting point (" + std::to_string(restrictions.size()) +
+           " restrictions) did not reach its optimum within its iteration limit";
+  };
   const Centre centre = chebyshev_centre(rows, all, item_count, Form::Centre);
   if (centre.library_error || centre.iteration_limit) {
-    start.failure = centre.library_error
-                        ? "the linear programme for its starting point failed inside the library that solves it"
-                        : "the linear programme for its starting point (" + std::to_string(restrictions.size()) +
-                              " restrictions) did not reach its optimum within its iteration limit";
+    start.failure = failure(centre);
     return start;
   }
   if (centre.solved && centre.radius > kSmallestRadius) {
@@ -327,7 +329,21 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
   // solution): the deletion filter starts from them rather than from every restriction.
   std::vector<std::size_t> conflict = all;
   const Centre signed_centre = chebyshev_centre(rows, all, item_count, Form::Signed);
-  if (signed_centre.solved && signed_centre.radius <= kSmallestRadius) {
+  if (signed_centre.solved && signed_centre.radius > kSmallestRadius) {
+    // The first form failed where the always feasible one finds an interior (its
+    // presolver or its basis gave up): the latter's centre serves.
+    start.interior = true;
+    start.radius = signed_centre.radius;
+    start.centre = signed_centre.centre;
+    return start;
+  }
+  if (!signed_centre.solved) {
+    start.failure = signed_centre.library_error || signed_centre.iteration_limit
+                        ? failure(signed_centre)
+                        : "the linear programme for its starting point found no optimum";
+    return start;
+  }
+  {
     std::vector<std::size_t> binding = signed_centre.binding;
     std::sort(binding.begin(), binding.end());
     if (!binding.empty() && binding.size() < all.size() && !has_interior(binding)) conflict = binding;
