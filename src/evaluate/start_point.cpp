@@ -66,6 +66,7 @@ struct Centre {
   bool solved = false;         // the simplex method reached an optimum
   bool iteration_limit = false;  // it stopped at its iteration limit
   bool library_error = false;    // the library met an error it cannot recover from
+  bool infeasible = false;       // bisection: not even the smallest radius fits
   double radius = 0.0;         // may be negative: the largest signed distance
   std::vector<double> centre;  // one value per item
   std::vector<std::size_t> binding;  // restrictions (indices into the rows) with a non-zero dual value
@@ -183,9 +184,12 @@ int run_simplex(glp_prob* lp, Programme& p, bool negative_radius) {
 // (their rows shifted by |h| r) can hold is found by bisection to within 1 %, each step
 // continuing the simplex method from the last basis. A programme with only a few rows
 // solves in far fewer iterations than the one with two rows per item. Only C calls and
-// plain values, as in run_simplex. Returns 0 with the centre in p.primal, 1 when even
-// the smallest radius fails, or glp_simplex's error code.
-int run_bisection(glp_prob* lp, Programme& p) {
+// plain values, as in run_simplex. Returns 0 with the centre in p.primal, kInfeasible
+// when even the smallest radius fails, or glp_simplex's error code. With
+// `smallest_only`, only the smallest radius is tried: whether there is an interior.
+constexpr int kInfeasible = 1000;  // beside glp_simplex's codes
+
+int run_bisection(glp_prob* lp, Programme& p, bool smallest_only) {
   const int rows = static_cast<int>(p.row_kind.size()) - 1;
   const int radius_column = p.columns;
   glp_add_cols(lp, p.columns);
@@ -216,8 +220,8 @@ int run_bisection(glp_prob* lp, Programme& p) {
   double low = 2.0 * kSmallestRadius;
   double high = 0.5;
   int found = feasible(low);
-  if (found <= 0) return found < 0 ? -found : 1;
-  while (high - low > 0.01 * low) {
+  if (found <= 0) return found < 0 ? -found : kInfeasible;
+  while (!smallest_only && high - low > 0.01 * low) {
     const double middle = 0.5 * (low + high);
     found = feasible(middle);
     if (found < 0) return -found;
@@ -238,11 +242,12 @@ struct GlpkFailure {
 
 void on_glpk_error(void* info) { std::longjmp(static_cast<GlpkFailure*>(info)->jump, 1); }
 
-enum class Form { Centre, Signed, Bisection };
+enum class Form { Centre, Signed, Bisection, Interior };
 
 Centre chebyshev_centre(const std::vector<ScaledRow>& rows, const std::vector<std::size_t>& used,
                         std::size_t item_count, Form form) {
-  Programme programme = build(rows, used, item_count, form != Form::Bisection);
+  const bool bisection = form == Form::Bisection || form == Form::Interior;
+  Programme programme = build(rows, used, item_count, !bisection);
   glp_term_hook(drop_terminal_output, nullptr);
   glp_term_out(GLP_OFF);
   GlpkFailure failure;
@@ -256,12 +261,13 @@ Centre chebyshev_centre(const std::vector<ScaledRow>& rows, const std::vector<st
     return failed;
   }
   lp = glp_create_prob();
-  const int code = form == Form::Bisection ? run_bisection(lp, programme)
-                                            : run_simplex(lp, programme, form == Form::Signed);
+  const int code = bisection ? run_bisection(lp, programme, form == Form::Interior)
+                             : run_simplex(lp, programme, form == Form::Signed);
   glp_delete_prob(lp);
   glp_error_hook(nullptr, nullptr);
   Centre result;
   result.iteration_limit = code == GLP_EITLIM;
+  result.infeasible = code == kInfeasible;
   if (code != 0) return result;
   result.solved = true;
   result.radius = programme.primal[static_cast<std::size_t>(programme.columns)];
@@ -295,7 +301,11 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
     }
   }
   StartPoint start;
-  if (involved_count >= kBisectionItems && 4 * rows.size() <= involved_count && !unbounded) {
+  // Many items and few restrictions: bisection, and without interior a deletion filter
+  // that asks only whether the smallest radius fits (a programme of few rows each time).
+  const bool many_items = involved_count >= kBisectionItems && 4 * rows.size() <= involved_count && !unbounded;
+  bool infeasible = false;
+  if (many_items) {
     const Centre centre = chebyshev_centre(rows, all, item_count, Form::Bisection);
     if (centre.solved && centre.radius > kSmallestRadius) {
       start.interior = true;
@@ -303,6 +313,20 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
       start.centre = centre.centre;
       return start;
     }
+    infeasible = centre.infeasible;
+  }
+  if (infeasible) {
+    std::vector<std::size_t> conflict = all;
+    for (std::size_t k : all) {
+      std::vector<std::size_t> without;
+      for (std::size_t kept : conflict) {
+        if (kept != k) without.push_back(kept);
+      }
+      const Centre c = chebyshev_centre(rows, without, item_count, Form::Interior);
+      if (c.infeasible) conflict = without;
+    }
+    start.conflict = conflict;
+    return start;
   }
   const auto failure = [&](const Centre& c) -> std::string {
     if (c.library_error) return "the linear programme for its starting point failed inside the library that solves it";
