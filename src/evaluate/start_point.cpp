@@ -242,6 +242,22 @@ struct GlpkFailure {
 
 void on_glpk_error(void* info) { std::longjmp(static_cast<GlpkFailure*>(info)->jump, 1); }
 
+// The radius the centre really has in the rows used (the simplex method holds its rows
+// only to a relative tolerance of about 1e-7, well above the smallest radius accepted).
+double verified_radius(const std::vector<ScaledRow>& rows, const std::vector<std::size_t>& used,
+                       const std::vector<double>& centre) {
+  double radius = 0.5;
+  for (double x : centre) radius = std::min({radius, x, 1.0 - x});
+  for (std::size_t k : used) {
+    const ScaledRow& row = rows[k];
+    if (row.constant == -std::numeric_limits<double>::infinity()) continue;
+    double value = 0.0;
+    for (const auto& [j, h] : row.entries) value += h * centre[static_cast<std::size_t>(j)];
+    radius = std::min(radius, (value - row.constant) / row.norm);
+  }
+  return radius;
+}
+
 enum class Form { Centre, Signed, Bisection, Interior };
 
 Centre chebyshev_centre(const std::vector<ScaledRow>& rows, const std::vector<std::size_t>& used,
@@ -279,6 +295,7 @@ Centre chebyshev_centre(const std::vector<ScaledRow>& rows, const std::vector<st
   for (std::size_t r = 1; r < programme.dual.size(); ++r) {
     if (programme.dual[r] != 0.0) result.binding.push_back(programme.restriction_of[r - 1]);
   }
+  result.radius = std::min(result.radius, verified_radius(rows, used, result.centre));
   return result;
 }
 
