@@ -33,6 +33,10 @@ constexpr double kNegligible = 1e-12;
 // well beyond what a problem needs, which keeps a degenerate cycle from running forever.
 constexpr int kIterationsPerSize = 20;
 
+// The simplex method's primal feasibility tolerance: below the smallest radius accepted
+// (its default, 1e-7, would let a centre miss a thin region it reports).
+constexpr double kPrimalTolerance = 1e-10;
+
 // From this many items (involved in restrictions, at least four per restriction) the
 // starting point is found by bisection over the radius (see run_bisection).
 constexpr std::size_t kBisectionItems = 1000;
@@ -168,6 +172,7 @@ int run_simplex(glp_prob* lp, Programme& p, bool negative_radius) {
   glp_smcp parameters;
   glp_init_smcp(&parameters);
   parameters.msg_lev = GLP_MSG_OFF;
+  parameters.tol_bnd = kPrimalTolerance;
   // Presolving also reports an empty region without the simplex iterations; the dual
   // values are wanted only from the always feasible form, which needs no presolving.
   parameters.presolve = negative_radius ? GLP_OFF : GLP_ON;
@@ -199,6 +204,7 @@ int run_bisection(glp_prob* lp, Programme& p, bool smallest_only) {
   glp_smcp parameters;
   glp_init_smcp(&parameters);
   parameters.msg_lev = GLP_MSG_OFF;
+  parameters.tol_bnd = kPrimalTolerance;
   parameters.it_lim = kIterationsPerSize * (rows + p.columns);
   // 1: feasible at radius r, 0: not, below 0: the simplex method failed.
   auto feasible = [&](double r) {

@@ -134,6 +134,8 @@ TEST(StartPoint, AcceptsWhatHasAnInteriorAndNamesTheConflictOtherwise) {
       {"c > 0.5; a > b; b > 0.9; a < 0.9", 0, {1, 2, 3}},
       {"1e-300 * a > 1e300", 0, {0}},
       {"a > 0.9999999999", 0, {0}},  // a ball of radius 5e-11 counts as none
+      {"a < 0.00000001", 5e-9, {}},   // one of 5e-9 does
+      {"a + 1e-19 * b > 1e10 * a - 199", 199 / 9999999999.0 / 2, {}},
       {"1e200 * a > 1e199", 0.45, {}},
       {"1e10 * a - 1e-10 * b > 0; b > 0.5", 0.25, {}},
       {"1e30 * a - b > 0", 0.5, {}},
