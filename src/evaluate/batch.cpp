@@ -115,13 +115,29 @@ void add_path(const std::string& argument, std::vector<ProblemPath>& paths) {
   paths.insert(paths.end(), entries_found.begin(), entries_found.end());
 }
 
+// The longest line a list may hold: far beyond any path (a device such as /dev/zero
+// would otherwise fill the memory with one line).
+constexpr std::size_t kMaxListLine = std::size_t{1} << 16;
+
 // Adds the paths of the list's lines; returns 0, or when the list could not be read to
-// its end the system's reason (EIO when it gave none).
-int add_list(std::istream& in, std::vector<ProblemPath>& paths) {
+// its end the system's reason (EIO when it gave none). A line longer than kMaxListLine
+// ends the batch with a message naming the list and the line.
+int add_list(std::istream& in, std::vector<ProblemPath>& paths, const std::string& list_name) {
   std::string line;
-  for (;;) {
+  std::size_t number = 0;
+  while (in) {
+    line.clear();
+    ++number;
     errno = 0;
-    if (!std::getline(in, line)) break;
+    int c = in.get();
+    if (c == std::char_traits<char>::eof()) break;
+    for (; c != std::char_traits<char>::eof() && c != '\n'; c = in.get()) {
+      if (line.size() == kMaxListLine) {
+        throw InputError("propbf: " + list_name + ":" + std::to_string(number) + ": a line of the list of problems is "
+                         "longer than " + std::to_string(kMaxListLine) + " bytes");
+      }
+      line.push_back(static_cast<char>(c));
+    }
     if (line.ends_with('\r')) line.pop_back();
     if (!line.empty()) add_path(line, paths);
   }
@@ -193,6 +209,7 @@ Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options
     }
   }
   apply_overrides(problem, options.overrides);
+  for (const std::string& warning : problem.warnings) std::cerr << "propbf: " << path << ": warning: " << warning << "\n";
   return evaluate_problem(problem, options.threads, options.progress_line);
 }
 
@@ -293,7 +310,7 @@ std::vector<ProblemPath> gather_problem_paths(const BatchInputs& inputs) {
   std::vector<ProblemPath> paths;
   for (const std::string& argument : inputs.arguments) add_path(argument, paths);
   if (inputs.list_file == "-") {
-    if (const int reason = add_list(std::cin, paths); reason != 0) {
+    if (const int reason = add_list(std::cin, paths, "standard input"); reason != 0) {
       throw InputError(std::string("propbf: cannot read the list from standard input: ") + std::strerror(reason));
     }
   } else if (!inputs.list_file.empty()) {
@@ -301,7 +318,7 @@ std::vector<ProblemPath> gather_problem_paths(const BatchInputs& inputs) {
     if (!list) {
       throw InputError("propbf: " + inputs.list_file + ": cannot open the list of problems: " + std::strerror(errno));
     }
-    if (const int reason = add_list(list, paths); reason != 0) {
+    if (const int reason = add_list(list, paths, inputs.list_file); reason != 0) {
       throw InputError("propbf: " + inputs.list_file + ": cannot read the list of problems: " + std::strerror(reason));
     }
   }

@@ -30,6 +30,10 @@
 namespace propbf::evaluate {
 namespace {
 
+// The most threads --threads may ask: far beyond the processors of any machine this
+// runs on; more would only exhaust the thread and memory limits.
+constexpr int kMaxThreads = 1024;
+
 struct WriteError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -215,10 +219,10 @@ int run_command_line(int argc, char** argv) {
                        "[sampling] max_niter)")
       ->type_name("M")
       ->transform(integer_in(1, std::numeric_limits<std::int64_t>::max()));
-  evaluate->add_option("--threads", options.threads, "threads to run on (default: one per processor); the results do not "
-                                             "depend on it")
+  evaluate->add_option("--threads", options.threads, "threads to run on (default: one per processor; at most 1024); the "
+                                             "results do not depend on it")
       ->type_name("N")
-      ->transform(integer_in(1, std::numeric_limits<int>::max()));
+      ->transform(integer_in(1, kMaxThreads));
   try {
     app.parse(argc, argv);
     if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate)");

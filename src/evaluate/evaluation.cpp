@@ -38,8 +38,9 @@ std::string shown_text(const std::string& text) {
 [[noreturn]] void no_interior(const Problem& problem, const HypothesisText& hypothesis,
                               const std::vector<Restriction>& restrictions, const StartPoint& start) {
   const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
-  std::string message = describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name +
-                        " has no interior point: ";
+  std::string message = describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name;
+  if (!start.failure.empty()) throw InputError(message + ": " + start.failure);
+  message += " has no interior point: ";
   message += start.conflict.size() == 1 ? "this restriction cannot hold" : "these restrictions cannot hold together";
   message += " with every proportion in [0, 1]";
   for (std::size_t k : start.conflict) message += "\n    " + shown_text(restrictions[k].text);

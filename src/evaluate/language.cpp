@@ -2,10 +2,14 @@
 // restriction into one row of coefficients and a constant (grammar in language.hpp).
 #include "evaluate/language.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <map>
 #include <cmath>
 #include <string_view>
+#include <string>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 namespace propbf::evaluate {
@@ -121,19 +125,61 @@ std::vector<Token> scan(std::string_view text) {
   return tokens;
 }
 
-// A linear expression in the items: coefficients . pi + constant.
+// The deepest nesting of parentheses a hypothesis may use. The parser descends once per
+// level; the limit keeps its stack small whatever the text (signs before a factor are
+// read in a loop and do not nest).
+constexpr std::size_t kMaxNesting = 200;
+
+// The most coefficients (restrictions times items) a hypothesis may have: 2^27, 1 GiB.
+// Every sweep of its last stage reads them all, for every item drawn.
+constexpr std::size_t kMaxCoefficients = std::size_t{1} << 27;
+
+// A linear expression in the items: coefficients . pi + constant, kept sparse (the items
+// written in it, by index), so that its size follows the text, not the item count, and
+// adding a short expression to a long one costs the short one's length. Every item not
+// listed has the coefficient 0 (zeros in the restrictions are written as +0, whatever
+// their sign would be here).
 struct Linear {
-  std::vector<double> coefficients;
+  std::map<std::size_t, double> terms;
   double constant = 0.0;
   bool has_items = false;  // an item name occurs in it (even if its coefficients cancel)
   std::size_t begin = 0;   // the text it was written as
   std::size_t end = 0;
+
+  void scale(double factor) {
+    for (auto& term : terms) term.second *= factor;
+    constant *= factor;
+  }
+  void divide(double divisor) {
+    for (auto& term : terms) term.second /= divisor;
+    constant /= divisor;
+  }
+  void negate() {
+    for (auto& term : terms) term.second = -term.second;
+    constant = -constant;
+  }
+  // this += factor * other, item by item. Returns whether every value it changed is finite.
+  bool add(double factor, const Linear& other) {
+    bool finite = true;
+    for (const auto& [j, coefficient] : other.terms) {
+      const auto [at, inserted] = terms.try_emplace(j, 0.0);
+      at->second += factor * coefficient;
+      finite = finite && std::isfinite(at->second);
+    }
+    constant += factor * other.constant;
+    return finite && std::isfinite(constant);
+  }
 };
+
+constexpr const char* kNotFinite = "a coefficient or constant here is too large to be a finite number";
 
 class Parser {
  public:
   Parser(std::string_view text, const std::vector<std::string>& names)
-      : text_(text), names_(names), tokens_(scan(text)) {}
+      : text_(text), names_(names), tokens_(scan(text)) {
+    index_.reserve(names.size());
+    for (std::size_t j = 0; j < names.size(); ++j) index_.emplace(names[j], j);
+  }
 
   std::vector<Restriction> hypothesis() {
     std::vector<Restriction> restrictions;
@@ -184,6 +230,11 @@ class Parser {
     while (peek().kind == Kind::Less || peek().kind == Kind::Greater) {
       const bool greater = next().kind == Kind::Greater;
       Linear right = sum();
+      if ((restrictions.size() + 1) * std::max<std::size_t>(names_.size(), 1) > kMaxCoefficients) {
+        fail(left.begin, "the hypothesis has more than " + std::to_string(restrictions.size()) +
+                             " restrictions over " + std::to_string(names_.size()) + " items, more than " +
+                             std::to_string(kMaxCoefficients) + " coefficients in all");
+      }
       restrictions.push_back(greater ? restriction(left, right) : restriction(right, left));
       if (peek().kind == Kind::Equal) equality(right);
       left = std::move(right);
@@ -203,16 +254,20 @@ class Parser {
   // larger > smaller, as coefficients . pi > constant.
   Restriction restriction(const Linear& larger, const Linear& smaller) const {
     Restriction result;
-    result.coefficients.resize(names_.size());
+    Linear difference = larger;
+    const bool finite = difference.add(-1.0, smaller);
+    // a + (-1 * b) is a - b exactly.
+    result.coefficients.assign(names_.size(), 0.0);
     bool any = false;
-    for (std::size_t j = 0; j < names_.size(); ++j) {
-      result.coefficients[j] = larger.coefficients[j] - smaller.coefficients[j];
-      any = any || result.coefficients[j] != 0.0;
+    for (const auto& [j, coefficient] : difference.terms) {
+      result.coefficients[j] = coefficient == 0.0 ? 0.0 : coefficient;
+      any = any || coefficient != 0.0;
     }
     result.constant = smaller.constant - larger.constant;
     const std::size_t begin = std::min(larger.begin, smaller.begin);
     const std::size_t end = std::max(larger.end, smaller.end);
     result.text = std::string(text_.substr(begin, end - begin));
+    if (!finite || !std::isfinite(result.constant)) fail(begin, kNotFinite);
     if (!any) {
       fail(begin, "'" + result.text + "' involves no item (its coefficients are all 0); every restriction must "
                   "involve at least one item");
@@ -222,7 +277,6 @@ class Parser {
 
   Linear constant_value(double value, std::size_t begin, std::size_t end) const {
     Linear result;
-    result.coefficients.assign(names_.size(), 0.0);
     result.constant = value;
     result.begin = begin;
     result.end = end;
@@ -231,8 +285,8 @@ class Parser {
 
   static void check_finite(const Linear& value, std::size_t offset) {
     bool finite = std::isfinite(value.constant);
-    for (double c : value.coefficients) finite = finite && std::isfinite(c);
-    if (!finite) fail(offset, "a coefficient or constant here is too large to be a finite number");
+    for (const auto& term : value.terms) finite = finite && std::isfinite(term.second);
+    if (!finite) fail(offset, kNotFinite);
   }
 
   Linear sum() {
@@ -241,11 +295,10 @@ class Parser {
       const Token sign = next();
       const Linear right = product();
       const double factor = sign.kind == Kind::Plus ? 1.0 : -1.0;
-      for (std::size_t j = 0; j < names_.size(); ++j) value.coefficients[j] += factor * right.coefficients[j];
-      value.constant += factor * right.constant;
+      const bool finite = value.add(factor, right);
       value.has_items = value.has_items || right.has_items;
       value.end = right.end;
-      check_finite(value, sign.begin);
+      if (!finite) fail(sign.begin, kNotFinite);
     }
     return value;
   }
@@ -263,7 +316,7 @@ class Parser {
         }
         if (right.has_items) {
           scale = value.constant;
-          value.coefficients = right.coefficients;
+          value.terms = right.terms;
           value.constant = right.constant;
           value.has_items = true;
         } else {
@@ -275,12 +328,10 @@ class Parser {
                            "numbers only");
         }
         if (right.constant == 0.0) fail(sign.begin, "division by zero");
-        for (double& c : value.coefficients) c /= right.constant;
-        value.constant /= right.constant;
+        value.divide(right.constant);
         scale = 1.0;
       }
-      for (double& c : value.coefficients) c *= scale;
-      value.constant *= scale;
+      value.scale(scale);
       value.end = right.end;
       check_finite(value, sign.begin);
     }
@@ -288,36 +339,41 @@ class Parser {
   }
 
   Linear factor() {
+    // Signs before a factor, read in a loop: an odd number of '-' negates it.
+    const std::size_t first = peek().begin;
+    bool negative = false;
+    while (peek().kind == Kind::Plus || peek().kind == Kind::Minus) negative = (next().kind == Kind::Minus) != negative;
+    Linear value = unsigned_factor();
+    if (negative) value.negate();
+    value.begin = first;
+    return value;
+  }
+
+  Linear unsigned_factor() {
     const Token token = next();
     switch (token.kind) {
-      case Kind::Plus:
-      case Kind::Minus: {
-        Linear value = factor();
-        if (token.kind == Kind::Minus) {
-          for (double& c : value.coefficients) c = -c;
-          value.constant = -value.constant;
-        }
-        value.begin = token.begin;
-        return value;
-      }
       case Kind::Number:
         return constant_value(token.number, token.begin, token.end);
       case Kind::Name: {
         const std::string_view name = text_.substr(token.begin, token.end - token.begin);
-        for (std::size_t j = 0; j < names_.size(); ++j) {
-          if (names_[j] == name) {
-            Linear value = constant_value(0.0, token.begin, token.end);
-            value.coefficients[j] = 1.0;
-            value.has_items = true;
-            return value;
-          }
+        if (const auto found = index_.find(name); found != index_.end()) {
+          Linear value = constant_value(0.0, token.begin, token.end);
+          value.terms.emplace(found->second, 1.0);
+          value.has_items = true;
+          return value;
         }
         std::string known;
         for (std::size_t j = 0; j < names_.size(); ++j) known += (j == 0 ? "" : ", ") + names_[j];
         fail(token.begin, "unknown item '" + std::string(name) + "'; the items are " + known);
       }
       case Kind::Open: {
+        if (depth_ == kMaxNesting) {
+          fail(token.begin, "parentheses nest more than " + std::to_string(kMaxNesting) +
+                                " deep here; write the expression with fewer levels");
+        }
+        ++depth_;
         Linear value = sum();
+        --depth_;
         if (peek().kind != Kind::Close) {
           fail(peek().begin, "expected ')' to close the '(' opened before, but found " + describe(peek()));
         }
@@ -333,7 +389,9 @@ class Parser {
   std::string_view text_;
   const std::vector<std::string>& names_;
   std::vector<Token> tokens_;
+  std::unordered_map<std::string_view, std::size_t> index_;  // item name -> index
   std::size_t position_ = 0;
+  std::size_t depth_ = 0;  // parentheses open around the current factor
 };
 
 }  // namespace

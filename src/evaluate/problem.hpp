@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -41,6 +42,19 @@ struct HypothesisText {
   std::vector<SourcePosition> positions;
 };
 
+// Limits of what a problem may ask (each refused with a message, exit status 2):
+// the problem file's size;
+inline constexpr std::size_t kMaxProblemFileBytes = std::size_t{64} << 20;
+// sweeps per stage (niter and max_niter), 2^40: a chain keeps one bit per sweep;
+inline constexpr std::int64_t kMaxNiter = std::int64_t{1} << 40;
+// beta shapes, prior and posterior (prior + count): larger shapes are beyond the
+// accuracy of the beta functions' inversion (and take it ever longer); smaller ones put
+// most of an item's draws at exactly 0 or 1 (or a double next to them), where sweeps
+// tie, which a warning says below kTieShape.
+inline constexpr double kMaxShape = 1e10;
+inline constexpr double kMinShape = 1e-3;
+inline constexpr double kTieShape = 0.3;
+
 // Sweeps per stage a hypothesis may reach in precision mode unless max_niter says
 // otherwise (or niter is larger): 2^22.
 inline constexpr std::int64_t kDefaultMaxNiter = std::int64_t{1} << 22;
@@ -70,12 +84,18 @@ struct Problem {
   std::vector<Item> items;
   std::vector<HypothesisText> hypotheses;  // in file order
   Settings settings;
+  // What the problem asks that the results may suffer from (shown on standard error,
+  // before any result), one sentence each.
+  std::vector<std::string> warnings;
 };
 
 // Reads and checks a problem file. Throws InputError naming the file, line and column
 // for malformed TOML, missing or mismatched arrays, counts out of range (negative, k > n),
-// non-positive priors, unknown keys and bad settings.
+// priors or shapes beyond their limits, unknown keys and bad settings, and for a file
+// larger than kMaxProblemFileBytes.
 Problem read_problem_file(const std::string& file_name);
+// The same for a file's content, read already (`file_name` is used in messages).
+Problem read_problem_text(const std::string& file_name, std::string content);
 
 // Sets the overrides over `problem.settings` and checks what the two give together:
 // max_niter only with precision, and not below niter. Throws InputError.

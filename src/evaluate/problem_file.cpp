@@ -108,10 +108,43 @@ class Reader {
     }
     const auto prior_a = priors(items, "prior_a", count);
     const auto prior_b = priors(items, "prior_b", count);
+    std::string tied;
+    std::size_t tied_count = 0;
     for (std::size_t j = 0; j < count; ++j) {
-      problem.items[j].prior_a = prior_a[j];
-      problem.items[j].prior_b = prior_b[j];
+      Item& item = problem.items[j];
+      item.prior_a = prior_a[j].first;
+      item.prior_b = prior_b[j].first;
+      for (const auto& [shape, key] : {std::pair{prior_a[j], "prior_a"}, std::pair{prior_b[j], "prior_b"}}) {
+        if (shape.first < kMinShape) {
+          fail(shape.second, "'" + std::string(key) + "' of item '" + item.name + "' is below " + shown(kMinShape) +
+                                 ", the smallest prior shape: nearly every draw would be exactly 0 or 1");
+        }
+      }
+      const double posterior_a = item.prior_a + static_cast<double>(item.successes);
+      const double posterior_b = item.prior_b + static_cast<double>(item.trials - item.successes);
+      if (std::max({item.prior_a, item.prior_b, posterior_a, posterior_b}) > kMaxShape) {
+        fail(item.prior_a > kMaxShape ? prior_a[j].second
+             : item.prior_b > kMaxShape ? prior_b[j].second
+                                        : trials[j].second,
+             "item '" + item.name + "' has a beta shape (prior, or prior plus count) above " + shown(kMaxShape) +
+                 ", the largest the beta functions invert accurately");
+      }
+      const double smallest = std::min({item.prior_a, item.prior_b, posterior_a, posterior_b});
+      if (smallest < kTieShape && ++tied_count <= 5) tied += (tied.empty() ? "" : ", ") + item.name;
     }
+    if (tied_count > 5) tied += " and " + std::to_string(tied_count - 5) + " more";
+    if (!tied.empty()) {
+      problem.warnings.push_back(
+          "beta shapes below " + shown(kTieShape) + " (items " + tied +
+          "): many draws are exactly 0 or 1, where items tie and restrictions between them fail, which biases "
+          "the complexity and fit");
+    }
+  }
+
+  static std::string shown(double value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
   }
 
   // One integer per item, with where each one stands.
@@ -147,17 +180,20 @@ class Reader {
     return value;
   }
 
-  std::vector<double> priors(const toml::table& items, const std::string& key, std::size_t count) const {
+  std::vector<std::pair<double, SourcePosition>> priors(const toml::table& items, const std::string& key,
+                                                       std::size_t count) const {
     const toml::node* node = items.get(key);
-    if (node == nullptr) return std::vector<double>(count, 1.0);
+    if (node == nullptr) return std::vector<std::pair<double, SourcePosition>>(count, {1.0, SourcePosition{}});
     const toml::array* array = node->as_array();
-    if (array == nullptr) return std::vector<double>(count, prior_value(*node, key));
+    if (array == nullptr) {
+      return std::vector<std::pair<double, SourcePosition>>(count, {prior_value(*node, key), position_of(node->source())});
+    }
     if (array->size() != count) {
       fail(*node, "'" + key + "' has " + std::to_string(array->size()) + " values but there are " +
                       std::to_string(count) + " items; give one number for all or one per item");
     }
-    std::vector<double> values;
-    for (const toml::node& element : *array) values.push_back(prior_value(element, key));
+    std::vector<std::pair<double, SourcePosition>> values;
+    for (const toml::node& element : *array) values.emplace_back(prior_value(element, key), position_of(element.source()));
     return values;
   }
 
@@ -189,7 +225,9 @@ class Reader {
     check_keys(table, {"niter", "seed", "precision", "max_niter"}, "[sampling]", *this);
     if (const toml::node* node = table.get("niter")) {
       const auto* value = node->as_integer();
-      if (value == nullptr || value->get() < 1) fail(*node, "'niter' must be a whole number of at least 1");
+      if (value == nullptr || value->get() < 1 || value->get() > kMaxNiter) {
+        fail(*node, "'niter' must be a whole number from 1 to " + std::to_string(kMaxNiter) + " (2^40)");
+      }
       settings.niter = value->get();
     }
     if (const toml::node* node = table.get("seed")) {
@@ -204,7 +242,9 @@ class Reader {
     }
     if (const toml::node* node = table.get("max_niter")) {
       const auto* value = node->as_integer();
-      if (value == nullptr || value->get() < 1) fail(*node, "'max_niter' must be a whole number of at least 1");
+      if (value == nullptr || value->get() < 1 || value->get() > kMaxNiter) {
+        fail(*node, "'max_niter' must be a whole number from 1 to " + std::to_string(kMaxNiter) + " (2^40)");
+      }
       settings.max_niter = value->get();
     }
   }
@@ -317,8 +357,26 @@ std::string describe_position(const std::string& file_name, SourcePosition posit
 Problem read_problem_file(const std::string& file_name) {
   std::ifstream in(file_name, std::ios::binary);
   if (!in) throw InputError(file_name + ": cannot open the problem file");
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read in blocks up to the size limit (a device such as /dev/zero never ends).
+  std::string content;
+  std::vector<char> block(std::size_t{1} << 16);
+  try {
+    while (in && content.size() <= kMaxProblemFileBytes) {
+      in.read(block.data(), static_cast<std::streamsize>(block.size()));
+      content.append(block.data(), static_cast<std::size_t>(in.gcount()));
+    }
+  } catch (const std::ios_base::failure&) {
+    throw InputError(file_name + ": cannot read the problem file");
+  }
   if (in.bad()) throw InputError(file_name + ": cannot read the problem file");
+  return read_problem_text(file_name, std::move(content));
+}
+
+Problem read_problem_text(const std::string& file_name, std::string content) {
+  if (content.size() > kMaxProblemFileBytes) {
+    throw InputError(file_name + ": the problem file is larger than " +
+                     std::to_string(kMaxProblemFileBytes >> 20) + " MiB, the largest read");
+  }
   return Reader(file_name, std::move(content)).read();
 }
 
@@ -328,6 +386,12 @@ void apply_overrides(Problem& problem, const SettingOverrides& overrides) {
   if (overrides.seed) settings.seed = *overrides.seed;
   if (overrides.precision) settings.precision = *overrides.precision;
   if (overrides.max_niter) settings.max_niter = *overrides.max_niter;
+  for (const auto& [value, name] : {std::pair{std::optional{settings.niter}, "niter"}, std::pair{settings.max_niter, "max_niter"}}) {
+    if (value && *value > kMaxNiter) {
+      throw InputError("propbf: " + std::string(name) + " (" + std::to_string(*value) + ") is above " +
+                       std::to_string(kMaxNiter) + " (2^40), the most sweeps per stage a run may ask");
+    }
+  }
   if (settings.max_niter && !settings.precision) {
     throw InputError("propbf: max_niter applies only in precision mode; give a precision too (--precision R or "
                      "[sampling] precision)");

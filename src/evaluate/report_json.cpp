@@ -131,9 +131,10 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
     hypotheses.push_back(entry);
   }
   document["hypotheses"] = hypotheses;
-  Json unconstrained_notes = Json::array();
-  document["pmp_unconstrained"] = number(evaluation.pmp_unconstrained, "pmp_unconstrained", unconstrained_notes);
-  if (!unconstrained_notes.empty()) document["notes"] = unconstrained_notes;
+  Json document_notes = Json::array();
+  for (const std::string& warning : problem.warnings) document_notes.push_back("warning: " + warning);
+  document["pmp_unconstrained"] = number(evaluation.pmp_unconstrained, "pmp_unconstrained", document_notes);
+  if (!document_notes.empty()) document["notes"] = document_notes;
   return document;
 }
 

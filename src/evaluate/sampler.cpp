@@ -227,8 +227,9 @@ bool StageChain::sweep() {
 
 void StageChain::run_to(std::int64_t niter) {
   if (niter <= sweeps_) return;
-  hit_bits_.resize(static_cast<std::size_t>((niter + 63) / 64), 0);
   for (; sweeps_ < niter; ++sweeps_) {
+    // The hit bits grow as the chain runs: memory follows the sweeps run, not those asked.
+    if (sweeps_ % 64 == 0) hit_bits_.push_back(0);
     if (sweep()) {
       ++hits_;
       hit_bits_[static_cast<std::size_t>(sweeps_ / 64)] |= std::uint64_t{1} << (sweeps_ % 64);

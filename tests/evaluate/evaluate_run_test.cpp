@@ -201,8 +201,14 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
        "problem.toml:5:15: 'prior_b' must be positive and finite\n"},
       {"unknown key", items + "prior = 1\n[hypotheses]\nH = \"a > b\"\n",
        "problem.toml:5:1: unknown key 'prior' in [items]; expected names, prior_a, prior_b, successes, trials\n"},
-      {"bad niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nniter = 0\n",
-       "problem.toml:8:9: 'niter' must be a whole number of at least 1\n"},
+      {"bad niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nniter = 1099511627777\n",
+       "problem.toml:8:9: 'niter' must be a whole number from 1 to 1099511627776 (2^40)\n"},
+      {"prior too small", items + "prior_a = [1, 1e-300]\n[hypotheses]\nH = \"a > b\"\n",
+       "problem.toml:5:15: 'prior_a' of item 'b' is below 0.001, the smallest prior shape: nearly every draw would "
+       "be exactly 0 or 1\n"},
+      {"shape too large", "[items]\nnames = [\"a\"]\nsuccesses = [1]\ntrials = [100000000000000000]\n[hypotheses]\nH = \"a > 0.5\"\n",
+       "problem.toml:4:11: item 'a' has a beta shape (prior, or prior plus count) above 1e+10, the largest the beta "
+       "functions invert accurately\n"},
       {"precision out of range", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nprecision = 1.5\n",
        "problem.toml:8:13: 'precision' must be a number between 0 and 1 (both excluded)\n"},
       {"max_niter below niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nprecision = 0.1\nmax_niter = 100\n",
@@ -254,7 +260,7 @@ TEST(EvaluateRun, HelpVersionAndUnknownArguments) {
   EXPECT_NE(help.out.find("evaluate"), std::string::npos);
   for (const std::vector<std::string>& wrong :
        {std::vector<std::string>{"--bogus"}, {"evaluate"}, {"frobnicate"}, {"evaluate", "p.toml", "--niter", "0"},
-        {"evaluate", "p.toml", "--threads", "0"}, {"evaluate", "p.toml", "--precision", "0"},
+        {"evaluate", "p.toml", "--threads", "0"}, {"evaluate", "p.toml", "--threads", "1025"}, {"evaluate", "p.toml", "--precision", "0"},
         {"evaluate", "p.toml", "--precision", "1"}, {"evaluate", "p.toml", "--precision", "0.1x"},
         {"evaluate", "p.toml", "--precision", "0.1", "--max-niter", "0"}, {"evaluate", "p.toml", "--niter", "1e3"},
         {"evaluate", "p.toml", "--seed", "9223372036854775808"}}) {
@@ -453,6 +459,20 @@ TEST(EvaluateRun, ChainsTooSlowForTheirBatchesAreNotTrusted) {
                                    "trusted)\n"),
             std::string::npos)
       << precision.run.out;
+}
+
+// Shapes below 0.3 put many draws at exactly 0 or 1: the run says so, on standard error
+// and in the JSON's notes.
+TEST(EvaluateRun, TinyShapesWarn) {
+  const Evaluated result = evaluate_problem_text(
+      "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [0, 0]\ntrials = [0, 0]\nprior_a = 0.01\nprior_b = [1, 0.01]\n"
+      "[hypotheses]\nH = \"a > b\"\n",
+      {"--niter", "50"});
+  ASSERT_EQ(result.run.status, 0) << result.run.err;
+  const std::string warning = "beta shapes below 0.3 (items a, b): many draws are exactly 0 or 1, where items tie and "
+                              "restrictions between them fail, which biases the complexity and fit";
+  EXPECT_EQ(result.run.err, "propbf: problem.toml: warning: " + warning + "\n");
+  EXPECT_EQ(result.json["notes"], Json::array({"warning: " + warning}));
 }
 
 TEST(EvaluateRun, UnwritableJsonEndsWithStatusOneAndNoTable) {

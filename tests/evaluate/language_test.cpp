@@ -1,11 +1,13 @@
 // The hypothesis language: what each form becomes, and every class of mistake with its
-// offset and message.
+// offset and message; the starting point the restrictions give.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "evaluate/language.hpp"
+#include "evaluate/start_point.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -35,6 +37,11 @@ TEST(HypothesisLanguage, ReadsLinearRestrictions) {
       {"2 * (a - 0.25) >= -b * 3 + 1e-1", {{{2, 3, 0, 0}, 0.6, "2 * (a - 0.25) >= -b * 3 + 1e-1"}}},
       {"0.3 < a <= .7", {{{1, 0, 0, 0}, 0.3, "0.3 < a"}, {{-1, 0, 0, 0}, -0.7, "a <= .7"}}},
       {"-(a - b) < 0 && c > 0.1", {{{1, -1, 0, 0}, 0, "-(a - b) < 0"}, {{0, 0, 1, 0}, 0.1, "c > 0.1"}}},
+      {"- -a > +-b", {{{1, 1, 0, 0}, 0, "- -a > +-b"}}},
+      // Signs do not nest: any number of them is read in a loop.
+      {std::string(40000, '-') + "a > b", {{{1, -1, 0, 0}, 0, std::string(40000, '-') + "a > b"}}},
+      {std::string(200, '(') + "a" + std::string(200, ')') + " > b",
+       {{{1, -1, 0, 0}, 0, std::string(200, '(') + "a" + std::string(200, ')') + " > b"}}},
   };
   for (const ParseCase& c : cases) {
     const ParsedHypothesis parsed = parse_hypothesis(c.hypothesis, kItems);
@@ -99,12 +106,58 @@ TEST(HypothesisLanguage, NamesEveryMistakeWithItsPlace) {
       {"number out of range", "a > 1e999", 4, "number '1e999' is out of range"},
       {"coefficient overflow", "1e300 * 1e300 * a > b", 6,
        "a coefficient or constant here is too large to be a finite number"},
+      {"difference overflow", "1e308 * a > -1e308 * a", 0,
+       "a coefficient or constant here is too large to be a finite number"},
+      {"nesting too deep", std::string(15000, '(') + "a" + std::string(15000, ')') + " > b", 200,
+       "parentheses nest more than 200 deep here; write the expression with fewer levels"},
   };
   for (const ErrorCase& c : cases) {
     const ParsedHypothesis parsed = parse_hypothesis(c.hypothesis, kItems);
     ASSERT_FALSE(parsed.ok) << c.what;
     EXPECT_EQ(parsed.error.offset, c.offset) << c.what;
     EXPECT_EQ(parsed.error.message, c.message) << c.what;
+  }
+}
+
+struct StartCase {
+  std::string hypothesis;
+  double radius;                      // of the largest ball; 0: no interior
+  std::vector<std::size_t> conflict;  // without interior
+};
+
+// Rows are scaled before the linear programme: coefficients of any magnitude, and
+// coefficients far apart within one restriction, leave what has an interior accepted.
+TEST(StartPoint, AcceptsWhatHasAnInteriorAndNamesTheConflictOtherwise) {
+  std::vector<StartCase> cases{
+      {"a > b; a < 0.3; b > 0.5; a > 0.1", 0, {0, 1, 2}},
+      {"a + b > 2", 0, {0}},
+      {"c > 0.5; a > b; b > 0.9; a < 0.9", 0, {1, 2, 3}},
+      {"1e-300 * a > 1e300", 0, {0}},
+      {"a > 0.9999999999", 0, {0}},  // a ball of radius 5e-11 counts as none
+      {"a < 0.00000001", 5e-9, {}},   // one of 5e-9 does
+      {"a + 1e-19 * b > 1e10 * a - 199", 199 / 9999999999.0 / 2, {}},
+      {"1e200 * a > 1e199", 0.45, {}},
+      {"1e10 * a - 1e-10 * b > 0; b > 0.5", 0.25, {}},
+      {"1e30 * a - b > 0", 0.5, {}},
+      {"a > b > c > d", 0.5 / (1 + 1.5 * std::sqrt(2.0)), {}},  // d = r, gaps r sqrt(2), a = 1 - r
+  };
+  for (int e = 13; e <= 300; e += e < 30 ? 1 : 10) {
+    cases.push_back({"a + 1e-" + std::to_string(e) + " * b > 0.5", 0.25, {}});
+  }
+  for (const StartCase& c : cases) {
+    const ParsedHypothesis parsed = parse_hypothesis(c.hypothesis, kItems);
+    ASSERT_TRUE(parsed.ok) << c.hypothesis;
+    const StartPoint start = find_start_point(parsed.restrictions, kItems.size());
+    EXPECT_TRUE(start.failure.empty()) << c.hypothesis;
+    EXPECT_EQ(start.interior, c.radius > 0) << c.hypothesis;
+    EXPECT_EQ(start.conflict, c.conflict) << c.hypothesis;
+    if (!start.interior) continue;
+    EXPECT_NEAR(start.radius, c.radius, 1e-9) << c.hypothesis;
+    for (const Restriction& restriction : parsed.restrictions) {
+      double value = 0.0;
+      for (std::size_t j = 0; j < kItems.size(); ++j) value += restriction.coefficients[j] * start.centre[j];
+      EXPECT_GT(value, restriction.constant) << c.hypothesis << ": " << restriction.text;
+    }
   }
 }
 
