@@ -330,6 +330,12 @@ TEST(StartingConditions, ClosedStandardDescriptorsChangeOnlyWhatWouldHaveGoneThr
 
 TEST(StartingConditions, FileSizeLimitRefusesTheReportsWrite) {
   // ulimit -f 0: the report's one block is refused, reported like any refused write.
+#if defined(__clang__) && defined(__linux__)
+  // clang's OpenMP runtime (libomp) registers itself at its start in a 1 KiB
+  // shared-memory file, and ends the process when the limit refuses that file; only
+  // libgomp's builds (g++) reach the report's write under this limit.
+  GTEST_SKIP() << "libomp cannot start under a file size limit of 0";
+#endif
   TemporaryFolder folder;
   write_file(folder.path() / "input.txt", kTwoItems);
   write_file(folder.path() / "output.txt", kPrevious);
