@@ -5,6 +5,7 @@
 #   BUILD_DIR             build folder (default: build)
 #   CXX                   the compiler, on a build folder's first configuration (g++ or clang++)
 #   PROPBF_WERROR=ON      warnings are errors (CI)
+#   PROPBF_ASSERTIONS=ON  assert() stays on in the optimised build
 #   PROPBF_SANITIZE=ON    AddressSanitizer + UndefinedBehaviorSanitizer build
 #   PROPBF_TSAN=ON        ThreadSanitizer build (needs CXX=clang++); runs the tests labelled
 #                         `threads` unless TEST_LABEL says otherwise
@@ -24,7 +25,7 @@ compiler=()
 if [ -n "${CXX:-}" ]; then compiler=(-DCMAKE_CXX_COMPILER="$CXX"); fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPROPBF_TESTS=ON -DPROPBF_BENCH="$bench" \
   -DPROPBF_FUZZ=OFF -DPROPBF_SANITIZE="${PROPBF_SANITIZE:-OFF}" -DPROPBF_TSAN="$tsan" \
-  -DPROPBF_WERROR="${PROPBF_WERROR:-OFF}" "${compiler[@]}"
+  -DPROPBF_WERROR="${PROPBF_WERROR:-OFF}" -DPROPBF_ASSERTIONS="${PROPBF_ASSERTIONS:-OFF}" "${compiler[@]}"
 cmake --build "$build"
 selection=()
 if [ -n "$label" ]; then selection=(-L "$label"); fi
