@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
-  -DPROPBF_FUZZ=ON -DPROPBF_TESTS=OFF -DPROPBF_BENCH=OFF
+  -DPROPBF_FUZZ=ON -DPROPBF_TESTS=OFF -DPROPBF_BENCH=OFF -DPROPBF_WERROR="${PROPBF_WERROR:-OFF}"
 cmake --build "$build" --target fuzz_read_input fuzz_run fuzz_evaluate_problem
 findings="$(cd "$build" && pwd)/findings"
 mkdir -p "$findings"

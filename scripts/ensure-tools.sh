@@ -15,6 +15,14 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/boost/random/normal_distribution.hpp ] || need+=(libboost-math-dev)  # Boost.Random: same headers package
 [ -f /usr/include/glpk.h ] || need+=(libglpk-dev)
 [ -f /usr/include/Random123/philox.h ] || need+=(librandom123-dev)
+# clang++ builds (CXX=clang++, the ThreadSanitizer and fuzz builds): the compiler, its
+# OpenMP runtime (libomp, with the ThreadSanitizer tool libarcher) and its sanitizer runtimes.
+if [[ "${CXX:-}" == *clang* || "${PROPBF_TSAN:-OFF}" == ON || "${NEED_CLANG:-}" == 1 ]]; then
+  command -v clang++ >/dev/null 2>&1 || need+=(clang)
+  compgen -G "/usr/lib/llvm-*/lib/libomp.so" >/dev/null || need+=(libomp-dev)
+  compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.tsan-x86_64.a" >/dev/null ||
+    need+=(libclang-rt-dev)
+fi
 if [ "${#need[@]}" -gt 0 ]; then
   echo "Installing: ${need[*]}"
   sudo=""

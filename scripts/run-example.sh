@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/ensure-tools.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPROPBF_TESTS=OFF -DPROPBF_BENCH=OFF >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPROPBF_TESTS=OFF -DPROPBF_BENCH=OFF \
+  -DPROPBF_WERROR="${PROPBF_WERROR:-OFF}" >/dev/null
 cmake --build build --target propbf >/dev/null
 work="$(mktemp -d)"
 cp examples/input.txt "$work/"

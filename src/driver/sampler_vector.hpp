@@ -38,9 +38,8 @@ struct Sse2 {
   PROPBF_SSE_OPS F div(F a, F b) { return _mm_div_ps(a, b); }
 };
 
-// The 4- and 8-lane kernels are chosen at run time on x86. A build whose compiler cannot
-// take the target attributes on these helpers (clang for the fuzz targets) defines
-// PROPBF_NO_WIDE_KERNELS and runs the 2-lane kernel, which gives the same bits.
+// The 4- and 8-lane kernels are chosen at run time on x86. A build that defines
+// PROPBF_NO_WIDE_KERNELS runs the 2-lane kernel only, which gives the same bits.
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(PROPBF_NO_WIDE_KERNELS)
 #define PROPBF_HAVE_WIDE 1
 #define PROPBF_AVX2_OPS __attribute__((target("avx2"))) static inline

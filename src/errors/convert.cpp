@@ -1,6 +1,6 @@
 // The integer <-> decimal text routines of the error machine, C1TCI and C1TIC.
 #include "errors/errors.hpp"
-#include "numeric/machine_tables.hpp"
+#include "machine/tables.hpp"
 #include "textio/text_utilities.hpp"
 
 namespace propbf::numlib {

@@ -22,7 +22,7 @@
 #include <span>
 
 #include "errors/errors.hpp"
-#include "numeric/machine_tables.hpp"
+#include "machine/tables.hpp"
 #include "textio/text_utilities.hpp"
 #include "textio/textio.hpp"
 

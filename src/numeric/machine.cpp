@@ -1,5 +1,5 @@
 // AMACH, IMACH, UMACH: the lookups of the machine constants and the unit numbers,
-// with their error paths. The tables and the unit record are in machine_tables.
+// with their error paths. The tables and the unit record are in machine/tables.
 #include "numeric/machine.hpp"
 
 #include <bit>

@@ -24,7 +24,7 @@
 
 #include <cstdint>
 
-#include "numeric/machine_tables.hpp"  // the tables themselves, the unit record and its reset
+#include "machine/tables.hpp"  // the tables themselves, the unit record and its reset
 
 namespace propbf::numlib {
 

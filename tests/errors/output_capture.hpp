@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "errors/errors.hpp"
-#include "numeric/machine_tables.hpp"
+#include "machine/tables.hpp"
 
 namespace propbf::testing {
 

@@ -42,20 +42,6 @@ TEST_F(ErrorPrinting, TerminalErrorFitsOnTheHeaderLineAndStopsAtThePop) {
   EXPECT_EQ(run.output, line("") + line(header));
 }
 
-// Message ".  Error condition in E1POP.  SVRGN does not match the name RNUN in the
-// stack." (78 characters), room 59 - 12 = 47: the last blank at or before 47 is
-// position 45 (between "not" and "match").
-TEST_F(ErrorPrinting, PopMismatchWrapsOntoAContinuationLine) {
-  const auto run = run_in_child([] {
-    E1PSH("RNUN");
-    E1POP("SVRGN");
-  });
-  EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.output, line("") +
-                            line(" *** TERMINAL ERROR 2 from RNUN.  Error condition in E1POP.  SVRGN does not") +
-                            line(" ***          match the name RNUN in the stack."));
-}
-
 // RNUN at level 3 under RNBET: C1IARG's message ".  NR = 0.  NR must be greater than
 // or equal to 1." (50 characters) breaks at position 45 for the room 47; then the
 // traceback, innermost first, the user level last.

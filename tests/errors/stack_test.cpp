@@ -59,17 +59,27 @@ TEST_F(RoutineStack, PushStoresTheNameBlankFilledOrCutTo32) {
   EXPECT_EQ(s.level, 1);
 }
 
-TEST_F(RoutineStack, PopWithTheNameInLowerCaseIsAMismatch) {
-  // ".  Error condition in E1POP.  rnbet does not match the name RNBET in the stack."
-  // with the room 59 - 13 = 46 breaks at position 45.
-  const auto run = run_in_child([] {
-    E1PSH("RNBET");
-    E1POP("rnbet");
-  });
-  EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.output, line("") +
-                            line(" *** TERMINAL ERROR 2 from RNBET.  Error condition in E1POP.  rnbet does not") +
-                            line(" ***          match the name RNBET in the stack."));
+// A pop naming another routine (the name in lower case is another name) is a terminal
+// error of the routine on the stack. ".  Error condition in E1POP.  SVRGN does not match
+// the name RNUN in the stack." (78 characters) with the room 59 - 12 = 47, and the
+// message for rnbet with the room 59 - 13 = 46, both break at position 45 (between "not"
+// and "match").
+TEST_F(RoutineStack, PopOfAnotherNameIsAMismatchThatWraps) {
+  struct Case {
+    const char* pushed;
+    const char* popped;
+  };
+  for (const Case c : {Case{"RNBET", "rnbet"}, Case{"RNUN", "SVRGN"}}) {
+    const auto run = run_in_child([&] {
+      E1PSH(c.pushed);
+      E1POP(c.popped);
+    });
+    EXPECT_EQ(run.exit_status, 1) << c.popped;
+    EXPECT_EQ(run.output, line("") +
+                              line(std::string(" *** TERMINAL ERROR 2 from ") + c.pushed +
+                                   ".  Error condition in E1POP.  " + c.popped + " does not") +
+                              line(std::string(" ***          match the name ") + c.pushed + " in the stack."));
+  }
 }
 
 TEST_F(RoutineStack, LongerNameThatDiffersBeyond32CharactersIsAMismatch) {

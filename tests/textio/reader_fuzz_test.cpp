@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 
@@ -88,19 +91,59 @@ TEST_F(ReaderFuzz, RandomFilesEndCleanly) {
   EXPECT_GT(reported, 10);
 }
 
-TEST(RealTokenFuzz, RandomTokensNeverMisbehave) {
+// Random tokens of digits, points, signs and exponent letters: a refused token leaves
+// the value as it was; a token that strtod or strtoll reads whole (d and D read as e)
+// is accepted with their value (the real rounded to the nearest double, then to float).
+TEST(RealTokenFuzz, RandomTokensMatchTheCLibrary) {
   std::mt19937 gen(7u);
   static constexpr char kAlphabet[] = "0123456789.eEdD+-9999000";
+  int compared_reals = 0;
+  int compared_integers = 0;
+  int refused = 0;
   for (int n = 0; n < 20000; ++n) {
     std::string token;
     const std::size_t length = gen() % 40;
     for (std::size_t i = 0; i < length; ++i) token.push_back(kAlphabet[gen() % (sizeof kAlphabet - 1)]);
-    float f = 0.0f;
-    int32_t i = 0;
-    convert_real_token(token, f);
-    convert_integer_token(token, i);
+    SCOPED_TRACE(token);
+
+    float f = 12345.0f;
+    const bool real_taken = convert_real_token(token, f);
+    if (!real_taken) {
+      ++refused;
+      EXPECT_EQ(f, 12345.0f);
+    }
+    std::string c_token = token;
+    for (char& c : c_token) {
+      if (c == 'd' || c == 'D') c = 'e';
+    }
+    char* end = nullptr;
+    const double d = std::strtod(c_token.c_str(), &end);
+    if (!c_token.empty() && end == c_token.c_str() + c_token.size()) {
+      ++compared_reals;
+      EXPECT_TRUE(real_taken);
+      EXPECT_EQ(std::bit_cast<uint32_t>(f), std::bit_cast<uint32_t>(static_cast<float>(d)));
+    }
+
+    int32_t i = 12345;
+    const bool integer_taken = convert_integer_token(token, i);
+    if (!integer_taken) {
+      EXPECT_EQ(i, 12345);
+    }
+    errno = 0;
+    const long long ll = std::strtoll(token.c_str(), &end, 10);
+    if (!token.empty() && end == token.c_str() + token.size() && errno == 0) {
+      ++compared_integers;
+      const bool in_range = ll >= INT32_MIN && ll <= INT32_MAX;
+      EXPECT_EQ(integer_taken, in_range);
+      if (in_range) {
+        EXPECT_EQ(i, ll);
+      }
+    }
   }
-  SUCCEED();
+  // The generator reaches every kind of outcome.
+  EXPECT_GT(compared_reals, 1000);
+  EXPECT_GT(compared_integers, 100);
+  EXPECT_GT(refused, 1000);
 }
 
 }  // namespace

@@ -13,36 +13,26 @@
 namespace propbf::testing {
 namespace {
 
+// The replications' beta shapes: hits + 1 and misses + 1. A hit count above the sweeps
+// (an all-hit stage whose float sum of 1/niter ends above niter) is taken as the
+// sweeps; one just below is kept, so the second shape stays just above 1. Negative
+// sweeps are passed on to the beta generator's argument check.
 TEST(ReplicationShapes, HitsAndMissesPlusOne) {
-  float pin = 0, qin = 0;
-  driver::replication_shapes(2500.0f, 10000, pin, qin);
-  EXPECT_EQ(pin, 2501.0f);
-  EXPECT_EQ(qin, 7501.0f);
-  driver::replication_shapes(0.0f, 10000, pin, qin);
-  EXPECT_EQ(pin, 1.0f);
-  EXPECT_EQ(qin, 10001.0f);
-}
-
-TEST(ReplicationShapes, HitCountAboveTheSweepsIsTakenAsTheSweeps) {
-  // All-hit stages: float sums of 1/niter that end above niter.
-  float pin = 0, qin = 0;
-  driver::replication_shapes(100099.015625f, 100000, pin, qin);
-  EXPECT_EQ(pin, 100001.0f);
-  EXPECT_EQ(qin, 1.0f);
-  driver::replication_shapes(10000.53515625f, 10000, pin, qin);
-  EXPECT_EQ(pin, 10001.0f);
-  EXPECT_EQ(qin, 1.0f);
-  // A count just below niter is kept: the second shape stays just above 1.
-  driver::replication_shapes(99.9999313f, 100, pin, qin);
-  EXPECT_EQ(pin, 1.0f + 99.9999313f);
-  EXPECT_EQ(qin, 1.0f + (100.0f - 99.9999313f));
-}
-
-TEST(ReplicationShapes, NegativeSweepsStillReachTheBetaCheck) {
-  float pin = 0, qin = 0;
-  driver::replication_shapes(-0.0f, -5, pin, qin);
-  EXPECT_EQ(pin, 1.0f);
-  EXPECT_EQ(qin, -4.0f);
+  struct Case {
+    float hits;
+    int32_t niter;
+    float pin;
+    float qin;
+  };
+  for (const Case c : {Case{2500.0f, 10000, 2501.0f, 7501.0f}, Case{0.0f, 10000, 1.0f, 10001.0f},
+                       Case{100099.015625f, 100000, 100001.0f, 1.0f}, Case{10000.53515625f, 10000, 10001.0f, 1.0f},
+                       Case{99.9999313f, 100, 1.0f + 99.9999313f, 1.0f + (100.0f - 99.9999313f)},
+                       Case{-0.0f, -5, 1.0f, -4.0f}}) {
+    float pin = 0, qin = 0;
+    driver::replication_shapes(c.hits, c.niter, pin, qin);
+    EXPECT_EQ(pin, c.pin) << c.hits << " hits of " << c.niter;
+    EXPECT_EQ(qin, c.qin) << c.hits << " hits of " << c.niter;
+  }
 }
 
 // The program's replications against the literal ones: the same factors bit for bit

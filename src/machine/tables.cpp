@@ -1,7 +1,7 @@
-// The per-thread unit numbers of the numerical library (see machine_tables.hpp).
-#include "numeric/machine_tables.hpp"
+// The per-thread unit numbers of the numerical library (see tables.hpp).
+#include "machine/tables.hpp"
 
-#include "numeric/machine_thread_units.hpp"
+#include "machine/thread_units.hpp"
 #include "textio/textio.hpp"
 
 namespace propbf::numlib {

@@ -8,10 +8,10 @@
 //   #pragma omp parallel copyin(propbf::numlib::thread_unit_numbers)
 //
 // Only code that needs copyin includes this header; everything else uses UMACH or
-// unit_numbers() (numeric/machine_tables.hpp).
+// unit_numbers() (machine/tables.hpp).
 #pragma once
 
-#include "numeric/machine_tables.hpp"
+#include "machine/tables.hpp"
 
 namespace propbf::numlib {
 
