@@ -42,11 +42,11 @@ namespace {
 using propbf::evaluate::Evaluation;
 using propbf::evaluate::HypothesisResult;
 using propbf::evaluate::Item;
-using propbf::evaluate::Problem;
+using propbf::evaluate::CountsProblem;
 
-Problem make_problem(const std::vector<std::string>& names, const std::vector<std::int64_t>& successes,
+CountsProblem make_problem(const std::vector<std::string>& names, const std::vector<std::int64_t>& successes,
                      std::int64_t trials, const std::vector<std::pair<std::string, std::string>>& hypotheses) {
-  Problem problem;
+  CountsProblem problem;
   problem.file_name = "bench";
   for (std::size_t j = 0; j < names.size(); ++j) {
     Item item;
@@ -59,15 +59,15 @@ Problem make_problem(const std::vector<std::string>& names, const std::vector<st
   return problem;
 }
 
-Problem eight_stages() {
-  Problem problem = make_problem({"a", "b", "c", "d", "e", "f", "g", "h", "i"}, {9, 8, 8, 6, 5, 5, 3, 2, 1}, 10,
+CountsProblem eight_stages() {
+  CountsProblem problem = make_problem({"a", "b", "c", "d", "e", "f", "g", "h", "i"}, {9, 8, 8, 6, 5, 5, 3, 2, 1}, 10,
                                  {{"H1", "a > b > c > d > e > f > g > h > i"}, {"H2", "a + b > c + d; e > 0.4; f < 0.7"}});
   problem.settings.niter = 5000;
   return problem;
 }
 
-Problem example(std::optional<double> precision, std::int64_t niter) {
-  Problem problem = make_problem({"a", "b", "c", "d"}, {7, 5, 3, 9}, 10,
+CountsProblem example(std::optional<double> precision, std::int64_t niter) {
+  CountsProblem problem = make_problem({"a", "b", "c", "d"}, {7, 5, 3, 9}, 10,
                                  {{"H1", "a > b > c; d > 0.5"}, {"H2", "(a + b) / 2 > 0.6 & c < d"}});
   problem.settings.niter = niter;
   problem.settings.precision = precision;
@@ -82,7 +82,7 @@ double sweeps_run(const Evaluation& evaluation) {
   return sweeps;
 }
 
-void run(benchmark::State& state, const Problem& problem, int threads) {
+void run(benchmark::State& state, const CountsProblem& problem, int threads) {
   double sweeps = 0.0;
   for (auto _ : state) {
     const Evaluation evaluation = propbf::evaluate::evaluate_problem(problem, threads);
@@ -126,7 +126,7 @@ const char* const kPeerProblems[] = {"example4", "order5", "order10"};
 void BM_PeerProblem(benchmark::State& state) {
   const std::string file =
       std::string(PROPBF_SOURCE_DIR) + "/bench/problems/" + kPeerProblems[state.range(0)] + ".toml";
-  const Problem problem = propbf::evaluate::read_problem_file(file);
+  const CountsProblem problem = propbf::evaluate::read_problem_file(file);
   state.SetLabel(kPeerProblems[state.range(0)]);
   run(state, problem, 1);
 }
@@ -157,7 +157,7 @@ void BM_TruncatedDraw(benchmark::State& state) {
   const propbf::evaluate::TruncatedBeta draws(s.a, s.b);
   const propbf::evaluate::TruncatedMethod method =
       s.inversion ? propbf::evaluate::TruncatedMethod::Inversion : draws.method(s.low, s.up);
-  propbf::evaluate::UniformStream stream(1, 0, propbf::evaluate::Phase::FitSweeps, 1);
+  propbf::evaluate::CounterStream stream(1, 0, propbf::evaluate::StreamKind::FitSweeps, 1);
   for (auto _ : state) benchmark::DoNotOptimize(draws.draw_with(method, s.low, s.up, stream));
   state.SetLabel(s.name);
   state.counters["mass"] = draws.approximate_mass(s.low, s.up);
@@ -166,14 +166,14 @@ BENCHMARK(BM_TruncatedDraw)->DenseRange(0, static_cast<int>(std::size(kSituation
 
 void BM_ReplicationDeviate(benchmark::State& state) {
   const propbf::evaluate::BetaDeviate deviate(1.0 + 8123.0, 1.0 + 11877.0);
-  propbf::evaluate::UniformStream stream(1, 0, propbf::evaluate::Phase::FitReplications, 1);
+  propbf::evaluate::CounterStream stream(1, 0, propbf::evaluate::StreamKind::FitReplications, 1);
   for (auto _ : state) benchmark::DoNotOptimize(deviate(stream));
 }
 BENCHMARK(BM_ReplicationDeviate);
 
 void BM_ReplicationTable(benchmark::State& state) {
   const propbf::evaluate::BetaTable deviate(1.0 + 8123.0, 1.0 + 11877.0);
-  propbf::evaluate::UniformStream stream(1, 0, propbf::evaluate::Phase::FitReplications, 1);
+  propbf::evaluate::CounterStream stream(1, 0, propbf::evaluate::StreamKind::FitReplications, 1);
   for (auto _ : state) benchmark::DoNotOptimize(deviate(stream));
 }
 BENCHMARK(BM_ReplicationTable);

@@ -51,7 +51,7 @@ void check_start_point(const std::vector<Restriction>& restrictions, std::size_t
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Problem problem;
+  CountsProblem problem;
   try {
     problem = read_problem_text("fuzz.toml", std::string(reinterpret_cast<const char*>(data), size));
   } catch (const InputError&) {

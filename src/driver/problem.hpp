@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <span>
 
+#include "model/bayes_factors.hpp"
+
 namespace propbf::driver {
 
 // Zero-filled storage of a fixed extent, released with the owner.
@@ -65,7 +67,7 @@ class ZeroedArray {
   int64_t size_ = 0;
 };
 
-inline constexpr int32_t kReplications = 100000;
+using model::kReplications;
 
 struct Problem {
   int32_t nitem = 0;   // J

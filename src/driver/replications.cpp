@@ -85,15 +85,15 @@ void form_replicated_factors(const float* ctot, const float* ftot, float* bfu, f
          !overlap(bfu, ftot, kReplications) && !overlap(bfc, ftot, kReplications) &&
          !overlap(bfc, bfu, kReplications) && (bfc == ctot || !overlap(bfc, ctot, kReplications)));
   for (int32_t i = 0; i < kReplications; ++i) {
-    bfu[i] = ftot[i] / ctot[i];
+    bfu[i] = model::factor_against_unconstrained(ftot[i], ctot[i]);
   }
   for (int32_t i = 0; i < kReplications; ++i) {
-    bfc[i] = bfu[i] / ((1.0f - ftot[i]) / (1.0f - ctot[i]));
+    bfc[i] = model::factor_against_complement(bfu[i], ftot[i], ctot[i]);
   }
 }
 
 void finish_factors(float c, float f, BayesFactors& factors) {
-  factors.versus_complement = factors.versus_unconstrained / ((1.0f - f) / (1.0f - c));
+  factors.versus_complement = model::factor_against_complement(factors.versus_unconstrained, f, c);
   mark_interval_of_undefined_factor(factors.versus_unconstrained, factors.lu, factors.uu);
   mark_interval_of_undefined_factor(factors.versus_complement, factors.lc, factors.uc);
 }
@@ -167,7 +167,7 @@ void replicate_factors(const Problem& problem, Workspace& workspace, float c, fl
     literal_replicate_factors(problem, workspace, c, f, factors);
     return;
   }
-  factors.versus_unconstrained = f / c;
+  factors.versus_unconstrained = model::factor_against_unconstrained(f, c);
   FactorArrays arrays;
   draw_replicated_shares(problem, workspace, arrays.ctot_then_bfc(), arrays.ftot_then_work(), ahead, executor);
   form_replicated_factors(arrays.ctot_then_bfc(), arrays.ftot_then_work(), arrays.bfu(), arrays.ctot_then_bfc());
@@ -183,7 +183,7 @@ void replicate_factors(const Problem& problem, Workspace& workspace, float c, fl
 void literal_replicate_factors(const Problem& problem, Workspace& workspace, float c, float f,
                                BayesFactors& factors) {
   const int32_t stages = problem.restrictions();
-  factors.versus_unconstrained = f / c;
+  factors.versus_unconstrained = model::factor_against_unconstrained(f, c);
   ReplicationArrays arrays;
 
   const int32_t nr = 1;

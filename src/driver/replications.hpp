@@ -16,8 +16,8 @@
 
 namespace propbf::driver {
 
-inline constexpr int32_t kLowerPosition = 2500;  // order statistics, counted from 1
-inline constexpr int32_t kUpperPosition = 97500;
+using model::kLowerPosition;  // order statistics, counted from 1
+using model::kUpperPosition;
 
 struct BayesFactors {
   float versus_unconstrained;  // f / c

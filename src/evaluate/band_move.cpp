@@ -50,7 +50,7 @@ UnitRow unit_row(const std::vector<double>& coefficients) {
 }
 
 // A standard normal by Marsaglia's polar method.
-double normal(UniformStream& stream) {
+double normal(CounterStream& stream) {
   while (true) {
     const double v1 = 2.0 * stream.next() - 1.0;
     const double v2 = 2.0 * stream.next() - 1.0;
@@ -83,7 +83,7 @@ constexpr int kMaxShrinks = 200;
 
 void move_along(const Band& band, const std::vector<Restriction>& restrictions, std::size_t stage,
                 const std::vector<double>& shape_a, const std::vector<double>& shape_b, std::vector<double>& state,
-                UniformStream& stream) {
+                CounterStream& stream) {
   const std::vector<std::size_t>& items = band.items;
   const std::size_t n = items.size();
   // The direction d, the state's values x0 and a point x on the line, in one buffer per
@@ -223,7 +223,7 @@ std::vector<Band> find_bands(const std::vector<Restriction>& restrictions) {
 
 void move_along_bands(const std::vector<Band>& bands, const std::vector<Restriction>& restrictions, std::size_t stage,
                       const std::vector<double>& shape_a, const std::vector<double>& shape_b,
-                      std::vector<double>& state, UniformStream& stream) {
+                      std::vector<double>& state, CounterStream& stream) {
   for (const Band& band : bands) {
     if (band.first_stage > stage) break;
     move_along(band, restrictions, stage, shape_a, shape_b, state, stream);

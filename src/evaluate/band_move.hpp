@@ -43,6 +43,6 @@ std::vector<Band> find_bands(const std::vector<Restriction>& restrictions);
 // are all uniform, otherwise one for the slice's level and one per point tried.
 void move_along_bands(const std::vector<Band>& bands, const std::vector<Restriction>& restrictions, std::size_t stage,
                       const std::vector<double>& shape_a, const std::vector<double>& shape_b,
-                      std::vector<double>& state, UniformStream& stream);
+                      std::vector<double>& state, CounterStream& stream);
 
 }  // namespace propbf::evaluate

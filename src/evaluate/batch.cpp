@@ -200,7 +200,7 @@ Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options
     if (fd >= 0) ::close(fd);
   }
   if (fd < 0) throw InputError(path + ": cannot open the problem file: " + std::strerror(errno));
-  Problem problem = read_problem_file(path);
+  CountsProblem problem = read_problem_file(path);
   for (const HypothesisText& hypothesis : problem.hypotheses) {
     if (hypothesis.name.empty()) {
       const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();

@@ -17,7 +17,7 @@ struct GammaShape {
   GammaShape() = default;
   explicit GammaShape(double shape) : d(shape - 1.0 / 3.0), c(1.0 / std::sqrt(9.0 * (shape - 1.0 / 3.0))) {}
 
-  double operator()(UniformStream& stream) const {
+  double operator()(CounterStream& stream) const {
     boost::random::normal_distribution<double> normal;
     while (true) {
       const double z = normal(stream);
@@ -47,7 +47,7 @@ class BetaDeviate {
     }
   }
 
-  double operator()(UniformStream& stream) const {
+  double operator()(CounterStream& stream) const {
     if (b_ == 1.0) return a_ == 1.0 ? stream.next() : std::pow(stream.next(), 1.0 / a_);
     if (a_ == 1.0) return 1.0 - std::pow(stream.next(), 1.0 / b_);
     const double x = gamma_a_(stream);

@@ -120,7 +120,7 @@ double TruncatedBeta::log_density_slope(double x) const {
 // The proposal: v uniform on [low, up] when the slope s is 0; otherwise the distance
 // t from p has density s exp(-s t) truncated to [0, up - low], drawn by inversion as
 // t = -log1p(v expm1(-s w)) / s (s the slope's size, w = up - low).
-double TruncatedBeta::envelope(double low, double up, UniformStream& stream) const {
+double TruncatedBeta::envelope(double low, double up, CounterStream& stream) const {
   const double width = up - low;
   const double p = std::clamp(mode_, low, up);
   double slope = p == mode_ ? 0.0 : log_density_slope(p);
@@ -145,7 +145,7 @@ double TruncatedBeta::envelope(double low, double up, UniformStream& stream) con
   return truncated_beta(a_, b_, low, up, stream.next());
 }
 
-double TruncatedBeta::draw_with(TruncatedMethod method, double low, double up, UniformStream& stream) const {
+double TruncatedBeta::draw_with(TruncatedMethod method, double low, double up, CounterStream& stream) const {
   switch (method) {
     case TruncatedMethod::Uniform:
       return std::clamp(low + (up - low) * stream.next(), low, up);
@@ -218,7 +218,7 @@ BetaTable::BetaTable(double a, double b, double core_sds) : a_(a), b_(b) {
   for (std::size_t k : small) keep_[k] = 1.0;  // left over by rounding only
 }
 
-double BetaTable::tail(UniformStream& stream) const {
+double BetaTable::tail(CounterStream& stream) const {
   const double v = stream.next();
   const double low = edge_.front();
   const double up = edge_.back();

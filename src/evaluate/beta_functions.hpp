@@ -70,9 +70,9 @@ class TruncatedBeta {
   TruncatedBeta(double a, double b);
 
   TruncatedMethod method(double low, double up) const;
-  double draw(double low, double up, UniformStream& stream) const { return draw_with(method(low, up), low, up, stream); }
+  double draw(double low, double up, CounterStream& stream) const { return draw_with(method(low, up), low, up, stream); }
   // The draw by a given method (Rejection and Envelope only for a, b >= 1).
-  double draw_with(TruncatedMethod method, double low, double up, UniformStream& stream) const;
+  double draw_with(TruncatedMethod method, double low, double up, CounterStream& stream) const;
   // The interval's probability, approximately, from the table.
   double approximate_mass(double low, double up) const;
 
@@ -80,7 +80,7 @@ class TruncatedBeta {
   double approximate_cdf(double x) const;
   double log_density(double x) const;  // up to a constant
   double log_density_slope(double x) const;
-  double envelope(double low, double up, UniformStream& stream) const;
+  double envelope(double low, double up, CounterStream& stream) const;
 
   double a_;
   double b_;
@@ -119,7 +119,7 @@ class BetaTable {
   // over (below keep, or above it) is uniform, so rescaled it serves as the cell's
   // uniform. The wedge above a cell's lower bound takes one more uniform for its
   // rejection test.
-  double operator()(UniformStream& stream) const {
+  double operator()(CounterStream& stream) const {
     while (true) {
       const std::uint64_t word = stream.next_word();
       const auto picked = static_cast<std::size_t>(word >> (64 - kEntryBits));
@@ -142,7 +142,7 @@ class BetaTable {
   double scaled_density(double x) const {
     return std::exp((a_ - 1.0) * std::log(x) + (b_ - 1.0) * std::log1p(-x) - log_mode_density_);
   }
-  double tail(UniformStream& stream) const;
+  double tail(CounterStream& stream) const;
 
   double a_;
   double b_;

@@ -28,14 +28,14 @@ std::string shown_text(const std::string& text) {
   return shown;
 }
 
-[[noreturn]] void language_failure(const Problem& problem, const HypothesisText& hypothesis, const LanguageError& error) {
+[[noreturn]] void language_failure(const CountsProblem& problem, const HypothesisText& hypothesis, const LanguageError& error) {
   const SourcePosition at = error.offset < hypothesis.positions.size() ? hypothesis.positions[error.offset]
                                                                        : SourcePosition{};
   throw InputError(describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name + ": " + error.message +
                    "\n    " + shown_text(hypothesis.text) + "\n    " + std::string(error.offset, ' ') + "^");
 }
 
-[[noreturn]] void no_interior(const Problem& problem, const HypothesisText& hypothesis,
+[[noreturn]] void no_interior(const CountsProblem& problem, const HypothesisText& hypothesis,
                               const std::vector<Restriction>& restrictions, const StartPoint& start) {
   const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
   std::string message = describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name;
@@ -211,7 +211,7 @@ void run_chains(std::vector<HypothesisChains>& chains, const std::vector<Hypothe
 // (seed, hypothesis, phase, t), one deviate after the other. `product` (kReplications
 // values) is multiplied by them, replication by replication.
 void multiply_stage(std::vector<double>& product, const StageCount& stage, std::int64_t niter, bool corrected,
-                    std::uint64_t seed, std::uint64_t hypothesis, Phase phase, std::size_t t) {
+                    std::uint64_t seed, std::uint64_t hypothesis, StreamKind phase, std::size_t t) {
   const double sweeps = static_cast<double>(niter);
   const double hits = static_cast<double>(stage.hits);
   double a;
@@ -224,7 +224,7 @@ void multiply_stage(std::vector<double>& product, const StageCount& stage, std::
     a = 1.0 + hits;
     b = 1.0 + (sweeps - hits);
   }
-  UniformStream stream(seed, hypothesis, phase, t);
+  CounterStream stream(seed, hypothesis, phase, t);
   if (a > 1.0 && b > 1.0 && a + b <= kLargestShapeSum) {
     const BetaTable deviate(a, b);
     for (double& value : product) value *= deviate(stream);
@@ -246,8 +246,8 @@ void intervals(HypothesisResult& result, std::uint64_t seed, std::uint64_t index
   run_in_parallel(products.size(), threads, [&](std::size_t i) {
     const bool corrected = kinds[i / 2];
     const bool fit = i % 2 == 1;
-    const Phase phase = fit ? (corrected ? Phase::FitReplicationsCorrected : Phase::FitReplications)
-                            : (corrected ? Phase::ComplexityReplicationsCorrected : Phase::ComplexityReplications);
+    const StreamKind phase = fit ? (corrected ? StreamKind::FitReplicationsCorrected : StreamKind::FitReplications)
+                            : (corrected ? StreamKind::ComplexityReplicationsCorrected : StreamKind::ComplexityReplications);
     const std::vector<StageCount>& counts = fit ? result.fit_stages : result.complexity_stages;
     products[i].assign(static_cast<std::size_t>(kReplications), 1.0);
     for (std::size_t t = 1; t <= stages; ++t) {
@@ -263,9 +263,9 @@ void intervals(HypothesisResult& result, std::uint64_t seed, std::uint64_t index
     for (std::size_t i = 0; i < complexity.size(); ++i) {
       const double c = complexity[i];
       const double f = fit[i];
-      const double unconstrained = f / c;
+      const double unconstrained = model::factor_against_unconstrained(f, c);
       fit[i] = unconstrained;
-      complexity[i] = unconstrained / ((1.0 - f) / (1.0 - c));
+      complexity[i] = model::factor_against_complement(unconstrained, f, c);
     }
     const bool corrected = kinds[k];
     targets.push_back(corrected ? &result.bf_complement_interval : &result.bf_complement_interval_independent);
@@ -385,7 +385,7 @@ Interval order_interval(std::vector<double> values) {
   return {*lower, *upper};
 }
 
-Evaluation evaluate_problem(const Problem& problem, int threads, bool progress_line) {
+Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool progress_line) {
   Progress progress(progress_line);
   Evaluation evaluation;
   evaluation.problem = problem;
@@ -423,8 +423,8 @@ Evaluation evaluate_problem(const Problem& problem, int threads, bool progress_l
   std::vector<std::size_t> running;
   for (std::size_t h = 0; h < results.size(); ++h) {
     HypothesisResult& result = results[h];
-    ChainSettings complexity{0, seed, h, Phase::ComplexitySweeps};
-    ChainSettings fit{0, seed, h, Phase::FitSweeps};
+    ChainSettings complexity{0, seed, h, StreamKind::ComplexitySweeps};
+    ChainSettings fit{0, seed, h, StreamKind::FitSweeps};
     const auto sparse = std::make_shared<const SparseRestrictions>(result.restrictions, names.size());
     const auto prior_bands = band_moves(result.restrictions, prior_a, prior_b);
     const auto posterior_bands = band_moves(result.restrictions, posterior_a, posterior_b);
@@ -450,8 +450,8 @@ Evaluation evaluate_problem(const Problem& problem, int threads, bool progress_l
       for (const StageChain& chain : chains[h].fit) result.fit_stages.push_back(chain.count());
       result.complexity = share_product(result.complexity_stages, result.niter);
       result.fit = share_product(result.fit_stages, result.niter);
-      result.bf_unconstrained = result.fit / result.complexity;
-      result.bf_complement = result.bf_unconstrained / ((1.0 - result.fit) / (1.0 - result.complexity));
+      result.bf_unconstrained = model::factor_against_unconstrained(result.fit, result.complexity);
+      result.bf_complement = model::factor_against_complement(result.bf_unconstrained, result.fit, result.complexity);
       intervals(result, seed, h, round_kinds, threads);
       result.relative_half_width = std::max(
           relative_half_width(holding(result.bf_unconstrained_interval, result.bf_unconstrained),

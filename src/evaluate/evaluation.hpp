@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "model/bayes_factors.hpp"
+
 #include "evaluate/language.hpp"
 #include "evaluate/problem.hpp"
 #include "evaluate/sampler.hpp"
@@ -17,9 +19,9 @@ namespace propbf::evaluate {
 
 // Replications per interval; the interval ends are the 2500th and 97500th smallest
 // replicated factors (counted from 1).
-inline constexpr std::int64_t kReplications = 100000;
-inline constexpr std::int64_t kLowerPosition = 2500;
-inline constexpr std::int64_t kUpperPosition = 97500;
+using model::kReplications;
+using model::kLowerPosition;
+using model::kUpperPosition;
 
 using Interval = std::array<double, 2>;
 
@@ -61,7 +63,7 @@ struct HypothesisResult {
 };
 
 struct Evaluation {
-  Problem problem;
+  CountsProblem problem;
   std::vector<HypothesisResult> hypotheses;
   double pmp_unconstrained = 0.0;  // the unconstrained hypothesis's share beside the listed ones
 };
@@ -82,7 +84,7 @@ struct Evaluation {
 //
 // With progress_line, a run that lasts more than a second shows where its chains are
 // on standard error when that is a terminal (cleared at the end).
-Evaluation evaluate_problem(const Problem& problem, int threads = 0, bool progress_line = false);
+Evaluation evaluate_problem(const CountsProblem& problem, int threads = 0, bool progress_line = false);
 
 // The number of threads `threads` < 1 stands for: the processors available.
 int default_thread_count();

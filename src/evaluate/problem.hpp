@@ -79,7 +79,10 @@ struct SettingOverrides {
   std::optional<std::int64_t> max_niter;
 };
 
-struct Problem {
+// A problem of `propbf evaluate`: items with their counts and priors, the hypotheses and
+// the sampling settings. (The zero-argument program's Problem is its input.txt: one
+// observation per item and one hypothesis as coefficient rows.)
+struct CountsProblem {
   std::string file_name;  // as given on the command line; used in messages
   std::vector<Item> items;
   std::vector<HypothesisText> hypotheses;  // in file order
@@ -93,13 +96,13 @@ struct Problem {
 // for malformed TOML, missing or mismatched arrays, counts out of range (negative, k > n),
 // priors or shapes beyond their limits, unknown keys and bad settings, and for a file
 // larger than kMaxProblemFileBytes.
-Problem read_problem_file(const std::string& file_name);
+CountsProblem read_problem_file(const std::string& file_name);
 // The same for a file's content, read already (`file_name` is used in messages).
-Problem read_problem_text(const std::string& file_name, std::string content);
+CountsProblem read_problem_text(const std::string& file_name, std::string content);
 
 // Sets the overrides over `problem.settings` and checks what the two give together:
 // max_niter only with precision, and not below niter. Throws InputError.
-void apply_overrides(Problem& problem, const SettingOverrides& overrides);
+void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides);
 
 // "FILE:LINE:COLUMN" (or "FILE" when the position is unknown).
 std::string describe_position(const std::string& file_name, SourcePosition position);

@@ -31,14 +31,14 @@ class Reader {
     fail(position_of(node.source()), message);
   }
 
-  Problem read() {
+  CountsProblem read() {
     toml::table root;
     try {
       root = toml::parse(content_, file_name_);
     } catch (const toml::parse_error& error) {
       fail(position_of(error.source()), "malformed TOML: " + std::string(error.description()));
     }
-    Problem problem;
+    CountsProblem problem;
     problem.file_name = file_name_;
     for (auto&& [key, node] : root) {
       if (key != "items" && key != "hypotheses" && key != "sampling") {
@@ -70,7 +70,7 @@ class Reader {
     }
   }
 
-  void read_items(const toml::table& items, Problem& problem) const {
+  void read_items(const toml::table& items, CountsProblem& problem) const {
     check_keys(items, {"names", "successes", "trials", "prior_a", "prior_b"}, "[items]", *this);
     const toml::node* names_node = items.get("names");
     if (names_node == nullptr) fail(position_of(items.source()), "[items] has no 'names' array");
@@ -197,7 +197,7 @@ class Reader {
     return values;
   }
 
-  void read_hypotheses(const toml::table& table, Problem& problem) const {
+  void read_hypotheses(const toml::table& table, CountsProblem& problem) const {
     std::vector<std::pair<const toml::key*, const toml::node*>> entries;
     for (auto&& [key, node] : table) entries.emplace_back(&key, &node);
     if (entries.empty()) fail(position_of(table.source()), "[hypotheses] is empty; name at least one, e.g. H1 = \"a > b\"");
@@ -354,7 +354,7 @@ std::string describe_position(const std::string& file_name, SourcePosition posit
   return file_name + ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
 }
 
-Problem read_problem_file(const std::string& file_name) {
+CountsProblem read_problem_file(const std::string& file_name) {
   std::ifstream in(file_name, std::ios::binary);
   if (!in) throw InputError(file_name + ": cannot open the problem file");
   // Read in blocks up to the size limit (a device such as /dev/zero never ends).
@@ -372,7 +372,7 @@ Problem read_problem_file(const std::string& file_name) {
   return read_problem_text(file_name, std::move(content));
 }
 
-Problem read_problem_text(const std::string& file_name, std::string content) {
+CountsProblem read_problem_text(const std::string& file_name, std::string content) {
   if (content.size() > kMaxProblemFileBytes) {
     throw InputError(file_name + ": the problem file is larger than " +
                      std::to_string(kMaxProblemFileBytes >> 20) + " MiB, the largest read");
@@ -380,7 +380,7 @@ Problem read_problem_text(const std::string& file_name, std::string content) {
   return Reader(file_name, std::move(content)).read();
 }
 
-void apply_overrides(Problem& problem, const SettingOverrides& overrides) {
+void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) {
   Settings& settings = problem.settings;
   if (overrides.niter) settings.niter = *overrides.niter;
   if (overrides.seed) settings.seed = *overrides.seed;

@@ -25,7 +25,7 @@ Json interval(const Interval& value, const std::string& key, Json& notes) {
 }
 
 Json build_document(const Evaluation& evaluation, const std::string& version) {
-  const Problem& problem = evaluation.problem;
+  const CountsProblem& problem = evaluation.problem;
   Json document;
   document["program"] = "propbf evaluate";
   document["version"] = version;

@@ -64,7 +64,7 @@ std::string format_number(double value, int digits) {
 }
 
 std::string format_table(const Evaluation& evaluation) {
-  const Problem& problem = evaluation.problem;
+  const CountsProblem& problem = evaluation.problem;
   const Settings& settings = problem.settings;
   std::string out = "Problem " + visible_text(problem.file_name) + ": " + std::to_string(problem.items.size()) + (problem.items.size() == 1 ? " item, " : " items, ");
   if (settings.precision) {

@@ -65,7 +65,7 @@ namespace {
 // Then one move along each of the stage's bands (band_move.hpp). Returns whether
 // restrictions 1 ... stage all hold (strictly) afterwards.
 bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<TruncatedBeta>& draws,
-           const BandMoves* bands, std::vector<double>& state, UniformStream& stream) {
+           const BandMoves* bands, std::vector<double>& state, CounterStream& stream) {
   const std::size_t items = state.size();
   for (std::size_t j = 0; j < items; ++j) {
     // Restriction k reads g_kj x_j + s_k > c_k with s_k = sum over i != j of g_ki x_i.
@@ -135,7 +135,7 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
   const std::vector<TruncatedBeta> draws = item_draws(shape_a, shape_b);
   const std::shared_ptr<const BandMoves> bands = band_moves(restrictions, shape_a, shape_b);
   for (std::size_t stage = 1; stage <= stages; ++stage) {
-    UniformStream stream(settings.seed, settings.hypothesis, settings.phase, stage);
+    CounterStream stream(settings.seed, settings.hypothesis, settings.phase, stage);
     state = start;
     std::fill(batch_hits.begin(), batch_hits.end(), 0);
     std::int64_t hits = 0;

@@ -50,11 +50,11 @@ struct ChainSettings {
   std::int64_t niter = 0;
   std::uint64_t seed = 0;
   std::uint64_t hypothesis = 0;  // index in file order: part of every stream's key
-  Phase phase = Phase::ComplexitySweeps;
+  StreamKind phase = StreamKind::ComplexitySweeps;
 };
 
 // shape_a[j], shape_b[j]: item j's beta distribution; start: inside every restriction.
-// The stream of stage t is UniformStream(seed, hypothesis, phase, t), one deviate per
+// The stream of stage t is CounterStream(seed, hypothesis, phase, t), one deviate per
 // item per sweep. Runs the stages one after the other, counting the batches as it goes:
 // the plain form of what StageChain does, kept to check it against.
 std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
@@ -138,7 +138,7 @@ class StageChain {
   std::shared_ptr<const SparseRestrictions> restrictions_;
   std::size_t stage_;
   std::shared_ptr<const std::vector<TruncatedBeta>> draws_;  // per item
-  UniformStream stream_;
+  CounterStream stream_;
   std::shared_ptr<const BandMoves> bands_;  // those of this stage are moved along after each sweep
   std::vector<double> state_;
   std::int64_t sweeps_ = 0;

@@ -8,10 +8,10 @@ namespace {
 constexpr std::uint64_t kStreamTag = 0x70726f7062662d65;  // "propbf-e": the key's second word
 }
 
-UniformStream::UniformStream(std::uint64_t seed, std::uint64_t hypothesis, Phase phase, std::uint64_t stage)
+CounterStream::CounterStream(std::uint64_t seed, std::uint64_t hypothesis, StreamKind phase, std::uint64_t stage)
     : key_{seed, kStreamTag}, counter_{0, hypothesis, static_cast<std::uint64_t>(phase), stage} {}
 
-void UniformStream::refill() {
+void CounterStream::refill() {
   r123::Philox4x64 generator;
   const r123::Philox4x64::ctr_type counter = {{counter_[0], counter_[1], counter_[2], counter_[3]}};
   const r123::Philox4x64::key_type key = {{key_[0], key_[1]}};

@@ -8,7 +8,10 @@
 
 namespace propbf::evaluate {
 
-enum class Phase : std::uint64_t {
+// What a stream serves: the sweeps of a phase's chains or the replications of one kind
+// of interval. (The zero-argument program's Phase names its two sampling phases; this
+// is the part of a stream's key that tells its uses apart.)
+enum class StreamKind : std::uint64_t {
   ComplexitySweeps = 0,
   FitSweeps = 1,
   ComplexityReplications = 2,
@@ -17,9 +20,12 @@ enum class Phase : std::uint64_t {
   FitReplicationsCorrected = 5,
 };
 
-class UniformStream {
+// The counter-based stream of one chain or one block of replications. (The numerical
+// library's UniformStream is a position in its one multiplicative congruential sequence;
+// this one is a keyed counter, independent of every other.)
+class CounterStream {
  public:
-  UniformStream(std::uint64_t seed, std::uint64_t hypothesis, Phase phase, std::uint64_t stage);
+  CounterStream(std::uint64_t seed, std::uint64_t hypothesis, StreamKind phase, std::uint64_t stage);
 
   // The next deviate, ((w >> 11) + 0.5) / 2^53 for the next 64-bit word w of the
   // stream: in the open interval (0, 1), never 0 or 1, on a grid of 2^-53.

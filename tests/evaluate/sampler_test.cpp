@@ -59,7 +59,7 @@ TEST(TruncatedBeta, MethodPerSituationAndDrawsInside) {
       {1e5, 1e5, 0.49, 0.51, TruncatedMethod::Rejection}, {0.5, 3, 0.0, 0.5, TruncatedMethod::Inversion},
       {2, 0.9, 0.1, 0.2, TruncatedMethod::Inversion},     {1e9, 1e9, 0.49, 0.51, TruncatedMethod::Inversion},
   };
-  UniformStream stream(5, 0, Phase::FitSweeps, 1);
+  CounterStream stream(5, 0, StreamKind::FitSweeps, 1);
   for (const Case& c : cases) {
     const TruncatedBeta draws(c.a, c.b);
     EXPECT_EQ(draws.method(c.low, c.up), c.method) << c.a << " " << c.b << " " << c.low << " " << c.up;
@@ -180,7 +180,7 @@ TEST(StageChain, ContinuedChainsMatchPlainRuns) {
       }
       restrictions[1].constant = at_start - uniform(0.001, 0.05);
     }
-    ChainSettings settings{0, engine() % 1000, engine() % 5, problem % 2 == 0 ? Phase::ComplexitySweeps : Phase::FitSweeps};
+    ChainSettings settings{0, engine() % 1000, engine() % 5, problem % 2 == 0 ? StreamKind::ComplexitySweeps : StreamKind::FitSweeps};
     std::vector<StageChain> chains;
     for (std::size_t t = 1; t <= stages; ++t) chains.emplace_back(restrictions, t, start, shape_a, shape_b, settings);
     std::int64_t niter = 0;

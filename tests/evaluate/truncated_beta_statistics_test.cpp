@@ -62,7 +62,7 @@ TEST(TruncatedBetaStatistics, EveryMethodDrawsTheTruncatedDistribution) {
     const bool log_concave = c.a >= 1.0 && c.b >= 1.0;
     for (const TruncatedMethod method : methods) {
       if (method != TruncatedMethod::Inversion && !log_concave) continue;
-      UniformStream stream(20261208, 7, Phase::FitSweeps, ++stage);
+      CounterStream stream(20261208, 7, StreamKind::FitSweeps, ++stage);
       std::vector<double> sample(kSampleSize);
       for (double& x : sample) {
         x = draws.draw_with(method, c.low, c.up, stream);
@@ -92,7 +92,7 @@ TEST(TruncatedBetaStatistics, TableDrawsTheBetaDistribution) {
   std::uint64_t stage = 0;
   for (const Shape& shape : shapes) {
     const BetaTable table(shape.a, shape.b, shape.core_sds);
-    UniformStream stream(20261208, 8, Phase::FitReplications, ++stage);
+    CounterStream stream(20261208, 8, StreamKind::FitReplications, ++stage);
     std::vector<double> sample(kSampleSize);
     for (double& x : sample) {
       x = table(stream);
