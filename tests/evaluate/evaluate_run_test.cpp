@@ -681,5 +681,40 @@ TEST(EvaluateRun, UnusualNamesAndStartsEndWithAMessage) {
   EXPECT_EQ(table.out.find('\x1b'), std::string::npos);
 }
 
+struct PinnedCase {
+  const char* name;                      // tests/evaluate/pinned/NAME.toml and NAME.json
+  std::vector<double> exact_complexity;  // per hypothesis
+};
+
+// The JSON of three problems, byte for byte, at 20000 sweeps and seed 1 on two threads.
+// The pinned files were written by this version's run (0.2) and checked then against
+// what is known exactly, which this test checks again so that a pinned file cannot hold
+// a broken run: the complexities (example: 1/3! x 1/2 and P(a + b > 1.2) x 1/2 =
+// 0.32 x 1/2; order5: 1/5!; band: 0.6 w - w^2 / 2 for w = 0.01) within 3 %, and the
+// band's factor against the unconstrained hypothesis, 3.0203 by quadrature, inside its
+// corrected interval. A change of the draws or of the JSON's layout changes these files:
+// rewrite them with the new version's run and check them the same way.
+TEST(EvaluateRun, PinnedResultsOfThreeProblems) {
+  const std::string pinned = std::string(PROPBF_SOURCE_DIR) + "/tests/evaluate/pinned/";
+  const std::vector<PinnedCase> cases{
+      {"example", {1.0 / 12.0, 0.16}}, {"order5", {1.0 / 120.0}}, {"band", {0.6 * 0.01 - 0.01 * 0.01 / 2.0}}};
+  for (const PinnedCase& c : cases) {
+    TemporaryFolder folder;
+    write_file(folder.path() / "problem.toml", read_file(pinned + c.name + ".toml"));
+    const RunResult run = run_propbf_with_arguments(
+        folder.path(), {"evaluate", "problem.toml", "--json", "result.json", "--threads", "2"});
+    ASSERT_EQ(run.status, 0) << c.name << run.err;
+    const std::string expected = read_file(pinned + c.name + ".json");
+    EXPECT_EQ(read_file(folder.path() / "result.json"), expected) << c.name;
+    const Json document = Json::parse(expected);
+    ASSERT_EQ(document["hypotheses"].size(), c.exact_complexity.size()) << c.name;
+    for (std::size_t h = 0; h < c.exact_complexity.size(); ++h) {
+      EXPECT_NEAR(document["hypotheses"][h]["complexity"].get<double>() / c.exact_complexity[h], 1.0, 0.03) << c.name;
+    }
+  }
+  const Json band = Json::parse(read_file(pinned + "band.json"));
+  expect_inside(band["hypotheses"][0]["bf_unconstrained_interval"], 3.0203, "band");
+}
+
 }  // namespace
 }  // namespace propbf::testing
