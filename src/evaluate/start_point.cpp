@@ -324,6 +324,14 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
     }
   }
   StartPoint start;
+  // The starting point at a centre found inside.
+  const auto interior_at = [](const Centre& found) {
+    StartPoint inside;
+    inside.interior = true;
+    inside.radius = found.radius;
+    inside.centre = found.centre;
+    return inside;
+  };
   // Many items and few restrictions: bisection, and without interior a deletion filter
   // that asks only whether the smallest radius fits (a programme of few rows each time).
   const bool many_items = involved_count >= kBisectionItems && 4 * rows.size() <= involved_count && !unbounded;
@@ -331,10 +339,7 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
   if (many_items) {
     const Centre centre = chebyshev_centre(rows, all, item_count, Form::Bisection);
     if (centre.solved && centre.radius > kSmallestRadius) {
-      start.interior = true;
-      start.radius = centre.radius;
-      start.centre = centre.centre;
-      return start;
+      return interior_at(centre);
     }
     infeasible = centre.infeasible;
   }
@@ -362,10 +367,7 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
     return start;
   }
   if (centre.solved && centre.radius > kSmallestRadius) {
-    start.interior = true;
-    start.radius = centre.radius;
-    start.centre = centre.centre;
-    return start;
+    return interior_at(centre);
   }
   auto has_interior = [&](const std::vector<std::size_t>& used) {
     const Centre c = chebyshev_centre(rows, used, item_count, Form::Signed);
@@ -379,10 +381,7 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
   if (signed_centre.solved && signed_centre.radius > kSmallestRadius) {
     // The first form failed where the always feasible one finds an interior (its
     // presolver or its basis gave up): the latter's centre serves.
-    start.interior = true;
-    start.radius = signed_centre.radius;
-    start.centre = signed_centre.centre;
-    return start;
+    return interior_at(signed_centre);
   }
   if (!signed_centre.solved) {
     start.failure = signed_centre.library_error || signed_centre.iteration_limit
