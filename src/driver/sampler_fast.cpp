@@ -71,6 +71,23 @@ namespace kernel_avx512 {
 #include "driver/sampler_kernel.ipp"
 }  // namespace kernel_avx512
 #pragma clang attribute pop
+#elif PROPBF_HAVE_WIDE && !defined(__OPTIMIZE__)
+// g++ without optimisation (a Debug build) inlines nothing, flatten included: the
+// kernel's functions would then pass wide vectors to the operations without the
+// matching target, which reads them from other registers. As for clang, one copy per
+// wide set, each under its set's target.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace kernel_avx2 {
+#include "driver/sampler_kernel.ipp"
+}  // namespace kernel_avx2
+#pragma GCC pop_options
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+namespace kernel_avx512 {
+#include "driver/sampler_kernel.ipp"
+}  // namespace kernel_avx512
+#pragma GCC pop_options
 #elif PROPBF_HAVE_WIDE
 namespace kernel_avx2 = kernel;
 namespace kernel_avx512 = kernel;
