@@ -60,6 +60,14 @@ StageCount stage_count(std::int64_t hits, const std::vector<std::int64_t>& batch
 
 namespace {
 
+// After a sweep, both forms of it: one move along each band that stage `stage` holds
+// (none when the hypothesis has no band or its first band starts later).
+void move_along_stage_bands(const BandMoves* moves, std::size_t stage, std::vector<double>& state,
+                            CounterStream& stream) {
+  if (moves == nullptr || moves->bands.front().first_stage > stage) return;
+  move_along_bands(moves->bands, moves->restrictions, stage, moves->shape_a, moves->shape_b, state, stream);
+}
+
 // One sweep of stage `stage` (1-based): each item in turn from its beta distribution
 // truncated to the interval restrictions 1 ... stage-1 leave it, given the other items.
 // Then one move along each of the stage's bands (band_move.hpp). Returns whether
@@ -89,9 +97,7 @@ bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, cons
     // a boundary; the item then takes the middle of the two bounds.
     state[j] = low < up ? draws[j].draw(low, up, stream) : 0.5 * (low + up);
   }
-  if (bands != nullptr && bands->bands.front().first_stage <= stage) {
-    move_along_bands(bands->bands, bands->restrictions, stage, bands->shape_a, bands->shape_b, state, stream);
-  }
+  move_along_stage_bands(bands, stage, state, stream);
   bool hit = true;
   for (std::size_t k = 0; k < stage && hit; ++k) {
     double value = 0.0;
@@ -212,9 +218,7 @@ bool StageChain::sweep() {
     }
     state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
   }
-  if (bands_ != nullptr && bands_->bands.front().first_stage <= stage_) {
-    move_along_bands(bands_->bands, bands_->restrictions, stage_, bands_->shape_a, bands_->shape_b, state_, stream_);
-  }
+  move_along_stage_bands(bands_.get(), stage_, state_, stream_);
   for (std::size_t k = 0; k < stage_; ++k) {
     double value = 0.0;
     for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
