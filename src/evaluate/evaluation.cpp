@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "evaluate/beta_functions.hpp"
+#include "evaluate/equalities.hpp"
 #include "evaluate/report.hpp"
 
 namespace propbf::evaluate {
@@ -45,6 +46,60 @@ std::string shown_text(const std::string& text) {
   message += " with every proportion in [0, 1]";
   for (std::size_t k : start.conflict) message += "\n    " + shown_text(restrictions[k].text);
   throw InputError(message);
+}
+
+// A hypothesis read and, with equalities, collapsed: the space its chains run in.
+struct Prepared {
+  ParsedHypothesis parsed;
+  bool has_equalities = false;
+  CollapsedHypothesis collapsed;  // meaningful with equalities
+  std::vector<std::string> warnings;
+
+  const std::vector<Restriction>& chain_restrictions() const {
+    return has_equalities ? collapsed.restrictions : parsed.restrictions;
+  }
+};
+
+// Whether coefficients . pi > constant holds on all of [0, 1]^J: its smallest value over
+// the box, the sum of the negative coefficients, is at least the constant.
+bool always_holds(const Restriction& restriction) {
+  double smallest = 0.0;
+  for (double coefficient : restriction.coefficients) smallest += std::min(coefficient, 0.0);
+  return smallest >= restriction.constant;
+}
+
+Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis, const std::vector<std::string>& names) {
+  Prepared prepared;
+  prepared.parsed = parse_hypothesis(hypothesis.text, names);
+  if (!prepared.parsed.ok) language_failure(problem, hypothesis, prepared.parsed.error);
+  prepared.has_equalities = !prepared.parsed.equalities.empty();
+  const std::string who = "hypothesis " + hypothesis.name + ": ";
+  if (prepared.has_equalities) {
+    prepared.collapsed = collapse_equalities(prepared.parsed, problem.items);
+    if (!prepared.collapsed.ok) language_failure(problem, hypothesis, prepared.collapsed.error);
+    if (!prepared.collapsed.impossible.empty()) {
+      const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
+      std::string message = describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name +
+                            " has no interior point: once the items its equalities tie are equal, " +
+                            (prepared.collapsed.impossible.size() == 1 ? "this restriction compares equal sides and "
+                                                                         "cannot hold"
+                                                                       : "these restrictions compare equal sides and "
+                                                                         "cannot hold");
+      for (const std::string& text : prepared.collapsed.impossible) message += "\n    " + shown_text(text);
+      throw InputError(message);
+    }
+    for (const std::string& text : prepared.collapsed.dropped) {
+      prepared.warnings.push_back(who + "the restriction '" + shown_text(text) +
+                                  "' always holds once the tied items are equal; it is left out");
+    }
+  }
+  for (const Restriction& restriction : prepared.chain_restrictions()) {
+    if (!always_holds(restriction)) continue;
+    prepared.warnings.push_back(who + "the restriction '" + shown_text(restriction.text) +
+                                "' holds for every proportion in [0, 1]: it restricts nothing (its stages count a "
+                                "hit in every sweep)");
+  }
+  return prepared;
 }
 
 double share_product(const std::vector<StageCount>& stages, std::int64_t niter) {
@@ -343,6 +398,7 @@ void finish_intervals(HypothesisResult& result) {
                  {"bf_complement", result.bf_complement, &result.bf_complement_interval,
                   &result.bf_complement_interval_independent}};
   for (const auto& factor : factors) {
+    if (factor.corrected == &result.bf_complement_interval && !result.complement_defined) continue;
     const Interval corrected = *factor.corrected;
     const Interval independent = *factor.independent;
     *factor.corrected = holding(corrected, factor.estimate);
@@ -358,6 +414,17 @@ void finish_intervals(HypothesisResult& result) {
   }
 }
 
+// A hypothesis with equalities: the intervals of its inequality part (of the kinds
+// computed) scaled by the factor of its equalities; its complement has none.
+void scale_for_equalities(HypothesisResult& result, const std::vector<bool>& kinds) {
+  for (const bool corrected : kinds) {
+    Interval& interval = corrected ? result.bf_unconstrained_interval : result.bf_unconstrained_interval_independent;
+    interval = {interval[0] * result.bf_equalities, interval[1] * result.bf_equalities};
+    (corrected ? result.bf_complement_interval : result.bf_complement_interval_independent) = {std::nan(""),
+                                                                                              std::nan("")};
+  }
+}
+
 double relative_half_width(const Interval& interval, double factor) {
   const double relative = (interval[1] - interval[0]) / 2.0 / factor;
   const bool finite = std::isfinite(factor) && std::isfinite(relative) && relative >= 0.0;
@@ -365,6 +432,16 @@ double relative_half_width(const Interval& interval, double factor) {
 }
 
 }  // namespace
+
+std::vector<std::string> hypothesis_warnings(const CountsProblem& problem) {
+  std::vector<std::string> names;
+  for (const Item& item : problem.items) names.push_back(item.name);
+  std::vector<std::string> warnings;
+  for (const HypothesisText& hypothesis : problem.hypotheses) {
+    for (std::string& warning : prepare(problem, hypothesis, names).warnings) warnings.push_back(std::move(warning));
+  }
+  return warnings;
+}
 
 int default_thread_count() { return std::max(1, omp_get_num_procs()); }
 
@@ -402,15 +479,30 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool prog
     posterior_b.push_back(item.prior_b + static_cast<double>(item.trials - item.successes));
   }
   // Every hypothesis is read and given its starting point before any sampling starts.
+  std::vector<Prepared> prepared;
   for (const HypothesisText& hypothesis : problem.hypotheses) {
-    const ParsedHypothesis parsed = parse_hypothesis(hypothesis.text, names);
-    if (!parsed.ok) language_failure(problem, hypothesis, parsed.error);
+    prepared.push_back(prepare(problem, hypothesis, names));
+    const Prepared& read = prepared.back();
     HypothesisResult result;
     result.name = hypothesis.name;
     result.text = hypothesis.text;
-    result.restrictions = parsed.restrictions;
-    result.start = find_start_point(result.restrictions, names.size());
-    if (!result.start.interior) no_interior(problem, hypothesis, result.restrictions, result.start);
+    result.restrictions = read.parsed.restrictions;
+    const std::vector<Restriction>& restrictions = read.chain_restrictions();
+    const std::size_t space = read.has_equalities ? read.collapsed.groups.size() : names.size();
+    if (restrictions.empty()) {
+      result.start.interior = true;
+      result.start.centre.assign(space, 0.5);
+      result.start.radius = 0.5;
+    } else {
+      result.start = find_start_point(restrictions, space);
+      if (!result.start.interior) no_interior(problem, hypothesis, restrictions, result.start);
+    }
+    if (read.has_equalities) {
+      for (const Equality& equality : read.parsed.equalities) result.equalities.push_back(equality.text);
+      result.log_bf_equalities = read.collapsed.log_factor;
+      result.bf_equalities = std::exp(result.log_bf_equalities);
+      result.complement_defined = false;
+    }
     evaluation.hypotheses.push_back(std::move(result));
   }
   const Settings& settings = problem.settings;
@@ -423,14 +515,41 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool prog
   std::vector<std::size_t> running;
   for (std::size_t h = 0; h < results.size(); ++h) {
     HypothesisResult& result = results[h];
+    const Prepared& read = prepared[h];
+    const std::vector<Restriction>& restrictions = read.chain_restrictions();
     ChainSettings complexity{0, seed, h, StreamKind::ComplexitySweeps};
     ChainSettings fit{0, seed, h, StreamKind::FitSweeps};
-    const auto sparse = std::make_shared<const SparseRestrictions>(result.restrictions, names.size());
-    const auto prior_bands = band_moves(result.restrictions, prior_a, prior_b);
-    const auto posterior_bands = band_moves(result.restrictions, posterior_a, posterior_b);
-    for (std::size_t t = 1; t <= result.restrictions.size(); ++t) {
-      chains[h].complexity.emplace_back(sparse, t, result.start.centre, prior_draws, complexity, prior_bands);
-      chains[h].fit.emplace_back(sparse, t, result.start.centre, posterior_draws, fit, posterior_bands);
+    // With equalities, the collapsed items' own shapes; otherwise the items', shared.
+    const CollapsedHypothesis& collapsed = read.collapsed;
+    const std::size_t space = read.has_equalities ? collapsed.groups.size() : names.size();
+    const auto& chain_prior_a = read.has_equalities ? collapsed.prior_a : prior_a;
+    const auto& chain_prior_b = read.has_equalities ? collapsed.prior_b : prior_b;
+    const auto& chain_posterior_a = read.has_equalities ? collapsed.posterior_a : posterior_a;
+    const auto& chain_posterior_b = read.has_equalities ? collapsed.posterior_b : posterior_b;
+    auto chain_prior_draws = prior_draws;
+    auto chain_posterior_draws = posterior_draws;
+    if (read.has_equalities && !restrictions.empty()) {
+      chain_prior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(chain_prior_a, chain_prior_b));
+      chain_posterior_draws =
+          std::make_shared<const std::vector<TruncatedBeta>>(item_draws(chain_posterior_a, chain_posterior_b));
+    }
+    const auto sparse = std::make_shared<const SparseRestrictions>(restrictions, space);
+    const auto prior_bands = band_moves(restrictions, chain_prior_a, chain_prior_b);
+    const auto posterior_bands = band_moves(restrictions, chain_posterior_a, chain_posterior_b);
+    for (std::size_t t = 1; t <= restrictions.size(); ++t) {
+      chains[h].complexity.emplace_back(sparse, t, result.start.centre, chain_prior_draws, complexity, prior_bands);
+      chains[h].fit.emplace_back(sparse, t, result.start.centre, chain_posterior_draws, fit, posterior_bands);
+    }
+    if (read.has_equalities) {
+      // The start point reported per item: its group's value, or the point value.
+      std::vector<double> centre(names.size(), 0.0);
+      for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
+        for (std::size_t j : collapsed.groups[g]) centre[j] = result.start.centre[g];
+      }
+      for (std::size_t j = 0; j < names.size(); ++j) {
+        if (collapsed.item_value[j]) centre[j] = *collapsed.item_value[j];
+      }
+      result.start.centre = centre;
     }
     result.niter = settings.niter;
     running.push_back(h);
@@ -452,11 +571,24 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool prog
       result.fit = share_product(result.fit_stages, result.niter);
       result.bf_unconstrained = model::factor_against_unconstrained(result.fit, result.complexity);
       result.bf_complement = model::factor_against_complement(result.bf_unconstrained, result.fit, result.complexity);
+      result.log_bf_unconstrained = std::log(result.bf_unconstrained);
       intervals(result, seed, h, round_kinds, threads);
-      result.relative_half_width = std::max(
+      if (!result.complement_defined) {
+        result.log_bf_unconstrained += result.log_bf_equalities;
+        result.bf_unconstrained *= result.bf_equalities;
+        result.bf_complement = std::nan("");
+        scale_for_equalities(result, round_kinds);
+      }
+      result.relative_half_width =
           relative_half_width(holding(result.bf_unconstrained_interval, result.bf_unconstrained),
-                              result.bf_unconstrained),
-          relative_half_width(holding(result.bf_complement_interval, result.bf_complement), result.bf_complement));
+                              result.bf_unconstrained);
+      if (result.complement_defined) {
+        result.relative_half_width = std::max(
+            result.relative_half_width,
+            relative_half_width(holding(result.bf_complement_interval, result.bf_complement), result.bf_complement));
+      } else if (chains[h].complexity.empty()) {
+        result.relative_half_width = 0.0;  // a closed form: no Monte Carlo error
+      }
       if (!settings.precision) {
         finish_intervals(result);
         continue;
@@ -465,6 +597,7 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool prog
       result.precision_reached = result.interval_trusted && result.relative_half_width <= *settings.precision;
       if (result.precision_reached || result.niter >= max_niter) {
         intervals(result, seed, h, {false}, threads);
+        if (!result.complement_defined) scale_for_equalities(result, {false});
         finish_intervals(result);
       } else {
         result.niter = result.niter > max_niter / 2 ? max_niter : 2 * result.niter;
@@ -473,6 +606,22 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool prog
     }
     running = std::move(next);
   }
+  for (std::size_t h = 0; h < results.size(); ++h) {
+    HypothesisResult& result = results[h];
+    if (!result.complement_defined) {
+      if (chains[h].complexity.empty()) {
+        result.notes.push_back("the hypothesis has equalities only: bf_unconstrained is exact (a closed form) and has "
+                               "no Monte Carlo error; its intervals are the factor itself");
+      } else {
+        result.notes.push_back("complexity and fit are those of the inequalities given the equalities, on the items "
+                               "the equalities tie together; bf_unconstrained is bf_equalities (exact) times fit / "
+                               "complexity, and its intervals are those of fit / complexity times bf_equalities");
+      }
+      result.notes.push_back("bf_complement is not defined: the complement of a hypothesis with an equality has "
+                             "probability one");
+    }
+    for (const std::string& warning : prepared[h].warnings) result.notes.push_back("warning: " + warning);
+  }
   // Posterior model probabilities with equal prior probabilities: each hypothesis's
   // factor against the unconstrained one over the sum of the factors in the set. One
   // hypothesis is set against its complement, whose factor is (1 - fit) / (1 - complexity).
@@ -480,7 +629,9 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool prog
   for (const HypothesisResult& result : evaluation.hypotheses) sum += result.bf_unconstrained;
   if (evaluation.hypotheses.size() == 1) {
     HypothesisResult& only = evaluation.hypotheses.front();
-    const double complement = (1.0 - only.fit) / (1.0 - only.complexity);
+    // The complement of a hypothesis with an equality is the unconstrained hypothesis
+    // up to a set of probability zero: its factor is 1.
+    const double complement = only.complement_defined ? (1.0 - only.fit) / (1.0 - only.complexity) : 1.0;
     only.pmp = only.bf_unconstrained / (only.bf_unconstrained + complement);
     only.pmp_complement = complement / (only.bf_unconstrained + complement);
   } else {

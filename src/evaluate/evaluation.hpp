@@ -28,7 +28,19 @@ using Interval = std::array<double, 2>;
 struct HypothesisResult {
   std::string name;
   std::string text;
-  std::vector<Restriction> restrictions;
+  std::vector<Restriction> restrictions;  // as written, over the items
+  // The equalities as written (empty: a hypothesis of inequalities only). With
+  // equalities, the chains run on the collapsed items (equalities.hpp): complexity and
+  // fit are those of the remaining inequalities given the equalities (1 when none
+  // remain), `start` is the collapsed start point spread over the items, and
+  // bf_unconstrained = bf_equalities * fit / complexity.
+  std::vector<std::string> equalities;
+  double bf_equalities = 1.0;            // closed form, against the unconstrained hypothesis
+  double log_bf_equalities = 0.0;
+  double log_bf_unconstrained = 0.0;     // ln bf_unconstrained (finite where the factor under/overflows)
+  // False with an equality: the complement has probability one, bf_complement and its
+  // intervals are NaN and not reported as numbers.
+  bool complement_defined = true;
   StartPoint start;
   std::vector<StageCount> complexity_stages;
   std::vector<StageCount> fit_stages;
@@ -85,6 +97,12 @@ struct Evaluation {
 // With progress_line, a run that lasts more than a second shows where its chains are
 // on standard error when that is a terminal (cleared at the end).
 Evaluation evaluate_problem(const CountsProblem& problem, int threads = 0, bool progress_line = false);
+
+// The warnings the hypotheses call for before any sampling (each also a note of its
+// hypothesis): restrictions that hold for every proportion in [0, 1], and restrictions
+// left out because tying items made them always hold. Throws InputError as
+// evaluate_problem does for a hypothesis it cannot read.
+std::vector<std::string> hypothesis_warnings(const CountsProblem& problem);
 
 // The number of threads `threads` < 1 stands for: the processors available.
 int default_thread_count();

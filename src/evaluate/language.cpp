@@ -114,7 +114,7 @@ std::vector<Token> scan(std::string_view text) {
                                   ? "a non-ASCII or control byte"
                                   : quoted(std::string_view(&c, 1));
           fail(token.begin, "unexpected character " + shown +
-                                "; expected an item name, a number, + - * /, parentheses, < or >, or ; & , between restrictions");
+                                "; expected an item name, a number, + - * /, parentheses, < > or =, or ; & , between restrictions");
         }
       }
     }
@@ -181,18 +181,18 @@ class Parser {
     for (std::size_t j = 0; j < names.size(); ++j) index_.emplace(names[j], j);
   }
 
-  std::vector<Restriction> hypothesis() {
+  std::vector<Restriction> hypothesis(std::vector<Equality>& equalities) {
     std::vector<Restriction> restrictions;
     if (peek().kind == Kind::End) fail(0, "the hypothesis is empty; expected restrictions such as 'a > b; c > 0.5'");
     while (true) {
-      chain(restrictions);
+      chain(restrictions, equalities);
       if (peek().kind == Kind::Separator) {
         next();
         if (peek().kind == Kind::End) break;  // one separator may end the hypothesis
         continue;
       }
       if (peek().kind == Kind::End) break;
-      fail(peek().begin, "expected an operator (+ - * /), a comparison (< or >), a separator (; & ,) or the end of the "
+      fail(peek().begin, "expected an operator (+ - * /), a comparison (<, > or =), a separator (; & ,) or the end of the "
                          "hypothesis, but found " + describe(peek()));
     }
     return restrictions;
@@ -220,35 +220,81 @@ class Parser {
     return written;
   }
 
-  void chain(std::vector<Restriction>& restrictions) {
+  void chain(std::vector<Restriction>& restrictions, std::vector<Equality>& equalities) {
     Linear left = sum();
-    if (peek().kind == Kind::Equal) equality(left);
-    if (peek().kind != Kind::Less && peek().kind != Kind::Greater) {
-      fail(peek().begin, "expected a comparison (< or >) after '" + source(left) + "', but found " + describe(peek()) +
-                             "; a restriction compares two sides, e.g. 'a > b'");
+    if (!is_comparison(peek().kind)) {
+      fail(peek().begin, "expected a comparison (<, > or =) after '" + source(left) + "', but found " +
+                             describe(peek()) + "; a restriction compares two sides, e.g. 'a > b'");
     }
-    while (peek().kind == Kind::Less || peek().kind == Kind::Greater) {
-      const bool greater = next().kind == Kind::Greater;
+    while (is_comparison(peek().kind)) {
+      const Token sign = next();
       Linear right = sum();
+      if (sign.kind == Kind::Equal) {
+        equalities.push_back(equality(left, right));
+        left = std::move(right);
+        continue;
+      }
+      const bool greater = sign.kind == Kind::Greater;
       if ((restrictions.size() + 1) * std::max<std::size_t>(names_.size(), 1) > kMaxCoefficients) {
         fail(left.begin, "the hypothesis has more than " + std::to_string(restrictions.size()) +
                              " restrictions over " + std::to_string(names_.size()) + " items, more than " +
                              std::to_string(kMaxCoefficients) + " coefficients in all");
       }
       restrictions.push_back(greater ? restriction(left, right) : restriction(right, left));
-      if (peek().kind == Kind::Equal) equality(right);
       left = std::move(right);
     }
   }
 
-  [[noreturn]] void equality(const Linear& left) {
-    const Token sign = next();
-    const Linear right = sum();
-    const std::string difference = operand(left) + " - " + operand(right);
-    fail(sign.begin, "'" + std::string(text_.substr(sign.begin, sign.end - sign.begin)) +
-                         "' states an equality, which has prior probability 0 and cannot be sampled one item at a "
-                         "time; write a narrow interval instead, e.g. '" + difference + " > -0.05, " + difference +
-                         " < 0.05'");
+  static bool is_comparison(Kind kind) { return kind == Kind::Less || kind == Kind::Greater || kind == Kind::Equal; }
+
+  // The item a side written as one item name stands for.
+  std::optional<std::size_t> lone_item(const Linear& side) const {
+    const std::string written = source(side);
+    const auto found = index_.find(written);
+    if (found == index_.end()) return std::nullopt;
+    return found->second;
+  }
+
+  // A side written as one number (a sign allowed).
+  bool lone_number(const Linear& side) const {
+    if (side.has_items) return false;
+    std::size_t at = side.begin;
+    while (at < side.end && (text_[at] == '-' || text_[at] == '+' || text_[at] == ' ' || text_[at] == '\t')) ++at;
+    for (; at < side.end; ++at) {
+      const char c = text_[at];
+      if (!is_digit(c) && c != '.' && c != 'e' && c != 'E' && c != '+' && c != '-') return false;
+    }
+    return true;
+  }
+
+  Equality equality(const Linear& left, const Linear& right) const {
+    Equality result;
+    result.offset = left.begin;
+    result.text = std::string(text_.substr(left.begin, right.end - left.begin));
+    const std::optional<std::size_t> left_item = lone_item(left);
+    const std::optional<std::size_t> right_item = lone_item(right);
+    const char* accepted = "'=' ties single items or an item and a number in [0, 1] (e.g. 'a = b', 'a = b = c', "
+                           "'a = 0.5'); ";
+    for (const Linear* side : {&left, &right}) {
+      if (lone_item(*side) || lone_number(*side)) continue;
+      fail(side->begin, accepted + ("'" + source(*side) + "' is neither; write sums and multiples with < or >"));
+    }
+    if (!left_item && !right_item) {
+      fail(left.begin, accepted + ("'" + result.text + "' involves no item"));
+    }
+    const Linear& point = left_item ? right : left;
+    result.item = left_item ? *left_item : *right_item;
+    if (left_item && right_item) {
+      result.other = *right_item;
+    } else {
+      result.value = point.constant;
+      if (!(result.value >= 0.0 && result.value <= 1.0)) {
+        fail(point.begin, "the point value '" + source(point) + "' lies outside [0, 1]; a proportion equals a "
+                          "number from 0 to 1");
+      }
+      result.value += 0.0;  // -0 as +0
+    }
+    return result;
   }
 
   // larger > smaller, as coefficients . pi > constant.
@@ -400,11 +446,12 @@ ParsedHypothesis parse_hypothesis(const std::string& text, const std::vector<std
   ParsedHypothesis result;
   try {
     Parser parser(text, item_names);
-    result.restrictions = parser.hypothesis();
+    result.restrictions = parser.hypothesis(result.equalities);
     result.ok = true;
   } catch (const Failure& failure) {
     result.error = failure.error;
     result.restrictions.clear();
+    result.equalities.clear();
   }
   return result;
 }

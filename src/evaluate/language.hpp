@@ -5,6 +5,10 @@
 //   chain       := sum comparison sum { comparison sum }     a > b > c is a > b and b > c
 //   comparison  := "<" | ">" | "<=" | ">="                   (<= and >= read as < and >:
 //                                                             the boundary has probability 0)
+//                | "=" | "=="                                an equality ("==" reads as "="); both
+//                                                             its sides are single items, or an item
+//                                                             and a number in [0, 1]: a = b = c,
+//                                                             a = b > c, a > b = c > d, a = 0.5
 //   sum         := product { ("+" | "-") product }
 //   product     := factor { ("*" | "/") factor }             one side of * must be a number,
 //                                                             the right side of / a number
@@ -12,12 +16,12 @@
 //   number      := digits [ "." digits ] [ ("e" | "E") [ "+" | "-" ] digits ]  (or "." digits)
 //   item-name   := letter or "_", then letters, digits or "_"
 //
-// Every restriction becomes  sum_j coefficient[j] * pi_j > constant.
-// "=" and "==" are refused: an equality has prior probability 0 and cannot be reached
-// by drawing one item at a time; the message suggests a narrow interval instead.
+// Every restriction becomes  sum_j coefficient[j] * pi_j > constant; every equality ties
+// one item to another item or to a point value (equalities.hpp collapses them).
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +33,15 @@ struct Restriction {
   std::string text;                  // the part of the hypothesis it was written as, e.g. "a > b"
 };
 
+// pi_item = pi_other, or pi_item = value when `other` is empty.
+struct Equality {
+  std::size_t item = 0;
+  std::optional<std::size_t> other;
+  double value = 0.0;   // in [0, 1]
+  std::string text;     // as written, e.g. "a = b"
+  std::size_t offset = 0;  // where `text` begins in the hypothesis
+};
+
 // A mistake in a hypothesis: the byte offset inside the hypothesis text and the message
 // (what was found and what was expected).
 struct LanguageError {
@@ -38,6 +51,7 @@ struct LanguageError {
 
 struct ParsedHypothesis {
   std::vector<Restriction> restrictions;  // in the order written; empty on error
+  std::vector<Equality> equalities;       // in the order written; empty on error
   bool ok = false;
   LanguageError error;  // meaningful when !ok
 };
