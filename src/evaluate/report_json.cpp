@@ -53,7 +53,14 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
       {"restrictions", "each restriction holds when the sum of coefficients[j] * proportion[j] is greater than "
                        "constant; coefficients follow the order of settings.items"},
       {"bf_unconstrained", "fit / complexity: the Bayes factor of the hypothesis against the unconstrained one"},
-      {"bf_complement", "(fit / complexity) / ((1 - fit) / (1 - complexity)): against the hypothesis's complement"},
+      {"bf_complement", "(fit / complexity) / ((1 - fit) / (1 - complexity)): against the hypothesis's complement; "
+                        "null for a hypothesis with an equality, whose complement has probability one"},
+      {"equalities", "the hypothesis's equalities as written; items they tie form one proportion, and complexity and "
+                     "fit are then those of the inequalities given the equalities"},
+      {"bf_equalities", "the exact factor of the equalities against the unconstrained hypothesis (1 without "
+                        "equalities); bf_unconstrained = bf_equalities * fit / complexity"},
+      {"log_bf_unconstrained", "the natural logarithm of bf_unconstrained, finite where the factor under- or "
+                               "overflows"},
       {"bf_unconstrained_interval",
        "95% interval for the Monte Carlo error of the factor, accounting for the autocorrelation of successive "
        "sweeps: each stage share is redrawn from Beta(1 + share * n_eff, 1 + (1 - share) * n_eff), n_eff the stage's "
@@ -91,6 +98,7 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
           {{"text", restriction.text}, {"coefficients", restriction.coefficients}, {"constant", restriction.constant}});
     }
     entry["restrictions"] = restrictions;
+    entry["equalities"] = result.equalities;
     entry["start"] = result.start.centre;
     entry["start_radius"] = result.start.radius;
     if (problem.settings.precision) {
@@ -108,7 +116,11 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
     entry["bf_unconstrained_interval"] = interval(result.bf_unconstrained_interval, "bf_unconstrained_interval", notes);
     entry["bf_unconstrained_interval_independent"] =
         interval(result.bf_unconstrained_interval_independent, "bf_unconstrained_interval_independent", notes);
-    entry["bf_complement"] = number(result.bf_complement, "bf_complement", notes);
+    entry["bf_equalities"] = number(result.bf_equalities, "bf_equalities", notes);
+    entry["log_bf_unconstrained"] = number(result.log_bf_unconstrained, "log_bf_unconstrained", notes);
+    // An undefined factor against the complement is null; the hypothesis's notes say why.
+    entry["bf_complement"] = result.complement_defined ? number(result.bf_complement, "bf_complement", notes)
+                                                       : Json(nullptr);
     entry["bf_complement_interval"] = interval(result.bf_complement_interval, "bf_complement_interval", notes);
     entry["bf_complement_interval_independent"] =
         interval(result.bf_complement_interval_independent, "bf_complement_interval_independent", notes);

@@ -79,6 +79,13 @@ std::string format_table(const Evaluation& evaluation) {
     const std::string name = visible_text(result.name);
     out += "\n" + name + ": " + one_line(result.text) + "\n";
     out += "  restrictions                   " + std::to_string(result.restrictions.size()) + "\n";
+    if (!result.equalities.empty()) {
+      std::string tied;
+      for (const std::string& equality : result.equalities) tied += (tied.empty() ? "" : ", ") + one_line(equality);
+      out += "  equalities                     " + std::to_string(result.equalities.size()) + " (" + tied +
+             "): Bayes factor " + format_number(result.bf_equalities, 6) + " (exact; ln " +
+             format_number(result.log_bf_equalities, 6) + ")\n";
+    }
     if (settings.precision) {
       out += "  sweeps per stage               " + std::to_string(result.niter) + " (precision " +
              (result.precision_reached ? "reached" : "not reached") +
@@ -92,9 +99,13 @@ std::string format_table(const Evaluation& evaluation) {
     out += "  Bayes factor vs unconstrained  " + padded(format_number(result.bf_unconstrained, 6), 10) +
            " 95% interval " + padded(interval_text(result.bf_unconstrained_interval), 22) +
            " (sweeps as independent " + interval_text(result.bf_unconstrained_interval_independent) + ")\n";
-    out += "  Bayes factor vs complement     " + padded(format_number(result.bf_complement, 6), 10) +
-           " 95% interval " + padded(interval_text(result.bf_complement_interval), 22) +
-           " (sweeps as independent " + interval_text(result.bf_complement_interval_independent) + ")\n";
+    if (result.complement_defined) {
+      out += "  Bayes factor vs complement     " + padded(format_number(result.bf_complement, 6), 10) +
+             " 95% interval " + padded(interval_text(result.bf_complement_interval), 22) +
+             " (sweeps as independent " + interval_text(result.bf_complement_interval_independent) + ")\n";
+    } else {
+      out += "  Bayes factor vs complement     not defined (the complement of an equality has probability one)\n";
+    }
     for (const std::string& note : result.notes) out += "  note: " + note + "\n";
   }
   out += "\nPosterior model probabilities (equal prior probabilities)\n";
