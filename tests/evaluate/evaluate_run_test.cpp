@@ -111,6 +111,47 @@ TEST(EvaluateRun, ExactAnswersLieInsideBothIntervals) {
   }
 }
 
+// Equalities: the null a = b = c and the point a = 0.5 are exact (their factors are the
+// log-beta closed forms, here to 40 digits); a = b > c is that closed form, 4.5891867...,
+// times P(pi_ab > pi_c) under the group posteriors Beta(58, 47), Beta(13.5, 29.5)
+// (0.99640380, by quadrature) over the same under Beta(2, 3), Beta(1.5, 1.5) (0.3828125).
+TEST(EvaluateRun, EqualitiesAreExactOrInsideTheirIntervals) {
+  const Evaluated result = evaluate_problem_text(
+      "[items]\nnames = [\"a\", \"b\", \"c\"]\nsuccesses = [30, 26, 12]\ntrials = [50, 50, 40]\n"
+      "prior_a = [2, 1, 1.5]\nprior_b = [1, 3, 1.5]\n"
+      "[hypotheses]\nH0 = \"a = b = c\"\nHp = \"a = 0.5\"\nHm = \"a = b > c\"\nHw = \"c < 2; a = b; a - b > -1\"\n");
+  ASSERT_EQ(result.run.status, 0) << result.run.err;
+  const Json& h = result.json["hypotheses"];
+  const double exact[] = {0.4807241954187223976510653619315404313415, 1.790491351899490268806403037160634994506};
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_NEAR(h[i]["bf_unconstrained"].get<double>() / exact[i], 1.0, 1e-9) << i;
+    EXPECT_EQ(h[i]["bf_unconstrained_interval"][0], h[i]["bf_unconstrained"]) << i;
+    EXPECT_EQ(h[i]["bf_unconstrained_interval"][1], h[i]["bf_unconstrained"]) << i;
+    EXPECT_TRUE(h[i]["bf_complement"].is_null()) << i;
+    EXPECT_TRUE(h[i]["bf_complement_interval"].is_null()) << i;
+  }
+  const double mixed = 4.589186768472602007513747209775207070346 * 0.9964037975375598552209150469372929959295 /
+                       0.3828125;
+  EXPECT_NEAR(h[2]["bf_equalities"].get<double>(), 4.589186768472602007513747209775207070346, 1e-8);
+  EXPECT_NEAR(h[2]["bf_unconstrained"].get<double>() / mixed, 1.0, 0.03);
+  expect_inside(h[2]["bf_unconstrained_interval"], mixed, "a = b > c");
+  expect_inside(h[2]["bf_unconstrained_interval_independent"], mixed, "a = b > c, independent");
+  EXPECT_EQ(h[2]["equalities"], Json::array({"a = b"}));
+  EXPECT_NE(result.run.out.find("  Bayes factor vs complement     not defined (the complement of an equality has "
+                                "probability one)\n"),
+            std::string::npos);
+  // Restrictions that always hold are named before sampling, on standard error, in the
+  // document's notes and in their hypothesis's.
+  const std::string always = "hypothesis Hw: the restriction 'c < 2' holds for every proportion in [0, 1]: it "
+                             "restricts nothing (its stages count a hit in every sweep)";
+  const std::string dropped = "hypothesis Hw: the restriction 'a - b > -1' always holds once the tied items are "
+                              "equal; it is left out";
+  EXPECT_EQ(result.run.err, "propbf: problem.toml: warning: " + dropped + "\npropbf: problem.toml: warning: " +
+                                always + "\n");
+  EXPECT_EQ(result.json["notes"], Json::array({"warning: " + dropped, "warning: " + always}));
+  EXPECT_EQ(h[3]["notes"].back(), "warning: " + always);
+}
+
 TEST(EvaluateRun, SameProblemAndSeedGiveSameBytes) {
   const std::string problem = read_file(std::string(PROPBF_SOURCE_DIR) + "/examples/evaluate.toml");
   TemporaryFolder folder;
@@ -219,16 +260,22 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
       {"language, after an escape", items + "[hypotheses]\nH1 = \"a > b\"\nH2 = \"\\u0061 > b >\"\n",
        "problem.toml:7:19: hypothesis H2: expected an item name, a number or '(', but found the end of the hypothesis\n"
        "    a > b >\n           ^\n"},
-      {"language, literal multi-line string", items + "[hypotheses]\nH = '''\na > b;\nb = 0.5'''\n",
-       "problem.toml:8:3: hypothesis H: '=' states an equality, which has prior probability 0 and cannot be sampled "
-       "one item at a time; write a narrow interval instead, e.g. 'b - 0.5 > -0.05, b - 0.5 < 0.05'\n"
-       "    a > b; b = 0.5\n             ^\n"},
+      {"language, literal multi-line string", items + "[hypotheses]\nH = '''\na > b;\nb = 1.5'''\n",
+       "problem.toml:8:5: hypothesis H: the point value '1.5' lies outside [0, 1]; a proportion equals a number from "
+       "0 to 1\n    a > b; b = 1.5\n               ^\n"},
       {"no interior point", items + "[hypotheses]\nH = \"a > b; a < 0.3; b > 0.5; a > 0.1\"\n",
        "problem.toml:6:6: hypothesis H has no interior point: these restrictions cannot hold together with every "
        "proportion in [0, 1]\n    a > b\n    a < 0.3\n    b > 0.5\n"},
       {"outside the unit cube", items + "[hypotheses]\nH = \"a + b > 2\"\n",
        "problem.toml:6:6: hypothesis H has no interior point: this restriction cannot hold with every proportion in "
        "[0, 1]\n    a + b > 2\n"},
+      {"equalities tie equal sides", items + "[hypotheses]\nH = \"a > b; b = a\"\n",
+       "problem.toml:6:6: hypothesis H has no interior point: once the items its equalities tie are equal, this "
+       "restriction compares equal sides and cannot hold\n    a > b\n"},
+      {"improper group prior", items + "prior_a = [0.5, 0.5]\n[hypotheses]\nH = \"a = b\"\n",
+       "problem.toml:7:6: hypothesis H: the items a, b, tied by equalities, have the prior Beta(0, 1) given their "
+       "equality (the sums of their prior shapes less 1), which is not a proper prior; tie fewer items or give them "
+       "larger prior shapes\n    a = b\n    ^\n"},
       {"empty hypothesis name", items + "[hypotheses]\n\"\" = \"a > b\"\n",
        "problem.toml:6:7: a hypothesis has an empty name (\"\" = ...); give it one, e.g. H1 = \"a > b\"\n"},
       // Long texts are cut down: a window of 200 bytes around the caret, ten names of a list.

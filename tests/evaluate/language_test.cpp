@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,46 @@ TEST(HypothesisLanguage, ReadsLinearRestrictions) {
   }
 }
 
+struct EqualityCase {
+  std::string hypothesis;
+  std::vector<std::string> equalities;  // "item=other" or "item=value", with their offsets below
+  std::vector<std::size_t> offsets;
+  std::vector<std::string> restrictions;  // texts
+};
+
+// "==" reads as "="; chains mix "=" with "<" and ">".
+TEST(HypothesisLanguage, ReadsEqualitiesInChains) {
+  const std::vector<EqualityCase> cases{
+      {"a = b", {"0=1"}, {0}, {}},
+      {"a = b = c == d", {"0=1", "1=2", "2=3"}, {0, 4, 8}, {}},
+      {"a = b > c", {"0=1"}, {0}, {"b > c"}},
+      {"a > b = c > d", {"1=2"}, {4}, {"a > b", "c > d"}},
+      {"a = 0.5; 1 = b, c = 0", {"0=0.5", "1=1", "2=0"}, {0, 9, 16}, {}},
+  };
+  for (const EqualityCase& c : cases) {
+    const ParsedHypothesis parsed = parse_hypothesis(c.hypothesis, kItems);
+    ASSERT_TRUE(parsed.ok) << c.hypothesis << ": " << parsed.error.message;
+    std::vector<std::string> equalities;
+    std::vector<std::size_t> offsets;
+    for (const Equality& e : parsed.equalities) {
+      std::ostringstream shown;
+      shown << e.item << "=";
+      if (e.other) {
+        shown << *e.other;
+      } else {
+        shown << e.value;
+      }
+      equalities.push_back(shown.str());
+      offsets.push_back(e.offset);
+    }
+    std::vector<std::string> restrictions;
+    for (const Restriction& r : parsed.restrictions) restrictions.push_back(r.text);
+    EXPECT_EQ(equalities, c.equalities) << c.hypothesis;
+    EXPECT_EQ(offsets, c.offsets) << c.hypothesis;
+    EXPECT_EQ(restrictions, c.restrictions) << c.hypothesis;
+  }
+}
+
 struct ErrorCase {
   const char* what;
   std::string hypothesis;
@@ -69,32 +110,39 @@ TEST(HypothesisLanguage, NamesEveryMistakeWithItsPlace) {
   const std::vector<ErrorCase> cases{
       {"empty", "  ", 0, "the hypothesis is empty; expected restrictions such as 'a > b; c > 0.5'"},
       {"unknown name", "a > e", 4, "unknown item 'e'; the items are a, b, c, d"},
-      {"equality", "a = b", 2,
-       "'=' states an equality, which has prior probability 0 and cannot be sampled one item at a time; write a "
-       "narrow interval instead, e.g. 'a - b > -0.05, a - b < 0.05'"},
-      {"double equality", "a + b == 1", 6,
-       "'==' states an equality, which has prior probability 0 and cannot be sampled one item at a time; write a "
-       "narrow interval instead, e.g. '(a + b) - 1 > -0.05, (a + b) - 1 < 0.05'"},
+      {"equality of a sum", "a + b == 1", 0,
+       "'=' ties single items or an item and a number in [0, 1] (e.g. 'a = b', 'a = b = c', 'a = 0.5'); 'a + b' is "
+       "neither; write sums and multiples with < or >"},
+      {"equality of a multiple", "a > b = 2*c", 8,
+       "'=' ties single items or an item and a number in [0, 1] (e.g. 'a = b', 'a = b = c', 'a = 0.5'); '2*c' is "
+       "neither; write sums and multiples with < or >"},
+      {"equality of numbers", "0.5 = 0.5", 0,
+       "'=' ties single items or an item and a number in [0, 1] (e.g. 'a = b', 'a = b = c', 'a = 0.5'); '0.5 = 0.5' "
+       "involves no item"},
+      {"point value above 1", "a > b; c = 1.5", 11,
+       "the point value '1.5' lies outside [0, 1]; a proportion equals a number from 0 to 1"},
+      {"negative point value", "-0.2 = d", 0,
+       "the point value '-0.2' lies outside [0, 1]; a proportion equals a number from 0 to 1"},
       {"product of items", "a * b > 0.2", 2,
        "'*' multiplies two expressions that both contain items, which is not linear; multiply items by numbers only"},
       {"division by items", "1 / a > 2", 2,
        "'/' divides by an expression that contains items, which is not linear; divide by numbers only"},
       {"division by zero", "a / (1 - 1) > b", 2, "division by zero"},
       {"no comparison", "a + b", 5,
-       "expected a comparison (< or >) after 'a + b', but found the end of the hypothesis; a restriction compares two "
+       "expected a comparison (<, > or =) after 'a + b', but found the end of the hypothesis; a restriction compares two "
        "sides, e.g. 'a > b'"},
       {"missing operand", "a > b >", 7, "expected an item name, a number or '(', but found the end of the hypothesis"},
       {"doubled comparison", "a >> b", 3, "expected an item name, a number or '(', but found '>'"},
       {"empty restriction", "a > b;; c > d", 6, "expected an item name, a number or '(', but found ';'"},
       {"unclosed parenthesis", "(a + b > c", 7, "expected ')' to close the '(' opened before, but found '>'"},
       {"stray parenthesis", "a > b)", 5,
-       "expected an operator (+ - * /), a comparison (< or >), a separator (; & ,) or the end of the hypothesis, but "
+       "expected an operator (+ - * /), a comparison (<, > or =), a separator (; & ,) or the end of the hypothesis, but "
        "found ')'"},
       {"missing operator", "a > b c", 6,
-       "expected an operator (+ - * /), a comparison (< or >), a separator (; & ,) or the end of the hypothesis, but "
+       "expected an operator (+ - * /), a comparison (<, > or =), a separator (; & ,) or the end of the hypothesis, but "
        "found 'c'"},
       {"unexpected character", "a > b % 2", 6,
-       "unexpected character '%'; expected an item name, a number, + - * /, parentheses, < or >, or ; & , between "
+       "unexpected character '%'; expected an item name, a number, + - * /, parentheses, < > or =, or ; & , between "
        "restrictions"},
       {"no item", "a > b; 1 > 0.5", 7,
        "'1 > 0.5' involves no item (its coefficients are all 0); every restriction must involve at least one item"},
