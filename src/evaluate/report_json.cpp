@@ -53,10 +53,10 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
       {"restrictions", "each restriction holds when the sum of coefficients[j] * proportion[j] is greater than "
                        "constant; coefficients follow the order of settings.items"},
       {"bf_unconstrained", "fit / complexity: the Bayes factor of the hypothesis against the unconstrained one"},
-      {"bf_complement", "(fit / complexity) / ((1 - fit) / (1 - complexity)): against the hypothesis's complement; "
-                        "null for a hypothesis with an equality, whose complement has probability one"},
-      {"equalities", "the hypothesis's equalities as written; items they tie form one proportion, and complexity and "
-                     "fit are then those of the inequalities given the equalities"},
+      {"bf_complement", "(fit / complexity) / ((1 - fit) / (1 - complexity)): against the hypothesis's complement"},
+      {"equalities", "the hypothesis's equalities as written; items they tie form one proportion, complexity and fit "
+                     "are then those of the inequalities given the equalities, and bf_complement is null (the "
+                     "complement of a hypothesis with an equality has probability one)"},
       {"bf_equalities", "the exact factor of the equalities against the unconstrained hypothesis (1 without "
                         "equalities); bf_unconstrained = bf_equalities * fit / complexity"},
       {"log_bf_unconstrained", "the natural logarithm of bf_unconstrained, finite where the factor under- or "
