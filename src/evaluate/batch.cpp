@@ -209,8 +209,11 @@ Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options
     }
   }
   apply_overrides(problem, options.overrides);
-  for (std::string& warning : hypothesis_warnings(problem)) problem.warnings.push_back(std::move(warning));
   for (const std::string& warning : problem.warnings) std::cerr << "propbf: " << path << ": warning: " << warning << "\n";
+  for (std::string& warning : hypothesis_warnings(problem)) {
+    std::cerr << "propbf: " << path << ": warning: " << warning << "\n";
+    problem.warnings.push_back(std::move(warning));
+  }
   return evaluate_problem(problem, options.threads, options.progress_line);
 }
 
