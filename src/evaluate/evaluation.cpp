@@ -254,7 +254,7 @@ void run_chains(std::vector<HypothesisChains>& chains, const std::vector<Hypothe
       const std::int64_t from = task.chain->sweeps();
       task.chain->run_to(std::min(task.niter, from + kProgressStep));
       progress.advance(static_cast<double>(task.chain->sweeps() - from) * task.sweep_cost,
-                       results[task.hypothesis].name, task.stage, results[task.hypothesis].restrictions.size(),
+                       results[task.hypothesis].name, task.stage, chains[task.hypothesis].complexity.size(),
                        task.chain->sweeps(), task.niter);
     }
   });
