@@ -95,15 +95,15 @@ CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const st
     const auto tied = static_cast<double>(group.size() - 1);
     shape_a -= tied;
     shape_b -= tied;
-    std::size_t offset = 0;  // of the group's first equality, for messages
-    for (const Equality& equality : parsed.equalities) {
-      if (root(parent, equality.item) == r) {
-        offset = equality.offset;
-        break;
+    // Where the group's first equality begins, for messages.
+    const auto offset_of_group = [&] {
+      for (const Equality& equality : parsed.equalities) {
+        if (root(parent, equality.item) == r) return equality.offset;
       }
-    }
+      return std::size_t{0};
+    };
     if (!(shape_a >= kMinShape && shape_b >= kMinShape && shape_a <= kMaxShape && shape_b <= kMaxShape)) {
-      result.error = {offset, "the items " + names + ", tied by equalities, have the prior Beta(" +
+      result.error = {offset_of_group(), "the items " + names + ", tied by equalities, have the prior Beta(" +
                                   format_number(shape_a, 6) + ", " + format_number(shape_b, 6) +
                                   ") given their equality (the sums of their prior shapes less " +
                                   format_number(tied, 17) + "), " +
@@ -117,7 +117,7 @@ CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const st
     const double posterior_a = shape_a + static_cast<double>(pooled_k);
     const double posterior_b = shape_b + static_cast<double>(pooled_n - pooled_k);
     if (!(posterior_a <= kMaxShape && posterior_b <= kMaxShape)) {
-      result.error = {offset, "the items " + names + ", tied by equalities, have the posterior Beta(" +
+      result.error = {offset_of_group(), "the items " + names + ", tied by equalities, have the posterior Beta(" +
                              format_number(posterior_a, 6) + ", " + format_number(posterior_b, 6) +
                              ") given their equality, beyond the largest shape allowed, " +
                              format_number(kMaxShape, 6)};
