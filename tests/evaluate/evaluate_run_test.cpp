@@ -305,6 +305,14 @@ TEST(EvaluateRun, SameBytesForEveryThreadCount) {
         EXPECT_EQ(json, first_json) << threads << " threads, " << mode.back();
       }
     }
+    if (mode.size() == 2) {
+      // --no-estimates leaves out the estimates at the table's end, and nothing else.
+      const RunResult run = run_propbf_with_arguments(
+          folder.path(), {"evaluate", "problem.toml", "--niter", "1500", "--no-estimates"});
+      const std::size_t at = first_out.find("\nEstimates of the proportions");
+      ASSERT_NE(at, std::string::npos);
+      EXPECT_EQ(run.out, first_out.substr(0, at));
+    }
   }
 }
 
