@@ -55,25 +55,45 @@ std::string bf_matrix_block(const Evaluation& evaluation) {
   return out;
 }
 
-// One model's estimates: an item a line, at most kShownEstimateItems of them.
-std::string estimates_block(const std::string& title, const std::vector<ItemEstimate>& estimates) {
+// One model's estimates: an item a line, at most kShownEstimateItems of them. Under a
+// hypothesis (`unconstrained` given), the items whose estimates are exactly the
+// unconstrained ones (those no restriction names) are counted instead of listed.
+std::string estimates_block(const std::string& title, const std::vector<ItemEstimate>& estimates,
+                            const std::vector<ItemEstimate>* unconstrained = nullptr) {
+  std::vector<std::size_t> listed;
+  std::size_t same = 0;
+  for (std::size_t j = 0; j < estimates.size(); ++j) {
+    const ItemEstimate& e = estimates[j];
+    if (unconstrained != nullptr && j < unconstrained->size()) {
+      const ItemEstimate& u = (*unconstrained)[j];
+      if (e.mean == u.mean && e.sd == u.sd && e.lower == u.lower && e.upper == u.upper) {
+        ++same;
+        continue;
+      }
+    }
+    listed.push_back(j);
+  }
+  const std::size_t shown = std::min(listed.size(), kShownEstimateItems);
   std::size_t width = 8;
-  const std::size_t shown = std::min(estimates.size(), kShownEstimateItems);
   std::vector<std::string> names;
-  for (std::size_t j = 0; j < shown; ++j) {
-    names.push_back(visible_text(estimates[j].name));
+  for (std::size_t i = 0; i < shown; ++i) {
+    names.push_back(visible_text(estimates[listed[i]].name));
     width = std::max(width, std::min<std::size_t>(names.back().size() + 1, 24));
   }
   std::string out = "  " + title + "\n";
-  for (std::size_t j = 0; j < shown; ++j) {
-    const ItemEstimate& e = estimates[j];
-    out += "    " + padded(names[j], width) + " " + padded(format_number(e.mean, 4), 8) + " " +
+  for (std::size_t i = 0; i < shown; ++i) {
+    const ItemEstimate& e = estimates[listed[i]];
+    out += "    " + padded(names[i], width) + " " + padded(format_number(e.mean, 4), 8) + " " +
            padded(format_number(e.sd, 3), 9) + " [" + format_number(e.lower, 4) + ", " + format_number(e.upper, 4) +
            "]\n";
   }
-  if (estimates.size() > shown) {
-    const std::size_t left = estimates.size() - shown;
+  if (listed.size() > shown) {
+    const std::size_t left = listed.size() - shown;
     out += "    ... " + std::to_string(left) + (left == 1 ? " more item" : " more items") + " (all in the JSON)\n";
+  }
+  if (same > 0) {
+    out += "    " + std::to_string(same) + (same == 1 ? " other item" : " other items") +
+           " as unconstrained (in no restriction)\n";
   }
   return out;
 }
@@ -172,7 +192,7 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates) {
     for (const HypothesisResult& result : evaluation.hypotheses) {
       out += estimates_block(visible_text(result.name) + " (restricted posterior, " + std::to_string(result.niter) +
                                  " sweeps)",
-                             result.estimates);
+                             result.estimates, &evaluation.unconstrained_estimates);
     }
   }
   if (!not_reached.empty()) {
