@@ -74,8 +74,8 @@ struct Evaluation {
 };
 
 // Row i, column j: hypothesis i's factor against hypothesis j, the ratio of their factors
-// against the unconstrained hypothesis (file order; the diagonal is 1 where the factor is
-// finite and nonzero).
+// against the unconstrained hypothesis (file order). The diagonal is 1, also where the
+// ratio would be 0/0 or infinity/infinity (a factor of 0 or infinity).
 std::vector<std::vector<double>> bf_matrix(const Evaluation& evaluation);
 
 // Throws InputError (exit status 2) for a mistake in a hypothesis (message with file,
