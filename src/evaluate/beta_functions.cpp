@@ -50,6 +50,10 @@ double truncated_beta(double a, double b, double low, double up, double v) {
   return std::clamp(x, low, up);
 }
 
+std::array<double, 2> beta_central_interval(double a, double b, double tail) {
+  return {boost::math::ibeta_inv(a, b, tail, Policy()), boost::math::ibetac_inv(a, b, tail, Policy())};
+}
+
 double student_to_normal_ratio(double degrees_of_freedom) {
   const double t = boost::math::quantile(boost::math::students_t_distribution<double, Policy>(degrees_of_freedom), 0.975);
   const double z = boost::math::quantile(boost::math::normal_distribution<double, Policy>(), 0.975);

@@ -19,6 +19,11 @@ namespace propbf::evaluate {
 // drawn from uniformly.
 double truncated_beta(double a, double b, double low, double up, double v);
 
+// The equal-tailed interval of Beta(a, b) holding 1 - 2 tail of its probability: the
+// tail quantile and the 1 - tail one, each from the tail it bounds (I_x(a, b) = tail and
+// 1 - I_x(a, b) = tail), so that both keep their accuracy.
+std::array<double, 2> beta_central_interval(double a, double b, double tail);
+
 // t_{0.975}(df) / z_{0.975}: how much wider a 95% interval is when its variance is
 // estimated with df degrees of freedom than when it is known (> 1, tends to 1).
 double student_to_normal_ratio(double degrees_of_freedom);

@@ -184,6 +184,7 @@ int run_command_line(int argc, char** argv) {
   std::string jsonl_file;
   EvaluateOptions options;
   options.threads = default_thread_count();
+  bool no_estimates = false;
   SettingOverrides& overrides = options.overrides;
   evaluate->add_option("PROBLEM", inputs.arguments,
                        "problem files ([items], [hypotheses], optional [sampling]) or folders of them (their *.toml "
@@ -223,6 +224,8 @@ int run_command_line(int argc, char** argv) {
                                              "results do not depend on it")
       ->type_name("N")
       ->transform(integer_in(1, kMaxThreads));
+  evaluate->add_flag("--no-estimates", no_estimates,
+                     "leave the estimates of the proportions out of the table (the JSON always has them)");
   try {
     app.parse(argc, argv);
     if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate)");
@@ -289,7 +292,7 @@ int run_command_line(int argc, char** argv) {
     EvaluateOptions single = options;
     single.progress_line = true;
     const Evaluation evaluation = evaluate_file(problem_file, single);
-    const std::string table = format_table(evaluation);
+    const std::string table = format_table(evaluation, !no_estimates);
     if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION));
     if (output_closed) return 0;  // the JSON file holds the results; there is no table to show
     if (const int failure = write_all(STDOUT_FILENO, table); failure != 0) {

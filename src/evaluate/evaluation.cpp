@@ -431,6 +431,66 @@ double relative_half_width(const Interval& interval, double factor) {
   return finite ? relative : std::numeric_limits<double>::infinity();
 }
 
+// What a hypothesis's estimate chain samples: the restrictions, start point and beta
+// posteriors of its coordinates, and per item the coordinate that stands for it
+// (kFixedItem: none, the item is held at fixed_value[item]).
+struct SampledCoordinates {
+  static constexpr std::size_t kFixedItem = static_cast<std::size_t>(-1);
+  std::vector<Restriction> restrictions;
+  std::vector<double> start;
+  std::vector<double> shape_a;
+  std::vector<double> shape_b;
+  std::vector<std::size_t> coordinate_of_item;
+  std::vector<double> fixed_value;  // per item; read where coordinate_of_item is kFixedItem
+};
+
+// Without equalities one coordinate per item, with the hypothesis's own restrictions and
+// start; with them one per free group (its pooled posterior, the collapsed restrictions,
+// the start its items share), and items tied to a point value held there.
+SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
+                                       const std::vector<double>& posterior_a, const std::vector<double>& posterior_b) {
+  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0)};
+  sampled.restrictions = read.chain_restrictions();
+  if (!read.has_equalities) {
+    sampled.start = result.start.centre;
+    sampled.shape_a = posterior_a;
+    sampled.shape_b = posterior_b;
+    for (std::size_t j = 0; j < posterior_a.size(); ++j) sampled.coordinate_of_item.push_back(j);
+    return sampled;
+  }
+  const CollapsedHypothesis& collapsed = read.collapsed;
+  sampled.shape_a = collapsed.posterior_a;
+  sampled.shape_b = collapsed.posterior_b;
+  sampled.coordinate_of_item.assign(posterior_a.size(), SampledCoordinates::kFixedItem);
+  for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
+    sampled.start.push_back(result.start.centre[collapsed.groups[g].front()]);
+    for (std::size_t j : collapsed.groups[g]) sampled.coordinate_of_item[j] = g;
+  }
+  for (std::size_t j = 0; j < posterior_a.size(); ++j) {
+    if (collapsed.item_value[j]) sampled.fixed_value[j] = *collapsed.item_value[j];
+  }
+  return sampled;
+}
+
+// The estimates per item from those per coordinate: a fixed item has its value with sd 0.
+std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, const std::vector<ItemEstimate>& per_coordinate,
+                                         const std::vector<std::string>& names) {
+  std::vector<ItemEstimate> estimates;
+  for (std::size_t j = 0; j < names.size(); ++j) {
+    const std::size_t c = sampled.coordinate_of_item[j];
+    ItemEstimate estimate;
+    if (c == SampledCoordinates::kFixedItem) {
+      const double value = sampled.fixed_value[j];
+      estimate = {"", value, 0.0, value, value};
+    } else {
+      estimate = per_coordinate[c];
+    }
+    estimate.name = names[j];
+    estimates.push_back(std::move(estimate));
+  }
+  return estimates;
+}
+
 }  // namespace
 
 std::vector<std::string> hypothesis_warnings(const CountsProblem& problem) {
@@ -622,6 +682,17 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool prog
     }
     for (const std::string& warning : prepared[h].warnings) result.notes.push_back("warning: " + warning);
   }
+  // Estimates: exact for the unconstrained model; one chain per hypothesis, run to the
+  // niter its factors settled at.
+  for (std::size_t j = 0; j < names.size(); ++j) {
+    evaluation.unconstrained_estimates.push_back(beta_estimate(names[j], posterior_a[j], posterior_b[j]));
+  }
+  run_in_parallel(results.size(), threads, [&](std::size_t h) {
+    const SampledCoordinates sampled = sampled_coordinates(results[h], prepared[h], posterior_a, posterior_b);
+    const std::vector<ItemEstimate> per_coordinate = restricted_estimates(
+        sampled.restrictions, sampled.start, sampled.shape_a, sampled.shape_b, {results[h].niter, seed, h});
+    results[h].estimates = item_estimates(sampled, per_coordinate, names);
+  });
   // Posterior model probabilities with equal prior probabilities: each hypothesis's
   // factor against the unconstrained one over the sum of the factors in the set. One
   // hypothesis is set against its complement, whose factor is (1 - fit) / (1 - complexity).
@@ -640,6 +711,18 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool prog
   for (HypothesisResult& result : evaluation.hypotheses) result.pmp_with_unconstrained = result.bf_unconstrained / (sum + 1.0);
   evaluation.pmp_unconstrained = 1.0 / (sum + 1.0);
   return evaluation;
+}
+
+std::vector<std::vector<double>> bf_matrix(const Evaluation& evaluation) {
+  std::vector<std::vector<double>> matrix;
+  for (const HypothesisResult& row : evaluation.hypotheses) {
+    std::vector<double> line;
+    for (const HypothesisResult& column : evaluation.hypotheses) {
+      line.push_back(&row == &column ? 1.0 : row.bf_unconstrained / column.bf_unconstrained);
+    }
+    matrix.push_back(std::move(line));
+  }
+  return matrix;
 }
 
 }  // namespace propbf::evaluate

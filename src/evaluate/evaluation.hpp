@@ -10,6 +10,7 @@
 
 #include "model/bayes_factors.hpp"
 
+#include "evaluate/estimates.hpp"
 #include "evaluate/language.hpp"
 #include "evaluate/problem.hpp"
 #include "evaluate/sampler.hpp"
@@ -72,13 +73,22 @@ struct HypothesisResult {
   double pmp = 0.0;                     // among the listed hypotheses (or H and its complement)
   double pmp_with_unconstrained = 0.0;  // among the listed hypotheses and the unconstrained one
   double pmp_complement = 0.0;          // one hypothesis only: its complement's share
+  // Per item in item order, under the posterior restricted by every restriction: from a
+  // chain of niter sweeps on its own stream (restricted_estimates), run after the factors.
+  std::vector<ItemEstimate> estimates;
 };
 
 struct Evaluation {
   CountsProblem problem;
   std::vector<HypothesisResult> hypotheses;
   double pmp_unconstrained = 0.0;  // the unconstrained hypothesis's share beside the listed ones
+  std::vector<ItemEstimate> unconstrained_estimates;  // per item, exact from its beta posterior
 };
+
+// Row i, column j: hypothesis i's factor against hypothesis j, the ratio of their factors
+// against the unconstrained hypothesis (file order). The diagonal is 1, also where the
+// ratio would be 0/0 or infinity/infinity (a factor of 0 or infinity).
+std::vector<std::vector<double>> bf_matrix(const Evaluation& evaluation);
 
 // Throws InputError (exit status 2) for a mistake in a hypothesis (message with file,
 // line and column) and for a hypothesis without interior point (naming the restrictions

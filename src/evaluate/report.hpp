@@ -20,8 +20,10 @@ std::string format_number(double value, int digits);
 std::string visible_text(std::string_view text);
 
 // The table for standard output, ending with a newline. Names (the problem file's, the
-// hypotheses') are shown through visible_text.
-std::string format_table(const Evaluation& evaluation);
+// hypotheses', the items') are shown through visible_text. With show_estimates, it ends
+// with the estimates of the proportions (the first kShownEstimateItems items of each model).
+inline constexpr std::size_t kShownEstimateItems = 30;
+std::string format_table(const Evaluation& evaluation, bool show_estimates = true);
 
 // The JSON document (indented by 2, ending with a newline). Non-finite numbers are
 // written as null and explained in the hypothesis's "notes".

@@ -24,6 +24,21 @@ Json interval(const Interval& value, const std::string& key, Json& notes) {
   return Json::array({number(value[0], key + "[0]", notes), number(value[1], key + "[1]", notes)});
 }
 
+// Estimates per item under `key` ("estimates", "unconstrained_estimates").
+Json estimates(const std::vector<ItemEstimate>& values, const std::string& key, Json& notes) {
+  Json list = Json::array();
+  for (std::size_t j = 0; j < values.size(); ++j) {
+    const ItemEstimate& e = values[j];
+    const std::string at = key + "[" + std::to_string(j) + "].";
+    list.push_back({{"name", e.name},
+                    {"mean", number(e.mean, at + "mean", notes)},
+                    {"sd", number(e.sd, at + "sd", notes)},
+                    {"lower", number(e.lower, at + "lower", notes)},
+                    {"upper", number(e.upper, at + "upper", notes)}});
+  }
+  return list;
+}
+
 Json build_document(const Evaluation& evaluation, const std::string& version) {
   const CountsProblem& problem = evaluation.problem;
   Json document;
@@ -76,7 +91,15 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
       {"bf_complement_interval_independent", "as bf_unconstrained_interval_independent, for bf_complement"},
       {"pmp", "posterior model probability with equal prior probabilities among the listed hypotheses; with one "
               "hypothesis, among it and its complement"},
-      {"pmp_with_unconstrained", "the same among the listed hypotheses and the unconstrained hypothesis"}};
+      {"pmp_with_unconstrained", "the same among the listed hypotheses and the unconstrained hypothesis"},
+      {"estimates",
+       "per item under the hypothesis: posterior mean, sd and 95% equal-tailed interval [lower, upper] from a chain "
+       "of niter sweeps sampling the posterior restricted by all its restrictions, the first niter / 10 dropped; "
+       "the interval ends are order statistics of the kept draws (at most 20000 per item, evenly thinned; "
+       "fewer beyond 200 items); items in no restriction have the exact unconstrained estimates"},
+      {"unconstrained_estimates", "the same exactly, from each item's Beta(prior_a + successes, prior_b + failures)"},
+      {"bf_matrix", "row i, column j: bf_unconstrained of hypothesis i / bf_unconstrained of hypothesis j, the factor "
+                    "of hypothesis i against hypothesis j (hypotheses in file order)"}};
   if (problem.settings.precision) {
     document["explanations"]["niter"] =
         "sweeps per stage this hypothesis ran: settings.niter doubled (the last step up to settings.max_niter) until "
@@ -128,6 +151,7 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
     entry["pmp"] = number(result.pmp, "pmp", notes);
     entry["pmp_with_unconstrained"] = number(result.pmp_with_unconstrained, "pmp_with_unconstrained", notes);
     if (evaluation.hypotheses.size() == 1) entry["pmp_complement"] = number(result.pmp_complement, "pmp_complement", notes);
+    entry["estimates"] = estimates(result.estimates, "estimates", notes);
     Json stages = Json::array();
     for (std::size_t t = 0; t < result.complexity_stages.size(); ++t) {
       stages.push_back({{"complexity_hits", result.complexity_stages[t].hits},
@@ -145,6 +169,19 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
   document["hypotheses"] = hypotheses;
   Json document_notes = Json::array();
   for (const std::string& warning : problem.warnings) document_notes.push_back("warning: " + warning);
+  document["unconstrained_estimates"] =
+      estimates(evaluation.unconstrained_estimates, "unconstrained_estimates", document_notes);
+  Json matrix = Json::array();
+  const std::vector<std::vector<double>> factors = bf_matrix(evaluation);
+  for (std::size_t i = 0; i < factors.size(); ++i) {
+    Json row = Json::array();
+    for (std::size_t j = 0; j < factors[i].size(); ++j) {
+      row.push_back(number(factors[i][j], "bf_matrix[" + std::to_string(i) + "][" + std::to_string(j) + "]",
+                           document_notes));
+    }
+    matrix.push_back(row);
+  }
+  document["bf_matrix"] = matrix;
   document["pmp_unconstrained"] = number(evaluation.pmp_unconstrained, "pmp_unconstrained", document_notes);
   if (!document_notes.empty()) document["notes"] = document_notes;
   return document;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +27,75 @@ std::string one_line(std::string text) {
     if (c == '\t' || c == '\n' || c == '\r') c = ' ';
   }
   return visible_text(text);
+}
+
+// Hypothesis i's factor against hypothesis j, row by row, names as labels (shown whole:
+// the columns widen to the longest name).
+std::string bf_matrix_block(const Evaluation& evaluation) {
+  const std::vector<std::vector<double>> matrix = bf_matrix(evaluation);
+  std::vector<std::string> names;
+  std::size_t width = 10;
+  for (const HypothesisResult& result : evaluation.hypotheses) {
+    names.push_back(visible_text(result.name));
+    width = std::max(width, names.back().size() + 1);
+  }
+  std::string out = "\nBayes factors between hypotheses (row against column)\n";
+  for (std::size_t i = 0; i <= matrix.size(); ++i) {
+    // Line 0: the column labels; line i: row i - 1.
+    std::string line(2, ' ');
+    line += padded(i == 0 ? std::string() : names[i - 1], width);
+    for (std::size_t j = 0; j < names.size(); ++j) {
+      line.push_back(' ');
+      line += padded(i == 0 ? names[j] : format_number(matrix[i - 1][j], 4), width);
+    }
+    while (line.back() == ' ') line.pop_back();
+    out += line;
+    out.push_back('\n');
+  }
+  return out;
+}
+
+// One model's estimates: an item a line, at most kShownEstimateItems of them. Under a
+// hypothesis (`unconstrained` given), the items whose estimates are exactly the
+// unconstrained ones (those no restriction names) are counted instead of listed.
+std::string estimates_block(const std::string& title, const std::vector<ItemEstimate>& estimates,
+                            const std::vector<ItemEstimate>* unconstrained = nullptr) {
+  std::vector<std::size_t> listed;
+  std::size_t same = 0;
+  for (std::size_t j = 0; j < estimates.size(); ++j) {
+    const ItemEstimate& e = estimates[j];
+    if (unconstrained != nullptr && j < unconstrained->size()) {
+      const ItemEstimate& u = (*unconstrained)[j];
+      if (e.mean == u.mean && e.sd == u.sd && e.lower == u.lower && e.upper == u.upper) {
+        ++same;
+        continue;
+      }
+    }
+    listed.push_back(j);
+  }
+  const std::size_t shown = std::min(listed.size(), kShownEstimateItems);
+  std::size_t width = 8;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < shown; ++i) {
+    names.push_back(visible_text(estimates[listed[i]].name));
+    width = std::max(width, std::min<std::size_t>(names.back().size() + 1, 24));
+  }
+  std::string out = "  " + title + "\n";
+  for (std::size_t i = 0; i < shown; ++i) {
+    const ItemEstimate& e = estimates[listed[i]];
+    out += "    " + padded(names[i], width) + " " + padded(format_number(e.mean, 4), 8) + " " +
+           padded(format_number(e.sd, 3), 9) + " [" + format_number(e.lower, 4) + ", " + format_number(e.upper, 4) +
+           "]\n";
+  }
+  if (listed.size() > shown) {
+    const std::size_t left = listed.size() - shown;
+    out += "    ... " + std::to_string(left) + (left == 1 ? " more item" : " more items") + " (all in the JSON)\n";
+  }
+  if (same > 0) {
+    out += "    " + std::to_string(same) + (same == 1 ? " other item" : " other items") +
+           " as unconstrained (in no restriction)\n";
+  }
+  return out;
 }
 
 }  // namespace
@@ -63,7 +133,7 @@ std::string format_number(double value, int digits) {
   return std::string(buffer, result.ptr);
 }
 
-std::string format_table(const Evaluation& evaluation) {
+std::string format_table(const Evaluation& evaluation, bool show_estimates) {
   const CountsProblem& problem = evaluation.problem;
   const Settings& settings = problem.settings;
   std::string out = "Problem " + visible_text(problem.file_name) + ": " + std::to_string(problem.items.size()) + (problem.items.size() == 1 ? " item, " : " items, ");
@@ -125,6 +195,16 @@ std::string format_table(const Evaluation& evaluation) {
     }
     out += "  " + padded("unconstrained", 15) + " " + padded("", 15) + " " +
            format_number(evaluation.pmp_unconstrained, 4) + "\n";
+  }
+  if (evaluation.hypotheses.size() >= 2) out += bf_matrix_block(evaluation);
+  if (show_estimates) {
+    out += "\nEstimates of the proportions: posterior mean, sd, 95% interval\n";
+    out += estimates_block("unconstrained (exact)", evaluation.unconstrained_estimates);
+    for (const HypothesisResult& result : evaluation.hypotheses) {
+      out += estimates_block(visible_text(result.name) + " (restricted posterior, " + std::to_string(result.niter) +
+                                 " sweeps)",
+                             result.estimates, &evaluation.unconstrained_estimates);
+    }
   }
   if (!not_reached.empty()) {
     out += "\nPrecision " + format_number(*settings.precision, 6) + " not reached within " +

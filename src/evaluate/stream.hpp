@@ -18,6 +18,7 @@ enum class StreamKind : std::uint64_t {
   FitReplications = 3,
   ComplexityReplicationsCorrected = 4,
   FitReplicationsCorrected = 5,
+  EstimateSweeps = 6,  // the chain of a hypothesis's estimates (stage 0)
 };
 
 // The counter-based stream of one chain or one block of replications. (The numerical

@@ -338,7 +338,7 @@ TEST(EvaluateRun, SameBytesForEveryThreadCount) {
        {std::vector<std::string>{"--niter", "1500"}, {"--niter", "300", "--precision", "0.08", "--max-niter", "2000"}}) {
     std::string first_out;
     std::string first_json;
-    for (const char* threads : {"1", "2", "7"}) {
+    for (const char* threads : {"1", "3", "7"}) {
       std::vector<std::string> arguments{"evaluate", "problem.toml", "--json", "result.json", "--threads", threads};
       arguments.insert(arguments.end(), mode.begin(), mode.end());
       const RunResult run = run_propbf_with_arguments(folder.path(), arguments);
@@ -351,6 +351,14 @@ TEST(EvaluateRun, SameBytesForEveryThreadCount) {
         EXPECT_EQ(run.out, first_out) << threads << " threads, " << mode.back();
         EXPECT_EQ(json, first_json) << threads << " threads, " << mode.back();
       }
+    }
+    if (mode.size() == 2) {
+      // --no-estimates leaves out the estimates at the table's end, and nothing else.
+      const RunResult run = run_propbf_with_arguments(
+          folder.path(), {"evaluate", "problem.toml", "--niter", "1500", "--no-estimates"});
+      const std::size_t at = first_out.find("\nEstimates of the proportions");
+      ASSERT_NE(at, std::string::npos);
+      EXPECT_EQ(run.out, first_out.substr(0, at));
     }
   }
 }
@@ -757,6 +765,14 @@ TEST(EvaluateRun, PinnedResultsOfThreeProblems) {
     ASSERT_EQ(document["hypotheses"].size(), c.exact_complexity.size()) << c.name;
     for (std::size_t h = 0; h < c.exact_complexity.size(); ++h) {
       EXPECT_NEAR(document["hypotheses"][h]["complexity"].get<double>() / c.exact_complexity[h], 1.0, 0.03) << c.name;
+      // Row h of the factors between hypotheses: the ratios of the factors against the
+      // unconstrained hypothesis.
+      for (std::size_t j = 0; j < c.exact_complexity.size(); ++j) {
+        EXPECT_EQ(document["bf_matrix"][h][j].get<double>(),
+                  h == j ? 1.0
+                         : document["hypotheses"][h]["bf_unconstrained"].get<double>() /
+                               document["hypotheses"][j]["bf_unconstrained"].get<double>());
+      }
     }
   }
   const Json band = Json::parse(read_file(pinned + "band.json"));
