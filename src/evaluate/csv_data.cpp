@@ -6,7 +6,9 @@
 
 #include <csv.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 #include <new>
 #include <optional>
@@ -254,7 +256,7 @@ CsvData parse_csv_data(const std::string& file_name, std::string_view content) {
 
 CsvData read_csv_data(const std::string& file_name) {
   std::ifstream in(file_name, std::ios::binary);
-  if (!in) throw InputError(file_name + ": cannot open the CSV file");
+  if (!in) throw InputError(file_name + ": cannot open the CSV file: " + std::strerror(errno));
   std::string content;
   std::vector<char> block(std::size_t{1} << 16);
   while (in && content.size() <= kMaxProblemFileBytes) {
