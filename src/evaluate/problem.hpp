@@ -76,6 +76,7 @@ struct Settings {
   // (stream_name empty), every problem with the same seed sees the same streams.
   std::string stream_name;
   std::uint64_t stream_key = 0;
+  bool seed_per_problem = false;  // [sampling] seed_per_problem: as --seed-per-problem
 
   std::int64_t max_niter_or_default() const { return max_niter ? *max_niter : std::max(kDefaultMaxNiter, niter); }
 };

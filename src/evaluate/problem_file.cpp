@@ -264,7 +264,12 @@ class Reader {
   }
 
   void read_sampling(const toml::table& table, Settings& settings) const {
-    check_keys(table, {"niter", "seed", "precision", "max_niter"}, "[sampling]", *this);
+    check_keys(table, {"niter", "seed", "precision", "max_niter", "seed_per_problem"}, "[sampling]", *this);
+    if (const toml::node* node = table.get("seed_per_problem")) {
+      const auto* value = node->as_boolean();
+      if (value == nullptr) fail(*node, "'seed_per_problem' must be true or false");
+      settings.seed_per_problem = value->get();
+    }
     if (const toml::node* node = table.get("niter")) {
       const auto* value = node->as_integer();
       if (value == nullptr || value->get() < 1 || value->get() > kMaxNiter) {
@@ -467,7 +472,7 @@ void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) 
   if (overrides.seed) settings.seed = *overrides.seed;
   if (overrides.precision) settings.precision = *overrides.precision;
   if (overrides.max_niter) settings.max_niter = *overrides.max_niter;
-  if (overrides.stream_per_problem) {
+  if (overrides.stream_per_problem || settings.seed_per_problem) {
     settings.stream_name = std::filesystem::path(problem.file_name).filename().string();
     settings.stream_key = stream_key(problem.file_name);
   }

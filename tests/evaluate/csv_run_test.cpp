@@ -197,11 +197,11 @@ TEST(CsvData, SeedPerProblemGivesEachFileItsOwnStreams) {
   EXPECT_NE(separate[0]["hypotheses"][0]["bf_unconstrained"], same[0]["hypotheses"][0]["bf_unconstrained"]);
   EXPECT_EQ(separate[0]["settings"]["stream"], Json::parse(R"({"per_problem": "second.toml", "key": "d1bcc283c4eef439"})"));
   EXPECT_FALSE(same[0]["settings"].contains("stream"));
-  // Alone, from another folder: the numbers of the batch.
+  // Alone, from another folder, asked for by the file itself: the numbers of the batch.
   std::filesystem::create_directory(folder.path() / "elsewhere");
-  write_file(folder.path() / "elsewhere/first.toml", problem);
+  write_file(folder.path() / "elsewhere/first.toml", problem + "[sampling]\nseed_per_problem = true\n");
   const RunResult alone = run_propbf_with_arguments(
-      folder.path(), {"evaluate", "elsewhere/first.toml", "--niter", "400", "--seed-per-problem", "--json", "first.json"});
+      folder.path(), {"evaluate", "elsewhere/first.toml", "--niter", "400", "--json", "first.json"});
   ASSERT_EQ(alone.status, 0) << alone.err;
   const Json document = Json::parse(read_file(folder.path() / "first.json"));
   EXPECT_EQ(document["hypotheses"], separate[1]["hypotheses"]);
