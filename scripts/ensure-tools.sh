@@ -15,6 +15,7 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/boost/random/normal_distribution.hpp ] || need+=(libboost-math-dev)  # Boost.Random: same headers package
 [ -f /usr/include/glpk.h ] || need+=(libglpk-dev)
 [ -f /usr/include/Random123/philox.h ] || need+=(librandom123-dev)
+[ -f /usr/include/csv.h ] || need+=(libcsv-dev)
 # clang++ builds (CXX=clang++, the ThreadSanitizer and fuzz builds): the compiler, its
 # OpenMP runtime (libomp, with the ThreadSanitizer tool libarcher) and its sanitizer runtimes.
 if [[ "${CXX:-}" == *clang* || "${PROPBF_TSAN:-OFF}" == ON || "${NEED_CLANG:-}" == 1 ]]; then

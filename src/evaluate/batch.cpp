@@ -217,6 +217,40 @@ Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options
   return evaluate_problem(problem, options.threads, options.progress_line);
 }
 
+Evaluation evaluate_data(const DataInputs& inputs, const EvaluateOptions& options) {
+  constexpr const char* kExample = "write NAME: TEXT, e.g. --hypothesis \"H1: a > b\"";
+  std::vector<HypothesisText> hypotheses;
+  for (std::size_t i = 0; i < inputs.hypotheses.size(); ++i) {
+    const std::string& given = inputs.hypotheses[i];
+    const std::string shown = "--hypothesis \"" + visible_text(given) + "\"";
+    const std::size_t colon = given.find(':');
+    if (colon == std::string::npos) throw InputError("propbf: " + shown + " has no name; " + kExample);
+    const std::size_t first = given.find_first_not_of(" \t");
+    const std::size_t last = given.find_last_not_of(" \t", colon == 0 ? 0 : colon - 1);
+    if (first >= colon || last == std::string::npos || last < first) {
+      throw InputError("propbf: " + shown + " has an empty name before ':'; " + kExample);
+    }
+    HypothesisText hypothesis;
+    hypothesis.name = given.substr(first, last + 1 - first);
+    const std::size_t text = given.find_first_not_of(" \t", colon + 1);
+    hypothesis.text = text == std::string::npos ? std::string() : given.substr(text);
+    hypothesis.origin = "propbf: --hypothesis #" + std::to_string(i + 1);
+    for (std::size_t k = 0; k < hypotheses.size(); ++k) {
+      if (hypotheses[k].name == hypothesis.name) {
+        throw InputError("propbf: hypothesis name '" + visible_text(hypothesis.name) + "' is given twice (--hypothesis #" +
+                         std::to_string(k + 1) + " and #" + std::to_string(i + 1) + ")");
+      }
+    }
+    hypotheses.push_back(std::move(hypothesis));
+  }
+  CountsProblem problem = problem_from_data(inputs.csv_file, inputs.prior_a, inputs.prior_b, std::move(hypotheses));
+  apply_overrides(problem, options.overrides);
+  for (const std::string& warning : problem.warnings) {
+    std::cerr << "propbf: " << inputs.csv_file << ": warning: " << warning << "\n";
+  }
+  return evaluate_problem(problem, options.threads, options.progress_line);
+}
+
 std::string out_of_memory_message(const std::string& path) {
   return "propbf: " + path + ": not enough memory for this problem (lower --niter or the number of items)";
 }

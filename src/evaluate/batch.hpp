@@ -25,6 +25,22 @@ struct EvaluateOptions {
 // hypothesis without a name) and std::bad_alloc when memory runs out.
 Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options);
 
+// A problem given on the command line instead of a problem file: the items of a CSV file
+// (csv_data.hpp), one Beta(prior_a, prior_b) prior for every item, and hypotheses written
+// "NAME: TEXT" (the name is what stands before the first ':', blanks dropped).
+struct DataInputs {
+  std::string csv_file;
+  std::vector<std::string> hypotheses;
+  double prior_a = 1.0;
+  double prior_b = 1.0;
+};
+
+// Reads the CSV file, builds the problem, sets the overrides and evaluates it. Throws
+// InputError for a hypothesis without a name (no ':' or nothing before it), a name given
+// twice, and every mistake of the CSV file (with its place); std::bad_alloc when memory
+// runs out.
+Evaluation evaluate_data(const DataInputs& inputs, const EvaluateOptions& options);
+
 // A message as the user sees it (standard error, the "error" of a record): control
 // characters other than line breaks escaped as visible_text does, and bounded whatever
 // the input: a line marked by a caret line below it ("    TEXT" then "    ^") shows at

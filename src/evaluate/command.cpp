@@ -178,7 +178,7 @@ int run_command_line(int argc, char** argv) {
                "Without arguments, runs input.txt in the working directory and writes output.txt.",
                "propbf"};
   app.set_version_flag("--version", std::string("propbf ") + PROPBF_VERSION);
-  CLI::App* evaluate = app.add_subcommand("evaluate", "Evaluate the hypotheses of a problem file (TOML)");
+  CLI::App* evaluate = app.add_subcommand("evaluate", "Evaluate the hypotheses of a problem file (TOML), or of a CSV file with --data");
   BatchInputs inputs;
   std::string json_file;
   std::string jsonl_file;
@@ -189,6 +189,31 @@ int run_command_line(int argc, char** argv) {
   evaluate->add_option("PROBLEM", inputs.arguments,
                        "problem files ([items], [hypotheses], optional [sampling]) or folders of them (their *.toml "
                        "files); more than one problem writes JSON lines");
+  DataInputs data;
+  std::optional<double> prior_a;
+  std::optional<double> prior_b;
+  evaluate->add_option("--data", data.csv_file,
+                       "evaluate the items of a CSV file (header name,successes,trials or name,outcome) instead of a "
+                       "problem file, with the hypotheses given by --hypothesis")
+      ->type_name("FILE.csv");
+  evaluate->add_option("--hypothesis", data.hypotheses, "with --data: a hypothesis, \"NAME: TEXT\" (repeat for more)")
+      ->type_name("\"NAME: TEXT\"")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  const auto shape = CLI::Validator(
+      [](std::string& text) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        const bool number = end != text.c_str() && *end == '\0';
+        return number && value >= kMinShape && value <= kMaxShape
+                   ? std::string()
+                   : "must be a number from 0.001 to 1e10, a beta prior's shape";
+      },
+      "0.001 to 1e10");
+  evaluate->add_option("--prior-a", prior_a, "with --data: every item's prior is Beta(A, B) (default 1)")
+      ->type_name("A")
+      ->check(shape);
+  evaluate->add_option("--prior-b", prior_b, "with --data: the prior's second shape (default 1)")->type_name("B")->check(shape);
   evaluate->add_option("--list", inputs.list_file, "also evaluate the problems named in FILE, one path a line ('-': "
                                                    "standard input); writes JSON lines")
       ->type_name("FILE");
@@ -226,19 +251,43 @@ int run_command_line(int argc, char** argv) {
       ->transform(integer_in(1, kMaxThreads));
   evaluate->add_flag("--no-estimates", no_estimates,
                      "leave the estimates of the proportions out of the table (the JSON always has them)");
+  evaluate->add_flag("--seed-per-problem", overrides.stream_per_problem,
+                     "key each problem's random streams by its file's name as well as the seed: problems of a batch "
+                     "with the same seed no longer share their Monte Carlo error");
   try {
     app.parse(argc, argv);
     if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate)");
-    if (inputs.arguments.empty() && inputs.list_file.empty()) throw CLI::RequiredError("PROBLEM (or --list)");
+    if (evaluate->count("--data") == 0) {
+      if (!data.hypotheses.empty() || prior_a || prior_b) {
+        std::cerr << "propbf: --hypothesis, --prior-a and --prior-b apply only with --data FILE.csv; a problem file "
+                     "gives its hypotheses in [hypotheses] and its priors in [items]\n";
+        return 2;
+      }
+      if (inputs.arguments.empty() && inputs.list_file.empty()) throw CLI::RequiredError("PROBLEM (or --list or --data)");
+    }
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
     std::cerr << printable_message(std::string("propbf: ") + error.what()) << "\n\n"
               << app.help("", CLI::AppFormatMode::Normal);
     return 2;
   }
+  if (evaluate->count("--data") > 0) {
+    if (!inputs.arguments.empty() || !inputs.list_file.empty() || !jsonl_file.empty()) {
+      std::cerr << "propbf: --data evaluates one CSV file with the hypotheses of --hypothesis; it cannot be combined "
+                   "with a PROBLEM file, --list or --jsonl\n";
+      return 2;
+    }
+    if (data.hypotheses.empty()) {
+      std::cerr << "propbf: --data needs at least one --hypothesis \"NAME: TEXT\", e.g. --hypothesis \"H1: a > b\"\n";
+      return 2;
+    }
+    if (prior_a) data.prior_a = *prior_a;
+    if (prior_b) data.prior_b = *prior_b;
+  }
   std::error_code not_a_folder;  // a path that cannot even be looked at fails as a problem file
-  const bool batch = inputs.arguments.size() != 1 || !inputs.list_file.empty() || !jsonl_file.empty() ||
-                     std::filesystem::is_directory(inputs.arguments[0], not_a_folder);
+  const bool with_data = evaluate->count("--data") > 0;
+  const bool batch = !with_data && (inputs.arguments.size() != 1 || !inputs.list_file.empty() || !jsonl_file.empty() ||
+                                    std::filesystem::is_directory(inputs.arguments[0], not_a_folder));
   if (batch) {
     if (!json_file.empty()) {
       std::cerr << "propbf: --json writes the document of one problem; with several use the JSON lines (--jsonl FILE "
@@ -278,9 +327,10 @@ int run_command_line(int argc, char** argv) {
     }
     return run_batch(paths, options, jsonl_file, PROPBF_VERSION);
   }
-  const std::string& problem_file = inputs.arguments[0];
+  const std::string& problem_file = with_data ? data.csv_file : inputs.arguments[0];
   if (!json_file.empty() && same_file(json_file, problem_file)) {
-    std::cerr << printable_message("propbf: --json " + json_file + " is the problem file itself; choose another file")
+    std::cerr << printable_message("propbf: --json " + json_file + " is the " + (with_data ? "CSV" : "problem") +
+                                   " file itself; choose another file")
               << "\n";
     return 2;
   }
@@ -291,7 +341,7 @@ int run_command_line(int argc, char** argv) {
   try {
     EvaluateOptions single = options;
     single.progress_line = true;
-    const Evaluation evaluation = evaluate_file(problem_file, single);
+    const Evaluation evaluation = with_data ? evaluate_data(data, single) : evaluate_file(problem_file, single);
     const std::string table = format_table(evaluation, !no_estimates);
     if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION));
     if (output_closed) return 0;  // the JSON file holds the results; there is no table to show

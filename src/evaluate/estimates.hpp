@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "evaluate/language.hpp"
+#include "evaluate/stream.hpp"
 
 namespace propbf::evaluate {
 
@@ -37,7 +38,7 @@ std::int64_t kept_draws_per_coordinate(std::size_t coordinates);
 
 struct EstimateChainSettings {
   std::int64_t niter = 0;
-  std::uint64_t seed = 0;
+  StreamSeed seed{0};
   std::uint64_t hypothesis = 0;  // index in file order: the stream is (seed, hypothesis, EstimateSweeps, 0)
 };
 

@@ -32,14 +32,17 @@ std::string shown_text(const std::string& text) {
 [[noreturn]] void language_failure(const CountsProblem& problem, const HypothesisText& hypothesis, const LanguageError& error) {
   const SourcePosition at = error.offset < hypothesis.positions.size() ? hypothesis.positions[error.offset]
                                                                        : SourcePosition{};
-  throw InputError(describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name + ": " + error.message +
+  const std::string place = hypothesis.origin.empty() ? describe_position(problem.file_name, at) : hypothesis.origin;
+  throw InputError(place + ": hypothesis " + hypothesis.name + ": " + error.message +
                    "\n    " + shown_text(hypothesis.text) + "\n    " + std::string(error.offset, ' ') + "^");
 }
 
 [[noreturn]] void no_interior(const CountsProblem& problem, const HypothesisText& hypothesis,
                               const std::vector<Restriction>& restrictions, const StartPoint& start) {
   const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
-  std::string message = describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name;
+  std::string message =
+      (hypothesis.origin.empty() ? describe_position(problem.file_name, at) : hypothesis.origin) + ": hypothesis " +
+      hypothesis.name;
   if (!start.failure.empty()) throw InputError(message + ": " + start.failure);
   message += " has no interior point: ";
   message += start.conflict.size() == 1 ? "this restriction cannot hold" : "these restrictions cannot hold together";
@@ -266,7 +269,7 @@ void run_chains(std::vector<HypothesisChains>& chains, const std::vector<Hypothe
 // (seed, hypothesis, phase, t), one deviate after the other. `product` (kReplications
 // values) is multiplied by them, replication by replication.
 void multiply_stage(std::vector<double>& product, const StageCount& stage, std::int64_t niter, bool corrected,
-                    std::uint64_t seed, std::uint64_t hypothesis, StreamKind phase, std::size_t t) {
+                    StreamSeed seed, std::uint64_t hypothesis, StreamKind phase, std::size_t t) {
   const double sweeps = static_cast<double>(niter);
   const double hits = static_cast<double>(stage.hits);
   double a;
@@ -293,7 +296,7 @@ void multiply_stage(std::vector<double>& product, const StageCount& stage, std::
 // independent ones or both. Each kind's replicated complexity and fit (the products of
 // their stages' shares, in stage order) are formed in parallel, then their order
 // statistics.
-void intervals(HypothesisResult& result, std::uint64_t seed, std::uint64_t index, const std::vector<bool>& kinds,
+void intervals(HypothesisResult& result, StreamSeed seed, std::uint64_t index, const std::vector<bool>& kinds,
                int threads) {
   const std::size_t stages = result.complexity_stages.size();
   // products[2 k]: kind k's complexity, products[2 k + 1]: its fit.
@@ -566,7 +569,7 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool prog
     evaluation.hypotheses.push_back(std::move(result));
   }
   const Settings& settings = problem.settings;
-  const auto seed = static_cast<std::uint64_t>(settings.seed);
+  const StreamSeed seed(static_cast<std::uint64_t>(settings.seed), settings.stream_key);
   if (threads < 1) threads = default_thread_count();
   std::vector<HypothesisResult>& results = evaluation.hypotheses;
   std::vector<HypothesisChains> chains(results.size());

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace propbf::evaluate {
@@ -40,6 +41,9 @@ struct HypothesisText {
   // positions[i]: where byte i of `text` stands in the file; positions[text.size()] is
   // the position just past the last byte (the closing quote). Empty when not known.
   std::vector<SourcePosition> positions;
+  // Where a hypothesis given outside a file came from (e.g. "propbf: --hypothesis 2"),
+  // shown in messages in place of a place in the file; empty for a file's hypotheses.
+  std::string origin;
 };
 
 // Limits of what a problem may ask (each refused with a message, exit status 2):
@@ -67,6 +71,12 @@ struct Settings {
   // half-width of at most precision times the factor.
   std::optional<double> precision;
   std::optional<std::int64_t> max_niter;  // only with precision; >= niter
+  // With a stream per problem: the name the problem's streams are keyed by (its file's
+  // name without folders) and the key's per-problem part (stream_key below). Without
+  // (stream_name empty), every problem with the same seed sees the same streams.
+  std::string stream_name;
+  std::uint64_t stream_key = 0;
+  bool seed_per_problem = false;  // [sampling] seed_per_problem: as --seed-per-problem
 
   std::int64_t max_niter_or_default() const { return max_niter ? *max_niter : std::max(kDefaultMaxNiter, niter); }
 };
@@ -77,7 +87,13 @@ struct SettingOverrides {
   std::optional<std::int64_t> seed;
   std::optional<double> precision;
   std::optional<std::int64_t> max_niter;
+  bool stream_per_problem = false;  // key the streams by the problem file's name too
 };
+
+// The per-problem part of the streams' key for a problem file: a 64-bit FNV-1a hash of
+// its name without folders (never 0, which stands for the shared streams), so that a
+// file gets the same streams in any batch, in any order, and alone.
+std::uint64_t stream_key(const std::string& file_name);
 
 // A problem of `propbf evaluate`: items with their counts and priors, the hypotheses and
 // the sampling settings. (The zero-argument program's Problem is its input.txt: one
@@ -92,6 +108,12 @@ struct CountsProblem {
   std::vector<std::string> warnings;
 };
 
+// Whether `name` can stand for an item in a hypothesis: a letter or '_', then letters,
+// digits or '_' (ASCII). The message refusing one that cannot (`shown`: the name as the
+// message shows it).
+bool is_item_name(std::string_view name);
+std::string item_name_refusal(const std::string& shown);
+
 // Reads and checks a problem file. Throws InputError naming the file, line and column
 // for malformed TOML, missing or mismatched arrays, counts out of range (negative, k > n),
 // priors or shapes beyond their limits, unknown keys and bad settings, and for a file
@@ -103,6 +125,13 @@ CountsProblem read_problem_text(const std::string& file_name, std::string conten
 // Sets the overrides over `problem.settings` and checks what the two give together:
 // max_niter only with precision, and not below niter. Throws InputError.
 void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides);
+
+// A problem without a problem file: the items of a CSV file (see csv_data.hpp) with one
+// prior for all of them, and hypotheses given on the command line. Checks the beta
+// shapes as a problem file's are checked (the place of a count too large: in the CSV
+// file) and sets the warnings. Throws InputError.
+CountsProblem problem_from_data(const std::string& csv_file, double prior_a, double prior_b,
+                                std::vector<HypothesisText> hypotheses);
 
 // "FILE:LINE:COLUMN" (or "FILE" when the position is unknown).
 std::string describe_position(const std::string& file_name, SourcePosition position);

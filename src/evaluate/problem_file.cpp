@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -10,7 +11,9 @@
 #include <set>
 #include <sstream>
 #include <toml++/toml.h>
+#include <tuple>
 
+#include "evaluate/csv_data.hpp"
 #include "evaluate/problem.hpp"
 
 namespace propbf::evaluate {
@@ -18,6 +21,51 @@ namespace {
 
 SourcePosition position_of(const toml::source_region& region) {
   return {static_cast<int>(region.begin.line), static_cast<int>(region.begin.column)};
+}
+
+std::string shown(double value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
+
+enum class ShapeFault { PriorA, PriorB, Count };
+
+// Checks the items' beta shapes, prior and posterior, and adds the warning about shapes
+// below kTieShape. `fail(j, fault, message)` throws InputError for item j's prior or
+// counts.
+template <class Fail>
+void check_shapes(CountsProblem& problem, const Fail& fail) {
+  std::string tied;
+  std::size_t tied_count = 0;
+  for (std::size_t j = 0; j < problem.items.size(); ++j) {
+    const Item& item = problem.items[j];
+    for (const auto& [shape, fault, key] : {std::tuple{item.prior_a, ShapeFault::PriorA, "prior_a"},
+                                            std::tuple{item.prior_b, ShapeFault::PriorB, "prior_b"}}) {
+      if (shape < kMinShape) {
+        fail(j, fault, "'" + std::string(key) + "' of item '" + item.name + "' is below " + shown(kMinShape) +
+                           ", the smallest prior shape: nearly every draw would be exactly 0 or 1");
+      }
+    }
+    const double posterior_a = item.prior_a + static_cast<double>(item.successes);
+    const double posterior_b = item.prior_b + static_cast<double>(item.trials - item.successes);
+    if (std::max({item.prior_a, item.prior_b, posterior_a, posterior_b}) > kMaxShape) {
+      fail(j, item.prior_a > kMaxShape   ? ShapeFault::PriorA
+              : item.prior_b > kMaxShape ? ShapeFault::PriorB
+                                         : ShapeFault::Count,
+           "item '" + item.name + "' has a beta shape (prior, or prior plus count) above " + shown(kMaxShape) +
+               ", the largest the beta functions invert accurately");
+    }
+    const double smallest = std::min({item.prior_a, item.prior_b, posterior_a, posterior_b});
+    if (smallest < kTieShape && ++tied_count <= 5) tied += (tied.empty() ? "" : ", ") + item.name;
+  }
+  if (tied_count > 5) tied += " and " + std::to_string(tied_count - 5) + " more";
+  if (!tied.empty()) {
+    problem.warnings.push_back(
+        "beta shapes below " + shown(kTieShape) + " (items " + tied +
+        "): many draws are exactly 0 or 1, where items tie and restrictions between them fail, which biases "
+        "the complexity and fit");
+  }
 }
 
 class Reader {
@@ -71,7 +119,44 @@ class Reader {
   }
 
   void read_items(const toml::table& items, CountsProblem& problem) const {
-    check_keys(items, {"names", "successes", "trials", "prior_a", "prior_b"}, "[items]", *this);
+    check_keys(items, {"data", "names", "successes", "trials", "prior_a", "prior_b"}, "[items]", *this);
+    // Where each item's counts stand, and in which file, for the shape check below.
+    std::string count_file = file_name_;
+    std::vector<SourcePosition> count_places;
+    if (const toml::node* data = items.get("data")) {
+      for (const char* key : {"names", "successes", "trials"}) {
+        if (const toml::node* other = items.get(key)) {
+          fail(*other, "'" + std::string(key) +
+                           "' cannot be given with 'data': the items' names and counts come from the CSV file");
+        }
+      }
+      const auto* path = data->as_string();
+      if (path == nullptr || path->get().empty()) {
+        fail(*data, "'data' must name a CSV file (relative to this file's folder), e.g. data = \"counts.csv\"");
+      }
+      std::filesystem::path csv = path->get();
+      if (csv.is_relative()) csv = std::filesystem::path(file_name_).parent_path() / csv;
+      count_file = csv.string();
+      CsvData read = read_csv_data(count_file);
+      problem.items = std::move(read.items);
+      count_places = std::move(read.places);
+    } else {
+      read_counts(items, problem, count_places);
+    }
+    const std::size_t count = problem.items.size();
+    const auto prior_a = priors(items, "prior_a", count);
+    const auto prior_b = priors(items, "prior_b", count);
+    for (std::size_t j = 0; j < count; ++j) {
+      problem.items[j].prior_a = prior_a[j].first;
+      problem.items[j].prior_b = prior_b[j].first;
+    }
+    check_shapes(problem, [&](std::size_t j, ShapeFault fault, const std::string& message) {
+      if (fault == ShapeFault::Count) throw InputError(describe_position(count_file, count_places[j]) + ": " + message);
+      fail(fault == ShapeFault::PriorA ? prior_a[j].second : prior_b[j].second, message);
+    });
+  }
+
+  void read_counts(const toml::table& items, CountsProblem& problem, std::vector<SourcePosition>& places) const {
     const toml::node* names_node = items.get("names");
     if (names_node == nullptr) fail(position_of(items.source()), "[items] has no 'names' array");
     const toml::array* names = names_node->as_array();
@@ -81,12 +166,7 @@ class Reader {
       const auto* name = element.as_string();
       if (name == nullptr) fail(element, "every item name must be a string, e.g. \"a\"");
       const std::string& text = name->get();
-      bool valid = !text.empty() && (std::isalpha(static_cast<unsigned char>(text[0])) || text[0] == '_');
-      for (char c : text) valid = valid && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
-      if (!valid) {
-        fail(element, "item name \"" + text + "\" is not a name the hypotheses can use: start with a letter or '_', "
-                      "then letters, digits or '_'");
-      }
+      if (!is_item_name(text)) fail(element, item_name_refusal(text));
       if (!seen.insert(text).second) fail(element, "item name \"" + text + "\" is given twice");
       Item item;
       item.name = text;
@@ -105,46 +185,8 @@ class Reader {
                                       std::to_string(successes[j].first) + ") than trials (" +
                                       std::to_string(trials[j].first) + ")");
       }
+      places.push_back(trials[j].second);
     }
-    const auto prior_a = priors(items, "prior_a", count);
-    const auto prior_b = priors(items, "prior_b", count);
-    std::string tied;
-    std::size_t tied_count = 0;
-    for (std::size_t j = 0; j < count; ++j) {
-      Item& item = problem.items[j];
-      item.prior_a = prior_a[j].first;
-      item.prior_b = prior_b[j].first;
-      for (const auto& [shape, key] : {std::pair{prior_a[j], "prior_a"}, std::pair{prior_b[j], "prior_b"}}) {
-        if (shape.first < kMinShape) {
-          fail(shape.second, "'" + std::string(key) + "' of item '" + item.name + "' is below " + shown(kMinShape) +
-                                 ", the smallest prior shape: nearly every draw would be exactly 0 or 1");
-        }
-      }
-      const double posterior_a = item.prior_a + static_cast<double>(item.successes);
-      const double posterior_b = item.prior_b + static_cast<double>(item.trials - item.successes);
-      if (std::max({item.prior_a, item.prior_b, posterior_a, posterior_b}) > kMaxShape) {
-        fail(item.prior_a > kMaxShape ? prior_a[j].second
-             : item.prior_b > kMaxShape ? prior_b[j].second
-                                        : trials[j].second,
-             "item '" + item.name + "' has a beta shape (prior, or prior plus count) above " + shown(kMaxShape) +
-                 ", the largest the beta functions invert accurately");
-      }
-      const double smallest = std::min({item.prior_a, item.prior_b, posterior_a, posterior_b});
-      if (smallest < kTieShape && ++tied_count <= 5) tied += (tied.empty() ? "" : ", ") + item.name;
-    }
-    if (tied_count > 5) tied += " and " + std::to_string(tied_count - 5) + " more";
-    if (!tied.empty()) {
-      problem.warnings.push_back(
-          "beta shapes below " + shown(kTieShape) + " (items " + tied +
-          "): many draws are exactly 0 or 1, where items tie and restrictions between them fail, which biases "
-          "the complexity and fit");
-    }
-  }
-
-  static std::string shown(double value) {
-    std::ostringstream out;
-    out << value;
-    return out.str();
   }
 
   // One integer per item, with where each one stands.
@@ -222,7 +264,12 @@ class Reader {
   }
 
   void read_sampling(const toml::table& table, Settings& settings) const {
-    check_keys(table, {"niter", "seed", "precision", "max_niter"}, "[sampling]", *this);
+    check_keys(table, {"niter", "seed", "precision", "max_niter", "seed_per_problem"}, "[sampling]", *this);
+    if (const toml::node* node = table.get("seed_per_problem")) {
+      const auto* value = node->as_boolean();
+      if (value == nullptr) fail(*node, "'seed_per_problem' must be true or false");
+      settings.seed_per_problem = value->get();
+    }
     if (const toml::node* node = table.get("niter")) {
       const auto* value = node->as_integer();
       if (value == nullptr || value->get() < 1 || value->get() > kMaxNiter) {
@@ -349,6 +396,45 @@ class Reader {
 
 }  // namespace
 
+bool is_item_name(std::string_view name) {
+  auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+  if (name.empty() || !letter(name[0])) return false;
+  return std::all_of(name.begin(), name.end(), [&](char c) { return letter(c) || (c >= '0' && c <= '9'); });
+}
+
+std::string item_name_refusal(const std::string& shown) {
+  return "item name \"" + shown + "\" is not a name the hypotheses can use: start with a letter or '_', then letters, "
+                                  "digits or '_'";
+}
+
+std::uint64_t stream_key(const std::string& file_name) {
+  const std::string name = std::filesystem::path(file_name).filename().string();
+  std::uint64_t hash = 0xcbf29ce484222325;  // FNV-1a, 64 bits
+  for (const char c : name) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3;
+  }
+  return hash == 0 ? 1 : hash;
+}
+
+CountsProblem problem_from_data(const std::string& csv_file, double prior_a, double prior_b,
+                                std::vector<HypothesisText> hypotheses) {
+  CsvData data = read_csv_data(csv_file);
+  CountsProblem problem;
+  problem.file_name = csv_file;
+  problem.items = std::move(data.items);
+  for (Item& item : problem.items) {
+    item.prior_a = prior_a;
+    item.prior_b = prior_b;
+  }
+  check_shapes(problem, [&](std::size_t j, ShapeFault fault, const std::string& message) {
+    if (fault == ShapeFault::Count) throw InputError(describe_position(csv_file, data.places[j]) + ": " + message);
+    throw InputError("propbf: " + std::string(fault == ShapeFault::PriorA ? "--prior-a" : "--prior-b") + ": " + message);
+  });
+  problem.hypotheses = std::move(hypotheses);
+  return problem;
+}
+
 std::string describe_position(const std::string& file_name, SourcePosition position) {
   if (position.line <= 0) return file_name;
   return file_name + ":" + std::to_string(position.line) + ":" + std::to_string(position.column);
@@ -386,6 +472,10 @@ void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) 
   if (overrides.seed) settings.seed = *overrides.seed;
   if (overrides.precision) settings.precision = *overrides.precision;
   if (overrides.max_niter) settings.max_niter = *overrides.max_niter;
+  if (overrides.stream_per_problem || settings.seed_per_problem) {
+    settings.stream_name = std::filesystem::path(problem.file_name).filename().string();
+    settings.stream_key = stream_key(problem.file_name);
+  }
   for (const auto& [value, name] : {std::pair{std::optional{settings.niter}, "niter"}, std::pair{settings.max_niter, "max_niter"}}) {
     if (value && *value > kMaxNiter) {
       throw InputError("propbf: " + std::string(name) + " (" + std::to_string(*value) + ") is above " +

@@ -1,5 +1,6 @@
 // The only file that includes nlohmann-json.
 #include <cmath>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "evaluate/report.hpp"
@@ -48,6 +49,11 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
   Json settings;
   settings["niter"] = problem.settings.niter;
   settings["seed"] = problem.settings.seed;
+  if (!problem.settings.stream_name.empty()) {
+    char key[17];
+    std::snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(problem.settings.stream_key));
+    settings["stream"] = {{"per_problem", problem.settings.stream_name}, {"key", key}};
+  }
   if (problem.settings.precision) {
     settings["precision"] = *problem.settings.precision;
     settings["max_niter"] = problem.settings.max_niter_or_default();

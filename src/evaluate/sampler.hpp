@@ -48,7 +48,7 @@ inline constexpr double kBatchCorrelationLimit = 0.7;
 
 struct ChainSettings {
   std::int64_t niter = 0;
-  std::uint64_t seed = 0;
+  StreamSeed seed = 0;
   std::uint64_t hypothesis = 0;  // index in file order: part of every stream's key
   StreamKind phase = StreamKind::ComplexitySweeps;
 };

@@ -21,12 +21,21 @@ enum class StreamKind : std::uint64_t {
   EstimateSweeps = 6,  // the chain of a hypothesis's estimates (stage 0)
 };
 
+// What keys a problem's streams: its seed and, with a stream per problem, the key of its
+// file's name (0: none, the streams every problem with this seed shares).
+struct StreamSeed {
+  StreamSeed(std::uint64_t seed_value, std::uint64_t problem_key = 0) : seed(seed_value), problem(problem_key) {}
+  std::uint64_t seed = 0;
+  std::uint64_t problem = 0;
+};
+
 // The counter-based stream of one chain or one block of replications. (The numerical
 // library's UniformStream is a position in its one multiplicative congruential sequence;
 // this one is a keyed counter, independent of every other.)
 class CounterStream {
  public:
-  CounterStream(std::uint64_t seed, std::uint64_t hypothesis, StreamKind phase, std::uint64_t stage);
+  // The key is {seed, tag XOR problem}: without a per-problem part, {seed, tag}.
+  CounterStream(StreamSeed seed, std::uint64_t hypothesis, StreamKind phase, std::uint64_t stage);
 
   // The next deviate, ((w >> 11) + 0.5) / 2^53 for the next 64-bit word w of the
   // stream: in the open interval (0, 1), never 0 or 1, on a grid of 2^-53.

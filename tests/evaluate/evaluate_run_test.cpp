@@ -241,7 +241,7 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
       {"non-positive prior", items + "prior_b = [1, 0]\n[hypotheses]\nH = \"a > b\"\n",
        "problem.toml:5:15: 'prior_b' must be positive and finite\n"},
       {"unknown key", items + "prior = 1\n[hypotheses]\nH = \"a > b\"\n",
-       "problem.toml:5:1: unknown key 'prior' in [items]; expected names, prior_a, prior_b, successes, trials\n"},
+       "problem.toml:5:1: unknown key 'prior' in [items]; expected data, names, prior_a, prior_b, successes, trials\n"},
       {"bad niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nniter = 1099511627777\n",
        "problem.toml:8:9: 'niter' must be a whole number from 1 to 1099511627776 (2^40)\n"},
       {"prior too small", items + "prior_a = [1, 1e-300]\n[hypotheses]\nH = \"a > b\"\n",
