@@ -332,8 +332,9 @@ extern "C" SEXP propbf_run(SEXP names, SEXP successes, SEXP trials, SEXP prior_a
 }
 
 extern "C" void R_init_propbf(DllInfo* info) {
-  static const R_CallMethodDef methods[] = {{"propbf_run", reinterpret_cast<DL_FUNC>(&propbf_run), 11},
-                                            {nullptr, nullptr, 0}};
+  // Through void (*)(), the type any function pointer may pass as.
+  const auto entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_run));
+  static const R_CallMethodDef methods[] = {{"propbf_run", entry, 11}, {nullptr, nullptr, 0}};
   R_registerRoutines(info, nullptr, methods, nullptr, nullptr);
   R_useDynamicSymbols(info, FALSE);
 }
