@@ -10,6 +10,7 @@ if [ -n "${PROPBF_CLI:-}" ]; then
   PROPBF_CLI="$(realpath "$PROPBF_CLI")"
   export PROPBF_CLI
 fi
+export MAKEFLAGS="${MAKEFLAGS:--j$(nproc)}"  # the engine's sources compile side by side
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"

@@ -137,10 +137,12 @@ plot_estimates <- function(estimates) {
   colours <- hcl.colors(max(length(models), 2L), "Dark 3")[seq_along(models)]
   offset <- if (length(models) > 1L) seq(-0.3, 0.3, length.out = length(models)) else 0
   plot.new()
-  plot.window(xlim = c(0, 1), ylim = c(0.5, length(items) + 0.5))
+  columns <- min(length(models), 4L)
+  legend_rows <- ceiling(length(models) / columns)
+  plot.window(xlim = c(0, 1), ylim = c(0.5 - 0.35 * legend_rows, length(items) + 0.5))
   for (m in seq_along(models)) {
     rows <- estimates[estimates$model == models[m], ]
-    y <- length(items) + 1 - match(rows$name, items) + offset[m]
+    y <- length(items) + 1 - match(rows$name, items) - offset[m]
     segments(rows$lower, y, rows$upper, y, col = colours[m], lwd = 2)
     points(rows$mean, y, pch = 19, col = colours[m])
   }
@@ -148,5 +150,5 @@ plot_estimates <- function(estimates) {
   axis(2, at = rev(seq_along(items)), labels = items, las = 1)
   box()
   title(xlab = "proportion (posterior mean, 95% interval)", main = "Estimates")
-  legend("bottomright", legend = models, col = colours, pch = 19, lwd = 2, bty = "n", cex = 0.8)
+  legend("bottom", legend = models, col = colours, pch = 19, lwd = 2, bty = "n", cex = 0.8, ncol = columns)
 }
