@@ -1,4 +1,6 @@
-
+# Errors of the package: propbf_argument_error (an argument of the wrong kind),
+# propbf_input_error (what the engine refuses, with its message), propbf_interrupted and
+# propbf_engine_error.
 propbf_condition <- function(message, class) {
   structure(class = c(class, "propbf_error", "error", "condition"),
             list(message = message, call = NULL))
@@ -51,7 +53,7 @@ count_outcomes <- function(data, outcome, group) {
        trials = as.numeric(tabulate(g, nbins = length(levels))))
 }
 
-
+# The engine's run: a list of status, message, table, json and the key figures.
 run_engine <- function(names, successes, trials, prior_a, prior_b, hypotheses, niter = 20000, seed = 1,
                        precision = NULL, max_niter = NULL, threads = NULL, progress = FALSE) {
   settings <- c(check_setting(niter, "niter", 1, 2^40), check_setting(seed, "seed", 0, 2^53),
@@ -76,7 +78,6 @@ run_engine <- function(names, successes, trials, prior_a, prior_b, hypotheses, n
 }
 
 # The exported function: arguments checked here, everything else by the engine.
-
 bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b = 1, names = NULL, niter = 20000,
                            seed = 1, precision = NULL, max_niter = NULL, threads = NULL, data = NULL,
                            outcome = NULL, group = NULL, progress = interactive()) {
