@@ -24,6 +24,15 @@ if [[ "${CXX:-}" == *clang* || "${PROPBF_TSAN:-OFF}" == ON || "${NEED_CLANG:-}" 
   compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.tsan-x86_64.a" >/dev/null ||
     need+=(libclang-rt-dev)
 fi
+# The R package (scripts/build-r-package.sh, scripts/check-r-package.sh; NEED_R=1): R with
+# its headers and the R packages it builds on, from the Debian archive.
+if [[ "${NEED_R:-}" == 1 ]]; then
+  command -v R >/dev/null 2>&1 && [ -f /usr/share/R/include/R.h ] || need+=(r-base-dev)
+  for package in cpp11 jsonlite testthat; do
+    compgen -G "/usr/lib/R/site-library/$package/DESCRIPTION" >/dev/null ||
+      compgen -G "/usr/lib/R/library/$package/DESCRIPTION" >/dev/null || need+=("r-cran-$package")
+  done
+fi
 if [ "${#need[@]}" -gt 0 ]; then
   echo "Installing: ${need[*]}"
   sudo=""

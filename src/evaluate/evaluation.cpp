@@ -152,12 +152,15 @@ double sweep_cost(std::size_t stage, const std::vector<double>& shape_a, const s
 // from the share of their estimated cost done. Cleared when the run ends.
 class Progress {
  public:
-  explicit Progress(bool wanted) : shown_(wanted && ::isatty(STDERR_FILENO) == 1), start_(Clock::now()) {}
+  Progress(bool wanted, const RunControl& control)
+      : shown_((wanted && ::isatty(STDERR_FILENO) == 1) || control.progress), control_(control), start_(Clock::now()) {}
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   ~Progress() { clear(); }
 
   bool shown() const { return shown_; }
+  bool cancelled() const { return control_.cancel != nullptr && control_.cancel->load(); }
+  bool chunked() const { return shown_ || control_.cancel != nullptr; }
 
   void start_round(double total_cost) {
     round_start_ = Clock::now();
@@ -200,10 +203,15 @@ class Progress {
     std::string bytes = "\r" + line;
     if (line.size() < width_) bytes += std::string(width_ - line.size(), ' ') + "\r" + line;
     width_ = line.size();
+    if (control_.progress) {
+      control_.progress(line);
+      return;
+    }
     std::cerr << bytes << std::flush;
   }
 
   bool shown_;
+  const RunControl& control_;
   Clock::time_point start_;
   Clock::time_point last_{};
   Clock::time_point round_start_{};
@@ -249,11 +257,12 @@ void run_chains(std::vector<HypothesisChains>& chains, const std::vector<Hypothe
   progress.start_round(total);
   run_in_parallel(tasks.size(), threads, [&](std::size_t i) {
     const Task& task = tasks[i];
-    if (!progress.shown()) {
+    if (!progress.chunked()) {
       task.chain->run_to(task.niter);
       return;
     }
     while (task.chain->sweeps() < task.niter) {
+      if (progress.cancelled()) throw Cancelled();
       const std::int64_t from = task.chain->sweeps();
       task.chain->run_to(std::min(task.niter, from + kProgressStep));
       progress.advance(static_cast<double>(task.chain->sweeps() - from) * task.sweep_cost,
@@ -525,8 +534,21 @@ Interval order_interval(std::vector<double> values) {
   return {*lower, *upper};
 }
 
+namespace {
+Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_line, const RunControl& control);
+}  // namespace
+
 Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool progress_line) {
-  Progress progress(progress_line);
+  return evaluate(problem, threads, progress_line, RunControl{});
+}
+
+Evaluation evaluate_problem(const CountsProblem& problem, int threads, const RunControl& control) {
+  return evaluate(problem, threads, false, control);
+}
+
+namespace {
+Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_line, const RunControl& control) {
+  Progress progress(progress_line, control);
   Evaluation evaluation;
   evaluation.problem = problem;
   std::vector<std::string> names;
@@ -715,6 +737,7 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool prog
   evaluation.pmp_unconstrained = 1.0 / (sum + 1.0);
   return evaluation;
 }
+}  // namespace
 
 std::vector<std::vector<double>> bf_matrix(const Evaluation& evaluation) {
   std::vector<std::vector<double>> matrix;

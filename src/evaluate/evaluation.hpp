@@ -4,7 +4,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -113,6 +116,23 @@ Evaluation evaluate_problem(const CountsProblem& problem, int threads = 0, bool 
 // left out because tying items made them always hold. Throws InputError as
 // evaluate_problem does for a hypothesis it cannot read.
 std::vector<std::string> hypothesis_warnings(const CountsProblem& problem);
+
+// What a caller embedding the engine (the R package) may ask of a run besides the
+// problem: a flag that stops it, looked at between chunks of sweeps of every chain
+// (evaluate_problem then throws Cancelled once every chain has stopped), and a receiver
+// of the progress line in place of standard error (called from any thread, at most five
+// times a second once the run has taken a second; "" clears the line at the end).
+struct RunControl {
+  const std::atomic<bool>* cancel = nullptr;
+  std::function<void(const std::string&)> progress;
+};
+
+class Cancelled : public std::runtime_error {
+ public:
+  Cancelled() : std::runtime_error("the evaluation was cancelled") {}
+};
+
+Evaluation evaluate_problem(const CountsProblem& problem, int threads, const RunControl& control);
 
 // The number of threads `threads` < 1 stands for: the processors available.
 int default_thread_count();

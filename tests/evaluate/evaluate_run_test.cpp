@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "evaluate/evaluation.hpp"
+#include "evaluate/report.hpp"
 #include "evaluate/run_evaluate.hpp"
 
 namespace propbf::testing {
@@ -361,6 +363,22 @@ TEST(EvaluateRun, SameBytesForEveryThreadCount) {
       EXPECT_EQ(run.out, first_out.substr(0, at));
     }
   }
+}
+
+// A caller's run control: a run whose chains go in chunks (a cancel flag that stays
+// down) gives what a straight run gives; a raised flag stops it with Cancelled.
+TEST(EvaluateRun, RunControlCancelsAndLeavesResultsAlone) {
+  using namespace propbf::evaluate;
+  const CountsProblem problem = read_problem_text(
+      "problem.toml", "[items]\nnames = [\"a\", \"b\", \"c\"]\nsuccesses = [7, 5, 3]\ntrials = [10, 10, 10]\n"
+                      "[hypotheses]\nH1 = \"a > b > c\"\nH2 = \"a + b > 2 * c\"\n[sampling]\nniter = 10000\n");
+  const std::string straight = format_json(evaluate_problem(problem, 2), "test");
+  std::atomic<bool> cancel{false};
+  RunControl control;
+  control.cancel = &cancel;
+  EXPECT_EQ(format_json(evaluate_problem(problem, 2, control), "test"), straight);
+  cancel = true;
+  EXPECT_THROW(evaluate_problem(problem, 2, control), Cancelled);
 }
 
 // In precision mode each hypothesis stops at its own sweeps per stage; everything it

@@ -1,0 +1,154 @@
+print.propbf <- function(x, ...) {
+  cat(x$table)
+  invisible(x)
+}
+
+# A member of the document as one number (NULL, for a value written as null: NA).
+scalar <- function(value) if (is.null(value) || length(value) != 1L) NA else value
+
+interval_end <- function(value, end) if (is.null(value) || length(value) != 2L) NA_real_ else as.numeric(value[end])
+
+as.data.frame.propbf <- function(x, row.names = NULL, optional = FALSE, ...) {
+  hypotheses <- x$hypotheses
+  # The figures every hypothesis has first, then any other scalar member in the
+  # document's order (for example the factors of equalities).
+  first <- c("name", "hypothesis", "complexity", "fit", "bf_unconstrained", "bf_complement")
+  members <- unique(c(first, unlist(lapply(hypotheses, names), use.names = FALSE)))
+  columns <- list()
+  for (member in members) {
+    values <- lapply(hypotheses, function(h) h[[member]])
+    lengths <- vapply(values, length, 1L)
+    if (grepl("_interval", member, fixed = TRUE) && all(lengths %in% c(0L, 2L))) {
+      suffix <- sub("^.*_interval", "", member)
+      base <- sub("_interval.*$", "", member)
+      columns[[paste0(base, "_lower", suffix)]] <- vapply(values, interval_end, 0, 1L)
+      columns[[paste0(base, "_upper", suffix)]] <- vapply(values, interval_end, 0, 2L)
+    } else if (all(lengths <= 1L) && all(vapply(values, function(v) is.null(v) || is.atomic(v), TRUE))) {
+      column <- lapply(values, scalar)
+      kind <- unique(vapply(values[lengths == 1L], function(v) class(v)[1], ""))
+      column <- unlist(column, use.names = FALSE)
+      if (length(kind) == 0L || all(kind %in% c("numeric", "integer"))) column <- as.numeric(column)
+      columns[[member]] <- column
+    }
+  }
+  if (length(hypotheses) == 1L && !is.null(hypotheses[[1]]$pmp_complement)) {
+    columns$pmp_complement <- hypotheses[[1]]$pmp_complement
+  }
+  data <- as.data.frame(columns, stringsAsFactors = FALSE, optional = TRUE)
+  if (!is.null(row.names)) rownames(data) <- row.names
+  data
+}
+
+# Per-item estimates as a data frame: the engine's, per hypothesis and unconstrained, when
+# it reports them; otherwise the unconstrained ones from the beta posteriors.
+coef.propbf <- function(object, ...) {
+  rows <- list()
+  add <- function(model, estimates) {
+    for (e in estimates) {
+      rows[[length(rows) + 1L]] <<- data.frame(model = model, name = e$name, mean = scalar(e$mean), sd = scalar(e$sd),
+                                               lower = scalar(e$lower), upper = scalar(e$upper),
+                                               stringsAsFactors = FALSE)
+    }
+  }
+  if (!is.null(object$unconstrained_estimates)) {
+    add("unconstrained", object$unconstrained_estimates)
+  } else {
+    items <- object$settings$items
+    for (item in items) {
+      a <- item$prior_a + item$successes
+      b <- item$prior_b + item$trials - item$successes
+      add("unconstrained", list(list(name = item$name, mean = a / (a + b), sd = sqrt(a * b / ((a + b)^2 * (a + b + 1))),
+                                     lower = qbeta(0.025, a, b), upper = qbeta(0.975, a, b))))
+    }
+  }
+  for (h in object$hypotheses) if (!is.null(h$estimates)) add(h$name, h$estimates)
+  data <- do.call(rbind, rows)
+  rownames(data) <- NULL
+  data
+}
+
+summary.propbf <- function(object, ...) {
+  structure(list(table = as.data.frame(object), settings = object$settings, notes = object$notes,
+                 pmp_unconstrained = object$pmp_unconstrained, bf_matrix = object$bf_matrix),
+            class = "summary.propbf")
+}
+
+print.summary.propbf <- function(x, digits = 4, ...) {
+  items <- x$settings$items
+  cat("Bayes factors for ", length(items), " item", if (length(items) == 1L) "" else "s", ", ",
+      nrow(x$table), " hypothes", if (nrow(x$table) == 1L) "is" else "es", " (niter ", x$settings$niter,
+      ", seed ", x$settings$seed, ")\n\n", sep = "")
+  shown <- x$table[, intersect(c("name", "hypothesis", "complexity", "fit", "bf_unconstrained",
+                                 "bf_unconstrained_lower", "bf_unconstrained_upper", "bf_complement", "pmp",
+                                 "pmp_with_unconstrained"), names(x$table)), drop = FALSE]
+  numeric <- vapply(shown, is.numeric, TRUE)
+  shown[numeric] <- lapply(shown[numeric], signif, digits)
+  print(shown, row.names = FALSE)
+  cat("\nUnconstrained hypothesis: posterior probability", signif(x$pmp_unconstrained, digits),
+      "beside the listed ones\n")
+  if (is.matrix(x$bf_matrix)) {
+    cat("\nBayes factors between hypotheses (row against column):\n")
+    print(signif(x$bf_matrix, digits))
+  }
+  for (note in x$notes) cat("Note:", note, "\n")
+  invisible(x)
+}
+
+# Base-graphics figure: the factor of each hypothesis against the unconstrained one on a
+# log axis with its interval, one row per hypothesis; beside it the posterior estimates
+# per item when the engine reports them.
+plot.propbf <- function(x, ...) {
+  table <- as.data.frame(x)
+  with_estimates <- !is.null(x$unconstrained_estimates) ||
+    any(vapply(x$hypotheses, function(h) !is.null(h$estimates), TRUE))
+  old <- par(mfrow = c(1L, if (with_estimates) 2L else 1L), mar = c(4.5, 8, 2.5, 1))
+  on.exit(par(old))
+  plot_factors(table)
+  if (with_estimates) plot_estimates(coef(x))
+  invisible(x)
+}
+
+plot_factors <- function(table) {
+  n <- nrow(table)
+  factor <- table$bf_unconstrained
+  lower <- table$bf_unconstrained_lower
+  upper <- table$bf_unconstrained_upper
+  shown <- c(factor, lower, upper, 1)
+  shown <- shown[is.finite(shown) & shown > 0]
+  limits <- range(shown)
+  limits <- limits * c(0.8, 1.25)
+  y <- rev(seq_len(n))
+  plot.new()
+  plot.window(xlim = limits, ylim = c(0.5, n + 0.5), log = "x")
+  abline(v = 1, lty = 2, col = "grey50")
+  ok <- is.finite(lower) & is.finite(upper) & lower > 0 & upper > 0
+  segments(lower[ok], y[ok], upper[ok], y[ok], lwd = 2)
+  drawn <- is.finite(factor) & factor > 0
+  points(factor[drawn], y[drawn], pch = 19)
+  axis(1)
+  axis(2, at = y, labels = table$name, las = 1)
+  box()
+  title(xlab = "Bayes factor against the unconstrained hypothesis (log scale)", main = "Bayes factors")
+}
+
+plot_estimates <- function(estimates) {
+  items <- unique(estimates$name)
+  models <- unique(estimates$model)
+  colours <- hcl.colors(max(length(models), 2L), "Dark 3")[seq_along(models)]
+  offset <- if (length(models) > 1L) seq(-0.3, 0.3, length.out = length(models)) else 0
+  plot.new()
+  columns <- min(length(models), 4L)
+  legend_rows <- ceiling(length(models) / columns)
+  plot.window(xlim = c(0, 1), ylim = c(0.5 - 0.35 * legend_rows, length(items) + 0.5))
+  for (m in seq_along(models)) {
+    rows <- estimates[estimates$model == models[m], ]
+    y <- length(items) + 1 - match(rows$name, items) - offset[m]
+    segments(rows$lower, y, rows$upper, y, col = colours[m], lwd = 2)
+    points(rows$mean, y, pch = 19, col = colours[m])
+  }
+  axis(1)
+  axis(2, at = rev(seq_along(items)), labels = items, las = 1)
+  box()
+  title(xlab = "proportion (posterior mean, 95% interval)", main = "Estimates")
+  legend("bottom", legend = models, col = colours, pch = 19, lwd = 2, bty = "n", cex = 0.8, ncol = columns)
+}

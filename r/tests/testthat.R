@@ -1,0 +1,4 @@
+library(testthat)
+library(propbf)
+
+test_check("propbf")

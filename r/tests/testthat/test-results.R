@@ -1,0 +1,91 @@
+test_that("one item above a bound: the exact factor lies inside its interval", {
+  # complexity 1/2, fit P(Beta(8, 4) > 1/2): the factor is 2 * (1 - pbeta(0.5, 8, 4)).
+  fit <- bf_proportions(c(a = 7), 10, c(H1 = "a > 0.5"), niter = 20000, threads = 1, progress = FALSE)
+  row <- as.data.frame(fit)
+  truth <- 2 * (1 - pbeta(0.5, 8, 4))
+  margin <- (row$bf_unconstrained_upper - row$bf_unconstrained_lower) / 2
+  expect_gt(truth, row$bf_unconstrained_lower - margin)
+  expect_lt(truth, row$bf_unconstrained_upper + margin)
+  expect_equal(nrow(row), 1L)
+  expect_true(all(c("complexity", "fit", "bf_unconstrained", "bf_complement", "bf_complement_lower",
+                    "bf_complement_upper", "pmp", "pmp_with_unconstrained", "pmp_complement") %in% names(row)))
+})
+
+test_that("the parsed document holds the engine's numbers exactly, for every thread count", {
+  p <- problems$priors
+  raw <- propbf:::run_engine(names(p$successes), p$successes, p$trials, p$prior_a, p$prior_b, p$hypotheses,
+                             niter = 3000, threads = 1)
+  expect_equal(raw$status, "ok")
+  fits <- lapply(1:3, function(threads) fit_problem(p, threads = threads))
+  row <- as.data.frame(fits[[1]])
+  parsed <- c(t(as.matrix(row[, c("complexity", "fit", "bf_unconstrained", "bf_complement",
+                                  "bf_unconstrained_lower", "bf_unconstrained_upper", "bf_complement_lower",
+                                  "bf_complement_upper", "pmp", "pmp_with_unconstrained")])),
+              fits[[1]]$pmp_unconstrained)
+  expect_identical(unname(parsed), raw$numbers)
+  expect_identical(fits[[2]]$json, fits[[1]]$json)
+  expect_identical(fits[[3]]$table, fits[[1]]$table)
+})
+
+test_that("raw 0/1 observations give the run of their counts", {
+  d <- data.frame(item = factor(rep(c("b", "a"), c(10, 12)), levels = c("a", "b")),
+                  correct = c(rep(1, 6), rep(0, 4), rep(c(TRUE, FALSE), 6)))
+  from_data <- bf_proportions(data = d, outcome = "correct", group = "item", hypotheses = "a > b", niter = 2000,
+                              threads = 1, progress = FALSE)
+  from_counts <- bf_proportions(c(a = 6, b = 6), c(12, 10), "a > b", niter = 2000, threads = 1, progress = FALSE)
+  expect_identical(from_data$json, from_counts$json)
+  expect_named(from_data$hypotheses, "H1")
+})
+
+test_that("mistakes end with their class and the command line's message", {
+  expect_error(bf_proportions(c(a = 1, b = 2), c(3, 3), c(H1 = "a > b", H2 = "a >> b"), progress = FALSE),
+               "hypotheses:2:4: hypothesis H2: .*\n    a >> b\n       \\^", class = "propbf_input_error")
+  expect_error(bf_proportions(c(a = 1, b = 2), c(3, 3), c(H1 = "a > z"), progress = FALSE),
+               "hypotheses:1:5", class = "propbf_input_error")
+  expect_error(bf_proportions(c(a = 4, b = 2), c(3, 3), "a > b", progress = FALSE),
+               "^item 'a' has more successes \\(4\\) than trials \\(3\\)$", class = "propbf_input_error")
+  expect_error(bf_proportions(c(a = 1.5), 3, "a > 0.1"), "whole numbers", class = "propbf_argument_error")
+  expect_error(bf_proportions(c(1, 2), c(3, 3), "a > b"), "no names", class = "propbf_argument_error")
+  expect_error(bf_proportions(c(a = 1), 3, "a > 0.1", max_niter = 10), "precision", class = "propbf_argument_error")
+})
+
+test_that("the plot writes a PNG", {
+  fit <- fit_problem(problems$example, threads = 2)
+  file <- tempfile(fileext = ".png")
+  grDevices::png(file)
+  plot(fit)
+  grDevices::dev.off()
+  expect_gt(file.size(file), 0)
+  expect_s3_class(summary(fit), "summary.propbf")
+  expect_equal(nrow(coef(fit)), 4L)
+})
+
+test_that("the numbers are those of propbf evaluate --json", {
+  cli <- Sys.getenv("PROPBF_CLI")
+  skip_if(cli == "", "PROPBF_CLI does not name the propbf program")
+  for (name in names(problems)) {
+    problem <- problems[[name]]
+    toml <- tempfile(fileext = ".toml")
+    json <- tempfile(fileext = ".json")
+    write_toml(problem, toml)
+    for (threads in c(1, 3)) {
+      status <- system2(cli, c("evaluate", toml, "--json", json, "--threads", threads), stdout = FALSE)
+      expect_equal(status, 0L)
+      expected <- jsonlite::fromJSON(json, simplifyVector = TRUE, simplifyDataFrame = FALSE, simplifyMatrix = TRUE)
+      fit <- fit_problem(problem, threads = threads)
+      expect_identical(unname(fit$hypotheses), expected$hypotheses, info = name)
+      expect_identical(fit$pmp_unconstrained, expected$pmp_unconstrained, info = name)
+      expect_identical(fit$settings$items, expected$settings$items, info = name)
+    }
+  }
+})
+
+test_that("Ctrl-C stops a long run and leaves the session going", {
+  skip_on_os("windows")
+  system(sprintf("(sleep 1; kill -INT %d) >/dev/null 2>&1 &", Sys.getpid()))
+  caught <- tryCatch(bf_proportions(c(a = 5, b = 5, c = 5), c(10, 10, 10), "a > b > c", niter = 1e8, threads = 2,
+                                    progress = FALSE),
+                     interrupt = function(condition) "interrupt")
+  expect_identical(caught, "interrupt")
+  expect_s3_class(bf_proportions(c(a = 5, b = 5), c(10, 10), "a > b", niter = 500, progress = FALSE), "propbf")
+})
