@@ -7,7 +7,9 @@ problems <- list(
                 prior_a = c(1, 2, 1, 1, 0.5), prior_b = 1.5,
                 hypotheses = c(order = "x1 > x2 > x3 > x4 > x5", sums = "x1 + x2 > x3 + x4; x5 < 0.3")),
   single = list(successes = c(p = 40, q = 31), trials = c(60, 55), prior_a = 1, prior_b = 1,
-                hypotheses = c(larger = "p > q")))
+                hypotheses = c(larger = "p > q")),
+  equality = list(successes = c(a = 14, b = 12, c = 7, d = 3), trials = rep(20, 4), prior_a = 1, prior_b = 1,
+                  hypotheses = c(H0 = "a = b = c = d", H1 = "a > b > c > d", H2 = "a = b > c > d")))
 
 fit_problem <- function(problem, ...) {
   bf_proportions(problem$successes, problem$trials, problem$hypotheses, prior_a = problem$prior_a,

@@ -57,7 +57,21 @@ test_that("the plot writes a PNG", {
   grDevices::dev.off()
   expect_gt(file.size(file), 0)
   expect_s3_class(summary(fit), "summary.propbf")
-  expect_equal(nrow(coef(fit)), 4L)
+  estimates <- coef(fit)
+  expect_equal(nrow(estimates), 4L * (1L + length(fit$hypotheses)))
+  unconstrained <- estimates[estimates$model == "unconstrained", ]
+  expect_equal(unconstrained$mean, c(8, 6, 4, 10) / 12)
+  expect_equal(unconstrained$upper, qbeta(0.975, c(8, 6, 4, 10), c(4, 6, 8, 2)), tolerance = 1e-12)
+})
+
+test_that("an equality's factor is exact and its complement's is not defined", {
+  fit <- bf_proportions(c(a = 14, b = 12, c = 7), c(20, 20, 20),
+                        c(H0 = "a = b = c", H1 = "a = b > c"), progress = FALSE)
+  rows <- as.data.frame(fit)
+  exact <- beta(1 + 33, 1 + 27) / (beta(15, 7) * beta(13, 9) * beta(8, 14))
+  expect_equal(rows$bf_unconstrained[1], exact, tolerance = 1e-9)
+  expect_true(all(is.na(rows$bf_complement)))
+  expect_equal(fit$bf_matrix["H0", "H1"], rows$bf_unconstrained[1] / rows$bf_unconstrained[2])
 })
 
 test_that("the numbers are those of propbf evaluate --json", {
