@@ -713,6 +713,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     evaluation.unconstrained_estimates.push_back(beta_estimate(names[j], posterior_a[j], posterior_b[j]));
   }
   run_in_parallel(results.size(), threads, [&](std::size_t h) {
+    if (progress.cancelled()) throw Cancelled();
     const SampledCoordinates sampled = sampled_coordinates(results[h], prepared[h], posterior_a, posterior_b);
     const std::vector<ItemEstimate> per_coordinate = restricted_estimates(
         sampled.restrictions, sampled.start, sampled.shape_a, sampled.shape_b, {results[h].niter, seed, h});

@@ -201,9 +201,11 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates) {
     out += "\nEstimates of the proportions: posterior mean, sd, 95% interval\n";
     out += estimates_block("unconstrained (exact)", evaluation.unconstrained_estimates);
     for (const HypothesisResult& result : evaluation.hypotheses) {
-      out += estimates_block(visible_text(result.name) + " (restricted posterior, " + std::to_string(result.niter) +
-                                 " sweeps)",
-                             result.estimates, &evaluation.unconstrained_estimates);
+      // Equalities alone leave beta posteriors of the tied groups: exact, no chain.
+      const std::string how = result.restrictions.empty()
+                                  ? " (exact)"
+                                  : " (restricted posterior, " + std::to_string(result.niter) + " sweeps)";
+      out += estimates_block(visible_text(result.name) + how, result.estimates, &evaluation.unconstrained_estimates);
     }
   }
   if (!not_reached.empty()) {
