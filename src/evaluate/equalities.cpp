@@ -1,6 +1,7 @@
 #include "evaluate/equalities.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -9,6 +10,13 @@
 
 namespace propbf::evaluate {
 namespace {
+
+// The shortest text that reads back as `value` ("0.6", not "0.59999999999999998").
+std::string shortest_text(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
 
 std::size_t root(std::vector<std::size_t>& parent, std::size_t j) {
   while (parent[j] != j) {
@@ -52,8 +60,8 @@ CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const st
     if (equality.other) continue;
     std::optional<double>& value = point[root(parent, equality.item)];
     if (value && *value != equality.value) {
-      result.error = {equality.offset, "'" + equality.text + "' ties to " + format_number(equality.value, 17) +
-                                           " items already tied to " + format_number(*value, 17) +
+      result.error = {equality.offset, "'" + equality.text + "' ties to " + shortest_text(equality.value) +
+                                           " items already tied to " + shortest_text(*value) +
                                            "; a proportion has one value"};
       return result;
     }
