@@ -1,6 +1,7 @@
 #include "evaluate/evaluation.hpp"
 
 #include <omp.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 
 #include "evaluate/beta_functions.hpp"
@@ -270,6 +272,28 @@ std::array<Interval*, 2> interval_targets(const IntervalJob& job) {
   return {&r.bf_complement_interval_independent, &r.bf_unconstrained_interval_independent};
 }
 
+// Uninitialised storage for keys, in huge pages where the system offers them for the
+// asking (a run's keys are megabytes: thousands of page faults in small pages).
+class KeyBuffer {
+ public:
+  explicit KeyBuffer(std::size_t count) {
+    constexpr std::size_t huge = std::size_t{1} << 21;
+    bytes_ = (count * sizeof(std::uint64_t) + huge - 1) / huge * huge;
+    void* at = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) throw std::bad_alloc();
+    at_ = at;
+    ::madvise(at_, bytes_, MADV_HUGEPAGE);
+  }
+  KeyBuffer(const KeyBuffer&) = delete;
+  KeyBuffer& operator=(const KeyBuffer&) = delete;
+  ~KeyBuffer() { ::munmap(at_, bytes_); }
+  std::uint64_t* data() const { return static_cast<std::uint64_t*>(at_); }
+
+ private:
+  void* at_ = nullptr;
+  std::size_t bytes_ = 0;
+};
+
 // Order-preserving integer keys of doubles: a total order with -0 before +0 and every
 // NaN last (all NaNs share the largest key).
 std::uint64_t order_key(double x) {
@@ -384,17 +408,12 @@ double relative_half_width(const Interval& interval, double factor) {
   return finite ? relative : std::numeric_limits<double>::infinity();
 }
 
-}  // namespace
-
-int default_thread_count() { return std::max(1, omp_get_num_procs()); }
-
 // Every job's replications are cut into blocks of kReplicationBlock; a task draws one
 // block of one job: the complexity's and the fit's stage products (stage t of block k
 // from the stream (seed, hypothesis, phase, t, part k), one deviate after the other),
 // then the two factors of each replication, stored as order keys. The stage draws are
 // set up once, before the blocks; the order statistics are selected per job and factor.
-void replication_intervals(const std::vector<IntervalJob>& jobs, std::uint64_t seed, int threads) {
-  if (jobs.empty()) return;
+void replication_group(const std::vector<IntervalJob>& jobs, std::uint64_t seed, int threads) {
   struct Stage {
     std::size_t job;
     bool fit;
@@ -422,7 +441,8 @@ void replication_intervals(const std::vector<IntervalJob>& jobs, std::uint64_t s
   // keys[2 j k]: job j's factor against the complement; keys[(2 j + 1) k]: against the
   // unconstrained hypothesis (k = kReplications). Left unset here: each block's task
   // writes its own part (and is the first to touch its pages).
-  const std::unique_ptr<std::uint64_t[]> keys(new std::uint64_t[2 * jobs.size() * replications]);
+  const KeyBuffer buffer(2 * jobs.size() * replications);
+  std::uint64_t* const keys_data = buffer.data();
   run_in_parallel(jobs.size() * blocks, threads, [&](std::size_t i) {
     const std::size_t j = i / blocks;
     const std::size_t block = i % blocks;
@@ -437,7 +457,7 @@ void replication_intervals(const std::vector<IntervalJob>& jobs, std::uint64_t s
         draws[first_stage[j][fit ? 1 : 0] + t - 1]->multiply(product, kReplicationBlock, t == 1, stream);
       }
     }
-    std::uint64_t* complement = keys.get() + 2 * j * replications + block * kReplicationBlock;
+    std::uint64_t* complement = keys_data + 2 * j * replications + block * kReplicationBlock;
     std::uint64_t* unconstrained = complement + replications;
     for (std::size_t r = 0; r < kReplicationBlock; ++r) {
       const double c = products[r];
@@ -448,8 +468,24 @@ void replication_intervals(const std::vector<IntervalJob>& jobs, std::uint64_t s
     }
   });
   run_in_parallel(2 * jobs.size(), threads, [&](std::size_t i) {
-    *interval_targets(jobs[i / 2])[i % 2] = key_interval(keys.get() + i * replications);
+    *interval_targets(jobs[i / 2])[i % 2] = key_interval(keys_data + i * replications);
   });
+}
+
+}  // namespace
+
+int default_thread_count() { return std::max(1, omp_get_num_procs()); }
+
+// At most this many jobs at once: their keys take 1.6 MB each.
+constexpr std::size_t kJobsAtOnce = 16;
+
+void replication_intervals(const std::vector<IntervalJob>& jobs, std::uint64_t seed, int threads) {
+  for (std::size_t from = 0; from < jobs.size(); from += kJobsAtOnce) {
+    const auto to = std::min(jobs.size(), from + kJobsAtOnce);
+    replication_group(std::vector<IntervalJob>(jobs.begin() + static_cast<std::ptrdiff_t>(from),
+                                               jobs.begin() + static_cast<std::ptrdiff_t>(to)),
+                      seed, threads);
+  }
 }
 
 // One job, stage and replication after the other, each stage's draws set up anew; the
