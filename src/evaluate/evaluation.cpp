@@ -9,12 +9,14 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <new>
 #include <optional>
 
@@ -272,25 +274,26 @@ std::array<Interval*, 2> interval_targets(const IntervalJob& job) {
   return {&r.bf_complement_interval_independent, &r.bf_unconstrained_interval_independent};
 }
 
-// Uninitialised storage for keys, in huge pages where the system offers them for the
-// asking (a run's keys are megabytes: thousands of page faults in small pages).
-class KeyBuffer {
+// Uninitialised storage for the replications' working data, in huge pages where the
+// system offers them for the asking: megabytes that would otherwise take thousands of
+// page faults, each dear.
+class HugeBuffer {
  public:
-  explicit KeyBuffer(std::size_t count) {
+  explicit HugeBuffer(std::size_t bytes) {
     constexpr std::size_t huge = std::size_t{1} << 21;
-    bytes_ = (count * sizeof(std::uint64_t) + huge - 1) / huge * huge;
+    bytes_ = (bytes + huge - 1) / huge * huge;
     void* at = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (at == MAP_FAILED) throw std::bad_alloc();
-    at_ = at;
-    ::madvise(at_, bytes_, MADV_HUGEPAGE);
+    at_ = static_cast<std::byte*>(at);
+    ::madvise(at, bytes_, MADV_HUGEPAGE);
   }
-  KeyBuffer(const KeyBuffer&) = delete;
-  KeyBuffer& operator=(const KeyBuffer&) = delete;
-  ~KeyBuffer() { ::munmap(at_, bytes_); }
-  std::uint64_t* data() const { return static_cast<std::uint64_t*>(at_); }
+  HugeBuffer(const HugeBuffer&) = delete;
+  HugeBuffer& operator=(const HugeBuffer&) = delete;
+  ~HugeBuffer() { ::munmap(at_, bytes_); }
+  std::byte* data() const { return at_; }
 
  private:
-  void* at_ = nullptr;
+  std::byte* at_ = nullptr;
   std::size_t bytes_ = 0;
 };
 
@@ -428,28 +431,36 @@ void replication_group(const std::vector<IntervalJob>& jobs, std::uint64_t seed,
       for (std::size_t t = 1; t <= count; ++t) stages.push_back({j, fit, t});
     }
   }
-  std::vector<std::optional<StageDraw>> draws(stages.size());
-  run_in_parallel(stages.size(), threads, [&](std::size_t i) {
-    const Stage& stage = stages[i];
-    const HypothesisResult& result = *jobs[stage.job].result;
-    const std::vector<StageCount>& counts = stage.fit ? result.fit_stages : result.complexity_stages;
-    draws[i].emplace(stage_shapes(counts[stage.t - 1], result.niter, jobs[stage.job].corrected));
-  });
   constexpr auto replications = static_cast<std::size_t>(kReplications);
   constexpr std::size_t blocks = replications / kReplicationBlock;
   static_assert(blocks * kReplicationBlock == replications);
-  // keys[2 j k]: job j's factor against the complement; keys[(2 j + 1) k]: against the
-  // unconstrained hypothesis (k = kReplications). Left unset here: each block's task
+  const int team = static_cast<int>(std::min(static_cast<std::size_t>(threads), jobs.size() * blocks));
+  // One buffer: keys[2 j k ...]: job j's factors against the complement, keys[(2 j + 1) k
+  // ...]: against the unconstrained hypothesis (k = kReplications); per thread of the team
+  // a block's complexity and fit products; the stage draws. Left unset here: each task
   // writes its own part (and is the first to touch its pages).
-  const KeyBuffer buffer(2 * jobs.size() * replications);
-  std::uint64_t* const keys_data = buffer.data();
-  run_in_parallel(jobs.size() * blocks, threads, [&](std::size_t i) {
+  using Draw = std::optional<StageDraw>;
+  static_assert(std::is_trivially_destructible_v<Draw>);
+  const std::size_t key_bytes = 2 * jobs.size() * replications * sizeof(std::uint64_t);
+  const std::size_t product_bytes = static_cast<std::size_t>(team) * 2 * kReplicationBlock * sizeof(double);
+  const HugeBuffer buffer(key_bytes + product_bytes + stages.size() * sizeof(Draw) + alignof(Draw));
+  std::uint64_t* const keys_data = reinterpret_cast<std::uint64_t*>(buffer.data());
+  double* const products_data = reinterpret_cast<double*>(buffer.data() + key_bytes);
+  const std::size_t draw_offset = (key_bytes + product_bytes + alignof(Draw) - 1) / alignof(Draw) * alignof(Draw);
+  Draw* const draws = reinterpret_cast<Draw*>(buffer.data() + draw_offset);
+  run_in_parallel(stages.size(), team, [&](std::size_t i) {
+    const Stage& stage = stages[i];
+    const HypothesisResult& result = *jobs[stage.job].result;
+    const std::vector<StageCount>& counts = stage.fit ? result.fit_stages : result.complexity_stages;
+    (new (draws + i) Draw())->emplace(stage_shapes(counts[stage.t - 1], result.niter, jobs[stage.job].corrected));
+  });
+  run_in_parallel(jobs.size() * blocks, team, [&](std::size_t i) {
     const std::size_t j = i / blocks;
     const std::size_t block = i % blocks;
     const IntervalJob& job = jobs[j];
-    const std::unique_ptr<double[]> products(new double[2 * kReplicationBlock]);
+    double* const products = products_data + static_cast<std::size_t>(omp_get_thread_num()) * 2 * kReplicationBlock;
     for (const bool fit : {false, true}) {
-      double* product = products.get() + (fit ? kReplicationBlock : 0);
+      double* product = products + (fit ? kReplicationBlock : 0);
       const std::size_t count = (fit ? job.result->fit_stages : job.result->complexity_stages).size();
       if (count == 0) std::fill(product, product + kReplicationBlock, 1.0);
       for (std::size_t t = 1; t <= count; ++t) {
@@ -467,7 +478,7 @@ void replication_group(const std::vector<IntervalJob>& jobs, std::uint64_t seed,
       complement[r] = order_key(model::factor_against_complement(against_unconstrained, f, c));
     }
   });
-  run_in_parallel(2 * jobs.size(), threads, [&](std::size_t i) {
+  run_in_parallel(2 * jobs.size(), team, [&](std::size_t i) {
     *interval_targets(jobs[i / 2])[i % 2] = key_interval(keys_data + i * replications);
   });
 }
