@@ -415,7 +415,8 @@ double relative_half_width(const Interval& interval, double factor) {
 // block of one job: the complexity's and the fit's stage products (stage t of block k
 // from the stream (seed, hypothesis, phase, t, part k), one deviate after the other),
 // then the two factors of each replication, stored as order keys. The stage draws are
-// set up once, before the blocks; the order statistics are selected per job and factor.
+// set up once, before the blocks; the order statistics of a job's two factors are
+// selected as soon as its blocks are done.
 void replication_group(const std::vector<IntervalJob>& jobs, std::uint64_t seed, int threads) {
   struct Stage {
     std::size_t job;
@@ -454,6 +455,8 @@ void replication_group(const std::vector<IntervalJob>& jobs, std::uint64_t seed,
     const std::vector<StageCount>& counts = stage.fit ? result.fit_stages : result.complexity_stages;
     (new (draws + i) Draw())->emplace(stage_shapes(counts[stage.t - 1], result.niter, jobs[stage.job].corrected));
   });
+  std::vector<std::atomic<std::size_t>> blocks_done(jobs.size());
+  for (std::atomic<std::size_t>& done : blocks_done) done.store(0);
   run_in_parallel(jobs.size() * blocks, team, [&](std::size_t i) {
     const std::size_t j = i / blocks;
     const std::size_t block = i % blocks;
@@ -477,9 +480,13 @@ void replication_group(const std::vector<IntervalJob>& jobs, std::uint64_t seed,
       unconstrained[r] = order_key(against_unconstrained);
       complement[r] = order_key(model::factor_against_complement(against_unconstrained, f, c));
     }
-  });
-  run_in_parallel(2 * jobs.size(), team, [&](std::size_t i) {
-    *interval_targets(jobs[i / 2])[i % 2] = key_interval(keys_data + i * replications);
+    // The task that ends a job's last block selects its order statistics (the others'
+    // keys are visible to it through the counter).
+    if (blocks_done[j].fetch_add(1, std::memory_order_acq_rel) + 1 == blocks) {
+      for (std::size_t k = 0; k < 2; ++k) {
+        *interval_targets(job)[k] = key_interval(keys_data + (2 * j + k) * replications);
+      }
+    }
   });
 }
 
