@@ -235,19 +235,19 @@ BetaTable::BetaTable(double a, double b, double core_sds) : a_(a), b_(b) {
     const double whole = std::floor(q);
     e.threshold = static_cast<std::uint32_t>(whole);
     e.remainder = static_cast<std::uint32_t>((q - whole) * 0x1p32);
-    e.kept_piece = static_cast<std::uint16_t>(k);
-    e.alias_piece = alias[k];
+    e.piece[0] = static_cast<std::uint16_t>(k);
+    e.piece[1] = alias[k];
     const std::size_t kept_cell = k / 2;
     if (kept_cell < static_cast<std::size_t>(kCells) && q > 0.0) {
       const double width = edge_[kept_cell + 1] - edge_[kept_cell];
-      e.kept_step = width / q;
-      e.kept_origin = edge_[kept_cell] + 0.5 * e.kept_step;
+      e.step[0] = width / q;
+      e.origin[0] = edge_[kept_cell] + 0.5 * e.step[0];
     }
-    const std::size_t alias_cell = e.alias_piece / 2u;
+    const std::size_t alias_cell = e.piece[1] / 2u;
     if (alias_cell < static_cast<std::size_t>(kCells) && q < count) {
       const double width = edge_[alias_cell + 1] - edge_[alias_cell];
-      e.alias_step = width / (count - q);
-      e.alias_origin = edge_[alias_cell] + (0.5 - q) * e.alias_step;
+      e.step[1] = width / (count - q);
+      e.origin[1] = edge_[alias_cell] + (0.5 - q) * e.step[1];
     }
   }
 }

@@ -145,13 +145,14 @@ class BetaTable {
       const std::uint32_t half = halves.next();
       const Entry& e = entries_[half >> kFractionBits];
       const std::uint32_t f = half & kFractionMask;
-      bool kept = f < e.threshold;
-      if (f == e.threshold) kept = halves.next() < e.remainder;
-      const std::uint16_t piece = kept ? e.kept_piece : e.alias_piece;
+      std::size_t side = f < e.threshold ? 0 : 1;  // 0: the kept piece, 1: the alias
+      const bool border = f == e.threshold;
+      if (border) [[unlikely]] side = halves.next() < e.remainder ? 0 : 1;
+      const std::uint16_t piece = e.piece[side];
       const std::size_t cell = piece / 2;
-      if (cell == static_cast<std::size_t>(kCells)) return tail(stream);
-      double x = kept ? e.kept_origin + e.kept_step * f : e.alias_origin + e.alias_step * f;
-      if (f == e.threshold) x = std::min(std::max(x, edge_[cell]), edge_[cell + 1]);
+      if (cell == static_cast<std::size_t>(kCells)) [[unlikely]] return tail(stream);
+      double x = e.origin[side] + e.step[side] * f;
+      if (border) [[unlikely]] x = std::min(std::max(x, edge_[cell]), edge_[cell + 1]);
       if (piece % 2 == 0) return x;
       const double u = (static_cast<double>(halves.next()) + 0.5) * 0x1p-32;
       const double y = low_[cell] + (high_[cell] - low_[cell]) * u;
@@ -177,18 +178,15 @@ class BetaTable {
   // lies below f as log f is concave and which, being convex, lies above its tangent;
   // just m in the mode's cell. Slightly lowered against rounding.
   std::array<std::array<double, 2>, kCells> squeeze_{};
-  // One alias table entry: the kept piece (2 cell, or 2 cell + 1 for the wedge; cell
-  // kCells for the tails) for f < threshold, else the alias piece; the position in the
-  // piece's cell is origin + step f.
+  // One alias table entry: side 0, the kept piece (2 cell, or 2 cell + 1 for the wedge;
+  // cell kCells for the tails), for f < threshold, else side 1, the alias piece; the
+  // position in the piece's cell is origin[side] + step[side] f.
   struct Entry {
-    double kept_origin = 0.0;
-    double kept_step = 0.0;
-    double alias_origin = 0.0;
-    double alias_step = 0.0;
+    std::array<double, 2> origin{};
+    std::array<double, 2> step{};
     std::uint32_t threshold = 0;
     std::uint32_t remainder = 0;
-    std::uint16_t kept_piece = 0;
-    std::uint16_t alias_piece = 0;
+    std::array<std::uint16_t, 2> piece{};
   };
   std::array<Entry, 2 * kCells + 2> entries_{};
 };
