@@ -9,6 +9,10 @@
 //   BM_FixedAtLadder/S   the same problem at the one fixed niter that gives every
 //                        hypothesis at least the sweeps precision mode stopped it at (the
 //                        largest of them, a step of the same doubling ladder), one thread.
+//   BM_Example1000/T     the example problem at niter 1000 on T = 1 and 2 threads: mostly
+//                        the fixed replications (2 kinds x 10 stage products of 100000
+//                        shares, then 8 pairs of order statistics); the whole program
+//                        adds its start-up (about 5 ms).
 //
 //   BM_PeerProblem/P     the three problems timed beside the peer (bench/problems/:
 //                        0 example4, 1 order5, 2 order10), 20000 sweeps, one thread.
@@ -120,6 +124,11 @@ void BM_FixedAtLadder(benchmark::State& state) {
   state.counters["niter"] = static_cast<double>(niter);
 }
 BENCHMARK(BM_FixedAtLadder)->Arg(kStarts[0])->Arg(kStarts[1])->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(3);
+
+void BM_Example1000(benchmark::State& state) {
+  run(state, example(std::nullopt, 1000), static_cast<int>(state.range(0)));
+}
+BENCHMARK(BM_Example1000)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 
 const char* const kPeerProblems[] = {"example4", "order5", "order10"};
 

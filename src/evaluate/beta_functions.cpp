@@ -185,6 +185,15 @@ BetaTable::BetaTable(double a, double b, double core_sds) : a_(a), b_(b) {
     const double next = scaled_density(edge_[i + 1]);
     low_[i] = std::min(previous, next);
     high_[i] = edge_[i] <= mode && mode <= edge_[i + 1] ? 1.0 : std::max(previous, next);
+    constexpr double lowered = 1.0 - 0x1p-40;
+    squeeze_[i] = {low_[i] * lowered, 0.0};
+    if (high_[i] < 1.0 && low_[i] > 0.0 && high_[i] > low_[i]) {
+      // The end with m at t = 0; slope m ln(M / m) per unit of t.
+      const double from = previous <= next ? edge_[i] : edge_[i + 1];
+      const double slope = low_[i] * std::log(high_[i] / low_[i]) / (edge_[i + 1] - edge_[i]) *
+                           (previous <= next ? 1.0 : -1.0);
+      if (std::isfinite(slope)) squeeze_[i] = {(low_[i] - slope * from) * lowered, slope * lowered};
+    }
     const double cell_width = edge_[i + 1] - edge_[i];
     area[2 * i] = low_[i] * cell_width;
     area[2 * i + 1] = (high_[i] - low_[i]) * cell_width;
@@ -201,25 +210,79 @@ BetaTable::BetaTable(double a, double b, double core_sds) : a_(a), b_(b) {
   std::vector<std::size_t> small;
   std::vector<std::size_t> large;
   std::vector<double> scaled(area.size());
+  std::vector<double> keep(area.size(), 0.0);
+  std::vector<std::uint16_t> alias(area.size());
   for (std::size_t k = 0; k < area.size(); ++k) {
     scaled[k] = area[k] * entries / total;
     (scaled[k] < 1.0 ? small : large).push_back(k);
-    alias_[k] = static_cast<std::uint16_t>(k);
+    alias[k] = static_cast<std::uint16_t>(k);
   }
   while (!small.empty() && !large.empty()) {
     const std::size_t s = small.back();
     small.pop_back();
     const std::size_t l = large.back();
-    keep_[s] = scaled[s];
-    alias_[s] = static_cast<std::uint16_t>(l);
+    keep[s] = scaled[s];
+    alias[s] = static_cast<std::uint16_t>(l);
     scaled[l] = (scaled[l] + scaled[s]) - 1.0;
     if (scaled[l] < 1.0) {
       large.pop_back();
       small.push_back(l);
     }
   }
-  for (std::size_t k : large) keep_[k] = 1.0;
-  for (std::size_t k : small) keep_[k] = 1.0;  // left over by rounding only
+  for (std::size_t k : large) keep[k] = 1.0;
+  for (std::size_t k : small) keep[k] = 1.0;  // left over by rounding only
+  constexpr double count = 0x1p23;  // 2^kFractionBits values of f
+  static_assert(kFractionBits == 23);
+  for (std::size_t k = 0; k < entries_.size(); ++k) {
+    Entry& e = entries_[k];
+    const double q = keep[k] * count;
+    const double whole = std::floor(q);
+    e.threshold = static_cast<std::uint32_t>(whole);
+    e.remainder = static_cast<std::uint32_t>((q - whole) * 0x1p32);
+    e.piece[0] = static_cast<std::uint16_t>(k);
+    e.piece[1] = alias[k];
+    const std::size_t kept_cell = k / 2;
+    if (kept_cell < static_cast<std::size_t>(kCells) && q > 0.0) {
+      const double width = edge_[kept_cell + 1] - edge_[kept_cell];
+      e.step[0] = width / q;
+      e.origin[0] = edge_[kept_cell] + 0.5 * e.step[0];
+    }
+    const std::size_t alias_cell = e.piece[1] / 2u;
+    if (alias_cell < static_cast<std::size_t>(kCells) && q < count) {
+      const double width = edge_[alias_cell + 1] - edge_[alias_cell];
+      e.step[1] = width / (count - q);
+      e.origin[1] = edge_[alias_cell] + (0.5 - q) * e.step[1];
+    }
+  }
+}
+
+namespace {
+
+// The halves of the stream's words with the pending one held here.
+struct HeldHalves {
+  CounterStream& stream;
+  CounterStream::PendingHalf pending;
+  std::uint32_t next() {
+    if (pending.ready) {
+      pending.ready = false;
+      return static_cast<std::uint32_t>(pending.word);
+    }
+    pending.word = stream.next_word();
+    pending.ready = true;
+    return static_cast<std::uint32_t>(pending.word >> 32);
+  }
+};
+
+}  // namespace
+
+void BetaTable::multiply(double* values, std::size_t count, bool first, CounterStream& stream) const {
+  HeldHalves halves{stream, stream.take_pending_half()};
+  if (first) {
+    for (std::size_t i = 0; i < count; ++i) values[i] = draw(halves, stream);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) values[i] *= draw(halves, stream);
+  }
+  stream.put_pending_half(halves.pending);
 }
 
 double BetaTable::tail(CounterStream& stream) const {

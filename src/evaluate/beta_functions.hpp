@@ -108,42 +108,63 @@ class TruncatedBeta {
 // - m): x uniform on the cell and y uniform on [m, M], taken when y <= f(x), else the
 // pick starts over), or the tails outside [L, U] (area: their probability times the area
 // under f; drawn by inversion, the lower or upper tail in proportion to its
-// probability). The result has the Beta(a, b) law; most draws take two words of the
+// probability). The result has the Beta(a, b) law; most draws take half a word of the
 // stream.
 class BetaTable {
  public:
   static constexpr int kCells = 255;  // 2 kCells + 2 alias entries: a power of two
   static constexpr int kEntryBits = 9;
+  static constexpr int kFractionBits = 32 - kEntryBits;
+  static constexpr std::uint32_t kFractionMask = (std::uint32_t{1} << kFractionBits) - 1;
 
   // core_sds: the core's half-width in standard deviations (10; smaller in tests, to draw
   // from the tails often).
   explicit BetaTable(double a, double b, double core_sds = 10.0);
 
-  // One word picks the entry (its top kEntryBits bits against the alias table) and, from
-  // the rest, the position within the entry's cell: given the entry, the fraction left
-  // over (below keep, or above it) is uniform, so rescaled it serves as the cell's
-  // uniform. The wedge above a cell's lower bound takes one more uniform for its
-  // rejection test.
+  // 32 bits of the stream pick the entry (the top kEntryBits) and, from the other
+  // kFractionBits, f, the position within the entry's cell: the entry's keep share q
+  // (times 2^kFractionBits) keeps f < floor(q), sends f > floor(q) to the alias, and
+  // decides f = floor(q) by 32 more bits against the fraction of q, so that the keep
+  // probability is q's to 2^-55. Given the piece, f is uniform over its values, which
+  // are spread evenly over the cell (f + 1/2 in units of the piece's width over its
+  // count). The wedge above a cell's lower bound takes 32 more bits for its rejection
+  // test.
   double operator()(CounterStream& stream) const {
+    StreamHalves halves{stream};
+    return draw(halves, stream);
+  }
+
+  // values[i] = values[i] times the i-th deviate (or the deviate itself when `first`),
+  // the deviates those of count calls of operator().
+  void multiply(double* values, std::size_t count, bool first, CounterStream& stream) const;
+
+ private:
+  struct StreamHalves {
+    CounterStream& stream;
+    std::uint32_t next() { return stream.next_half(); }
+  };
+
+  template <class Halves>
+  double draw(Halves& halves, CounterStream& stream) const {
     while (true) {
-      const std::uint64_t word = stream.next_word();
-      const auto picked = static_cast<std::size_t>(word >> (64 - kEntryBits));
-      const double fraction = static_cast<double>(word & ((std::uint64_t{1} << (64 - kEntryBits)) - 1)) *
-                              0x1p-55;  // 2^-(64 - kEntryBits)
-      const double keep = keep_[picked];
-      const bool kept = fraction < keep;
-      const std::size_t entry = kept ? picked : alias_[picked];
-      const std::size_t cell = entry / 2;
-      if (cell == static_cast<std::size_t>(kCells)) return tail(stream);
-      const double position = kept ? fraction / keep : (fraction - keep) / (1.0 - keep);
-      const double x = std::min(edge_[cell] + (edge_[cell + 1] - edge_[cell]) * position, edge_[cell + 1]);
-      if (entry % 2 == 0) return x;
-      const double y = low_[cell] + (high_[cell] - low_[cell]) * stream.next();
-      if (y <= scaled_density(x)) return x;
+      const std::uint32_t half = halves.next();
+      const Entry& e = entries_[half >> kFractionBits];
+      const std::uint32_t f = half & kFractionMask;
+      std::size_t side = f < e.threshold ? 0 : 1;  // 0: the kept piece, 1: the alias
+      const bool border = f == e.threshold;
+      if (border) [[unlikely]] side = halves.next() < e.remainder ? 0 : 1;
+      const std::uint16_t piece = e.piece[side];
+      const std::size_t cell = piece / 2;
+      if (cell == static_cast<std::size_t>(kCells)) [[unlikely]] return tail(stream);
+      double x = e.origin[side] + e.step[side] * f;
+      if (border) [[unlikely]] x = std::min(std::max(x, edge_[cell]), edge_[cell + 1]);
+      if (piece % 2 == 0) return x;
+      const double u = (static_cast<double>(halves.next()) + 0.5) * 0x1p-32;
+      const double y = low_[cell] + (high_[cell] - low_[cell]) * u;
+      if (y <= squeeze_[cell][0] + squeeze_[cell][1] * x || y <= scaled_density(x)) return x;
     }
   }
 
- private:
   double scaled_density(double x) const {
     return std::exp((a_ - 1.0) * std::log(x) + (b_ - 1.0) * std::log1p(-x) - log_mode_density_);
   }
@@ -157,8 +178,22 @@ class BetaTable {
   std::array<double, kCells + 1> edge_{};
   std::array<double, kCells> low_{};
   std::array<double, kCells> high_{};
-  std::array<double, 2 * kCells + 2> keep_{};
-  std::array<std::uint16_t, 2 * kCells + 2> alias_{};
+  // Per cell, c0 + c1 x <= f(x) on the cell: the tangent, at the cell's lower end, of
+  // m (M / m)^t (t the share of the way from the end with m to the one with M), which
+  // lies below f as log f is concave and which, being convex, lies above its tangent;
+  // just m in the mode's cell. Slightly lowered against rounding.
+  std::array<std::array<double, 2>, kCells> squeeze_{};
+  // One alias table entry: side 0, the kept piece (2 cell, or 2 cell + 1 for the wedge;
+  // cell kCells for the tails), for f < threshold, else side 1, the alias piece; the
+  // position in the piece's cell is origin[side] + step[side] f.
+  struct Entry {
+    std::array<double, 2> origin{};
+    std::array<double, 2> step{};
+    std::uint32_t threshold = 0;
+    std::uint32_t remainder = 0;
+    std::array<std::uint16_t, 2> piece{};
+  };
+  std::array<Entry, 2 * kCells + 2> entries_{};
 };
 
 }  // namespace propbf::evaluate

@@ -1,18 +1,24 @@
 #include "evaluate/evaluation.hpp"
 
 #include <omp.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <type_traits>
+#include <new>
+#include <optional>
 
 #include "evaluate/beta_functions.hpp"
 #include "evaluate/equalities.hpp"
@@ -273,73 +279,114 @@ void run_chains(std::vector<HypothesisChains>& chains, const std::vector<Hypothe
 }
 
 // Stage t's replicated shares are beta deviates with shapes 1 + share * n and
-// 1 + (1 - share) * n, n the effective sweeps (corrected) or niter (by the table method
-// when both shapes exceed 1 and are not huge, else by BetaDeviate); stage t's stream is
-// (seed, hypothesis, phase, t), one deviate after the other. `product` (kReplications
-// values) is multiplied by them, replication by replication.
-void multiply_stage(std::vector<double>& product, const StageCount& stage, std::int64_t niter, bool corrected,
-                    StreamSeed seed, std::uint64_t hypothesis, StreamKind phase, std::size_t t) {
+// 1 + (1 - share) * n, n the effective sweeps (corrected) or niter (independent).
+std::array<double, 2> stage_shapes(const StageCount& stage, std::int64_t niter, bool corrected) {
   const double sweeps = static_cast<double>(niter);
   const double hits = static_cast<double>(stage.hits);
-  double a;
-  double b;
   if (corrected) {
     const double share = hits / sweeps;
-    a = 1.0 + share * stage.effective_sweeps;
-    b = 1.0 + (1.0 - share) * stage.effective_sweeps;
-  } else {
-    a = 1.0 + hits;
-    b = 1.0 + (sweeps - hits);
+    return {1.0 + share * stage.effective_sweeps, 1.0 + (1.0 - share) * stage.effective_sweeps};
   }
-  CounterStream stream(seed, hypothesis, phase, t);
-  if (a > 1.0 && b > 1.0 && a + b <= kLargestShapeSum) {
-    const BetaTable deviate(a, b);
-    for (double& value : product) value *= deviate(stream);
-  } else {
-    const BetaDeviate deviate(a, b);
-    for (double& value : product) value *= deviate(stream);
-  }
+  return {1.0 + hits, 1.0 + (sweeps - hits)};
 }
 
-// The intervals of the factors from the replications: the corrected ones, the
-// independent ones or both. Each kind's replicated complexity and fit (the products of
-// their stages' shares, in stage order) are formed in parallel, then their order
-// statistics.
-void intervals(HypothesisResult& result, StreamSeed seed, std::uint64_t index, const std::vector<bool>& kinds,
-               int threads) {
-  const std::size_t stages = result.complexity_stages.size();
-  // products[2 k]: kind k's complexity, products[2 k + 1]: its fit.
-  std::vector<std::vector<double>> products(2 * kinds.size());
-  run_in_parallel(products.size(), threads, [&](std::size_t i) {
-    const bool corrected = kinds[i / 2];
-    const bool fit = i % 2 == 1;
-    const StreamKind phase = fit ? (corrected ? StreamKind::FitReplicationsCorrected : StreamKind::FitReplications)
-                            : (corrected ? StreamKind::ComplexityReplicationsCorrected : StreamKind::ComplexityReplications);
-    const std::vector<StageCount>& counts = fit ? result.fit_stages : result.complexity_stages;
-    products[i].assign(static_cast<std::size_t>(kReplications), 1.0);
-    for (std::size_t t = 1; t <= stages; ++t) {
-      multiply_stage(products[i], counts[t - 1], result.niter, corrected, seed, index, phase, t);
+// The draws of one stage's replicated shares: the table method when both shapes exceed
+// 1 and are not huge, else BetaDeviate. multiply() multiplies values[i] by the i-th
+// deviate of the stream (or sets it, for the first stage: 1 times a deviate is the
+// deviate).
+class StageDraw {
+ public:
+  explicit StageDraw(const std::array<double, 2>& shapes) : deviate_(1.0, 1.0) {
+    const double a = shapes[0];
+    const double b = shapes[1];
+    if (a > 1.0 && b > 1.0 && a + b <= kLargestShapeSum) {
+      table_.emplace(a, b);
+    } else {
+      deviate_ = BetaDeviate(a, b);
     }
-  });
-  // Per kind: the factor against the unconstrained hypothesis (in the fit's place) and
-  // against the complement (in the complexity's).
-  std::vector<Interval*> targets;
-  for (std::size_t k = 0; k < kinds.size(); ++k) {
-    std::vector<double>& complexity = products[2 * k];
-    std::vector<double>& fit = products[2 * k + 1];
-    for (std::size_t i = 0; i < complexity.size(); ++i) {
-      const double c = complexity[i];
-      const double f = fit[i];
-      const double unconstrained = model::factor_against_unconstrained(f, c);
-      fit[i] = unconstrained;
-      complexity[i] = model::factor_against_complement(unconstrained, f, c);
-    }
-    const bool corrected = kinds[k];
-    targets.push_back(corrected ? &result.bf_complement_interval : &result.bf_complement_interval_independent);
-    targets.push_back(corrected ? &result.bf_unconstrained_interval : &result.bf_unconstrained_interval_independent);
   }
-  run_in_parallel(products.size(), threads,
-                  [&](std::size_t i) { *targets[i] = order_interval(std::move(products[i])); });
+
+  void multiply(double* values, std::size_t count, bool first, CounterStream& stream) const {
+    if (table_) {
+      table_->multiply(values, count, first, stream);
+    } else {
+      multiply_by(deviate_, values, count, first, stream);
+    }
+  }
+
+ private:
+  template <class Draw>
+  static void multiply_by(const Draw& draw, double* values, std::size_t count, bool first, CounterStream& stream) {
+    if (first) {
+      for (std::size_t i = 0; i < count; ++i) values[i] = draw(stream);
+    } else {
+      for (std::size_t i = 0; i < count; ++i) values[i] *= draw(stream);
+    }
+  }
+
+  std::optional<BetaTable> table_;
+  BetaDeviate deviate_;
+};
+
+StreamKind replication_kind(bool fit, bool corrected) {
+  return fit ? (corrected ? StreamKind::FitReplicationsCorrected : StreamKind::FitReplications)
+             : (corrected ? StreamKind::ComplexityReplicationsCorrected : StreamKind::ComplexityReplications);
+}
+
+// Where a job's order statistics go: its factor against the complement, then against the
+// unconstrained hypothesis.
+std::array<Interval*, 2> interval_targets(const IntervalJob& job) {
+  HypothesisResult& r = *job.result;
+  if (job.corrected) return {&r.bf_complement_interval, &r.bf_unconstrained_interval};
+  return {&r.bf_complement_interval_independent, &r.bf_unconstrained_interval_independent};
+}
+
+// Uninitialised storage for the replications' working data, in huge pages where the
+// system offers them for the asking: megabytes that would otherwise take thousands of
+// page faults, each dear.
+class HugeBuffer {
+ public:
+  explicit HugeBuffer(std::size_t bytes) {
+    constexpr std::size_t huge = std::size_t{1} << 21;
+    bytes_ = (bytes + huge - 1) / huge * huge;
+    void* at = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) throw std::bad_alloc();
+    at_ = static_cast<std::byte*>(at);
+    ::madvise(at, bytes_, MADV_HUGEPAGE);
+  }
+  HugeBuffer(const HugeBuffer&) = delete;
+  HugeBuffer& operator=(const HugeBuffer&) = delete;
+  ~HugeBuffer() { ::munmap(at_, bytes_); }
+  std::byte* data() const { return at_; }
+
+ private:
+  std::byte* at_ = nullptr;
+  std::size_t bytes_ = 0;
+};
+
+// Order-preserving integer keys of doubles: a total order with -0 before +0 and every
+// NaN last (all NaNs share the largest key).
+std::uint64_t order_key(double x) {
+  if (std::isnan(x)) return ~std::uint64_t{0};
+  const auto bits = std::bit_cast<std::uint64_t>(x);
+  constexpr std::uint64_t sign = std::uint64_t{1} << 63;
+  return (bits & sign) != 0 ? ~bits : bits | sign;
+}
+
+double from_order_key(std::uint64_t key) {
+  if (key == ~std::uint64_t{0}) return std::numeric_limits<double>::quiet_NaN();
+  constexpr std::uint64_t sign = std::uint64_t{1} << 63;
+  return std::bit_cast<double>((key & sign) != 0 ? key & ~sign : ~key);
+}
+
+// The two order statistics of kReplications keys (reordered): selecting the upper
+// position first leaves the lower one among the keys before it.
+Interval key_interval(std::uint64_t* keys) {
+  std::uint64_t* upper = keys + (kUpperPosition - 1);
+  std::nth_element(keys, upper, keys + kReplications);
+  std::uint64_t* lower = keys + (kLowerPosition - 1);
+  std::nth_element(keys, lower, upper);
+  return {from_order_key(*lower), from_order_key(*upper)};
 }
 
 // The interval the factor's estimate is reported with: the replicated one, widened to
@@ -503,6 +550,85 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
   return estimates;
 }
 
+// Every job's replications are cut into blocks of kReplicationBlock; a task draws one
+// block of one job: the complexity's and the fit's stage products (stage t of block k
+// from the stream (seed, hypothesis, phase, t, part k), one deviate after the other),
+// then the two factors of each replication, stored as order keys. The stage draws are
+// set up once, before the blocks; the order statistics of a job's two factors are
+// selected as soon as its blocks are done.
+void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, int threads) {
+  struct Stage {
+    std::size_t job;
+    bool fit;
+    std::size_t t;
+  };
+  std::vector<Stage> stages;
+  std::vector<std::array<std::size_t, 2>> first_stage(jobs.size());  // per job: complexity's, fit's
+  for (std::size_t j = 0; j < jobs.size(); ++j) {
+    for (const bool fit : {false, true}) {
+      first_stage[j][fit ? 1 : 0] = stages.size();
+      const std::size_t count = (fit ? jobs[j].result->fit_stages : jobs[j].result->complexity_stages).size();
+      for (std::size_t t = 1; t <= count; ++t) stages.push_back({j, fit, t});
+    }
+  }
+  constexpr auto replications = static_cast<std::size_t>(kReplications);
+  constexpr std::size_t blocks = replications / kReplicationBlock;
+  static_assert(blocks * kReplicationBlock == replications);
+  const int team = static_cast<int>(std::min(static_cast<std::size_t>(threads), jobs.size() * blocks));
+  // One buffer: keys[2 j k ...]: job j's factors against the complement, keys[(2 j + 1) k
+  // ...]: against the unconstrained hypothesis (k = kReplications); per thread of the team
+  // a block's complexity and fit products; the stage draws. Left unset here: each task
+  // writes its own part (and is the first to touch its pages).
+  using Draw = std::optional<StageDraw>;
+  static_assert(std::is_trivially_destructible_v<Draw>);
+  const std::size_t key_bytes = 2 * jobs.size() * replications * sizeof(std::uint64_t);
+  const std::size_t product_bytes = static_cast<std::size_t>(team) * 2 * kReplicationBlock * sizeof(double);
+  const HugeBuffer buffer(key_bytes + product_bytes + stages.size() * sizeof(Draw) + alignof(Draw));
+  std::uint64_t* const keys_data = reinterpret_cast<std::uint64_t*>(buffer.data());
+  double* const products_data = reinterpret_cast<double*>(buffer.data() + key_bytes);
+  const std::size_t draw_offset = (key_bytes + product_bytes + alignof(Draw) - 1) / alignof(Draw) * alignof(Draw);
+  Draw* const draws = reinterpret_cast<Draw*>(buffer.data() + draw_offset);
+  run_in_parallel(stages.size(), team, [&](std::size_t i) {
+    const Stage& stage = stages[i];
+    const HypothesisResult& result = *jobs[stage.job].result;
+    const std::vector<StageCount>& counts = stage.fit ? result.fit_stages : result.complexity_stages;
+    (new (draws + i) Draw())->emplace(stage_shapes(counts[stage.t - 1], result.niter, jobs[stage.job].corrected));
+  });
+  std::vector<std::atomic<std::size_t>> blocks_done(jobs.size());
+  for (std::atomic<std::size_t>& done : blocks_done) done.store(0);
+  run_in_parallel(jobs.size() * blocks, team, [&](std::size_t i) {
+    const std::size_t j = i / blocks;
+    const std::size_t block = i % blocks;
+    const IntervalJob& job = jobs[j];
+    double* const products = products_data + static_cast<std::size_t>(omp_get_thread_num()) * 2 * kReplicationBlock;
+    for (const bool fit : {false, true}) {
+      double* product = products + (fit ? kReplicationBlock : 0);
+      const std::size_t count = (fit ? job.result->fit_stages : job.result->complexity_stages).size();
+      if (count == 0) std::fill(product, product + kReplicationBlock, 1.0);
+      for (std::size_t t = 1; t <= count; ++t) {
+        CounterStream stream(seed, job.hypothesis, replication_kind(fit, job.corrected), t, block);
+        draws[first_stage[j][fit ? 1 : 0] + t - 1]->multiply(product, kReplicationBlock, t == 1, stream);
+      }
+    }
+    std::uint64_t* complement = keys_data + 2 * j * replications + block * kReplicationBlock;
+    std::uint64_t* unconstrained = complement + replications;
+    for (std::size_t r = 0; r < kReplicationBlock; ++r) {
+      const double c = products[r];
+      const double f = products[kReplicationBlock + r];
+      const double against_unconstrained = model::factor_against_unconstrained(f, c);
+      unconstrained[r] = order_key(against_unconstrained);
+      complement[r] = order_key(model::factor_against_complement(against_unconstrained, f, c));
+    }
+    // The task that ends a job's last block selects its order statistics (the others'
+    // keys are visible to it through the counter).
+    if (blocks_done[j].fetch_add(1, std::memory_order_acq_rel) + 1 == blocks) {
+      for (std::size_t k = 0; k < 2; ++k) {
+        *interval_targets(job)[k] = key_interval(keys_data + (2 * j + k) * replications);
+      }
+    }
+  });
+}
+
 }  // namespace
 
 std::vector<std::string> hypothesis_warnings(const CountsProblem& problem) {
@@ -517,21 +643,59 @@ std::vector<std::string> hypothesis_warnings(const CountsProblem& problem) {
 
 int default_thread_count() { return std::max(1, omp_get_num_procs()); }
 
-// The kLowerPosition-th smallest value ends up at index kLowerPosition - 1 of a full
-// sort (NaNs last), and so it does after selecting it: the values below it are the same
-// up to order. Selecting the upper position first leaves the lower one among the values
-// before it.
+// At most this many jobs at once: their keys take 1.6 MB each.
+constexpr std::size_t kJobsAtOnce = 16;
+
+void replication_intervals(const std::vector<IntervalJob>& jobs, StreamSeed seed, int threads) {
+  for (std::size_t from = 0; from < jobs.size(); from += kJobsAtOnce) {
+    const auto to = std::min(jobs.size(), from + kJobsAtOnce);
+    replication_group(std::vector<IntervalJob>(jobs.begin() + static_cast<std::ptrdiff_t>(from),
+                                               jobs.begin() + static_cast<std::ptrdiff_t>(to)),
+                      seed, threads);
+  }
+}
+
+// One job, stage and replication after the other, each stage's draws set up anew; the
+// order statistics from a full sort with NaNs last.
+void replication_intervals_plain(const std::vector<IntervalJob>& jobs, StreamSeed seed) {
+  for (const IntervalJob& job : jobs) {
+    std::array<std::vector<double>, 2> products;  // complexity, fit
+    for (const bool fit : {false, true}) {
+      std::vector<double>& product = products[fit ? 1 : 0];
+      product.assign(static_cast<std::size_t>(kReplications), 1.0);
+      const std::vector<StageCount>& counts = fit ? job.result->fit_stages : job.result->complexity_stages;
+      for (std::size_t t = 1; t <= counts.size(); ++t) {
+        const StageDraw draw(stage_shapes(counts[t - 1], job.result->niter, job.corrected));
+        for (std::size_t block = 0; block * kReplicationBlock < product.size(); ++block) {
+          CounterStream stream(seed, job.hypothesis, replication_kind(fit, job.corrected), t, block);
+          for (std::size_t r = 0; r < kReplicationBlock; ++r) {
+            draw.multiply(&product[block * kReplicationBlock + r], 1, false, stream);
+          }
+        }
+      }
+    }
+    std::vector<double> complement(products[0].size());
+    std::vector<double> unconstrained(products[0].size());
+    for (std::size_t r = 0; r < complement.size(); ++r) {
+      unconstrained[r] = model::factor_against_unconstrained(products[1][r], products[0][r]);
+      complement[r] = model::factor_against_complement(unconstrained[r], products[1][r], products[0][r]);
+    }
+    for (std::size_t k = 0; k < 2; ++k) {
+      std::vector<double>& values = k == 0 ? complement : unconstrained;
+      std::sort(values.begin(), values.end(), [](double x, double y) {
+        if (std::isnan(x)) return false;
+        if (std::isnan(y)) return true;
+        return x < y;
+      });
+      *interval_targets(job)[k] = {values[kLowerPosition - 1], values[kUpperPosition - 1]};
+    }
+  }
+}
+
 Interval order_interval(std::vector<double> values) {
-  const auto before = [](double x, double y) {
-    if (std::isnan(x)) return false;
-    if (std::isnan(y)) return true;
-    return x < y;
-  };
-  const auto upper = values.begin() + (kUpperPosition - 1);
-  std::nth_element(values.begin(), upper, values.end(), before);
-  const auto lower = values.begin() + (kLowerPosition - 1);
-  std::nth_element(values.begin(), lower, upper, before);
-  return {*lower, *upper};
+  std::vector<std::uint64_t> keys(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) keys[i] = order_key(values[i]);
+  return key_interval(keys.data());
 }
 
 namespace {
@@ -646,6 +810,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
   while (!running.empty()) {
     run_chains(chains, results, running, prior_a, prior_b, posterior_a, posterior_b, threads, progress);
     std::vector<std::size_t> next;
+    std::vector<IntervalJob> jobs;
     for (std::size_t h : running) {
       HypothesisResult& result = results[h];
       result.complexity_stages.clear();
@@ -656,8 +821,14 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
       result.fit = share_product(result.fit_stages, result.niter);
       result.bf_unconstrained = model::factor_against_unconstrained(result.fit, result.complexity);
       result.bf_complement = model::factor_against_complement(result.bf_unconstrained, result.fit, result.complexity);
+      for (const bool corrected : round_kinds) jobs.push_back({&result, h, corrected});
+    }
+    replication_intervals(jobs, seed, threads);
+    std::vector<IntervalJob> closing;
+    std::vector<std::size_t> finished;
+    for (std::size_t h : running) {
+      HypothesisResult& result = results[h];
       result.log_bf_unconstrained = std::log(result.bf_unconstrained);
-      intervals(result, seed, h, round_kinds, threads);
       if (!result.complement_defined) {
         result.log_bf_unconstrained += result.log_bf_equalities;
         result.bf_unconstrained *= result.bf_equalities;
@@ -681,13 +852,17 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
       result.interval_trusted = unmeasured_stages(result).empty();
       result.precision_reached = result.interval_trusted && result.relative_half_width <= *settings.precision;
       if (result.precision_reached || result.niter >= max_niter) {
-        intervals(result, seed, h, {false}, threads);
-        if (!result.complement_defined) scale_for_equalities(result, {false});
-        finish_intervals(result);
+        closing.push_back({&result, h, false});
+        finished.push_back(h);
       } else {
         result.niter = result.niter > max_niter / 2 ? max_niter : 2 * result.niter;
         next.push_back(h);
       }
+    }
+    replication_intervals(closing, seed, threads);
+    for (std::size_t h : finished) {
+      if (!results[h].complement_defined) scale_for_equalities(results[h], {false});
+      finish_intervals(results[h]);
     }
     running = std::move(next);
   }

@@ -35,7 +35,10 @@ struct StreamSeed {
 class CounterStream {
  public:
   // The key is {seed, tag XOR problem}: without a per-problem part, {seed, tag}.
-  CounterStream(StreamSeed seed, std::uint64_t hypothesis, StreamKind phase, std::uint64_t stage);
+  // `part` splits one key into independent streams (the blocks of a stage's
+  // replications): part p starts its counter at p 2^48, far beyond what any part uses.
+  CounterStream(StreamSeed seed, std::uint64_t hypothesis, StreamKind phase, std::uint64_t stage,
+                std::uint64_t part = 0);
 
   // The next deviate, ((w >> 11) + 0.5) / 2^53 for the next 64-bit word w of the
   // stream: in the open interval (0, 1), never 0 or 1, on a grid of 2^-53.
@@ -47,6 +50,35 @@ class CounterStream {
   std::uint64_t next_word() {
     if (used_ == 4) refill();
     return words_[used_++];
+  }
+
+  // The next 32 bits of the stream: the halves of a word, its upper half first. Words
+  // and halves may be mixed: a word taken between the two halves of another leaves
+  // the second half for the next call.
+  std::uint32_t next_half() {
+    if (half_ready_) {
+      half_ready_ = false;
+      return static_cast<std::uint32_t>(half_);
+    }
+    half_ = next_word();
+    half_ready_ = true;
+    return static_cast<std::uint32_t>(half_ >> 32);
+  }
+
+  // A loop that reads many halves may hold the pending second half itself (in a
+  // register): it takes it out, reads words with next_word(), and puts it back.
+  struct PendingHalf {
+    std::uint64_t word = 0;
+    bool ready = false;
+  };
+  PendingHalf take_pending_half() {
+    const PendingHalf pending{half_, half_ready_};
+    half_ready_ = false;
+    return pending;
+  }
+  void put_pending_half(const PendingHalf& pending) {
+    half_ = pending.word;
+    half_ready_ = pending.ready;
   }
 
   // The stream as a uniform random bit generator (64-bit words), for library
@@ -63,6 +95,8 @@ class CounterStream {
   std::array<std::uint64_t, 4> counter_;  // {block, hypothesis, phase, stage}
   std::array<std::uint64_t, 4> words_{};
   int used_ = 4;
+  std::uint64_t half_ = 0;
+  bool half_ready_ = false;
 };
 
 }  // namespace propbf::evaluate

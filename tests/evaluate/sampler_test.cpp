@@ -1,11 +1,13 @@
 // Effective sweeps by batch means, worked by hand; stage chains continued in steps and
-// the selected order statistics, each against its plain form on generated cases.
+// the selected order statistics and the replications in blocks, each against its plain
+// form on generated cases.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "evaluate/beta_functions.hpp"
@@ -228,6 +230,60 @@ TEST(OrderInterval, SelectionMatchesFullSort) {
         EXPECT_TRUE(std::isnan(selected[end])) << "round " << round;
       } else {
         EXPECT_EQ(selected[end], expected) << "round " << round;
+      }
+    }
+  }
+}
+
+// The replications in blocks on 1 to 3 threads against the literal form, on generated
+// stage counts: shares of 0 and 1 (the gamma-free deviates), huge shapes (the gamma
+// ratio), corrected and independent, one to four stages.
+TEST(ReplicationIntervals, BlocksMatchPlainReplications) {
+  std::mt19937_64 engine(11u);
+  for (int round = 0; round < 6; ++round) {
+    std::vector<HypothesisResult> results(2);
+    for (HypothesisResult& result : results) {
+      result.niter = round == 5 ? 3000000000 : static_cast<std::int64_t>(20 + engine() % 40000);
+      const std::size_t stages = 1 + engine() % 4;
+      for (std::vector<StageCount>* counts : {&result.complexity_stages, &result.fit_stages}) {
+        for (std::size_t t = 0; t < stages; ++t) {
+          StageCount count;
+          const std::uint64_t kind = engine() % 8;
+          count.hits = kind == 0 ? 0 : kind == 1 ? result.niter
+                                               : static_cast<std::int64_t>(engine() % static_cast<std::uint64_t>(result.niter));
+          count.effective_sweeps = static_cast<double>(result.niter) * std::ldexp(static_cast<double>(engine() >> 11), -53);
+          counts->push_back(count);
+        }
+      }
+    }
+    std::vector<HypothesisResult> plain = results;
+    std::vector<IntervalJob> jobs;
+    std::vector<IntervalJob> plain_jobs;
+    for (std::size_t h = 0; h < results.size(); ++h) {
+      for (const bool corrected : {true, false}) {
+        jobs.push_back({&results[h], h, corrected});
+        plain_jobs.push_back({&plain[h], h, corrected});
+      }
+    }
+    replication_intervals_plain(plain_jobs, 5 + static_cast<std::uint64_t>(round));
+    for (int threads = 1; threads <= 3; ++threads) {
+      replication_intervals(jobs, 5 + static_cast<std::uint64_t>(round), threads);
+      for (std::size_t h = 0; h < results.size(); ++h) {
+        const HypothesisResult& r = results[h];
+        const HypothesisResult& p = plain[h];
+        for (const auto& [fast, literal] :
+             {std::pair{r.bf_unconstrained_interval, p.bf_unconstrained_interval},
+              std::pair{r.bf_complement_interval, p.bf_complement_interval},
+              std::pair{r.bf_unconstrained_interval_independent, p.bf_unconstrained_interval_independent},
+              std::pair{r.bf_complement_interval_independent, p.bf_complement_interval_independent}}) {
+          for (int end = 0; end < 2; ++end) {
+            if (std::isnan(literal[end])) {
+              EXPECT_TRUE(std::isnan(fast[end])) << "round " << round;
+            } else {
+              EXPECT_EQ(fast[end], literal[end]) << "round " << round << ", threads " << threads;
+            }
+          }
+        }
       }
     }
   }
