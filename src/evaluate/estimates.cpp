@@ -80,21 +80,7 @@ std::vector<ItemEstimate> restricted_estimates(const std::vector<Restriction>& r
   for (std::int64_t s = 0; s < settings.niter; ++s) {
     // The stage chains' sweep (StageChain::sweep) with every restriction in the truncation.
     for (std::size_t j : drawn) {
-      double low = 0.0;
-      double up = 1.0;
-      for (const SparseRestrictions::Involvement* in = r.involvement_begin(j); in != r.involvement_end(j); ++in) {
-        double rest = 0.0;
-        for (const SparseRestrictions::Term* term = r.terms_begin(in->restriction);
-             term != r.terms_end(in->restriction); ++term) {
-          if (term->item != j) rest += term->coefficient * state[term->item];
-        }
-        const double bound = (r.constant(in->restriction) - rest) / in->coefficient;
-        if (in->coefficient > 0.0) {
-          low = std::max(low, bound);
-        } else {
-          up = std::min(up, bound);
-        }
-      }
+      const auto [low, up] = item_bounds(r, j, restrictions.size(), state);
       state[j] = low < up ? draws[j].draw(low, up, stream) : 0.5 * (low + up);
     }
     if (bands) move_along_bands(bands->bands, bands->restrictions, stage, shape_a, shape_b, state, stream);

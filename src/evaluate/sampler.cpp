@@ -200,22 +200,7 @@ bool StageChain::sweep() {
   const std::vector<TruncatedBeta>& draws = *draws_;
   const std::size_t items = state_.size();
   for (std::size_t j = 0; j < items; ++j) {
-    double low = 0.0;
-    double up = 1.0;
-    for (const SparseRestrictions::Involvement* in = r.involvement_begin(j); in != r.involvement_end(j); ++in) {
-      if (in->restriction + 1 >= stage_) break;  // restrictions 1 ... stage - 1 only
-      double rest = 0.0;
-      for (const SparseRestrictions::Term* term = r.terms_begin(in->restriction);
-           term != r.terms_end(in->restriction); ++term) {
-        if (term->item != j) rest += term->coefficient * state_[term->item];
-      }
-      const double bound = (r.constant(in->restriction) - rest) / in->coefficient;
-      if (in->coefficient > 0.0) {
-        low = std::max(low, bound);
-      } else {
-        up = std::min(up, bound);
-      }
-    }
+    const auto [low, up] = item_bounds(r, j, stage_ - 1, state_);  // restrictions 1 ... stage - 1
     state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
   }
   move_along_stage_bands(bands_.get(), stage_, state_, stream_);

@@ -10,6 +10,7 @@
 // Every sweep counts (no burn-in, no thinning).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -98,6 +99,34 @@ class SparseRestrictions {
   std::vector<Involvement> involvement_;
   std::vector<std::size_t> involvement_begin_;
 };
+
+// The interval item j may take with the other items at `state`: [0, 1] cut by each
+// restriction involving j whose index is below `restriction_limit` (a stage's chain:
+// its earlier restrictions; a chain of the whole hypothesis: all). Empty when low >= up.
+struct ItemBounds {
+  double low;
+  double up;
+};
+inline ItemBounds item_bounds(const SparseRestrictions& r, std::size_t j, std::size_t restriction_limit,
+                              const std::vector<double>& state) {
+  double low = 0.0;
+  double up = 1.0;
+  for (const SparseRestrictions::Involvement* in = r.involvement_begin(j); in != r.involvement_end(j); ++in) {
+    if (in->restriction >= restriction_limit) break;  // involvements are in restriction order
+    double rest = 0.0;
+    for (const SparseRestrictions::Term* term = r.terms_begin(in->restriction); term != r.terms_end(in->restriction);
+         ++term) {
+      if (term->item != j) rest += term->coefficient * state[term->item];
+    }
+    const double bound = (r.constant(in->restriction) - rest) / in->coefficient;
+    if (in->coefficient > 0.0) {
+      low = std::max(low, bound);
+    } else {
+      up = std::min(up, bound);
+    }
+  }
+  return {low, up};
+}
 
 // What the moves along a hypothesis's bands read: the bands, the restrictions and the
 // items' shapes of the phase (band_move.hpp).
