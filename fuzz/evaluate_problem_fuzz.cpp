@@ -1,9 +1,10 @@
 // Fuzz target: `propbf evaluate`'s set-up of a problem, with the fuzz data as the problem
-// file: the TOML reading and its checks, the hypothesis language and the starting point
-// of every hypothesis (no sampling). Every input ends either with a message (InputError)
-// or with problems whose starting points lie inside the unit cube and inside their
-// restrictions; nothing else may escape (an exception, a crash, a sanitizer report, the
-// linear programming library's abort).
+// file: the TOML reading and its checks, the hypothesis language, the collapse of items
+// tied by equalities and the starting point of every hypothesis (no sampling). Every
+// input ends either with a message (InputError, a language or collapse error) or with
+// problems whose starting points lie inside the unit cube and inside their restrictions;
+// nothing else may escape (an exception, a crash, a sanitizer report, the linear
+// programming library's abort).
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "evaluate/equalities.hpp"
 #include "evaluate/language.hpp"
 #include "evaluate/problem.hpp"
 #include "evaluate/start_point.hpp"
@@ -66,9 +68,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       require(!parsed.error.message.empty(), "a mistake has a message");
       continue;
     }
-    require(!parsed.restrictions.empty(), "a hypothesis has restrictions");
+    require(!parsed.restrictions.empty() || !parsed.equalities.empty(), "a hypothesis restricts something");
     for (const Restriction& restriction : parsed.restrictions) {
       require(restriction.coefficients.size() == names.size(), "one coefficient per item");
+    }
+    for (const Equality& equality : parsed.equalities) {
+      require(equality.item < names.size() && (!equality.other || *equality.other < names.size()),
+              "an equality ties items of the problem");
+      require(equality.other || (equality.value >= 0.0 && equality.value <= 1.0), "a point value lies in [0, 1]");
+      require(equality.offset < hypothesis.text.size(), "an equality lies inside the hypothesis");
+    }
+    if (!parsed.equalities.empty()) {
+      const CollapsedHypothesis collapsed = collapse_equalities(parsed, problem.items);
+      if (!collapsed.ok) {
+        require(collapsed.error.offset <= hypothesis.text.size() && !collapsed.error.message.empty(),
+                "a collapse error has a place and a message");
+        continue;
+      }
+      require(!std::isnan(collapsed.log_factor) && collapsed.log_factor != HUGE_VAL, "the equalities' log factor");
+      for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
+        require(collapsed.prior_a[g] > 0.0 && collapsed.prior_b[g] > 0.0, "a group's prior is proper");
+      }
+      for (const Restriction& restriction : collapsed.restrictions) {
+        require(restriction.coefficients.size() == collapsed.groups.size(), "one coefficient per free group");
+      }
+      if (!collapsed.restrictions.empty()) {
+        check_start_point(collapsed.restrictions, collapsed.groups.size(),
+                          find_start_point(collapsed.restrictions, collapsed.groups.size()));
+      }
+      continue;
     }
     check_start_point(parsed.restrictions, names.size(), find_start_point(parsed.restrictions, names.size()));
   }
