@@ -39,8 +39,7 @@ as.data.frame.propbf <- function(x, row.names = NULL, optional = FALSE, ...) {
   data
 }
 
-# Per-item estimates as a data frame: the engine's, per hypothesis and unconstrained, when
-# it reports them; otherwise the unconstrained ones from the beta posteriors.
+# Per-item estimates as a data frame: the engine's, unconstrained and per hypothesis.
 coef.propbf <- function(object, ...) {
   rows <- list()
   add <- function(model, estimates) {
@@ -50,18 +49,8 @@ coef.propbf <- function(object, ...) {
                                                stringsAsFactors = FALSE)
     }
   }
-  if (!is.null(object$unconstrained_estimates)) {
-    add("unconstrained", object$unconstrained_estimates)
-  } else {
-    items <- object$settings$items
-    for (item in items) {
-      a <- item$prior_a + item$successes
-      b <- item$prior_b + item$trials - item$successes
-      add("unconstrained", list(list(name = item$name, mean = a / (a + b), sd = sqrt(a * b / ((a + b)^2 * (a + b + 1))),
-                                     lower = qbeta(0.025, a, b), upper = qbeta(0.975, a, b))))
-    }
-  }
-  for (h in object$hypotheses) if (!is.null(h$estimates)) add(h$name, h$estimates)
+  add("unconstrained", object$unconstrained_estimates)
+  for (h in object$hypotheses) add(h$name, h$estimates)
   data <- do.call(rbind, rows)
   rownames(data) <- NULL
   data
@@ -96,15 +85,13 @@ print.summary.propbf <- function(x, digits = 4, ...) {
 
 # Base-graphics figure: the factor of each hypothesis against the unconstrained one on a
 # log axis with its interval, one row per hypothesis; beside it the posterior estimates
-# per item when the engine reports them.
+# per item.
 plot.propbf <- function(x, ...) {
   table <- as.data.frame(x)
-  with_estimates <- !is.null(x$unconstrained_estimates) ||
-    any(vapply(x$hypotheses, function(h) !is.null(h$estimates), TRUE))
-  old <- par(mfrow = c(1L, if (with_estimates) 2L else 1L), mar = c(4.5, 8, 2.5, 1))
+  old <- par(mfrow = c(1L, 2L), mar = c(4.5, 8, 2.5, 1))
   on.exit(par(old))
   plot_factors(table)
-  if (with_estimates) plot_estimates(coef(x))
+  plot_estimates(coef(x))
   invisible(x)
 }
 

@@ -164,7 +164,6 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
   ~Progress() { clear(); }
 
-  bool shown() const { return shown_; }
   bool cancelled() const { return control_.cancel != nullptr && control_.cancel->load(); }
   bool chunked() const { return shown_ || control_.cancel != nullptr; }
 
