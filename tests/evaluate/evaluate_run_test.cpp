@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -363,6 +364,32 @@ TEST(EvaluateRun, SameBytesForEveryThreadCount) {
       EXPECT_EQ(run.out, first_out.substr(0, at));
     }
   }
+}
+
+// The program's OpenMP threads sleep between parallel rounds (spinning slowed short runs)
+// unless the environment chooses the wait policy. Asked to, the runtime shows how long
+// an idle thread spins (libgomp) or waits awake (libomp) before it sleeps.
+TEST(EvaluateRun, ThreadsSleepBetweenRoundsUnlessTheEnvironmentSaysOtherwise) {
+  TemporaryFolder folder;
+  write_file(folder.path() / "p.toml", "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [1, 2]\ntrials = [3, 3]\n"
+                                       "[hypotheses]\nH1 = \"a > b\"\n");
+  const std::regex shown("(GOMP_SPINCOUNT = |KMP_BLOCKTIME=)'([0-9]+)'");
+  setenv("OMP_DISPLAY_ENV", "verbose", 1);
+  for (const char* chosen : {"", "active", "passive"}) {
+    if (*chosen == '\0') {
+      unsetenv("OMP_WAIT_POLICY");
+    } else {
+      setenv("OMP_WAIT_POLICY", chosen, 1);
+    }
+    const RunResult run =
+        run_propbf_with_arguments(folder.path(), {"evaluate", "p.toml", "--niter", "100", "--threads", "2"});
+    std::smatch awake;
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_TRUE(std::regex_search(run.err, awake, shown)) << run.err;
+    EXPECT_EQ(awake[2] == "0", *chosen != 'a') << "OMP_WAIT_POLICY=" << chosen << ": " << awake[0];
+  }
+  unsetenv("OMP_WAIT_POLICY");
+  unsetenv("OMP_DISPLAY_ENV");
 }
 
 // A caller's run control: a run whose chains go in chunks (a cancel flag that stays
