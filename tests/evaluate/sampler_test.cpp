@@ -202,21 +202,28 @@ TEST(StageChain, ContinuedChainsMatchPlainRuns) {
 }
 
 // The selected order statistics against a full sort with NaNs last, on values with
-// ties, zeros, infinities and NaNs.
+// ties, zeros, infinities and NaNs, in random, ascending and descending order, all
+// equal, and with every 32nd value the largest or the smallest (a regular sample of
+// them misleads the selection, which must still be exact).
 TEST(OrderInterval, SelectionMatchesFullSort) {
   std::mt19937_64 engine(7u);
-  for (int round = 0; round < 12; ++round) {
+  for (int round = 0; round < 16; ++round) {
     std::vector<double> values(static_cast<std::size_t>(kReplications));
     for (double& v : values) {
       const std::uint64_t kind = engine() % 100;
-      if (kind < static_cast<std::uint64_t>(round * 2)) {
+      if (kind < static_cast<std::uint64_t>(round * 2 % 24)) {
         v = std::numeric_limits<double>::quiet_NaN();
-      } else if (kind < static_cast<std::uint64_t>(round * 3)) {
+      } else if (kind < static_cast<std::uint64_t>(round * 3 % 36)) {
         v = kind % 2 == 0 ? 0.0 : std::numeric_limits<double>::infinity();
       } else {
         v = round % 3 == 0 ? static_cast<double>(engine() % 50) : std::ldexp(static_cast<double>(engine() >> 11), -53);
       }
     }
+    if (round == 4 || round == 5) std::sort(values.begin(), values.end());
+    if (round == 5) std::reverse(values.begin(), values.end());
+    if (round == 12) std::fill(values.begin(), values.end(), 0.25);
+    for (std::size_t i = 0; round >= 13 && i < values.size(); i += 32) values[i] = round == 14 ? -1.0 : 2.0;
+    if (round == 15) values[0] = std::nan("");
     std::vector<double> sorted = values;
     std::sort(sorted.begin(), sorted.end(), [](double x, double y) {
       if (std::isnan(x)) return false;
