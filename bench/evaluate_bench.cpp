@@ -38,8 +38,9 @@
 #include <string>
 #include <vector>
 
-#include "evaluate/beta_functions.hpp"
-#include "evaluate/evaluation.hpp"
+#include "engine/beta_functions.hpp"
+#include "engine/evaluation.hpp"
+#include "input/problem_file.hpp"
 
 namespace {
 

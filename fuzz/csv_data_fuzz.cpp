@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "evaluate/csv_data.hpp"
+#include "input/csv_data.hpp"
 
 namespace {
 

@@ -13,10 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "evaluate/equalities.hpp"
-#include "evaluate/language.hpp"
-#include "evaluate/problem.hpp"
-#include "evaluate/start_point.hpp"
+#include "problem/equalities.hpp"
+#include "problem/language.hpp"
+#include "input/problem_file.hpp"
+#include "problem/problem.hpp"
+#include "engine/start_point.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the R package's source tarball, propbf_VERSION.tar.gz, in the folder this is run
-# from. The package compiles the engine of `propbf evaluate`: its sources (src/evaluate
-# without the command line, and the headers it includes from src/model) are copied
+# from. The package compiles the layers of `propbf evaluate` below the command line (see
+# docs/architecture.md) and the headers it includes from src/model: they are copied
 # beside the R sources into a temporary folder, with the version of CMakeLists.txt, and
 # `R CMD build` makes the tarball from there.
 set -euo pipefail
@@ -14,12 +14,24 @@ trap 'rm -rf "$work"' EXIT
 package="$work/propbf"
 cp -R "$root/r" "$package"
 sed -i "s/^Version: .*/Version: $version/" "$package/DESCRIPTION"
-# The engine: every file of src/evaluate except the command line (CLI11), plus src/model.
+# The engine: the sources of each layer the package links, exactly as the layer's
+# CMakeLists.txt lists them (one per line), and the headers of those folders and of
+# src/model.
 engine="$package/src/engine"
 mkdir -p "$engine"
-cp -R "$root/src/evaluate" "$engine/evaluate"
 cp -R "$root/src/model" "$engine/model"
-rm -f "$engine/evaluate/command.cpp" "$engine/evaluate/command.hpp"
+for layer in messages problem input engine report command; do
+  mkdir -p "$engine/$layer"
+  cp "$root/src/$layer"/*.hpp "$engine/$layer/"
+  for extra in "$root/src/$layer"/*.ipp; do [ -e "$extra" ] && cp "$extra" "$engine/$layer/"; done
+  sources="$(sed -n 's/^ *\([A-Za-z0-9_]*\.cpp\)[ )]*$/\1/p' "$root/src/$layer/CMakeLists.txt")"
+  [ -n "$sources" ] || { echo "build-r-package.sh: no sources listed in src/$layer/CMakeLists.txt" >&2; exit 1; }
+  for source in $sources; do
+    # The command line's own file needs CLI11, which the package does without.
+    [ "$layer/$source" = command/command.cpp ] && continue
+    cp "$root/src/$layer/$source" "$engine/$layer/"
+  done
+done
 objects="$(cd "$package/src" && find engine -name '*.cpp' | LC_ALL=C sort | sed 's/\.cpp$/.o/' | tr '\n' ' ')"
 sed -i "s|@ENGINE_OBJECTS@|$objects|" "$package/src/Makevars.in"
 cd "$work"

@@ -25,10 +25,11 @@
 #include <thread>
 #include <vector>
 
-#include "evaluate/batch.hpp"
-#include "evaluate/evaluation.hpp"
-#include "evaluate/problem.hpp"
-#include "evaluate/report.hpp"
+#include "command/batch.hpp"
+#include "engine/evaluation.hpp"
+#include "input/problem_file.hpp"
+#include "problem/problem.hpp"
+#include "report/report.hpp"
 
 namespace {
 

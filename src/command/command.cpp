@@ -1,0 +1,365 @@
+// The only file that includes CLI11.
+#include "command/command.hpp"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <new>
+#include <optional>
+
+#include "command/batch.hpp"
+#include "engine/evaluation.hpp"
+#include "problem/problem.hpp"
+#include "report/report.hpp"
+
+#ifndef PROPBF_VERSION
+#define PROPBF_VERSION "unknown"
+#endif
+
+namespace propbf::evaluate {
+namespace {
+
+// The most threads --threads may ask: far beyond the processors of any machine this
+// runs on; more would only exhaust the thread and memory limits.
+constexpr int kMaxThreads = 1024;
+
+struct WriteError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The file `path` stands for once its links are followed, as open(2) follows them:
+// each link replaced by its target (relative to the link's folder), a dangling link by
+// the file it would create. Links inside the folder part are left to the system.
+std::string follow_links(const std::string& path) {
+  constexpr int kMostLinks = 40;  // as the system allows before ELOOP
+  std::filesystem::path current = path;
+  for (int links = 0;; ++links) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current.string();
+    if (links == kMostLinks) throw WriteError(path + ": cannot write: " + std::strerror(ELOOP));
+    std::error_code error;
+    const std::filesystem::path target = std::filesystem::read_symlink(current, error);
+    if (error) throw WriteError(path + ": cannot write: " + error.message());
+    current = target.is_absolute() ? target : current.parent_path() / target;
+  }
+}
+
+// Holds back SIGINT, SIGTERM, SIGHUP and SIGQUIT for the length of a scope.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+    ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
+// Writes `bytes` as the content of the file `name` names, through its links. A regular
+// (or missing) file is replaced whole or not at all: the bytes go to a temporary file
+// beside it, which is renamed over it (and removed whatever fails). Anything else, a
+// device such as /dev/null or a FIFO, is written in place, never replaced.
+void write_whole_file(const std::string& name, const std::string& bytes) {
+  const std::string path = follow_links(name);
+  struct stat info {};
+  const bool exists = ::stat(path.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    int fd;
+    do {
+      fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) throw WriteError(name + ": cannot write: " + std::strerror(errno));
+    int failure = write_all(fd, bytes);
+    if (::close(fd) != 0 && failure == 0) failure = errno;
+    if (failure != 0) throw WriteError(name + ": cannot write: " + std::strerror(failure));
+    return;
+  }
+  // While the temporary file exists, an interrupt or termination waits: it takes effect
+  // once the file has been renamed or removed, so it never leaves one behind.
+  const SignalsHeld held;
+  std::string temporary = path + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) throw WriteError(name + ": cannot create a temporary file beside it: " + std::strerror(errno));
+  int failure = write_all(fd, bytes);
+  // A file replaced keeps its permission bits; a new one gets rw-r--r--.
+  const mode_t mode = exists && S_ISREG(info.st_mode) ? (info.st_mode & 07777) : 0644;
+  if (failure == 0 && ::fchmod(fd, mode) != 0) failure = errno;
+  if (::close(fd) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
+  if (failure != 0) {
+    ::unlink(temporary.c_str());
+    throw WriteError(name + ": cannot write: " + std::strerror(failure));
+  }
+}
+
+// Connects each closed one of descriptors 0, 1 and 2 to /dev/null, as the program
+// without arguments does: a closed one would be the next descriptor open(2) hands out,
+// and messages or the table would land in the --jsonl or --json file. Returns whether
+// standard output was closed (nothing written there can reach anyone). Without
+// /dev/null no file may be opened safely: the run ends with status 1.
+bool connect_closed_standard_descriptors() {
+  bool output_closed = false;
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == STDOUT_FILENO) output_closed = true;
+    int opened;
+    do {
+      opened = ::open("/dev/null", O_RDWR);
+    } while (opened < 0 && errno == EINTR);
+    if (opened < 0) {
+      const std::string message = std::string("propbf: /dev/null: cannot open: ") + std::strerror(errno) +
+                                  " (needed in place of a closed standard descriptor)\n";
+      if (fd > STDERR_FILENO || ::fcntl(STDERR_FILENO, F_GETFD) != -1) (void)write_all(STDERR_FILENO, message);
+      std::exit(1);
+    }
+    if (opened != fd) {  // not expected, as every lower descriptor is open
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+  return output_closed;
+}
+
+// A check for an integer option: decimal digits only (so "1e3" and "2.0" are refused as
+// not integers, not as out of range; leading zeros do not make it octal), from `low` to
+// `high`, never clamped.
+CLI::Validator integer_in(std::int64_t low, std::int64_t high) {
+  const std::string range = "an integer from " + std::to_string(low) + " to " + std::to_string(high);
+  return CLI::Validator(
+      [low, high, range](std::string& text) -> std::string {
+        std::int64_t value = 0;
+        const char* end = text.data() + text.size();
+        const auto [stop, error] = std::from_chars(text.data(), end, value);
+        if (text.empty() || stop != end || error == std::errc::invalid_argument) {
+          return "'" + text + "' is not an integer; give " + range;
+        }
+        if (error == std::errc::result_out_of_range || value < low || value > high) {
+          return text + " is out of range; give " + range;
+        }
+        text = std::to_string(value);  // as CLI11 then reads it: "010" is ten, not octal eight
+        return {};
+      },
+      "INT");
+}
+
+// Whether `a` and `b` name one existing file (a link to it included).
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+}  // namespace
+
+int run_command_line(int argc, char** argv) {
+  const bool output_closed = connect_closed_standard_descriptors();
+  // A write beyond the file-size limit (ulimit -f) must fail with EFBIG and be reported,
+  // not end the process halfway through a file.
+  std::signal(SIGXFSZ, SIG_IGN);
+  CLI::App app{"propbf: Bayes factors for informative hypotheses about proportions.\n"
+               "Without arguments, runs input.txt in the working directory and writes output.txt.",
+               "propbf"};
+  app.set_version_flag("--version", std::string("propbf ") + PROPBF_VERSION);
+  CLI::App* evaluate = app.add_subcommand("evaluate", "Evaluate the hypotheses of a problem file (TOML), or of a CSV file with --data");
+  BatchInputs inputs;
+  std::string json_file;
+  std::string jsonl_file;
+  EvaluateOptions options;
+  options.threads = default_thread_count();
+  bool no_estimates = false;
+  SettingOverrides& overrides = options.overrides;
+  evaluate->add_option("PROBLEM", inputs.arguments,
+                       "problem files ([items], [hypotheses], optional [sampling]) or folders of them (their *.toml "
+                       "files); more than one problem writes JSON lines");
+  DataInputs data;
+  std::optional<double> prior_a;
+  std::optional<double> prior_b;
+  evaluate->add_option("--data", data.csv_file,
+                       "evaluate the items of a CSV file (header name,successes,trials or name,outcome) instead of a "
+                       "problem file, with the hypotheses given by --hypothesis")
+      ->type_name("FILE.csv");
+  evaluate->add_option("--hypothesis", data.hypotheses, "with --data: a hypothesis, \"NAME: TEXT\" (repeat for more)")
+      ->type_name("\"NAME: TEXT\"")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  const auto shape = CLI::Validator(
+      [](std::string& text) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        const bool number = end != text.c_str() && *end == '\0';
+        return number && value >= kMinShape && value <= kMaxShape
+                   ? std::string()
+                   : "must be a number from 0.001 to 1e10, a beta prior's shape";
+      },
+      "0.001 to 1e10");
+  evaluate->add_option("--prior-a", prior_a, "with --data: every item's prior is Beta(A, B) (default 1)")
+      ->type_name("A")
+      ->check(shape);
+  evaluate->add_option("--prior-b", prior_b, "with --data: the prior's second shape (default 1)")->type_name("B")->check(shape);
+  evaluate->add_option("--list", inputs.list_file, "also evaluate the problems named in FILE, one path a line ('-': "
+                                                   "standard input); writes JSON lines")
+      ->type_name("FILE");
+  evaluate->add_option("--json", json_file, "also write the results as JSON to FILE (one problem)")->type_name("FILE");
+  evaluate->add_option("--jsonl", jsonl_file, "write the JSON lines, one record per problem, to FILE instead of "
+                                              "standard output")
+      ->type_name("FILE");
+  evaluate->add_option("--niter", overrides.niter, "sweeps per stage (overrides [sampling] niter)")
+      ->type_name("N")
+      ->transform(integer_in(1, std::numeric_limits<std::int64_t>::max()));
+  evaluate->add_option("--seed", overrides.seed, "seed of the random streams, 0 to 2^63 - 1 (overrides [sampling] seed)")
+      ->type_name("S")
+      ->transform(integer_in(0, std::numeric_limits<std::int64_t>::max()));
+  evaluate->add_option("--precision", overrides.precision,
+                       "double each hypothesis's sweeps per stage, from niter, until both its corrected intervals "
+                       "have a half-width of at most R times the factor (overrides [sampling] precision)")
+      ->type_name("R")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            const bool number = end != text.c_str() && *end == '\0';
+            return number && value > 0.0 && value < 1.0 ? std::string()
+                                                         : "must be a number between 0 and 1 (both excluded)";
+          },
+          "0 < R < 1"));
+  evaluate->add_option("--max-niter", overrides.max_niter,
+                       "with a precision, at most M sweeps per stage (default 4194304, or niter if larger; overrides "
+                       "[sampling] max_niter)")
+      ->type_name("M")
+      ->transform(integer_in(1, std::numeric_limits<std::int64_t>::max()));
+  evaluate->add_option("--threads", options.threads, "threads to run on (default: one per processor; at most 1024); the "
+                                             "results do not depend on it")
+      ->type_name("N")
+      ->transform(integer_in(1, kMaxThreads));
+  evaluate->add_flag("--no-estimates", no_estimates,
+                     "leave the estimates of the proportions out of the table (the JSON always has them)");
+  evaluate->add_flag("--seed-per-problem", overrides.stream_per_problem,
+                     "key each problem's random streams by its file's name as well as the seed: problems of a batch "
+                     "with the same seed no longer share their Monte Carlo error");
+  try {
+    app.parse(argc, argv);
+    if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate)");
+    if (evaluate->count("--data") == 0) {
+      if (!data.hypotheses.empty() || prior_a || prior_b) {
+        std::cerr << "propbf: --hypothesis, --prior-a and --prior-b apply only with --data FILE.csv; a problem file "
+                     "gives its hypotheses in [hypotheses] and its priors in [items]\n";
+        return 2;
+      }
+      if (inputs.arguments.empty() && inputs.list_file.empty()) throw CLI::RequiredError("PROBLEM (or --list or --data)");
+    }
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
+    std::cerr << printable_message(std::string("propbf: ") + error.what()) << "\n\n"
+              << app.help("", CLI::AppFormatMode::Normal);
+    return 2;
+  }
+  if (evaluate->count("--data") > 0) {
+    if (!inputs.arguments.empty() || !inputs.list_file.empty() || !jsonl_file.empty()) {
+      std::cerr << "propbf: --data evaluates one CSV file with the hypotheses of --hypothesis; it cannot be combined "
+                   "with a PROBLEM file, --list or --jsonl\n";
+      return 2;
+    }
+    if (data.hypotheses.empty()) {
+      std::cerr << "propbf: --data needs at least one --hypothesis \"NAME: TEXT\", e.g. --hypothesis \"H1: a > b\"\n";
+      return 2;
+    }
+    if (prior_a) data.prior_a = *prior_a;
+    if (prior_b) data.prior_b = *prior_b;
+  }
+  std::error_code not_a_folder;  // a path that cannot even be looked at fails as a problem file
+  const bool with_data = evaluate->count("--data") > 0;
+  const bool batch = !with_data && (inputs.arguments.size() != 1 || !inputs.list_file.empty() || !jsonl_file.empty() ||
+                                    std::filesystem::is_directory(inputs.arguments[0], not_a_folder));
+  if (batch) {
+    if (!json_file.empty()) {
+      std::cerr << "propbf: --json writes the document of one problem; with several use the JSON lines (--jsonl FILE "
+                   "or standard output)\n";
+      return 2;
+    }
+    if (jsonl_file.empty() && output_closed) {
+      std::cerr << "propbf: standard output is closed: the records have nowhere to go (give --jsonl FILE)\n";
+      return 1;
+    }
+    std::vector<ProblemPath> paths;
+    try {
+      paths = gather_problem_paths(inputs);
+    } catch (const InputError& error) {
+      std::cerr << printable_message(error.what()) << "\n";
+      return 2;
+    }
+    if (paths.empty()) {
+      std::cerr << "propbf: no problem to evaluate: " << (inputs.list_file == "-" ? "standard input" : "the list")
+                << " names none\n";
+      return 2;
+    }
+    if (!jsonl_file.empty()) {
+      for (const ProblemPath& path : paths) {
+        if (same_file(jsonl_file, path.path)) {
+          std::cerr << printable_message("propbf: --jsonl " + jsonl_file + " is the problem file " + path.path +
+                                         "; choose another file")
+                    << "\n";
+          return 2;
+        }
+      }
+      if (same_file(jsonl_file, inputs.list_file)) {
+        std::cerr << printable_message("propbf: --jsonl " + jsonl_file + " is the list of problems; choose another file")
+                  << "\n";
+        return 2;
+      }
+    }
+    return run_batch(paths, options, jsonl_file, PROPBF_VERSION);
+  }
+  const std::string& problem_file = with_data ? data.csv_file : inputs.arguments[0];
+  if (!json_file.empty() && same_file(json_file, problem_file)) {
+    std::cerr << printable_message("propbf: --json " + json_file + " is the " + (with_data ? "CSV" : "problem") +
+                                   " file itself; choose another file")
+              << "\n";
+    return 2;
+  }
+  if (output_closed && json_file.empty()) {
+    std::cerr << "propbf: standard output is closed: the table has nowhere to go (give --json FILE, or open it)\n";
+    return 1;
+  }
+  try {
+    EvaluateOptions single = options;
+    single.progress_line = true;
+    const Evaluation evaluation = with_data ? evaluate_data(data, single) : evaluate_file(problem_file, single);
+    const std::string table = format_table(evaluation, !no_estimates);
+    if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION));
+    if (output_closed) return 0;  // the JSON file holds the results; there is no table to show
+    if (const int failure = write_all(STDOUT_FILENO, table); failure != 0) {
+      std::cerr << "propbf: standard output: cannot write the table: " << std::strerror(failure) << "\n";
+      return 1;
+    }
+    return 0;
+  } catch (const InputError& error) {
+    std::cerr << printable_message(error.what()) << "\n";
+    return 2;
+  } catch (const WriteError& error) {
+    std::cerr << printable_message(std::string("propbf: ") + error.what()) << "\n";
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::cerr << printable_message(out_of_memory_message(problem_file)) << "\n";
+    return 1;
+  }
+}
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,58 @@
+// Estimates of the proportions: posterior mean, standard deviation and 95% equal-tailed
+// credible interval per item, for the unconstrained model (exact, from each item's beta
+// posterior) and under a hypothesis (from a chain that samples the posterior restricted
+// by all the hypothesis's restrictions).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "problem/language.hpp"
+#include "engine/stream.hpp"
+
+namespace propbf::evaluate {
+
+struct ItemEstimate {
+  std::string name;
+  double mean = 0.0;
+  double sd = 0.0;
+  double lower = 0.0;  // 2.5% quantile
+  double upper = 0.0;  // 97.5% quantile
+};
+
+// Beta(a, b) exactly: mean a / (a + b), sd sqrt(a b / ((a + b)^2 (a + b + 1))), and the
+// 0.025 and 0.975 quantiles by inverting the regularized incomplete beta function.
+ItemEstimate beta_estimate(const std::string& name, double a, double b);
+
+// The restricted chain's sweeps: the first niter / 10 are dropped (burn-in); the mean and
+// sd are those of the values of the other niter - niter / 10 sweeps (divisor: their
+// number). For the quantiles each coordinate keeps at most kept_draws_per_coordinate(n)
+// values, n the coordinates: every `step`-th sweep after the burn-in, step = ceil(after
+// burn-in / cap), counted from the first; of its m kept values, the interval ends are the
+// ceil(0.025 m)-th and ceil(0.975 m)-th smallest (counted from 1).
+inline constexpr std::int64_t kMostKeptDraws = 20000;       // per coordinate
+inline constexpr std::int64_t kFewestKeptDraws = 1000;      // per coordinate, however many there are
+inline constexpr std::int64_t kKeptDrawsPerChain = 4000000;  // spread over the coordinates
+std::int64_t kept_draws_per_coordinate(std::size_t coordinates);
+
+struct EstimateChainSettings {
+  std::int64_t niter = 0;
+  StreamSeed seed{0};
+  std::uint64_t hypothesis = 0;  // index in file order: the stream is (seed, hypothesis, EstimateSweeps, 0)
+};
+
+// Estimates per sampled coordinate (names left empty) under the restrictions: shape_a[j],
+// shape_b[j] are coordinate j's beta posterior, start lies inside every restriction.
+// The chain is the stage chains' sweep for the stage after the last, so each coordinate
+// is drawn from its beta truncated to what all restrictions leave it, in coordinate
+// order, followed by one move along each band of the restrictions (band_move.hpp).
+// A coordinate no restriction involves is independent of the others under the
+// restricted posterior: it is not drawn, and its estimate is the exact beta_estimate
+// (so with no restriction at all, no chain runs).
+std::vector<ItemEstimate> restricted_estimates(const std::vector<Restriction>& restrictions,
+                                               const std::vector<double>& start, const std::vector<double>& shape_a,
+                                               const std::vector<double>& shape_b,
+                                               const EstimateChainSettings& settings);
+
+}  // namespace propbf::evaluate

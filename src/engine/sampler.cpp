@@ -1,0 +1,243 @@
+#include "engine/sampler.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "engine/band_move.hpp"
+#include "engine/beta_functions.hpp"
+
+namespace propbf::evaluate {
+
+double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
+                                    std::int64_t niter) {
+  const double sweeps = static_cast<double>(niter);
+  const std::size_t batches = batch_hits.size();
+  if (batches < 2 || batch_size < 1) return sweeps;
+  std::int64_t total = 0;
+  for (std::int64_t hits : batch_hits) total += hits;
+  const double m = static_cast<double>(batch_size);
+  const double p = static_cast<double>(total) / (m * static_cast<double>(batches));
+  double squares = 0.0;
+  for (std::int64_t hits : batch_hits) {
+    const double deviation = static_cast<double>(hits) / m - p;
+    squares += deviation * deviation;
+  }
+  const double batch_variance = m * squares / static_cast<double>(batches - 1);
+  const double sweep_variance = p * (1.0 - p);
+  if (!(batch_variance > 0.0) || !(sweep_variance > 0.0)) return sweeps;
+  // The batch variance is itself an estimate with B - 1 degrees of freedom: the effective
+  // sweeps shrink by (z / t)^2 so that the normal-width interval has the t interval's width.
+  const double widening = student_to_normal_ratio(static_cast<double>(batches - 1));
+  return std::min(sweeps, sweeps * sweep_variance / batch_variance / (widening * widening));
+}
+
+StageCount stage_count(std::int64_t hits, const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
+                       std::int64_t niter) {
+  StageCount count;
+  count.hits = hits;
+  count.effective_sweeps = batch_means_effective_sweeps(batch_hits, batch_size, niter);
+  const std::size_t batches = batch_hits.size();
+  if (batches >= 3 && batch_size >= 1) {
+    std::int64_t total = 0;
+    for (std::int64_t h : batch_hits) total += h;
+    const double m = static_cast<double>(batch_size);
+    const double p = static_cast<double>(total) / (m * static_cast<double>(batches));
+    double squares = 0.0;
+    double products = 0.0;
+    for (std::size_t b = 0; b < batches; ++b) {
+      const double deviation = static_cast<double>(batch_hits[b]) / m - p;
+      squares += deviation * deviation;
+      if (b + 1 < batches) products += deviation * (static_cast<double>(batch_hits[b + 1]) / m - p);
+    }
+    if (squares > 0.0) count.batch_correlation = products / squares;
+  }
+  const bool few = count.effective_sweeps < kEffectivePerBatch * static_cast<double>(batches);
+  const bool correlated = batches >= 10 && count.batch_correlation > kBatchCorrelationLimit;
+  count.error_measured = batches < 2 || !(few || correlated);
+  return count;
+}
+
+namespace {
+
+// After a sweep, both forms of it: one move along each band that stage `stage` holds
+// (none when the hypothesis has no band or its first band starts later).
+void move_along_stage_bands(const BandMoves* moves, std::size_t stage, std::vector<double>& state,
+                            CounterStream& stream) {
+  if (moves == nullptr || moves->bands.front().first_stage > stage) return;
+  move_along_bands(moves->bands, moves->restrictions, stage, moves->shape_a, moves->shape_b, state, stream);
+}
+
+// One sweep of stage `stage` (1-based): each item in turn from its beta distribution
+// truncated to the interval restrictions 1 ... stage-1 leave it, given the other items.
+// Then one move along each of the stage's bands (band_move.hpp). Returns whether
+// restrictions 1 ... stage all hold (strictly) afterwards.
+bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<TruncatedBeta>& draws,
+           const BandMoves* bands, std::vector<double>& state, CounterStream& stream) {
+  const std::size_t items = state.size();
+  for (std::size_t j = 0; j < items; ++j) {
+    // Restriction k reads g_kj x_j + s_k > c_k with s_k = sum over i != j of g_ki x_i.
+    double low = 0.0;
+    double up = 1.0;
+    for (std::size_t k = 0; k + 1 < stage; ++k) {
+      const std::vector<double>& g = restrictions[k].coefficients;
+      if (g[j] == 0.0) continue;
+      double rest = 0.0;
+      for (std::size_t i = 0; i < items; ++i) {
+        if (i != j) rest += g[i] * state[i];
+      }
+      const double bound = (restrictions[k].constant - rest) / g[j];
+      if (g[j] > 0.0) {
+        low = std::max(low, bound);
+      } else {
+        up = std::min(up, bound);
+      }
+    }
+    // Rounding can leave an interval of width 0 (or just below) when the state sits on
+    // a boundary; the item then takes the middle of the two bounds.
+    state[j] = low < up ? draws[j].draw(low, up, stream) : 0.5 * (low + up);
+  }
+  move_along_stage_bands(bands, stage, state, stream);
+  bool hit = true;
+  for (std::size_t k = 0; k < stage && hit; ++k) {
+    double value = 0.0;
+    for (std::size_t i = 0; i < items; ++i) value += restrictions[k].coefficients[i] * state[i];
+    hit = value > restrictions[k].constant;
+  }
+  return hit;
+}
+
+}  // namespace
+
+std::vector<TruncatedBeta> item_draws(const std::vector<double>& shape_a, const std::vector<double>& shape_b) {
+  std::vector<TruncatedBeta> draws;
+  draws.reserve(shape_a.size());
+  for (std::size_t j = 0; j < shape_a.size(); ++j) draws.emplace_back(shape_a[j], shape_b[j]);
+  return draws;
+}
+
+std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& restrictions,
+                                            const std::vector<double>& shape_a, const std::vector<double>& shape_b) {
+  std::vector<Band> bands = find_bands(restrictions);
+  if (bands.empty()) return nullptr;
+  return std::make_shared<const BandMoves>(BandMoves{std::move(bands), restrictions, shape_a, shape_b});
+}
+
+std::int64_t batch_count(std::int64_t niter) {
+  std::int64_t batches = 0;
+  while ((batches + 1) * (batches + 1) * (batches + 1) <= niter) ++batches;
+  return batches;
+}
+
+std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
+                                        const std::vector<double>& shape_a, const std::vector<double>& shape_b,
+                                        const ChainSettings& settings) {
+  const std::size_t stages = restrictions.size();
+  const std::int64_t batches = batch_count(settings.niter);
+  const std::int64_t batch_size = batches > 0 ? settings.niter / batches : 0;
+  std::vector<StageCount> counts(stages);
+  std::vector<double> state;
+  std::vector<std::int64_t> batch_hits(static_cast<std::size_t>(batches));
+  const std::vector<TruncatedBeta> draws = item_draws(shape_a, shape_b);
+  const std::shared_ptr<const BandMoves> bands = band_moves(restrictions, shape_a, shape_b);
+  for (std::size_t stage = 1; stage <= stages; ++stage) {
+    CounterStream stream(settings.seed, settings.hypothesis, settings.phase, stage);
+    state = start;
+    std::fill(batch_hits.begin(), batch_hits.end(), 0);
+    std::int64_t hits = 0;
+    for (std::int64_t s = 0; s < settings.niter; ++s) {
+      if (sweep(restrictions, stage, draws, bands.get(), state, stream)) {
+        ++hits;
+        const std::int64_t batch = s / batch_size;
+        if (batch < batches) ++batch_hits[static_cast<std::size_t>(batch)];
+      }
+    }
+    counts[stage - 1] = stage_count(hits, batch_hits, batch_size, settings.niter);
+  }
+  return counts;
+}
+
+SparseRestrictions::SparseRestrictions(const std::vector<Restriction>& restrictions, std::size_t items) {
+  term_begin_.push_back(0);
+  for (const Restriction& r : restrictions) {
+    constants_.push_back(r.constant);
+    for (std::size_t i = 0; i < items; ++i) {
+      if (r.coefficients[i] != 0.0) terms_.push_back({i, r.coefficients[i]});
+    }
+    term_begin_.push_back(terms_.size());
+  }
+  involvement_begin_.push_back(0);
+  for (std::size_t j = 0; j < items; ++j) {
+    for (std::size_t k = 0; k < restrictions.size(); ++k) {
+      if (restrictions[k].coefficients[j] != 0.0) involvement_.push_back({k, restrictions[k].coefficients[j]});
+    }
+    involvement_begin_.push_back(involvement_.size());
+  }
+}
+
+StageChain::StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
+                       const std::vector<double>& shape_a, const std::vector<double>& shape_b,
+                       const ChainSettings& settings)
+    : StageChain(std::make_shared<const SparseRestrictions>(restrictions, start.size()), stage, start,
+                 std::make_shared<const std::vector<TruncatedBeta>>(item_draws(shape_a, shape_b)), settings,
+                 band_moves(restrictions, shape_a, shape_b)) {}
+
+StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage,
+                       const std::vector<double>& start, std::shared_ptr<const std::vector<TruncatedBeta>> draws,
+                       const ChainSettings& settings, std::shared_ptr<const BandMoves> bands)
+    : restrictions_(std::move(restrictions)),
+      stage_(stage),
+      draws_(std::move(draws)),
+      stream_(settings.seed, settings.hypothesis, settings.phase, stage),
+      bands_(std::move(bands)),
+      state_(start) {}
+
+// The plain sweep's arithmetic, term for term: a sum that leaves out the zero
+// coefficients' products (each +0 or -0) is the same number, since it starts at +0 and
+// adding a zero to a number leaves it unchanged (and to +0 gives +0).
+bool StageChain::sweep() {
+  const SparseRestrictions& r = *restrictions_;
+  const std::vector<TruncatedBeta>& draws = *draws_;
+  const std::size_t items = state_.size();
+  for (std::size_t j = 0; j < items; ++j) {
+    const auto [low, up] = item_bounds(r, j, stage_ - 1, state_);  // restrictions 1 ... stage - 1
+    state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
+  }
+  move_along_stage_bands(bands_.get(), stage_, state_, stream_);
+  for (std::size_t k = 0; k < stage_; ++k) {
+    double value = 0.0;
+    for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
+      value += term->coefficient * state_[term->item];
+    }
+    if (!(value > r.constant(k))) return false;
+  }
+  return true;
+}
+
+void StageChain::run_to(std::int64_t niter) {
+  if (niter <= sweeps_) return;
+  for (; sweeps_ < niter; ++sweeps_) {
+    // The hit bits grow as the chain runs: memory follows the sweeps run, not those asked.
+    if (sweeps_ % 64 == 0) hit_bits_.push_back(0);
+    if (sweep()) {
+      ++hits_;
+      hit_bits_[static_cast<std::size_t>(sweeps_ / 64)] |= std::uint64_t{1} << (sweeps_ % 64);
+    }
+  }
+}
+
+StageCount StageChain::count() const {
+  const std::int64_t batches = batch_count(sweeps_);
+  const std::int64_t batch_size = batches > 0 ? sweeps_ / batches : 0;
+  std::vector<std::int64_t> batch_hits(static_cast<std::size_t>(batches), 0);
+  for (std::int64_t b = 0; b < batches; ++b) {
+    std::int64_t hits = 0;
+    for (std::int64_t s = b * batch_size; s < (b + 1) * batch_size; ++s) {
+      hits += static_cast<std::int64_t>((hit_bits_[static_cast<std::size_t>(s / 64)] >> (s % 64)) & 1u);
+    }
+    batch_hits[static_cast<std::size_t>(b)] = hits;
+  }
+  return stage_count(hits_, batch_hits, batch_size, sweeps_);
+}
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,196 @@
+// Stage-wise Gibbs estimation of the share of a product of beta distributions in which
+// a chain of linear restrictions holds, in double precision.
+//
+// Stage t (t = 1 ... T) draws, one item at a time in item order, from the distribution
+// truncated to the region where restrictions 1 ... t-1 hold, starting every stage from
+// the same interior point; after each sweep it counts a hit when restrictions 1 ... t
+// all hold (strictly). Where restrictions 1 ... t-1 hold a narrow band, each sweep ends
+// with a move along it (band_move.hpp). The share is the product of the T stage shares
+// hits / niter.
+// Every sweep counts (no burn-in, no thinning).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/band_move.hpp"
+#include "engine/beta_functions.hpp"
+#include "problem/language.hpp"
+#include "engine/stream.hpp"
+
+namespace propbf::evaluate {
+
+struct StageCount {
+  std::int64_t hits = 0;
+  // The effective number of independent sweeps, from the hit sequence by batch means:
+  // B = the integer cube root of niter batches of m = floor(niter / B) sweeps (the last
+  // niter - B m sweeps are not batched), p = the batched hit share,
+  // sigma^2 = m / (B - 1) * sum_b (batch share_b - p)^2, and
+  // effective = niter * p (1 - p) / sigma^2 / (t / z)^2, at most niter, where
+  // t / z = t_0.975(B - 1) / z_0.975 widens the interval for the estimated variance.
+  // It is niter when the hit sequence has no variance (all hits or none) or when B < 2.
+  double effective_sweeps = 0.0;
+  // The correlation of neighbouring batch shares, sum_b (share_b - p)(share_b+1 - p) /
+  // sum_b (share_b - p)^2 (0 without variance or with fewer than 3 batches).
+  double batch_correlation = 0.0;
+  // False when the batches are too short for the chain's autocorrelation: fewer than
+  // kEffectivePerBatch effective sweeps per batch (the correlation spans more than a
+  // quarter of a batch; at 20000 sweeps, 27 batches, under 108 effective sweeps, 0.54%)
+  // or, with 10 batches or more, neighbouring batch shares correlated above
+  // kBatchCorrelationLimit. The effective sweeps then overstate what the hits hold,
+  // and the chain may not yet have forgotten its start.
+  bool error_measured = true;
+};
+
+inline constexpr double kEffectivePerBatch = 4.0;
+inline constexpr double kBatchCorrelationLimit = 0.7;
+
+struct ChainSettings {
+  std::int64_t niter = 0;
+  StreamSeed seed = 0;
+  std::uint64_t hypothesis = 0;  // index in file order: part of every stream's key
+  StreamKind phase = StreamKind::ComplexitySweeps;
+};
+
+// shape_a[j], shape_b[j]: item j's beta distribution; start: inside every restriction.
+// The stream of stage t is CounterStream(seed, hypothesis, phase, t), one deviate per
+// item per sweep. Runs the stages one after the other, counting the batches as it goes:
+// the plain form of what StageChain does, kept to check it against.
+std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
+                                        const std::vector<double>& shape_a, const std::vector<double>& shape_b,
+                                        const ChainSettings& settings);
+
+// The chain of one stage, which can be continued: it keeps its state, its stream
+// position and its hit sequence (one bit per sweep), so that a chain run to n sweeps and
+// later continued to 2n gives the same counts, byte for byte, as one run straight to 2n,
+// and its effective sweeps are formed from the batches a run of that length forms.
+// Chains of different stages share nothing: each may run on its own thread. The chain
+// keeps what it needs of the restrictions and shapes.
+// The restrictions of a hypothesis as the chains read them: each restriction's nonzero
+// terms in item order and, per item, the restrictions that involve it (in order, with
+// the item's coefficient). Memory in proportion to the nonzero coefficients; shared by
+// all chains of the hypothesis.
+class SparseRestrictions {
+ public:
+  explicit SparseRestrictions(const std::vector<Restriction>& restrictions, std::size_t items);
+
+  struct Term {
+    std::size_t item;
+    double coefficient;
+  };
+  struct Involvement {
+    std::size_t restriction;
+    double coefficient;
+  };
+
+  std::size_t items() const { return involvement_begin_.size() - 1; }
+  double constant(std::size_t k) const { return constants_[k]; }
+  const Term* terms_begin(std::size_t k) const { return terms_.data() + term_begin_[k]; }
+  const Term* terms_end(std::size_t k) const { return terms_.data() + term_begin_[k + 1]; }
+  const Involvement* involvement_begin(std::size_t j) const { return involvement_.data() + involvement_begin_[j]; }
+  const Involvement* involvement_end(std::size_t j) const { return involvement_.data() + involvement_begin_[j + 1]; }
+
+ private:
+  std::vector<double> constants_;
+  std::vector<Term> terms_;
+  std::vector<std::size_t> term_begin_;
+  std::vector<Involvement> involvement_;
+  std::vector<std::size_t> involvement_begin_;
+};
+
+// The interval item j may take with the other items at `state`: [0, 1] cut by each
+// restriction involving j whose index is below `restriction_limit` (a stage's chain:
+// its earlier restrictions; a chain of the whole hypothesis: all). Empty when low >= up.
+struct ItemBounds {
+  double low;
+  double up;
+};
+inline ItemBounds item_bounds(const SparseRestrictions& r, std::size_t j, std::size_t restriction_limit,
+                              const std::vector<double>& state) {
+  double low = 0.0;
+  double up = 1.0;
+  for (const SparseRestrictions::Involvement* in = r.involvement_begin(j); in != r.involvement_end(j); ++in) {
+    if (in->restriction >= restriction_limit) break;  // involvements are in restriction order
+    double rest = 0.0;
+    for (const SparseRestrictions::Term* term = r.terms_begin(in->restriction); term != r.terms_end(in->restriction);
+         ++term) {
+      if (term->item != j) rest += term->coefficient * state[term->item];
+    }
+    const double bound = (r.constant(in->restriction) - rest) / in->coefficient;
+    if (in->coefficient > 0.0) {
+      low = std::max(low, bound);
+    } else {
+      up = std::min(up, bound);
+    }
+  }
+  return {low, up};
+}
+
+// What the moves along a hypothesis's bands read: the bands, the restrictions and the
+// items' shapes of the phase (band_move.hpp).
+struct BandMoves {
+  std::vector<Band> bands;
+  std::vector<Restriction> restrictions;
+  std::vector<double> shape_a;
+  std::vector<double> shape_b;
+};
+
+// The moves of a hypothesis in one phase, or nullptr when it has no band.
+std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& restrictions,
+                                            const std::vector<double>& shape_a, const std::vector<double>& shape_b);
+
+class StageChain {
+ public:
+  // stage: 1 ... restrictions.size(); settings.niter is not used. bands: find_bands of
+  // the restrictions, shared by the chains of a hypothesis (found here when not given).
+  StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
+             const std::vector<double>& shape_a, const std::vector<double>& shape_b, const ChainSettings& settings);
+  // The same with what the chains of a hypothesis and phase share: the restrictions, the
+  // items' draws (item_draws) and the moves along its bands (none: nullptr).
+  StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage, const std::vector<double>& start,
+             std::shared_ptr<const std::vector<TruncatedBeta>> draws, const ChainSettings& settings,
+             std::shared_ptr<const BandMoves> bands = nullptr);
+
+  // Continues the chain until it has run `niter` sweeps (nothing when it has already).
+  void run_to(std::int64_t niter);
+  std::int64_t sweeps() const { return sweeps_; }
+  // Hits and effective sweeps over the sweeps run so far.
+  StageCount count() const;
+
+ private:
+  // One sweep, as the plain form's, with each item's bounds from the restrictions that
+  // involve it and only their nonzero terms.
+  bool sweep();
+
+  std::shared_ptr<const SparseRestrictions> restrictions_;
+  std::size_t stage_;
+  std::shared_ptr<const std::vector<TruncatedBeta>> draws_;  // per item
+  CounterStream stream_;
+  std::shared_ptr<const BandMoves> bands_;  // those of this stage are moved along after each sweep
+  std::vector<double> state_;
+  std::int64_t sweeps_ = 0;
+  std::int64_t hits_ = 0;
+  std::vector<std::uint64_t> hit_bits_;  // bit s % 64 of word s / 64: sweep s was a hit
+};
+
+// Item j's truncated draws, for shapes shape_a[j], shape_b[j].
+std::vector<TruncatedBeta> item_draws(const std::vector<double>& shape_a, const std::vector<double>& shape_b);
+
+// The number of batches of a chain of niter sweeps: the integer cube root of niter, so
+// that a batch holds about niter^(2/3) sweeps, long enough to outlast the correlation of
+// slow chains.
+std::int64_t batch_count(std::int64_t niter);
+
+// Effective sweeps of a 0/1 sequence by batch means, as described for StageCount.
+double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
+                                    std::int64_t niter);
+
+// The count of a stage with `hits` hits in niter sweeps whose first batches (of
+// batch_size sweeps) held batch_hits: effective sweeps, batch correlation and whether
+// the error was measured, as described for StageCount.
+StageCount stage_count(std::int64_t hits, const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
+                       std::int64_t niter);
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,274 @@
+// Reading item counts from CSV. libcsv splits the fields; this file keeps track of where
+// each one stands: the bytes are handed to the parser in runs that end just before each
+// byte that can end a field (',', '"', CR, LF), and those bytes one at a time, so that
+// every callback comes while the parser holds a byte whose place is known.
+#include "input/csv_data.hpp"
+
+#include <csv.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <new>
+#include <optional>
+#include <unordered_map>
+
+#include "messages/messages.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+constexpr const char* kForms =
+    "'name,successes,trials' (one row per item) or 'name,outcome' (one row per observation, outcome 0 or 1)";
+
+bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+struct Field {
+  std::string text;
+  SourcePosition at;
+};
+
+class CsvReader {
+ public:
+  CsvReader(const std::string& file_name) : file_name_(file_name) {}
+
+  CsvData read(std::string_view content) {
+    if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);  // a byte order mark
+    csv_parser parser{};
+    if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) throw std::bad_alloc();
+    struct Free {
+      csv_parser* parser;
+      ~Free() { csv_free(parser); }
+    } free_parser{&parser};
+    std::size_t at = 0;
+    while (at < content.size() && !failure_) {
+      std::size_t stop = content.find_first_of(",\"\r\n", at);
+      if (stop == at) {
+        feed(parser, content.substr(at, 1), content);
+        at += 1;
+      } else {
+        if (stop == std::string_view::npos) stop = content.size();
+        feed(parser, content.substr(at, stop - at), content);
+        at = stop;
+      }
+    }
+    if (!failure_ && csv_fini(&parser, on_field, on_row, this) != 0) {
+      if (csv_error(&parser) == CSV_ENOMEM || csv_error(&parser) == CSV_ETOOBIG) throw std::bad_alloc();
+      fail(start_ ? *start_ : here_, "malformed CSV: this quoted field is not closed (expected a '\"' before the end of the file)");
+    }
+    if (failure_) throw InputError(*failure_);
+    if (!header_read_) {
+      throw InputError(describe_position(file_name_, {1, 1}) + ": the CSV file is empty; expected a header, " + kForms);
+    }
+    if (data_.items.empty()) {
+      throw InputError(describe_position(file_name_, here_) +
+                       ": the CSV file has no rows after its header; expected one row per item (counts) or per "
+                       "observation");
+    }
+    return std::move(data_);
+  }
+
+ private:
+  // Hands `bytes` (a part of `content`) to the parser, moving the current place over them.
+  void feed(csv_parser& parser, std::string_view bytes, std::string_view content) {
+    if (!start_ && bytes.size() == 1 && (bytes[0] == ',' || bytes[0] == '"')) start_ = here_;
+    if (!start_ && bytes[0] != ',' && bytes[0] != '"' && bytes[0] != '\r' && bytes[0] != '\n') {
+      const std::size_t first = bytes.find_first_not_of(" \t");
+      if (first != std::string_view::npos) start_ = SourcePosition{here_.line, here_.column + static_cast<int>(first)};
+    }
+    const std::size_t parsed = csv_parse(&parser, bytes.data(), bytes.size(), on_field, on_row, this);
+    if (parsed < bytes.size() && !failure_) {
+      if (csv_error(&parser) == CSV_ENOMEM || csv_error(&parser) == CSV_ETOOBIG) throw std::bad_alloc();
+      advance(bytes.substr(0, parsed), content, bytes.data() - content.data());
+      fail(here_, "malformed CSV: a '\"' may only open a field, and a closing '\"' must be followed by ',' or the "
+                  "end of the line (write a quote inside a quoted field as \"\")");
+      return;
+    }
+    advance(bytes, content, bytes.data() - content.data());
+  }
+
+  void advance(std::string_view bytes, std::string_view content, std::ptrdiff_t offset) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const char c = bytes[i];
+      const std::size_t next = static_cast<std::size_t>(offset) + i + 1;
+      if (c == '\n' || (c == '\r' && (next >= content.size() || content[next] != '\n'))) {
+        ++here_.line;
+        here_.column = 1;
+      } else if (!continuation(c)) {
+        ++here_.column;
+      }
+    }
+  }
+
+  static void on_field(void* text, std::size_t length, void* self) {
+    auto& reader = *static_cast<CsvReader*>(self);
+    if (reader.failure_) return;
+    reader.fields_.push_back({std::string(static_cast<const char*>(text), length), reader.start_ ? *reader.start_ : reader.here_});
+    reader.start_.reset();
+  }
+
+  static void on_row(int, void* self) {
+    auto& reader = *static_cast<CsvReader*>(self);
+    reader.start_.reset();
+    if (reader.failure_) return;
+    if (!reader.header_read_) {
+      reader.header(reader.fields_);
+    } else {
+      reader.row(reader.fields_);
+    }
+    reader.fields_.clear();
+  }
+
+  // Records the first failure; the parser is fed no more after it.
+  void fail(SourcePosition at, const std::string& message) {
+    if (!failure_) failure_ = describe_position(file_name_, at) + ": " + message;
+  }
+
+  void header(const std::vector<Field>& fields) {
+    header_read_ = true;
+    header_size_ = fields.size();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      std::optional<std::size_t>* column = fields[i].text == "name"        ? &name_
+                                           : fields[i].text == "successes" ? &successes_
+                                           : fields[i].text == "trials"    ? &trials_
+                                           : fields[i].text == "outcome"   ? &outcome_
+                                                                           : nullptr;
+      if (column == nullptr) {
+        header_names_.push_back(fields[i].text);
+        continue;  // another column: ignored
+      }
+      if (*column) return fail(fields[i].at, "the header names column '" + fields[i].text + "' twice");
+      *column = i;
+      header_names_.push_back(fields[i].text);
+    }
+    const SourcePosition start = fields.empty() ? here_ : fields.front().at;
+    if (!name_) return fail(start, "the header (the first line) has no 'name' column; expected " + std::string(kForms));
+    if (outcome_ && (successes_ || trials_)) {
+      return fail(fields[*outcome_].at, "the header names both 'outcome' and '" +
+                                            std::string(successes_ ? "successes" : "trials") +
+                                            "'; expected one of the two forms, " + kForms);
+    }
+    if (!outcome_ && !(successes_ && trials_)) {
+      return fail(start, std::string(successes_ ? "the header has no 'trials' column"
+                                     : trials_  ? "the header has no 'successes' column"
+                                                : "the header has neither 'successes' and 'trials' nor 'outcome'") +
+                             "; expected " + kForms);
+    }
+  }
+
+  // A count or outcome: decimal digits only, at most `most`.
+  std::optional<std::int64_t> whole_number(const Field& field, std::int64_t most) const {
+    const std::string& text = field.text;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    std::int64_t value = 0;
+    const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || value > most) return std::nullopt;
+    return value;
+  }
+
+  static std::string found(const Field& field) {
+    if (field.text.empty()) return "an empty field";
+    std::string quoted = "'";
+    quoted += visible_text(field.text);
+    quoted += '\'';
+    return quoted;
+  }
+
+  void row(const std::vector<Field>& fields) {
+    if (fields.size() < header_size_) {
+      return fail(here_, "this row has " + std::to_string(fields.size()) + " field" + (fields.size() == 1 ? "" : "s") +
+                             " but the header has " + std::to_string(header_size_) + "; expected a value for '" +
+                             visible_text(header_names_[fields.size()]) + "' here");
+    }
+    if (fields.size() > header_size_) {
+      return fail(fields[header_size_].at, "this row has " + std::to_string(fields.size()) +
+                                               " fields but the header has " + std::to_string(header_size_) +
+                                               "; expected the end of the line (quote a field that holds a ',')");
+    }
+    const Field& name = fields[*name_];
+    if (!is_item_name(name.text)) return fail(name.at, item_name_refusal(visible_text(name.text)));
+    if (outcome_) {
+      const Field& outcome = fields[*outcome_];
+      if (outcome.text != "0" && outcome.text != "1") {
+        return fail(outcome.at, "expected 0 or 1 for 'outcome', but found " + found(outcome));
+      }
+      auto [entry, added] = index_.try_emplace(name.text, data_.items.size());
+      if (added) {
+        Item item;
+        item.name = name.text;
+        data_.items.push_back(item);
+        data_.places.push_back(name.at);
+        lines_.push_back(name.at.line);
+      }
+      Item& item = data_.items[entry->second];
+      ++item.trials;
+      if (outcome.text == "1") ++item.successes;
+      return;
+    }
+    std::int64_t counts[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+      const Field& field = fields[k == 0 ? *successes_ : *trials_];
+      const auto value = whole_number(field, kMaxCount);
+      if (!value) {
+        return fail(field.at, "expected a whole number from 0 to " + std::to_string(kMaxCount) + " for '" +
+                                  (k == 0 ? "successes" : "trials") + "', but found " + found(field));
+      }
+      counts[k] = *value;
+    }
+    if (counts[0] > counts[1]) {
+      return fail(fields[*successes_].at, "item '" + name.text + "' has more successes (" + std::to_string(counts[0]) +
+                                              ") than trials (" + std::to_string(counts[1]) + ")");
+    }
+    const auto [entry, added] = index_.try_emplace(name.text, data_.items.size());
+    if (!added) {
+      return fail(name.at, "item name \"" + name.text + "\" is given twice (first on line " +
+                               std::to_string(lines_[entry->second]) + "); the counts form has one row per item");
+    }
+    Item item;
+    item.name = name.text;
+    item.successes = counts[0];
+    item.trials = counts[1];
+    data_.items.push_back(item);
+    data_.places.push_back(fields[*trials_].at);
+    lines_.push_back(name.at.line);
+  }
+
+  std::string file_name_;
+  SourcePosition here_{1, 1};            // the place of the next byte fed
+  std::optional<SourcePosition> start_;  // where the field being read started
+  std::vector<Field> fields_;            // the row being read
+  std::optional<std::string> failure_;
+  bool header_read_ = false;
+  std::size_t header_size_ = 0;
+  std::vector<std::string> header_names_;
+  std::optional<std::size_t> name_, successes_, trials_, outcome_;  // columns
+  std::unordered_map<std::string, std::size_t> index_;  // item name -> its index
+  std::vector<int> lines_;                             // each item's first line
+  CsvData data_;
+};
+
+}  // namespace
+
+CsvData parse_csv_data(const std::string& file_name, std::string_view content) {
+  return CsvReader(file_name).read(content);
+}
+
+CsvData read_csv_data(const std::string& file_name) {
+  std::ifstream in(file_name, std::ios::binary);
+  if (!in) throw InputError(file_name + ": cannot open the CSV file: " + std::strerror(errno));
+  std::string content;
+  std::vector<char> block(std::size_t{1} << 16);
+  while (in && content.size() <= kMaxProblemFileBytes) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    content.append(block.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) throw InputError(file_name + ": cannot read the CSV file");
+  if (content.size() > kMaxProblemFileBytes) {
+    throw InputError(file_name + ": the CSV file is larger than " + std::to_string(kMaxProblemFileBytes >> 20) +
+                     " MiB, the largest read");
+  }
+  return parse_csv_data(file_name, content);
+}
+
+}  // namespace propbf::evaluate

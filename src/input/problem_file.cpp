@@ -1,0 +1,398 @@
+// Reading the problem file (TOML). The only file that includes toml++.
+#include <algorithm>
+#include <cmath>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+#include <toml++/toml.h>
+#include <tuple>
+
+#include "input/csv_data.hpp"
+#include "input/problem_file.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+SourcePosition position_of(const toml::source_region& region) {
+  return {static_cast<int>(region.begin.line), static_cast<int>(region.begin.column)};
+}
+
+class Reader {
+ public:
+  Reader(std::string file_name, std::string content) : file_name_(std::move(file_name)), content_(std::move(content)) {}
+
+  [[noreturn]] void fail(SourcePosition at, const std::string& message) const {
+    throw InputError(describe_position(file_name_, at) + ": " + message);
+  }
+  [[noreturn]] void fail(const toml::node& node, const std::string& message) const {
+    fail(position_of(node.source()), message);
+  }
+
+  CountsProblem read() {
+    toml::table root;
+    try {
+      root = toml::parse(content_, file_name_);
+    } catch (const toml::parse_error& error) {
+      fail(position_of(error.source()), "malformed TOML: " + std::string(error.description()));
+    }
+    CountsProblem problem;
+    problem.file_name = file_name_;
+    for (auto&& [key, node] : root) {
+      if (key != "items" && key != "hypotheses" && key != "sampling") {
+        fail(position_of(key.source()), "unknown table '" + std::string(key.str()) +
+                                            "'; expected [items], [hypotheses] and optionally [sampling]");
+      }
+      if (!node.is_table()) fail(node, "'" + std::string(key.str()) + "' must be a table, [" + std::string(key.str()) + "]");
+    }
+    const toml::table* items = root["items"].as_table();
+    if (items == nullptr) fail(SourcePosition{}, "no [items] table; it lists the item names, successes and trials");
+    read_items(*items, problem);
+    const toml::table* hypotheses = root["hypotheses"].as_table();
+    if (hypotheses == nullptr) fail(SourcePosition{}, "no [hypotheses] table; it names each hypothesis, e.g. H1 = \"a > b\"");
+    read_hypotheses(*hypotheses, problem);
+    if (const toml::table* sampling = root["sampling"].as_table()) read_sampling(*sampling, problem.settings);
+    return problem;
+  }
+
+ private:
+  static void check_keys(const toml::table& table, const std::set<std::string>& allowed, const std::string& where,
+                         const Reader& reader) {
+    for (auto&& [key, node] : table) {
+      if (allowed.count(std::string(key.str())) == 0) {
+        std::string list;
+        for (const auto& name : allowed) list += (list.empty() ? "" : ", ") + name;
+        reader.fail(position_of(key.source()),
+                    "unknown key '" + std::string(key.str()) + "' in " + where + "; expected " + list);
+      }
+    }
+  }
+
+  void read_items(const toml::table& items, CountsProblem& problem) const {
+    check_keys(items, {"data", "names", "successes", "trials", "prior_a", "prior_b"}, "[items]", *this);
+    // Where each item's counts stand, and in which file, for the shape check below.
+    std::string count_file = file_name_;
+    std::vector<SourcePosition> count_places;
+    if (const toml::node* data = items.get("data")) {
+      for (const char* key : {"names", "successes", "trials"}) {
+        if (const toml::node* other = items.get(key)) {
+          fail(*other, "'" + std::string(key) +
+                           "' cannot be given with 'data': the items' names and counts come from the CSV file");
+        }
+      }
+      const auto* path = data->as_string();
+      if (path == nullptr || path->get().empty()) {
+        fail(*data, "'data' must name a CSV file (relative to this file's folder), e.g. data = \"counts.csv\"");
+      }
+      std::filesystem::path csv = path->get();
+      if (csv.is_relative()) csv = std::filesystem::path(file_name_).parent_path() / csv;
+      count_file = csv.string();
+      CsvData read = read_csv_data(count_file);
+      problem.items = std::move(read.items);
+      count_places = std::move(read.places);
+    } else {
+      read_counts(items, problem, count_places);
+    }
+    const std::size_t count = problem.items.size();
+    const auto prior_a = priors(items, "prior_a", count);
+    const auto prior_b = priors(items, "prior_b", count);
+    for (std::size_t j = 0; j < count; ++j) {
+      problem.items[j].prior_a = prior_a[j].first;
+      problem.items[j].prior_b = prior_b[j].first;
+    }
+    check_shapes(problem, [&](std::size_t j, ShapeFault fault, const std::string& message) {
+      if (fault == ShapeFault::Count) throw InputError(describe_position(count_file, count_places[j]) + ": " + message);
+      fail(fault == ShapeFault::PriorA ? prior_a[j].second : prior_b[j].second, message);
+    });
+  }
+
+  void read_counts(const toml::table& items, CountsProblem& problem, std::vector<SourcePosition>& places) const {
+    const toml::node* names_node = items.get("names");
+    if (names_node == nullptr) fail(position_of(items.source()), "[items] has no 'names' array");
+    const toml::array* names = names_node->as_array();
+    if (names == nullptr || names->empty()) fail(*names_node, "'names' must be a non-empty array of item names");
+    std::set<std::string> seen;
+    for (const toml::node& element : *names) {
+      const auto* name = element.as_string();
+      if (name == nullptr) fail(element, "every item name must be a string, e.g. \"a\"");
+      const std::string& text = name->get();
+      if (!is_item_name(text)) fail(element, item_name_refusal(text));
+      if (!seen.insert(text).second) fail(element, "item name \"" + text + "\" is given twice");
+      Item item;
+      item.name = text;
+      problem.items.push_back(item);
+    }
+    const std::size_t count = problem.items.size();
+    const auto successes = integers(items, "successes", count);
+    const auto trials = integers(items, "trials", count);
+    for (std::size_t j = 0; j < count; ++j) {
+      problem.items[j].successes = successes[j].first;
+      problem.items[j].trials = trials[j].first;
+      if (trials[j].first < 0) fail(trials[j].second, "trials of item '" + problem.items[j].name + "' is negative");
+      if (successes[j].first < 0) fail(successes[j].second, "successes of item '" + problem.items[j].name + "' is negative");
+      if (successes[j].first > trials[j].first) {
+        fail(successes[j].second, "item '" + problem.items[j].name + "' has more successes (" +
+                                      std::to_string(successes[j].first) + ") than trials (" +
+                                      std::to_string(trials[j].first) + ")");
+      }
+      places.push_back(trials[j].second);
+    }
+  }
+
+  // One integer per item, with where each one stands.
+  std::vector<std::pair<std::int64_t, SourcePosition>> integers(const toml::table& items, const std::string& key,
+                                                                std::size_t count) const {
+    const toml::node* node = items.get(key);
+    if (node == nullptr) fail(position_of(items.source()), "[items] has no '" + key + "' array (one count per item)");
+    const toml::array* array = node->as_array();
+    if (array == nullptr) fail(*node, "'" + key + "' must be an array of whole numbers, one per item");
+    if (array->size() != count) {
+      fail(*node, "'" + key + "' has " + std::to_string(array->size()) + " values but there are " +
+                      std::to_string(count) + " items");
+    }
+    std::vector<std::pair<std::int64_t, SourcePosition>> values;
+    for (const toml::node& element : *array) {
+      const auto* value = element.as_integer();
+      if (value == nullptr) fail(element, "'" + key + "' must hold whole numbers (counts), e.g. 7");
+      values.emplace_back(value->get(), position_of(element.source()));
+    }
+    return values;
+  }
+
+  double prior_value(const toml::node& node, const std::string& key) const {
+    double value;
+    if (const auto* integer = node.as_integer()) {
+      value = static_cast<double>(integer->get());
+    } else if (const auto* real = node.as_floating_point()) {
+      value = real->get();
+    } else {
+      fail(node, "'" + key + "' must be a positive number or an array of them, one per item");
+    }
+    if (!(value > 0.0) || !std::isfinite(value)) fail(node, "'" + key + "' must be positive and finite");
+    return value;
+  }
+
+  std::vector<std::pair<double, SourcePosition>> priors(const toml::table& items, const std::string& key,
+                                                       std::size_t count) const {
+    const toml::node* node = items.get(key);
+    if (node == nullptr) return std::vector<std::pair<double, SourcePosition>>(count, {1.0, SourcePosition{}});
+    const toml::array* array = node->as_array();
+    if (array == nullptr) {
+      return std::vector<std::pair<double, SourcePosition>>(count, {prior_value(*node, key), position_of(node->source())});
+    }
+    if (array->size() != count) {
+      fail(*node, "'" + key + "' has " + std::to_string(array->size()) + " values but there are " +
+                      std::to_string(count) + " items; give one number for all or one per item");
+    }
+    std::vector<std::pair<double, SourcePosition>> values;
+    for (const toml::node& element : *array) values.emplace_back(prior_value(element, key), position_of(element.source()));
+    return values;
+  }
+
+  void read_hypotheses(const toml::table& table, CountsProblem& problem) const {
+    std::vector<std::pair<const toml::key*, const toml::node*>> entries;
+    for (auto&& [key, node] : table) entries.emplace_back(&key, &node);
+    if (entries.empty()) fail(position_of(table.source()), "[hypotheses] is empty; name at least one, e.g. H1 = \"a > b\"");
+    // The table keeps its keys sorted; the hypotheses are reported in file order.
+    std::sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) {
+      const auto& p = x.first->source().begin;
+      const auto& q = y.first->source().begin;
+      return p.line != q.line ? p.line < q.line : p.column < q.column;
+    });
+    for (const auto& [key, node] : entries) {
+      const auto* text = node->as_string();
+      if (text == nullptr) fail(*node, "hypothesis '" + std::string(key->str()) + "' must be a string, e.g. \"a > b\"");
+      HypothesisText hypothesis;
+      hypothesis.name = std::string(key->str());
+      hypothesis.text = text->get();
+      hypothesis.positions = decoded_positions(position_of(node->source()), hypothesis.text);
+      if (hypothesis.positions.empty()) {
+        hypothesis.positions.assign(hypothesis.text.size() + 1, position_of(node->source()));
+      }
+      problem.hypotheses.push_back(std::move(hypothesis));
+    }
+  }
+
+  void read_sampling(const toml::table& table, Settings& settings) const {
+    check_keys(table, {"niter", "seed", "precision", "max_niter", "seed_per_problem"}, "[sampling]", *this);
+    if (const toml::node* node = table.get("seed_per_problem")) {
+      const auto* value = node->as_boolean();
+      if (value == nullptr) fail(*node, "'seed_per_problem' must be true or false");
+      settings.seed_per_problem = value->get();
+    }
+    if (const toml::node* node = table.get("niter")) {
+      const auto* value = node->as_integer();
+      if (value == nullptr || value->get() < 1 || value->get() > kMaxNiter) {
+        fail(*node, "'niter' must be a whole number from 1 to " + std::to_string(kMaxNiter) + " (2^40)");
+      }
+      settings.niter = value->get();
+    }
+    if (const toml::node* node = table.get("seed")) {
+      const auto* value = node->as_integer();
+      if (value == nullptr || value->get() < 0) fail(*node, "'seed' must be a whole number of at least 0");
+      settings.seed = value->get();
+    }
+    if (const toml::node* node = table.get("precision")) {
+      const std::optional<double> value = node->is_number() ? node->value<double>() : std::nullopt;
+      if (!value || !(*value > 0.0 && *value < 1.0)) fail(*node, "'precision' must be a number between 0 and 1 (both excluded)");
+      settings.precision = *value;
+    }
+    if (const toml::node* node = table.get("max_niter")) {
+      const auto* value = node->as_integer();
+      if (value == nullptr || value->get() < 1 || value->get() > kMaxNiter) {
+        fail(*node, "'max_niter' must be a whole number from 1 to " + std::to_string(kMaxNiter) + " (2^40)");
+      }
+      settings.max_niter = value->get();
+    }
+  }
+
+  // Where each byte of a decoded string value stands in the file, found by walking its
+  // raw form from the value's start. Returns an empty vector when the walk does not
+  // reproduce `decoded` (the caller then uses the value's start for every byte).
+  std::vector<SourcePosition> decoded_positions(SourcePosition start, const std::string& decoded) const {
+    std::size_t at = 0;
+    for (int line = 1; line < start.line && at < content_.size(); ++at) {
+      if (content_[at] == '\n') ++line;
+    }
+    SourcePosition here{start.line, 1};
+    auto is_continuation = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+    auto advance = [&]() {
+      if (content_[at] == '\n') {
+        ++here.line;
+        here.column = 1;
+      } else if (!is_continuation(content_[at])) {
+        ++here.column;
+      }
+      ++at;
+      // A column counts characters: the continuation bytes of one stay in its column.
+      while (at < content_.size() && is_continuation(content_[at])) ++at;
+    };
+    while (here.column < start.column && at < content_.size()) advance();
+    auto starts_with = [&](const char* quote) { return content_.compare(at, std::strlen(quote), quote) == 0; };
+    std::string rebuilt;
+    std::vector<SourcePosition> positions;
+    auto emit = [&](std::size_t from, std::size_t to, SourcePosition where) {
+      for (std::size_t i = from; i < to; ++i) {
+        rebuilt.push_back(content_[i]);
+        positions.push_back(where);
+      }
+    };
+    const bool multi_line = starts_with("\"\"\"") || starts_with("'''");
+    if (at >= content_.size() || (content_[at] != '"' && content_[at] != '\'')) return {};
+    const char quote = content_[at];
+    const bool literal = quote == '\'';
+    for (int i = 0; i < (multi_line ? 3 : 1); ++i) advance();
+    if (multi_line && at < content_.size() && content_[at] == '\n') advance();
+    if (multi_line && starts_with("\r\n")) {
+      ++at;
+      advance();
+    }
+    while (at < content_.size()) {
+      if (multi_line ? starts_with(literal ? "'''" : "\"\"\"") && rebuilt.size() >= decoded.size()
+                     : content_[at] == quote) {
+        break;
+      }
+      if (!literal && content_[at] == '\\') {
+        const SourcePosition where = here;
+        const std::size_t escape = at;
+        advance();
+        if (at >= content_.size()) return {};
+        const char code = content_[at];
+        static const std::map<char, char> simple{{'b', '\b'}, {'t', '\t'}, {'n', '\n'}, {'f', '\f'},
+                                                 {'r', '\r'}, {'"', '"'},  {'\\', '\\'}};
+        if (auto found = simple.find(code); found != simple.end()) {
+          rebuilt.push_back(found->second);
+          positions.push_back(where);
+          advance();
+        } else if (code == 'u' || code == 'U') {
+          // The decoded bytes of a \u escape all stand at its backslash.
+          const std::size_t digits = code == 'u' ? 4 : 8;
+          for (std::size_t i = 0; i <= digits && at < content_.size(); ++i) advance();
+          const std::size_t bytes = std::min<std::size_t>(4, decoded.size() - std::min(decoded.size(), rebuilt.size()));
+          std::size_t length = 1;
+          if (rebuilt.size() < decoded.size()) {
+            const auto lead = static_cast<unsigned char>(decoded[rebuilt.size()]);
+            length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+          }
+          for (std::size_t i = 0; i < std::min(length, bytes); ++i) {
+            rebuilt.push_back(decoded[rebuilt.size()]);
+            positions.push_back(where);
+          }
+        } else if (multi_line) {
+          // A line-ending backslash drops the blanks and newlines that follow it.
+          while (at < content_.size() &&
+                 (content_[at] == ' ' || content_[at] == '\t' || content_[at] == '\n' || content_[at] == '\r')) {
+            advance();
+          }
+        } else {
+          (void)escape;
+          return {};
+        }
+        continue;
+      }
+      const std::size_t from = at;
+      const SourcePosition where = here;
+      advance();
+      emit(from, at, where);
+    }
+    if (rebuilt != decoded) return {};
+    positions.push_back(here);
+    return positions;
+  }
+
+  std::string file_name_;
+  std::string content_;
+};
+
+}  // namespace
+
+CountsProblem problem_from_data(const std::string& csv_file, double prior_a, double prior_b,
+                                std::vector<HypothesisText> hypotheses) {
+  CsvData data = read_csv_data(csv_file);
+  CountsProblem problem;
+  problem.file_name = csv_file;
+  problem.items = std::move(data.items);
+  for (Item& item : problem.items) {
+    item.prior_a = prior_a;
+    item.prior_b = prior_b;
+  }
+  check_shapes(problem, [&](std::size_t j, ShapeFault fault, const std::string& message) {
+    if (fault == ShapeFault::Count) throw InputError(describe_position(csv_file, data.places[j]) + ": " + message);
+    throw InputError("propbf: " + std::string(fault == ShapeFault::PriorA ? "--prior-a" : "--prior-b") + ": " + message);
+  });
+  problem.hypotheses = std::move(hypotheses);
+  return problem;
+}
+
+CountsProblem read_problem_file(const std::string& file_name) {
+  std::ifstream in(file_name, std::ios::binary);
+  if (!in) throw InputError(file_name + ": cannot open the problem file");
+  // Read in blocks up to the size limit (a device such as /dev/zero never ends).
+  std::string content;
+  std::vector<char> block(std::size_t{1} << 16);
+  try {
+    while (in && content.size() <= kMaxProblemFileBytes) {
+      in.read(block.data(), static_cast<std::streamsize>(block.size()));
+      content.append(block.data(), static_cast<std::size_t>(in.gcount()));
+    }
+  } catch (const std::ios_base::failure&) {
+    throw InputError(file_name + ": cannot read the problem file");
+  }
+  if (in.bad()) throw InputError(file_name + ": cannot read the problem file");
+  return read_problem_text(file_name, std::move(content));
+}
+
+CountsProblem read_problem_text(const std::string& file_name, std::string content) {
+  if (content.size() > kMaxProblemFileBytes) {
+    throw InputError(file_name + ": the problem file is larger than " +
+                     std::to_string(kMaxProblemFileBytes >> 20) + " MiB, the largest read");
+  }
+  return Reader(file_name, std::move(content)).read();
+}
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,176 @@
+#include "problem/equalities.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+#include "messages/messages.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+// The shortest text that reads back as `value` ("0.6", not "0.59999999999999998").
+std::string shortest_text(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+std::size_t root(std::vector<std::size_t>& parent, std::size_t j) {
+  while (parent[j] != j) {
+    parent[j] = parent[parent[j]];
+    j = parent[j];
+  }
+  return j;
+}
+
+// ln of the marginal likelihood of item j's counts under its prior, without the binomial
+// coefficient: lnB(a + k, b + n - k) - lnB(a, b).
+long double log_evidence(const Item& item) {
+  const auto a = static_cast<long double>(item.prior_a);
+  const auto b = static_cast<long double>(item.prior_b);
+  const auto k = static_cast<long double>(item.successes);
+  const auto n = static_cast<long double>(item.trials);
+  return log_beta(a + k, b + (n - k)) - log_beta(a, b);
+}
+
+// k ln p with 0 ln 0 = 0.
+long double times_log(long double k, long double p) { return k == 0.0L ? 0.0L : k * std::log(p); }
+
+}  // namespace
+
+long double log_beta(long double a, long double b) { return std::lgamma(a) + std::lgamma(b) - std::lgamma(a + b); }
+
+CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items) {
+  CollapsedHypothesis result;
+  const std::size_t count = items.size();
+  std::vector<std::size_t> parent(count);
+  for (std::size_t j = 0; j < count; ++j) parent[j] = j;
+  for (const Equality& equality : parsed.equalities) {
+    if (!equality.other) continue;
+    const std::size_t x = root(parent, equality.item);
+    const std::size_t y = root(parent, *equality.other);
+    if (x != y) parent[std::max(x, y)] = std::min(x, y);  // the root is the group's first item
+  }
+  // Point values per group, the first one written; a different second one is refused.
+  std::vector<std::optional<double>> point(count);
+  for (const Equality& equality : parsed.equalities) {
+    if (equality.other) continue;
+    std::optional<double>& value = point[root(parent, equality.item)];
+    if (value && *value != equality.value) {
+      result.error = {equality.offset, "'" + equality.text + "' ties to " + shortest_text(equality.value) +
+                                           " items already tied to " + shortest_text(*value) +
+                                           "; a proportion has one value"};
+      return result;
+    }
+    value = equality.value;
+  }
+  result.item_value.resize(count);
+  for (std::size_t j = 0; j < count; ++j) result.item_value[j] = point[root(parent, j)];
+  // Free groups in order of their first item.
+  std::vector<std::size_t> group_of(count, count);  // root -> index among the free groups
+  std::vector<std::vector<std::size_t>> members(count);
+  for (std::size_t j = 0; j < count; ++j) members[root(parent, j)].push_back(j);
+  long double log_factor = 0.0L;
+  for (std::size_t r = 0; r < count; ++r) {
+    const std::vector<std::size_t>& group = members[r];
+    if (group.empty()) continue;
+    long double evidence = 0.0L;
+    long double successes = 0.0L;
+    long double failures = 0.0L;
+    double shape_a = 0.0;
+    double shape_b = 0.0;
+    std::int64_t pooled_k = 0;
+    std::int64_t pooled_n = 0;
+    std::string names;
+    for (std::size_t j : group) {
+      evidence += log_evidence(items[j]);
+      successes += static_cast<long double>(items[j].successes);
+      failures += static_cast<long double>(items[j].trials - items[j].successes);
+      shape_a += items[j].prior_a;
+      shape_b += items[j].prior_b;
+      pooled_k += items[j].successes;
+      pooled_n += items[j].trials;
+      names += (names.empty() ? "" : ", ") + items[j].name;
+    }
+    if (point[r]) {
+      const auto p0 = static_cast<long double>(*point[r]);
+      log_factor += times_log(successes, p0) + times_log(failures, 1.0L - p0) - evidence;
+      continue;
+    }
+    const auto tied = static_cast<double>(group.size() - 1);
+    shape_a -= tied;
+    shape_b -= tied;
+    // Where the group's first equality begins, for messages.
+    const auto offset_of_group = [&] {
+      for (const Equality& equality : parsed.equalities) {
+        if (root(parent, equality.item) == r) return equality.offset;
+      }
+      return std::size_t{0};
+    };
+    if (!(shape_a >= kMinShape && shape_b >= kMinShape && shape_a <= kMaxShape && shape_b <= kMaxShape)) {
+      result.error = {offset_of_group(), "the items " + names + ", tied by equalities, have the prior Beta(" +
+                                  format_number(shape_a, 6) + ", " + format_number(shape_b, 6) +
+                                  ") given their equality (the sums of their prior shapes less " +
+                                  format_number(tied, 17) + "), " +
+                                  (shape_a > 0.0 && shape_b > 0.0 ? "beyond the shapes allowed, [" +
+                                                                        format_number(kMinShape, 6) + ", " +
+                                                                        format_number(kMaxShape, 6) + "]"
+                                                                  : std::string("which is not a proper prior")) +
+                                  "; tie fewer items or give them larger prior shapes"};
+      return result;
+    }
+    const double posterior_a = shape_a + static_cast<double>(pooled_k);
+    const double posterior_b = shape_b + static_cast<double>(pooled_n - pooled_k);
+    if (!(posterior_a <= kMaxShape && posterior_b <= kMaxShape)) {
+      result.error = {offset_of_group(), "the items " + names + ", tied by equalities, have the posterior Beta(" +
+                             format_number(posterior_a, 6) + ", " + format_number(posterior_b, 6) +
+                             ") given their equality, beyond the largest shape allowed, " +
+                             format_number(kMaxShape, 6)};
+      return result;
+    }
+    if (group.size() > 1) {
+      log_factor += log_beta(posterior_a, posterior_b) - log_beta(shape_a, shape_b) - evidence;
+    }
+    group_of[r] = result.groups.size();
+    result.groups.push_back(group);
+    result.prior_a.push_back(shape_a);
+    result.prior_b.push_back(shape_b);
+    result.posterior_a.push_back(posterior_a);
+    result.posterior_b.push_back(posterior_b);
+  }
+  result.log_factor = static_cast<double>(log_factor);
+  for (const Restriction& restriction : parsed.restrictions) {
+    Restriction collapsed;
+    collapsed.text = restriction.text;
+    collapsed.constant = restriction.constant;
+    collapsed.coefficients.assign(result.groups.size(), 0.0);
+    for (std::size_t j = 0; j < count; ++j) {
+      const double coefficient = restriction.coefficients[j];
+      if (coefficient == 0.0) continue;
+      const std::size_t r = root(parent, j);
+      if (point[r]) {
+        collapsed.constant -= coefficient * *point[r];
+      } else {
+        collapsed.coefficients[group_of[r]] += coefficient;
+      }
+    }
+    bool any = false;
+    for (double& coefficient : collapsed.coefficients) {
+      if (coefficient == 0.0) coefficient = 0.0;
+      any = any || coefficient != 0.0;
+    }
+    if (!any) {
+      // 0 > constant everywhere or nowhere.
+      (0.0 > collapsed.constant ? result.dropped : result.impossible).push_back(restriction.text);
+      continue;
+    }
+    result.restrictions.push_back(std::move(collapsed));
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,55 @@
+// Equalities collapse the items they tie into one proportion per group: a hypothesis with
+// equalities is its inequalities on the groups, times a closed-form factor.
+//
+// Items tied by equalities (directly or through others) form a group. A group of m items
+// with priors Beta(a_i, b_i) has the unconstrained prior conditioned on the items being
+// equal, Beta(sum a_i - (m - 1), sum b_i - (m - 1)) (a proper prior only when both shapes
+// are positive), and the posterior adds the pooled counts K = sum k_i, N = sum n_i. A
+// group tied to a point value p0 is fixed there. Items tied to nothing are groups of one.
+//
+// The factor of the equalities against the unconstrained hypothesis, in logs (the
+// binomial coefficients cancel), per group of more than one item
+//   lnB(A + K, B + N - K) - lnB(A, B) - sum_i [lnB(a_i + k_i, b_i + n_i - k_i) - lnB(a_i, b_i)]
+// and per group fixed at p0 (the ratio of posterior to prior density at p0, joint over
+// its items)
+//   K ln p0 + (N - K) ln(1 - p0) - sum_i [lnB(a_i + k_i, b_i + n_i - k_i) - lnB(a_i, b_i)]
+// with 0 ln 0 = 0.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "problem/language.hpp"
+#include "problem/problem.hpp"
+
+namespace propbf::evaluate {
+
+struct CollapsedHypothesis {
+  // The groups that remain free, ordered by their first item; each lists its items.
+  std::vector<std::vector<std::size_t>> groups;
+  std::vector<std::optional<double>> item_value;  // per item: the point value its group is fixed at
+  std::vector<double> prior_a, prior_b, posterior_a, posterior_b;  // per free group
+  // The restrictions on the free groups (coefficients of tied items summed, fixed
+  // groups' values moved into the constant), in the order written, without those whose
+  // coefficients all vanish and that always hold (listed in `dropped`).
+  std::vector<Restriction> restrictions;
+  std::vector<std::string> dropped;
+  // The texts of the restrictions whose coefficients all vanish and that cannot hold
+  // (the hypothesis has no interior point); the others are still collapsed.
+  std::vector<std::string> impossible;
+  double log_factor = 0.0;  // of the equalities against the unconstrained hypothesis
+  bool ok = false;
+  LanguageError error;  // when !ok: a group prior that is not proper (or beyond the shape
+                        // limits), or two point values in one group
+};
+
+// `parsed` must be a parsed hypothesis (ok) over `items`.
+CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items);
+
+// ln B(a, b), a, b > 0, from long double log-gamma functions: for shapes of 10^6 the
+// absolute error is about 10^-12, so differences of such terms keep their digits.
+long double log_beta(long double a, long double b);
+
+}  // namespace propbf::evaluate

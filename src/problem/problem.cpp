@@ -1,0 +1,103 @@
+// What a problem is and may ask: item names, the limits of its shapes and settings, the
+// streams' per-problem key.
+#include "problem/problem.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <tuple>
+
+namespace propbf::evaluate {
+namespace {
+
+std::string shown(double value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
+
+}  // namespace
+
+void check_shapes(CountsProblem& problem, const ShapeFailure& fail) {
+  std::string tied;
+  std::size_t tied_count = 0;
+  for (std::size_t j = 0; j < problem.items.size(); ++j) {
+    const Item& item = problem.items[j];
+    for (const auto& [shape, fault, key] : {std::tuple{item.prior_a, ShapeFault::PriorA, "prior_a"},
+                                            std::tuple{item.prior_b, ShapeFault::PriorB, "prior_b"}}) {
+      if (shape < kMinShape) {
+        std::string message = "'";
+        message.append(key).append("' of item '").append(item.name).append("' is below ");
+        message.append(shown(kMinShape)).append(", the smallest prior shape: nearly every draw would be exactly 0 or 1");
+        fail(j, fault, message);
+      }
+    }
+    const double posterior_a = item.prior_a + static_cast<double>(item.successes);
+    const double posterior_b = item.prior_b + static_cast<double>(item.trials - item.successes);
+    if (std::max({item.prior_a, item.prior_b, posterior_a, posterior_b}) > kMaxShape) {
+      fail(j, item.prior_a > kMaxShape   ? ShapeFault::PriorA
+              : item.prior_b > kMaxShape ? ShapeFault::PriorB
+                                         : ShapeFault::Count,
+           "item '" + item.name + "' has a beta shape (prior, or prior plus count) above " + shown(kMaxShape) +
+               ", the largest the beta functions invert accurately");
+    }
+    const double smallest = std::min({item.prior_a, item.prior_b, posterior_a, posterior_b});
+    if (smallest < kTieShape && ++tied_count <= 5) tied += (tied.empty() ? "" : ", ") + item.name;
+  }
+  if (tied_count > 5) tied += " and " + std::to_string(tied_count - 5) + " more";
+  if (!tied.empty()) {
+    problem.warnings.push_back(
+        "beta shapes below " + shown(kTieShape) + " (items " + tied +
+        "): many draws are exactly 0 or 1, where items tie and restrictions between them fail, which biases "
+        "the complexity and fit");
+  }
+}
+
+bool is_item_name(std::string_view name) {
+  auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+  if (name.empty() || !letter(name[0])) return false;
+  return std::all_of(name.begin(), name.end(), [&](char c) { return letter(c) || (c >= '0' && c <= '9'); });
+}
+
+std::string item_name_refusal(const std::string& shown) {
+  return "item name \"" + shown + "\" is not a name the hypotheses can use: start with a letter or '_', then letters, "
+                                  "digits or '_'";
+}
+
+std::uint64_t stream_key(const std::string& file_name) {
+  const std::string name = std::filesystem::path(file_name).filename().string();
+  std::uint64_t hash = 0xcbf29ce484222325;  // FNV-1a, 64 bits
+  for (const char c : name) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3;
+  }
+  return hash == 0 ? 1 : hash;
+}
+
+void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) {
+  Settings& settings = problem.settings;
+  if (overrides.niter) settings.niter = *overrides.niter;
+  if (overrides.seed) settings.seed = *overrides.seed;
+  if (overrides.precision) settings.precision = *overrides.precision;
+  if (overrides.max_niter) settings.max_niter = *overrides.max_niter;
+  if (overrides.stream_per_problem || settings.seed_per_problem) {
+    settings.stream_name = std::filesystem::path(problem.file_name).filename().string();
+    settings.stream_key = stream_key(problem.file_name);
+  }
+  for (const auto& [value, name] : {std::pair{std::optional{settings.niter}, "niter"}, std::pair{settings.max_niter, "max_niter"}}) {
+    if (value && *value > kMaxNiter) {
+      throw InputError("propbf: " + std::string(name) + " (" + std::to_string(*value) + ") is above " +
+                       std::to_string(kMaxNiter) + " (2^40), the most sweeps per stage a run may ask");
+    }
+  }
+  if (settings.max_niter && !settings.precision) {
+    throw InputError("propbf: max_niter applies only in precision mode; give a precision too (--precision R or "
+                     "[sampling] precision)");
+  }
+  if (settings.max_niter && *settings.max_niter < settings.niter) {
+    throw InputError("propbf: max_niter (" + std::to_string(*settings.max_niter) + ") must be at least niter (" +
+                     std::to_string(settings.niter) + "), the sweeps per stage precision mode starts with");
+  }
+}
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,122 @@
+// The problem of `propbf evaluate`: items with counts and beta priors, named hypotheses
+// written in the hypothesis language, and the sampling settings.
+#pragma once
+
+#include <algorithm>
+#include <functional>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "messages/messages.hpp"
+
+namespace propbf::evaluate {
+
+struct Item {
+  std::string name;
+  std::int64_t successes = 0;  // k, 0 <= k <= n
+  std::int64_t trials = 0;     // n >= 0
+  double prior_a = 1.0;        // Beta(a, b) prior, a > 0 and finite
+  double prior_b = 1.0;        // b > 0 and finite
+};
+
+struct HypothesisText {
+  std::string name;
+  std::string text;  // the hypothesis as TOML decoded it
+  // positions[i]: where byte i of `text` stands in the file; positions[text.size()] is
+  // the position just past the last byte (the closing quote). Empty when not known.
+  std::vector<SourcePosition> positions;
+  // Where a hypothesis given outside a file came from (e.g. "propbf: --hypothesis 2"),
+  // shown in messages in place of a place in the file; empty for a file's hypotheses.
+  std::string origin;
+};
+
+// Limits of what a problem may ask (each refused with a message, exit status 2):
+// the problem file's size;
+inline constexpr std::size_t kMaxProblemFileBytes = std::size_t{64} << 20;
+// sweeps per stage (niter and max_niter), 2^40: a chain keeps one bit per sweep;
+inline constexpr std::int64_t kMaxNiter = std::int64_t{1} << 40;
+// beta shapes, prior and posterior (prior + count): larger shapes are beyond the
+// accuracy of the beta functions' inversion (and take it ever longer); smaller ones put
+// most of an item's draws at exactly 0 or 1 (or a double next to them), where sweeps
+// tie, which a warning says below kTieShape.
+inline constexpr double kMaxShape = 1e10;
+inline constexpr double kMinShape = 1e-3;
+inline constexpr double kTieShape = 0.3;
+
+// Sweeps per stage a hypothesis may reach in precision mode unless max_niter says
+// otherwise (or niter is larger): 2^22.
+inline constexpr std::int64_t kDefaultMaxNiter = std::int64_t{1} << 22;
+
+struct Settings {
+  std::int64_t niter = 20000;  // sweeps per stage (in precision mode, to start with), >= 1
+  std::int64_t seed = 1;       // >= 0
+  // Precision mode when given (0 < precision < 1): each hypothesis's sweeps per stage are
+  // doubled, up to max_niter, until the corrected intervals of both its factors have a
+  // half-width of at most precision times the factor.
+  std::optional<double> precision;
+  std::optional<std::int64_t> max_niter;  // only with precision; >= niter
+  // With a stream per problem: the name the problem's streams are keyed by (its file's
+  // name without folders) and the key's per-problem part (stream_key below). Without
+  // (stream_name empty), every problem with the same seed sees the same streams.
+  std::string stream_name;
+  std::uint64_t stream_key = 0;
+  bool seed_per_problem = false;  // [sampling] seed_per_problem: as --seed-per-problem
+
+  std::int64_t max_niter_or_default() const { return max_niter ? *max_niter : std::max(kDefaultMaxNiter, niter); }
+};
+
+// What the command line sets over the problem file's [sampling] values.
+struct SettingOverrides {
+  std::optional<std::int64_t> niter;
+  std::optional<std::int64_t> seed;
+  std::optional<double> precision;
+  std::optional<std::int64_t> max_niter;
+  bool stream_per_problem = false;  // key the streams by the problem file's name too
+};
+
+// The per-problem part of the streams' key for a problem file: a 64-bit FNV-1a hash of
+// its name without folders (never 0, which stands for the shared streams), so that a
+// file gets the same streams in any batch, in any order, and alone.
+std::uint64_t stream_key(const std::string& file_name);
+
+// A problem of `propbf evaluate`: items with their counts and priors, the hypotheses and
+// the sampling settings. (The zero-argument program's Problem is its input.txt: one
+// observation per item and one hypothesis as coefficient rows.)
+struct CountsProblem {
+  std::string file_name;  // as given on the command line; used in messages
+  std::vector<Item> items;
+  std::vector<HypothesisText> hypotheses;  // in file order
+  Settings settings;
+  // What the problem asks that the results may suffer from (shown on standard error,
+  // before any result), one sentence each.
+  std::vector<std::string> warnings;
+};
+
+// Whether `name` can stand for an item in a hypothesis: a letter or '_', then letters,
+// digits or '_' (ASCII). The message refusing one that cannot (`shown`: the name as the
+// message shows it).
+bool is_item_name(std::string_view name);
+std::string item_name_refusal(const std::string& shown);
+
+// Which of an item's numbers a shape check refuses: its prior's first or second shape, or
+// its counts (a posterior shape too large).
+enum class ShapeFault { PriorA, PriorB, Count };
+// Called with the item's index, what is refused and the message; it throws InputError
+// with the message placed where the number came from.
+using ShapeFailure = std::function<void(std::size_t, ShapeFault, const std::string&)>;
+
+// Checks the items' beta shapes, prior and posterior, against kMinShape and kMaxShape
+// (`fail` throws for the first one refused), and adds the warning about shapes below
+// kTieShape to problem.warnings.
+void check_shapes(CountsProblem& problem, const ShapeFailure& fail);
+
+// Sets the overrides over `problem.settings` and checks what the two give together:
+// max_niter only with precision, and not below niter. Throws InputError.
+void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides);
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,185 @@
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "report/report.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+std::string padded(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string interval_text(const Interval& interval) {
+  if (std::isnan(interval[0]) && std::isnan(interval[1])) return "none";
+  std::string text(1, '[');
+  text.append(format_number(interval[0], 5)).append(", ").append(format_number(interval[1], 5)).push_back(']');
+  return text;
+}
+
+// A hypothesis on one line: its line breaks and tabs as blanks (as in messages), any
+// other control character made visible.
+std::string one_line(std::string text) {
+  for (char& c : text) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  }
+  return visible_text(text);
+}
+
+// Hypothesis i's factor against hypothesis j, row by row, names as labels (shown whole:
+// the columns widen to the longest name).
+std::string bf_matrix_block(const Evaluation& evaluation) {
+  const std::vector<std::vector<double>> matrix = bf_matrix(evaluation);
+  std::vector<std::string> names;
+  std::size_t width = 10;
+  for (const HypothesisResult& result : evaluation.hypotheses) {
+    names.push_back(visible_text(result.name));
+    width = std::max(width, names.back().size() + 1);
+  }
+  std::string out = "\nBayes factors between hypotheses (row against column)\n";
+  for (std::size_t i = 0; i <= matrix.size(); ++i) {
+    // Line 0: the column labels; line i: row i - 1.
+    std::string line(2, ' ');
+    line += padded(i == 0 ? std::string() : names[i - 1], width);
+    for (std::size_t j = 0; j < names.size(); ++j) {
+      line.push_back(' ');
+      line += padded(i == 0 ? names[j] : format_number(matrix[i - 1][j], 4), width);
+    }
+    while (line.back() == ' ') line.pop_back();
+    out += line;
+    out.push_back('\n');
+  }
+  return out;
+}
+
+// One model's estimates: an item a line, at most kShownEstimateItems of them. Under a
+// hypothesis (`unconstrained` given), the items whose estimates are exactly the
+// unconstrained ones (those no restriction names) are counted instead of listed.
+std::string estimates_block(const std::string& title, const std::vector<ItemEstimate>& estimates,
+                            const std::vector<ItemEstimate>* unconstrained = nullptr) {
+  std::vector<std::size_t> listed;
+  std::size_t same = 0;
+  for (std::size_t j = 0; j < estimates.size(); ++j) {
+    const ItemEstimate& e = estimates[j];
+    if (unconstrained != nullptr && j < unconstrained->size()) {
+      const ItemEstimate& u = (*unconstrained)[j];
+      if (e.mean == u.mean && e.sd == u.sd && e.lower == u.lower && e.upper == u.upper) {
+        ++same;
+        continue;
+      }
+    }
+    listed.push_back(j);
+  }
+  const std::size_t shown = std::min(listed.size(), kShownEstimateItems);
+  std::size_t width = 8;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < shown; ++i) {
+    names.push_back(visible_text(estimates[listed[i]].name));
+    width = std::max(width, std::min<std::size_t>(names.back().size() + 1, 24));
+  }
+  std::string out = "  " + title + "\n";
+  for (std::size_t i = 0; i < shown; ++i) {
+    const ItemEstimate& e = estimates[listed[i]];
+    out += "    " + padded(names[i], width) + " " + padded(format_number(e.mean, 4), 8) + " " +
+           padded(format_number(e.sd, 3), 9) + " [" + format_number(e.lower, 4) + ", " + format_number(e.upper, 4) +
+           "]\n";
+  }
+  if (listed.size() > shown) {
+    const std::size_t left = listed.size() - shown;
+    out += "    ... " + std::to_string(left) + (left == 1 ? " more item" : " more items") + " (all in the JSON)\n";
+  }
+  if (same > 0) {
+    out += "    " + std::to_string(same) + (same == 1 ? " other item" : " other items") +
+           " as unconstrained (in no restriction)\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string format_table(const Evaluation& evaluation, bool show_estimates) {
+  const CountsProblem& problem = evaluation.problem;
+  const Settings& settings = problem.settings;
+  std::string out = "Problem " + visible_text(problem.file_name) + ": " + std::to_string(problem.items.size()) + (problem.items.size() == 1 ? " item, " : " items, ");
+  if (settings.precision) {
+    out += "sweeps per stage doubled from " + std::to_string(settings.niter) + " (at most " +
+           std::to_string(settings.max_niter_or_default()) + ") until precision " +
+           format_number(*settings.precision, 6) + ", seed " + std::to_string(settings.seed) + "\n";
+  } else {
+    out += std::to_string(settings.niter) + " sweeps per stage, seed " + std::to_string(settings.seed) + "\n";
+  }
+  std::string not_reached;
+  for (const HypothesisResult& result : evaluation.hypotheses) {
+    const std::string name = visible_text(result.name);
+    out += "\n" + name + ": " + one_line(result.text) + "\n";
+    out += "  restrictions                   " + std::to_string(result.restrictions.size()) + "\n";
+    if (!result.equalities.empty()) {
+      std::string tied;
+      for (const std::string& equality : result.equalities) tied += (tied.empty() ? "" : ", ") + one_line(equality);
+      out += "  equalities                     " + std::to_string(result.equalities.size()) + " (" + tied +
+             "): Bayes factor " + format_number(result.bf_equalities, 6) + " (exact; ln " +
+             format_number(result.log_bf_equalities, 6) + ")\n";
+    }
+    if (settings.precision) {
+      out += "  sweeps per stage               " + std::to_string(result.niter) + " (precision " +
+             (result.precision_reached ? "reached" : "not reached") +
+             (result.interval_trusted ? ": relative half-width " + format_number(result.relative_half_width, 3)
+                                      : ": the intervals are not trusted") +
+             ")\n";
+      if (!result.precision_reached) not_reached += (not_reached.empty() ? "" : ", ") + name;
+    }
+    out += "  complexity                     " + format_number(result.complexity, 6) + "\n";
+    out += "  fit                            " + format_number(result.fit, 6) + "\n";
+    out += "  Bayes factor vs unconstrained  " + padded(format_number(result.bf_unconstrained, 6), 10) +
+           " 95% interval " + padded(interval_text(result.bf_unconstrained_interval), 22) +
+           " (sweeps as independent " + interval_text(result.bf_unconstrained_interval_independent) + ")\n";
+    if (result.complement_defined) {
+      out += "  Bayes factor vs complement     " + padded(format_number(result.bf_complement, 6), 10) +
+             " 95% interval " + padded(interval_text(result.bf_complement_interval), 22) +
+             " (sweeps as independent " + interval_text(result.bf_complement_interval_independent) + ")\n";
+    } else {
+      out += "  Bayes factor vs complement     not defined (the complement of an equality has probability one)\n";
+    }
+    for (const std::string& note : result.notes) out += "  note: " + note + "\n";
+  }
+  out += "\nPosterior model probabilities (equal prior probabilities)\n";
+  if (evaluation.hypotheses.size() == 1) {
+    const HypothesisResult& only = evaluation.hypotheses.front();
+    out += "  hypothesis      vs complement   with unconstrained\n";
+    out += "  " + padded(visible_text(only.name), 15) + " " + padded(format_number(only.pmp, 4), 15) + " " +
+           format_number(only.pmp_with_unconstrained, 4) + "\n";
+    out += "  " + padded("complement", 15) + " " + padded(format_number(only.pmp_complement, 4), 15) + "\n";
+    out += "  " + padded("unconstrained", 15) + " " + padded("", 15) + " " +
+           format_number(evaluation.pmp_unconstrained, 4) + "\n";
+  } else {
+    out += "  hypothesis      among listed    with unconstrained\n";
+    for (const HypothesisResult& result : evaluation.hypotheses) {
+      out += "  " + padded(visible_text(result.name), 15) + " " + padded(format_number(result.pmp, 4), 15) + " " +
+             format_number(result.pmp_with_unconstrained, 4) + "\n";
+    }
+    out += "  " + padded("unconstrained", 15) + " " + padded("", 15) + " " +
+           format_number(evaluation.pmp_unconstrained, 4) + "\n";
+  }
+  if (evaluation.hypotheses.size() >= 2) out += bf_matrix_block(evaluation);
+  if (show_estimates) {
+    out += "\nEstimates of the proportions: posterior mean, sd, 95% interval\n";
+    out += estimates_block("unconstrained (exact)", evaluation.unconstrained_estimates);
+    for (const HypothesisResult& result : evaluation.hypotheses) {
+      // Equalities alone leave beta posteriors of the tied groups: exact, no chain.
+      const std::string how = result.restrictions.empty()
+                                  ? " (exact)"
+                                  : " (restricted posterior, " + std::to_string(result.niter) + " sweeps)";
+      out += estimates_block(visible_text(result.name) + how, result.estimates, &evaluation.unconstrained_estimates);
+    }
+  }
+  if (!not_reached.empty()) {
+    out += "\nPrecision " + format_number(*settings.precision, 6) + " not reached within " +
+           std::to_string(settings.max_niter_or_default()) + " sweeps per stage: " + not_reached + "\n";
+  }
+  return out;
+}
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,77 @@
+// Estimates of the proportions: exact ones of beta posteriors with known quantiles, and
+// the restricted chain on a > b with uniform priors and no data (a is the larger and b the
+// smaller of two uniforms), within its Monte Carlo error.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "engine/estimates.hpp"
+#include "problem/language.hpp"
+#include "engine/start_point.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+struct ExactCase {
+  double a, b;
+  double mean, sd, lower, upper;
+};
+
+TEST(Estimates, ExactFromTheBetaPosterior) {
+  // Beta(a, 1) has quantile p^(1/a); Beta(1, b) has 1 - (1 - p)^(1/b).
+  const double n = 1000002.0;  // a + b of Beta(500001, 500001): sd sqrt(1 / (4 (n + 1)))
+  const std::vector<ExactCase> cases{
+      {1, 1, 0.5, std::sqrt(1.0 / 12.0), 0.025, 0.975},
+      {2, 1, 2.0 / 3.0, std::sqrt(1.0 / 18.0), std::sqrt(0.025), std::sqrt(0.975)},
+      {1, 2, 1.0 / 3.0, std::sqrt(1.0 / 18.0), 1.0 - std::sqrt(0.975), 1.0 - std::sqrt(0.025)},
+      {4, 1, 0.8, std::sqrt(4.0 / 150.0), std::pow(0.025, 0.25), std::pow(0.975, 0.25)},
+      // The normal limit: 0.5 -+ 1.959964 sd, to the digits it leaves.
+      {500001, 500001, 0.5, std::sqrt(1.0 / (4.0 * (n + 1.0))), 0.5 - 1.959964 * std::sqrt(1.0 / (4.0 * (n + 1.0))),
+       0.5 + 1.959964 * std::sqrt(1.0 / (4.0 * (n + 1.0)))},
+  };
+  for (const ExactCase& c : cases) {
+    const ItemEstimate e = beta_estimate("x", c.a, c.b);
+    EXPECT_EQ(e.name, "x");
+    EXPECT_NEAR(e.mean, c.mean, 1e-15) << c.a << " " << c.b;
+    EXPECT_NEAR(e.sd, c.sd, 1e-15) << c.a << " " << c.b;
+    EXPECT_NEAR(e.lower, c.lower, c.a > 100 ? 1e-7 : 1e-14) << c.a << " " << c.b;
+    EXPECT_NEAR(e.upper, c.upper, c.a > 100 ? 1e-7 : 1e-14) << c.a << " " << c.b;
+  }
+}
+
+// 200000 sweeps: the chain of a > b mixes in a few sweeps, so the mean's error is about
+// 0.24 / sqrt(200000 / 3) < 0.001 and the quantiles' (from 20000 kept draws) under 0.004.
+TEST(Estimates, RestrictedChainOnTheOrderOfTwoUniforms) {
+  const ParsedHypothesis parsed = parse_hypothesis("a > b", {"a", "b", "c"});
+  ASSERT_TRUE(parsed.ok);
+  const StartPoint start = find_start_point(parsed.restrictions, 3);
+  const std::vector<double> ones(3, 1.0);
+  const std::vector<double> c_b{1.0, 1.0, 3.0};
+  const std::vector<ItemEstimate> e =
+      restricted_estimates(parsed.restrictions, start.centre, ones, c_b, {200000, 7, 0});
+  ASSERT_EQ(e.size(), 3u);
+  const double sd = std::sqrt(1.0 / 18.0);
+  EXPECT_NEAR(e[0].mean, 2.0 / 3.0, 0.004);
+  EXPECT_NEAR(e[0].sd, sd, 0.004);
+  EXPECT_NEAR(e[0].lower, std::sqrt(0.025), 0.012);
+  EXPECT_NEAR(e[0].upper, std::sqrt(0.975), 0.004);
+  EXPECT_NEAR(e[1].mean, 1.0 / 3.0, 0.004);
+  EXPECT_NEAR(e[1].sd, sd, 0.004);
+  EXPECT_NEAR(e[1].lower, 1.0 - std::sqrt(0.975), 0.004);
+  EXPECT_NEAR(e[1].upper, 1.0 - std::sqrt(0.025), 0.012);
+  // c is in no restriction: its estimate is the exact Beta(1, 3) one, as with no
+  // restriction at all.
+  const ItemEstimate exact = beta_estimate("", 1.0, 3.0);
+  const std::vector<ItemEstimate> free = restricted_estimates({}, start.centre, ones, c_b, {200000, 7, 0});
+  for (const ItemEstimate& c : {e[2], free[2]}) {
+    EXPECT_EQ(c.mean, exact.mean);
+    EXPECT_EQ(c.sd, exact.sd);
+    EXPECT_EQ(c.lower, exact.lower);
+    EXPECT_EQ(c.upper, exact.upper);
+  }
+  EXPECT_EQ(free[0].mean, 0.5);
+}
+
+}  // namespace
+}  // namespace propbf::evaluate

@@ -1,0 +1,300 @@
+// Effective sweeps by batch means, worked by hand; stage chains continued in steps and
+// the selected order statistics and the replications in blocks, each against its plain
+// form on generated cases.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "engine/beta_functions.hpp"
+#include "engine/evaluation.hpp"
+#include "engine/sampler.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+struct BatchCase {
+  const char* what;
+  std::vector<std::int64_t> batch_hits;
+  std::int64_t batch_size;
+  std::int64_t niter;
+  double expected;
+};
+
+TEST(BatchMeans, EffectiveSweeps) {
+  // t_0.975 with 1 and 3 degrees of freedom over z_0.975, from the tables.
+  const double ratio_1 = 12.706204736 / 1.959963985;
+  const double ratio_3 = 3.182446305 / 1.959963985;
+  const std::vector<BatchCase> cases{
+      {"no variance: every sweep a hit", {10, 10, 10}, 10, 30, 30.0},
+      {"no variance: no hit", {0, 0, 0}, 10, 30, 30.0},
+      {"one batch cannot estimate a variance", {4}, 10, 12, 12.0},
+      // p = 1/2, batch shares 0 and 1: sigma^2 = 10 * (1/4 + 1/4) / 1 = 5, p (1 - p) = 1/4.
+      {"two opposite batches", {0, 10}, 10, 20, 20 * 0.25 / 5 / (ratio_1 * ratio_1)},
+      // p = 1/2, batch shares 0.4, 0.6, 0.4, 0.6: sigma^2 = 10 * 4 * 0.01 / 3 = 2/15;
+      // 40 * 0.25 / (2/15) = 75, shrunk by the t ratio and below niter = 40.
+      {"mild correlation", {4, 6, 4, 6}, 10, 40, 40 * 0.25 / (2.0 / 15.0) / (ratio_3 * ratio_3)},
+      // Batch shares exactly as independent draws would rarely give: capped at niter.
+      {"less variance than independent draws", {5, 5, 5, 6}, 10, 40, 40.0},
+  };
+  for (const BatchCase& c : cases) {
+    EXPECT_NEAR(batch_means_effective_sweeps(c.batch_hits, c.batch_size, c.niter), c.expected, 1e-6 * c.expected)
+        << c.what;
+  }
+}
+
+// The method chosen per shape and interval, and every method's draws inside the
+// interval (their law is checked in truncated_beta_statistics_test.cpp).
+TEST(TruncatedBeta, MethodPerSituationAndDrawsInside) {
+  struct Case {
+    double a, b, low, up;
+    TruncatedMethod method;
+  };
+  const std::vector<Case> cases{
+      {1, 1, 0.2, 0.3, TruncatedMethod::Uniform},       {8, 4, 0.0, 1.0, TruncatedMethod::Rejection},
+      {8, 4, 0.5, 0.8, TruncatedMethod::Rejection},     {8, 4, 0.01, 0.2, TruncatedMethod::Envelope},
+      {8, 4, 0.66, 0.67, TruncatedMethod::Envelope},    {1, 30, 0.5, 1.0, TruncatedMethod::Envelope},
+      {1e5, 1e5, 0.49, 0.51, TruncatedMethod::Rejection}, {0.5, 3, 0.0, 0.5, TruncatedMethod::Inversion},
+      {2, 0.9, 0.1, 0.2, TruncatedMethod::Inversion},     {1e9, 1e9, 0.49, 0.51, TruncatedMethod::Inversion},
+  };
+  CounterStream stream(5, 0, StreamKind::FitSweeps, 1);
+  for (const Case& c : cases) {
+    const TruncatedBeta draws(c.a, c.b);
+    EXPECT_EQ(draws.method(c.low, c.up), c.method) << c.a << " " << c.b << " " << c.low << " " << c.up;
+    for (const TruncatedMethod method : {TruncatedMethod::Rejection, TruncatedMethod::Envelope, TruncatedMethod::Inversion,
+                                         c.method}) {
+      if (method != c.method && c.method == TruncatedMethod::Inversion) continue;
+      for (int i = 0; i < 200; ++i) {
+        const double x = draws.draw_with(method, c.low, c.up, stream);
+        ASSERT_TRUE(x >= c.low && x <= c.up) << x;
+      }
+    }
+  }
+}
+
+struct TrustCase {
+  const char* what;
+  std::vector<std::int64_t> batch_hits;
+  std::int64_t batch_size;
+  double correlation;
+  bool measured;
+};
+
+// The correlation of neighbouring batch shares and whether the batches could measure
+// the error: enough effective sweeps per batch and no strong neighbour correlation.
+TEST(BatchMeans, ErrorMeasured) {
+  const std::vector<TrustCase> cases{
+      // Shares 0.48, 0.52, 0.48, 0.52: products -0.0004 three times over squares 0.0004
+      // four times; the effective sweeps reach niter.
+      {"alternating batches", {48, 52, 48, 52}, 100, -0.75, true},
+      // Shares 0, 0, 1, 1: products 1/4 - 1/4 + 1/4 over 1: 0.25; p (1 - p) = 1/4 against
+      // sigma^2 = 10: effective sweeps far below 4 per batch.
+      {"a chain stuck for two batches at a time", {0, 0, 10, 10}, 10, 0.25, false},
+      // Ten batches rising one hit at a time: neighbours correlate 0.7 (not above the
+      // limit), but the effective sweeps (about 20) are fewer than 4 per batch.
+      {"a steep drift", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 10, 0.7, false},
+      // Shares drifting from 0.5 to 0.507 in batches of 1000: deviations -3.5, -3.5,
+      // -2.5 ... 3.5 (per mille), products 50.75 over squares 66.5; the effective sweeps
+      // reach niter, but neighbours correlate above 0.7.
+      {"a gentle drift", {500, 500, 501, 502, 503, 504, 505, 506, 507, 507}, 1000, 29.0 / 38.0, false},
+      {"no variance", {10, 10, 10, 10}, 10, 0.0, true},
+      {"one batch", {3}, 10, 0.0, true},
+  };
+  for (const TrustCase& c : cases) {
+    std::int64_t hits = 0;
+    for (std::int64_t h : c.batch_hits) hits += h;
+    const auto niter = static_cast<std::int64_t>(c.batch_hits.size()) * c.batch_size;
+    const StageCount count = stage_count(hits, c.batch_hits, c.batch_size, niter);
+    EXPECT_NEAR(count.batch_correlation, c.correlation, 1e-12) << c.what;
+    EXPECT_EQ(count.error_measured, c.measured) << c.what;
+    EXPECT_EQ(count.effective_sweeps, batch_means_effective_sweeps(c.batch_hits, c.batch_size, niter)) << c.what;
+  }
+}
+
+struct BandCase {
+  const char* what;
+  std::vector<std::vector<double>> coefficients;  // one row per restriction
+  std::vector<std::vector<std::size_t>> items;    // per band found: its items ...
+  std::vector<std::size_t> first_stages;          // ... and its first stage
+};
+
+TEST(Bands, FoundBetweenOppositeRestrictions) {
+  const std::vector<BandCase> cases{
+      {"a band: a - b > -w, a - b < w", {{1, -1}, {-1, 1}, {1, 0}}, {{0, 1}}, {3}},
+      {"a thin wedge: a > b, 1.02 b > a", {{1, -1}, {-1, 1.02}}, {{0, 1}}, {3}},
+      {"an ordering has none", {{1, -1, 0}, {0, 1, -1}, {-1, 0, 1}}, {}, {}},
+      {"one item between two bounds needs none", {{1, 0}, {-1, 0}}, {}, {}},
+      {"the same band twice moves once", {{2, -2, 0}, {0, 0, 1}, {-1, 1, 0}, {1, -1, 0}}, {{0, 1}}, {4}},
+      {"three items; a second band over other items", {{1, 1, -2, 0}, {0, 1, 0, -1}, {-1, -1, 2, 0}, {0, -1, 0, 1}},
+       {{0, 1, 2}, {1, 3}}, {4, 5}},
+  };
+  for (const BandCase& c : cases) {
+    std::vector<Restriction> restrictions;
+    for (const std::vector<double>& row : c.coefficients) restrictions.push_back({row, 0.0, ""});
+    const std::vector<Band> bands = find_bands(restrictions);
+    ASSERT_EQ(bands.size(), c.items.size()) << c.what;
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+      EXPECT_EQ(bands[b].items, c.items[b]) << c.what;
+      EXPECT_EQ(bands[b].first_stage, c.first_stages[b]) << c.what;
+    }
+  }
+}
+
+// A chain run to n1 sweeps, continued to n2 and then to n3, counts at each step what
+// the plain stage-by-stage run of that many sweeps counts: hits and effective sweeps,
+// bit for bit.
+TEST(StageChain, ContinuedChainsMatchPlainRuns) {
+  std::mt19937_64 engine(20261208u);
+  auto uniform = [&engine](double low, double high) {
+    return low + (high - low) * std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+  };
+  for (int problem = 0; problem < 40; ++problem) {
+    const std::size_t items = 1 + engine() % 4;
+    const std::size_t stages = 1 + engine() % 4;
+    std::vector<double> start(items);
+    std::vector<double> shape_a(items);
+    std::vector<double> shape_b(items);
+    for (std::size_t j = 0; j < items; ++j) {
+      start[j] = uniform(0.2, 0.8);
+      shape_a[j] = engine() % 3 == 0 ? 1.0 : uniform(0.5, 8.0);
+      shape_b[j] = engine() % 3 == 0 ? 1.0 : uniform(0.5, 8.0);
+    }
+    std::vector<Restriction> restrictions(stages);
+    for (Restriction& r : restrictions) {
+      double at_start = 0.0;
+      for (std::size_t j = 0; j < items; ++j) {
+        r.coefficients.push_back(engine() % 4 == 0 ? 0.0 : std::round(uniform(-2.0, 2.0) * 4.0) / 4.0);
+        at_start += r.coefficients[j] * start[j];
+      }
+      r.constant = at_start - uniform(0.01, 0.3);
+    }
+    // Every third problem holds a band: restriction 2 opposite to restriction 1, so the
+    // stages from 3 on move along it (with two items or more).
+    if (problem % 3 == 0 && stages >= 3) {
+      double at_start = 0.0;
+      for (std::size_t j = 0; j < items; ++j) {
+        restrictions[1].coefficients[j] = -restrictions[0].coefficients[j];
+        at_start += restrictions[1].coefficients[j] * start[j];
+      }
+      restrictions[1].constant = at_start - uniform(0.001, 0.05);
+    }
+    ChainSettings settings{0, engine() % 1000, engine() % 5, problem % 2 == 0 ? StreamKind::ComplexitySweeps : StreamKind::FitSweeps};
+    std::vector<StageChain> chains;
+    for (std::size_t t = 1; t <= stages; ++t) chains.emplace_back(restrictions, t, start, shape_a, shape_b, settings);
+    std::int64_t niter = 0;
+    for (int step = 0; step < 3; ++step) {
+      niter += 1 + static_cast<std::int64_t>(engine() % 300);
+      for (StageChain& chain : chains) chain.run_to(niter);
+      settings.niter = niter;
+      const std::vector<StageCount> plain = run_stage_chain(restrictions, start, shape_a, shape_b, settings);
+      for (std::size_t t = 0; t < stages; ++t) {
+        const StageCount continued = chains[t].count();
+        EXPECT_EQ(continued.hits, plain[t].hits) << "problem " << problem << ", stage " << t + 1 << ", niter " << niter;
+        EXPECT_EQ(continued.effective_sweeps, plain[t].effective_sweeps)
+            << "problem " << problem << ", stage " << t + 1 << ", niter " << niter;
+      }
+    }
+  }
+}
+
+// The selected order statistics against a full sort with NaNs last, on values with
+// ties, zeros, infinities and NaNs, in random, ascending and descending order, all
+// equal, and with every 32nd value the largest or the smallest (a regular sample of
+// them misleads the selection, which must still be exact).
+TEST(OrderInterval, SelectionMatchesFullSort) {
+  std::mt19937_64 engine(7u);
+  for (int round = 0; round < 16; ++round) {
+    std::vector<double> values(static_cast<std::size_t>(kReplications));
+    for (double& v : values) {
+      const std::uint64_t kind = engine() % 100;
+      if (kind < static_cast<std::uint64_t>(round * 2 % 24)) {
+        v = std::numeric_limits<double>::quiet_NaN();
+      } else if (kind < static_cast<std::uint64_t>(round * 3 % 36)) {
+        v = kind % 2 == 0 ? 0.0 : std::numeric_limits<double>::infinity();
+      } else {
+        v = round % 3 == 0 ? static_cast<double>(engine() % 50) : std::ldexp(static_cast<double>(engine() >> 11), -53);
+      }
+    }
+    if (round == 4 || round == 5) std::sort(values.begin(), values.end());
+    if (round == 5) std::reverse(values.begin(), values.end());
+    if (round == 12) std::fill(values.begin(), values.end(), 0.25);
+    for (std::size_t i = 0; round >= 13 && i < values.size(); i += 32) values[i] = round == 14 ? -1.0 : 2.0;
+    if (round == 15) values[0] = std::nan("");
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end(), [](double x, double y) {
+      if (std::isnan(x)) return false;
+      if (std::isnan(y)) return true;
+      return x < y;
+    });
+    const Interval selected = order_interval(values);
+    for (int end = 0; end < 2; ++end) {
+      const double expected = sorted[static_cast<std::size_t>((end == 0 ? kLowerPosition : kUpperPosition) - 1)];
+      if (std::isnan(expected)) {
+        EXPECT_TRUE(std::isnan(selected[end])) << "round " << round;
+      } else {
+        EXPECT_EQ(selected[end], expected) << "round " << round;
+      }
+    }
+  }
+}
+
+// The replications in blocks on 1 to 3 threads against the literal form, on generated
+// stage counts: shares of 0 and 1 (the gamma-free deviates), huge shapes (the gamma
+// ratio), corrected and independent, one to four stages.
+TEST(ReplicationIntervals, BlocksMatchPlainReplications) {
+  std::mt19937_64 engine(11u);
+  for (int round = 0; round < 6; ++round) {
+    std::vector<HypothesisResult> results(2);
+    for (HypothesisResult& result : results) {
+      result.niter = round == 5 ? 3000000000 : static_cast<std::int64_t>(20 + engine() % 40000);
+      const std::size_t stages = 1 + engine() % 4;
+      for (std::vector<StageCount>* counts : {&result.complexity_stages, &result.fit_stages}) {
+        for (std::size_t t = 0; t < stages; ++t) {
+          StageCount count;
+          const std::uint64_t kind = engine() % 8;
+          count.hits = kind == 0 ? 0 : kind == 1 ? result.niter
+                                               : static_cast<std::int64_t>(engine() % static_cast<std::uint64_t>(result.niter));
+          count.effective_sweeps = static_cast<double>(result.niter) * std::ldexp(static_cast<double>(engine() >> 11), -53);
+          counts->push_back(count);
+        }
+      }
+    }
+    std::vector<HypothesisResult> plain = results;
+    std::vector<IntervalJob> jobs;
+    std::vector<IntervalJob> plain_jobs;
+    for (std::size_t h = 0; h < results.size(); ++h) {
+      for (const bool corrected : {true, false}) {
+        jobs.push_back({&results[h], h, corrected});
+        plain_jobs.push_back({&plain[h], h, corrected});
+      }
+    }
+    replication_intervals_plain(plain_jobs, 5 + static_cast<std::uint64_t>(round));
+    for (int threads = 1; threads <= 3; ++threads) {
+      replication_intervals(jobs, 5 + static_cast<std::uint64_t>(round), threads);
+      for (std::size_t h = 0; h < results.size(); ++h) {
+        const HypothesisResult& r = results[h];
+        const HypothesisResult& p = plain[h];
+        for (const auto& [fast, literal] :
+             {std::pair{r.bf_unconstrained_interval, p.bf_unconstrained_interval},
+              std::pair{r.bf_complement_interval, p.bf_complement_interval},
+              std::pair{r.bf_unconstrained_interval_independent, p.bf_unconstrained_interval_independent},
+              std::pair{r.bf_complement_interval_independent, p.bf_complement_interval_independent}}) {
+          for (int end = 0; end < 2; ++end) {
+            if (std::isnan(literal[end])) {
+              EXPECT_TRUE(std::isnan(fast[end])) << "round " << round;
+            } else {
+              EXPECT_EQ(fast[end], literal[end]) << "round " << round << ", threads " << threads;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace propbf::evaluate
