@@ -16,6 +16,7 @@
 
 #include "engine/estimates.hpp"
 #include "problem/language.hpp"
+#include "problem/prepare.hpp"
 #include "problem/problem.hpp"
 #include "engine/sampler.hpp"
 #include "engine/start_point.hpp"
@@ -111,12 +112,6 @@ std::vector<std::vector<double>> bf_matrix(const Evaluation& evaluation);
 // With progress_line, a run that lasts more than a second shows where its chains are
 // on standard error when that is a terminal (cleared at the end).
 Evaluation evaluate_problem(const CountsProblem& problem, int threads = 0, bool progress_line = false);
-
-// The warnings the hypotheses call for before any sampling (each also a note of its
-// hypothesis): restrictions that hold for every proportion in [0, 1], and restrictions
-// left out because tying items made them always hold. Throws InputError as
-// evaluate_problem does for a hypothesis it cannot read.
-std::vector<std::string> hypothesis_warnings(const CountsProblem& problem);
 
 // What a caller embedding the engine (the R package) may ask of a run besides the
 // problem: a flag that stops it, looked at between chunks of sweeps of every chain
