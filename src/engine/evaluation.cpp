@@ -886,16 +886,4 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
 }
 }  // namespace
 
-std::vector<std::vector<double>> bf_matrix(const Evaluation& evaluation) {
-  std::vector<std::vector<double>> matrix;
-  for (const HypothesisResult& row : evaluation.hypotheses) {
-    std::vector<double> line;
-    for (const HypothesisResult& column : evaluation.hypotheses) {
-      line.push_back(&row == &column ? 1.0 : row.bf_unconstrained / column.bf_unconstrained);
-    }
-    matrix.push_back(std::move(line));
-  }
-  return matrix;
-}
-
 }  // namespace propbf::evaluate

@@ -90,11 +90,6 @@ struct Evaluation {
   std::vector<ItemEstimate> unconstrained_estimates;  // per item, exact from its beta posterior
 };
 
-// Row i, column j: hypothesis i's factor against hypothesis j, the ratio of their factors
-// against the unconstrained hypothesis (file order). The diagonal is 1, also where the
-// ratio would be 0/0 or infinity/infinity (a factor of 0 or infinity).
-std::vector<std::vector<double>> bf_matrix(const Evaluation& evaluation);
-
 // Throws InputError (exit status 2) for a mistake in a hypothesis (message with file,
 // line and column) and for a hypothesis without interior point (naming the restrictions
 // that cannot hold together).

@@ -1,76 +1,75 @@
-// The only file that includes nlohmann-json.
+// The JSON document, written as it is produced (json_writer.hpp): its size and the
+// memory it takes grow with the hypotheses and items, never with their square.
 #include <cmath>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 
+#include "report/json_writer.hpp"
 #include "report/report.hpp"
 
 namespace propbf::evaluate {
 namespace {
 
-using Json = nlohmann::ordered_json;
+using Notes = std::vector<std::string>;
 
 // A finite value as a number; otherwise null, with a note saying what it was.
-Json number(double value, const std::string& key, Json& notes) {
-  if (std::isfinite(value)) return value;
-  notes.push_back(key + (std::isnan(value) ? " is not a number (0/0 or infinity/infinity)"
-                                           : value > 0 ? " is +infinity" : " is -infinity") +
-                  ", written as null");
-  return nullptr;
+void number(JsonWriter& out, double value, const std::string& key, Notes& notes) {
+  if (!std::isfinite(value)) {
+    notes.push_back(key + (std::isnan(value) ? " is not a number (0/0 or infinity/infinity)"
+                                             : value > 0 ? " is +infinity" : " is -infinity") +
+                    ", written as null");
+  }
+  out.number(value);
+}
+
+void numbers(JsonWriter& out, const std::vector<double>& values) {
+  out.begin_array();
+  for (const double value : values) out.number(value);
+  out.end_array();
 }
 
 // An interval, or null when it has none (both ends NaN; the hypothesis's notes say why).
-Json interval(const Interval& value, const std::string& key, Json& notes) {
-  if (std::isnan(value[0]) && std::isnan(value[1])) return nullptr;
-  return Json::array({number(value[0], key + "[0]", notes), number(value[1], key + "[1]", notes)});
+void interval(JsonWriter& out, const Interval& value, const std::string& key, Notes& notes) {
+  if (std::isnan(value[0]) && std::isnan(value[1])) {
+    out.null();
+    return;
+  }
+  out.begin_array();
+  number(out, value[0], key + "[0]", notes);
+  number(out, value[1], key + "[1]", notes);
+  out.end_array();
 }
 
 // Estimates per item under `key` ("estimates", "unconstrained_estimates").
-Json estimates(const std::vector<ItemEstimate>& values, const std::string& key, Json& notes) {
-  Json list = Json::array();
+void estimates(JsonWriter& out, const std::vector<ItemEstimate>& values, const std::string& key, Notes& notes) {
+  out.begin_array();
   for (std::size_t j = 0; j < values.size(); ++j) {
     const ItemEstimate& e = values[j];
     const std::string at = key + "[" + std::to_string(j) + "].";
-    list.push_back({{"name", e.name},
-                    {"mean", number(e.mean, at + "mean", notes)},
-                    {"sd", number(e.sd, at + "sd", notes)},
-                    {"lower", number(e.lower, at + "lower", notes)},
-                    {"upper", number(e.upper, at + "upper", notes)}});
+    out.begin_object();
+    out.key("name").string(e.name);
+    number(out.key("mean"), e.mean, at + "mean", notes);
+    number(out.key("sd"), e.sd, at + "sd", notes);
+    number(out.key("lower"), e.lower, at + "lower", notes);
+    number(out.key("upper"), e.upper, at + "upper", notes);
+    out.end_object();
   }
-  return list;
+  out.end_array();
 }
 
-Json build_document(const Evaluation& evaluation, const std::string& version) {
-  const CountsProblem& problem = evaluation.problem;
-  Json document;
-  document["program"] = "propbf evaluate";
-  document["version"] = version;
-  document["problem"] = problem.file_name;
-  Json settings;
-  settings["niter"] = problem.settings.niter;
-  settings["seed"] = problem.settings.seed;
-  if (!problem.settings.stream_name.empty()) {
-    char key[17];
-    std::snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(problem.settings.stream_key));
-    settings["stream"] = {{"per_problem", problem.settings.stream_name}, {"key", key}};
-  }
-  if (problem.settings.precision) {
-    settings["precision"] = *problem.settings.precision;
-    settings["max_niter"] = problem.settings.max_niter_or_default();
-  }
-  settings["replications"] = kReplications;
-  settings["version"] = version;
-  Json items = Json::array();
-  for (const Item& item : problem.items) {
-    items.push_back({{"name", item.name},
-                     {"successes", item.successes},
-                     {"trials", item.trials},
-                     {"prior_a", item.prior_a},
-                     {"prior_b", item.prior_b}});
-  }
-  settings["items"] = items;
-  document["settings"] = settings;
-  document["explanations"] = {
+void notes_array(JsonWriter& out, const Notes& notes) {
+  out.begin_array();
+  for (const std::string& note : notes) out.string(note);
+  out.end_array();
+}
+
+void explanations(JsonWriter& out, bool precision) {
+  const std::string matrix =
+      "row i, column j: bf_unconstrained of hypothesis i / bf_unconstrained of hypothesis j, the factor of hypothesis "
+      "i against hypothesis j (hypotheses in file order); given for at most " +
+      std::to_string(kMostMatrixHypotheses) +
+      " hypotheses (its size grows with their square), null beyond: the factor of any two is then the ratio of their "
+      "bf_unconstrained";
+  const std::pair<const char*, std::string> entries[] = {
       {"restrictions", "each restriction holds when the sum of coefficients[j] * proportion[j] is greater than "
                        "constant; coefficients follow the order of settings.items"},
       {"bf_unconstrained", "fit / complexity: the Bayes factor of the hypothesis against the unconstrained one"},
@@ -104,121 +103,204 @@ Json build_document(const Evaluation& evaluation, const std::string& version) {
        "the interval ends are order statistics of the kept draws (at most 20000 per item, evenly thinned; "
        "fewer beyond 200 items); items in no restriction have the exact unconstrained estimates"},
       {"unconstrained_estimates", "the same exactly, from each item's Beta(prior_a + successes, prior_b + failures)"},
-      {"bf_matrix", "row i, column j: bf_unconstrained of hypothesis i / bf_unconstrained of hypothesis j, the factor "
-                    "of hypothesis i against hypothesis j (hypotheses in file order)"}};
-  if (problem.settings.precision) {
-    document["explanations"]["niter"] =
+      {"bf_matrix", matrix}};
+  out.begin_object();
+  for (const auto& [name, text] : entries) out.key(name).string(text);
+  if (precision) {
+    out.key("niter").string(
         "sweeps per stage this hypothesis ran: settings.niter doubled (the last step up to settings.max_niter) until "
-        "its precision was reached; every result is the one a run with this niter gives";
-    document["explanations"]["precision"] =
+        "its precision was reached; every result is the one a run with this niter gives");
+    out.key("precision").string(
         "target: settings.precision; achieved: the larger of (upper - lower) / 2 / factor over "
         "bf_unconstrained_interval and bf_complement_interval (null when a factor or an interval end is not finite: "
-        "such a hypothesis cannot reach a precision); reached: achieved <= target";
+        "such a hypothesis cannot reach a precision); reached: achieved <= target");
   }
-  Json hypotheses = Json::array();
-  for (const HypothesisResult& result : evaluation.hypotheses) {
-    Json notes = Json::array();
-    Json entry;
-    entry["name"] = result.name;
-    entry["hypothesis"] = result.text;
-    Json restrictions = Json::array();
-    for (const Restriction& restriction : result.restrictions) {
-      restrictions.push_back(
-          {{"text", restriction.text}, {"coefficients", restriction.coefficients}, {"constant", restriction.constant}});
-    }
-    entry["restrictions"] = restrictions;
-    entry["equalities"] = result.equalities;
-    entry["start"] = result.start.centre;
-    entry["start_radius"] = result.start.radius;
-    if (problem.settings.precision) {
-      entry["niter"] = result.niter;
-      entry["precision"] = {{"target", *problem.settings.precision},
-                            {"reached", result.precision_reached},
-                            {"achieved", result.interval_trusted
-                                             ? number(result.relative_half_width, "precision.achieved", notes)
-                                             : Json(nullptr)}};
-      if (!result.interval_trusted) notes.push_back("precision.achieved not given: the intervals are not trusted");
-    }
-    entry["complexity"] = number(result.complexity, "complexity", notes);
-    entry["fit"] = number(result.fit, "fit", notes);
-    entry["bf_unconstrained"] = number(result.bf_unconstrained, "bf_unconstrained", notes);
-    entry["bf_unconstrained_interval"] = interval(result.bf_unconstrained_interval, "bf_unconstrained_interval", notes);
-    entry["bf_unconstrained_interval_independent"] =
-        interval(result.bf_unconstrained_interval_independent, "bf_unconstrained_interval_independent", notes);
-    entry["bf_equalities"] = number(result.bf_equalities, "bf_equalities", notes);
-    entry["log_bf_unconstrained"] = number(result.log_bf_unconstrained, "log_bf_unconstrained", notes);
-    // An undefined factor against the complement is null; the hypothesis's notes say why.
-    entry["bf_complement"] = result.complement_defined ? number(result.bf_complement, "bf_complement", notes)
-                                                       : Json(nullptr);
-    entry["bf_complement_interval"] = interval(result.bf_complement_interval, "bf_complement_interval", notes);
-    entry["bf_complement_interval_independent"] =
-        interval(result.bf_complement_interval_independent, "bf_complement_interval_independent", notes);
-    entry["interval_trusted"] = result.interval_trusted;
-    entry["pmp"] = number(result.pmp, "pmp", notes);
-    entry["pmp_with_unconstrained"] = number(result.pmp_with_unconstrained, "pmp_with_unconstrained", notes);
-    if (evaluation.hypotheses.size() == 1) entry["pmp_complement"] = number(result.pmp_complement, "pmp_complement", notes);
-    entry["estimates"] = estimates(result.estimates, "estimates", notes);
-    Json stages = Json::array();
-    for (std::size_t t = 0; t < result.complexity_stages.size(); ++t) {
-      stages.push_back({{"complexity_hits", result.complexity_stages[t].hits},
-                        {"complexity_effective_sweeps", result.complexity_stages[t].effective_sweeps},
-                        {"complexity_batch_correlation", result.complexity_stages[t].batch_correlation},
-                        {"fit_hits", result.fit_stages[t].hits},
-                        {"fit_effective_sweeps", result.fit_stages[t].effective_sweeps},
-                        {"fit_batch_correlation", result.fit_stages[t].batch_correlation}});
-    }
-    entry["stages"] = stages;
-    for (const std::string& note : result.notes) notes.push_back(note);
-    entry["notes"] = notes;
-    hypotheses.push_back(entry);
-  }
-  document["hypotheses"] = hypotheses;
-  Json document_notes = Json::array();
-  for (const std::string& warning : problem.warnings) document_notes.push_back("warning: " + warning);
-  document["unconstrained_estimates"] =
-      estimates(evaluation.unconstrained_estimates, "unconstrained_estimates", document_notes);
-  Json matrix = Json::array();
-  const std::vector<std::vector<double>> factors = bf_matrix(evaluation);
-  for (std::size_t i = 0; i < factors.size(); ++i) {
-    Json row = Json::array();
-    for (std::size_t j = 0; j < factors[i].size(); ++j) {
-      row.push_back(number(factors[i][j], "bf_matrix[" + std::to_string(i) + "][" + std::to_string(j) + "]",
-                           document_notes));
-    }
-    matrix.push_back(row);
-  }
-  document["bf_matrix"] = matrix;
-  document["pmp_unconstrained"] = number(evaluation.pmp_unconstrained, "pmp_unconstrained", document_notes);
-  if (!document_notes.empty()) document["notes"] = document_notes;
-  return document;
+  out.end_object();
 }
 
-// Bytes that are not UTF-8 (a file name can hold any) become U+FFFD instead of stopping
-// the output.
-std::string dump(const Json& value, int indent) {
-  return value.dump(indent, ' ', false, Json::error_handler_t::replace);
+void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Evaluation& evaluation) {
+  const Settings& settings = evaluation.problem.settings;
+  Notes notes;
+  out.begin_object();
+  out.key("name").string(result.name);
+  out.key("hypothesis").string(result.text);
+  out.key("restrictions").begin_array();
+  for (const Restriction& restriction : result.restrictions) {
+    out.begin_object();
+    out.key("text").string(restriction.text);
+    numbers(out.key("coefficients"), restriction.coefficients);
+    out.key("constant").number(restriction.constant);
+    out.end_object();
+  }
+  out.end_array();
+  out.key("equalities").begin_array();
+  for (const std::string& equality : result.equalities) out.string(equality);
+  out.end_array();
+  numbers(out.key("start"), result.start.centre);
+  out.key("start_radius").number(result.start.radius);
+  if (settings.precision) {
+    out.key("niter").integer(result.niter);
+    out.key("precision").begin_object();
+    out.key("target").number(*settings.precision);
+    out.key("reached").boolean(result.precision_reached);
+    out.key("achieved");
+    if (result.interval_trusted) {
+      number(out, result.relative_half_width, "precision.achieved", notes);
+    } else {
+      out.null();
+    }
+    out.end_object();
+    if (!result.interval_trusted) notes.push_back("precision.achieved not given: the intervals are not trusted");
+  }
+  number(out.key("complexity"), result.complexity, "complexity", notes);
+  number(out.key("fit"), result.fit, "fit", notes);
+  number(out.key("bf_unconstrained"), result.bf_unconstrained, "bf_unconstrained", notes);
+  interval(out.key("bf_unconstrained_interval"), result.bf_unconstrained_interval, "bf_unconstrained_interval", notes);
+  interval(out.key("bf_unconstrained_interval_independent"), result.bf_unconstrained_interval_independent,
+           "bf_unconstrained_interval_independent", notes);
+  number(out.key("bf_equalities"), result.bf_equalities, "bf_equalities", notes);
+  number(out.key("log_bf_unconstrained"), result.log_bf_unconstrained, "log_bf_unconstrained", notes);
+  // An undefined factor against the complement is null; the hypothesis's notes say why.
+  if (result.complement_defined) {
+    number(out.key("bf_complement"), result.bf_complement, "bf_complement", notes);
+  } else {
+    out.key("bf_complement").null();
+  }
+  interval(out.key("bf_complement_interval"), result.bf_complement_interval, "bf_complement_interval", notes);
+  interval(out.key("bf_complement_interval_independent"), result.bf_complement_interval_independent,
+           "bf_complement_interval_independent", notes);
+  out.key("interval_trusted").boolean(result.interval_trusted);
+  number(out.key("pmp"), result.pmp, "pmp", notes);
+  number(out.key("pmp_with_unconstrained"), result.pmp_with_unconstrained, "pmp_with_unconstrained", notes);
+  if (evaluation.hypotheses.size() == 1) {
+    number(out.key("pmp_complement"), result.pmp_complement, "pmp_complement", notes);
+  }
+  estimates(out.key("estimates"), result.estimates, "estimates", notes);
+  out.key("stages").begin_array();
+  for (std::size_t t = 0; t < result.complexity_stages.size(); ++t) {
+    out.begin_object();
+    out.key("complexity_hits").integer(result.complexity_stages[t].hits);
+    out.key("complexity_effective_sweeps").number(result.complexity_stages[t].effective_sweeps);
+    out.key("complexity_batch_correlation").number(result.complexity_stages[t].batch_correlation);
+    out.key("fit_hits").integer(result.fit_stages[t].hits);
+    out.key("fit_effective_sweeps").number(result.fit_stages[t].effective_sweeps);
+    out.key("fit_batch_correlation").number(result.fit_stages[t].batch_correlation);
+    out.end_object();
+  }
+  out.end_array();
+  for (const std::string& note : result.notes) notes.push_back(note);
+  notes_array(out.key("notes"), notes);
+  out.end_object();
+}
+
+void write_document(JsonWriter& out, const Evaluation& evaluation, const std::string& version, const Notes& run_notes) {
+  const CountsProblem& problem = evaluation.problem;
+  const Settings& settings = problem.settings;
+  out.begin_object();
+  out.key("program").string("propbf evaluate");
+  out.key("version").string(version);
+  out.key("problem").string(problem.file_name);
+  out.key("settings").begin_object();
+  out.key("niter").integer(settings.niter);
+  out.key("seed").integer(settings.seed);
+  if (!settings.stream_name.empty()) {
+    char key[17];
+    std::snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(settings.stream_key));
+    out.key("stream").begin_object();
+    out.key("per_problem").string(settings.stream_name);
+    out.key("key").string(key);
+    out.end_object();
+  }
+  if (settings.precision) {
+    out.key("precision").number(*settings.precision);
+    out.key("max_niter").integer(settings.max_niter_or_default());
+  }
+  out.key("replications").integer(kReplications);
+  out.key("version").string(version);
+  out.key("items").begin_array();
+  for (const Item& item : problem.items) {
+    out.begin_object();
+    out.key("name").string(item.name);
+    out.key("successes").integer(item.successes);
+    out.key("trials").integer(item.trials);
+    out.key("prior_a").number(item.prior_a);
+    out.key("prior_b").number(item.prior_b);
+    out.end_object();
+  }
+  out.end_array();
+  out.end_object();
+  explanations(out.key("explanations"), settings.precision.has_value());
+  out.key("hypotheses").begin_array();
+  for (const HypothesisResult& result : evaluation.hypotheses) hypothesis_entry(out, result, evaluation);
+  out.end_array();
+  Notes notes = run_notes;
+  for (const std::string& warning : problem.warnings) notes.push_back("warning: " + warning);
+  estimates(out.key("unconstrained_estimates"), evaluation.unconstrained_estimates, "unconstrained_estimates", notes);
+  out.key("bf_matrix");
+  if (evaluation.hypotheses.size() <= kMostMatrixHypotheses) {
+    const std::vector<std::vector<double>> factors = bf_matrix(evaluation);
+    out.begin_array();
+    for (std::size_t i = 0; i < factors.size(); ++i) {
+      out.begin_array();
+      for (std::size_t j = 0; j < factors[i].size(); ++j) {
+        number(out, factors[i][j], "bf_matrix[" + std::to_string(i) + "][" + std::to_string(j) + "]", notes);
+      }
+      out.end_array();
+    }
+    out.end_array();
+  } else {
+    out.null();
+  }
+  number(out.key("pmp_unconstrained"), evaluation.pmp_unconstrained, "pmp_unconstrained", notes);
+  for (std::string& note : probability_notes(evaluation)) notes.push_back(std::move(note));
+  if (!notes.empty()) notes_array(out.key("notes"), notes);
+  out.end_object();
 }
 
 }  // namespace
 
-std::string format_json(const Evaluation& evaluation, const std::string& version) {
-  return dump(build_document(evaluation, version), 2) + "\n";
+std::vector<std::vector<double>> bf_matrix(const Evaluation& evaluation) {
+  std::vector<std::vector<double>> matrix;
+  for (const HypothesisResult& row : evaluation.hypotheses) {
+    std::vector<double> line;
+    for (const HypothesisResult& column : evaluation.hypotheses) {
+      line.push_back(&row == &column ? 1.0 : row.bf_unconstrained / column.bf_unconstrained);
+    }
+    matrix.push_back(std::move(line));
+  }
+  return matrix;
+}
+
+std::string format_json(const Evaluation& evaluation, const std::string& version, const Notes& notes) {
+  std::string text;
+  JsonWriter out(text, 2);
+  write_document(out, evaluation, version, notes);
+  text.push_back('\n');
+  return text;
 }
 
 std::string format_json_record(const std::string& path, const Evaluation& evaluation, const std::string& version) {
-  Json record;
-  record["path"] = path;
-  record["status"] = "ok";
-  record["result"] = build_document(evaluation, version);
-  return dump(record, -1) + "\n";
+  std::string text;
+  JsonWriter out(text, -1);
+  out.begin_object();
+  out.key("path").string(path);
+  out.key("status").string("ok");
+  write_document(out.key("result"), evaluation, version, {});
+  out.end_object();
+  text.push_back('\n');
+  return text;
 }
 
 std::string format_json_error_record(const std::string& path, const std::string& message) {
-  Json record;
-  record["path"] = path;
-  record["status"] = "error";
-  record["error"] = message;
-  return dump(record, -1) + "\n";
+  std::string text;
+  JsonWriter out(text, -1);
+  out.begin_object();
+  out.key("path").string(path);
+  out.key("status").string("error");
+  out.key("error").string(message);
+  out.end_object();
+  text.push_back('\n');
+  return text;
 }
 
 }  // namespace propbf::evaluate

@@ -30,8 +30,16 @@ std::string one_line(std::string text) {
 }
 
 // Hypothesis i's factor against hypothesis j, row by row, names as labels (shown whole:
-// the columns widen to the longest name).
+// the columns widen to the longest name). Beyond kMostMatrixHypotheses hypotheses, a line
+// saying how to form any pair instead: the rows would no longer read, and the table would
+// grow with the square of the hypotheses.
 std::string bf_matrix_block(const Evaluation& evaluation) {
+  const std::size_t count = evaluation.hypotheses.size();
+  if (count > kMostMatrixHypotheses) {
+    return "\nBayes factors between hypotheses: not shown for more than " + std::to_string(kMostMatrixHypotheses) +
+           " hypotheses (here " + std::to_string(count) +
+           "); the factor of one against another is the ratio of their Bayes factors vs unconstrained\n";
+  }
   const std::vector<std::vector<double>> matrix = bf_matrix(evaluation);
   std::vector<std::string> names;
   std::size_t width = 10;
@@ -53,6 +61,19 @@ std::string bf_matrix_block(const Evaluation& evaluation) {
     out.push_back('\n');
   }
   return out;
+}
+
+// "a", "a and b", "a, b and c", at most kListed names and then "and N more".
+std::string name_list(const std::vector<std::string>& names) {
+  constexpr std::size_t kListed = 10;
+  std::string text;
+  const std::size_t shown = std::min(names.size(), kListed);
+  for (std::size_t i = 0; i < shown; ++i) {
+    if (i > 0) text += i + 1 == shown && names.size() <= kListed ? " and " : ", ";
+    text += names[i];
+  }
+  if (names.size() > shown) text += " and " + std::to_string(names.size() - shown) + " more";
+  return text;
 }
 
 // One model's estimates: an item a line, at most kShownEstimateItems of them. Under a
@@ -100,7 +121,36 @@ std::string estimates_block(const std::string& title, const std::vector<ItemEsti
 
 }  // namespace
 
-std::string format_table(const Evaluation& evaluation, bool show_estimates) {
+std::vector<std::string> probability_notes(const Evaluation& evaluation) {
+  std::vector<std::string> not_numbers;
+  std::vector<std::string> infinite;
+  for (const HypothesisResult& result : evaluation.hypotheses) {
+    if (std::isnan(result.bf_unconstrained)) not_numbers.push_back(result.name);
+    if (std::isinf(result.bf_unconstrained)) infinite.push_back(result.name);
+  }
+  std::vector<std::string> notes;
+  const auto factors_of = [](const std::vector<std::string>& names) {
+    return std::string(names.size() == 1 ? "the Bayes factor against the unconstrained hypothesis of "
+                                         : "the Bayes factors against the unconstrained hypothesis of ") +
+           name_list(names) + (names.size() == 1 ? " is " : " are ");
+  };
+  if (!not_numbers.empty()) {
+    notes.push_back(factors_of(not_numbers) +
+                    "not a number, so every posterior model probability, a share "
+                    "of the sum of the factors, is not a number either");
+  } else if (!infinite.empty()) {
+    notes.push_back(factors_of(infinite) +
+                    "infinite, so the posterior model probabilities, shares of the "
+                    "sum of the factors, are 0 or not a number (infinity / infinity)");
+  } else if (evaluation.hypotheses.size() == 1 && std::isnan(evaluation.hypotheses.front().pmp)) {
+    notes.push_back("the factor of the complement, (1 - fit) / (1 - complexity), is 0/0 (complexity and fit both 1: "
+                    "the hypothesis holds nearly everywhere), so the probabilities against the complement are not "
+                    "numbers");
+  }
+  return notes;
+}
+
+std::string format_table(const Evaluation& evaluation, bool show_estimates, const std::vector<std::string>& notes) {
   const CountsProblem& problem = evaluation.problem;
   const Settings& settings = problem.settings;
   std::string out = "Problem " + visible_text(problem.file_name) + ": " + std::to_string(problem.items.size()) + (problem.items.size() == 1 ? " item, " : " items, ");
@@ -163,6 +213,9 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates) {
     out += "  " + padded("unconstrained", 15) + " " + padded("", 15) + " " +
            format_number(evaluation.pmp_unconstrained, 4) + "\n";
   }
+  for (const std::string& note : probability_notes(evaluation)) {
+    out += "  note: " + visible_text(note) + "\n";
+  }
   if (evaluation.hypotheses.size() >= 2) out += bf_matrix_block(evaluation);
   if (show_estimates) {
     out += "\nEstimates of the proportions: posterior mean, sd, 95% interval\n";
@@ -178,6 +231,10 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates) {
   if (!not_reached.empty()) {
     out += "\nPrecision " + format_number(*settings.precision, 6) + " not reached within " +
            std::to_string(settings.max_niter_or_default()) + " sweeps per stage: " + not_reached + "\n";
+  }
+  if (!notes.empty()) {
+    out += "\n";
+    for (const std::string& note : notes) out += "note: " + visible_text(note) + "\n";
   }
   return out;
 }
