@@ -22,6 +22,7 @@
 #include <optional>
 
 #include "engine/beta_functions.hpp"
+#include "engine/threads.hpp"
 #include "problem/equalities.hpp"
 #include "problem/prepare.hpp"
 #include "messages/messages.hpp"
@@ -727,7 +728,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
   }
   const Settings& settings = problem.settings;
   const StreamSeed seed(static_cast<std::uint64_t>(settings.seed), settings.stream_key);
-  if (threads < 1) threads = default_thread_count();
+  threads = usable_thread_count(threads);
   std::vector<HypothesisResult>& results = evaluation.hypotheses;
   std::vector<HypothesisChains> chains(results.size());
   const auto prior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(prior_a, prior_b));
