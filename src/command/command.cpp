@@ -17,9 +17,13 @@
 #include <iostream>
 #include <new>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "command/batch.hpp"
 #include "engine/evaluation.hpp"
+#include "engine/threads.hpp"
 #include "problem/problem.hpp"
 #include "report/report.hpp"
 
@@ -30,8 +34,10 @@
 namespace propbf::evaluate {
 namespace {
 
-// The most threads --threads may ask: far beyond the processors of any machine this
-// runs on; more would only exhaust the thread and memory limits.
+const std::string kMaxNiterText = std::to_string(kMaxNiter) + " (2^40)";
+
+// The most threads --threads may ask. A run starts no more than the processors and the
+// address-space limit allow (usable_thread_count), and says so when it starts fewer.
 constexpr int kMaxThreads = 1024;
 
 struct WriteError : std::runtime_error {
@@ -139,9 +145,11 @@ bool connect_closed_standard_descriptors() {
 
 // A check for an integer option: decimal digits only (so "1e3" and "2.0" are refused as
 // not integers, not as out of range; leading zeros do not make it octal), from `low` to
-// `high`, never clamped.
-CLI::Validator integer_in(std::int64_t low, std::int64_t high) {
-  const std::string range = "an integer from " + std::to_string(low) + " to " + std::to_string(high);
+// `high`, never clamped. `high_text` names the upper end in messages (e.g. with its power
+// of two); empty: its digits.
+CLI::Validator integer_in(std::int64_t low, std::int64_t high, const std::string& high_text = {}) {
+  const std::string range =
+      "an integer from " + std::to_string(low) + " to " + (high_text.empty() ? std::to_string(high) : high_text);
   return CLI::Validator(
       [low, high, range](std::string& text) -> std::string {
         std::int64_t value = 0;
@@ -183,7 +191,6 @@ int run_command_line(int argc, char** argv) {
   std::string json_file;
   std::string jsonl_file;
   EvaluateOptions options;
-  options.threads = default_thread_count();
   bool no_estimates = false;
   SettingOverrides& overrides = options.overrides;
   evaluate->add_option("PROBLEM", inputs.arguments,
@@ -223,7 +230,7 @@ int run_command_line(int argc, char** argv) {
       ->type_name("FILE");
   evaluate->add_option("--niter", overrides.niter, "sweeps per stage (overrides [sampling] niter)")
       ->type_name("N")
-      ->transform(integer_in(1, std::numeric_limits<std::int64_t>::max()));
+      ->transform(integer_in(1, kMaxNiter, kMaxNiterText));
   evaluate->add_option("--seed", overrides.seed, "seed of the random streams, 0 to 2^63 - 1 (overrides [sampling] seed)")
       ->type_name("S")
       ->transform(integer_in(0, std::numeric_limits<std::int64_t>::max()));
@@ -244,9 +251,10 @@ int run_command_line(int argc, char** argv) {
                        "with a precision, at most M sweeps per stage (default 4194304, or niter if larger; overrides "
                        "[sampling] max_niter)")
       ->type_name("M")
-      ->transform(integer_in(1, std::numeric_limits<std::int64_t>::max()));
-  evaluate->add_option("--threads", options.threads, "threads to run on (default: one per processor; at most 1024); the "
-                                             "results do not depend on it")
+      ->transform(integer_in(1, kMaxNiter, kMaxNiterText));
+  evaluate->add_option("--threads", options.threads,
+                       "threads to run on (default: one per processor; fewer when the processors or the address-space "
+                       "limit allow fewer); the results do not depend on it")
       ->type_name("N")
       ->transform(integer_in(1, kMaxThreads));
   evaluate->add_flag("--no-estimates", no_estimates,
@@ -264,6 +272,16 @@ int run_command_line(int argc, char** argv) {
         return 2;
       }
       if (inputs.arguments.empty() && inputs.list_file.empty()) throw CLI::RequiredError("PROBLEM (or --list or --data)");
+    }
+    // An empty name would pass for "not given" (--json, --jsonl, --list) or fail later
+    // without saying why.
+    const std::pair<const char*, const std::string*> named_files[] = {
+        {"--json", &json_file}, {"--jsonl", &jsonl_file}, {"--list", &inputs.list_file}, {"--data", &data.csv_file}};
+    for (const auto& [option, name] : named_files) {
+      if (evaluate->count(option) > 0 && name->empty()) {
+        std::cerr << "propbf: " << option << ": the file name is empty; give a file name\n";
+        return 2;
+      }
     }
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
@@ -283,6 +301,19 @@ int run_command_line(int argc, char** argv) {
     }
     if (prior_a) data.prior_a = *prior_a;
     if (prior_b) data.prior_b = *prior_b;
+  }
+  // The threads the run starts; a request the machine or the limits cannot hold is
+  // lowered, with a line saying why (and a note in the results of a single run).
+  std::vector<std::string> run_notes;
+  {
+    std::string reason;
+    const int usable = usable_thread_count(options.threads, &reason);
+    if (evaluate->count("--threads") > 0 && usable < options.threads) {
+      run_notes.push_back("--threads " + std::to_string(options.threads) + " lowered to " + std::to_string(usable) +
+                          ": " + reason);
+      std::cerr << "propbf: " << run_notes.back() << "\n";
+    }
+    options.threads = usable;
   }
   std::error_code not_a_folder;  // a path that cannot even be looked at fails as a problem file
   const bool with_data = evaluate->count("--data") > 0;
@@ -342,8 +373,8 @@ int run_command_line(int argc, char** argv) {
     EvaluateOptions single = options;
     single.progress_line = true;
     const Evaluation evaluation = with_data ? evaluate_data(data, single) : evaluate_file(problem_file, single);
-    const std::string table = format_table(evaluation, !no_estimates);
-    if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION));
+    const std::string table = format_table(evaluation, !no_estimates, run_notes);
+    if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION, run_notes));
     if (output_closed) return 0;  // the JSON file holds the results; there is no table to show
     if (const int failure = write_all(STDOUT_FILENO, table); failure != 0) {
       std::cerr << "propbf: standard output: cannot write the table: " << std::strerror(failure) << "\n";
@@ -358,7 +389,7 @@ int run_command_line(int argc, char** argv) {
     return 1;
   } catch (const std::bad_alloc&) {
     std::cerr << printable_message(out_of_memory_message(problem_file)) << "\n";
-    return 1;
+    return 2;
   }
 }
 
