@@ -263,7 +263,7 @@ CsvData read_csv_data(const std::string& file_name) {
     in.read(block.data(), static_cast<std::streamsize>(block.size()));
     content.append(block.data(), static_cast<std::size_t>(in.gcount()));
   }
-  if (in.bad()) throw InputError(file_name + ": cannot read the CSV file");
+  if (in.bad()) throw InputError(file_name + ": cannot read the CSV file: " + std::strerror(errno != 0 ? errno : EIO));
   if (content.size() > kMaxProblemFileBytes) {
     throw InputError(file_name + ": the CSV file is larger than " + std::to_string(kMaxProblemFileBytes >> 20) +
                      " MiB, the largest read");

@@ -1,5 +1,6 @@
 // Reading the problem file (TOML). The only file that includes toml++.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cctype>
 #include <cstring>
@@ -88,6 +89,9 @@ class Reader {
       const auto* path = data->as_string();
       if (path == nullptr || path->get().empty()) {
         fail(*data, "'data' must name a CSV file (relative to this file's folder), e.g. data = \"counts.csv\"");
+      }
+      if (path->get().find('\0') != std::string::npos) {
+        fail(*data, "'data' holds a NUL character (\\u0000), which no file name can hold");
       }
       std::filesystem::path csv = path->get();
       if (csv.is_relative()) csv = std::filesystem::path(file_name_).parent_path() / csv;
@@ -381,9 +385,9 @@ CountsProblem read_problem_file(const std::string& file_name) {
       content.append(block.data(), static_cast<std::size_t>(in.gcount()));
     }
   } catch (const std::ios_base::failure&) {
-    throw InputError(file_name + ": cannot read the problem file");
+    throw InputError(file_name + ": cannot read the problem file: " + std::strerror(errno != 0 ? errno : EIO));
   }
-  if (in.bad()) throw InputError(file_name + ": cannot read the problem file");
+  if (in.bad()) throw InputError(file_name + ": cannot read the problem file: " + std::strerror(errno != 0 ? errno : EIO));
   return read_problem_text(file_name, std::move(content));
 }
 
