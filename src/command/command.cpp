@@ -175,9 +175,7 @@ bool same_file(const std::string& a, const std::string& b) {
          first.st_ino == second.st_ino;
 }
 
-}  // namespace
-
-int run_command_line(int argc, char** argv) {
+int run_evaluate(int argc, char** argv) {
   const bool output_closed = connect_closed_standard_descriptors();
   // A write beyond the file-size limit (ulimit -f) must fail with EFBIG and be reported,
   // not end the process halfway through a file.
@@ -265,14 +263,6 @@ int run_command_line(int argc, char** argv) {
   try {
     app.parse(argc, argv);
     if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate)");
-    if (evaluate->count("--data") == 0) {
-      if (!data.hypotheses.empty() || prior_a || prior_b) {
-        std::cerr << "propbf: --hypothesis, --prior-a and --prior-b apply only with --data FILE.csv; a problem file "
-                     "gives its hypotheses in [hypotheses] and its priors in [items]\n";
-        return 2;
-      }
-      if (inputs.arguments.empty() && inputs.list_file.empty()) throw CLI::RequiredError("PROBLEM (or --list or --data)");
-    }
     // An empty name would pass for "not given" (--json, --jsonl, --list) or fail later
     // without saying why.
     const std::pair<const char*, const std::string*> named_files[] = {
@@ -282,6 +272,14 @@ int run_command_line(int argc, char** argv) {
         std::cerr << "propbf: " << option << ": the file name is empty; give a file name\n";
         return 2;
       }
+    }
+    if (evaluate->count("--data") == 0) {
+      if (!data.hypotheses.empty() || prior_a || prior_b) {
+        std::cerr << "propbf: --hypothesis, --prior-a and --prior-b apply only with --data FILE.csv; a problem file "
+                     "gives its hypotheses in [hypotheses] and its priors in [items]\n";
+        return 2;
+      }
+      if (inputs.arguments.empty() && inputs.list_file.empty()) throw CLI::RequiredError("PROBLEM (or --list or --data)");
     }
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(error);
@@ -389,6 +387,20 @@ int run_command_line(int argc, char** argv) {
     return 1;
   } catch (const std::bad_alloc&) {
     std::cerr << printable_message(out_of_memory_message(problem_file)) << "\n";
+    return 2;
+  }
+}
+
+}  // namespace
+
+int run_command_line(int argc, char** argv) {
+  // Memory may run out anywhere: reading the options, gathering a batch, writing its
+  // records. The message is written without allocating.
+  try {
+    return run_evaluate(argc, argv);
+  } catch (const std::bad_alloc&) {
+    static constexpr char kMessage[] = "propbf: not enough memory\n";
+    if (::write(STDERR_FILENO, kMessage, sizeof kMessage - 1) < 0) return 2;
     return 2;
   }
 }

@@ -8,7 +8,7 @@
 
 namespace propbf::testing {
 
-// Of `options`, closed_descriptors and file_size_limit apply.
+// Of `options`, closed_descriptors, file_size_limit and address_space_limit apply.
 inline RunResult run_propbf_with_arguments(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                                            const RunOptions& options = {}) {
   RunResult result;
@@ -32,6 +32,10 @@ inline RunResult run_propbf_with_arguments(const std::filesystem::path& folder, 
     if (options.file_size_limit) {
       const rlimit limit{*options.file_size_limit, *options.file_size_limit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
+    if (options.address_space_limit) {
+      const rlimit limit{*options.address_space_limit, *options.address_space_limit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
     }
     execv(PROPBF_BINARY, argv.data());
     _exit(127);

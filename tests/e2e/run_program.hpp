@@ -65,6 +65,7 @@ struct RunOptions {
   const char* stdout_path = nullptr;      // standard output goes to this file instead
   std::vector<int> closed_descriptors;    // of 0, 1 and 2: closed when the program starts
   std::optional<rlim_t> file_size_limit;  // RLIMIT_FSIZE in bytes (ulimit -f)
+  std::optional<rlim_t> address_space_limit;  // RLIMIT_AS in bytes (ulimit -v)
   // input.txt becomes a FIFO; a writer process opens it, writes these bytes and exits.
   std::optional<std::string> fifo_input;
   std::chrono::milliseconds timeout{0};   // 0: wait for as long as it takes
@@ -151,6 +152,10 @@ inline RunResult run_program_with(const std::filesystem::path& folder, const Run
     if (options.file_size_limit) {
       const rlimit limit{*options.file_size_limit, *options.file_size_limit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
+    if (options.address_space_limit) {
+      const rlimit limit{*options.address_space_limit, *options.address_space_limit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
     }
     execl(PROPBF_BINARY, PROPBF_BINARY, static_cast<char*>(nullptr));
     _exit(127);
