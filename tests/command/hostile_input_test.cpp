@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,45 @@ TEST(HostileInput, ThreadsBeyondTheProcessorsAreLoweredAndSaidSo) {
   EXPECT_EQ(within.status, 0);
   EXPECT_EQ(within.err, "");
   EXPECT_EQ(within.out.find("note: --threads"), std::string::npos);
+}
+
+// Under an address-space limit, each thread's stack counts: with 2 GiB stacks, 4 GiB
+// hold the run's own thread only.
+TEST(HostileInput, ThreadsBeyondTheAddressSpaceLimitAreLoweredAndSaidSo) {
+#ifdef PROPBF_SANITIZED
+  GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+#else
+  if (processors() < 2) GTEST_SKIP() << "one processor: the request is lowered to it first";
+  Folder folder;
+  RunOptions options;
+  options.address_space_limit = rlim_t{4} << 30;
+  ::setenv("OMP_STACKSIZE", "2G", 1);
+  const RunResult run = run_propbf_with_arguments(folder.folder.path(), {"evaluate", "problem.toml", "--threads", "2"},
+                                                  options);
+  ::unsetenv("OMP_STACKSIZE");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(run.err.starts_with("propbf: --threads 2 lowered to 1: the address-space limit (ulimit -v) of 4096 MiB, "))
+      << run.err;
+  EXPECT_TRUE(run.err.ends_with(" MiB of it free, leaves room for 1 thread with 2048 MiB stacks beside the run's data\n"))
+      << run.err;
+#endif
+}
+
+// A factor that is not a number makes every posterior model probability not a number:
+// the table says so under the probabilities, and the JSON in its notes.
+TEST(HostileInput, ProbabilitiesThatAreNotNumbersAreExplained) {
+  Folder folder;
+  write_file(folder.folder.path() / "problem.toml",
+             "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [0, 5]\ntrials = [100, 10]\n[hypotheses]\n"
+             "H = \"a > 0.9999\"\nG = \"b > 0.5\"\n[sampling]\nniter = 100\n");
+  const RunResult run = run_propbf_with_arguments(folder.folder.path(), {"evaluate", "problem.toml", "--json", "out.json"});
+  const std::string note = "the Bayes factor against the unconstrained hypothesis of H is not a number, so every "
+                           "posterior model probability, a share of the sum of the factors, is not a number either";
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("  unconstrained                   NaN\n  note: " + note + "\n\nBayes factors between"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(read_file(folder.folder.path() / "out.json").find("\n    \"" + note + "\"\n  ]\n}\n"), std::string::npos);
 }
 
 // Under address-space limits from the smallest the program starts in to one it runs
