@@ -34,7 +34,9 @@
 namespace propbf::evaluate {
 namespace {
 
-const std::string kMaxNiterText = std::to_string(kMaxNiter) + " (2^40)";
+// kMaxNiter as messages name it.
+constexpr const char* kMaxNiterText = "1099511627776 (2^40)";
+static_assert(kMaxNiter == std::int64_t{1} << 40);
 
 // The most threads --threads may ask. A run starts no more than the processors and the
 // address-space limit allow (usable_thread_count), and says so when it starts fewer.
