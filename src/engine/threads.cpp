@@ -72,19 +72,27 @@ std::uint64_t thread_stack_bytes() {
     }
   }
   std::uint64_t system_default = 0;
+#ifdef __linux__
   pthread_attr_t attributes;
   if (::pthread_getattr_default_np(&attributes) == 0) {
     std::size_t size = 0;
     if (::pthread_attr_getstacksize(&attributes, &size) == 0) system_default = size;
     ::pthread_attr_destroy(&attributes);
   }
+#else
+  // Elsewhere (the R package on other systems) the stack limit stands for it.
+  rlimit stack{};
+  if (::getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY) system_default = stack.rlim_cur;
+#endif
   return std::max(system_default, kRuntimeDefaultStack);
 }
 
 int available_processors() {
+#ifdef __linux__
   cpu_set_t mask;
   CPU_ZERO(&mask);
   if (::sched_getaffinity(0, sizeof mask, &mask) == 0) return std::max(1, CPU_COUNT(&mask));
+#endif
   return std::max(1, omp_get_num_procs());
 }
 
