@@ -167,6 +167,48 @@ double TruncatedBeta::draw_with(TruncatedMethod method, double low, double up, C
   return truncated_beta(a_, b_, low, up, stream.next());
 }
 
+namespace {
+
+// Vose's alias table of the areas: per entry the share it keeps of its slot and the
+// entry the rest goes to.
+struct AliasTable {
+  std::vector<double> keep;
+  std::vector<std::uint16_t> alias;
+};
+
+AliasTable alias_table(const std::vector<double>& area) {
+  double total = 0.0;
+  for (double value : area) total += value;
+  const auto entries = static_cast<double>(area.size());
+  std::vector<std::size_t> small;
+  std::vector<std::size_t> large;
+  std::vector<double> scaled(area.size());
+  std::vector<double> keep(area.size(), 0.0);
+  std::vector<std::uint16_t> alias(area.size());
+  for (std::size_t k = 0; k < area.size(); ++k) {
+    scaled[k] = area[k] * entries / total;
+    (scaled[k] < 1.0 ? small : large).push_back(k);
+    alias[k] = static_cast<std::uint16_t>(k);
+  }
+  while (!small.empty() && !large.empty()) {
+    const std::size_t s = small.back();
+    small.pop_back();
+    const std::size_t l = large.back();
+    keep[s] = scaled[s];
+    alias[s] = static_cast<std::uint16_t>(l);
+    scaled[l] = (scaled[l] + scaled[s]) - 1.0;
+    if (scaled[l] < 1.0) {
+      large.pop_back();
+      small.push_back(l);
+    }
+  }
+  for (std::size_t k : large) keep[k] = 1.0;
+  for (std::size_t k : small) keep[k] = 1.0;  // left over by rounding only
+  return {keep, alias};
+}
+
+}  // namespace
+
 BetaTable::BetaTable(double a, double b, double core_sds) : a_(a), b_(b) {
   const double mode = (a - 1.0) / (a + b - 2.0);
   log_mode_density_ = (a - 1.0) * std::log(mode) + (b - 1.0) * std::log1p(-mode);
@@ -204,33 +246,7 @@ BetaTable::BetaTable(double a, double b, double core_sds) : a_(a), b_(b) {
                           boost::math::lgamma(a + b, Policy());
   area[2 * kCells] = (lower_tail_ + upper_tail_) * std::exp(log_beta - log_mode_density_);
   // Vose's alias table over the 2 kCells + 2 entries (the last has no area).
-  double total = 0.0;
-  for (double value : area) total += value;
-  const auto entries = static_cast<double>(area.size());
-  std::vector<std::size_t> small;
-  std::vector<std::size_t> large;
-  std::vector<double> scaled(area.size());
-  std::vector<double> keep(area.size(), 0.0);
-  std::vector<std::uint16_t> alias(area.size());
-  for (std::size_t k = 0; k < area.size(); ++k) {
-    scaled[k] = area[k] * entries / total;
-    (scaled[k] < 1.0 ? small : large).push_back(k);
-    alias[k] = static_cast<std::uint16_t>(k);
-  }
-  while (!small.empty() && !large.empty()) {
-    const std::size_t s = small.back();
-    small.pop_back();
-    const std::size_t l = large.back();
-    keep[s] = scaled[s];
-    alias[s] = static_cast<std::uint16_t>(l);
-    scaled[l] = (scaled[l] + scaled[s]) - 1.0;
-    if (scaled[l] < 1.0) {
-      large.pop_back();
-      small.push_back(l);
-    }
-  }
-  for (std::size_t k : large) keep[k] = 1.0;
-  for (std::size_t k : small) keep[k] = 1.0;  // left over by rounding only
+  const auto [keep, alias] = alias_table(area);
   constexpr double count = 0x1p23;  // 2^kFractionBits values of f
   static_assert(kFractionBits == 23);
   for (std::size_t k = 0; k < entries_.size(); ++k) {

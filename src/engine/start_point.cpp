@@ -20,6 +20,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <limits>
+#include <optional>
 #include <string>
 
 
@@ -305,6 +306,66 @@ Centre chebyshev_centre(const std::vector<ScaledRow>& rows, const std::vector<st
   return result;
 }
 
+// Deletion filter: each of `conflict` dropped in turn when the others still leave no
+// interior, the order written kept.
+template <class HasInterior>
+std::vector<std::size_t> deletion_filter(std::vector<std::size_t> conflict, const HasInterior& has_interior) {
+  const std::vector<std::size_t> candidates = conflict;
+  for (std::size_t k : candidates) {
+    std::vector<std::size_t> without;
+    for (std::size_t kept : conflict) {
+      if (kept != k) without.push_back(kept);
+    }
+    if (!has_interior(without)) conflict = without;
+  }
+  return conflict;
+}
+
+// The starting point at a centre found inside.
+StartPoint interior_at(const Centre& found) {
+  StartPoint inside;
+  inside.interior = true;
+  inside.radius = found.radius;
+  inside.centre = found.centre;
+  return inside;
+}
+
+std::string failure_text(const Centre& c, std::size_t restrictions) {
+  if (c.library_error) return "the linear programme for its starting point failed inside the library that solves it";
+  return "the linear programme for its starting point (" + std::to_string(restrictions) +
+         " restrictions) did not reach its optimum within its iteration limit";
+}
+
+// Many items and few restrictions, none that cannot hold: the programme without the
+// cube's rows (bisection over the radius).
+bool bisection_suits(const std::vector<ScaledRow>& rows, std::size_t item_count) {
+  std::vector<bool> involved(item_count, false);
+  std::size_t involved_count = 0;
+  for (const ScaledRow& row : rows) {
+    if (std::isinf(row.constant)) return false;
+    for (const auto& [j, h] : row.entries) {
+      if (!involved[static_cast<std::size_t>(j)]) ++involved_count;
+      involved[static_cast<std::size_t>(j)] = true;
+    }
+  }
+  return involved_count >= kBisectionItems && 4 * rows.size() <= involved_count;
+}
+
+// By bisection, and without interior a deletion filter that asks only whether the
+// smallest radius fits (a programme of few rows each time). Nothing when the bisection
+// failed otherwise: the general programme decides then.
+std::optional<StartPoint> start_by_bisection(const std::vector<ScaledRow>& rows, const std::vector<std::size_t>& all,
+                                             std::size_t item_count) {
+  const Centre centre = chebyshev_centre(rows, all, item_count, Form::Bisection);
+  if (centre.solved && centre.radius > kSmallestRadius) return interior_at(centre);
+  if (!centre.infeasible) return std::nullopt;
+  StartPoint start;
+  start.conflict = deletion_filter(all, [&](const std::vector<std::size_t>& used) {
+    return !chebyshev_centre(rows, used, item_count, Form::Interior).infeasible;
+  });
+  return start;
+}
+
 }  // namespace
 
 StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::size_t item_count) {
@@ -313,62 +374,16 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
   for (const Restriction& restriction : restrictions) rows.push_back(scale_row(restriction));
   std::vector<std::size_t> all;
   for (std::size_t k = 0; k < restrictions.size(); ++k) all.push_back(k);
-  std::vector<bool> involved(item_count, false);
-  std::size_t involved_count = 0;
-  bool unbounded = false;
-  for (const ScaledRow& row : rows) {
-    unbounded = unbounded || std::isinf(row.constant);
-    for (const auto& [j, h] : row.entries) {
-      if (!involved[static_cast<std::size_t>(j)]) ++involved_count;
-      involved[static_cast<std::size_t>(j)] = true;
-    }
+  if (bisection_suits(rows, item_count)) {
+    if (std::optional<StartPoint> start = start_by_bisection(rows, all, item_count)) return *start;
   }
   StartPoint start;
-  // The starting point at a centre found inside.
-  const auto interior_at = [](const Centre& found) {
-    StartPoint inside;
-    inside.interior = true;
-    inside.radius = found.radius;
-    inside.centre = found.centre;
-    return inside;
-  };
-  // Many items and few restrictions: bisection, and without interior a deletion filter
-  // that asks only whether the smallest radius fits (a programme of few rows each time).
-  const bool many_items = involved_count >= kBisectionItems && 4 * rows.size() <= involved_count && !unbounded;
-  bool infeasible = false;
-  if (many_items) {
-    const Centre centre = chebyshev_centre(rows, all, item_count, Form::Bisection);
-    if (centre.solved && centre.radius > kSmallestRadius) {
-      return interior_at(centre);
-    }
-    infeasible = centre.infeasible;
-  }
-  if (infeasible) {
-    std::vector<std::size_t> conflict = all;
-    for (std::size_t k : all) {
-      std::vector<std::size_t> without;
-      for (std::size_t kept : conflict) {
-        if (kept != k) without.push_back(kept);
-      }
-      const Centre c = chebyshev_centre(rows, without, item_count, Form::Interior);
-      if (c.infeasible) conflict = without;
-    }
-    start.conflict = conflict;
-    return start;
-  }
-  const auto failure = [&](const Centre& c) -> std::string {
-    if (c.library_error) return "the linear programme for its starting point failed inside the library that solves it";
-    return "the linear programme for its starting point (" + std::to_string(restrictions.size()) +
-           " restrictions) did not reach its optimum within its iteration limit";
-  };
   const Centre centre = chebyshev_centre(rows, all, item_count, Form::Centre);
   if (centre.library_error || centre.iteration_limit) {
-    start.failure = failure(centre);
+    start.failure = failure_text(centre, restrictions.size());
     return start;
   }
-  if (centre.solved && centre.radius > kSmallestRadius) {
-    return interior_at(centre);
-  }
+  if (centre.solved && centre.radius > kSmallestRadius) return interior_at(centre);
   auto has_interior = [&](const std::vector<std::size_t>& used) {
     const Centre c = chebyshev_centre(rows, used, item_count, Form::Signed);
     return !c.solved ? c.iteration_limit || c.library_error : c.radius > kSmallestRadius;
@@ -385,25 +400,14 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
   }
   if (!signed_centre.solved) {
     start.failure = signed_centre.library_error || signed_centre.iteration_limit
-                        ? failure(signed_centre)
+                        ? failure_text(signed_centre, restrictions.size())
                         : "the linear programme for its starting point found no optimum";
     return start;
   }
-  {
-    std::vector<std::size_t> binding = signed_centre.binding;
-    std::sort(binding.begin(), binding.end());
-    if (!binding.empty() && binding.size() < all.size() && !has_interior(binding)) conflict = binding;
-  }
-  // Deletion filter: drop each restriction in turn when the others still leave no interior.
-  const std::vector<std::size_t> candidates = conflict;
-  for (std::size_t k : candidates) {
-    std::vector<std::size_t> without;
-    for (std::size_t kept : conflict) {
-      if (kept != k) without.push_back(kept);
-    }
-    if (!has_interior(without)) conflict = without;
-  }
-  start.conflict = conflict;
+  std::vector<std::size_t> binding = signed_centre.binding;
+  std::sort(binding.begin(), binding.end());
+  if (!binding.empty() && binding.size() < all.size() && !has_interior(binding)) conflict = binding;
+  start.conflict = deletion_filter(conflict, has_interior);
   return start;
 }
 

@@ -1,0 +1,128 @@
+#include "engine/chains.hpp"
+
+#include <algorithm>
+
+#include "engine/parallel.hpp"
+#include "model/bayes_factors.hpp"
+#include "problem/equalities.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+// Rough cost of one sweep of stage t, for handing out the longest chains first: a draw
+// per item (a few times dearer unless the item's distribution is uniform) and, per
+// earlier restriction, a sum over the items for each item.
+double sweep_cost(std::size_t stage, const std::vector<double>& shape_a, const std::vector<double>& shape_b) {
+  const auto items = static_cast<double>(shape_a.size());
+  double cost = items * (static_cast<double>(stage) - 1.0) * items + items * static_cast<double>(stage);
+  for (std::size_t j = 0; j < shape_a.size(); ++j) cost += shape_a[j] == 1.0 && shape_b[j] == 1.0 ? 10.0 : 100.0;
+  return cost;
+}
+
+double share_product(const std::vector<StageCount>& stages, std::int64_t niter) {
+  double product = 1.0;
+  for (const StageCount& stage : stages) product *= static_cast<double>(stage.hits) / static_cast<double>(niter);
+  return product;
+}
+
+}  // namespace
+
+ItemShapes item_shapes(const CountsProblem& problem) {
+  ItemShapes items;
+  for (const Item& item : problem.items) {
+    items.names.push_back(item.name);
+    items.prior_a.push_back(item.prior_a);
+    items.prior_b.push_back(item.prior_b);
+    items.posterior_a.push_back(item.prior_a + static_cast<double>(item.successes));
+    items.posterior_b.push_back(item.prior_b + static_cast<double>(item.trials - item.successes));
+  }
+  items.prior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(items.prior_a, items.prior_b));
+  items.posterior_draws =
+      std::make_shared<const std::vector<TruncatedBeta>>(item_draws(items.posterior_a, items.posterior_b));
+  return items;
+}
+
+HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
+                               StreamSeed seed, std::uint64_t key) {
+  const std::vector<Restriction>& restrictions = read.chain_restrictions();
+  const ChainSettings complexity{0, seed, key, StreamKind::ComplexitySweeps};
+  const ChainSettings fit{0, seed, key, StreamKind::FitSweeps};
+  // With equalities, the collapsed items' own shapes; otherwise the items', shared.
+  const CollapsedHypothesis& collapsed = read.collapsed;
+  const std::size_t space = read.has_equalities ? collapsed.groups.size() : items.names.size();
+  const auto& prior_a = read.has_equalities ? collapsed.prior_a : items.prior_a;
+  const auto& prior_b = read.has_equalities ? collapsed.prior_b : items.prior_b;
+  const auto& posterior_a = read.has_equalities ? collapsed.posterior_a : items.posterior_a;
+  const auto& posterior_b = read.has_equalities ? collapsed.posterior_b : items.posterior_b;
+  auto prior_draws = items.prior_draws;
+  auto posterior_draws = items.posterior_draws;
+  if (read.has_equalities && !restrictions.empty()) {
+    prior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(prior_a, prior_b));
+    posterior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(posterior_a, posterior_b));
+  }
+  const auto sparse = std::make_shared<const SparseRestrictions>(restrictions, space);
+  const auto prior_bands = band_moves(restrictions, prior_a, prior_b);
+  const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b);
+  HypothesisChains chains;
+  for (std::size_t t = 1; t <= restrictions.size(); ++t) {
+    chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands);
+    chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands);
+  }
+  return chains;
+}
+
+void run_chains(std::vector<HypothesisChains>& chains, const std::vector<HypothesisResult>& results,
+                const std::vector<std::size_t>& which, const ItemShapes& items, int threads, Progress& progress) {
+  struct Task {
+    StageChain* chain;
+    std::int64_t niter;
+    double cost;
+    double sweep_cost;
+    std::size_t hypothesis;
+    std::size_t stage;
+  };
+  std::vector<Task> tasks;
+  double total = 0.0;
+  for (std::size_t h : which) {
+    const std::int64_t niter = results[h].niter;
+    for (std::size_t t = 0; t < chains[h].complexity.size(); ++t) {
+      StageChain& complexity = chains[h].complexity[t];
+      StageChain& fit = chains[h].fit[t];
+      const double complexity_cost = sweep_cost(t + 1, items.prior_a, items.prior_b);
+      const double fit_cost = sweep_cost(t + 1, items.posterior_a, items.posterior_b);
+      tasks.push_back({&complexity, niter, static_cast<double>(niter - complexity.sweeps()) * complexity_cost,
+                       complexity_cost, h, t + 1});
+      tasks.push_back({&fit, niter, static_cast<double>(niter - fit.sweeps()) * fit_cost, fit_cost, h, t + 1});
+      total += tasks[tasks.size() - 2].cost + tasks.back().cost;
+    }
+  }
+  std::stable_sort(tasks.begin(), tasks.end(), [](const Task& x, const Task& y) { return x.cost > y.cost; });
+  progress.start_round(total);
+  run_in_parallel(tasks.size(), threads, [&](std::size_t i) {
+    const Task& task = tasks[i];
+    if (!progress.chunked()) {
+      task.chain->run_to(task.niter);
+      return;
+    }
+    while (task.chain->sweeps() < task.niter) {
+      if (progress.cancelled()) throw Cancelled();
+      const std::int64_t from = task.chain->sweeps();
+      task.chain->run_to(std::min(task.niter, from + kProgressStep));
+      progress.advance(static_cast<double>(task.chain->sweeps() - from) * task.sweep_cost, results[task.hypothesis].name,
+                       task.stage, chains[task.hypothesis].complexity.size(), task.chain->sweeps(), task.niter);
+    }
+  });
+}
+
+void count_stages(HypothesisResult& result, const HypothesisChains& chains) {
+  result.complexity_stages.clear();
+  result.fit_stages.clear();
+  for (const StageChain& chain : chains.complexity) result.complexity_stages.push_back(chain.count());
+  for (const StageChain& chain : chains.fit) result.fit_stages.push_back(chain.count());
+  result.complexity = share_product(result.complexity_stages, result.niter);
+  result.fit = share_product(result.fit_stages, result.niter);
+  result.bf_unconstrained = model::factor_against_unconstrained(result.fit, result.complexity);
+  result.bf_complement = model::factor_against_complement(result.bf_unconstrained, result.fit, result.complexity);
+}
+
+}  // namespace propbf::evaluate

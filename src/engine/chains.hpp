@@ -1,0 +1,56 @@
+// The stage chains of a run: set up per hypothesis, run together in rounds on the
+// run's threads, their counts turned into the hypothesis's complexity, fit and factors.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/beta_functions.hpp"
+#include "engine/progress.hpp"
+#include "engine/results.hpp"
+#include "engine/sampler.hpp"
+#include "problem/prepare.hpp"
+#include "problem/problem.hpp"
+
+namespace propbf::evaluate {
+
+// The items' names and beta shapes under the prior and the posterior, and their
+// truncated draws (shared by the chains of every hypothesis without equalities).
+struct ItemShapes {
+  std::vector<std::string> names;
+  std::vector<double> prior_a;
+  std::vector<double> prior_b;
+  std::vector<double> posterior_a;
+  std::vector<double> posterior_b;
+  std::shared_ptr<const std::vector<TruncatedBeta>> prior_draws;
+  std::shared_ptr<const std::vector<TruncatedBeta>> posterior_draws;
+};
+
+ItemShapes item_shapes(const CountsProblem& problem);
+
+// The chains of one hypothesis, stage t at index t - 1.
+struct HypothesisChains {
+  std::vector<StageChain> complexity;
+  std::vector<StageChain> fit;
+};
+
+// A hypothesis's complexity chains (under the prior) and fit chains (under the
+// posterior), one per restriction the chains read, all from `start` (over the chains'
+// coordinates); their streams are keyed by `key`.
+HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
+                               StreamSeed seed, std::uint64_t key);
+
+// Continues the chains of the hypotheses listed in `which` to their result's niter, on up
+// to `threads` threads, the dearest first; throws Cancelled when the progress's flag is
+// raised.
+void run_chains(std::vector<HypothesisChains>& chains, const std::vector<HypothesisResult>& results,
+                const std::vector<std::size_t>& which, const ItemShapes& items, int threads, Progress& progress);
+
+// The stage counts of the chains at the result's niter, and the complexity, fit and
+// factors they give.
+void count_stages(HypothesisResult& result, const HypothesisChains& chains);
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,50 @@
+#include "engine/hypothesis_estimates.hpp"
+
+#include "problem/equalities.hpp"
+
+namespace propbf::evaluate {
+
+SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
+                                       const std::vector<double>& posterior_a, const std::vector<double>& posterior_b) {
+  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0)};
+  sampled.restrictions = read.chain_restrictions();
+  if (!read.has_equalities) {
+    sampled.start = result.start.centre;
+    sampled.shape_a = posterior_a;
+    sampled.shape_b = posterior_b;
+    for (std::size_t j = 0; j < posterior_a.size(); ++j) sampled.coordinate_of_item.push_back(j);
+    return sampled;
+  }
+  const CollapsedHypothesis& collapsed = read.collapsed;
+  sampled.shape_a = collapsed.posterior_a;
+  sampled.shape_b = collapsed.posterior_b;
+  sampled.coordinate_of_item.assign(posterior_a.size(), SampledCoordinates::kFixedItem);
+  for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
+    sampled.start.push_back(result.start.centre[collapsed.groups[g].front()]);
+    for (std::size_t j : collapsed.groups[g]) sampled.coordinate_of_item[j] = g;
+  }
+  for (std::size_t j = 0; j < posterior_a.size(); ++j) {
+    if (collapsed.item_value[j]) sampled.fixed_value[j] = *collapsed.item_value[j];
+  }
+  return sampled;
+}
+
+std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, const std::vector<ItemEstimate>& per_coordinate,
+                                         const std::vector<std::string>& names) {
+  std::vector<ItemEstimate> estimates;
+  for (std::size_t j = 0; j < names.size(); ++j) {
+    const std::size_t c = sampled.coordinate_of_item[j];
+    ItemEstimate estimate;
+    if (c == SampledCoordinates::kFixedItem) {
+      const double value = sampled.fixed_value[j];
+      estimate = {"", value, 0.0, value, value};
+    } else {
+      estimate = per_coordinate[c];
+    }
+    estimate.name = names[j];
+    estimates.push_back(std::move(estimate));
+  }
+  return estimates;
+}
+
+}  // namespace propbf::evaluate

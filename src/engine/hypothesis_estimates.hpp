@@ -1,0 +1,39 @@
+// A hypothesis's estimates of the proportions: its restricted chain on the
+// coordinates it samples (one per item, or with equalities one per free group), spread
+// back over the items.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/estimates.hpp"
+#include "engine/results.hpp"
+#include "problem/prepare.hpp"
+
+namespace propbf::evaluate {
+
+// What a hypothesis's estimate chain samples: the restrictions, start point and beta
+// posteriors of its coordinates, and per item the coordinate that stands for it
+// (kFixedItem: none, the item is held at fixed_value[item]).
+struct SampledCoordinates {
+  static constexpr std::size_t kFixedItem = static_cast<std::size_t>(-1);
+  std::vector<Restriction> restrictions;
+  std::vector<double> start;
+  std::vector<double> shape_a;
+  std::vector<double> shape_b;
+  std::vector<std::size_t> coordinate_of_item;
+  std::vector<double> fixed_value;  // per item; read where coordinate_of_item is kFixedItem
+};
+
+// Without equalities one coordinate per item, with the hypothesis's own restrictions and
+// start; with them one per free group (its pooled posterior, the collapsed restrictions,
+// the start its items share), and items tied to a point value held there.
+SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
+                                       const std::vector<double>& posterior_a, const std::vector<double>& posterior_b);
+
+// The estimates per item from those per coordinate: a fixed item has its value with sd 0.
+std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, const std::vector<ItemEstimate>& per_coordinate,
+                                         const std::vector<std::string>& names);
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,88 @@
+// What an evaluation gives: per hypothesis its factors, their intervals and notes, the
+// stage counts they come from, the estimates of the proportions; the model
+// probabilities among the hypotheses.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/bayes_factors.hpp"
+
+#include "engine/estimates.hpp"
+#include "engine/sampler.hpp"
+#include "engine/start_point.hpp"
+#include "problem/language.hpp"
+#include "problem/problem.hpp"
+
+namespace propbf::evaluate {
+
+// Replications per interval; the interval ends are the 2500th and 97500th smallest
+// replicated factors (counted from 1).
+using model::kReplications;
+using model::kLowerPosition;
+using model::kUpperPosition;
+
+using Interval = std::array<double, 2>;
+
+struct HypothesisResult {
+  std::string name;
+  std::string text;
+  std::vector<Restriction> restrictions;  // as written, over the items
+  // The equalities as written (empty: a hypothesis of inequalities only). With
+  // equalities, the chains run on the collapsed items (equalities.hpp): complexity and
+  // fit are those of the remaining inequalities given the equalities (1 when none
+  // remain), `start` is the collapsed start point spread over the items, and
+  // bf_unconstrained = bf_equalities * fit / complexity.
+  std::vector<std::string> equalities;
+  double bf_equalities = 1.0;            // closed form, against the unconstrained hypothesis
+  double log_bf_equalities = 0.0;
+  double log_bf_unconstrained = 0.0;     // ln bf_unconstrained (finite where the factor under/overflows)
+  // False with an equality: the complement has probability one, bf_complement and its
+  // intervals are NaN and not reported as numbers.
+  bool complement_defined = true;
+  StartPoint start;
+  std::vector<StageCount> complexity_stages;
+  std::vector<StageCount> fit_stages;
+  double complexity = 0.0;  // product of the stage shares hits / niter
+  double fit = 0.0;
+  double bf_unconstrained = 0.0;  // fit / complexity
+  double bf_complement = 0.0;     // (fit / complexity) / ((1 - fit) / (1 - complexity))
+  // Intervals from the replications: "corrected" redraws each stage share from
+  // Beta(1 + share n_eff, 1 + (1 - share) n_eff) with the stage's effective sweeps n_eff;
+  // "independent" treats the sweeps as independent (n_eff = niter).
+  Interval bf_unconstrained_interval{};
+  Interval bf_unconstrained_interval_independent{};
+  Interval bf_complement_interval{};
+  Interval bf_complement_interval_independent{};
+  // An interval that did not hold its factor (a stage with no hit or a hit in every
+  // sweep) is widened to hold it; a factor that is not a number has no interval (both
+  // ends NaN). Each case has a line in `notes`.
+  //
+  // False when some stage's error could not be measured (StageCount::error_measured):
+  // the corrected intervals then understate the error; `notes` says where.
+  bool interval_trusted = true;
+  std::vector<std::string> notes;  // what the intervals could not show, for table and JSON
+  std::int64_t niter = 0;  // sweeps per stage run: settings.niter, or in precision mode where it stopped
+  // The larger relative half-width, (upper - lower) / 2 / factor, of the two corrected
+  // intervals; +infinity when a factor or an interval end is not finite.
+  double relative_half_width = 0.0;
+  // Precision mode: relative_half_width <= precision at niter and the interval trusted.
+  bool precision_reached = false;
+  double pmp = 0.0;                     // among the listed hypotheses (or H and its complement)
+  double pmp_with_unconstrained = 0.0;  // among the listed hypotheses and the unconstrained one
+  double pmp_complement = 0.0;          // one hypothesis only: its complement's share
+  // Per item in item order, under the posterior restricted by every restriction: from a
+  // chain of niter sweeps on its own stream (restricted_estimates), run after the factors.
+  std::vector<ItemEstimate> estimates;
+};
+
+struct Evaluation {
+  CountsProblem problem;
+  std::vector<HypothesisResult> hypotheses;
+  double pmp_unconstrained = 0.0;  // the unconstrained hypothesis's share beside the listed ones
+  std::vector<ItemEstimate> unconstrained_estimates;  // per item, exact from its beta posterior
+};
+
+}  // namespace propbf::evaluate
