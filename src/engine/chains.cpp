@@ -1,6 +1,8 @@
 #include "engine/chains.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <optional>
 
 #include "engine/parallel.hpp"
 #include "model/bayes_factors.hpp"
@@ -18,6 +20,23 @@ double sweep_cost(std::size_t stage, const std::vector<double>& shape_a, const s
   for (std::size_t j = 0; j < shape_a.size(); ++j) cost += shape_a[j] == 1.0 && shape_b[j] == 1.0 ? 10.0 : 100.0;
   return cost;
 }
+
+// A 64-bit hash of a sequence of words: each word is mixed into the state by the
+// splitmix64 finalizer.
+class WordHash {
+ public:
+  void add(std::uint64_t word) {
+    std::uint64_t z = (state_ ^ word) + 0x9e3779b97f4a7c15;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
+    state_ = z ^ (z >> 31);
+  }
+  void add(double value) { add(std::bit_cast<std::uint64_t>(value)); }
+  std::uint64_t value() const { return state_; }
+
+ private:
+  std::uint64_t state_ = 0x70726f7062662d68;  // "propbf-h"
+};
 
 double share_product(const std::vector<StageCount>& stages, std::int64_t niter) {
   double product = 1.0;
@@ -40,6 +59,40 @@ ItemShapes item_shapes(const CountsProblem& problem) {
   items.posterior_draws =
       std::make_shared<const std::vector<TruncatedBeta>>(item_draws(items.posterior_a, items.posterior_b));
   return items;
+}
+
+// A hypothesis is keyed by its canonical restrictions, the ones its chains read: their
+// number and the space's size, then per restriction the bit patterns of its coefficients
+// (one per coordinate) and of its constant, in order; with equalities also the collapse,
+// the free groups (each its size and items) and per item the point value it is held at
+// (its bit pattern, or a mark for none). Neither its name, its text as written nor its
+// place in the file enters: the same hypothesis on the same items with the same seed
+// draws the same numbers alone or in any set, in any order (two identical hypotheses in
+// one set draw the same numbers, as they should). Hypotheses that differ get different
+// keys but for a hash collision, which would only make their streams shared.
+std::uint64_t hypothesis_key(const Prepared& read) {
+  const std::vector<Restriction>& restrictions = read.chain_restrictions();
+  WordHash hash;
+  hash.add(std::uint64_t{read.has_equalities});
+  hash.add(std::uint64_t{restrictions.size()});
+  hash.add(std::uint64_t{restrictions.empty() ? 0 : restrictions.front().coefficients.size()});
+  for (const Restriction& restriction : restrictions) {
+    for (double coefficient : restriction.coefficients) hash.add(coefficient);
+    hash.add(restriction.constant);
+  }
+  if (!read.has_equalities) return hash.value();
+  const CollapsedHypothesis& collapsed = read.collapsed;
+  hash.add(std::uint64_t{collapsed.groups.size()});
+  for (const std::vector<std::size_t>& group : collapsed.groups) {
+    hash.add(std::uint64_t{group.size()});
+    for (std::size_t item : group) hash.add(std::uint64_t{item});
+  }
+  hash.add(std::uint64_t{collapsed.item_value.size()});
+  for (const std::optional<double>& value : collapsed.item_value) {
+    hash.add(std::uint64_t{value.has_value()});
+    hash.add(value ? *value : 0.0);
+  }
+  return hash.value();
 }
 
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,

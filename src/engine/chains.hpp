@@ -31,6 +31,11 @@ struct ItemShapes {
 
 ItemShapes item_shapes(const CountsProblem& problem);
 
+// The key of every stream of a hypothesis (its stage chains, replications and estimate
+// chain): a 64-bit hash of what the hypothesis is, so that its numbers do not depend on
+// which hypotheses stand beside it or in what order. See chains.cpp.
+std::uint64_t hypothesis_key(const Prepared& read);
+
 // The chains of one hypothesis, stage t at index t - 1.
 struct HypothesisChains {
   std::vector<StageChain> complexity;

@@ -65,7 +65,7 @@ std::vector<ItemEstimate> restricted_estimates(const std::vector<Restriction>& r
   const std::vector<TruncatedBeta> draws = item_draws(shape_a, shape_b);
   const std::shared_ptr<const BandMoves> bands = band_moves(restrictions, shape_a, shape_b);
   const std::size_t stage = restrictions.size() + 1;  // truncated by every restriction
-  CounterStream stream(settings.seed, settings.hypothesis, StreamKind::EstimateSweeps, 0);
+  CounterStream stream(settings.seed, settings.key, StreamKind::EstimateSweeps, 0);
   std::vector<double> state = start;
 
   const std::int64_t burn_in = settings.niter / 10;

@@ -39,7 +39,7 @@ std::int64_t kept_draws_per_coordinate(std::size_t coordinates);
 struct EstimateChainSettings {
   std::int64_t niter = 0;
   StreamSeed seed{0};
-  std::uint64_t hypothesis = 0;  // index in file order: the stream is (seed, hypothesis, EstimateSweeps, 0)
+  std::uint64_t key = 0;  // the hypothesis's (hypothesis_key): the stream is (seed, key, EstimateSweeps, 0)
 };
 
 // Estimates per sampled coordinate (names left empty) under the restrictions: shape_a[j],

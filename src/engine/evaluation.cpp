@@ -193,7 +193,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
   }
   std::vector<std::uint64_t> keys;
   for (std::size_t h = 0; h < results.size(); ++h) {
-    keys.push_back(h);
+    keys.push_back(hypothesis_key(run.prepared[h]));
     run.chains.push_back(set_up_chains(run.prepared[h], results[h].start.centre, run.items, run.seed, keys[h]));
     spread_start(results[h], run.prepared[h], run.items.names.size());
     results[h].niter = settings.niter;

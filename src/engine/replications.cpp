@@ -191,8 +191,8 @@ static_assert(std::is_trivially_destructible_v<Draw>);
 
 // Block `block` of a job whose complexity stages' draws start at draws[0] and fit
 // stages' at draws[1]: the complexity's and the fit's stage products in `products` (2
-// kReplicationBlock values; stage t of the block from the stream (seed, hypothesis,
-// phase, t, part block), one deviate after the other), then the two factors of each
+// kReplicationBlock values; stage t of the block from the stream (seed, key, phase,
+// t, part block), one deviate after the other), then the two factors of each
 // replication as order keys, into complement[] and unconstrained[].
 void draw_block(const IntervalJob& job, const std::array<const Draw*, 2>& draws, std::size_t block, StreamSeed seed,
                 double* products, std::uint64_t* complement, std::uint64_t* unconstrained) {
@@ -201,7 +201,7 @@ void draw_block(const IntervalJob& job, const std::array<const Draw*, 2>& draws,
     const std::size_t count = (fit ? job.result->fit_stages : job.result->complexity_stages).size();
     if (count == 0) std::fill(product, product + kReplicationBlock, 1.0);
     for (std::size_t t = 1; t <= count; ++t) {
-      CounterStream stream(seed, job.hypothesis, replication_kind(fit, job.corrected), t, block);
+      CounterStream stream(seed, job.key, replication_kind(fit, job.corrected), t, block);
       draws[fit ? 1 : 0][t - 1]->multiply(product, kReplicationBlock, t == 1, stream);
     }
   }
@@ -296,7 +296,7 @@ void replication_intervals_plain(const std::vector<IntervalJob>& jobs, StreamSee
       for (std::size_t t = 1; t <= counts.size(); ++t) {
         const StageDraw draw(stage_shapes(counts[t - 1], job.result->niter, job.corrected));
         for (std::size_t block = 0; block * kReplicationBlock < product.size(); ++block) {
-          CounterStream stream(seed, job.hypothesis, replication_kind(fit, job.corrected), t, block);
+          CounterStream stream(seed, job.key, replication_kind(fit, job.corrected), t, block);
           for (std::size_t r = 0; r < kReplicationBlock; ++r) {
             draw.multiply(&product[block * kReplicationBlock + r], 1, false, stream);
           }

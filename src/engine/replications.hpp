@@ -20,11 +20,11 @@ Interval order_interval(std::vector<double> values);
 // stream, so that blocks can run on any thread.
 inline constexpr std::size_t kReplicationBlock = 6250;
 
-// One kind of interval (corrected or independent) of one hypothesis (index `hypothesis`
-// in the run, part of its streams' keys), from the result's stage counts and niter.
+// One kind of interval (corrected or independent) of one hypothesis (`key`, its
+// hypothesis_key, part of its streams' keys), from the result's stage counts and niter.
 struct IntervalJob {
   HypothesisResult* result;
-  std::uint64_t hypothesis;
+  std::uint64_t key;
   bool corrected;
 };
 

@@ -141,7 +141,7 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
   const std::vector<TruncatedBeta> draws = item_draws(shape_a, shape_b);
   const std::shared_ptr<const BandMoves> bands = band_moves(restrictions, shape_a, shape_b);
   for (std::size_t stage = 1; stage <= stages; ++stage) {
-    CounterStream stream(settings.seed, settings.hypothesis, settings.phase, stage);
+    CounterStream stream(settings.seed, settings.key, settings.phase, stage);
     state = start;
     std::fill(batch_hits.begin(), batch_hits.end(), 0);
     std::int64_t hits = 0;
@@ -188,7 +188,7 @@ StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, s
     : restrictions_(std::move(restrictions)),
       stage_(stage),
       draws_(std::move(draws)),
-      stream_(settings.seed, settings.hypothesis, settings.phase, stage),
+      stream_(settings.seed, settings.key, settings.phase, stage),
       bands_(std::move(bands)),
       state_(start) {}
 

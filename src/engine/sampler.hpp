@@ -50,12 +50,12 @@ inline constexpr double kBatchCorrelationLimit = 0.7;
 struct ChainSettings {
   std::int64_t niter = 0;
   StreamSeed seed = 0;
-  std::uint64_t hypothesis = 0;  // index in file order: part of every stream's key
+  std::uint64_t key = 0;  // the hypothesis's (hypothesis_key): part of every stream's key
   StreamKind phase = StreamKind::ComplexitySweeps;
 };
 
 // shape_a[j], shape_b[j]: item j's beta distribution; start: inside every restriction.
-// The stream of stage t is CounterStream(seed, hypothesis, phase, t), one deviate per
+// The stream of stage t is CounterStream(seed, key, phase, t), one deviate per
 // item per sweep. Runs the stages one after the other, counting the batches as it goes:
 // the plain form of what StageChain does, kept to check it against.
 std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,

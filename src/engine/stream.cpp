@@ -8,10 +8,10 @@ namespace {
 constexpr std::uint64_t kStreamTag = 0x70726f7062662d65;  // "propbf-e": the key's second word
 }
 
-CounterStream::CounterStream(StreamSeed seed, std::uint64_t hypothesis, StreamKind phase, std::uint64_t stage,
+CounterStream::CounterStream(StreamSeed seed, std::uint64_t hypothesis_key, StreamKind phase, std::uint64_t stage,
                              std::uint64_t part)
     : key_{seed.seed, kStreamTag ^ seed.problem},
-      counter_{part << 48, hypothesis, static_cast<std::uint64_t>(phase), stage} {}
+      counter_{part << 48, hypothesis_key, static_cast<std::uint64_t>(phase), stage} {}
 
 void CounterStream::refill() {
   r123::Philox4x64 generator;

@@ -1,5 +1,5 @@
 // Counter-based uniform streams (Philox4x64-10). Every stage chain and every block of
-// replications has its own stream, keyed by (seed, hypothesis, phase, stage), so that
+// replications has its own stream, keyed by (seed, hypothesis key, phase, stage), so that
 // the numbers a chain sees do not depend on what ran before it or on which thread runs it.
 #pragma once
 
@@ -37,7 +37,7 @@ class CounterStream {
   // The key is {seed, tag XOR problem}: without a per-problem part, {seed, tag}.
   // `part` splits one key into independent streams (the blocks of a stage's
   // replications): part p starts its counter at p 2^48, far beyond what any part uses.
-  CounterStream(StreamSeed seed, std::uint64_t hypothesis, StreamKind phase, std::uint64_t stage,
+  CounterStream(StreamSeed seed, std::uint64_t hypothesis_key, StreamKind phase, std::uint64_t stage,
                 std::uint64_t part = 0);
 
   // The next deviate, ((w >> 11) + 0.5) / 2^53 for the next 64-bit word w of the
@@ -92,7 +92,7 @@ class CounterStream {
   void refill();
 
   std::array<std::uint64_t, 2> key_;
-  std::array<std::uint64_t, 4> counter_;  // {block, hypothesis, phase, stage}
+  std::array<std::uint64_t, 4> counter_;  // {block, hypothesis key, phase, stage}
   std::array<std::uint64_t, 4> words_{};
   int used_ = 4;
   std::uint64_t half_ = 0;

@@ -514,12 +514,12 @@ struct ExtremeCase {
 TEST(EvaluateRun, IntervalsHoldTheirEstimateOrAreNotGiven) {
   const std::vector<ExtremeCase> cases{
       {"no fit hit: factors 0", "a > 0.999",
-       {"the intervals of bf_unconstrained were widened from [0.0015068, 0.24212] (as independent [0.001431, "
-        "0.24169]) to hold the estimate 0 (fit stage 1: no hit in 20000 sweeps)",
-        "the intervals of bf_complement were widened from [0.0015056, 0.24201] (as independent [0.0014294, 0.24158]) "
+       {"the intervals of bf_unconstrained were widened from [0.0012722, 0.21412] (as independent [0.0013555, "
+        "0.21347]) to hold the estimate 0 (fit stage 1: no hit in 20000 sweeps)",
+        "the intervals of bf_complement were widened from [0.0012706, 0.21401] (as independent [0.0013541, 0.21336]) "
         "to hold the estimate 0 (fit stage 1: no hit in 20000 sweeps)"}},
       {"every fit sweep a hit: factor against the complement infinite", "a < 0.99",
-       {"the intervals of bf_complement were widened from [55.901, 8041.9] (as independent [56.106, 8542.3]) to "
+       {"the intervals of bf_complement were widened from [57.504, 8542.4] (as independent [58.865, 8505.4]) to "
         "hold the estimate inf (fit stage 1: a hit in every one of 20000 sweeps)"}},
       {"no hit at all: factors 0/0", "a > 0.9999",
        {"the intervals of bf_unconstrained are not given: the factor is not a number (complexity stage 1: no hit in "
@@ -571,8 +571,8 @@ TEST(EvaluateRun, ChainsTooSlowForTheirBatchesAreNotTrusted) {
   EXPECT_FALSE(h["interval_trusted"].get<bool>());
   const std::string note =
       "intervals not trusted: the chain moves more slowly than its batches can measure in complexity stage 4 "
-      "(neighbouring batch shares correlate 0.79, effective sweeps 29.7 of 20000); fit stage 4 (neighbouring batch "
-      "shares correlate 0.63, effective sweeps 34.6 of 20000); the corrected intervals understate the Monte Carlo "
+      "(neighbouring batch shares correlate 0.8, effective sweeps 31.6 of 20000); fit stage 4 (neighbouring batch "
+      "shares correlate 0.72, effective sweeps 66.1 of 20000); the corrected intervals understate the Monte Carlo "
       "error and the estimate may still lean towards the start point";
   EXPECT_EQ(h["notes"].back().get<std::string>(), note);
   EXPECT_NE(fixed.run.out.find("\n  note: " + note + "\n"), std::string::npos) << fixed.run.out;
@@ -815,10 +815,12 @@ struct PinnedCase {
 };
 
 // The JSON of three problems, byte for byte, at 20000 sweeps and seed 1 on two threads.
-// The pinned files were written by this version's run (0.2) and checked then against
+// The pinned files were written by this version's run (0.4) and checked then against
 // what is known exactly, which this test checks again so that a pinned file cannot hold
 // a broken run: the complexities (example: 1/3! x 1/2 and P(a + b > 1.2) x 1/2 =
-// 0.32 x 1/2; order5: 1/5!; band: 0.6 w - w^2 / 2 for w = 0.01) within 3 %, and the
+// 0.32 x 1/2; order5: 1/5!; band: 0.6 w - w^2 / 2 for w = 0.01) within 8 % (about three
+// standard deviations of the Monte Carlo error of order5's four stages at 20000 sweeps,
+// 2.6 %; 0.4's order5 is 1.6 of them off), and the
 // band's factor against the unconstrained hypothesis, 3.0203 by quadrature, inside its
 // corrected interval. A change of the draws or of the JSON's layout changes these files:
 // rewrite them with the new version's run and check them the same way.
@@ -837,7 +839,7 @@ TEST(EvaluateRun, PinnedResultsOfThreeProblems) {
     const Json document = Json::parse(expected);
     ASSERT_EQ(document["hypotheses"].size(), c.exact_complexity.size()) << c.name;
     for (std::size_t h = 0; h < c.exact_complexity.size(); ++h) {
-      EXPECT_NEAR(document["hypotheses"][h]["complexity"].get<double>() / c.exact_complexity[h], 1.0, 0.03) << c.name;
+      EXPECT_NEAR(document["hypotheses"][h]["complexity"].get<double>() / c.exact_complexity[h], 1.0, 0.08) << c.name;
       // Row h of the factors between hypotheses: the ratios of the factors against the
       // unconstrained hypothesis.
       for (std::size_t j = 0; j < c.exact_complexity.size(); ++j) {
