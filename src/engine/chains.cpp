@@ -124,16 +124,33 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   return chains;
 }
 
-void run_chains(std::vector<HypothesisChains>& chains, const std::vector<HypothesisResult>& results,
-                const std::vector<std::size_t>& which, const ItemShapes& items, int threads, Progress& progress) {
-  struct Task {
-    StageChain* chain;
-    std::int64_t niter;
-    double cost;
-    double sweep_cost;
-    std::size_t hypothesis;
-    std::size_t stage;
-  };
+namespace {
+
+// A chain of a round: a stage chain, or (stage 0) an estimate chain.
+struct Task {
+  StageChain* stage_chain;
+  EstimateChain* estimate_chain;
+  std::int64_t niter;
+  double cost;
+  double sweep_cost;
+  std::size_t hypothesis;
+  std::size_t stage;
+
+  std::int64_t sweeps() const { return stage_chain != nullptr ? stage_chain->sweeps() : estimate_chain->sweeps(); }
+  void run_to(std::int64_t niter_reached) const {
+    if (stage_chain != nullptr) {
+      stage_chain->run_to(niter_reached);
+    } else {
+      estimate_chain->run_to(niter_reached);
+    }
+  }
+};
+
+}  // namespace
+
+void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_ptr<HypothesisEstimates>>& estimates,
+                const std::vector<HypothesisResult>& results, const std::vector<std::size_t>& which,
+                const ItemShapes& items, int threads, Progress& progress) {
   std::vector<Task> tasks;
   double total = 0.0;
   for (std::size_t h : which) {
@@ -143,26 +160,34 @@ void run_chains(std::vector<HypothesisChains>& chains, const std::vector<Hypothe
       StageChain& fit = chains[h].fit[t];
       const double complexity_cost = sweep_cost(t + 1, items.prior_a, items.prior_b);
       const double fit_cost = sweep_cost(t + 1, items.posterior_a, items.posterior_b);
-      tasks.push_back({&complexity, niter, static_cast<double>(niter - complexity.sweeps()) * complexity_cost,
+      tasks.push_back({&complexity, nullptr, niter, static_cast<double>(niter - complexity.sweeps()) * complexity_cost,
                        complexity_cost, h, t + 1});
-      tasks.push_back({&fit, niter, static_cast<double>(niter - fit.sweeps()) * fit_cost, fit_cost, h, t + 1});
+      tasks.push_back({&fit, nullptr, niter, static_cast<double>(niter - fit.sweeps()) * fit_cost, fit_cost, h, t + 1});
       total += tasks[tasks.size() - 2].cost + tasks.back().cost;
     }
+  }
+  for (std::size_t h = 0; h < estimates.size(); ++h) {
+    if (!estimates[h]) continue;
+    EstimateChain& chain = estimates[h]->chain();
+    if (chain.sweeps() >= chain.niter()) continue;
+    const double cost = sweep_cost(estimates[h]->restrictions() + 1, items.posterior_a, items.posterior_b);
+    tasks.push_back({nullptr, &chain, chain.niter(), static_cast<double>(chain.niter() - chain.sweeps()) * cost, cost, h, 0});
+    total += tasks.back().cost;
   }
   std::stable_sort(tasks.begin(), tasks.end(), [](const Task& x, const Task& y) { return x.cost > y.cost; });
   progress.start_round(total);
   run_in_parallel(tasks.size(), threads, [&](std::size_t i) {
     const Task& task = tasks[i];
     if (!progress.chunked()) {
-      task.chain->run_to(task.niter);
+      task.run_to(task.niter);
       return;
     }
-    while (task.chain->sweeps() < task.niter) {
+    while (task.sweeps() < task.niter) {
       if (progress.cancelled()) throw Cancelled();
-      const std::int64_t from = task.chain->sweeps();
-      task.chain->run_to(std::min(task.niter, from + kProgressStep));
-      progress.advance(static_cast<double>(task.chain->sweeps() - from) * task.sweep_cost, results[task.hypothesis].name,
-                       task.stage, chains[task.hypothesis].complexity.size(), task.chain->sweeps(), task.niter);
+      const std::int64_t from = task.sweeps();
+      task.run_to(std::min(task.niter, from + kProgressStep));
+      progress.advance(static_cast<double>(task.sweeps() - from) * task.sweep_cost, results[task.hypothesis].name,
+                       task.stage, chains[task.hypothesis].complexity.size(), task.sweeps(), task.niter);
     }
   });
 }

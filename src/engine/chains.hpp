@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/beta_functions.hpp"
+#include "engine/hypothesis_estimates.hpp"
 #include "engine/progress.hpp"
 #include "engine/results.hpp"
 #include "engine/sampler.hpp"
@@ -48,11 +49,14 @@ struct HypothesisChains {
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
                                StreamSeed seed, std::uint64_t key);
 
-// Continues the chains of the hypotheses listed in `which` to their result's niter, on up
-// to `threads` threads, the dearest first; throws Cancelled when the progress's flag is
-// raised.
-void run_chains(std::vector<HypothesisChains>& chains, const std::vector<HypothesisResult>& results,
-                const std::vector<std::size_t>& which, const ItemShapes& items, int threads, Progress& progress);
+// One round: continues the stage chains of the hypotheses listed in `which` to their
+// result's niter and every estimate chain set up (not null) to its own niter, all on up
+// to `threads` threads, the dearest first. Each chain has its own stream, so what it
+// counts does not depend on where or beside what it runs. Throws Cancelled when the
+// progress's flag is raised.
+void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_ptr<HypothesisEstimates>>& estimates,
+                const std::vector<HypothesisResult>& results, const std::vector<std::size_t>& which,
+                const ItemShapes& items, int threads, Progress& progress);
 
 // The stage counts of the chains at the result's niter, and the complexity, fit and
 // factors they give.

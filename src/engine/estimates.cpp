@@ -45,66 +45,110 @@ std::int64_t ceil_position(std::int64_t per_mille, std::int64_t m) {
 
 }  // namespace
 
+struct EstimateChain::State {
+  State(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
+        const std::vector<double>& shape_a, const std::vector<double>& shape_b, const EstimateChainSettings& settings)
+      : r(restrictions, start.size()),
+        restriction_count(restrictions.size()),
+        shape_a(shape_a),
+        shape_b(shape_b),
+        stream(settings.seed, settings.key, StreamKind::EstimateSweeps, 0),
+        state(start) {}
+
+  SparseRestrictions r;
+  std::size_t restriction_count;
+  std::vector<double> shape_a;
+  std::vector<double> shape_b;
+  std::vector<TruncatedBeta> draws;
+  std::shared_ptr<const BandMoves> bands;
+  CounterStream stream;
+  std::vector<double> state;
+  std::vector<std::size_t> drawn;  // the coordinates some restriction involves
+  std::int64_t burn_in = 0;
+  std::int64_t after = 0;  // sweeps counted after the burn-in
+  std::int64_t step = 1;   // every step-th of them kept
+  std::vector<std::vector<double>> kept;
+  std::vector<double> mean;
+  std::vector<double> squares;  // sum of squared deviations (Welford)
+};
+
+EstimateChain::EstimateChain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
+                             const std::vector<double>& shape_a, const std::vector<double>& shape_b,
+                             const EstimateChainSettings& settings)
+    : state_(std::make_unique<State>(restrictions, start, shape_a, shape_b, settings)), niter_(settings.niter) {
+  State& c = *state_;
+  for (std::size_t j = 0; j < start.size(); ++j) {
+    if (c.r.involvement_begin(j) != c.r.involvement_end(j)) c.drawn.push_back(j);
+  }
+  if (c.drawn.empty()) sweeps_ = niter_;  // nothing to run
+  if (c.drawn.empty() || niter_ < 1) return;
+  c.draws = item_draws(shape_a, shape_b);
+  c.bands = band_moves(restrictions, shape_a, shape_b);
+  c.burn_in = niter_ / 10;
+  c.after = niter_ - c.burn_in;
+  const std::int64_t cap = kept_draws_per_coordinate(c.drawn.size());
+  c.step = (c.after + cap - 1) / cap;
+  c.kept.resize(c.drawn.size());
+  for (std::vector<double>& values : c.kept) values.reserve(static_cast<std::size_t>((c.after + c.step - 1) / c.step));
+  c.mean.assign(c.drawn.size(), 0.0);
+  c.squares.assign(c.drawn.size(), 0.0);
+}
+
+EstimateChain::~EstimateChain() = default;
+
+void EstimateChain::run_to(std::int64_t sweeps) {
+  State& c = *state_;
+  if (c.drawn.empty()) return;
+  const std::size_t stage = c.restriction_count + 1;  // truncated by every restriction
+  for (; sweeps_ < std::min(sweeps, niter_); ++sweeps_) {
+    // The stage chains' sweep (StageChain::sweep) with every restriction in the truncation.
+    for (std::size_t j : c.drawn) {
+      const auto [low, up] = item_bounds(c.r, j, c.restriction_count, c.state);
+      c.state[j] = low < up ? c.draws[j].draw(low, up, c.stream) : 0.5 * (low + up);
+    }
+    if (c.bands) {
+      move_along_bands(c.bands->bands, c.bands->restrictions, stage, c.shape_a, c.shape_b, c.state, c.stream);
+    }
+    if (sweeps_ < c.burn_in) continue;
+    const std::int64_t counted = sweeps_ - c.burn_in;  // sweeps after the burn-in before this one
+    const double n = static_cast<double>(counted + 1);
+    const bool keep = counted % c.step == 0;
+    for (std::size_t i = 0; i < c.drawn.size(); ++i) {
+      const double x = c.state[c.drawn[i]];
+      const double deviation = x - c.mean[i];
+      c.mean[i] += deviation / n;
+      c.squares[i] += deviation * (x - c.mean[i]);
+      if (keep) c.kept[i].push_back(x);
+    }
+  }
+}
+
+std::vector<ItemEstimate> EstimateChain::estimates() const {
+  State& c = *state_;
+  std::vector<ItemEstimate> estimates(c.state.size());
+  for (std::size_t j = 0; j < c.state.size(); ++j) {
+    if (c.r.involvement_begin(j) == c.r.involvement_end(j)) estimates[j] = beta_estimate("", c.shape_a[j], c.shape_b[j]);
+  }
+  if (niter_ < 1) return estimates;
+  for (std::size_t i = 0; i < c.drawn.size(); ++i) {
+    ItemEstimate& estimate = estimates[c.drawn[i]];
+    estimate.mean = c.mean[i];
+    estimate.sd = std::sqrt(c.squares[i] / static_cast<double>(c.after));
+    std::vector<double> values = c.kept[i];
+    const auto m = static_cast<std::int64_t>(values.size());
+    estimate.upper = order_statistic(values, ceil_position(975, m));
+    estimate.lower = order_statistic(values, ceil_position(25, m));
+  }
+  return estimates;
+}
+
 std::vector<ItemEstimate> restricted_estimates(const std::vector<Restriction>& restrictions,
                                                const std::vector<double>& start, const std::vector<double>& shape_a,
                                                const std::vector<double>& shape_b,
                                                const EstimateChainSettings& settings) {
-  const std::size_t coordinates = start.size();
-  const SparseRestrictions r(restrictions, coordinates);
-  std::vector<ItemEstimate> estimates(coordinates);
-  std::vector<std::size_t> drawn;  // the coordinates some restriction involves
-  for (std::size_t j = 0; j < coordinates; ++j) {
-    if (r.involvement_begin(j) == r.involvement_end(j)) {
-      estimates[j] = beta_estimate("", shape_a[j], shape_b[j]);
-    } else {
-      drawn.push_back(j);
-    }
-  }
-  if (drawn.empty() || settings.niter < 1) return estimates;
-
-  const std::vector<TruncatedBeta> draws = item_draws(shape_a, shape_b);
-  const std::shared_ptr<const BandMoves> bands = band_moves(restrictions, shape_a, shape_b);
-  const std::size_t stage = restrictions.size() + 1;  // truncated by every restriction
-  CounterStream stream(settings.seed, settings.key, StreamKind::EstimateSweeps, 0);
-  std::vector<double> state = start;
-
-  const std::int64_t burn_in = settings.niter / 10;
-  const std::int64_t after = settings.niter - burn_in;
-  const std::int64_t cap = kept_draws_per_coordinate(drawn.size());
-  const std::int64_t step = (after + cap - 1) / cap;
-  std::vector<std::vector<double>> kept(drawn.size());
-  for (std::vector<double>& values : kept) values.reserve(static_cast<std::size_t>((after + step - 1) / step));
-  std::vector<double> mean(drawn.size(), 0.0);
-  std::vector<double> squares(drawn.size(), 0.0);  // sum of squared deviations (Welford)
-
-  for (std::int64_t s = 0; s < settings.niter; ++s) {
-    // The stage chains' sweep (StageChain::sweep) with every restriction in the truncation.
-    for (std::size_t j : drawn) {
-      const auto [low, up] = item_bounds(r, j, restrictions.size(), state);
-      state[j] = low < up ? draws[j].draw(low, up, stream) : 0.5 * (low + up);
-    }
-    if (bands) move_along_bands(bands->bands, bands->restrictions, stage, shape_a, shape_b, state, stream);
-    if (s < burn_in) continue;
-    const std::int64_t counted = s - burn_in;  // sweeps after the burn-in before this one
-    const double n = static_cast<double>(counted + 1);
-    const bool keep = counted % step == 0;
-    for (std::size_t i = 0; i < drawn.size(); ++i) {
-      const double x = state[drawn[i]];
-      const double deviation = x - mean[i];
-      mean[i] += deviation / n;
-      squares[i] += deviation * (x - mean[i]);
-      if (keep) kept[i].push_back(x);
-    }
-  }
-  for (std::size_t i = 0; i < drawn.size(); ++i) {
-    ItemEstimate& estimate = estimates[drawn[i]];
-    estimate.mean = mean[i];
-    estimate.sd = std::sqrt(squares[i] / static_cast<double>(after));
-    const auto m = static_cast<std::int64_t>(kept[i].size());
-    estimate.upper = order_statistic(kept[i], ceil_position(975, m));
-    estimate.lower = order_statistic(kept[i], ceil_position(25, m));
-  }
-  return estimates;
+  EstimateChain chain(restrictions, start, shape_a, shape_b, settings);
+  chain.run_to(settings.niter);
+  return chain.estimates();
 }
 
 }  // namespace propbf::evaluate

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,34 @@ struct EstimateChainSettings {
 // A coordinate no restriction involves is independent of the others under the
 // restricted posterior: it is not drawn, and its estimate is the exact beta_estimate
 // (so with no restriction at all, no chain runs).
+//
+// The chain can be run in pieces (run_to); run to settings.niter, it gives what one
+// run straight there gives.
+class EstimateChain {
+ public:
+  EstimateChain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
+                const std::vector<double>& shape_a, const std::vector<double>& shape_b,
+                const EstimateChainSettings& settings);
+  EstimateChain(const EstimateChain&) = delete;
+  EstimateChain& operator=(const EstimateChain&) = delete;
+  ~EstimateChain();
+
+  // Continues the chain to `sweeps` sweeps (at most settings.niter; nothing when it has
+  // run them already). A chain that draws nothing has run its sweeps from the start.
+  void run_to(std::int64_t sweeps);
+  std::int64_t sweeps() const { return sweeps_; }
+  std::int64_t niter() const { return niter_; }
+  // The estimates, once the chain has run settings.niter sweeps.
+  std::vector<ItemEstimate> estimates() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;  // what the sweeps read and update
+  std::int64_t niter_;
+  std::int64_t sweeps_ = 0;
+};
+
+// One EstimateChain run straight to settings.niter.
 std::vector<ItemEstimate> restricted_estimates(const std::vector<Restriction>& restrictions,
                                                const std::vector<double>& start, const std::vector<double>& shape_a,
                                                const std::vector<double>& shape_b,

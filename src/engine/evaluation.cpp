@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "engine/chains.hpp"
@@ -86,7 +87,16 @@ struct Run {
   ItemShapes items;
   std::vector<Prepared> prepared;
   std::vector<HypothesisChains> chains;
+  std::vector<std::uint64_t> keys;
+  // Per hypothesis, its estimate chain once its niter is settled: from the start in fixed
+  // mode, when it stops in precision mode.
+  std::vector<std::unique_ptr<HypothesisEstimates>> estimates;
 };
+
+void set_up_estimates(Run& run, const std::vector<HypothesisResult>& results, std::size_t h) {
+  run.estimates[h] = std::make_unique<HypothesisEstimates>(results[h], run.prepared[h], run.items.posterior_a,
+                                                           run.items.posterior_b, run.seed, run.keys[h]);
+}
 
 // The hypotheses of a round after its replications (of the kinds listed): their
 // factors settled; in fixed mode their intervals finished; in precision mode those that
@@ -116,15 +126,19 @@ std::vector<std::size_t> settle_round(Run& run, std::vector<HypothesisResult>& r
   return finished;
 }
 
-// Rounds of chains and replications. Fixed mode: one round with both kinds of interval.
-// Precision mode: rounds of the corrected intervals until every hypothesis has stopped,
-// each stopped one given its independent intervals at the niter it stopped at.
-void run_rounds(Run& run, std::vector<HypothesisResult>& results, const std::vector<std::uint64_t>& keys) {
+// Rounds of chains and replications. Fixed mode: one round with both kinds of interval,
+// the estimate chains run beside the stage chains. Precision mode: rounds of the
+// corrected intervals until every hypothesis has stopped, each stopped one given its
+// independent intervals at the niter it stopped at, and its estimate chain run in the
+// next round (after the last, in a round of its own). Which chains share a round only
+// decides what runs beside what: every chain's numbers are its own.
+void run_rounds(Run& run, std::vector<HypothesisResult>& results) {
+  const std::vector<std::uint64_t>& keys = run.keys;
   const std::vector<bool> kinds = run.settings.precision ? std::vector<bool>{true} : std::vector<bool>{false, true};
   std::vector<std::size_t> running;
   for (std::size_t h = 0; h < results.size(); ++h) running.push_back(h);
   while (!running.empty()) {
-    run_chains(run.chains, results, running, run.items, run.threads, run.progress);
+    run_chains(run.chains, run.estimates, results, running, run.items, run.threads, run.progress);
     std::vector<IntervalJob> jobs;
     for (std::size_t h : running) {
       count_stages(results[h], run.chains[h]);
@@ -139,22 +153,11 @@ void run_rounds(Run& run, std::vector<HypothesisResult>& results, const std::vec
     for (std::size_t h : finished) {
       if (!results[h].complement_defined) scale_for_equalities(results[h], {false});
       finish_intervals(results[h]);
+      set_up_estimates(run, results, h);
     }
     running = std::move(next);
   }
-}
-
-// Each hypothesis's estimates: one chain per hypothesis, run to the niter its factors
-// settled at.
-void estimate_hypotheses(Run& run, std::vector<HypothesisResult>& results, const std::vector<std::uint64_t>& keys) {
-  run_in_parallel(results.size(), run.threads, [&](std::size_t h) {
-    if (run.progress.cancelled()) throw Cancelled();
-    const SampledCoordinates sampled =
-        sampled_coordinates(results[h], run.prepared[h], run.items.posterior_a, run.items.posterior_b);
-    const std::vector<ItemEstimate> per_coordinate = restricted_estimates(
-        sampled.restrictions, sampled.start, sampled.shape_a, sampled.shape_b, {results[h].niter, run.seed, keys[h]});
-    results[h].estimates = item_estimates(sampled, per_coordinate, run.items.names);
-  });
+  if (run.settings.precision) run_chains(run.chains, run.estimates, results, {}, run.items, run.threads, run.progress);
 }
 
 // Posterior model probabilities with equal prior probabilities: each hypothesis's
@@ -182,7 +185,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
   const Settings& settings = problem.settings;
   threads = usable_thread_count(threads);
   Run run{settings, StreamSeed(static_cast<std::uint64_t>(settings.seed), settings.stream_key), threads, progress,
-          item_shapes(problem), {}, {}};
+          item_shapes(problem), {}, {}, {}, {}};
   Evaluation evaluation;
   evaluation.problem = problem;
   std::vector<HypothesisResult>& results = evaluation.hypotheses;
@@ -191,14 +194,15 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     run.prepared.push_back(prepare(problem, hypothesis, run.items.names));
     results.push_back(read_hypothesis(problem, hypothesis, run.prepared.back()));
   }
-  std::vector<std::uint64_t> keys;
+  run.estimates.resize(results.size());
   for (std::size_t h = 0; h < results.size(); ++h) {
-    keys.push_back(hypothesis_key(run.prepared[h]));
-    run.chains.push_back(set_up_chains(run.prepared[h], results[h].start.centre, run.items, run.seed, keys[h]));
+    run.keys.push_back(hypothesis_key(run.prepared[h]));
+    run.chains.push_back(set_up_chains(run.prepared[h], results[h].start.centre, run.items, run.seed, run.keys[h]));
     spread_start(results[h], run.prepared[h], run.items.names.size());
     results[h].niter = settings.niter;
+    if (!settings.precision) set_up_estimates(run, results, h);
   }
-  run_rounds(run, results, keys);
+  run_rounds(run, results);
   for (std::size_t h = 0; h < results.size(); ++h) {
     add_closing_notes(results[h], !run.chains[h].complexity.empty(), run.prepared[h].warnings);
   }
@@ -207,7 +211,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     evaluation.unconstrained_estimates.push_back(
         beta_estimate(run.items.names[j], run.items.posterior_a[j], run.items.posterior_b[j]));
   }
-  estimate_hypotheses(run, results, keys);
+  for (std::size_t h = 0; h < results.size(); ++h) results[h].estimates = run.estimates[h]->estimates(run.items.names);
   set_model_probabilities(evaluation);
   return evaluation;
 }

@@ -47,4 +47,10 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
   return estimates;
 }
 
+HypothesisEstimates::HypothesisEstimates(const HypothesisResult& result, const Prepared& read,
+                                         const std::vector<double>& posterior_a,
+                                         const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key)
+    : sampled_(sampled_coordinates(result, read, posterior_a, posterior_b)),
+      chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b, {result.niter, seed, key}) {}
+
 }  // namespace propbf::evaluate

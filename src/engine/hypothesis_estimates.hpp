@@ -36,4 +36,21 @@ SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Pre
 std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, const std::vector<ItemEstimate>& per_coordinate,
                                          const std::vector<std::string>& names);
 
+// A hypothesis's estimate chain, set up at the niter its factors settled at, and the
+// estimates per item it gives once run there.
+class HypothesisEstimates {
+ public:
+  HypothesisEstimates(const HypothesisResult& result, const Prepared& read, const std::vector<double>& posterior_a,
+                      const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key);
+  EstimateChain& chain() { return chain_; }
+  std::size_t restrictions() const { return sampled_.restrictions.size(); }
+  std::vector<ItemEstimate> estimates(const std::vector<std::string>& names) const {
+    return item_estimates(sampled_, chain_.estimates(), names);
+  }
+
+ private:
+  SampledCoordinates sampled_;
+  EstimateChain chain_;
+};
+
 }  // namespace propbf::evaluate

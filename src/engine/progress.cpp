@@ -26,8 +26,10 @@ void Progress::advance(double cost, const std::string& hypothesis, std::size_t s
   if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(200)) return;
   last_ = now;
   const double elapsed = std::chrono::duration<double>(now - round_start_).count();
-  std::string line = hypothesis + ": stage " + std::to_string(stage) + " of " + std::to_string(stages) + ", " +
-                     std::to_string(sweeps) + " of " + std::to_string(niter) + " sweeps";
+  std::string line = hypothesis + ": " +
+                     (stage == 0 ? std::string("estimates")
+                                 : "stage " + std::to_string(stage) + " of " + std::to_string(stages)) +
+                     ", " + std::to_string(sweeps) + " of " + std::to_string(niter) + " sweeps";
   const double done = done_cost_.load();
   if (done > 0.0 && round_cost_ > done) {
     const auto left = static_cast<long>(elapsed * (round_cost_ - done) / done);

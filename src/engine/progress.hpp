@@ -29,7 +29,7 @@ class Progress {
   bool chunked() const { return shown_ || control_.cancel != nullptr; }
 
   void start_round(double total_cost);
-  // A chain has run `cost` more; called from any thread.
+  // A chain has run `cost` more (stage 0: the estimate chain); called from any thread.
   void advance(double cost, const std::string& hypothesis, std::size_t stage, std::size_t stages, std::int64_t sweeps,
                std::int64_t niter);
   void clear();

@@ -74,7 +74,7 @@ struct HypothesisResult {
   double pmp_with_unconstrained = 0.0;  // among the listed hypotheses and the unconstrained one
   double pmp_complement = 0.0;          // one hypothesis only: its complement's share
   // Per item in item order, under the posterior restricted by every restriction: from a
-  // chain of niter sweeps on its own stream (restricted_estimates), run after the factors.
+  // chain of niter sweeps on its own stream (EstimateChain), run beside the stage chains.
   std::vector<ItemEstimate> estimates;
 };
 
