@@ -176,14 +176,11 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
   }
   std::stable_sort(tasks.begin(), tasks.end(), [](const Task& x, const Task& y) { return x.cost > y.cost; });
   progress.start_round(total);
-  run_in_parallel(tasks.size(), threads, [&](std::size_t i) {
+  run_in_parallel(tasks.size(), threads, [&](std::size_t i, const ParallelRound& round) {
     const Task& task = tasks[i];
-    if (!progress.chunked()) {
-      task.run_to(task.niter);
-      return;
-    }
     while (task.sweeps() < task.niter) {
       if (progress.cancelled()) throw Cancelled();
+      if (round.failed()) return;  // another chain failed: the round's counts are not used
       const std::int64_t from = task.sweeps();
       task.run_to(std::min(task.niter, from + kProgressStep));
       progress.advance(static_cast<double>(task.sweeps() - from) * task.sweep_cost, results[task.hypothesis].name,

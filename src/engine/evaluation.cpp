@@ -39,7 +39,8 @@ namespace {
 // A hypothesis before its chains run: what it is, its start point (over the chains'
 // coordinates) and, with equalities, their closed-form factor. Throws InputError when
 // it has no interior.
-HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisText& hypothesis, const Prepared& read) {
+HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisText& hypothesis, const Prepared& read,
+                                 const StopCheck& stop) {
   HypothesisResult result;
   result.name = hypothesis.name;
   result.text = hypothesis.text;
@@ -51,7 +52,7 @@ HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisT
     result.start.centre.assign(space, 0.5);
     result.start.radius = 0.5;
   } else {
-    result.start = find_start_point(restrictions, space);
+    result.start = find_start_point(restrictions, space, stop);
     if (!result.start.interior) no_interior(problem, hypothesis, restrictions, result.start);
   }
   if (read.has_equalities) {
@@ -144,12 +145,12 @@ void run_rounds(Run& run, std::vector<HypothesisResult>& results) {
       count_stages(results[h], run.chains[h]);
       for (const bool corrected : kinds) jobs.push_back({&results[h], keys[h], corrected});
     }
-    replication_intervals(jobs, run.seed, run.threads);
+    replication_intervals(jobs, run.seed, run.threads, run.progress.stop_check());
     std::vector<std::size_t> next;
     const std::vector<std::size_t> finished = settle_round(run, results, running, kinds, next);
     std::vector<IntervalJob> closing;
     for (std::size_t h : finished) closing.push_back({&results[h], keys[h], false});
-    replication_intervals(closing, run.seed, run.threads);
+    replication_intervals(closing, run.seed, run.threads, run.progress.stop_check());
     for (std::size_t h : finished) {
       if (!results[h].complement_defined) scale_for_equalities(results[h], {false});
       finish_intervals(results[h]);
@@ -191,8 +192,9 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
   std::vector<HypothesisResult>& results = evaluation.hypotheses;
   // Every hypothesis is read and given its starting point before any sampling starts.
   for (const HypothesisText& hypothesis : problem.hypotheses) {
+    if (progress.cancelled()) throw Cancelled();
     run.prepared.push_back(prepare(problem, hypothesis, run.items.names));
-    results.push_back(read_hypothesis(problem, hypothesis, run.prepared.back()));
+    results.push_back(read_hypothesis(problem, hypothesis, run.prepared.back(), progress.stop_check()));
   }
   run.estimates.resize(results.size());
   for (std::size_t h = 0; h < results.size(); ++h) {

@@ -24,9 +24,14 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
   ~Progress() { clear(); }
 
-  bool cancelled() const { return control_.cancel != nullptr && control_.cancel->load(); }
-  // Whether chains run in chunks, looking at the line and the flag in between.
-  bool chunked() const { return shown_ || control_.cancel != nullptr; }
+  bool cancelled() const {
+    return (control_.cancel != nullptr && control_.cancel->load()) || (control_.stop && control_.stop());
+  }
+  // cancelled() as the steps ask it; empty when the run cannot be stopped.
+  StopCheck stop_check() const {
+    if (control_.cancel == nullptr && !control_.stop) return {};
+    return [this] { return cancelled(); };
+  }
 
   void start_round(double total_cost);
   // A chain has run `cost` more (stage 0: the estimate chain); called from any thread.

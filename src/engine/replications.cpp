@@ -218,7 +218,7 @@ void draw_block(const IntervalJob& job, const std::array<const Draw*, 2>& draws,
 // draws one block of one job (draw_block). The stage draws are set up once, before the
 // blocks; the order statistics of a job's two factors are selected as soon as its
 // blocks are done.
-void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, int threads) {
+void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, int threads, const StopCheck& stop) {
   struct Stage {
     std::size_t job;
     bool fit;
@@ -254,6 +254,7 @@ void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, in
   std::vector<std::atomic<std::size_t>> blocks_done(jobs.size());
   for (std::atomic<std::size_t>& done : blocks_done) done.store(0);
   run_in_parallel(jobs.size() * kBlocks, team, [&](std::size_t i) {
+    if (stop && stop()) throw Cancelled();
     const std::size_t j = i / kBlocks;
     const std::size_t block = i % kBlocks;
     std::uint64_t* complement = keys_data + 2 * j * kReplicationCount + block * kReplicationBlock;
@@ -275,12 +276,13 @@ void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, in
 // At most this many jobs at once: their keys take 1.6 MB each.
 constexpr std::size_t kJobsAtOnce = 16;
 
-void replication_intervals(const std::vector<IntervalJob>& jobs, StreamSeed seed, int threads) {
+void replication_intervals(const std::vector<IntervalJob>& jobs, StreamSeed seed, int threads,
+                           const StopCheck& stop) {
   for (std::size_t from = 0; from < jobs.size(); from += kJobsAtOnce) {
     const auto to = std::min(jobs.size(), from + kJobsAtOnce);
     replication_group(std::vector<IntervalJob>(jobs.begin() + static_cast<std::ptrdiff_t>(from),
                                                jobs.begin() + static_cast<std::ptrdiff_t>(to)),
-                      seed, threads);
+                      seed, threads, stop);
   }
 }
 

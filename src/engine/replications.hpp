@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/results.hpp"
+#include "engine/run_control.hpp"
 #include "engine/stream.hpp"
 
 namespace propbf::evaluate {
@@ -30,8 +31,10 @@ struct IntervalJob {
 
 // Sets the jobs' intervals (the factor against the unconstrained hypothesis and against
 // the complement) from kReplications replications of the stage shares, on up to
-// `threads` threads; the same bytes for any number of threads.
-void replication_intervals(const std::vector<IntervalJob>& jobs, StreamSeed seed, int threads);
+// `threads` threads; the same bytes for any number of threads. Throws Cancelled when
+// `stop`, asked before each block, says so.
+void replication_intervals(const std::vector<IntervalJob>& jobs, StreamSeed seed, int threads,
+                           const StopCheck& stop = {});
 // The same, done literally on one thread (the reference in tests).
 void replication_intervals_plain(const std::vector<IntervalJob>& jobs, StreamSeed seed);
 

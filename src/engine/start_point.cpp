@@ -309,9 +309,11 @@ Centre chebyshev_centre(const std::vector<ScaledRow>& rows, const std::vector<st
 // Deletion filter: each of `conflict` dropped in turn when the others still leave no
 // interior, the order written kept.
 template <class HasInterior>
-std::vector<std::size_t> deletion_filter(std::vector<std::size_t> conflict, const HasInterior& has_interior) {
+std::vector<std::size_t> deletion_filter(std::vector<std::size_t> conflict, const HasInterior& has_interior,
+                                         const StopCheck& stop) {
   const std::vector<std::size_t> candidates = conflict;
   for (std::size_t k : candidates) {
+    if (stop && stop()) throw Cancelled();
     std::vector<std::size_t> without;
     for (std::size_t kept : conflict) {
       if (kept != k) without.push_back(kept);
@@ -355,27 +357,39 @@ bool bisection_suits(const std::vector<ScaledRow>& rows, std::size_t item_count)
 // smallest radius fits (a programme of few rows each time). Nothing when the bisection
 // failed otherwise: the general programme decides then.
 std::optional<StartPoint> start_by_bisection(const std::vector<ScaledRow>& rows, const std::vector<std::size_t>& all,
-                                             std::size_t item_count) {
+                                             std::size_t item_count, const StopCheck& stop) {
   const Centre centre = chebyshev_centre(rows, all, item_count, Form::Bisection);
   if (centre.solved && centre.radius > kSmallestRadius) return interior_at(centre);
   if (!centre.infeasible) return std::nullopt;
   StartPoint start;
   start.conflict = deletion_filter(all, [&](const std::vector<std::size_t>& used) {
     return !chebyshev_centre(rows, used, item_count, Form::Interior).infeasible;
-  });
+  }, stop);
   return start;
 }
 
+// Frees the library's environment of the calling thread (every object it holds) when
+// the search ends, however it ends: an embedding process that searches many times keeps
+// its memory flat.
+struct LibraryEnvironment {
+  LibraryEnvironment() = default;
+  LibraryEnvironment(const LibraryEnvironment&) = delete;
+  LibraryEnvironment& operator=(const LibraryEnvironment&) = delete;
+  ~LibraryEnvironment() { glp_free_env(); }
+};
+
 }  // namespace
 
-StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::size_t item_count) {
+StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::size_t item_count,
+                            const StopCheck& stop) {
+  const LibraryEnvironment environment;
   std::vector<ScaledRow> rows;
   rows.reserve(restrictions.size());
   for (const Restriction& restriction : restrictions) rows.push_back(scale_row(restriction));
   std::vector<std::size_t> all;
   for (std::size_t k = 0; k < restrictions.size(); ++k) all.push_back(k);
   if (bisection_suits(rows, item_count)) {
-    if (std::optional<StartPoint> start = start_by_bisection(rows, all, item_count)) return *start;
+    if (std::optional<StartPoint> start = start_by_bisection(rows, all, item_count, stop)) return *start;
   }
   StartPoint start;
   const Centre centre = chebyshev_centre(rows, all, item_count, Form::Centre);
@@ -384,6 +398,7 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
     return start;
   }
   if (centre.solved && centre.radius > kSmallestRadius) return interior_at(centre);
+  if (stop && stop()) throw Cancelled();
   auto has_interior = [&](const std::vector<std::size_t>& used) {
     const Centre c = chebyshev_centre(rows, used, item_count, Form::Signed);
     return !c.solved ? c.iteration_limit || c.library_error : c.radius > kSmallestRadius;
@@ -407,7 +422,7 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
   std::vector<std::size_t> binding = signed_centre.binding;
   std::sort(binding.begin(), binding.end());
   if (!binding.empty() && binding.size() < all.size() && !has_interior(binding)) conflict = binding;
-  start.conflict = deletion_filter(conflict, has_interior);
+  start.conflict = deletion_filter(conflict, has_interior, stop);
   return start;
 }
 

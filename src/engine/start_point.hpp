@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_control.hpp"
 #include "problem/language.hpp"
 
 namespace propbf::evaluate {
@@ -33,6 +34,10 @@ inline constexpr double kSmallestRadius = 1e-9;
 // values bound the largest radius (an always feasible form in which r may be negative),
 // each dropped in turn when the others still have no interior. Items no restriction
 // involves sit at 0.5.
-StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::size_t item_count);
+//
+// `stop`, asked between the linear programmes, ends the search with Cancelled. Each call
+// leaves no state of the linear programming library behind on its thread.
+StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::size_t item_count,
+                            const StopCheck& stop = {});
 
 }  // namespace propbf::evaluate

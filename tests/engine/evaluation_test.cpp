@@ -1,8 +1,12 @@
 // Whole evaluations through the engine alone: a hypothesis's numbers are its own,
-// whatever stands beside it.
+// whatever stands beside it; a run stops wherever it is asked to.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <memory>
+#include <stdexcept>
 #include <cstddef>
 #include <optional>
 #include <utility>
@@ -10,6 +14,9 @@
 #include <vector>
 
 #include "engine/evaluation.hpp"
+#include "engine/parallel.hpp"
+#include "engine/progress.hpp"
+#include "engine/start_point.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -75,6 +82,69 @@ TEST(HypothesisKey, NumbersDoNotDependOnTheOtherHypotheses) {
     const Evaluation twice = evaluate_problem(problem_of({others[1], others[1]}, 2000, precision), 2);
     expect_same(twice.hypotheses[0], twice.hypotheses[1], "two copies");
     expect_same(twice.hypotheses[0], many.hypotheses[2], "with equalities");
+  }
+}
+
+// A stop that says yes from its `from`-th look on, counting every look.
+struct CountedStop {
+  std::shared_ptr<std::atomic<int>> looks = std::make_shared<std::atomic<int>>(0);
+  int from = 0;  // 0: never
+  bool operator()() const { return looks->fetch_add(1) + 1 >= from && from > 0; }
+};
+
+// On one thread a run looks at its stop once per hypothesis before its start point, once
+// per chunk of kProgressStep sweeps of each chain (stage and estimate chains) and once
+// per block of replications: a stop raised at any of these looks (every fifth of the
+// blocks') ends the run with Cancelled, whichever step is running.
+TEST(Cancel, EveryLookOfARunStopsItOnOneOrTwoThreads) {
+  const std::int64_t niter = 2 * kProgressStep + 5;  // three chunks per chain
+  const CountsProblem problem = problem_of({{"A", "first > second > third"}, {"B", "crew < 0.5"}}, niter);
+  RunControl control;
+  const CountedStop count;
+  control.stop = count;
+  evaluate_problem(problem, 1, control);
+  const int chains = 2 * 2 + 1 + 2 * 1 + 1;  // per hypothesis: two per stage and its estimate chain
+  const int blocks = 2 * 2 * static_cast<int>(kReplications / kReplicationBlock);  // two kinds of interval each
+  ASSERT_EQ(count.looks->load(), 2 + 3 * chains + blocks);
+  for (int from = 1; from <= count.looks->load(); from += from < 2 + 3 * chains ? 1 : 5) {
+    control.stop = CountedStop{std::make_shared<std::atomic<int>>(0), from};
+    EXPECT_THROW(evaluate_problem(problem, from % 2 + 1, control), Cancelled) << from;
+  }
+}
+
+// The search for a start point stops between its linear programmes: here in the
+// deletion filter over twelve restrictions of which two cannot hold together.
+TEST(Cancel, StartPointSearchStopsInside) {
+  std::vector<Restriction> restrictions;
+  for (int k = 0; k < 12; ++k) restrictions.push_back({{1.0, k == 5 ? 0.0 : 1.0}, k == 5 ? 0.9 : 0.01 * k, ""});
+  restrictions.push_back({{-1.0, 0.0}, -0.8, ""});  // a < 0.8 against a > 0.9
+  const StartPoint found = find_start_point(restrictions, 2);
+  ASSERT_FALSE(found.interior);
+  EXPECT_EQ(found.conflict, (std::vector<std::size_t>{5, 12}));
+  const CountedStop never;
+  find_start_point(restrictions, 2, never);
+  ASSERT_EQ(never.looks->load(), 3);  // before the filter's programmes, and between them
+  EXPECT_THROW(find_start_point(restrictions, 2, CountedStop{std::make_shared<std::atomic<int>>(0), 2}), Cancelled);
+}
+
+// A task that fails hands its exception to the calling thread, and the others of its
+// round stop: those not started are skipped, a running one sees the failure.
+TEST(ParallelThreads, AFailingTaskStopsTheOthers) {
+  for (const int threads : {1, 2}) {
+    std::atomic<int> finished{0};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(run_in_parallel(20, threads,
+                                 [&](std::size_t i, const ParallelRound& round) {
+                                   if (i == 0) throw std::runtime_error("chain failed");
+                                   while (!round.failed()) {
+                                     if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20)) {
+                                       ++finished;
+                                       return;
+                                     }
+                                   }
+                                 }),
+                 std::runtime_error);
+    EXPECT_EQ(finished.load(), 0) << threads;
   }
 }
 
