@@ -64,6 +64,7 @@ struct EstimateChain::State {
   CounterStream stream;
   std::vector<double> state;
   std::vector<std::size_t> drawn;  // the coordinates some restriction involves
+  std::vector<ItemBounds> alone_bounds;  // per coordinate, from the restrictions on it alone
   std::int64_t burn_in = 0;
   std::int64_t after = 0;  // sweeps counted after the burn-in
   std::int64_t step = 1;   // every step-th of them kept
@@ -82,6 +83,7 @@ EstimateChain::EstimateChain(const std::vector<Restriction>& restrictions, const
   }
   if (c.drawn.empty()) sweeps_ = niter_;  // nothing to run
   if (c.drawn.empty() || niter_ < 1) return;
+  for (std::size_t j = 0; j < start.size(); ++j) c.alone_bounds.push_back(c.r.alone(j, restrictions.size()).bounds);
   c.draws = item_draws(shape_a, shape_b);
   c.bands = band_moves(restrictions, shape_a, shape_b);
   c.burn_in = niter_ / 10;
@@ -103,7 +105,7 @@ void EstimateChain::run_to(std::int64_t sweeps) {
   for (; sweeps_ < std::min(sweeps, niter_); ++sweeps_) {
     // The stage chains' sweep (StageChain::sweep) with every restriction in the truncation.
     for (std::size_t j : c.drawn) {
-      const auto [low, up] = item_bounds(c.r, j, c.restriction_count, c.state);
+      const auto [low, up] = item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j]);
       c.state[j] = low < up ? c.draws[j].draw(low, up, c.stream) : 0.5 * (low + up);
     }
     if (c.bands) {

@@ -1,6 +1,7 @@
 #include "engine/sampler.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -157,22 +158,102 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
   return counts;
 }
 
+namespace {
+
+// Order-preserving integer keys of the doubles that are not NaN.
+std::uint64_t ordered_key(double x) {
+  const auto bits = std::bit_cast<std::uint64_t>(x);
+  constexpr std::uint64_t sign = std::uint64_t{1} << 63;
+  return (bits & sign) != 0 ? ~bits : bits | sign;
+}
+
+double from_ordered_key(std::uint64_t key) {
+  constexpr std::uint64_t sign = std::uint64_t{1} << 63;
+  return std::bit_cast<double>((key & sign) != 0 ? key & ~sign : ~key);
+}
+
+// The least double on which `holds` is true, for a `holds` false below some double and
+// true from it on (NaN: true on none), by bisection over the doubles in order.
+template <class Holds>
+double least_holding(const Holds& holds) {
+  constexpr double infinity = std::numeric_limits<double>::infinity();
+  if (!holds(infinity)) return std::numeric_limits<double>::quiet_NaN();
+  if (holds(-infinity)) return -infinity;
+  std::uint64_t below = ordered_key(-infinity);
+  std::uint64_t from = ordered_key(infinity);
+  while (from - below > 1) {
+    const std::uint64_t middle = below + (from - below) / 2;
+    (holds(from_ordered_key(middle)) ? from : below) = middle;
+  }
+  return from_ordered_key(from);
+}
+
+// The larger (smaller) of two thresholds, NaN (holding on none) when either is.
+double both_least(double x, double y) { return std::isnan(x) || std::isnan(y) ? x + y : std::max(x, y); }
+double both_most(double x, double y) { return std::isnan(x) || std::isnan(y) ? x + y : std::min(x, y); }
+
+// What restriction g x > c on one item leaves it, added to what `left` the earlier ones
+// left: the bound (c - 0) / g as the item's bounds compute it, and the threshold of
+// 0 + g x > c as the hit check computes it.
+SparseRestrictions::Alone add_alone(SparseRestrictions::Alone left, double g, double c) {
+  const double bound = (c - 0.0) / g;
+  if (g > 0.0) {
+    left.bounds.low = std::max(left.bounds.low, bound);
+    left.least = both_least(left.least, least_holding([&](double x) { return 0.0 + g * x > c; }));
+  } else {
+    left.bounds.up = std::min(left.bounds.up, bound);
+    // The greatest x with 0 + g x > c is minus the least y with 0 + g (-y) > c.
+    left.most = both_most(left.most, -least_holding([&](double y) { return 0.0 + g * -y > c; }));
+  }
+  left.any = true;
+  return left;
+}
+
+constexpr SparseRestrictions::Alone kNothingAlone{{0.0, 1.0},
+                                                  -std::numeric_limits<double>::infinity(),
+                                                  std::numeric_limits<double>::infinity(),
+                                                  false};
+
+}  // namespace
+
 SparseRestrictions::SparseRestrictions(const std::vector<Restriction>& restrictions, std::size_t items) {
   term_begin_.push_back(0);
-  for (const Restriction& r : restrictions) {
+  for (std::size_t k = 0; k < restrictions.size(); ++k) {
+    const Restriction& r = restrictions[k];
     constants_.push_back(r.constant);
     for (std::size_t i = 0; i < items; ++i) {
       if (r.coefficients[i] != 0.0) terms_.push_back({i, r.coefficients[i]});
     }
     term_begin_.push_back(terms_.size());
+    if (term_begin_[k + 1] - term_begin_[k] != 1) shared_restrictions_.push_back(k);
   }
   involvement_begin_.push_back(0);
+  shared_begin_.push_back(0);
+  alone_begin_.push_back(0);
   for (std::size_t j = 0; j < items; ++j) {
+    Alone left = kNothingAlone;
     for (std::size_t k = 0; k < restrictions.size(); ++k) {
-      if (restrictions[k].coefficients[j] != 0.0) involvement_.push_back({k, restrictions[k].coefficients[j]});
+      const double g = restrictions[k].coefficients[j];
+      if (g == 0.0) continue;
+      involvement_.push_back({k, g});
+      if (term_begin_[k + 1] - term_begin_[k] != 1) {
+        shared_.push_back({k, g});
+      } else {
+        left = add_alone(left, g, restrictions[k].constant);
+        alone_.push_back({k, left});
+      }
     }
     involvement_begin_.push_back(involvement_.size());
+    shared_begin_.push_back(shared_.size());
+    alone_begin_.push_back(alone_.size());
   }
+}
+
+SparseRestrictions::Alone SparseRestrictions::alone(std::size_t j, std::size_t limit) const {
+  const auto first = alone_.begin() + static_cast<std::ptrdiff_t>(alone_begin_[j]);
+  const auto last = alone_.begin() + static_cast<std::ptrdiff_t>(alone_begin_[j + 1]);
+  const auto after = std::partition_point(first, last, [&](const AloneRun& run) { return run.restriction < limit; });
+  return after == first ? kNothingAlone : (after - 1)->left;
 }
 
 StageChain::StageChain(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<double>& start,
@@ -190,21 +271,36 @@ StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, s
       draws_(std::move(draws)),
       stream_(settings.seed, settings.key, settings.phase, stage),
       bands_(std::move(bands)),
-      state_(start) {}
+      state_(start) {
+  const SparseRestrictions& r = *restrictions_;
+  for (std::size_t j = 0; j < r.items(); ++j) {
+    alone_bounds_.push_back(r.alone(j, stage_ - 1).bounds);
+    const SparseRestrictions::Alone checked = r.alone(j, stage_);
+    if (checked.any) alone_checks_.push_back({j, checked.least, checked.most});
+  }
+}
 
 // The plain sweep's arithmetic, term for term: a sum that leaves out the zero
 // coefficients' products (each +0 or -0) is the same number, since it starts at +0 and
-// adding a zero to a number leaves it unchanged (and to +0 gives +0).
+// adding a zero to a number leaves it unchanged (and to +0 gives +0). The restrictions
+// on one item alone are read from their bounds and thresholds (SparseRestrictions), the
+// hit's restrictions in another order than the plain check's, which gives the same
+// answer.
 bool StageChain::sweep() {
   const SparseRestrictions& r = *restrictions_;
   const std::vector<TruncatedBeta>& draws = *draws_;
   const std::size_t items = state_.size();
   for (std::size_t j = 0; j < items; ++j) {
-    const auto [low, up] = item_bounds(r, j, stage_ - 1, state_);  // restrictions 1 ... stage - 1
+    const auto [low, up] = item_bounds(r, j, stage_ - 1, state_, alone_bounds_[j]);  // restrictions 1 ... stage - 1
     state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
   }
   move_along_stage_bands(bands_.get(), stage_, state_, stream_);
-  for (std::size_t k = 0; k < stage_; ++k) {
+  for (const AloneCheck& check : alone_checks_) {
+    const double x = state_[check.item];
+    if (!(x >= check.least && x <= check.most)) return false;
+  }
+  for (std::size_t k : r.shared_restrictions()) {
+    if (k >= stage_) break;
     double value = 0.0;
     for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
       value += term->coefficient * state_[term->item];

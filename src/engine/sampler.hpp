@@ -68,13 +68,39 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
 // and its effective sweeps are formed from the batches a run of that length forms.
 // Chains of different stages share nothing: each may run on its own thread. The chain
 // keeps what it needs of the restrictions and shapes.
+// The interval an item may take: [low, up], empty when low >= up.
+struct ItemBounds {
+  double low;
+  double up;
+};
+
 // The restrictions of a hypothesis as the chains read them: each restriction's nonzero
 // terms in item order and, per item, the restrictions that involve it (in order, with
 // the item's coefficient). Memory in proportion to the nonzero coefficients; shared by
 // all chains of the hypothesis.
+//
+// A restriction on one item alone, g x > c, does not depend on the other items: it
+// bounds the item by c / g, and holds, as g x > c is computed, exactly on the doubles x
+// from a threshold on (g > 0) or up to one (g < 0). Per item such restrictions are kept
+// apart, with the bounds and thresholds of each leading run of them, so that a stage's
+// chain finds what its first t of them leave the item once, not in every sweep.
 class SparseRestrictions {
  public:
   explicit SparseRestrictions(const std::vector<Restriction>& restrictions, std::size_t items);
+
+  // What the restrictions on item j alone among the first `limit` leave it: the bounds
+  // [0, 1] cut by each (low = the largest of 0 and the lower bounds, up = the smallest of 1
+  // and the upper ones), and the doubles on which they all hold: x >= least and
+  // x <= most (NaN: on none). `any`: there is such a restriction.
+  struct Alone {
+    ItemBounds bounds;
+    double least;
+    double most;
+    bool any;
+  };
+  Alone alone(std::size_t j, std::size_t limit) const;
+  // The restrictions on two or more items (or none) that involve item j, in order.
+  const std::vector<std::size_t>& shared_restrictions() const { return shared_restrictions_; }
 
   struct Term {
     std::size_t item;
@@ -86,6 +112,8 @@ class SparseRestrictions {
   };
 
   std::size_t items() const { return involvement_begin_.size() - 1; }
+  const Involvement* shared_begin(std::size_t j) const { return shared_.data() + shared_begin_[j]; }
+  const Involvement* shared_end(std::size_t j) const { return shared_.data() + shared_begin_[j + 1]; }
   double constant(std::size_t k) const { return constants_[k]; }
   const Term* terms_begin(std::size_t k) const { return terms_.data() + term_begin_[k]; }
   const Term* terms_end(std::size_t k) const { return terms_.data() + term_begin_[k + 1]; }
@@ -98,20 +126,31 @@ class SparseRestrictions {
   std::vector<std::size_t> term_begin_;
   std::vector<Involvement> involvement_;
   std::vector<std::size_t> involvement_begin_;
+  std::vector<Involvement> shared_;  // per item, the involvements of restrictions not on it alone
+  std::vector<std::size_t> shared_begin_;
+  std::vector<std::size_t> shared_restrictions_;  // the restrictions not on one item alone
+  // Per item, its restrictions alone in order, each with what it and the earlier ones leave.
+  struct AloneRun {
+    std::size_t restriction;
+    Alone left;
+  };
+  std::vector<AloneRun> alone_;
+  std::vector<std::size_t> alone_begin_;
 };
 
 // The interval item j may take with the other items at `state`: [0, 1] cut by each
 // restriction involving j whose index is below `restriction_limit` (a stage's chain:
 // its earlier restrictions; a chain of the whole hypothesis: all). Empty when low >= up.
-struct ItemBounds {
-  double low;
-  double up;
-};
+// `alone`: the bounds of those on j alone (SparseRestrictions::alone), to which the
+// others are added. The largest of the lower bounds and the smallest of the upper ones
+// are the same whatever their order (NaN bounds count for nothing), but for the sign of
+// an upper bound of zero: the interval is then empty either way, and the middle of its
+// ends, the value the chains take for it, the same.
 inline ItemBounds item_bounds(const SparseRestrictions& r, std::size_t j, std::size_t restriction_limit,
-                              const std::vector<double>& state) {
-  double low = 0.0;
-  double up = 1.0;
-  for (const SparseRestrictions::Involvement* in = r.involvement_begin(j); in != r.involvement_end(j); ++in) {
+                              const std::vector<double>& state, ItemBounds alone) {
+  double low = alone.low;
+  double up = alone.up;
+  for (const SparseRestrictions::Involvement* in = r.shared_begin(j); in != r.shared_end(j); ++in) {
     if (in->restriction >= restriction_limit) break;  // involvements are in restriction order
     double rest = 0.0;
     for (const SparseRestrictions::Term* term = r.terms_begin(in->restriction); term != r.terms_end(in->restriction);
@@ -169,6 +208,15 @@ class StageChain {
   std::shared_ptr<const std::vector<TruncatedBeta>> draws_;  // per item
   CounterStream stream_;
   std::shared_ptr<const BandMoves> bands_;  // those of this stage are moved along after each sweep
+  // Per item, the bounds its restrictions alone among 1 ... stage - 1 put on it; per item
+  // with restrictions alone among 1 ... stage, where they all hold.
+  std::vector<ItemBounds> alone_bounds_;
+  struct AloneCheck {
+    std::size_t item;
+    double least;
+    double most;
+  };
+  std::vector<AloneCheck> alone_checks_;
   std::vector<double> state_;
   std::int64_t sweeps_ = 0;
   std::int64_t hits_ = 0;

@@ -201,6 +201,41 @@ TEST(StageChain, ContinuedChainsMatchPlainRuns) {
   }
 }
 
+// A restriction on one item alone is read from a threshold: on the doubles next to its
+// bound c / g (and at 0, 1, the infinities), x passes the threshold exactly when
+// 0 + g x > c, as the plain check computes it; two restrictions on the item: both.
+TEST(SparseRestrictions, ThresholdsOfRestrictionsOnOneItemMatchTheirCheck) {
+  std::mt19937_64 engine(5u);
+  const std::vector<double> specials{0.0, -0.0, 1.0, 1e-300, 1e300, std::numeric_limits<double>::infinity()};
+  for (int round = 0; round < 400; ++round) {
+    std::vector<Restriction> restrictions;
+    for (int k = 0; k < 2; ++k) {
+      const double g = (engine() % 2 == 0 ? 1.0 : -1.0) *
+                       (round % 7 == 0 ? specials[engine() % specials.size()] + 1e-3 : 0.1 + std::ldexp(static_cast<double>(engine() >> 11), -50));
+      const double c = round % 5 == 0 ? specials[engine() % specials.size()] * (engine() % 2 == 0 ? 1.0 : -1.0)
+                                      : std::ldexp(static_cast<double>(engine() >> 11), -53) * 3.0 - 1.0;
+      restrictions.push_back({{g}, c, ""});
+    }
+    const SparseRestrictions sparse(restrictions, 1);
+    for (std::size_t limit = 1; limit <= 2; ++limit) {
+      const SparseRestrictions::Alone alone = sparse.alone(0, limit);
+      ASSERT_TRUE(alone.any);
+      std::vector<double> xs(specials);
+      for (double v : specials) xs.push_back(-v);
+      for (std::size_t k = 0; k < limit; ++k) {
+        double x = restrictions[k].constant / restrictions[k].coefficients[0];
+        for (int step = 0; step < 3; ++step) x = std::nextafter(x, -INFINITY);
+        for (int step = 0; step < 7; ++step, x = std::nextafter(x, INFINITY)) xs.push_back(x);
+      }
+      for (double x : xs) {
+        bool holds = true;
+        for (std::size_t k = 0; k < limit; ++k) holds = holds && 0.0 + restrictions[k].coefficients[0] * x > restrictions[k].constant;
+        EXPECT_EQ(x >= alone.least && x <= alone.most, holds) << "round " << round << ", x " << x;
+      }
+    }
+  }
+}
+
 // The selected order statistics against a full sort with NaNs last, on values with
 // ties, zeros, infinities and NaNs, in random, ascending and descending order, all
 // equal, and with every 32nd value the largest or the smallest (a regular sample of
