@@ -10,9 +10,11 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 #include "engine/beta_functions.hpp"
 #include "engine/parallel.hpp"
@@ -85,12 +87,23 @@ std::array<Interval*, 2> interval_targets(const IntervalJob& job) {
 
 // Uninitialised storage for the replications' working data, in huge pages where the
 // system offers them for the asking: megabytes that would otherwise take thousands of
-// page faults, each dear.
+// page faults, each dear. The last buffer given back is kept for the next (one, of at
+// most kKeptBytes): the rounds of a run in precision mode, and a process that evaluates
+// many small problems (an R session), fault its pages in and have them cleared once,
+// not at every call.
 class HugeBuffer {
  public:
   explicit HugeBuffer(std::size_t bytes) {
     constexpr std::size_t huge = std::size_t{1} << 21;
     bytes_ = (bytes + huge - 1) / huge * huge;
+    {
+      const std::lock_guard<std::mutex> lock(kept_mutex_);
+      if (kept_at_ != nullptr && kept_bytes_ >= bytes_) {
+        at_ = std::exchange(kept_at_, nullptr);
+        bytes_ = kept_bytes_;
+        return;
+      }
+    }
     void* at = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (at == MAP_FAILED) throw std::bad_alloc();
     at_ = static_cast<std::byte*>(at);
@@ -98,10 +111,26 @@ class HugeBuffer {
   }
   HugeBuffer(const HugeBuffer&) = delete;
   HugeBuffer& operator=(const HugeBuffer&) = delete;
-  ~HugeBuffer() { ::munmap(at_, bytes_); }
+  ~HugeBuffer() {
+    std::byte* dropped = at_;
+    std::size_t dropped_bytes = bytes_;
+    if (bytes_ <= kKeptBytes) {
+      const std::lock_guard<std::mutex> lock(kept_mutex_);
+      if (kept_at_ == nullptr || kept_bytes_ < bytes_) {
+        std::swap(dropped, kept_at_);
+        std::swap(dropped_bytes, kept_bytes_);
+      }
+    }
+    if (dropped != nullptr) ::munmap(dropped, dropped_bytes);
+  }
   std::byte* data() const { return at_; }
 
  private:
+  static constexpr std::size_t kKeptBytes = std::size_t{64} << 20;
+  static inline std::mutex kept_mutex_;
+  static inline std::byte* kept_at_ = nullptr;
+  static inline std::size_t kept_bytes_ = 0;
+
   std::byte* at_ = nullptr;
   std::size_t bytes_ = 0;
 };
@@ -237,7 +266,7 @@ void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, in
   // One buffer: keys[2 j k ...]: job j's factors against the complement, keys[(2 j + 1) k
   // ...]: against the unconstrained hypothesis (k = kReplications); per thread of the team
   // a block's complexity and fit products; the stage draws. Left unset here: each task
-  // writes its own part (and is the first to touch its pages).
+  // writes its own part (in a new buffer, it is the first to touch its pages).
   const std::size_t key_bytes = 2 * jobs.size() * kReplicationCount * sizeof(std::uint64_t);
   const std::size_t product_bytes = static_cast<std::size_t>(team) * 2 * kReplicationBlock * sizeof(double);
   const HugeBuffer buffer(key_bytes + product_bytes + stages.size() * sizeof(Draw) + alignof(Draw));
