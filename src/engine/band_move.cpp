@@ -121,7 +121,10 @@ void move_along(const Band& band, const std::vector<Restriction>& restrictions, 
       up = std::min(up, -x0[i] / d[i]);
     }
   }
-  for (std::size_t k = 0; k + 1 < stage; ++k) {
+  // A restriction that names none of the band's items has along = +0 and is passed over,
+  // so only those that name one are looked at.
+  for (std::size_t k : band.restrictions) {
+    if (k + 1 >= stage) break;
     const std::vector<double>& g = restrictions[k].coefficients;
     double along = 0.0;
     for (std::size_t i = 0; i < n; ++i) along += g[items[i]] * d[i];
@@ -217,6 +220,17 @@ std::vector<Band> find_bands(const std::vector<Restriction>& restrictions) {
       bands.push_back(std::move(band));
     }
     for (std::size_t j : h.items) by_item[j].push_back(l);
+  }
+  std::vector<std::vector<std::size_t>> naming(items);  // per item, the restrictions with a nonzero coefficient
+  for (std::size_t k = 0; k < count && !bands.empty(); ++k) {
+    for (std::size_t j = 0; j < items; ++j) {
+      if (restrictions[k].coefficients[j] != 0.0) naming[j].push_back(k);
+    }
+  }
+  for (Band& band : bands) {
+    for (std::size_t j : band.items) band.restrictions.insert(band.restrictions.end(), naming[j].begin(), naming[j].end());
+    std::sort(band.restrictions.begin(), band.restrictions.end());
+    band.restrictions.erase(std::unique(band.restrictions.begin(), band.restrictions.end()), band.restrictions.end());
   }
   return bands;
 }

@@ -29,6 +29,9 @@ struct Band {
   std::vector<std::size_t> items;  // the items with a nonzero coefficient in n, in item order
   std::vector<double> normal;      // their coefficients in n
   std::size_t first_stage = 0;     // the first stage whose truncation holds both restrictions
+  // The restrictions that name one of its items, in order: the only ones that can bound
+  // a move along it (the others do not change along its directions).
+  std::vector<std::size_t> restrictions;
 };
 
 // The bands among the restrictions: one per direction of n, in the order of the pairs
