@@ -129,7 +129,7 @@ namespace {
 // A chain of a round: a stage chain, or (stage 0) an estimate chain.
 struct Task {
   StageChain* stage_chain;
-  EstimateChain* estimate_chain;
+  HypothesisEstimates* estimate_chain;
   std::int64_t niter;
   double cost;
   double sweep_cost;
@@ -168,7 +168,7 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
   }
   for (std::size_t h = 0; h < estimates.size(); ++h) {
     if (!estimates[h]) continue;
-    EstimateChain& chain = estimates[h]->chain();
+    HypothesisEstimates& chain = *estimates[h];
     if (chain.sweeps() >= chain.niter()) continue;
     const double cost = sweep_cost(estimates[h]->restrictions() + 1, items.posterior_a, items.posterior_b);
     tasks.push_back({nullptr, &chain, chain.niter(), static_cast<double>(chain.niter() - chain.sweeps()) * cost, cost, h, 0});

@@ -47,23 +47,31 @@ std::int64_t ceil_position(std::int64_t per_mille, std::int64_t m) {
 
 struct EstimateChain::State {
   State(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
-        const std::vector<double>& shape_a, const std::vector<double>& shape_b, const EstimateChainSettings& settings)
+        const std::vector<double>& shape_a, const std::vector<double>& shape_b, const EstimateChainSettings& settings,
+        std::size_t drawn_count)
       : r(restrictions, start.size()),
         restriction_count(restrictions.size()),
-        shape_a(shape_a),
-        shape_b(shape_b),
+        draws(item_draws(shape_a, shape_b)),
+        bands(band_moves(restrictions, shape_a, shape_b)),
         stream(settings.seed, settings.key, StreamKind::EstimateSweeps, 0),
-        state(start) {}
+        state(start),
+        burn_in(settings.niter / 10),
+        after(settings.niter - burn_in),
+        kept(drawn_count),
+        mean(drawn_count, 0.0),
+        squares(drawn_count, 0.0) {
+    for (std::size_t j = 0; j < start.size(); ++j) alone_bounds.push_back(r.alone(j, restrictions.size()).bounds);
+    const std::int64_t cap = kept_draws_per_coordinate(drawn_count);
+    step = (after + cap - 1) / cap;
+    for (std::vector<double>& values : kept) values.reserve(static_cast<std::size_t>((after + step - 1) / step));
+  }
 
   SparseRestrictions r;
   std::size_t restriction_count;
-  std::vector<double> shape_a;
-  std::vector<double> shape_b;
   std::vector<TruncatedBeta> draws;
   std::shared_ptr<const BandMoves> bands;
   CounterStream stream;
   std::vector<double> state;
-  std::vector<std::size_t> drawn;  // the coordinates some restriction involves
   std::vector<ItemBounds> alone_bounds;  // per coordinate, from the restrictions on it alone
   std::int64_t burn_in = 0;
   std::int64_t after = 0;  // sweeps counted after the burn-in
@@ -76,47 +84,41 @@ struct EstimateChain::State {
 EstimateChain::EstimateChain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
                              const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                              const EstimateChainSettings& settings)
-    : state_(std::make_unique<State>(restrictions, start, shape_a, shape_b, settings)), niter_(settings.niter) {
-  State& c = *state_;
+    : restrictions_(restrictions), start_(start), shape_a_(shape_a), shape_b_(shape_b), settings_(settings),
+      niter_(settings.niter) {
   for (std::size_t j = 0; j < start.size(); ++j) {
-    if (c.r.involvement_begin(j) != c.r.involvement_end(j)) c.drawn.push_back(j);
+    bool involved = false;
+    for (const Restriction& restriction : restrictions) involved = involved || restriction.coefficients[j] != 0.0;
+    if (involved) drawn_.push_back(j);
   }
-  if (c.drawn.empty()) sweeps_ = niter_;  // nothing to run
-  if (c.drawn.empty() || niter_ < 1) return;
-  for (std::size_t j = 0; j < start.size(); ++j) c.alone_bounds.push_back(c.r.alone(j, restrictions.size()).bounds);
-  c.draws = item_draws(shape_a, shape_b);
-  c.bands = band_moves(restrictions, shape_a, shape_b);
-  c.burn_in = niter_ / 10;
-  c.after = niter_ - c.burn_in;
-  const std::int64_t cap = kept_draws_per_coordinate(c.drawn.size());
-  c.step = (c.after + cap - 1) / cap;
-  c.kept.resize(c.drawn.size());
-  for (std::vector<double>& values : c.kept) values.reserve(static_cast<std::size_t>((c.after + c.step - 1) / c.step));
-  c.mean.assign(c.drawn.size(), 0.0);
-  c.squares.assign(c.drawn.size(), 0.0);
+  if (drawn_.empty()) sweeps_ = niter_;  // nothing to run
 }
 
 EstimateChain::~EstimateChain() = default;
 
 void EstimateChain::run_to(std::int64_t sweeps) {
+  if (drawn_.empty() || sweeps_ >= std::min(sweeps, niter_)) return;
+  if (!state_) state_ = std::make_unique<State>(restrictions_, start_, shape_a_, shape_b_, settings_, drawn_.size());
   State& c = *state_;
-  if (c.drawn.empty()) return;
+  const std::vector<std::size_t>& drawn = drawn_;
+  const std::vector<double>& shape_a = shape_a_;
+  const std::vector<double>& shape_b = shape_b_;
   const std::size_t stage = c.restriction_count + 1;  // truncated by every restriction
   for (; sweeps_ < std::min(sweeps, niter_); ++sweeps_) {
     // The stage chains' sweep (StageChain::sweep) with every restriction in the truncation.
-    for (std::size_t j : c.drawn) {
+    for (std::size_t j : drawn) {
       const auto [low, up] = item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j]);
       c.state[j] = low < up ? c.draws[j].draw(low, up, c.stream) : 0.5 * (low + up);
     }
     if (c.bands) {
-      move_along_bands(c.bands->bands, c.bands->restrictions, stage, c.shape_a, c.shape_b, c.state, c.stream);
+      move_along_bands(c.bands->bands, c.bands->restrictions, stage, shape_a, shape_b, c.state, c.stream);
     }
     if (sweeps_ < c.burn_in) continue;
     const std::int64_t counted = sweeps_ - c.burn_in;  // sweeps after the burn-in before this one
     const double n = static_cast<double>(counted + 1);
     const bool keep = counted % c.step == 0;
-    for (std::size_t i = 0; i < c.drawn.size(); ++i) {
-      const double x = c.state[c.drawn[i]];
+    for (std::size_t i = 0; i < drawn.size(); ++i) {
+      const double x = c.state[drawn[i]];
       const double deviation = x - c.mean[i];
       c.mean[i] += deviation / n;
       c.squares[i] += deviation * (x - c.mean[i]);
@@ -126,14 +128,19 @@ void EstimateChain::run_to(std::int64_t sweeps) {
 }
 
 std::vector<ItemEstimate> EstimateChain::estimates() const {
-  State& c = *state_;
-  std::vector<ItemEstimate> estimates(c.state.size());
-  for (std::size_t j = 0; j < c.state.size(); ++j) {
-    if (c.r.involvement_begin(j) == c.r.involvement_end(j)) estimates[j] = beta_estimate("", c.shape_a[j], c.shape_b[j]);
+  std::vector<ItemEstimate> estimates(start_.size());
+  std::size_t next = 0;  // in drawn_
+  for (std::size_t j = 0; j < start_.size(); ++j) {
+    if (next < drawn_.size() && drawn_[next] == j) {
+      ++next;
+    } else {
+      estimates[j] = beta_estimate("", shape_a_[j], shape_b_[j]);
+    }
   }
-  if (niter_ < 1) return estimates;
-  for (std::size_t i = 0; i < c.drawn.size(); ++i) {
-    ItemEstimate& estimate = estimates[c.drawn[i]];
+  if (niter_ < 1 || drawn_.empty()) return estimates;
+  const State& c = *state_;
+  for (std::size_t i = 0; i < drawn_.size(); ++i) {
+    ItemEstimate& estimate = estimates[drawn_[i]];
     estimate.mean = c.mean[i];
     estimate.sd = std::sqrt(c.squares[i] / static_cast<double>(c.after));
     std::vector<double> values = c.kept[i];
@@ -143,6 +150,8 @@ std::vector<ItemEstimate> EstimateChain::estimates() const {
   }
   return estimates;
 }
+
+void EstimateChain::release() { state_.reset(); }
 
 std::vector<ItemEstimate> restricted_estimates(const std::vector<Restriction>& restrictions,
                                                const std::vector<double>& start, const std::vector<double>& shape_a,

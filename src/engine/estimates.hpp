@@ -53,7 +53,7 @@ struct EstimateChainSettings {
 // (so with no restriction at all, no chain runs).
 //
 // The chain can be run in pieces (run_to); run to settings.niter, it gives what one
-// run straight there gives.
+// run straight there gives. It reads its inputs where the caller keeps them.
 class EstimateChain {
  public:
   EstimateChain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
@@ -68,12 +68,22 @@ class EstimateChain {
   void run_to(std::int64_t sweeps);
   std::int64_t sweeps() const { return sweeps_; }
   std::int64_t niter() const { return niter_; }
-  // The estimates, once the chain has run settings.niter sweeps.
+  // The estimates, once the chain has run settings.niter sweeps (and before release()).
   std::vector<ItemEstimate> estimates() const;
+  // Frees what the sweeps kept, once the estimates are taken.
+  void release();
 
  private:
   struct State;
-  std::unique_ptr<State> state_;  // what the sweeps read and update
+  // The chain's inputs, which must outlive it; its working state is made when it first
+  // runs, so that chains set up long before they run hold little.
+  const std::vector<Restriction>& restrictions_;
+  const std::vector<double>& start_;
+  const std::vector<double>& shape_a_;
+  const std::vector<double>& shape_b_;
+  EstimateChainSettings settings_;
+  std::vector<std::size_t> drawn_;  // the coordinates some restriction involves
+  std::unique_ptr<State> state_;    // what the sweeps read and update
   std::int64_t niter_;
   std::int64_t sweeps_ = 0;
 };

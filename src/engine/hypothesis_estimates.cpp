@@ -53,4 +53,16 @@ HypothesisEstimates::HypothesisEstimates(const HypothesisResult& result, const P
     : sampled_(sampled_coordinates(result, read, posterior_a, posterior_b)),
       chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b, {result.niter, seed, key}) {}
 
+void HypothesisEstimates::run_to(std::int64_t sweeps) {
+  chain_.run_to(sweeps);
+  if (chain_.sweeps() < chain_.niter() || per_coordinate_) return;
+  per_coordinate_ = chain_.estimates();
+  chain_.release();
+}
+
+std::vector<ItemEstimate> HypothesisEstimates::estimates(const std::vector<std::string>& names) {
+  if (!per_coordinate_) run_to(chain_.niter());
+  return item_estimates(sampled_, *per_coordinate_, names);
+}
+
 }  // namespace propbf::evaluate

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,20 +38,26 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
                                          const std::vector<std::string>& names);
 
 // A hypothesis's estimate chain, set up at the niter its factors settled at, and the
-// estimates per item it gives once run there.
+// estimates per item it gives once run there: taken as soon as the chain ends, which
+// then frees what it kept (the chains of many hypotheses never hold their draws at once).
 class HypothesisEstimates {
  public:
   HypothesisEstimates(const HypothesisResult& result, const Prepared& read, const std::vector<double>& posterior_a,
                       const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key);
-  EstimateChain& chain() { return chain_; }
+  HypothesisEstimates(const HypothesisEstimates&) = delete;
+  HypothesisEstimates& operator=(const HypothesisEstimates&) = delete;
+
+  std::int64_t sweeps() const { return chain_.sweeps(); }
+  std::int64_t niter() const { return chain_.niter(); }
+  void run_to(std::int64_t sweeps);
   std::size_t restrictions() const { return sampled_.restrictions.size(); }
-  std::vector<ItemEstimate> estimates(const std::vector<std::string>& names) const {
-    return item_estimates(sampled_, chain_.estimates(), names);
-  }
+  // Once run to niter.
+  std::vector<ItemEstimate> estimates(const std::vector<std::string>& names);
 
  private:
   SampledCoordinates sampled_;
   EstimateChain chain_;
+  std::optional<std::vector<ItemEstimate>> per_coordinate_;
 };
 
 }  // namespace propbf::evaluate
