@@ -15,6 +15,7 @@
 #include <new>
 
 #include "input/problem_file.hpp"
+#include "problem/prepare.hpp"
 #include "report/report.hpp"
 
 namespace propbf::evaluate {
@@ -184,6 +185,13 @@ class RecordOutput {
   bool append_ = false;
 };
 
+// Shows the problem's warnings on standard error (`name`: the file it was read from) and
+// evaluates it.
+Evaluation evaluate_prepared(const CountsProblem& problem, const std::string& name, const EvaluateOptions& options) {
+  for (const std::string& warning : problem.warnings) std::cerr << "propbf: " << name << ": warning: " << warning << "\n";
+  return evaluate_problem(problem, options.threads, options.progress_line);
+}
+
 }  // namespace
 
 Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options) {
@@ -201,21 +209,7 @@ Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options
     if (fd >= 0) ::close(fd);
   }
   if (fd < 0) throw InputError(path + ": cannot open the problem file: " + std::strerror(errno));
-  CountsProblem problem = read_problem_file(path);
-  for (const HypothesisText& hypothesis : problem.hypotheses) {
-    if (hypothesis.name.empty()) {
-      const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
-      throw InputError(describe_position(path, at) + ": a hypothesis has an empty name (\"\" = ...); give it one, "
-                                                     "e.g. H1 = \"a > b\"");
-    }
-  }
-  apply_overrides(problem, options.overrides);
-  for (const std::string& warning : problem.warnings) std::cerr << "propbf: " << path << ": warning: " << warning << "\n";
-  for (std::string& warning : hypothesis_warnings(problem)) {
-    std::cerr << "propbf: " << path << ": warning: " << warning << "\n";
-    problem.warnings.push_back(std::move(warning));
-  }
-  return evaluate_problem(problem, options.threads, options.progress_line);
+  return evaluate_prepared(prepare_problem(read_problem_file(path), options.overrides), path, options);
 }
 
 Evaluation evaluate_data(const DataInputs& inputs, const EvaluateOptions& options) {
@@ -236,24 +230,10 @@ Evaluation evaluate_data(const DataInputs& inputs, const EvaluateOptions& option
     const std::size_t text = given.find_first_not_of(" \t", colon + 1);
     hypothesis.text = text == std::string::npos ? std::string() : given.substr(text);
     hypothesis.origin = "propbf: --hypothesis #" + std::to_string(i + 1);
-    for (std::size_t k = 0; k < hypotheses.size(); ++k) {
-      if (hypotheses[k].name == hypothesis.name) {
-        throw InputError("propbf: hypothesis name '" + visible_text(hypothesis.name) + "' is given twice (--hypothesis #" +
-                         std::to_string(k + 1) + " and #" + std::to_string(i + 1) + ")");
-      }
-    }
     hypotheses.push_back(std::move(hypothesis));
   }
   CountsProblem problem = problem_from_data(inputs.csv_file, inputs.prior_a, inputs.prior_b, std::move(hypotheses));
-  apply_overrides(problem, options.overrides);
-  for (const std::string& warning : problem.warnings) {
-    std::cerr << "propbf: " << inputs.csv_file << ": warning: " << warning << "\n";
-  }
-  return evaluate_problem(problem, options.threads, options.progress_line);
-}
-
-std::string out_of_memory_message(const std::string& path) {
-  return "propbf: " + path + ": not enough memory for this problem (lower --niter or the number of items)";
+  return evaluate_prepared(prepare_problem(std::move(problem), options.overrides), inputs.csv_file, options);
 }
 
 int write_all(int fd, const std::string& bytes) {

@@ -20,9 +20,10 @@ struct EvaluateOptions {
   bool progress_line = false;  // a single run's progress on a terminal (see evaluate_problem)
 };
 
-// Reads the problem file, sets the overrides and evaluates it. Throws InputError for a
-// mistake in the problem (a file that cannot be opened, with the system's reason; a
-// hypothesis without a name) and std::bad_alloc when memory runs out.
+// Reads the problem file, prepares it with the overrides (prepare_problem: the one way
+// every front door takes), shows its warnings on standard error and evaluates it. Throws
+// InputError for a mistake in the problem (a file that cannot be opened, with the
+// system's reason) and std::bad_alloc when memory runs out.
 Evaluation evaluate_file(const std::string& path, const EvaluateOptions& options);
 
 // A problem given on the command line instead of a problem file: the items of a CSV file
@@ -35,14 +36,11 @@ struct DataInputs {
   double prior_b = 1.0;
 };
 
-// Reads the CSV file, builds the problem, sets the overrides and evaluates it. Throws
-// InputError for a hypothesis without a name (no ':' or nothing before it), a name given
-// twice, and every mistake of the CSV file (with its place); std::bad_alloc when memory
-// runs out.
+// Reads the CSV file, builds the problem, prepares it as evaluate_file does and
+// evaluates it. Throws InputError for a hypothesis without a name (no ':' or nothing
+// before it), what prepare_problem refuses (a name given twice among them) and every
+// mistake of the CSV file (with its place); std::bad_alloc when memory runs out.
 Evaluation evaluate_data(const DataInputs& inputs, const EvaluateOptions& options);
-
-// What a run says when memory ran out for the problem at `path`.
-std::string out_of_memory_message(const std::string& path);
 
 // Writes all of `bytes` to `fd`, retrying short writes; returns 0 or the errno.
 int write_all(int fd, const std::string& bytes);

@@ -38,10 +38,6 @@ namespace {
 constexpr const char* kMaxNiterText = "1099511627776 (2^40)";
 static_assert(kMaxNiter == std::int64_t{1} << 40);
 
-// The most threads --threads may ask. A run starts no more than the processors and the
-// address-space limit allow (usable_thread_count), and says so when it starts fewer.
-constexpr int kMaxThreads = 1024;
-
 struct WriteError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };

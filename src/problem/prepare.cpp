@@ -66,6 +66,43 @@ Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis,
   return prepared;
 }
 
+std::string hypothesis_place(const CountsProblem& problem, const HypothesisText& hypothesis) {
+  if (!hypothesis.origin.empty()) return hypothesis.origin;
+  return describe_position(problem.file_name, hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front());
+}
+
+CountsProblem prepare_problem(CountsProblem problem, const SettingOverrides& overrides) {
+  apply_overrides(problem, overrides);
+  check_settings(problem.settings);
+  check_items(problem);
+  if (problem.hypotheses.empty()) throw InputError("propbf: the problem has no hypothesis; name at least one");
+  for (std::size_t h = 0; h < problem.hypotheses.size(); ++h) {
+    const HypothesisText& hypothesis = problem.hypotheses[h];
+    const std::string place = hypothesis_place(problem, hypothesis);
+    if (hypothesis.name.empty()) {
+      throw InputError(place + ": a hypothesis has an empty name (\"\" = ...); give it one, e.g. H1 = \"a > b\"");
+    }
+    if (hypothesis.name == "unconstrained") {
+      throw InputError(place + ": a hypothesis may not be named 'unconstrained', the name of the hypothesis every "
+                               "factor is set against; give it another name");
+    }
+    for (std::size_t k = 0; k < h; ++k) {
+      if (problem.hypotheses[k].name == hypothesis.name) {
+        // "propbf: " starts an origin, not a place in a file.
+        auto where = [&](const HypothesisText& given) {
+          const std::string at = hypothesis_place(problem, given);
+          return at.starts_with("propbf: ") ? at.substr(8) : at;
+        };
+        throw InputError("propbf: hypothesis name '" + visible_text(hypothesis.name) + "' is given twice (" +
+                         where(problem.hypotheses[k]) + " and " + where(hypothesis) + ")");
+      }
+    }
+  }
+  if (std::string warning = tie_warning(problem); !warning.empty()) problem.warnings.push_back(std::move(warning));
+  for (std::string& warning : hypothesis_warnings(problem)) problem.warnings.push_back(std::move(warning));
+  return problem;
+}
+
 std::vector<std::string> hypothesis_warnings(const CountsProblem& problem) {
   std::vector<std::string> names;
   for (const Item& item : problem.items) names.push_back(item.name);

@@ -36,4 +36,17 @@ std::string shown_text(const std::string& text);
 // left out because tying items made them always hold. Throws InputError as prepare does.
 std::vector<std::string> hypothesis_warnings(const CountsProblem& problem);
 
+// Where a hypothesis was given, for messages: its origin, or its place in the file.
+std::string hypothesis_place(const CountsProblem& problem, const HypothesisText& hypothesis);
+
+// The one way from what a user gave (a problem file, a CSV file with --hypothesis, the
+// R package's arguments) to the problem the engine runs: sets the overrides, checks the
+// settings (check_settings), the items (check_items) and the hypotheses' names (each
+// given, not "unconstrained", which names the reference hypothesis, and given once), and
+// reads the hypotheses; problem.warnings gets the warnings of the shapes (tie_warning)
+// and of the hypotheses (hypothesis_warnings), in that order. Throws InputError. A
+// reader checks what it reads with its place first, so the checks here refuse without
+// one only what a caller built unchecked.
+CountsProblem prepare_problem(CountsProblem problem, const SettingOverrides& overrides);
+
 }  // namespace propbf::evaluate

@@ -3,9 +3,11 @@
 #include "problem/problem.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <sstream>
 #include <tuple>
+#include <unordered_set>
 
 namespace propbf::evaluate {
 namespace {
@@ -18,9 +20,7 @@ std::string shown(double value) {
 
 }  // namespace
 
-void check_shapes(CountsProblem& problem, const ShapeFailure& fail) {
-  std::string tied;
-  std::size_t tied_count = 0;
+void check_shapes(const CountsProblem& problem, const ShapeFailure& fail) {
   for (std::size_t j = 0; j < problem.items.size(); ++j) {
     const Item& item = problem.items[j];
     for (const auto& [shape, fault, key] : {std::tuple{item.prior_a, ShapeFault::PriorA, "prior_a"},
@@ -41,16 +41,47 @@ void check_shapes(CountsProblem& problem, const ShapeFailure& fail) {
            "item '" + item.name + "' has a beta shape (prior, or prior plus count) above " + shown(kMaxShape) +
                ", the largest the beta functions invert accurately");
     }
+  }
+}
+
+std::string tie_warning(const CountsProblem& problem) {
+  std::string tied;
+  std::size_t tied_count = 0;
+  for (const Item& item : problem.items) {
+    const double posterior_a = item.prior_a + static_cast<double>(item.successes);
+    const double posterior_b = item.prior_b + static_cast<double>(item.trials - item.successes);
     const double smallest = std::min({item.prior_a, item.prior_b, posterior_a, posterior_b});
     if (smallest < kTieShape && ++tied_count <= 5) tied += (tied.empty() ? "" : ", ") + item.name;
   }
+  if (tied.empty()) return {};
   if (tied_count > 5) tied += " and " + std::to_string(tied_count - 5) + " more";
-  if (!tied.empty()) {
-    problem.warnings.push_back(
-        "beta shapes below " + shown(kTieShape) + " (items " + tied +
-        "): many draws are exactly 0 or 1, where items tie and restrictions between them fail, which biases "
-        "the complexity and fit");
+  return "beta shapes below " + shown(kTieShape) + " (items " + tied +
+         "): many draws are exactly 0 or 1, where items tie and restrictions between them fail, which biases the "
+         "complexity and fit";
+}
+
+void check_items(const CountsProblem& problem) {
+  if (problem.items.empty()) throw InputError("propbf: the problem has no items");
+  std::unordered_set<std::string_view> seen;
+  for (const Item& item : problem.items) {
+    const std::string name = visible_text(item.name);
+    if (!is_item_name(item.name)) throw InputError("propbf: " + item_name_refusal(name));
+    if (!seen.insert(item.name).second) throw InputError("propbf: item name \"" + name + "\" is given twice");
+    if (item.trials < 0) throw InputError("propbf: trials of item '" + name + "' is negative");
+    if (item.successes < 0) throw InputError("propbf: successes of item '" + name + "' is negative");
+    if (item.successes > item.trials) {
+      throw InputError("propbf: item '" + name + "' has more successes (" + std::to_string(item.successes) +
+                       ") than trials (" + std::to_string(item.trials) + ")");
+    }
+    for (const auto& [value, key] : {std::pair{item.prior_a, "prior_a"}, std::pair{item.prior_b, "prior_b"}}) {
+      if (!(value > 0.0) || !std::isfinite(value)) {
+        throw InputError("propbf: '" + std::string(key) + "' of item '" + name + "' must be positive and finite");
+      }
+    }
   }
+  check_shapes(problem, [](std::size_t, ShapeFault, const std::string& message) {
+    throw InputError("propbf: " + message);
+  });
 }
 
 bool is_item_name(std::string_view name) {
@@ -84,20 +115,52 @@ void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) 
     settings.stream_name = std::filesystem::path(problem.file_name).filename().string();
     settings.stream_key = stream_key(problem.file_name);
   }
+}
+
+void check_settings(const Settings& settings) {
   for (const auto& [value, name] : {std::pair{std::optional{settings.niter}, "niter"}, std::pair{settings.max_niter, "max_niter"}}) {
     if (value && *value > kMaxNiter) {
       throw InputError("propbf: " + std::string(name) + " (" + std::to_string(*value) + ") is above " +
                        std::to_string(kMaxNiter) + " (2^40), the most sweeps per stage a run may ask");
     }
+    if (value && *value < 1) {
+      throw InputError("propbf: " + std::string(name) + " (" + std::to_string(*value) + ") must be at least 1");
+    }
+  }
+  if (settings.seed < 0) {
+    throw InputError("propbf: seed (" + std::to_string(settings.seed) + ") must be a whole number of at least 0");
+  }
+  if (settings.precision && !(*settings.precision > 0.0 && *settings.precision < 1.0)) {
+    throw InputError("propbf: precision (" + format_number(*settings.precision, 17) +
+                     ") must be a number between 0 and 1 (both excluded)");
   }
   if (settings.max_niter && !settings.precision) {
-    throw InputError("propbf: max_niter applies only in precision mode; give a precision too (--precision R or "
-                     "[sampling] precision)");
+    throw InputError("propbf: max_niter applies only in precision mode; give a precision too");
   }
   if (settings.max_niter && *settings.max_niter < settings.niter) {
     throw InputError("propbf: max_niter (" + std::to_string(*settings.max_niter) + ") must be at least niter (" +
                      std::to_string(settings.niter) + "), the sweeps per stage precision mode starts with");
   }
+}
+
+std::int64_t whole_setting(std::string_view setting, double value) {
+  // 2^63 is the first double beyond the 64-bit integers.
+  if (!(std::fabs(value) < 9223372036854775808.0) || value != std::trunc(value)) {
+    throw InputError("propbf: " + std::string(setting) + " (" + format_number(value, 17) + ") must be a whole number");
+  }
+  return static_cast<std::int64_t>(value);
+}
+
+int checked_threads(std::int64_t threads) {
+  if (threads < 0 || threads > kMaxThreads) {
+    throw InputError("propbf: threads (" + std::to_string(threads) + ") must be from 1 to " +
+                     std::to_string(kMaxThreads) + " (or 0: one per processor)");
+  }
+  return static_cast<int>(threads);
+}
+
+std::string out_of_memory_message(const std::string& name) {
+  return "propbf: " + name + ": not enough memory for this problem (lower niter or the number of items)";
 }
 
 }  // namespace propbf::evaluate

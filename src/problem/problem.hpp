@@ -48,18 +48,26 @@ inline constexpr double kMaxShape = 1e10;
 inline constexpr double kMinShape = 1e-3;
 inline constexpr double kTieShape = 0.3;
 
-// Sweeps per stage a hypothesis may reach in precision mode unless max_niter says
-// otherwise (or niter is larger): 2^22.
+// threads a run may ask: far beyond the processors of any machine this runs on. A run
+// starts no more than the processors and the address-space limit allow
+// (engine/threads.hpp, usable_thread_count), and says so when it starts fewer.
+inline constexpr int kMaxThreads = 1024;
+
+// What a problem that does not say gets: sweeps per stage, seed, and the sweeps per
+// stage a hypothesis may reach in precision mode unless max_niter says otherwise (or
+// niter is larger), 2^22.
+inline constexpr std::int64_t kDefaultNiter = 20000;
+inline constexpr std::int64_t kDefaultSeed = 1;
 inline constexpr std::int64_t kDefaultMaxNiter = std::int64_t{1} << 22;
 
 struct Settings {
-  std::int64_t niter = 20000;  // sweeps per stage (in precision mode, to start with), >= 1
-  std::int64_t seed = 1;       // >= 0
+  std::int64_t niter = kDefaultNiter;  // sweeps per stage (in precision mode, to start with), 1 to kMaxNiter
+  std::int64_t seed = kDefaultSeed;    // >= 0
   // Precision mode when given (0 < precision < 1): each hypothesis's sweeps per stage are
   // doubled, up to max_niter, until the corrected intervals of both its factors have a
   // half-width of at most precision times the factor.
   std::optional<double> precision;
-  std::optional<std::int64_t> max_niter;  // only with precision; >= niter
+  std::optional<std::int64_t> max_niter;  // only with precision; niter to kMaxNiter
   // With a stream per problem: the name the problem's streams are keyed by (its file's
   // name without folders) and the key's per-problem part (stream_key below). Without
   // (stream_name empty), every problem with the same seed sees the same streams.
@@ -110,13 +118,36 @@ enum class ShapeFault { PriorA, PriorB, Count };
 // with the message placed where the number came from.
 using ShapeFailure = std::function<void(std::size_t, ShapeFault, const std::string&)>;
 
-// Checks the items' beta shapes, prior and posterior, against kMinShape and kMaxShape
-// (`fail` throws for the first one refused), and adds the warning about shapes below
-// kTieShape to problem.warnings.
-void check_shapes(CountsProblem& problem, const ShapeFailure& fail);
+// Checks the items' beta shapes, prior and posterior, against kMinShape and kMaxShape;
+// `fail` throws for the first one refused.
+void check_shapes(const CountsProblem& problem, const ShapeFailure& fail);
+// The warning about beta shapes below kTieShape (empty when none is).
+std::string tie_warning(const CountsProblem& problem);
 
-// Sets the overrides over `problem.settings` and checks what the two give together:
-// max_niter only with precision, and not below niter. Throws InputError.
+// Checks each item as a reader checks what it reads, without a place (prepare_problem's
+// check of what a caller built): a name the hypotheses can use, given once; counts with
+// 0 <= successes <= trials; priors positive and finite; the shapes (check_shapes).
+// Throws InputError.
+void check_items(const CountsProblem& problem);
+
+// Sets the overrides over `problem.settings` (and the per-problem streams' key).
 void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides);
+
+// Checks the settings against the limits above and each other: niter and max_niter from
+// 1 to kMaxNiter, seed at least 0, precision between 0 and 1, max_niter only with a
+// precision and not below niter. Throws InputError.
+void check_settings(const Settings& settings);
+
+// A setting given as a number (the R package's are doubles): the whole number it is.
+// Throws InputError naming `setting` for anything else (a fraction, NaN, an infinity, a
+// number beyond the 64-bit integers).
+std::int64_t whole_setting(std::string_view setting, double value);
+
+// The threads a caller asks for, 1 to kMaxThreads, or 0 for one per processor. Throws
+// InputError.
+int checked_threads(std::int64_t threads);
+
+// What a run says when memory ran out for the problem `name` names.
+std::string out_of_memory_message(const std::string& name);
 
 }  // namespace propbf::evaluate

@@ -92,7 +92,7 @@ TEST(CsvData, CommandLineMistakesEndWithStatusTwo) {
       {"empty name", {"--data", "data.csv", "--hypothesis", " : a > b"},
        "propbf: --hypothesis \" : a > b\" has an empty name before ':'; write NAME: TEXT, e.g. --hypothesis \"H1: a > b\""},
       {"name twice", {"--data", "data.csv", "--hypothesis", "H: a > b", "--hypothesis", "H : b > 0.2"},
-       "propbf: hypothesis name 'H' is given twice (--hypothesis #1 and #2)"},
+       "propbf: hypothesis name 'H' is given twice (--hypothesis #1 and --hypothesis #2)"},
       {"language", {"--data", "data.csv", "--hypothesis", "H1: a > b", "--hypothesis", "H2: a > > b"},
        "propbf: --hypothesis #2: hypothesis H2: expected an item name, a number or '(', but found '>'"},
       {"no hypothesis", {"--data", "data.csv"},

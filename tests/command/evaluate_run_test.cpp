@@ -258,8 +258,7 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
       {"max_niter below niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nprecision = 0.1\nmax_niter = 100\n",
        "propbf: max_niter (100) must be at least niter (20000), the sweeps per stage precision mode starts with\n"},
       {"max_niter without precision", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nmax_niter = 100000\n",
-       "propbf: max_niter applies only in precision mode; give a precision too (--precision R or [sampling] "
-       "precision)\n"},
+       "propbf: max_niter applies only in precision mode; give a precision too\n"},
       {"language, after an escape", items + "[hypotheses]\nH1 = \"a > b\"\nH2 = \"\\u0061 > b >\"\n",
        "problem.toml:7:19: hypothesis H2: expected an item name, a number or '(', but found the end of the hypothesis\n"
        "    a > b >\n           ^\n"},
