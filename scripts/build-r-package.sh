@@ -20,17 +20,13 @@ sed -i "s/^Version: .*/Version: $version/" "$package/DESCRIPTION"
 engine="$package/src/engine"
 mkdir -p "$engine"
 cp -R "$root/src/model" "$engine/model"
-for layer in messages problem input engine report command; do
+for layer in messages problem engine report; do
   mkdir -p "$engine/$layer"
   cp "$root/src/$layer"/*.hpp "$engine/$layer/"
   for extra in "$root/src/$layer"/*.ipp; do [ -e "$extra" ] && cp "$extra" "$engine/$layer/"; done
   sources="$(sed -n 's/^ *\([A-Za-z0-9_]*\.cpp\)[ )]*$/\1/p' "$root/src/$layer/CMakeLists.txt")"
   [ -n "$sources" ] || { echo "build-r-package.sh: no sources listed in src/$layer/CMakeLists.txt" >&2; exit 1; }
-  for source in $sources; do
-    # The command line's own file needs CLI11, which the package does without.
-    [ "$layer/$source" = command/command.cpp ] && continue
-    cp "$root/src/$layer/$source" "$engine/$layer/"
-  done
+  for source in $sources; do cp "$root/src/$layer/$source" "$engine/$layer/"; done
 done
 objects="$(cd "$package/src" && find engine -name '*.cpp' | LC_ALL=C sort | sed 's/\.cpp$/.o/' | tr '\n' ' ')"
 sed -i "s|@ENGINE_OBJECTS@|$objects|" "$package/src/Makevars.in"

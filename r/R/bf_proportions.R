@@ -1,6 +1,8 @@
-# Errors of the package: propbf_argument_error (an argument of the wrong kind),
-# propbf_input_error (what the engine refuses, with its message), propbf_interrupted and
-# propbf_engine_error.
+# Errors of the package: propbf_argument_error (an argument of the wrong kind, found
+# here), propbf_input_error (what the engine refuses, with its message), propbf_interrupted
+# and propbf_engine_error. The limits and defaults of a problem (sweeps, seed, precision,
+# threads, shapes) are the engine's: this side passes the arguments through and lets the
+# engine refuse; engine_limits() reads them.
 propbf_condition <- function(message, class) {
   structure(class = c(class, "propbf_error", "error", "condition"),
             list(message = message, call = NULL))
@@ -10,35 +12,35 @@ argument_error <- function(...) {
   stop(propbf_condition(paste0(...), "propbf_argument_error"))
 }
 
-check_numbers <- function(x, what, whole = FALSE) {
-  if (is.logical(x) && whole) x <- as.numeric(x)
+check_numbers <- function(x, what) {
+  if (is.logical(x) && !anyNA(x)) x <- as.numeric(x)
   if (!is.numeric(x) || length(x) == 0L) argument_error("'", what, "' must be a non-empty numeric vector")
   if (anyNA(x)) argument_error("'", what, "' holds a missing value (NA)")
-  if (whole && any(!is.finite(x) | x != trunc(x) | abs(x) > 2^53)) {
-    argument_error("'", what, "' must hold whole numbers")
-  }
   as.numeric(x)
 }
 
-check_setting <- function(x, what, low, high = Inf, whole = TRUE) {
+# A setting as the engine reads it: NA when not given (the engine's default).
+setting <- function(x, what) {
   if (is.null(x)) return(NA_real_)
-  if (!is.numeric(x) || length(x) != 1L || is.na(x)) argument_error("'", what, "' must be one number")
-  if (whole && (x != trunc(x) || x < low || x > high)) {
-    argument_error("'", what, "' must be a whole number from ", format(low, scientific = FALSE), " to ",
-                   format(high, scientific = FALSE))
-  }
+  if (!is.numeric(x) || length(x) != 1L || is.na(x)) argument_error("'", what, "' must be one number (or NULL)")
   as.numeric(x)
 }
+
+# The engine's defaults and limits: niter, seed and max_niter by default, the most sweeps
+# per stage and threads, the smallest and largest beta shapes.
+engine_limits <- function() .Call(propbf_limits)
 
 # Counts of 0/1 outcomes per group: groups in the order of their first appearance (the
-# levels of a factor, in their order).
-count_outcomes <- function(data, outcome, group) {
+# levels of a factor, in their order; levels without observations are dropped, with a
+# message).
+count_outcomes <- function(data, outcome, group, named) {
   if (!is.data.frame(data)) argument_error("'data' must be a data frame")
   for (column in list(list(outcome, "outcome"), list(group, "group"))) {
     if (!is.character(column[[1]]) || length(column[[1]]) != 1L || !column[[1]] %in% names(data)) {
       argument_error("'", column[[2]], "' must name a column of 'data'")
     }
   }
+  if (nrow(data) == 0L) argument_error("'data' has no rows: there are no observations to count")
   y <- data[[outcome]]
   g <- data[[group]]
   if (is.logical(y)) y <- as.numeric(y)
@@ -46,46 +48,61 @@ count_outcomes <- function(data, outcome, group) {
     argument_error("column '", outcome, "' must hold outcomes 0 and 1 (or FALSE and TRUE), without NA")
   }
   if (anyNA(g)) argument_error("column '", group, "' holds a missing value (NA)")
-  levels <- if (is.factor(g)) levels(g) else unique(as.character(g))
-  g <- factor(as.character(g), levels = levels)
+  if (is.numeric(g) && !named) {
+    argument_error("column '", group, "' holds numbers; they would be taken as labels, the items' names, which the ",
+                   "hypotheses cannot use (a name starts with a letter or '_'): turn them into names, e.g. ",
+                   "paste0(\"g\", data$", group, "), or give 'names', one per group in order of first appearance")
+  }
+  if (is.factor(g)) {
+    unused <- setdiff(levels(g), as.character(unique(g)))
+    if (length(unused) > 0L) {
+      message("propbf: level", if (length(unused) > 1L) "s" else "", " ", paste0("'", unused, "'", collapse = ", "),
+              " of column '", group, "' ha", if (length(unused) > 1L) "ve" else "s",
+              " no observations and ", if (length(unused) > 1L) "are" else "is", " dropped")
+      g <- droplevels(g)
+    }
+    levels <- levels(g)
+    index <- as.integer(g)
+  } else {
+    g <- as.character(g)
+    levels <- unique(g)
+    index <- match(g, levels)
+  }
   list(names = levels,
-       successes = as.numeric(tapply(y, g, sum, default = 0)),
-       trials = as.numeric(tabulate(g, nbins = length(levels))))
+       successes = as.numeric(tabulate(index[y == 1], nbins = length(levels))),
+       trials = as.numeric(tabulate(index, nbins = length(levels))))
 }
 
-# The engine's run: a list of status, message, table, json and the key figures.
-run_engine <- function(names, successes, trials, prior_a, prior_b, hypotheses, niter = 20000, seed = 1,
-                       precision = NULL, max_niter = NULL, threads = NULL, progress = FALSE) {
-  settings <- c(check_setting(niter, "niter", 1, 2^40), check_setting(seed, "seed", 0, 2^53),
-                check_setting(precision, "precision", 0, 1, whole = FALSE), check_setting(max_niter, "max_niter", 1, 2^40))
-  if (!is.na(settings[3]) && !(settings[3] > 0 && settings[3] < 1)) {
-    argument_error("'precision' must be a number between 0 and 1 (both excluded)")
-  }
-  if (!is.na(settings[4]) && is.na(settings[3])) {
-    argument_error("'max_niter' applies only in precision mode; give 'precision' too")
-  }
-  if (!is.na(settings[4]) && settings[4] < settings[1]) {
-    argument_error("'max_niter' (", settings[4], ") must be at least 'niter' (", settings[1], ")")
-  }
-  if (is.null(threads)) threads <- 0L
-  if (!is.numeric(threads) || length(threads) != 1L || is.na(threads) || threads < 0 || threads > 1024 ||
-      threads != trunc(threads)) {
-    argument_error("'threads' must be a whole number from 1 to 1024 (or NULL: one per processor)")
-  }
-  .Call(propbf_run, enc2utf8(as.character(names)), successes, trials, prior_a, prior_b,
-        enc2utf8(names(hypotheses)), enc2utf8(unname(hypotheses)), settings, as.integer(threads),
-        isTRUE(progress), as.character(packageVersion("propbf")))
+# The engine's run: a list of status, message and value (the results as R data, or with
+# json = TRUE the engine's JSON document as text).
+run_engine <- function(names, successes, trials, prior_a, prior_b, hypotheses, niter = NULL, seed = NULL,
+                       precision = NULL, max_niter = NULL, threads = NULL, progress = FALSE, json = FALSE) {
+  settings <- c(setting(niter, "niter"), setting(seed, "seed"), setting(precision, "precision"),
+                setting(max_niter, "max_niter"))
+  threads <- if (is.null(threads)) 0 else setting(threads, "threads")
+  .Call(propbf_run, enc2utf8(as.character(names)), as.numeric(successes), as.numeric(trials), as.numeric(prior_a),
+        as.numeric(prior_b), enc2utf8(names(hypotheses)), enc2utf8(unname(hypotheses)), settings, threads,
+        isTRUE(progress), as.character(packageVersion("propbf")), isTRUE(json))
 }
 
-# The exported function: arguments checked here, everything else by the engine.
-bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b = 1, names = NULL, niter = 20000,
-                           seed = 1, precision = NULL, max_niter = NULL, threads = NULL, data = NULL,
+# The engine's JSON document of a problem (the document `propbf evaluate --json` writes),
+# as text.
+engine_json <- function(...) {
+  result <- run_engine(..., json = TRUE)
+  if (result$status != "ok") stop(propbf_condition(result$message, "propbf_input_error"))
+  result$value
+}
+
+# The exported function: arguments checked here for their kind, everything else by the
+# engine.
+bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b = 1, names = NULL, niter = NULL,
+                           seed = NULL, precision = NULL, max_niter = NULL, threads = NULL, data = NULL,
                            outcome = NULL, group = NULL, progress = interactive()) {
   if (!is.null(data)) {
     if (!missing(successes) || !missing(trials)) {
       argument_error("give either 'data' (with 'outcome' and 'group') or 'successes' and 'trials', not both")
     }
-    counts <- count_outcomes(data, outcome, group)
+    counts <- count_outcomes(data, outcome, group, named = !is.null(names))
     successes <- counts$successes
     trials <- counts$trials
     if (is.null(names)) names <- counts$names
@@ -99,8 +116,8 @@ bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b =
   if (missing(hypotheses) || !is.character(hypotheses) || length(hypotheses) == 0L || anyNA(hypotheses)) {
     argument_error("'hypotheses' must be a character vector of hypotheses, e.g. c(H1 = \"a > b > c\")")
   }
-  successes <- check_numbers(successes, "successes", whole = TRUE)
-  trials <- check_numbers(trials, "trials", whole = TRUE)
+  successes <- check_numbers(successes, "successes")
+  trials <- check_numbers(trials, "trials")
   if (length(successes) != length(trials)) {
     argument_error("'successes' has ", length(successes), " values but 'trials' has ", length(trials))
   }
@@ -120,8 +137,8 @@ bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b =
   }
   labels <- names(hypotheses)
   if (is.null(labels)) labels <- rep("", length(hypotheses))
-  labels[is.na(labels) | labels == ""] <- paste0("H", seq_along(hypotheses))[is.na(labels) | labels == ""]
-  if (anyDuplicated(labels)) argument_error("hypothesis name '", labels[anyDuplicated(labels)], "' is given twice")
+  unnamed <- is.na(labels) | labels == ""
+  labels[unnamed] <- paste0("H", seq_along(hypotheses))[unnamed]
   names(hypotheses) <- labels
   result <- run_engine(names, successes, trials, prior_a, prior_b, hypotheses, niter = niter, seed = seed,
                        precision = precision, max_niter = max_niter, threads = threads, progress = progress)
@@ -133,18 +150,7 @@ bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b =
            stop(propbf_condition(result$message, "propbf_interrupted"))
          },
          stop(propbf_condition(result$message, "propbf_engine_error")))
-  new_propbf(result$json, result$table, match.call())
-}
-
-# The object: every member of the engine's JSON document (numbers exactly as written:
-# shortest round-trip text), the hypotheses named, plus the table and the document.
-new_propbf <- function(json, table, call) {
-  document <- jsonlite::fromJSON(json, simplifyVector = TRUE, simplifyDataFrame = FALSE, simplifyMatrix = TRUE)
-  hypothesis_names <- vapply(document$hypotheses, function(h) h$name, "")
-  names(document$hypotheses) <- hypothesis_names
-  if (is.matrix(document$bf_matrix)) dimnames(document$bf_matrix) <- list(hypothesis_names, hypothesis_names)
-  document$call <- call
-  document$table <- table
-  document$json <- json
-  structure(document, class = "propbf")
+  object <- result$value
+  object$call <- match.call()
+  structure(object, class = "propbf")
 }

@@ -3,37 +3,28 @@ print.propbf <- function(x, ...) {
   invisible(x)
 }
 
-# A member of the document as one number (NULL, for a value written as null: NA).
-scalar <- function(value) if (is.null(value) || length(value) != 1L) NA else value
-
-interval_end <- function(value, end) if (is.null(value) || length(value) != 2L) NA_real_ else as.numeric(value[end])
-
+# One row per hypothesis: its figures, each interval as its two ends (NA where the
+# engine gives none).
 as.data.frame.propbf <- function(x, row.names = NULL, optional = FALSE, ...) {
   hypotheses <- x$hypotheses
-  # The figures every hypothesis has first, then any other scalar member in the
-  # document's order (for example the factors of equalities).
-  first <- c("name", "hypothesis", "complexity", "fit", "bf_unconstrained", "bf_complement")
-  members <- unique(c(first, unlist(lapply(hypotheses, names), use.names = FALSE)))
-  columns <- list()
-  for (member in members) {
-    values <- lapply(hypotheses, function(h) h[[member]])
-    lengths <- vapply(values, length, 1L)
-    if (grepl("_interval", member, fixed = TRUE) && all(lengths %in% c(0L, 2L))) {
-      suffix <- sub("^.*_interval", "", member)
-      base <- sub("_interval.*$", "", member)
-      columns[[paste0(base, "_lower", suffix)]] <- vapply(values, interval_end, 0, 1L)
-      columns[[paste0(base, "_upper", suffix)]] <- vapply(values, interval_end, 0, 2L)
-    } else if (all(lengths <= 1L) && all(vapply(values, function(v) is.null(v) || is.atomic(v), TRUE))) {
-      column <- lapply(values, scalar)
-      kind <- unique(vapply(values[lengths == 1L], function(v) class(v)[1], ""))
-      column <- unlist(column, use.names = FALSE)
-      if (length(kind) == 0L || all(kind %in% c("numeric", "integer"))) column <- as.numeric(column)
-      columns[[member]] <- column
+  column <- function(member) vapply(hypotheses, function(h) as.numeric(h[[member]]), 0, USE.NAMES = FALSE)
+  end <- function(member, k) vapply(hypotheses, function(h) as.numeric(h[[member]][k]), 0, USE.NAMES = FALSE)
+  columns <- list(name = vapply(hypotheses, function(h) h$name, "", USE.NAMES = FALSE),
+                  hypothesis = vapply(hypotheses, function(h) h$hypothesis, "", USE.NAMES = FALSE))
+  for (member in c("complexity", "fit", "bf_unconstrained", "bf_complement")) columns[[member]] <- column(member)
+  columns$start_radius <- column("start_radius")
+  if (!is.na(x$settings$precision)) columns$niter <- column("niter")
+  for (base in c("bf_unconstrained", "bf_complement")) {
+    for (suffix in c("", "_independent")) {
+      member <- paste0(base, "_interval", suffix)
+      columns[[paste0(base, "_lower", suffix)]] <- end(member, 1L)
+      columns[[paste0(base, "_upper", suffix)]] <- end(member, 2L)
     }
   }
-  if (length(hypotheses) == 1L && !is.null(hypotheses[[1]]$pmp_complement)) {
-    columns$pmp_complement <- hypotheses[[1]]$pmp_complement
-  }
+  for (member in c("bf_equalities", "log_bf_unconstrained")) columns[[member]] <- column(member)
+  columns$interval_trusted <- vapply(hypotheses, function(h) h$interval_trusted, TRUE, USE.NAMES = FALSE)
+  for (member in c("pmp", "pmp_with_unconstrained")) columns[[member]] <- column(member)
+  if (length(hypotheses) == 1L) columns$pmp_complement <- column("pmp_complement")
   data <- as.data.frame(columns, stringsAsFactors = FALSE, optional = TRUE)
   if (!is.null(row.names)) rownames(data) <- row.names
   data
@@ -41,17 +32,9 @@ as.data.frame.propbf <- function(x, row.names = NULL, optional = FALSE, ...) {
 
 # Per-item estimates as a data frame: the engine's, unconstrained and per hypothesis.
 coef.propbf <- function(object, ...) {
-  rows <- list()
-  add <- function(model, estimates) {
-    for (e in estimates) {
-      rows[[length(rows) + 1L]] <<- data.frame(model = model, name = e$name, mean = scalar(e$mean), sd = scalar(e$sd),
-                                               lower = scalar(e$lower), upper = scalar(e$upper),
-                                               stringsAsFactors = FALSE)
-    }
-  }
-  add("unconstrained", object$unconstrained_estimates)
-  for (h in object$hypotheses) add(h$name, h$estimates)
-  data <- do.call(rbind, rows)
+  parts <- c(list(cbind(model = "unconstrained", object$unconstrained_estimates, stringsAsFactors = FALSE)),
+             lapply(object$hypotheses, function(h) cbind(model = h$name, h$estimates, stringsAsFactors = FALSE)))
+  data <- do.call(rbind, unname(parts))
   rownames(data) <- NULL
   data
 }
@@ -63,8 +46,8 @@ summary.propbf <- function(object, ...) {
 }
 
 print.summary.propbf <- function(x, digits = 4, ...) {
-  items <- x$settings$items
-  cat("Bayes factors for ", length(items), " item", if (length(items) == 1L) "" else "s", ", ",
+  items <- nrow(x$settings$items)
+  cat("Bayes factors for ", items, " item", if (items == 1L) "" else "s", ", ",
       nrow(x$table), " hypothes", if (nrow(x$table) == 1L) "is" else "es", " (niter ", x$settings$niter,
       ", seed ", x$settings$seed, ")\n\n", sep = "")
   shown <- x$table[, intersect(c("name", "hypothesis", "complexity", "fit", "bf_unconstrained",

@@ -1,11 +1,15 @@
-// The R entry point: builds a problem of `propbf evaluate` from R's vectors, runs it on a
-// thread of its own while R's thread shows the progress line and watches for an
-// interrupt, and hands back the table, the JSON document and the key figures. No R error
-// ever jumps over a C++ frame: R is asked for an interrupt only inside R_ToplevelExec,
-// and conditions are raised by the R code from the returned status.
+// The R entry point: builds the problem of `propbf evaluate` from R's vectors, prepares it
+// the one way every front door does (prepare_problem), runs it on a thread of its own
+// while R's thread shows the progress line and watches for an interrupt, and hands back
+// the results as R data (or, asked for, the engine's JSON document). No R error ever
+// jumps over a C++ frame: R is asked for an interrupt only inside R_ToplevelExec, R
+// objects are made only once the engine has stopped, and conditions are raised by the R
+// code from the returned status.
 #include <cpp11/declarations.hpp>
 #include <cpp11/doubles.hpp>
+#include <cpp11/integers.hpp>
 #include <cpp11/list.hpp>
+#include <cpp11/logicals.hpp>
 #include <cpp11/strings.hpp>
 
 #include <R_ext/Print.h>
@@ -13,7 +17,6 @@
 #include <R_ext/Utils.h>
 
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -25,9 +28,8 @@
 #include <thread>
 #include <vector>
 
-#include "command/batch.hpp"
 #include "engine/evaluation.hpp"
-#include "input/problem_file.hpp"
+#include "problem/prepare.hpp"
 #include "problem/problem.hpp"
 #include "report/report.hpp"
 
@@ -35,43 +37,10 @@ namespace {
 
 using namespace propbf::evaluate;
 
-// The name messages about the items and settings are read under (its positions, in the
-// TOML written below, mean nothing to the caller and are cut off) and the one the
-// hypotheses are: "hypotheses:N:C" is character C of the N-th hypothesis.
-const char* const kArgumentsLabel = "arguments";
+// The name the hypotheses' messages are placed in ("hypotheses:N:C" is character C of the
+// N-th hypothesis) and the one the results carry.
 const char* const kHypothesesLabel = "hypotheses";
-
-// A TOML basic string.
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte == 0x7f) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-// Shortest text that reads back as `value` (a whole number as an integer).
-std::string number(double value) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
-
-// A count as a whole number, or nothing when it is not one a problem can hold.
-std::optional<std::int64_t> whole(double value) {
-  if (!(std::fabs(value) <= 9007199254740992.0) || value != std::trunc(value)) return std::nullopt;
-  return static_cast<std::int64_t>(value);
-}
+const char* const kResultLabel = "bf_proportions()";
 
 struct Arguments {
   std::vector<std::string> names;
@@ -81,65 +50,25 @@ struct Arguments {
   std::vector<double> prior_b;
   std::vector<std::string> hypothesis_names;
   std::vector<std::string> hypothesis_texts;
-  double niter = 20000;
-  double seed = 1;
-  double precision = NAN;  // NaN: not given
-  double max_niter = NAN;
-  int threads = 0;
+  std::vector<double> settings;  // niter, seed, precision, max_niter; NaN (NA): the engine's default
+  double threads = 0;            // 0: one per processor
   bool progress = false;
-  std::string version;
+  bool json = false;
 };
 
-// The problem as a TOML document, read by the same reader as a problem file so that it
-// is checked (and warned about) as one.
-std::string problem_toml(const Arguments& arguments) {
-  std::string toml = "[items]\nnames = [";
-  for (std::size_t j = 0; j < arguments.names.size(); ++j) toml += (j ? ", " : "") + quoted(arguments.names[j]);
-  toml += "]\n";
-  const auto counts = [&](const char* key, const std::vector<double>& values) {
-    toml += std::string(key) + " = [";
-    for (std::size_t j = 0; j < values.size(); ++j) {
-      const std::optional<std::int64_t> count = whole(values[j]);
-      if (!count) throw InputError(std::string("'") + key + "' must hold whole numbers (counts)");
-      toml += (j ? ", " : "") + std::to_string(*count);
-    }
-    toml += "]\n";
-  };
-  counts("successes", arguments.successes);
-  counts("trials", arguments.trials);
-  const auto priors = [&](const char* key, const std::vector<double>& values) {
-    toml += std::string(key) + " = [";
-    for (std::size_t j = 0; j < values.size(); ++j) toml += (j ? ", " : "") + number(values[j]);
-    toml += "]\n";
-    if (values.size() == 1) toml.replace(toml.rfind('['), std::string::npos, number(values[0]) + "\n");
-  };
-  priors("prior_a", arguments.prior_a);
-  priors("prior_b", arguments.prior_b);
-  toml += "[hypotheses]\n";
-  for (std::size_t h = 0; h < arguments.hypothesis_names.size(); ++h) {
-    toml += quoted(arguments.hypothesis_names[h]) + " = " + quoted(arguments.hypothesis_texts[h]) + "\n";
+// A count as the whole number it is; InputError otherwise.
+std::int64_t count(const char* what, const std::string& item, double value) {
+  if (!(std::fabs(value) <= 9007199254740992.0) || value != std::trunc(value)) {
+    throw InputError("propbf: " + std::string(what) + " of item '" + visible_text(item) + "' (" +
+                     format_number(value, 17) + ") must be a whole number");
   }
-  toml += "[sampling]\n";
-  const auto setting = [&](const char* key, double value, bool integer) {
-    if (std::isnan(value)) return;
-    if (integer) {
-      const std::optional<std::int64_t> count = whole(value);
-      if (!count) throw InputError(std::string("'") + key + "' must be a whole number");
-      toml += std::string(key) + " = " + std::to_string(*count) + "\n";
-    } else {
-      toml += std::string(key) + " = " + number(value) + "\n";
-    }
-  };
-  setting("niter", arguments.niter, true);
-  setting("seed", arguments.seed, true);
-  setting("precision", arguments.precision, false);
-  setting("max_niter", arguments.max_niter, true);
-  return toml;
+  return static_cast<std::int64_t>(value);
 }
 
 // Where each byte of the hypothesis on line `line` stands: columns count characters.
 std::vector<SourcePosition> string_positions(const std::string& text, int line) {
   std::vector<SourcePosition> positions;
+  positions.reserve(text.size() + 1);
   int column = 0;
   for (const char c : text) {
     if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++column;
@@ -149,32 +78,43 @@ std::vector<SourcePosition> string_positions(const std::string& text, int line) 
   return positions;
 }
 
-// A message of the reader, without the place in the TOML written above.
-std::string without_place(const std::string& message) {
-  const std::string prefix = std::string(kArgumentsLabel) + ":";
-  if (message.rfind(prefix, 0) != 0) return message;
-  std::size_t at = prefix.size();
-  for (int field = 0; field < 2; ++field) {
-    const std::size_t end = message.find(':', at);
-    if (end == std::string::npos || end == at || message.find_first_not_of("0123456789", at) != end) return message;
-    at = end + 1;
-  }
-  return message.substr(message[at] == ' ' ? at + 1 : at);
-}
-
+// The problem as given, prepared as a problem file or --data is.
 CountsProblem build_problem(const Arguments& arguments) {
   CountsProblem problem;
-  try {
-    problem = read_problem_text(kArgumentsLabel, problem_toml(arguments));
-    apply_overrides(problem, SettingOverrides{});
-  } catch (const InputError& error) {
-    throw InputError(without_place(error.what()));
-  }
   problem.file_name = kHypothesesLabel;
-  for (std::size_t h = 0; h < problem.hypotheses.size(); ++h) {
-    problem.hypotheses[h].positions = string_positions(problem.hypotheses[h].text, static_cast<int>(h + 1));
+  const std::size_t items = arguments.names.size();
+  if (arguments.successes.size() != items || arguments.trials.size() != items ||
+      (arguments.prior_a.size() != 1 && arguments.prior_a.size() != items) ||
+      (arguments.prior_b.size() != 1 && arguments.prior_b.size() != items) ||
+      arguments.hypothesis_names.size() != arguments.hypothesis_texts.size() || arguments.settings.size() != 4) {
+    throw std::invalid_argument("propbf_run: malformed arguments");
   }
-  return problem;
+  problem.items.resize(items);
+  for (std::size_t j = 0; j < items; ++j) {
+    Item& item = problem.items[j];
+    item.name = arguments.names[j];
+    item.successes = count("successes", item.name, arguments.successes[j]);
+    item.trials = count("trials", item.name, arguments.trials[j]);
+    item.prior_a = arguments.prior_a[arguments.prior_a.size() == 1 ? 0 : j];
+    item.prior_b = arguments.prior_b[arguments.prior_b.size() == 1 ? 0 : j];
+  }
+  for (std::size_t h = 0; h < arguments.hypothesis_names.size(); ++h) {
+    HypothesisText hypothesis;
+    hypothesis.name = arguments.hypothesis_names[h];
+    hypothesis.text = arguments.hypothesis_texts[h];
+    hypothesis.positions = string_positions(hypothesis.text, static_cast<int>(h + 1));
+    problem.hypotheses.push_back(std::move(hypothesis));
+  }
+  SettingOverrides overrides;
+  const auto given = [&](std::size_t k, const char* name) -> std::optional<std::int64_t> {
+    if (std::isnan(arguments.settings[k])) return std::nullopt;
+    return whole_setting(name, arguments.settings[k]);
+  };
+  overrides.niter = given(0, "niter");
+  overrides.seed = given(1, "seed");
+  if (!std::isnan(arguments.settings[2])) overrides.precision = arguments.settings[2];
+  overrides.max_niter = given(3, "max_niter");
+  return prepare_problem(std::move(problem), overrides);
 }
 
 void check_interrupt(void*) { R_CheckUserInterrupt(); }
@@ -197,82 +137,76 @@ class ConsoleLine {
 struct Outcome {
   std::string status = "ok";  // "ok", "input_error", "interrupted", "error"
   std::string message;
-  std::string table;
-  std::string json;
-  std::vector<double> numbers;  // per hypothesis, in the order of kNumberNames
+  std::optional<Evaluation> evaluation;
 };
 
-// The figures the R side checks its parsed JSON against.
-void key_numbers(const Evaluation& evaluation, std::vector<double>& numbers) {
-  for (const HypothesisResult& result : evaluation.hypotheses) {
-    for (const double value :
-         {result.complexity, result.fit, result.bf_unconstrained, result.bf_complement,
-          result.bf_unconstrained_interval[0], result.bf_unconstrained_interval[1],
-          result.bf_complement_interval[0], result.bf_complement_interval[1], result.pmp,
-          result.pmp_with_unconstrained}) {
-      numbers.push_back(value);
+// Runs the problem on a worker thread; R's thread redraws the progress line and asks R
+// for an interrupt every 100 ms, the first one cancelling the run. It goes on asking
+// while the engine winds down, so that a second Ctrl-C is taken here (the run ends as
+// interrupted either way) rather than left pending to cancel whatever R runs next.
+Evaluation run_problem(const CountsProblem& problem, const Arguments& arguments, bool& interrupted) {
+  const int threads = checked_threads(whole_setting("threads", arguments.threads));
+  std::atomic<bool> cancel{false};
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::string line;
+  RunControl control;
+  control.cancel = &cancel;
+  if (arguments.progress) {
+    control.progress = [&](const std::string& text) {
+      const std::lock_guard<std::mutex> lock(mutex);
+      line = text;
+    };
+  }
+  std::optional<Evaluation> evaluation;
+  std::exception_ptr failure;
+  std::thread worker([&] {
+    try {
+      evaluation.emplace(evaluate_problem(problem, threads, control));
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    const std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+    finished.notify_one();
+  });
+  // Whatever ends this scope, the worker has stopped first.
+  struct Joined {
+    std::thread& worker;
+    std::atomic<bool>& cancel;
+    ~Joined() {
+      if (!worker.joinable()) return;
+      cancel = true;
+      worker.join();
+    }
+  } joined{worker, cancel};
+  ConsoleLine console;
+  for (;;) {
+    std::unique_lock<std::mutex> lock(mutex);
+    finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; });
+    if (done) break;
+    const std::string current = line;
+    lock.unlock();
+    if (arguments.progress) console.show(current);
+    if (R_ToplevelExec(check_interrupt, nullptr) == FALSE) {
+      interrupted = true;
+      cancel = true;
     }
   }
-  numbers.push_back(evaluation.pmp_unconstrained);
+  worker.join();
+  console.show("");
+  if (failure) std::rethrow_exception(failure);
+  return std::move(*evaluation);
 }
 
 Outcome run(const Arguments& arguments) {
   Outcome outcome;
+  bool interrupted = false;
   try {
     const CountsProblem problem = build_problem(arguments);
-    std::atomic<bool> cancel{false};
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    std::string line;
-    RunControl control;
-    control.cancel = &cancel;
-    if (arguments.progress) {
-      control.progress = [&](const std::string& text) {
-        const std::lock_guard<std::mutex> lock(mutex);
-        line = text;
-      };
-    }
-    std::optional<Evaluation> evaluation;
-    std::exception_ptr failure;
-    std::thread worker([&] {
-      try {
-        evaluation.emplace(evaluate_problem(problem, arguments.threads, control));
-      } catch (...) {
-        failure = std::current_exception();
-      }
-      const std::lock_guard<std::mutex> lock(mutex);
-      done = true;
-      finished.notify_one();
-    });
-    // Whatever ends this scope, the worker has stopped first.
-    struct Joined {
-      std::thread& worker;
-      std::atomic<bool>& cancel;
-      ~Joined() {
-        if (!worker.joinable()) return;
-        cancel = true;
-        worker.join();
-      }
-    } joined{worker, cancel};
-    ConsoleLine console;
-    for (;;) {
-      std::unique_lock<std::mutex> lock(mutex);
-      finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; });
-      if (done) break;
-      const std::string current = line;
-      lock.unlock();
-      if (arguments.progress) console.show(current);
-      if (!cancel.load() && R_ToplevelExec(check_interrupt, nullptr) == FALSE) cancel = true;
-    }
-    worker.join();
-    console.show("");
-    if (failure) std::rethrow_exception(failure);
-    Evaluation& result = *evaluation;
-    result.problem.file_name = "bf_proportions()";  // the table's and the document's name of the problem
-    outcome.table = format_table(result);
-    outcome.json = format_json(result, arguments.version);
-    key_numbers(result, outcome.numbers);
+    outcome.evaluation.emplace(run_problem(problem, arguments, interrupted));
+    outcome.evaluation->problem.file_name = kResultLabel;
   } catch (const Cancelled&) {
     outcome.status = "interrupted";
     outcome.message = "interrupted: the evaluation stopped before it ended";
@@ -281,17 +215,198 @@ Outcome run(const Arguments& arguments) {
     outcome.message = printable_message(error.what());
   } catch (const std::bad_alloc&) {
     outcome.status = "error";
-    outcome.message = printable_message(out_of_memory_message(kHypothesesLabel));
+    outcome.message = printable_message(out_of_memory_message(kResultLabel));
   } catch (const std::exception& error) {
     outcome.status = "error";
     outcome.message = error.what();
   }
+  // An interrupt that came as the run ended (it may have finished first) still ends it.
+  if (interrupted && outcome.status == "ok") {
+    outcome.status = "interrupted";
+    outcome.message = "interrupted: the evaluation ended as it was interrupted";
+    outcome.evaluation.reset();
+  }
+  // What R reads: the engine's messages without the program's name.
+  if (outcome.message.starts_with("propbf: ")) outcome.message.erase(0, 8);
   return outcome;
+}
+
+// R objects from the results (on R's thread, after the run).
+SEXP text(const std::string& value) { return cpp11::as_sexp(value.c_str()); }
+
+cpp11::writable::strings texts(const std::vector<std::string>& values) {
+  cpp11::writable::strings out(static_cast<R_xlen_t>(values.size()));
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    SET_STRING_ELT(out, static_cast<R_xlen_t>(i), Rf_mkCharLenCE(values[i].data(), static_cast<int>(values[i].size()), CE_UTF8));
+  }
+  return out;
+}
+
+cpp11::writable::doubles numbers(const std::vector<double>& values) {
+  cpp11::writable::doubles out(static_cast<R_xlen_t>(values.size()));
+  for (std::size_t i = 0; i < values.size(); ++i) out[static_cast<R_xlen_t>(i)] = values[i];
+  return out;
+}
+
+cpp11::writable::doubles interval(const Interval& value) { return numbers({value[0], value[1]}); }
+
+// A list with names, from (name, value) pairs. Each value is protected (cpp11::sexp) from
+// the moment it is made, as the next one's allocation may collect garbage.
+cpp11::writable::list named(std::initializer_list<std::pair<const char*, cpp11::sexp>> members) {
+  cpp11::writable::list out(static_cast<R_xlen_t>(members.size()));
+  cpp11::writable::strings names(static_cast<R_xlen_t>(members.size()));
+  R_xlen_t i = 0;
+  for (const auto& [name, value] : members) {
+    out[i] = value;
+    names[i] = name;
+    ++i;
+  }
+  out.attr("names") = names;
+  return out;
+}
+
+// A data frame of `columns` (each of `rows` values).
+SEXP data_frame(cpp11::writable::list columns, std::size_t rows) {
+  columns.attr("row.names") = cpp11::writable::integers({NA_INTEGER, -static_cast<int>(rows)});
+  columns.attr("class") = "data.frame";
+  return columns;
+}
+
+SEXP estimates(const std::vector<ItemEstimate>& values) {
+  std::vector<std::string> names;
+  std::vector<double> mean, sd, lower, upper;
+  for (const ItemEstimate& e : values) {
+    names.push_back(e.name);
+    mean.push_back(e.mean);
+    sd.push_back(e.sd);
+    lower.push_back(e.lower);
+    upper.push_back(e.upper);
+  }
+  return data_frame(named({{"name", texts(names)}, {"mean", numbers(mean)}, {"sd", numbers(sd)},
+                           {"lower", numbers(lower)}, {"upper", numbers(upper)}}),
+                    values.size());
+}
+
+SEXP stages(const HypothesisResult& result) {
+  std::vector<double> columns[6];
+  for (std::size_t t = 0; t < result.complexity_stages.size(); ++t) {
+    const StageCount& c = result.complexity_stages[t];
+    const StageCount& f = result.fit_stages[t];
+    for (const auto& [k, value] : {std::pair{0, static_cast<double>(c.hits)}, std::pair{1, c.effective_sweeps},
+                                   std::pair{2, c.batch_correlation}, std::pair{3, static_cast<double>(f.hits)},
+                                   std::pair{4, f.effective_sweeps}, std::pair{5, f.batch_correlation}}) {
+      columns[k].push_back(value);
+    }
+  }
+  return data_frame(named({{"complexity_hits", numbers(columns[0])}, {"complexity_effective_sweeps", numbers(columns[1])},
+                           {"complexity_batch_correlation", numbers(columns[2])}, {"fit_hits", numbers(columns[3])},
+                           {"fit_effective_sweeps", numbers(columns[4])}, {"fit_batch_correlation", numbers(columns[5])}}),
+                    result.complexity_stages.size());
+}
+
+SEXP hypothesis(const HypothesisResult& result, const Evaluation& evaluation) {
+  const Settings& settings = evaluation.problem.settings;
+  cpp11::writable::list restrictions(static_cast<R_xlen_t>(result.restrictions.size()));
+  for (std::size_t k = 0; k < result.restrictions.size(); ++k) {
+    const Restriction& r = result.restrictions[k];
+    restrictions[static_cast<R_xlen_t>(k)] =
+        named({{"text", text(r.text)}, {"coefficients", numbers(r.coefficients)}, {"constant", cpp11::as_sexp(r.constant)}});
+  }
+  // Without a number the engine gives none: NA, as the JSON's null.
+  const auto figure = [](double value, bool defined = true) { return cpp11::as_sexp(defined ? value : NA_REAL); };
+  const bool single = evaluation.hypotheses.size() == 1;
+  const cpp11::sexp precision =
+      settings.precision ? static_cast<SEXP>(named({{"target", cpp11::as_sexp(*settings.precision)},
+                                                    {"reached", cpp11::as_sexp(result.precision_reached)},
+                                                    {"achieved", figure(result.relative_half_width, result.interval_trusted)}}))
+                         : R_NilValue;
+  return named({{"name", text(result.name)},
+                {"hypothesis", text(result.text)},
+                {"restrictions", restrictions},
+                {"equalities", texts(result.equalities)},
+                {"start", numbers(result.start.centre)},
+                {"start_radius", cpp11::as_sexp(result.start.radius)},
+                {"niter", cpp11::as_sexp(static_cast<double>(result.niter))},
+                {"precision", precision},
+                {"complexity", figure(result.complexity)},
+                {"fit", figure(result.fit)},
+                {"bf_unconstrained", figure(result.bf_unconstrained)},
+                {"bf_unconstrained_interval", interval(result.bf_unconstrained_interval)},
+                {"bf_unconstrained_interval_independent", interval(result.bf_unconstrained_interval_independent)},
+                {"bf_equalities", figure(result.bf_equalities)},
+                {"log_bf_unconstrained", figure(result.log_bf_unconstrained)},
+                {"bf_complement", figure(result.bf_complement, result.complement_defined)},
+                {"bf_complement_interval", interval(result.bf_complement_interval)},
+                {"bf_complement_interval_independent", interval(result.bf_complement_interval_independent)},
+                {"interval_trusted", cpp11::as_sexp(result.interval_trusted)},
+                {"pmp", figure(result.pmp)},
+                {"pmp_with_unconstrained", figure(result.pmp_with_unconstrained)},
+                {"pmp_complement", figure(result.pmp_complement, single)},
+                {"estimates", estimates(result.estimates)},
+                {"stages", stages(result)},
+                {"notes", texts(result.notes)}});
+}
+
+SEXP results(const Evaluation& evaluation, const std::string& version) {
+  const CountsProblem& problem = evaluation.problem;
+  const Settings& settings = problem.settings;
+  std::vector<std::string> names;
+  std::vector<double> successes, trials, prior_a, prior_b;
+  for (const Item& item : problem.items) {
+    names.push_back(item.name);
+    successes.push_back(static_cast<double>(item.successes));
+    trials.push_back(static_cast<double>(item.trials));
+    prior_a.push_back(item.prior_a);
+    prior_b.push_back(item.prior_b);
+  }
+  const cpp11::sexp items = data_frame(named({{"name", texts(names)}, {"successes", numbers(successes)},
+                                       {"trials", numbers(trials)}, {"prior_a", numbers(prior_a)},
+                                       {"prior_b", numbers(prior_b)}}),
+                                names.size());
+  const cpp11::sexp precision = settings.precision ? cpp11::as_sexp(*settings.precision) : cpp11::as_sexp(NA_REAL);
+  const cpp11::sexp max_niter = settings.precision ? cpp11::as_sexp(static_cast<double>(settings.max_niter_or_default()))
+                                            : cpp11::as_sexp(NA_REAL);
+  const cpp11::sexp settings_list = named({{"niter", cpp11::as_sexp(static_cast<double>(settings.niter))},
+                                    {"seed", cpp11::as_sexp(static_cast<double>(settings.seed))},
+                                    {"precision", precision},
+                                    {"max_niter", max_niter},
+                                    {"replications", cpp11::as_sexp(static_cast<double>(kReplications))},
+                                    {"version", text(version)},
+                                    {"items", items}});
+  const std::size_t count = evaluation.hypotheses.size();
+  cpp11::writable::list hypotheses(static_cast<R_xlen_t>(count));
+  std::vector<std::string> hypothesis_names;
+  for (std::size_t h = 0; h < count; ++h) {
+    hypotheses[static_cast<R_xlen_t>(h)] = hypothesis(evaluation.hypotheses[h], evaluation);
+    hypothesis_names.push_back(evaluation.hypotheses[h].name);
+  }
+  hypotheses.attr("names") = texts(hypothesis_names);
+  cpp11::writable::doubles matrix(static_cast<R_xlen_t>(count * count));
+  const std::vector<std::vector<double>> factors = bf_matrix(evaluation);
+  for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t j = 0; j < count; ++j) matrix[static_cast<R_xlen_t>(i + j * count)] = factors[i][j];
+  }
+  matrix.attr("dim") = cpp11::writable::integers({static_cast<int>(count), static_cast<int>(count)});
+  matrix.attr("dimnames") = cpp11::writable::list({texts(hypothesis_names), texts(hypothesis_names)});
+  std::vector<std::string> notes;
+  for (const std::string& warning : problem.warnings) notes.push_back("warning: " + warning);
+  return named({{"program", text("propbf evaluate")},
+                {"version", text(version)},
+                {"problem", text(problem.file_name)},
+                {"settings", settings_list},
+                {"hypotheses", hypotheses},
+                {"unconstrained_estimates", estimates(evaluation.unconstrained_estimates)},
+                {"bf_matrix", matrix},
+                {"pmp_unconstrained", cpp11::as_sexp(evaluation.pmp_unconstrained)},
+                {"notes", texts(notes)},
+                {"table", text(format_table(evaluation))}});
 }
 
 std::vector<std::string> text_vector(SEXP value) {
   std::vector<std::string> out;
-  for (const cpp11::r_string text : cpp11::strings(value)) out.push_back(std::string(text));
+  const cpp11::strings values(value);
+  out.reserve(static_cast<std::size_t>(values.size()));
+  for (R_xlen_t i = 0; i < values.size(); ++i) out.push_back(Rf_translateCharUTF8(STRING_ELT(values, i)));
   return out;
 }
 
@@ -303,7 +418,7 @@ std::vector<double> number_vector(SEXP value) {
 }  // namespace
 
 extern "C" SEXP propbf_run(SEXP names, SEXP successes, SEXP trials, SEXP prior_a, SEXP prior_b, SEXP hypothesis_names,
-                           SEXP hypothesis_texts, SEXP settings, SEXP threads, SEXP progress, SEXP version) {
+                           SEXP hypothesis_texts, SEXP settings, SEXP threads, SEXP progress, SEXP version, SEXP json) {
   BEGIN_CPP11
   Arguments arguments;
   arguments.names = text_vector(names);
@@ -313,29 +428,41 @@ extern "C" SEXP propbf_run(SEXP names, SEXP successes, SEXP trials, SEXP prior_a
   arguments.prior_b = number_vector(prior_b);
   arguments.hypothesis_names = text_vector(hypothesis_names);
   arguments.hypothesis_texts = text_vector(hypothesis_texts);
-  const std::vector<double> values = number_vector(settings);  // niter, seed, precision, max_niter (NA: not given)
-  if (values.size() != 4 || arguments.hypothesis_names.size() != arguments.hypothesis_texts.size()) {
-    throw std::invalid_argument("propbf_run: malformed arguments");
-  }
-  arguments.niter = values[0];
-  arguments.seed = values[1];
-  arguments.precision = values[2];
-  arguments.max_niter = values[3];
-  arguments.threads = cpp11::as_cpp<int>(threads);
+  arguments.settings = number_vector(settings);
+  arguments.threads = cpp11::as_cpp<double>(threads);
   arguments.progress = cpp11::as_cpp<bool>(progress);
-  arguments.version = cpp11::as_cpp<std::string>(version);
+  arguments.json = cpp11::as_cpp<bool>(json);
+  const std::string engine_version = cpp11::as_cpp<std::string>(version);
   const Outcome outcome = run(arguments);
-  using namespace cpp11::literals;
-  cpp11::writable::doubles numbers(outcome.numbers.begin(), outcome.numbers.end());
-  return cpp11::writable::list({"status"_nm = outcome.status, "message"_nm = outcome.message,
-                                "table"_nm = outcome.table, "json"_nm = outcome.json, "numbers"_nm = numbers});
+  cpp11::sexp value = R_NilValue;
+  if (outcome.evaluation) {
+    value = arguments.json ? text(format_json(*outcome.evaluation, engine_version))
+                           : results(*outcome.evaluation, engine_version);
+  }
+  return named({{"status", text(outcome.status)}, {"message", text(outcome.message)}, {"value", value}});
+  END_CPP11
+}
+
+// The limits and defaults the engine holds a problem to, for the R side's documentation
+// and tests.
+extern "C" SEXP propbf_limits() {
+  BEGIN_CPP11
+  return named({{"niter", cpp11::as_sexp(static_cast<double>(kDefaultNiter))},
+                {"seed", cpp11::as_sexp(static_cast<double>(kDefaultSeed))},
+                {"max_niter", cpp11::as_sexp(static_cast<double>(kDefaultMaxNiter))},
+                {"most_niter", cpp11::as_sexp(static_cast<double>(kMaxNiter))},
+                {"most_threads", cpp11::as_sexp(static_cast<double>(kMaxThreads))},
+                {"smallest_shape", cpp11::as_sexp(kMinShape)},
+                {"largest_shape", cpp11::as_sexp(kMaxShape)}});
   END_CPP11
 }
 
 extern "C" void R_init_propbf(DllInfo* info) {
   // Through void (*)(), the type any function pointer may pass as.
-  const auto entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_run));
-  static const R_CallMethodDef methods[] = {{"propbf_run", entry, 11}, {nullptr, nullptr, 0}};
+  const auto run_entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_run));
+  const auto limits_entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_limits));
+  static const R_CallMethodDef methods[] = {
+      {"propbf_run", run_entry, 12}, {"propbf_limits", limits_entry, 0}, {nullptr, nullptr, 0}};
   R_registerRoutines(info, nullptr, methods, nullptr, nullptr);
   R_useDynamicSymbols(info, FALSE);
 }

@@ -1,5 +1,6 @@
-# The problems the tests run: the bundled example of `propbf evaluate` and two more
-# (unequal priors per item; one hypothesis, set against its complement).
+# The problems the tests run: the bundled example of `propbf evaluate` and more (unequal
+# priors per item; one hypothesis, set against its complement; equalities; the warnings
+# of shapes that tie and of a restriction that restricts nothing).
 problems <- list(
   example = list(successes = c(a = 7, b = 5, c = 3, d = 9), trials = c(10, 10, 10, 10), prior_a = 1, prior_b = 1,
                  hypotheses = c(H1 = "a > b > c; d > 0.5", H2 = "(a + b) / 2 > 0.6 & c < d")),
@@ -9,7 +10,12 @@ problems <- list(
   single = list(successes = c(p = 40, q = 31), trials = c(60, 55), prior_a = 1, prior_b = 1,
                 hypotheses = c(larger = "p > q")),
   equality = list(successes = c(a = 14, b = 12, c = 7, d = 3), trials = rep(20, 4), prior_a = 1, prior_b = 1,
-                  hypotheses = c(H0 = "a = b = c = d", H1 = "a > b > c > d", H2 = "a = b > c > d")))
+                  hypotheses = c(H0 = "a = b = c = d", H1 = "a > b > c > d", H2 = "a = b > c > d")),
+  warned = list(successes = c(a = 7, b = 5, c = 0), trials = c(10, 10, 10), prior_a = 0.25, prior_b = 2,
+                hypotheses = c(roof = "a < 2; b > c", H2 = "c < a")))
+
+# The object without its call (which names the arguments as written).
+without_call <- function(fit) unclass(fit)[setdiff(names(fit), "call")]
 
 fit_problem <- function(problem, ...) {
   bf_proportions(problem$successes, problem$trials, problem$hypotheses, prior_a = problem$prior_a,
