@@ -21,6 +21,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -140,38 +141,53 @@ struct Outcome {
   std::optional<Evaluation> evaluation;
 };
 
-// Runs the problem on a worker thread; R's thread redraws the progress line and asks R
-// for an interrupt every 100 ms, the first one cancelling the run. It goes on asking
-// while the engine winds down, so that a second Ctrl-C is taken here (the run ends as
-// interrupted either way) rather than left pending to cancel whatever R runs next.
-Evaluation run_problem(const CountsProblem& problem, const Arguments& arguments, bool& interrupted) {
-  const int threads = checked_threads(whole_setting("threads", arguments.threads));
+// What the worker thread and R's thread share: the worker owns it as much as R's thread
+// does, so that R may stop waiting for it (see run_problem).
+struct Run {
+  CountsProblem problem;
+  int threads = 0;
   std::atomic<bool> cancel{false};
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
-  std::string line;
+  std::string line;  // the progress line last reported
   RunControl control;
-  control.cancel = &cancel;
-  if (arguments.progress) {
-    control.progress = [&](const std::string& text) {
-      const std::lock_guard<std::mutex> lock(mutex);
-      line = text;
-    };
-  }
   std::optional<Evaluation> evaluation;
   std::exception_ptr failure;
-  std::thread worker([&] {
+};
+
+// Thrown when a second interrupt came while the engine was winding down.
+struct Abandoned {};
+
+// Runs the problem on a worker thread; R's thread redraws the progress line and asks R
+// for an interrupt every 100 ms. The first interrupt cancels the run, which ends at the
+// engine's next look at the flag. R's thread goes on asking while the engine winds
+// down: a second interrupt stops the wait at once (Abandoned), and the worker, which
+// shares the run, finishes in the background and frees it. No interrupt is left pending
+// to cancel whatever R runs next.
+Evaluation run_problem(CountsProblem problem, const Arguments& arguments, bool& interrupted) {
+  const auto run = std::make_shared<Run>();
+  run->problem = std::move(problem);
+  run->threads = checked_threads(whole_setting("threads", arguments.threads));
+  run->control.cancel = &run->cancel;
+  if (arguments.progress) {
+    Run* const shared = run.get();  // the control is the run's own: it lives as long as the run
+    run->control.progress = [shared](const std::string& text) {
+      const std::lock_guard<std::mutex> lock(shared->mutex);
+      shared->line = text;
+    };
+  }
+  std::thread worker([run] {
     try {
-      evaluation.emplace(evaluate_problem(problem, threads, control));
+      run->evaluation.emplace(evaluate_problem(run->problem, run->threads, run->control));
     } catch (...) {
-      failure = std::current_exception();
+      run->failure = std::current_exception();
     }
-    const std::lock_guard<std::mutex> lock(mutex);
-    done = true;
-    finished.notify_one();
+    const std::lock_guard<std::mutex> lock(run->mutex);
+    run->done = true;
+    run->finished.notify_one();
   });
-  // Whatever ends this scope, the worker has stopped first.
+  // Whatever ends this scope but an abandoned wait, the worker has stopped first.
   struct Joined {
     std::thread& worker;
     std::atomic<bool>& cancel;
@@ -180,36 +196,44 @@ Evaluation run_problem(const CountsProblem& problem, const Arguments& arguments,
       cancel = true;
       worker.join();
     }
-  } joined{worker, cancel};
+  } joined{worker, run->cancel};
   ConsoleLine console;
   for (;;) {
-    std::unique_lock<std::mutex> lock(mutex);
-    finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; });
-    if (done) break;
-    const std::string current = line;
+    std::unique_lock<std::mutex> lock(run->mutex);
+    run->finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return run->done; });
+    if (run->done) break;
+    const std::string current = run->line;
     lock.unlock();
     if (arguments.progress) console.show(current);
     if (R_ToplevelExec(check_interrupt, nullptr) == FALSE) {
+      if (interrupted) {
+        worker.detach();
+        console.show("");
+        throw Abandoned{};
+      }
       interrupted = true;
-      cancel = true;
+      run->cancel = true;
     }
   }
   worker.join();
   console.show("");
-  if (failure) std::rethrow_exception(failure);
-  return std::move(*evaluation);
+  if (run->failure) std::rethrow_exception(run->failure);
+  return std::move(*run->evaluation);
 }
 
 Outcome run(const Arguments& arguments) {
   Outcome outcome;
   bool interrupted = false;
   try {
-    const CountsProblem problem = build_problem(arguments);
-    outcome.evaluation.emplace(run_problem(problem, arguments, interrupted));
+    CountsProblem problem = build_problem(arguments);
+    outcome.evaluation.emplace(run_problem(std::move(problem), arguments, interrupted));
     outcome.evaluation->problem.file_name = kResultLabel;
   } catch (const Cancelled&) {
     outcome.status = "interrupted";
     outcome.message = "interrupted: the evaluation stopped before it ended";
+  } catch (const Abandoned&) {
+    outcome.status = "interrupted";
+    outcome.message = "interrupted twice: the evaluation stops in the background";
   } catch (const InputError& error) {
     outcome.status = "input_error";
     outcome.message = printable_message(error.what());
