@@ -239,7 +239,7 @@ Outcome run(const Arguments& arguments) {
     outcome.message = printable_message(error.what());
   } catch (const std::bad_alloc&) {
     outcome.status = "error";
-    outcome.message = printable_message(out_of_memory_message(kResultLabel));
+    outcome.message = printable_message(out_of_memory_message(kResultLabel, "niter"));
   } catch (const std::exception& error) {
     outcome.status = "error";
     outcome.message = error.what();

@@ -159,8 +159,9 @@ int checked_threads(std::int64_t threads) {
   return static_cast<int>(threads);
 }
 
-std::string out_of_memory_message(const std::string& name) {
-  return "propbf: " + name + ": not enough memory for this problem (lower niter or the number of items)";
+std::string out_of_memory_message(const std::string& name, std::string_view niter) {
+  return "propbf: " + name + ": not enough memory for this problem (lower " + std::string(niter) +
+         " or the number of items)";
 }
 
 }  // namespace propbf::evaluate

@@ -147,7 +147,8 @@ std::int64_t whole_setting(std::string_view setting, double value);
 // InputError.
 int checked_threads(std::int64_t threads);
 
-// What a run says when memory ran out for the problem `name` names.
-std::string out_of_memory_message(const std::string& name);
+// What a run says when memory ran out for the problem `name` names; `niter`: how the
+// caller's user sets the sweeps per stage.
+std::string out_of_memory_message(const std::string& name, std::string_view niter = "--niter");
 
 }  // namespace propbf::evaluate
