@@ -40,7 +40,7 @@ Doors run_both(const Door& door) {
   write_file(folder.path() / "problem.toml", door.toml);
   write_file(folder.path() / "data.csv", door.csv);
   Doors doors;
-  doors.file = run_propbf_with_arguments(folder.path(), {"evaluate", "problem.toml", "--json", "file.json", "--threads", "2"});
+  doors.file = run_propbf_with_arguments(folder.path(), {"evaluate", "problem.toml", "--json", "file.json", "--threads", "1"});
   std::vector<std::string> arguments{"evaluate", "--data", "data.csv", "--json", "data.json", "--threads", "1"};
   arguments.insert(arguments.end(), door.arguments.begin(), door.arguments.end());
   doors.data = run_propbf_with_arguments(folder.path(), arguments);
