@@ -28,15 +28,7 @@ inline RunResult run_propbf_with_arguments(const std::filesystem::path& folder, 
     dup2(in, 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
-    for (int fd : options.closed_descriptors) close(fd);
-    if (options.file_size_limit) {
-      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
-    }
-    if (options.address_space_limit) {
-      const rlimit limit{*options.address_space_limit, *options.address_space_limit};
-      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
-    }
+    detail::close_and_limit(options);
     execv(PROPBF_BINARY, argv.data());
     _exit(127);
   }

@@ -116,6 +116,21 @@ inline bool collect(pid_t child, int out_fd, int err_fd, std::string& out, std::
   return in_time;
 }
 
+// In the child, before exec: closes the descriptors a run asks closed and sets its
+// file-size and address-space limits (exit 127 when one cannot be set).
+template <class Options>
+void close_and_limit(const Options& options) {
+  for (int fd : options.closed_descriptors) close(fd);
+  if (options.file_size_limit) {
+    const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+  }
+  if (options.address_space_limit) {
+    const rlimit limit{*options.address_space_limit, *options.address_space_limit};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+  }
+}
+
 }  // namespace detail
 
 // Runs the program with `folder` as its working directory, as `options` say.
@@ -148,15 +163,7 @@ inline RunResult run_program_with(const std::filesystem::path& folder, const Run
     dup2(in, 0);
     dup2(out, 1);
     dup2(err_pipe[1], 2);
-    for (int fd : options.closed_descriptors) close(fd);
-    if (options.file_size_limit) {
-      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
-    }
-    if (options.address_space_limit) {
-      const rlimit limit{*options.address_space_limit, *options.address_space_limit};
-      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
-    }
+    detail::close_and_limit(options);
     execl(PROPBF_BINARY, PROPBF_BINARY, static_cast<char*>(nullptr));
     _exit(127);
   }
