@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/beta_functions.hpp"
+#include "sampling/beta_functions.hpp"
 #include "engine/evaluation.hpp"
 #include "input/problem_file.hpp"
 

@@ -20,7 +20,7 @@ sed -i "s/^Version: .*/Version: $version/" "$package/DESCRIPTION"
 engine="$package/src/engine"
 mkdir -p "$engine"
 cp -R "$root/src/model" "$engine/model"
-for layer in messages problem engine report; do
+for layer in messages problem sampling engine report; do
   mkdir -p "$engine/$layer"
   cp "$root/src/$layer"/*.hpp "$engine/$layer/"
   for extra in "$root/src/$layer"/*.ipp; do [ -e "$extra" ] && cp "$extra" "$engine/$layer/"; done

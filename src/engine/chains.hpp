@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/beta_functions.hpp"
+#include "sampling/beta_functions.hpp"
 #include "engine/hypothesis_estimates.hpp"
 #include "engine/progress.hpp"
 #include "engine/results.hpp"
-#include "engine/sampler.hpp"
+#include "sampling/sampler.hpp"
 #include "problem/prepare.hpp"
 #include "problem/problem.hpp"
 

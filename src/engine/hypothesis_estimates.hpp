@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/estimates.hpp"
+#include "sampling/estimates.hpp"
 #include "engine/results.hpp"
 #include "problem/prepare.hpp"
 

@@ -16,7 +16,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "engine/beta_functions.hpp"
+#include "sampling/beta_functions.hpp"
 #include "engine/parallel.hpp"
 
 namespace propbf::evaluate {

@@ -9,7 +9,7 @@
 
 #include "engine/results.hpp"
 #include "engine/run_control.hpp"
-#include "engine/stream.hpp"
+#include "sampling/stream.hpp"
 
 namespace propbf::evaluate {
 

@@ -10,8 +10,8 @@
 
 #include "model/bayes_factors.hpp"
 
-#include "engine/estimates.hpp"
-#include "engine/sampler.hpp"
+#include "sampling/estimates.hpp"
+#include "sampling/sampler.hpp"
 #include "engine/start_point.hpp"
 #include "problem/language.hpp"
 #include "problem/problem.hpp"

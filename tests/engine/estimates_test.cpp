@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/estimates.hpp"
+#include "sampling/estimates.hpp"
 #include "problem/language.hpp"
 #include "engine/start_point.hpp"
 

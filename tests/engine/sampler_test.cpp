@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/beta_functions.hpp"
+#include "sampling/beta_functions.hpp"
 #include "engine/evaluation.hpp"
-#include "engine/sampler.hpp"
+#include "sampling/sampler.hpp"
 
 namespace propbf::evaluate {
 namespace {

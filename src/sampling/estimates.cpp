@@ -1,13 +1,13 @@
-#include "engine/estimates.hpp"
+#include "sampling/estimates.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
-#include "engine/band_move.hpp"
-#include "engine/beta_functions.hpp"
-#include "engine/sampler.hpp"
-#include "engine/stream.hpp"
+#include "sampling/band_move.hpp"
+#include "sampling/beta_functions.hpp"
+#include "sampling/sampler.hpp"
+#include "sampling/stream.hpp"
 
 namespace propbf::evaluate {
 

@@ -1,4 +1,4 @@
-#include "engine/stream.hpp"
+#include "sampling/stream.hpp"
 
 #include <Random123/philox.h>
 

@@ -1,7 +1,7 @@
 // The only file that includes Boost.Math. Double precision throughout: no promotion to
 // long double (whose width differs between machines), errors reported through errno
 // rather than exceptions (the arguments are checked before).
-#include "engine/beta_functions.hpp"
+#include "sampling/beta_functions.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/stream.hpp"
+#include "sampling/stream.hpp"
 
 namespace propbf::evaluate {
 
@@ -30,7 +30,7 @@ double student_to_normal_ratio(double degrees_of_freedom);
 
 }  // namespace propbf::evaluate
 
-#include "engine/beta_deviate.ipp"
+#include "sampling/beta_deviate.ipp"
 
 namespace propbf::evaluate {
 

@@ -15,10 +15,10 @@
 #include <memory>
 #include <vector>
 
-#include "engine/band_move.hpp"
-#include "engine/beta_functions.hpp"
+#include "sampling/band_move.hpp"
+#include "sampling/beta_functions.hpp"
 #include "problem/language.hpp"
-#include "engine/stream.hpp"
+#include "sampling/stream.hpp"
 
 namespace propbf::evaluate {
 

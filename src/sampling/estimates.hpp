@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "problem/language.hpp"
-#include "engine/stream.hpp"
+#include "sampling/stream.hpp"
 
 namespace propbf::evaluate {
 

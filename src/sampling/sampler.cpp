@@ -1,12 +1,12 @@
-#include "engine/sampler.hpp"
+#include "sampling/sampler.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
 
-#include "engine/band_move.hpp"
-#include "engine/beta_functions.hpp"
+#include "sampling/band_move.hpp"
+#include "sampling/beta_functions.hpp"
 
 namespace propbf::evaluate {
 

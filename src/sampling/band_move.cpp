@@ -1,4 +1,4 @@
-#include "engine/band_move.hpp"
+#include "sampling/band_move.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/beta_functions.hpp"
+#include "sampling/beta_functions.hpp"
 
 namespace propbf::evaluate {
 namespace {

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "problem/language.hpp"
-#include "engine/stream.hpp"
+#include "sampling/stream.hpp"
 
 namespace propbf::evaluate {
 
