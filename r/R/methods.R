@@ -30,8 +30,28 @@ as.data.frame.propbf <- function(x, row.names = NULL, optional = FALSE, ...) {
   data
 }
 
-# Per-item estimates as a data frame: the engine's, unconstrained and per hypothesis.
-coef.propbf <- function(object, ...) {
+# The posterior means of the items under one hypothesis (a name or a number; the first
+# by default), named by item.
+coef.propbf <- function(object, hypothesis = 1L, ...) {
+  h <- object$hypotheses[[hypothesis]]
+  stats::setNames(as.numeric(h$estimates$mean), h$estimates$name)
+}
+
+# The intervals of the factors against the unconstrained hypothesis or against the
+# complement, one row per hypothesis; Inf and 0 stay as the engine gives them.
+confint.propbf <- function(object, parm, level = 0.95, factor = c("unconstrained", "complement"), ...) {
+  factor <- match.arg(factor)
+  if (!isTRUE(all.equal(level, 0.95))) stop("the engine's intervals are for level 0.95 only", call. = FALSE)
+  member <- paste0("bf_", factor, "_interval")
+  hypotheses <- object$hypotheses
+  if (!missing(parm)) hypotheses <- hypotheses[parm]
+  ends <- t(vapply(hypotheses, function(h) as.numeric(h[[member]]), c(0, 0)))
+  dimnames(ends) <- list(names(hypotheses), c("2.5 %", "97.5 %"))
+  ends
+}
+
+# Per-item estimates, one row per model and item: unconstrained and per hypothesis.
+estimates_table <- function(object) {
   parts <- c(list(cbind(model = "unconstrained", object$unconstrained_estimates, stringsAsFactors = FALSE)),
              lapply(object$hypotheses, function(h) cbind(model = h$name, h$estimates, stringsAsFactors = FALSE)))
   data <- do.call(rbind, unname(parts))
@@ -74,7 +94,7 @@ plot.propbf <- function(x, ...) {
   old <- par(mfrow = c(1L, 2L), mar = c(4.5, 8, 2.5, 1))
   on.exit(par(old))
   plot_factors(table)
-  plot_estimates(coef(x))
+  plot_estimates(estimates_table(x))
   invisible(x)
 }
 

@@ -80,7 +80,7 @@ test_that("the plot writes a PNG", {
   expect_gt(file.size(file), 0)
   expect_s3_class(summary(fit), "summary.propbf")
   expect_output(print(summary(fit)), "Bayes factors for 4 items, 2 hypotheses")
-  estimates <- coef(fit)
+  estimates <- propbf:::estimates_table(fit)
   expect_equal(nrow(estimates), 4L * (1L + length(fit$hypotheses)))
   unconstrained <- estimates[estimates$model == "unconstrained", ]
   expect_equal(unconstrained$mean, c(8, 6, 4, 10) / 12)
