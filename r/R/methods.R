@@ -34,6 +34,7 @@ as.data.frame.propbf <- function(x, row.names = NULL, optional = FALSE, ...) {
 # by default), named by item.
 coef.propbf <- function(object, hypothesis = 1L, ...) {
   h <- object$hypotheses[[hypothesis]]
+  if (is.null(h)) stop("no hypothesis named '", hypothesis, "'", call. = FALSE)
   stats::setNames(as.numeric(h$estimates$mean), h$estimates$name)
 }
 

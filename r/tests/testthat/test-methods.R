@@ -11,6 +11,7 @@ test_that("coef() is the named means of one hypothesis", {
     expect_named(means, c("a", "b", "c"))
     expect_equal(unname(means), fit$hypotheses[[case$name]]$estimates$mean)
   }
+  expect_error(coef(fit, hypothesis = "H9"), "no hypothesis named 'H9'")
 })
 
 test_that("confint() gives the factors' intervals per hypothesis", {
