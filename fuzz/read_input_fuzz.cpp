@@ -37,10 +37,13 @@ bool quick_to_read(const Counts& counts) {
   return items <= (1 << 16) && restrictions <= (1 << 16) && items * restrictions <= (1 << 18);
 }
 
-// Whether every run of decimal digits in `bytes` is worth at most kSmallCount.
+// Whether every run of decimal digits in `bytes` is worth at most kSmallCount. The
+// reader drops carriage returns wherever they stand in a record, so "03\r0000" is the
+// number 30000: a carriage return neither ends nor starts a run.
 bool only_small_numbers(std::string_view bytes) {
   int64_t value = 0;
   for (const char ch : bytes) {
+    if (ch == '\r') continue;
     if (ch >= '0' && ch <= '9') {
       value = value * 10 + (ch - '0');
       if (value > kSmallCount) return false;
