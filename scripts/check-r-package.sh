@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds the R package's tarball, installs it into a temporary library and runs
-# `R CMD check --no-manual` on it; fails when the check reports an ERROR or a WARNING.
+# `R CMD check --as-cran` on it (--no-manual without pdflatex; the incoming checks that
+# need the network are left out; NOT_CRAN=true so that the figures are compared with
+# their vdiffr snapshots); fails when the check reports an ERROR or a WARNING and lists
+# its NOTEs.
 # With PROPBF_CLI naming the propbf program, the tests compare the package's numbers with
 # those of `propbf evaluate --json`.
 set -euo pipefail
@@ -15,10 +18,11 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 tarball="$(bash "$root/scripts/build-r-package.sh")"
-mkdir library
-R CMD INSTALL --library=library "$tarball"
 status=0
-R_LIBS="$work/library${R_LIBS:+:$R_LIBS}" R CMD check --no-manual "$tarball" || status=$?
+manual=--no-manual
+command -v pdflatex >/dev/null 2>&1 && manual=
+NOT_CRAN=true _R_CHECK_CRAN_INCOMING_REMOTE_=false \
+  R CMD check --as-cran $manual "$tarball" || status=$?
 log="$work/propbf.Rcheck/00check.log"
 if [ "$status" -ne 0 ] || grep -Eq '\.\.\. (ERROR|WARNING)|^Status: .*(ERROR|WARNING)' "$log"; then
   echo "check-r-package.sh: R CMD check failed:" >&2
@@ -28,4 +32,5 @@ if [ "$status" -ne 0 ] || grep -Eq '\.\.\. (ERROR|WARNING)|^Status: .*(ERROR|WAR
   done
   exit 1
 fi
+grep -B1 -A12 '\.\.\. NOTE' "$log" || true
 grep '^Status' "$log"

@@ -30,6 +30,14 @@ setting <- function(x, what) {
 # per stage and threads, the smallest and largest beta shapes.
 engine_limits <- function() .Call(propbf_limits)
 
+# The threads of a run: the argument, else getOption("propbf.threads"), else two (one on
+# a machine with one processor). 0 asks for one per processor.
+run_threads <- function(threads) {
+  if (is.null(threads)) threads <- getOption("propbf.threads")
+  if (is.null(threads)) return(min(2, engine_limits()$processors))
+  setting(threads, "threads")
+}
+
 # Counts of 0/1 outcomes per group: groups in the order of their first appearance (the
 # levels of a factor, in their order; levels without observations are dropped, with a
 # message).
@@ -79,7 +87,7 @@ run_engine <- function(names, successes, trials, prior_a, prior_b, hypotheses, n
                        precision = NULL, max_niter = NULL, threads = NULL, progress = FALSE, json = FALSE) {
   settings <- c(setting(niter, "niter"), setting(seed, "seed"), setting(precision, "precision"),
                 setting(max_niter, "max_niter"))
-  threads <- if (is.null(threads)) 0 else setting(threads, "threads")
+  threads <- run_threads(threads)
   .Call(propbf_run, enc2utf8(as.character(names)), as.numeric(successes), as.numeric(trials), as.numeric(prior_a),
         as.numeric(prior_b), enc2utf8(names(hypotheses)), enc2utf8(unname(hypotheses)), settings, threads,
         isTRUE(progress), as.character(packageVersion("propbf")), isTRUE(json))

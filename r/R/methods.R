@@ -1,5 +1,10 @@
+# The table of `propbf evaluate`, one line per element; print() writes it.
+format.propbf <- function(x, ...) {
+  strsplit(sub("\n$", "", x$table), "\n", fixed = TRUE)[[1]]
+}
+
 print.propbf <- function(x, ...) {
-  cat(x$table)
+  cat(format(x), sep = "\n")
   invisible(x)
 }
 
@@ -66,80 +71,113 @@ summary.propbf <- function(object, ...) {
             class = "summary.propbf")
 }
 
+# Numbers as a paper shows them: `digits` significant digits, 0 and Inf as such, NA (a
+# figure the engine does not define) as "-".
+format_figure <- function(x, digits = 3) {
+  out <- formatC(x, digits = digits, format = "g")
+  out[is.na(x)] <- "-"
+  out[!is.na(x) & x == Inf] <- "Inf"
+  out[!is.na(x) & x == 0] <- "0"
+  trimws(out)
+}
+
+format_interval <- function(lower, upper, digits = 3) {
+  ifelse(is.na(lower) | is.na(upper), "-",
+         paste0("[", format_figure(lower, digits), ", ", format_figure(upper, digits), "]"))
+}
+
+# A name cut to `width` characters (the full one is listed above the table).
+shorten <- function(x, width) {
+  ifelse(nchar(x) > width, paste0(substr(x, 1L, width - 2L), ".."), x)
+}
+
+# Within 80 columns: the hypotheses listed with their text, then one line per hypothesis
+# of figures (the names cut to 10 characters), the factors between hypotheses when they
+# fit, and the notes wrapped.
 print.summary.propbf <- function(x, digits = 4, ...) {
+  table <- x$table
   items <- nrow(x$settings$items)
-  cat("Bayes factors for ", items, " item", if (items == 1L) "" else "s", ", ",
-      nrow(x$table), " hypothes", if (nrow(x$table) == 1L) "is" else "es", " (niter ", x$settings$niter,
-      ", seed ", x$settings$seed, ")\n\n", sep = "")
-  shown <- x$table[, intersect(c("name", "hypothesis", "complexity", "fit", "bf_unconstrained",
-                                 "bf_unconstrained_lower", "bf_unconstrained_upper", "bf_complement", "pmp",
-                                 "pmp_with_unconstrained"), names(x$table)), drop = FALSE]
-  numeric <- vapply(shown, is.numeric, TRUE)
-  shown[numeric] <- lapply(shown[numeric], signif, digits)
-  print(shown, row.names = FALSE)
-  cat("\nUnconstrained hypothesis: posterior probability", signif(x$pmp_unconstrained, digits),
-      "beside the listed ones\n")
-  if (is.matrix(x$bf_matrix)) {
-    cat("\nBayes factors between hypotheses (row against column):\n")
-    print(signif(x$bf_matrix, digits))
+  width <- min(80L, getOption("width", 80L))
+  cat(strwrap(paste0("Bayes factors for ", items, " item", if (items == 1L) "" else "s", ", ", nrow(table),
+                     " hypothes", if (nrow(table) == 1L) "is" else "es", " (", x$settings$niter,
+                     " sweeps per stage, seed ", x$settings$seed, ")"), width = width), sep = "\n")
+  cat("\n")
+  for (k in seq_len(nrow(table))) {
+    cat(strwrap(paste0(table$name[k], ": ", table$hypothesis[k]), width = width, indent = 2L, exdent = 6L),
+        sep = "\n")
   }
-  for (note in x$notes) cat("Note:", note, "\n")
+  single <- nrow(table) == 1L
+  shown <- data.frame(
+    complexity = format_figure(table$complexity, digits),
+    fit = format_figure(table$fit, digits),
+    "BF.u" = format_figure(table$bf_unconstrained, digits),
+    "95% interval" = format_interval(table$bf_unconstrained_lower, table$bf_unconstrained_upper, 3),
+    "BF.c" = format_figure(table$bf_complement, digits),
+    PMP = format_figure(table$pmp, digits),
+    check.names = FALSE, stringsAsFactors = FALSE)
+  rownames(shown) <- shorten(table$name, 10L)
+  cat("\n")
+  print(shown, right = TRUE)
+  cat(strwrap(paste0("BF.u: Bayes factor against the unconstrained hypothesis, with the 95% interval of its ",
+                     "Monte Carlo error; BF.c: against the complement; PMP: posterior probability ",
+                     if (single) "against the complement" else "among the listed hypotheses",
+                     " (equal prior probabilities). With the unconstrained hypothesis listed too, its ",
+                     "posterior probability is ", format_figure(x$pmp_unconstrained, digits), "."),
+              width = width), sep = "\n")
+  if (is.matrix(x$bf_matrix) && nrow(x$bf_matrix) > 1L) {
+    factors <- matrix(format_figure(x$bf_matrix, digits), nrow(x$bf_matrix),
+                      dimnames = lapply(dimnames(x$bf_matrix), shorten, 10L))
+    lines <- utils::capture.output(print(noquote(factors), right = TRUE))
+    if (max(nchar(lines)) <= width) {
+      cat("\nBayes factors between hypotheses (row against column):\n")
+      cat(lines, sep = "\n")
+    } else {
+      cat("\nBayes factors between hypotheses: see $bf_matrix\n")
+    }
+  }
+  for (note in x$notes) cat(strwrap(paste("Note:", note), width = width, exdent = 6L), sep = "\n")
   invisible(x)
 }
 
-# Base-graphics figure: the factor of each hypothesis against the unconstrained one on a
-# log axis with its interval, one row per hypothesis; beside it the posterior estimates
-# per item.
-plot.propbf <- function(x, ...) {
+# One line per hypothesis that a paper can quote: its factor against the unconstrained
+# hypothesis and against its complement, each with the 95% interval of its Monte Carlo
+# error, and its posterior probability. As text (a character vector named by
+# hypothesis), as a table (a data frame of formatted figures) or as knitr::kable() of
+# that table where knitr is installed.
+bf_report <- function(x, digits = 3, type = c("text", "table", "kable"), ...) {
+  if (!inherits(x, "propbf")) argument_error("'x' must be a result of bf_proportions()")
+  type <- match.arg(type)
   table <- as.data.frame(x)
-  old <- par(mfrow = c(1L, 2L), mar = c(4.5, 8, 2.5, 1))
-  on.exit(par(old))
-  plot_factors(table)
-  plot_estimates(estimates_table(x))
-  invisible(x)
-}
-
-plot_factors <- function(table) {
-  n <- nrow(table)
-  factor <- table$bf_unconstrained
-  lower <- table$bf_unconstrained_lower
-  upper <- table$bf_unconstrained_upper
-  shown <- c(factor, lower, upper, 1)
-  shown <- shown[is.finite(shown) & shown > 0]
-  limits <- range(shown)
-  limits <- limits * c(0.8, 1.25)
-  y <- rev(seq_len(n))
-  plot.new()
-  plot.window(xlim = limits, ylim = c(0.5, n + 0.5), log = "x")
-  abline(v = 1, lty = 2, col = "grey50")
-  ok <- is.finite(lower) & is.finite(upper) & lower > 0 & upper > 0
-  segments(lower[ok], y[ok], upper[ok], y[ok], lwd = 2)
-  drawn <- is.finite(factor) & factor > 0
-  points(factor[drawn], y[drawn], pch = 19)
-  axis(1)
-  axis(2, at = y, labels = table$name, las = 1)
-  box()
-  title(xlab = "Bayes factor against the unconstrained hypothesis (log scale)", main = "Bayes factors")
-}
-
-plot_estimates <- function(estimates) {
-  items <- unique(estimates$name)
-  models <- unique(estimates$model)
-  colours <- hcl.colors(max(length(models), 2L), "Dark 3")[seq_along(models)]
-  offset <- if (length(models) > 1L) seq(-0.3, 0.3, length.out = length(models)) else 0
-  plot.new()
-  columns <- min(length(models), 4L)
-  legend_rows <- ceiling(length(models) / columns)
-  plot.window(xlim = c(0, 1), ylim = c(0.5 - 0.35 * legend_rows, length(items) + 0.5))
-  for (m in seq_along(models)) {
-    rows <- estimates[estimates$model == models[m], ]
-    y <- length(items) + 1 - match(rows$name, items) - offset[m]
-    segments(rows$lower, y, rows$upper, y, col = colours[m], lwd = 2)
-    points(rows$mean, y, pch = 19, col = colours[m])
+  single <- nrow(table) == 1L
+  among <- if (single) "against its complement" else "among the listed hypotheses"
+  interval <- function(lower, upper) {
+    ifelse(is.na(lower) | is.na(upper), "",
+           paste0(" (95% interval ", format_figure(lower, digits), " to ", format_figure(upper, digits), ")"))
   }
-  axis(1)
-  axis(2, at = rev(seq_along(items)), labels = items, las = 1)
-  box()
-  title(xlab = "proportion (posterior mean, 95% interval)", main = "Estimates")
-  legend("bottom", legend = models, col = colours, pch = 19, lwd = 2, bty = "n", cex = 0.8, ncol = columns)
+  if (type == "text") {
+    complement <- ifelse(is.na(table$bf_complement), "; not defined against its complement",
+                         paste0(", ", format_figure(table$bf_complement, digits),
+                                interval(table$bf_complement_lower, table$bf_complement_upper),
+                                " against its complement"))
+    lines <- paste0(table$name, " (", table$hypothesis, "): Bayes factor ",
+                    format_figure(table$bf_unconstrained, digits),
+                    interval(table$bf_unconstrained_lower, table$bf_unconstrained_upper),
+                    " against the unconstrained hypothesis", complement, "; posterior probability ",
+                    format_figure(table$pmp, digits), " ", among, ".")
+    return(stats::setNames(lines, table$name))
+  }
+  shown <- data.frame(Hypothesis = paste0(table$name, ": ", table$hypothesis),
+                      "BF (unconstrained)" = format_figure(table$bf_unconstrained, digits),
+                      "95% interval" = format_interval(table$bf_unconstrained_lower, table$bf_unconstrained_upper,
+                                                       digits),
+                      "BF (complement)" = format_figure(table$bf_complement, digits),
+                      "95% interval (complement)" = format_interval(table$bf_complement_lower, table$bf_complement_upper,
+                                                        digits),
+                      "Posterior probability" = format_figure(table$pmp, digits),
+                      check.names = FALSE, stringsAsFactors = FALSE)
+  if (type == "kable" && requireNamespace("knitr", quietly = TRUE)) {
+    return(knitr::kable(shown, align = c("l", rep("r", ncol(shown) - 1L)), ...))
+  }
+  shown
 }
+

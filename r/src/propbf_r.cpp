@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "engine/evaluation.hpp"
+#include "engine/threads.hpp"
 #include "problem/prepare.hpp"
 #include "problem/problem.hpp"
 #include "report/report.hpp"
@@ -468,7 +469,8 @@ extern "C" SEXP propbf_run(SEXP names, SEXP successes, SEXP trials, SEXP prior_a
 }
 
 // The limits and defaults the engine holds a problem to, for the R side's documentation
-// and tests.
+// and tests, and the processors the engine may use (the default thread count is at most
+// two of them).
 extern "C" SEXP propbf_limits() {
   BEGIN_CPP11
   return named({{"niter", cpp11::as_sexp(static_cast<double>(kDefaultNiter))},
@@ -477,7 +479,8 @@ extern "C" SEXP propbf_limits() {
                 {"most_niter", cpp11::as_sexp(static_cast<double>(kMaxNiter))},
                 {"most_threads", cpp11::as_sexp(static_cast<double>(kMaxThreads))},
                 {"smallest_shape", cpp11::as_sexp(kMinShape)},
-                {"largest_shape", cpp11::as_sexp(kMaxShape)}});
+                {"largest_shape", cpp11::as_sexp(kMaxShape)},
+                {"processors", cpp11::as_sexp(static_cast<double>(available_processors()))}});
   END_CPP11
 }
 

@@ -3,12 +3,22 @@
 #include <unistd.h>
 
 #include <cstdio>
+#ifndef PROPBF_PROGRESS_CALLER_ONLY
 #include <iostream>
+#endif
 
 namespace propbf::evaluate {
 
+// A build that embeds the engine in a program with an output of its own (the R package)
+// defines PROPBF_PROGRESS_CALLER_ONLY: the line then goes only to the run control's
+// receiver, and the engine never touches standard error.
+#ifdef PROPBF_PROGRESS_CALLER_ONLY
+Progress::Progress(bool, const RunControl& control)
+    : shown_(static_cast<bool>(control.progress)), control_(control), start_(Clock::now()) {}
+#else
 Progress::Progress(bool wanted, const RunControl& control)
     : shown_((wanted && ::isatty(STDERR_FILENO) == 1) || control.progress), control_(control), start_(Clock::now()) {}
+#endif
 
 void Progress::start_round(double total_cost) {
   round_start_ = Clock::now();
@@ -53,7 +63,9 @@ void Progress::put(const std::string& line) {
     control_.progress(line);
     return;
   }
+#ifndef PROPBF_PROGRESS_CALLER_ONLY
   std::cerr << bytes << std::flush;
+#endif
 }
 
 }  // namespace propbf::evaluate

@@ -44,3 +44,66 @@ test_that("infinite and zero factors stay Inf and 0", {
     if (!is.null(case$lower)) expect_identical(ends[["H", "2.5 %"]], case$lower)
   }
 })
+
+test_that("the factors between hypotheses keep Inf and 0", {
+  fit <- bf_proportions(c(a = 100, b = 0), c(100, 100), c(H = "a > 0.99999", G = "a < 0.3", K = "b < 0.5"),
+                        niter = 20000, seed = 2, threads = 1, progress = FALSE)
+  factors <- vapply(fit$hypotheses, function(h) h$bf_unconstrained, 0)
+  expect_identical(unname(factors[c("H", "G")]), c(Inf, 0))
+  expect_identical(fit$bf_matrix["H", "K"], Inf)
+  expect_identical(fit$bf_matrix["K", "H"], 0)
+  expect_identical(fit$bf_matrix["G", "K"], 0)
+  expect_identical(fit$bf_matrix["K", "G"], Inf)
+  expect_identical(unname(diag(fit$bf_matrix)), c(1, 1, 1))
+  expect_identical(as.data.frame(fit)$bf_unconstrained[1:2], c(Inf, 0))
+  expect_match(bf_report(fit)[["H"]], "^H \\(a > 0.99999\\): Bayes factor Inf \\(95% interval [0-9.]+ to Inf\\)")
+  expect_match(bf_report(fit)[["G"]], "^G \\(a < 0.3\\): Bayes factor 0 \\(95% interval 0 to ")
+})
+
+test_that("bf_report() gives one quotable line per hypothesis, as text and as a table", {
+  lines <- bf_report(fit)
+  expect_type(lines, "character")
+  expect_named(lines, c("H1", "H2"))
+  h1 <- fit$hypotheses$H1
+  expect_identical(lines[["H1"]], paste0(
+    "H1 (a > b > c): Bayes factor ", signif(h1$bf_unconstrained, 3), " (95% interval ",
+    signif(h1$bf_unconstrained_interval[1], 3), " to ", signif(h1$bf_unconstrained_interval[2], 3),
+    ") against the unconstrained hypothesis, ", signif(h1$bf_complement, 3), " (95% interval ",
+    signif(h1$bf_complement_interval[1], 3), " to ", signif(h1$bf_complement_interval[2], 3),
+    ") against its complement; posterior probability ", signif(h1$pmp, 3), " among the listed hypotheses."))
+  table <- bf_report(fit, type = "table")
+  expect_s3_class(table, "data.frame")
+  expect_identical(dim(table), c(2L, 6L))
+  expect_identical(table$Hypothesis, c("H1: a > b > c", "H2: a > 0.5"))
+  skip_if_not_installed("knitr")
+  expect_s3_class(bf_report(fit, type = "kable"), "knitr_kable")
+  single <- bf_proportions(c(a = 7), 10, c(H = "a = 0.5"), niter = 2000, threads = 1, progress = FALSE)
+  expect_match(bf_report(single), "not defined against its complement; posterior probability [0-9.]+ against its complement\\.$")
+})
+
+test_that("summary() prints within 80 columns; format() gives print()'s lines", {
+  long <- bf_proportions(c(first_item_with_a_long_name = 7, second_item_with_a_long_name = 5), c(10, 10),
+                         c(a_hypothesis_with_a_long_name = "first_item_with_a_long_name > second_item_with_a_long_name",
+                           another_one_named_at_length = "first_item_with_a_long_name > 0.5"),
+                         niter = 2000, threads = 1, progress = FALSE)
+  for (object in list(fit, long)) {
+    lines <- capture.output(print(summary(object)))
+    expect_lte(max(nchar(lines)), 80L)
+  }
+  expect_type(format(fit), "character")
+  expect_identical(capture.output(print(fit)), format(fit))
+  expect_identical(paste0(paste(format(fit), collapse = "\n"), "\n"), fit$table)
+})
+
+test_that("the default thread count is the option's, else at most two", {
+  withr_option <- function(value, code) {
+    old <- options(propbf.threads = value)
+    on.exit(options(old))
+    code
+  }
+  expect_identical(withr_option(1, propbf:::run_threads(NULL)), 1)
+  expect_identical(withr_option(NULL, propbf:::run_threads(NULL)) <= 2, TRUE)
+  expect_identical(withr_option(1, propbf:::run_threads(2)), 2)
+  expect_error(withr_option("two", propbf:::run_threads(NULL)), "'threads' must be one number",
+               class = "propbf_argument_error")
+})

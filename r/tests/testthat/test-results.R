@@ -14,11 +14,10 @@ test_that("one item above a bound: the exact factor lies inside its interval", {
 
 test_that("the results are the same R data and the same document for every thread count", {
   p <- problems$priors
-  fits <- lapply(1:3, function(threads) without_call(fit_problem(p, threads = threads)))
+  fits <- lapply(1:2, function(threads) without_call(fit_problem(p, threads = threads)))
   expect_identical(fits[[2]], fits[[1]])
-  expect_identical(fits[[3]], fits[[1]])
   json <- propbf:::engine_json(names(p$successes), p$successes, p$trials, p$prior_a, p$prior_b, p$hypotheses,
-                               niter = 3000, threads = 3)
+                               niter = 3000, threads = 2)
   # Each figure of the R data is the number the document writes (shortest round-trip text).
   figure <- function(name) {
     as.numeric(sub(".*: ", "", regmatches(json, gregexpr(paste0('"', name, '": [-0-9.e+]+'), json))[[1]]))
@@ -110,7 +109,7 @@ test_that("the engine's document from R is the one propbf evaluate --json writes
     status <- system2(cli, c("evaluate", toml, "--json", json, "--threads", 1), stdout = FALSE, stderr = FALSE)
     expect_equal(status, 0L)
     expected <- paste(readLines(json, encoding = "UTF-8"), collapse = "\n")
-    for (threads in c(1, 3)) {
+    for (threads in c(1, 2)) {
       from_r <- propbf:::engine_json(names(problem$successes), problem$successes, problem$trials, problem$prior_a,
                                      problem$prior_b, problem$hypotheses, niter = 3000, seed = 1, threads = threads)
       expect_identical(without_problem(sub("\n$", "", from_r)), without_problem(expected), info = name)
