@@ -71,10 +71,14 @@ summary.propbf <- function(object, ...) {
             class = "summary.propbf")
 }
 
-# Numbers as a paper shows them: `digits` significant digits, 0 and Inf as such, NA (a
-# figure the engine does not define) as "-".
+# Numbers as a paper shows them: `digits` significant digits, written out from 1e-4 to
+# 1e6 and as 1e-36 beyond; 0 and Inf as such, NA (a figure the engine does not define)
+# as "-".
 format_figure <- function(x, digits = 3) {
-  out <- formatC(x, digits = digits, format = "g")
+  rounded <- signif(x, digits)
+  plain <- !is.na(rounded) & abs(rounded) >= 1e-4 & abs(rounded) < 1e6
+  out <- formatC(rounded, digits = digits, format = "g")
+  out[plain] <- formatC(rounded[plain], digits = digits, format = "fg")
   out[is.na(x)] <- "-"
   out[!is.na(x) & x == Inf] <- "Inf"
   out[!is.na(x) & x == 0] <- "0"

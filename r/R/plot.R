@@ -57,13 +57,13 @@ factor_layout <- function(table, factor = "unconstrained", decades = 8, xlim = N
 }
 
 # Powers of ten on the log axis (every k-th when there are many), written as numbers
-# from 0.001 to 1000 and as 10^k beyond; within one decade, R's own ticks.
+# from 0.001 to 1000 and as 10^k beyond; within three decades, R's own 1-2-5 ticks.
 log_axis <- function(limits, side = 1, ...) {
   low <- ceiling(limits[1])
   high <- floor(limits[2])
-  if (high - low < 1) {
-    at <- grDevices::axisTicks(limits, log = TRUE)
-    axis(side, at = log10(at), labels = format(at, trim = TRUE), ...)
+  if (high - low < 3) {
+    at <- grDevices::axisTicks(limits, log = TRUE, nint = 6)
+    axis(side, at = log10(at), labels = format(at, trim = TRUE, drop0trailing = TRUE), ...)
     return(invisible())
   }
   step <- max(1L, ceiling((high - low) / 8))
