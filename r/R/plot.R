@@ -66,7 +66,10 @@ log_axis <- function(limits, side = 1, ...) {
     axis(side, at = log10(at), labels = format(at, trim = TRUE, drop0trailing = TRUE), ...)
     return(invisible())
   }
-  step <- max(1L, ceiling((high - low) / 8))
+  # Every k-th power, so that the widest label fits one and a half times between two.
+  widest <- max(strwidth(c(format(10^c(-3, 3), scientific = FALSE), "10^-10"), "inches", cex = par("cex.axis")))
+  per_power <- par("pin")[1] / diff(limits)
+  step <- max(1L, ceiling(1.5 * widest / per_power), ceiling((high - low) / 8))
   powers <- seq(low, high, by = step)
   labels <- lapply(powers, function(k) if (abs(k) <= 3) format(10^k, scientific = FALSE) else bquote(10^.(k)))
   axis(side, at = powers, labels = as.expression(labels), ...)
@@ -113,8 +116,11 @@ plot.propbf <- function(x, which = c("factors", "estimates"), factor = c("uncons
     if (side_by_side) {
       layout(matrix(1:2, 1L), widths = c(1, 1))
     } else {
+      # One above the other: the factors take from 35% to 50% of the height.
       rows <- nrow(as.data.frame(x))
-      layout(matrix(1:2, 2L), heights = c(max(rows, 2) + 3, nrow(x$unconstrained_estimates) * 1.2 + 5))
+      lines <- length(x$hypotheses) + 1
+      share <- min(0.5, max(0.35, (rows + 4) / (rows + 4 + nrow(x$unconstrained_estimates) * lines * 0.6 + 6)))
+      layout(matrix(1:2, 2L), heights = c(share, 1 - share))
     }
   }
   for (k in seq_along(which)) {
@@ -141,6 +147,18 @@ panel_margins <- function(row_labels, xlab_lines, main_lines, below = 0) {
     line * 1.2)
 }
 
+# The margins, cut in proportion where they would leave the data less than a third of
+# the panel (a panel too small for its labels is crowded, never an error).
+set_margins <- function(mai) {
+  room <- par("fin")
+  for (axis in 1:2) {
+    sides <- if (axis == 1) c(2L, 4L) else c(1L, 3L)
+    most <- room[axis] * 2 / 3
+    if (sum(mai[sides]) > most) mai[sides] <- mai[sides] * most / sum(mai[sides])
+  }
+  par(mai = mai)
+}
+
 # The width (inches) of the current panel's figure region, known before plot.new().
 panel_width <- function() {
   par("fin")[1]
@@ -148,6 +166,7 @@ panel_width <- function() {
 
 plot_factors <- function(table, factor = "unconstrained", decades = 8, labels = TRUE, main = NULL, xlab = NULL,
                          sub = NULL, col = NULL, pch = NULL, lwd = NULL, xlim = NULL) {
+  par(mai = c(0, 0, 0, 0))  # the margins are set below, from the labels
   plot.new()
   n <- nrow(table)
   if (is.null(main)) {
@@ -162,7 +181,7 @@ plot_factors <- function(table, factor = "unconstrained", decades = 8, labels = 
   guess <- width - max(strwidth(table$name, "inches", cex = par("cex.axis")), 0) - 0.5
   main_lines <- wrap_to(main, guess, cex = par("cex.main"), font = par("font.main"))
   xlab_lines <- wrap_to(xlab, guess, cex = par("cex.lab"))
-  par(mai = panel_margins(table$name, xlab_lines, main_lines))
+  set_margins(panel_margins(table$name, xlab_lines, main_lines))
   layout <- factor_layout(table, factor, decades, xlim)
   rows <- layout$rows
   y <- rev(seq_len(n))
@@ -207,6 +226,7 @@ plot_factors <- function(table, factor = "unconstrained", decades = 8, labels = 
 }
 
 plot_estimates <- function(estimates, main = NULL, xlab = NULL, sub = NULL, col = NULL, pch = NULL, lwd = NULL) {
+  par(mai = c(0, 0, 0, 0))  # the margins are set below, from the labels
   plot.new()
   items <- unique(estimates$name)
   models <- unique(estimates$model)
@@ -228,7 +248,7 @@ plot_estimates <- function(estimates, main = NULL, xlab = NULL, sub = NULL, col 
   columns <- max(1L, min(length(models), floor(max(guess, entry) / entry)))
   legend_rows <- ceiling(length(models) / columns)
   legend_height <- legend_rows * line * legend_cex * 1.25 + 0.15
-  par(mai = panel_margins(items, xlab_lines, main_lines, below = legend_height))
+  set_margins(panel_margins(items, xlab_lines, main_lines, below = legend_height))
   plot.window(xlim = c(0, 1), ylim = c(0.5, length(items) + 0.5), xaxs = "i")
   offset <- if (length(models) > 1L) seq(-0.3, 0.3, length.out = length(models)) else 0
   for (m in seq_along(models)) {
