@@ -32,5 +32,6 @@ if [ "$status" -ne 0 ] || grep -Eq '\.\.\. (ERROR|WARNING)|^Status: .*(ERROR|WAR
   done
   exit 1
 fi
-grep -B1 -A12 '\.\.\. NOTE' "$log" || true
+grep -h '^\[ FAIL' "$work"/propbf.Rcheck/tests/testthat.Rout | tail -n 1 || true
+grep -A6 '\.\.\. NOTE' "$log" || true
 grep '^Status' "$log"

@@ -29,13 +29,15 @@ fi
 if [[ "${NEED_R:-}" == 1 ]]; then
   command -v R >/dev/null 2>&1 && [ -f /usr/share/R/include/R.h ] || need+=(r-base-dev)
   # BH for Boost's headers; vdiffr, knitr, rmarkdown (with pandoc) and ggplot2 for the
-  # check's snapshots, vignette and autoplot(); checkbashisms (devscripts) for --as-cran.
+  # check's snapshots, vignette and autoplot(); checkbashisms (devscripts) and qpdf for
+  # --as-cran.
   for package in cpp11 BH testthat vdiffr knitr rmarkdown ggplot2; do
     compgen -G "/usr/lib/R/site-library/$package/DESCRIPTION" >/dev/null ||
       compgen -G "/usr/lib/R/library/$package/DESCRIPTION" >/dev/null || need+=("r-cran-${package,,}")
   done
   command -v pandoc >/dev/null 2>&1 || need+=(pandoc)
   command -v checkbashisms >/dev/null 2>&1 || need+=(devscripts)
+  command -v qpdf >/dev/null 2>&1 || need+=(qpdf)  # --as-cran checks the vignette's PDFs with it
 fi
 if [ "${#need[@]}" -gt 0 ]; then
   echo "Installing: ${need[*]}"

@@ -96,8 +96,8 @@ shorten <- function(x, width) {
 }
 
 # Within 80 columns: the hypotheses listed with their text, then one line per hypothesis
-# of figures (the names cut to 10 characters), the factors between hypotheses when they
-# fit, and the notes wrapped.
+# of figures (long names cut to fit), the factors between hypotheses when they fit, and
+# the notes wrapped.
 print.summary.propbf <- function(x, digits = 4, ...) {
   table <- x$table
   items <- nrow(x$settings$items)
@@ -119,9 +119,14 @@ print.summary.propbf <- function(x, digits = 4, ...) {
     "BF.c" = format_figure(table$bf_complement, digits),
     PMP = format_figure(table$pmp, digits),
     check.names = FALSE, stringsAsFactors = FALSE)
-  rownames(shown) <- shorten(table$name, 10L)
+  # The names as long as the lines allow (down to 8 characters).
+  for (cut in c(20L, 16L, 12L, 10L, 8L)) {
+    rownames(shown) <- make.unique(shorten(table$name, cut))
+    lines <- utils::capture.output(print(shown, right = TRUE))
+    if (max(nchar(lines)) <= width) break
+  }
   cat("\n")
-  print(shown, right = TRUE)
+  cat(lines, sep = "\n")
   cat(strwrap(paste0("BF.u: Bayes factor against the unconstrained hypothesis, with the 95% interval of its ",
                      "Monte Carlo error; BF.c: against the complement; PMP: posterior probability ",
                      if (single) "against the complement" else "among the listed hypotheses",
@@ -129,9 +134,12 @@ print.summary.propbf <- function(x, digits = 4, ...) {
                      "posterior probability is ", format_figure(x$pmp_unconstrained, digits), "."),
               width = width), sep = "\n")
   if (is.matrix(x$bf_matrix) && nrow(x$bf_matrix) > 1L) {
-    factors <- matrix(format_figure(x$bf_matrix, digits), nrow(x$bf_matrix),
-                      dimnames = lapply(dimnames(x$bf_matrix), shorten, 10L))
-    lines <- utils::capture.output(print(noquote(factors), right = TRUE))
+    for (cut in c(20L, 16L, 12L, 10L, 8L)) {
+      factors <- matrix(format_figure(x$bf_matrix, digits), nrow(x$bf_matrix),
+                        dimnames = lapply(dimnames(x$bf_matrix), function(n) make.unique(shorten(n, cut))))
+      lines <- utils::capture.output(print(noquote(factors), right = TRUE))
+      if (max(nchar(lines)) <= width) break
+    }
     if (max(nchar(lines)) <= width) {
       cat("\nBayes factors between hypotheses (row against column):\n")
       cat(lines, sep = "\n")
