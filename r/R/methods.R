@@ -161,7 +161,11 @@ bf_report <- function(x, digits = 3, type = c("text", "table", "kable"), ...) {
   type <- match.arg(type)
   table <- as.data.frame(x)
   single <- nrow(table) == 1L
-  among <- if (single) "against its complement" else "among the listed hypotheses"
+  # One hypothesis is set against its complement, or, with an equality (whose
+  # complement is the unconstrained hypothesis but for a set of probability zero),
+  # against the unconstrained hypothesis.
+  among <- if (!single) "among the listed hypotheses" else
+    if (is.na(table$bf_complement)) "against the unconstrained hypothesis" else "against its complement"
   interval <- function(lower, upper) {
     ifelse(is.na(lower) | is.na(upper), "",
            paste0(" (95% interval ", format_figure(lower, digits), " to ", format_figure(upper, digits), ")"))
@@ -183,8 +187,8 @@ bf_report <- function(x, digits = 3, type = c("text", "table", "kable"), ...) {
                       "95% interval" = format_interval(table$bf_unconstrained_lower, table$bf_unconstrained_upper,
                                                        digits),
                       "BF (complement)" = format_figure(table$bf_complement, digits),
-                      "95% interval (complement)" = format_interval(table$bf_complement_lower, table$bf_complement_upper,
-                                                        digits),
+                      "95% interval (complement)" = format_interval(table$bf_complement_lower,
+                                                                    table$bf_complement_upper, digits),
                       "Posterior probability" = format_figure(table$pmp, digits),
                       check.names = FALSE, stringsAsFactors = FALSE)
   if (type == "kable" && requireNamespace("knitr", quietly = TRUE)) {

@@ -119,7 +119,8 @@ plot.propbf <- function(x, which = c("factors", "estimates"), factor = c("uncons
       # One above the other: the factors take from 35% to 50% of the height.
       rows <- nrow(as.data.frame(x))
       lines <- length(x$hypotheses) + 1
-      share <- min(0.5, max(0.35, (rows + 4) / (rows + 4 + nrow(x$unconstrained_estimates) * lines * 0.6 + 6)))
+      factors <- 2 * rows + 4
+      share <- min(0.5, max(0.35, factors / (factors + nrow(x$unconstrained_estimates) * lines * 0.6 + 6)))
       layout(matrix(1:2, 2L), heights = c(share, 1 - share))
     }
   }

@@ -78,7 +78,11 @@ test_that("bf_report() gives one quotable line per hypothesis, as text and as a 
   skip_if_not_installed("knitr")
   expect_s3_class(bf_report(fit, type = "kable"), "knitr_kable")
   single <- bf_proportions(c(a = 7), 10, c(H = "a = 0.5"), niter = 2000, threads = 1, progress = FALSE)
-  expect_match(bf_report(single), "not defined against its complement; posterior probability [0-9.]+ against its complement\\.$")
+  expect_match(bf_report(bf_proportions(c(a = 7), 10, c(H = "a > 0.5"), niter = 2000, threads = 1, progress = FALSE)),
+               "posterior probability [0-9.]+ against its complement\\.$")
+  expect_match(bf_report(single),
+               paste0("not defined against its complement; posterior probability [0-9.]+ against the ",
+                      "unconstrained hypothesis\\.$"))
 })
 
 test_that("summary() prints within 80 columns; format() gives print()'s lines", {
