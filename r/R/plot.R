@@ -160,7 +160,7 @@ set_margins <- function(mai) {
   par(mai = mai)
 }
 
-# The width (inches) of the current panel's figure region, known before plot.new().
+# The width (inches) of the current panel's figure region (after its plot.new()).
 panel_width <- function() {
   par("fin")[1]
 }
