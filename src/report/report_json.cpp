@@ -73,6 +73,11 @@ void explanations(JsonWriter& out, bool precision) {
       {"restrictions", "each restriction holds when the sum of coefficients[j] * proportion[j] is greater than "
                        "constant; coefficients follow the order of settings.items"},
       {"bf_unconstrained", "fit / complexity: the Bayes factor of the hypothesis against the unconstrained one"},
+      {"complexity_exact",
+       "true when the complexity is exact rather than estimated: the restrictions all read x_i > x_j and order items "
+       "whose priors are the same within each connected block of the order, so the complexity is the product over "
+       "blocks of (linear extensions of the block's order) / (its items)!; only the fit is then estimated, the "
+       "intervals are those of the fit alone, and the stages' complexity keys are null"},
       {"bf_complement", "(fit / complexity) / ((1 - fit) / (1 - complexity)): against the hypothesis's complement"},
       {"equalities", "the hypothesis's equalities as written; items they tie form one proportion, complexity and fit "
                      "are then those of the inequalities given the equalities, and bf_complement is null (the "
@@ -153,6 +158,7 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
     if (!result.interval_trusted) notes.push_back("precision.achieved not given: the intervals are not trusted");
   }
   number(out.key("complexity"), result.complexity, "complexity", notes);
+  out.key("complexity_exact").boolean(result.complexity_exact);
   number(out.key("fit"), result.fit, "fit", notes);
   number(out.key("bf_unconstrained"), result.bf_unconstrained, "bf_unconstrained", notes);
   interval(out.key("bf_unconstrained_interval"), result.bf_unconstrained_interval, "bf_unconstrained_interval", notes);
@@ -177,11 +183,18 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
   }
   estimates(out.key("estimates"), result.estimates, "estimates", notes);
   out.key("stages").begin_array();
-  for (std::size_t t = 0; t < result.complexity_stages.size(); ++t) {
+  for (std::size_t t = 0; t < result.fit_stages.size(); ++t) {
     out.begin_object();
-    out.key("complexity_hits").integer(result.complexity_stages[t].hits);
-    out.key("complexity_effective_sweeps").number(result.complexity_stages[t].effective_sweeps);
-    out.key("complexity_batch_correlation").number(result.complexity_stages[t].batch_correlation);
+    // An exact complexity has no stages: its keys are null.
+    if (t < result.complexity_stages.size()) {
+      out.key("complexity_hits").integer(result.complexity_stages[t].hits);
+      out.key("complexity_effective_sweeps").number(result.complexity_stages[t].effective_sweeps);
+      out.key("complexity_batch_correlation").number(result.complexity_stages[t].batch_correlation);
+    } else {
+      out.key("complexity_hits").null();
+      out.key("complexity_effective_sweeps").null();
+      out.key("complexity_batch_correlation").null();
+    }
     out.key("fit_hits").integer(result.fit_stages[t].hits);
     out.key("fit_effective_sweeps").number(result.fit_stages[t].effective_sweeps);
     out.key("fit_batch_correlation").number(result.fit_stages[t].batch_correlation);

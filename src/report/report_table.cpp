@@ -181,7 +181,8 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
              ")\n";
       if (!result.precision_reached) not_reached += (not_reached.empty() ? "" : ", ") + name;
     }
-    out += "  complexity                     " + format_number(result.complexity, 6) + "\n";
+    out += "  complexity                     " + format_number(result.complexity, 6) +
+           (result.complexity_exact ? " (exact)" : "") + "\n";
     out += "  fit                            " + format_number(result.fit, 6) + "\n";
     out += "  Bayes factor vs unconstrained  " + padded(format_number(result.bf_unconstrained, 6), 10) +
            " 95% interval " + padded(interval_text(result.bf_unconstrained_interval), 22) +
