@@ -51,6 +51,9 @@ void estimates(JsonWriter& out, const std::vector<ItemEstimate>& values, const s
     number(out.key("sd"), e.sd, at + "sd", notes);
     number(out.key("lower"), e.lower, at + "lower", notes);
     number(out.key("upper"), e.upper, at + "upper", notes);
+    number(out.key("mean_mcse"), e.mean_mcse, at + "mean_mcse", notes);
+    number(out.key("lower_mcse"), e.lower_mcse, at + "lower_mcse", notes);
+    number(out.key("upper_mcse"), e.upper_mcse, at + "upper_mcse", notes);
     out.end_object();
   }
   out.end_array();
@@ -106,7 +109,11 @@ void explanations(JsonWriter& out, bool precision) {
        "per item under the hypothesis: posterior mean, sd and 95% equal-tailed interval [lower, upper] from a chain "
        "of niter sweeps sampling the posterior restricted by all its restrictions, the first niter / 10 dropped; "
        "the interval ends are order statistics of the kept draws (at most 20000 per item, evenly thinned; "
-       "fewer beyond 200 items); items in no restriction have the exact unconstrained estimates"},
+       "fewer beyond 200 items); items in no restriction have the exact unconstrained estimates. mean_mcse, "
+       "lower_mcse and upper_mcse are the Monte Carlo standard errors of mean, lower and upper: the mean's by batch "
+       "means (B = integer cube root of the sweeps after the burn-in batches, sqrt(sum (batch mean - mean of batch "
+       "means)^2 / (B (B - 1)))), an end's by sectioning the kept draws (B' = integer cube root of their number "
+       "sections of consecutive draws, sqrt(sum (section's end - end)^2 / (B' (B' - 1)))); 0 where exact"},
       {"unconstrained_estimates", "the same exactly, from each item's Beta(prior_a + successes, prior_b + failures)"},
       {"bf_matrix", matrix}};
   out.begin_object();
