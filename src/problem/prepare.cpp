@@ -39,7 +39,7 @@ Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis,
   prepared.has_equalities = !prepared.parsed.equalities.empty();
   const std::string who = "hypothesis " + hypothesis.name + ": ";
   if (prepared.has_equalities) {
-    prepared.collapsed = collapse_equalities(prepared.parsed, problem.items);
+    prepared.collapsed = collapse_equalities(prepared.parsed, problem.items, problem.tied_prior);
     if (!prepared.collapsed.ok) language_failure(problem, hypothesis, prepared.collapsed.error);
     if (!prepared.collapsed.impossible.empty()) {
       const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();

@@ -105,7 +105,16 @@ std::uint64_t stream_key(const std::string& file_name) {
   return hash == 0 ? 1 : hash;
 }
 
+std::optional<TiedPrior> tied_prior_named(std::string_view name) {
+  if (name == "conditional") return TiedPrior::Conditional;
+  if (name == "common") return TiedPrior::Common;
+  return std::nullopt;
+}
+
+const char* tied_prior_name(TiedPrior prior) { return prior == TiedPrior::Common ? "common" : "conditional"; }
+
 void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) {
+  if (overrides.tied_prior) problem.tied_prior = *overrides.tied_prior;
   Settings& settings = problem.settings;
   if (overrides.niter) settings.niter = *overrides.niter;
   if (overrides.seed) settings.seed = *overrides.seed;

@@ -24,6 +24,15 @@ struct Item {
   double prior_b = 1.0;        // b > 0 and finite
 };
 
+// The prior of a proportion that equalities tie items into (equalities.hpp): the
+// items' priors conditioned on their equality, Beta(sum a_i - (m - 1), sum b_i - (m - 1))
+// (the default), or the Beta(a, b) the group's items share (refused when they do not).
+enum class TiedPrior { Conditional, Common };
+
+// "conditional" or "common"; nullopt for anything else.
+std::optional<TiedPrior> tied_prior_named(std::string_view name);
+const char* tied_prior_name(TiedPrior prior);
+
 struct HypothesisText {
   std::string name;
   std::string text;  // the hypothesis as TOML decoded it
@@ -85,6 +94,7 @@ struct SettingOverrides {
   std::optional<double> precision;
   std::optional<std::int64_t> max_niter;
   bool stream_per_problem = false;  // key the streams by the problem file's name too
+  std::optional<TiedPrior> tied_prior;  // over [items] tied_prior
 };
 
 // The per-problem part of the streams' key for a problem file: a 64-bit FNV-1a hash of
@@ -100,6 +110,7 @@ struct CountsProblem {
   std::vector<Item> items;
   std::vector<HypothesisText> hypotheses;  // in file order
   Settings settings;
+  TiedPrior tied_prior = TiedPrior::Conditional;  // [items] tied_prior
   // What the problem asks that the results may suffer from (shown on standard error,
   // before any result), one sentence each.
   std::vector<std::string> warnings;

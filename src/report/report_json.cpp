@@ -236,6 +236,7 @@ void write_document(JsonWriter& out, const Evaluation& evaluation, const std::st
     out.key("max_niter").integer(settings.max_niter_or_default());
   }
   out.key("replications").integer(kReplications);
+  out.key("tied_prior").string(tied_prior_name(problem.tied_prior));
   out.key("version").string(version);
   out.key("items").begin_array();
   for (const Item& item : problem.items) {

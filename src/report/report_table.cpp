@@ -177,7 +177,8 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
       for (const std::string& equality : result.equalities) tied += (tied.empty() ? "" : ", ") + one_line(equality);
       out += "  equalities                     " + std::to_string(result.equalities.size()) + " (" + tied +
              "): Bayes factor " + format_number(result.bf_equalities, 6) + " (exact; ln " +
-             format_number(result.log_bf_equalities, 6) + ")\n";
+             format_number(result.log_bf_equalities, 6) + ")" +
+             (problem.tied_prior == TiedPrior::Common ? ", tied items with their common prior" : "") + "\n";
     }
     if (settings.precision) {
       out += "  sweeps per stage               " + std::to_string(result.niter) + " (precision " +

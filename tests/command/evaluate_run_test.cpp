@@ -155,6 +155,32 @@ TEST(EvaluateRun, EqualitiesAreExactOrInsideTheirIntervals) {
   EXPECT_EQ(h[3]["notes"].back(), "warning: " + always);
 }
 
+// The prior of tied items, from [items] tied_prior or --tied-prior: three items with
+// Jeffreys priors tied into one are refused under the conditioned prior (Beta(-0.5,
+// -0.5)) and under the common one have the factor exp(lnB(0.5 + 13, 0.5 + 12) - lnB(0.5,
+// 0.5) - sum_i [lnB(0.5 + k_i, 0.5 + n_i - k_i) - lnB(0.5, 0.5)]).
+TEST(EvaluateRun, TiedPriorFromTheFileOrTheCommandLine) {
+  const std::string items = "[items]\nnames = [\"a\", \"b\", \"c\"]\nsuccesses = [5, 8, 0]\ntrials = [10, 12, 3]\n"
+                            "prior_a = 0.5\nprior_b = 0.5\n";
+  const std::string hypotheses = "[hypotheses]\nH0 = \"a = b = c\"\nH1 = \"a = b > c\"\n";
+  const double exact = std::exp(-0.5283055537877631342837433665439599309417);
+  for (const auto& [toml, extra] : {std::pair{items + "tied_prior = \"common\"\n" + hypotheses, std::vector<std::string>{}},
+                                    std::pair{items + hypotheses, std::vector<std::string>{"--tied-prior", "common"}}}) {
+    const Evaluated result = evaluate_problem_text(toml, extra);
+    ASSERT_EQ(result.run.status, 0) << result.run.err;
+    EXPECT_EQ(result.json["settings"]["tied_prior"], "common");
+    EXPECT_NEAR(result.json["hypotheses"][0]["bf_unconstrained"].get<double>() / exact, 1.0, 1e-12);
+  }
+  const Evaluated conditional = evaluate_problem_text(items + "tied_prior = \"common\"\n" + hypotheses,
+                                                      {"--tied-prior", "conditional"});
+  EXPECT_EQ(conditional.run.status, 2);
+  EXPECT_NE(conditional.run.err.find("have the prior Beta(-0.5, -0.5) given their equality"), std::string::npos);
+  const Evaluated unknown = evaluate_problem_text(items + "tied_prior = \"shared\"\n" + hypotheses);
+  EXPECT_EQ(unknown.run.status, 2);
+  EXPECT_EQ(unknown.run.err, "problem.toml:7:14: 'tied_prior' must be \"conditional\" (tied items get their priors "
+                             "conditioned on the equality) or \"common\" (the prior they share)\n");
+}
+
 TEST(EvaluateRun, SameProblemAndSeedGiveSameBytes) {
   const std::string problem = read_file(std::string(PROPBF_SOURCE_DIR) + "/examples/evaluate.toml");
   TemporaryFolder folder;
@@ -244,7 +270,7 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
       {"non-positive prior", items + "prior_b = [1, 0]\n[hypotheses]\nH = \"a > b\"\n",
        "problem.toml:5:15: 'prior_b' must be positive and finite\n"},
       {"unknown key", items + "prior = 1\n[hypotheses]\nH = \"a > b\"\n",
-       "problem.toml:5:1: unknown key 'prior' in [items]; expected data, names, prior_a, prior_b, successes, trials\n"},
+       "problem.toml:5:1: unknown key 'prior' in [items]; expected data, names, prior_a, prior_b, successes, tied_prior, trials\n"},
       {"bad niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nniter = 1099511627777\n",
        "problem.toml:8:9: 'niter' must be a whole number from 1 to 1099511627776 (2^40)\n"},
       {"prior too small", items + "prior_a = [1, 1e-300]\n[hypotheses]\nH = \"a > b\"\n",
