@@ -56,8 +56,9 @@ std::string tie_warning(const CountsProblem& problem) {
   if (tied.empty()) return {};
   if (tied_count > 5) tied += " and " + std::to_string(tied_count - 5) + " more";
   return "beta shapes below " + shown(kTieShape) + " (items " + tied +
-         "): many draws are exactly 0 or 1, where items tie and restrictions between them fail, which biases the "
-         "complexity and fit";
+         "): some draws are exactly 0 or 1, where items tie and restrictions between them fail; below " +
+         shown(kRefusedTieShape) + " such a restriction is refused, from it on the bias stays within the Monte Carlo "
+         "error";
 }
 
 void check_items(const CountsProblem& problem) {

@@ -614,18 +614,37 @@ TEST(EvaluateRun, ChainsTooSlowForTheirBatchesAreNotTrusted) {
       << precision.run.out;
 }
 
-// Shapes below 0.3 put many draws at exactly 0 or 1: the run says so, on standard error
-// and in the JSON's notes.
-TEST(EvaluateRun, TinyShapesWarn) {
-  const Evaluated result = evaluate_problem_text(
-      "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [0, 0]\ntrials = [0, 0]\nprior_a = 0.01\nprior_b = [1, 0.01]\n"
-      "[hypotheses]\nH = \"a > b\"\n",
-      {"--niter", "50"});
-  ASSERT_EQ(result.run.status, 0) << result.run.err;
-  const std::string warning = "beta shapes below 0.3 (items a, b): many draws are exactly 0 or 1, where items tie and "
-                              "restrictions between them fail, which biases the complexity and fit";
-  EXPECT_EQ(result.run.err, "propbf: problem.toml: warning: " + warning + "\n");
-  EXPECT_EQ(result.json["notes"], Json::array({"warning: " + warning}));
+// Shapes below 0.3 put some draws at exactly 0 or 1: the run says so, on standard error
+// and in the JSON's notes. Below 0.1 a restriction decided where such items pile up is
+// refused (here a > b under priors that differ, so that its complexity is sampled), but not one on other items or one whose
+// complexity is exact and whose posterior is not tiny: a > b with Beta(0.001, 0.001)
+// priors has complexity 1/2.
+TEST(EvaluateRun, TinyShapesWarnOrAreRefused) {
+  const std::string items = "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [0, 0]\ntrials = [0, 0]\n";
+  const Evaluated warned = evaluate_problem_text(items + "prior_a = 0.2\nprior_b = [1, 0.2]\n[hypotheses]\nH = \"a > b\"\n",
+                                                 {"--niter", "50"});
+  ASSERT_EQ(warned.run.status, 0) << warned.run.err;
+  const std::string warning = "beta shapes below 0.3 (items a, b): some draws are exactly 0 or 1, where items tie and "
+                              "restrictions between them fail; below 0.1 such a restriction is refused, from it on the "
+                              "bias stays within the Monte Carlo error";
+  EXPECT_EQ(warned.run.err, "propbf: problem.toml: warning: " + warning + "\n");
+  EXPECT_EQ(warned.json["notes"], Json::array({"warning: " + warning}));
+  const Evaluated refused = evaluate_problem_text(items + "prior_a = 0.01\nprior_b = [1, 0.01]\n[hypotheses]\nH = \"a > b\"\n");
+  EXPECT_EQ(refused.run.status, 2);
+  EXPECT_EQ(refused.run.err,
+            "problem.toml:8:6: hypothesis H: the restriction 'a > b' is decided at a corner where its items, drawn from "
+            "their prior (a Beta(0.01, 1), b Beta(0.01, 0.01)), pile up: below a shape of 0.1 many draws are "
+            "exactly 0 or 1 in double precision, where the restriction fails though it holds for their exact values, "
+            "which would bias the complexity; give the items shapes of at least 0.1 (prior plus counts)\n");
+  const Evaluated exact = evaluate_problem_text(
+      "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [3, 5]\ntrials = [10, 10]\nprior_a = 0.001\nprior_b = 0.001\n"
+      "[hypotheses]\nH = \"a > b\"\nG = \"a > b + 0.1\"\n");
+  ASSERT_EQ(exact.run.status, 0) << exact.run.err;
+  EXPECT_EQ(exact.json["hypotheses"][0]["complexity"], 0.5);
+  EXPECT_EQ(exact.json["hypotheses"][0]["complexity_exact"], true);
+  // The corners of a > b + 0.1 lie off its boundary: with the prior's mass at the corners
+  // (half at 0, half at 1 per item) its complexity is 1/4.
+  EXPECT_NEAR(exact.json["hypotheses"][1]["complexity"].get<double>(), 0.25, 0.01);
 }
 
 TEST(EvaluateRun, UnwritableJsonEndsWithStatusOneAndNoTable) {
