@@ -859,12 +859,12 @@ struct PinnedCase {
 };
 
 // The JSON of three problems, byte for byte, at 20000 sweeps and seed 1 on two threads.
-// The pinned files were written by this version's run (0.4) and checked then against
+// The pinned files were written by this version's run (0.5) and checked then against
 // what is known exactly, which this test checks again so that a pinned file cannot hold
 // a broken run: the complexities (example: 1/3! x 1/2 and P(a + b > 1.2) x 1/2 =
-// 0.32 x 1/2; order5: 1/5!; band: 0.6 w - w^2 / 2 for w = 0.01) within 8 % (about three
-// standard deviations of the Monte Carlo error of order5's four stages at 20000 sweeps,
-// 2.6 %; 0.4's order5 is 1.6 of them off), and the
+// 0.32 x 1/2; order5: 1/5!, exact since 0.5; band: 0.6 w - w^2 / 2 for w = 0.01) within
+// 8 % (about three standard deviations of the Monte Carlo error of four stages at 20000
+// sweeps, 2.6 %), and the
 // band's factor against the unconstrained hypothesis, 3.0203 by quadrature, inside its
 // corrected interval. A change of the draws or of the JSON's layout changes these files:
 // rewrite them with the new version's run and check them the same way.
