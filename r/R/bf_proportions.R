@@ -84,9 +84,13 @@ count_outcomes <- function(data, outcome, group, named) {
 # The engine's run: a list of status, message and value (the results as R data, or with
 # json = TRUE the engine's JSON document as text).
 run_engine <- function(names, successes, trials, prior_a, prior_b, hypotheses, niter = NULL, seed = NULL,
-                       precision = NULL, max_niter = NULL, threads = NULL, progress = FALSE, json = FALSE) {
+                       precision = NULL, max_niter = NULL, threads = NULL, progress = FALSE, json = FALSE,
+                       tied_prior = "conditional") {
+  if (!is.character(tied_prior) || length(tied_prior) != 1L || !(tied_prior %in% c("conditional", "common"))) {
+    argument_error("'tied_prior' must be \"conditional\" or \"common\"")
+  }
   settings <- c(setting(niter, "niter"), setting(seed, "seed"), setting(precision, "precision"),
-                setting(max_niter, "max_niter"))
+                setting(max_niter, "max_niter"), if (tied_prior == "common") 1 else 0)
   threads <- run_threads(threads)
   .Call(propbf_run, enc2utf8(as.character(names)), as.numeric(successes), as.numeric(trials), as.numeric(prior_a),
         as.numeric(prior_b), enc2utf8(names(hypotheses)), enc2utf8(unname(hypotheses)), settings, threads,
@@ -105,7 +109,7 @@ engine_json <- function(...) {
 # engine.
 bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b = 1, names = NULL, niter = NULL,
                            seed = NULL, precision = NULL, max_niter = NULL, threads = NULL, data = NULL,
-                           outcome = NULL, group = NULL, progress = interactive()) {
+                           outcome = NULL, group = NULL, progress = interactive(), tied_prior = "conditional") {
   if (!is.null(data)) {
     if (!missing(successes) || !missing(trials)) {
       argument_error("give either 'data' (with 'outcome' and 'group') or 'successes' and 'trials', not both")
@@ -149,7 +153,8 @@ bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b =
   labels[unnamed] <- paste0("H", seq_along(hypotheses))[unnamed]
   names(hypotheses) <- labels
   result <- run_engine(names, successes, trials, prior_a, prior_b, hypotheses, niter = niter, seed = seed,
-                       precision = precision, max_niter = max_niter, threads = threads, progress = progress)
+                       precision = precision, max_niter = max_niter, threads = threads, progress = progress,
+                       tied_prior = tied_prior)
   switch(result$status,
          ok = NULL,
          input_error = stop(propbf_condition(result$message, "propbf_input_error")),

@@ -52,7 +52,7 @@ struct Arguments {
   std::vector<double> prior_b;
   std::vector<std::string> hypothesis_names;
   std::vector<std::string> hypothesis_texts;
-  std::vector<double> settings;  // niter, seed, precision, max_niter; NaN (NA): the engine's default
+  std::vector<double> settings;  // niter, seed, precision, max_niter (NaN (NA): the engine's default), tied prior (1: common)
   double threads = 0;            // 0: one per processor
   bool progress = false;
   bool json = false;
@@ -88,7 +88,7 @@ CountsProblem build_problem(const Arguments& arguments) {
   if (arguments.successes.size() != items || arguments.trials.size() != items ||
       (arguments.prior_a.size() != 1 && arguments.prior_a.size() != items) ||
       (arguments.prior_b.size() != 1 && arguments.prior_b.size() != items) ||
-      arguments.hypothesis_names.size() != arguments.hypothesis_texts.size() || arguments.settings.size() != 4) {
+      arguments.hypothesis_names.size() != arguments.hypothesis_texts.size() || arguments.settings.size() != 5) {
     throw std::invalid_argument("propbf_run: malformed arguments");
   }
   problem.items.resize(items);
@@ -116,6 +116,7 @@ CountsProblem build_problem(const Arguments& arguments) {
   overrides.seed = given(1, "seed");
   if (!std::isnan(arguments.settings[2])) overrides.precision = arguments.settings[2];
   overrides.max_niter = given(3, "max_niter");
+  overrides.tied_prior = arguments.settings[4] == 1.0 ? TiedPrior::Common : TiedPrior::Conditional;
   return prepare_problem(std::move(problem), overrides);
 }
 
@@ -314,10 +315,14 @@ SEXP estimates(const std::vector<ItemEstimate>& values) {
 
 SEXP stages(const HypothesisResult& result) {
   std::vector<double> columns[6];
-  for (std::size_t t = 0; t < result.complexity_stages.size(); ++t) {
-    const StageCount& c = result.complexity_stages[t];
+  for (std::size_t t = 0; t < result.fit_stages.size(); ++t) {
+    // An exact complexity has no stages: NA.
+    const StageCount c = t < result.complexity_stages.size()
+                             ? result.complexity_stages[t]
+                             : StageCount{NA_INTEGER, NA_REAL, NA_REAL, true};
     const StageCount& f = result.fit_stages[t];
-    for (const auto& [k, value] : {std::pair{0, static_cast<double>(c.hits)}, std::pair{1, c.effective_sweeps},
+    for (const auto& [k, value] : {std::pair{0, c.hits == NA_INTEGER ? NA_REAL : static_cast<double>(c.hits)},
+                                   std::pair{1, c.effective_sweeps},
                                    std::pair{2, c.batch_correlation}, std::pair{3, static_cast<double>(f.hits)},
                                    std::pair{4, f.effective_sweeps}, std::pair{5, f.batch_correlation}}) {
       columns[k].push_back(value);
@@ -326,7 +331,7 @@ SEXP stages(const HypothesisResult& result) {
   return data_frame(named({{"complexity_hits", numbers(columns[0])}, {"complexity_effective_sweeps", numbers(columns[1])},
                            {"complexity_batch_correlation", numbers(columns[2])}, {"fit_hits", numbers(columns[3])},
                            {"fit_effective_sweeps", numbers(columns[4])}, {"fit_batch_correlation", numbers(columns[5])}}),
-                    result.complexity_stages.size());
+                    result.fit_stages.size());
 }
 
 SEXP hypothesis(const HypothesisResult& result, const Evaluation& evaluation) {

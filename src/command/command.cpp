@@ -253,6 +253,16 @@ int run_evaluate(int argc, char** argv) {
                        "limit allow fewer); the results do not depend on it")
       ->type_name("N")
       ->transform(integer_in(1, kMaxThreads));
+  std::string tied_prior;
+  evaluate->add_option("--tied-prior", tied_prior,
+                       "the prior of items tied by equalities: conditional (their priors conditioned on the equality, "
+                       "the default) or common (the prior they share); overrides [items] tied_prior")
+      ->type_name("conditional|common")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return tied_prior_named(text) ? std::string() : "must be conditional or common";
+          },
+          "conditional or common"));
   evaluate->add_flag("--no-estimates", no_estimates,
                      "leave the estimates of the proportions out of the table (the JSON always has them)");
   evaluate->add_flag("--seed-per-problem", overrides.stream_per_problem,
@@ -285,6 +295,7 @@ int run_evaluate(int argc, char** argv) {
               << app.help("", CLI::AppFormatMode::Normal);
     return 2;
   }
+  if (!tied_prior.empty()) overrides.tied_prior = tied_prior_named(tied_prior);
   if (evaluate->count("--data") > 0) {
     if (!inputs.arguments.empty() || !inputs.list_file.empty() || !jsonl_file.empty()) {
       std::cerr << "propbf: --data evaluates one CSV file with the hypotheses of --hypothesis; it cannot be combined "

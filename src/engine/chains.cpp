@@ -7,6 +7,7 @@
 #include "engine/parallel.hpp"
 #include "model/bayes_factors.hpp"
 #include "problem/equalities.hpp"
+#include "problem/linear_extensions.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -95,8 +96,13 @@ std::uint64_t hypothesis_key(const Prepared& read) {
   return hash.value();
 }
 
+std::optional<double> known_complexity(const Prepared& read, const ItemShapes& items) {
+  return exact_order_complexity(read.chain_restrictions(), read.has_equalities ? read.collapsed.prior_a : items.prior_a,
+                                read.has_equalities ? read.collapsed.prior_b : items.prior_b);
+}
+
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
-                               StreamSeed seed, std::uint64_t key) {
+                               StreamSeed seed, std::uint64_t key, bool complexity_exact) {
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
   const ChainSettings complexity{0, seed, key, StreamKind::ComplexitySweeps};
   const ChainSettings fit{0, seed, key, StreamKind::FitSweeps};
@@ -118,7 +124,7 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b);
   HypothesisChains chains;
   for (std::size_t t = 1; t <= restrictions.size(); ++t) {
-    chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands);
+    if (!complexity_exact) chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands);
     chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands);
   }
   return chains;
@@ -155,15 +161,19 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
   double total = 0.0;
   for (std::size_t h : which) {
     const std::int64_t niter = results[h].niter;
-    for (std::size_t t = 0; t < chains[h].complexity.size(); ++t) {
-      StageChain& complexity = chains[h].complexity[t];
+    for (std::size_t t = 0; t < chains[h].fit.size(); ++t) {
+      // A complexity known exactly has no chains (set_up_chains).
+      if (t < chains[h].complexity.size()) {
+        StageChain& complexity = chains[h].complexity[t];
+        const double complexity_cost = sweep_cost(t + 1, items.prior_a, items.prior_b);
+        tasks.push_back({&complexity, nullptr, niter,
+                         static_cast<double>(niter - complexity.sweeps()) * complexity_cost, complexity_cost, h, t + 1});
+        total += tasks.back().cost;
+      }
       StageChain& fit = chains[h].fit[t];
-      const double complexity_cost = sweep_cost(t + 1, items.prior_a, items.prior_b);
       const double fit_cost = sweep_cost(t + 1, items.posterior_a, items.posterior_b);
-      tasks.push_back({&complexity, nullptr, niter, static_cast<double>(niter - complexity.sweeps()) * complexity_cost,
-                       complexity_cost, h, t + 1});
       tasks.push_back({&fit, nullptr, niter, static_cast<double>(niter - fit.sweeps()) * fit_cost, fit_cost, h, t + 1});
-      total += tasks[tasks.size() - 2].cost + tasks.back().cost;
+      total += tasks.back().cost;
     }
   }
   for (std::size_t h = 0; h < estimates.size(); ++h) {
@@ -184,7 +194,7 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
       const std::int64_t from = task.sweeps();
       task.run_to(std::min(task.niter, from + kProgressStep));
       progress.advance(static_cast<double>(task.sweeps() - from) * task.sweep_cost, results[task.hypothesis].name,
-                       task.stage, chains[task.hypothesis].complexity.size(), task.sweeps(), task.niter);
+                       task.stage, chains[task.hypothesis].fit.size(), task.sweeps(), task.niter);
     }
   });
 }
@@ -194,7 +204,7 @@ void count_stages(HypothesisResult& result, const HypothesisChains& chains) {
   result.fit_stages.clear();
   for (const StageChain& chain : chains.complexity) result.complexity_stages.push_back(chain.count());
   for (const StageChain& chain : chains.fit) result.fit_stages.push_back(chain.count());
-  result.complexity = share_product(result.complexity_stages, result.niter);
+  if (!result.complexity_exact) result.complexity = share_product(result.complexity_stages, result.niter);
   result.fit = share_product(result.fit_stages, result.niter);
   result.bf_unconstrained = model::factor_against_unconstrained(result.fit, result.complexity);
   result.bf_complement = model::factor_against_complement(result.bf_unconstrained, result.fit, result.complexity);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,9 +46,14 @@ struct HypothesisChains {
 
 // A hypothesis's complexity chains (under the prior) and fit chains (under the
 // posterior), one per restriction the chains read, all from `start` (over the chains'
-// coordinates); their streams are keyed by `key`.
+// coordinates); their streams are keyed by `key`. With `complexity_exact`, no complexity
+// chain (the fit chains are the same).
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
-                               StreamSeed seed, std::uint64_t key);
+                               StreamSeed seed, std::uint64_t key, bool complexity_exact = false);
+
+// The complexity of the hypothesis where it is known exactly (exact_order_complexity
+// over the chains' restrictions and the prior shapes of their coordinates), else nullopt.
+std::optional<double> known_complexity(const Prepared& read, const ItemShapes& items);
 
 // One round: continues the stage chains of the hypotheses listed in `which` to their
 // result's niter and every estimate chain set up (not null) to its own niter, all on up

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "engine/chains.hpp"
@@ -110,7 +111,7 @@ std::vector<std::size_t> settle_round(Run& run, std::vector<HypothesisResult>& r
   std::vector<std::size_t> finished;
   for (std::size_t h : running) {
     HypothesisResult& result = results[h];
-    settle_factors(result, kinds, !run.chains[h].complexity.empty());
+    settle_factors(result, kinds, !run.chains[h].fit.empty());
     if (!run.settings.precision) {
       finish_intervals(result);
       continue;
@@ -199,14 +200,19 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
   run.estimates.resize(results.size());
   for (std::size_t h = 0; h < results.size(); ++h) {
     run.keys.push_back(hypothesis_key(run.prepared[h]));
-    run.chains.push_back(set_up_chains(run.prepared[h], results[h].start.centre, run.items, run.seed, run.keys[h]));
+    if (const std::optional<double> known = known_complexity(run.prepared[h], run.items)) {
+      results[h].complexity_exact = true;
+      results[h].complexity = *known;
+    }
+    run.chains.push_back(set_up_chains(run.prepared[h], results[h].start.centre, run.items, run.seed, run.keys[h],
+                                       results[h].complexity_exact));
     spread_start(results[h], run.prepared[h], run.items.names.size());
     results[h].niter = settings.niter;
     if (!settings.precision) set_up_estimates(run, results, h);
   }
   run_rounds(run, results);
   for (std::size_t h = 0; h < results.size(); ++h) {
-    add_closing_notes(results[h], !run.chains[h].complexity.empty(), run.prepared[h].warnings);
+    add_closing_notes(results[h], !run.chains[h].fit.empty(), run.prepared[h].warnings);
   }
   // Estimates: exact for the unconstrained model, from a chain under each hypothesis.
   for (std::size_t j = 0; j < run.items.names.size(); ++j) {

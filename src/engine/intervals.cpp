@@ -137,6 +137,11 @@ void settle_factors(HypothesisResult& result, const std::vector<bool>& kinds, bo
 }
 
 void add_closing_notes(HypothesisResult& result, bool sampled, const std::vector<std::string>& warnings) {
+  if (result.complexity_exact) {
+    result.notes.push_back("the complexity is exact: the restrictions order items whose priors are the same within "
+                           "each connected block, so it is the product over blocks of (orderings the block allows) / "
+                           "(its items)!; only the fit is estimated, and the intervals are those of the fit alone");
+  }
   if (!result.complement_defined) {
     if (!sampled) {
       result.notes.push_back("the hypothesis has equalities only: bf_unconstrained is exact (a closed form) and has "

@@ -45,7 +45,11 @@ struct HypothesisResult {
   StartPoint start;
   std::vector<StageCount> complexity_stages;
   std::vector<StageCount> fit_stages;
-  double complexity = 0.0;  // product of the stage shares hits / niter
+  double complexity = 0.0;  // product of the stage shares hits / niter (or exact, below)
+  // True when the complexity is known exactly (a partial order on items with exchangeable
+  // priors, problem/linear_extensions.hpp): no complexity chain runs, complexity_stages
+  // is empty, and the intervals are those of the fit alone.
+  bool complexity_exact = false;
   double fit = 0.0;
   double bf_unconstrained = 0.0;  // fit / complexity
   double bf_complement = 0.0;     // (fit / complexity) / ((1 - fit) / (1 - complexity))

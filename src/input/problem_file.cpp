@@ -75,7 +75,16 @@ class Reader {
   }
 
   void read_items(const toml::table& items, CountsProblem& problem) const {
-    check_keys(items, {"data", "names", "successes", "trials", "prior_a", "prior_b"}, "[items]", *this);
+    check_keys(items, {"data", "names", "successes", "trials", "prior_a", "prior_b", "tied_prior"}, "[items]", *this);
+    if (const toml::node* node = items.get("tied_prior")) {
+      const auto* name = node->as_string();
+      const std::optional<TiedPrior> prior = name == nullptr ? std::nullopt : tied_prior_named(name->get());
+      if (!prior) {
+        fail(*node, "'tied_prior' must be \"conditional\" (tied items get their priors conditioned on the equality) "
+                    "or \"common\" (the prior they share)");
+      }
+      problem.tied_prior = *prior;
+    }
     // Where each item's counts stand, and in which file, for the shape check below.
     std::string count_file = file_name_;
     std::vector<SourcePosition> count_places;

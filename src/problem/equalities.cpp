@@ -43,7 +43,8 @@ long double times_log(long double k, long double p) { return k == 0.0L ? 0.0L : 
 
 long double log_beta(long double a, long double b) { return std::lgamma(a) + std::lgamma(b) - std::lgamma(a + b); }
 
-CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items) {
+CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items,
+                                        TiedPrior tied_prior) {
   CollapsedHypothesis result;
   const std::size_t count = items.size();
   std::vector<std::size_t> parent(count);
@@ -110,6 +111,23 @@ CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const st
       }
       return std::size_t{0};
     };
+    if (tied_prior == TiedPrior::Common) {
+      // The prior the items share (checked as every item's is); none shared is refused.
+      const Item& first = items[group.front()];
+      for (std::size_t j : group) {
+        if (items[j].prior_a == first.prior_a && items[j].prior_b == first.prior_b) continue;
+        result.error = {offset_of_group(), "the items " + names + ", tied by equalities, do not share one prior (" +
+                                               items[group.front()].name + " has Beta(" +
+                                               format_number(first.prior_a, 6) + ", " + format_number(first.prior_b, 6) +
+                                               "), " + items[j].name + " Beta(" + format_number(items[j].prior_a, 6) +
+                                               ", " + format_number(items[j].prior_b, 6) +
+                                               ")), so tied_prior = \"common\" cannot give the group their common "
+                                               "prior; give them the same prior or use tied_prior = \"conditional\""};
+        return result;
+      }
+      shape_a = first.prior_a;
+      shape_b = first.prior_b;
+    }
     if (!(shape_a >= kMinShape && shape_b >= kMinShape && shape_a <= kMaxShape && shape_b <= kMaxShape)) {
       result.error = {offset_of_group(), "the items " + names + ", tied by equalities, have the prior Beta(" +
                                   format_number(shape_a, 6) + ", " + format_number(shape_b, 6) +

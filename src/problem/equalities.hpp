@@ -4,7 +4,7 @@
 // Items tied by equalities (directly or through others) form a group. A group of m items
 // with priors Beta(a_i, b_i) has the unconstrained prior conditioned on the items being
 // equal, Beta(sum a_i - (m - 1), sum b_i - (m - 1)) (a proper prior only when both shapes
-// are positive), and the posterior adds the pooled counts K = sum k_i, N = sum n_i. A
+// are positive), or by choice (TiedPrior::Common) the prior Beta(a, b) its items share, and the posterior adds the pooled counts K = sum k_i, N = sum n_i. A
 // group tied to a point value p0 is fixed there. Items tied to nothing are groups of one.
 //
 // The factor of the equalities against the unconstrained hypothesis, in logs (the
@@ -45,8 +45,12 @@ struct CollapsedHypothesis {
                         // limits), or two point values in one group
 };
 
-// `parsed` must be a parsed hypothesis (ok) over `items`.
-CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items);
+// `parsed` must be a parsed hypothesis (ok) over `items`. With TiedPrior::Common a group
+// of more than one item gets the prior its items share, Beta(a, b), in place of the
+// conditioned one (A = a, B = b in the factor above); items of different priors in one
+// group are then refused (ok false, with the reason).
+CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items,
+                                        TiedPrior tied_prior = TiedPrior::Conditional);
 
 // ln B(a, b), a, b > 0, from long double log-gamma functions: for shapes of 10^6 the
 // absolute error is about 10^-12, so differences of such terms keep their digits.

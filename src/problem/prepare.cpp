@@ -1,6 +1,9 @@
 #include "problem/prepare.hpp"
 
 #include <algorithm>
+#include <cstdint>
+
+#include "problem/linear_extensions.hpp"
 
 namespace propbf::evaluate {
 
@@ -30,6 +33,82 @@ bool always_holds(const Restriction& restriction) {
   return smallest >= restriction.constant;
 }
 
+// Whether a corner of the cube of the items `named` (each value 0 or 1) lies on the
+// boundary of `restriction` (coefficients . corner == constant); with more than 20 items,
+// taken to.
+bool corner_on_boundary(const Restriction& restriction, const std::vector<std::size_t>& named) {
+  if (named.size() > 20) return true;
+  for (std::uint32_t corner = 0; corner < (std::uint32_t{1} << named.size()); ++corner) {
+    double value = 0.0;
+    for (std::size_t i = 0; i < named.size(); ++i) {
+      if ((corner >> i) & 1u) value += restriction.coefficients[named[i]];
+    }
+    if (value == restriction.constant) return true;
+  }
+  return false;
+}
+
+// The refusal of a restriction whose items a chain all draws with a beta shape below
+// kRefusedTieShape, where draws pile up at 0 and 1 and round to them, when a corner of
+// their cube lies on its boundary (a > b at 0 = 0 or 1 = 1, a > 0 at 0): there a draw
+// rounded to the corner decides the restriction, often wrongly (items tie). Elsewhere
+// rounding moves a draw by less than a double's spacing, which decides nothing but on a
+// set of probability near zero. The shapes are the posterior's (the fit's chains), and
+// the prior's unless the complexity is exact (no chain draws from the prior). Empty when
+// there is none.
+std::string tie_refusal(const CountsProblem& problem, const Prepared& prepared) {
+  const std::vector<Restriction>& restrictions = prepared.chain_restrictions();
+  const std::size_t space = prepared.has_equalities ? prepared.collapsed.groups.size() : problem.items.size();
+  std::vector<double> prior_a, prior_b, posterior_a, posterior_b;
+  std::vector<std::string> names;
+  if (prepared.has_equalities) {
+    const CollapsedHypothesis& c = prepared.collapsed;
+    prior_a = c.prior_a, prior_b = c.prior_b, posterior_a = c.posterior_a, posterior_b = c.posterior_b;
+    for (const std::vector<std::size_t>& group : c.groups) {
+      std::string name;
+      for (std::size_t j : group) name += (name.empty() ? "" : " = ") + problem.items[j].name;
+      names.push_back(name);
+    }
+  } else {
+    for (const Item& item : problem.items) {
+      prior_a.push_back(item.prior_a);
+      prior_b.push_back(item.prior_b);
+      posterior_a.push_back(item.prior_a + static_cast<double>(item.successes));
+      posterior_b.push_back(item.prior_b + static_cast<double>(item.trials - item.successes));
+      names.push_back(item.name);
+    }
+  }
+  const bool prior_drawn = !exact_order_complexity(restrictions, prior_a, prior_b).has_value();
+  for (const Restriction& restriction : restrictions) {
+    std::vector<std::size_t> named;
+    for (std::size_t j = 0; j < space; ++j) {
+      if (restriction.coefficients[j] != 0.0) named.push_back(j);
+    }
+    for (const bool prior : {true, false}) {
+      if (prior && !prior_drawn) continue;
+      const std::vector<double>& a = prior ? prior_a : posterior_a;
+      const std::vector<double>& b = prior ? prior_b : posterior_b;
+      const bool all_tiny = std::all_of(named.begin(), named.end(), [&](std::size_t j) {
+        return std::min(a[j], b[j]) < kRefusedTieShape;
+      });
+      if (named.empty() || !all_tiny || !corner_on_boundary(restriction, named)) continue;
+      std::string shapes;
+      for (std::size_t i = 0; i < named.size() && i < 5; ++i) {
+        shapes += (i == 0 ? "" : ", ") + names[named[i]] + " Beta(" + format_number(a[named[i]], 6) + ", " +
+                  format_number(b[named[i]], 6) + ")";
+      }
+      if (named.size() > 5) shapes += " and " + std::to_string(named.size() - 5) + " more";
+      return "the restriction '" + shown_text(restriction.text) + "' is decided at a corner where its items, drawn " +
+             "from their " + (prior ? "prior" : "posterior") + " (" + shapes + "), pile up: below a shape of " +
+             format_number(kRefusedTieShape, 6) +
+             " many draws are exactly 0 or 1 in double precision, where the restriction fails though it holds for "
+             "their exact values, which would bias the " + (prior ? "complexity" : "fit") +
+             "; give the items shapes of at least " + format_number(kRefusedTieShape, 6) + " (prior plus counts)";
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis, const std::vector<std::string>& names) {
@@ -39,7 +118,7 @@ Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis,
   prepared.has_equalities = !prepared.parsed.equalities.empty();
   const std::string who = "hypothesis " + hypothesis.name + ": ";
   if (prepared.has_equalities) {
-    prepared.collapsed = collapse_equalities(prepared.parsed, problem.items);
+    prepared.collapsed = collapse_equalities(prepared.parsed, problem.items, problem.tied_prior);
     if (!prepared.collapsed.ok) language_failure(problem, hypothesis, prepared.collapsed.error);
     if (!prepared.collapsed.impossible.empty()) {
       const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
@@ -56,6 +135,9 @@ Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis,
       prepared.warnings.push_back(who + "the restriction '" + shown_text(text) +
                                   "' always holds once the tied items are equal; it is left out");
     }
+  }
+  if (const std::string refusal = tie_refusal(problem, prepared); !refusal.empty()) {
+    throw InputError(hypothesis_place(problem, hypothesis) + ": hypothesis " + hypothesis.name + ": " + refusal);
   }
   for (const Restriction& restriction : prepared.chain_restrictions()) {
     if (!always_holds(restriction)) continue;

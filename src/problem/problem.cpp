@@ -56,8 +56,9 @@ std::string tie_warning(const CountsProblem& problem) {
   if (tied.empty()) return {};
   if (tied_count > 5) tied += " and " + std::to_string(tied_count - 5) + " more";
   return "beta shapes below " + shown(kTieShape) + " (items " + tied +
-         "): many draws are exactly 0 or 1, where items tie and restrictions between them fail, which biases the "
-         "complexity and fit";
+         "): some draws are exactly 0 or 1, where items tie and restrictions between them fail; below " +
+         shown(kRefusedTieShape) + " such a restriction is refused, from it on the bias stays within the Monte Carlo "
+         "error";
 }
 
 void check_items(const CountsProblem& problem) {
@@ -105,7 +106,16 @@ std::uint64_t stream_key(const std::string& file_name) {
   return hash == 0 ? 1 : hash;
 }
 
+std::optional<TiedPrior> tied_prior_named(std::string_view name) {
+  if (name == "conditional") return TiedPrior::Conditional;
+  if (name == "common") return TiedPrior::Common;
+  return std::nullopt;
+}
+
+const char* tied_prior_name(TiedPrior prior) { return prior == TiedPrior::Common ? "common" : "conditional"; }
+
 void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) {
+  if (overrides.tied_prior) problem.tied_prior = *overrides.tied_prior;
   Settings& settings = problem.settings;
   if (overrides.niter) settings.niter = *overrides.niter;
   if (overrides.seed) settings.seed = *overrides.seed;

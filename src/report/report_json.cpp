@@ -51,6 +51,9 @@ void estimates(JsonWriter& out, const std::vector<ItemEstimate>& values, const s
     number(out.key("sd"), e.sd, at + "sd", notes);
     number(out.key("lower"), e.lower, at + "lower", notes);
     number(out.key("upper"), e.upper, at + "upper", notes);
+    number(out.key("mean_mcse"), e.mean_mcse, at + "mean_mcse", notes);
+    number(out.key("lower_mcse"), e.lower_mcse, at + "lower_mcse", notes);
+    number(out.key("upper_mcse"), e.upper_mcse, at + "upper_mcse", notes);
     out.end_object();
   }
   out.end_array();
@@ -73,6 +76,11 @@ void explanations(JsonWriter& out, bool precision) {
       {"restrictions", "each restriction holds when the sum of coefficients[j] * proportion[j] is greater than "
                        "constant; coefficients follow the order of settings.items"},
       {"bf_unconstrained", "fit / complexity: the Bayes factor of the hypothesis against the unconstrained one"},
+      {"complexity_exact",
+       "true when the complexity is exact rather than estimated: the restrictions all read x_i > x_j and order items "
+       "whose priors are the same within each connected block of the order, so the complexity is the product over "
+       "blocks of (linear extensions of the block's order) / (its items)!; only the fit is then estimated, the "
+       "intervals are those of the fit alone, and the stages' complexity keys are null"},
       {"bf_complement", "(fit / complexity) / ((1 - fit) / (1 - complexity)): against the hypothesis's complement"},
       {"equalities", "the hypothesis's equalities as written; items they tie form one proportion, complexity and fit "
                      "are then those of the inequalities given the equalities, and bf_complement is null (the "
@@ -101,7 +109,11 @@ void explanations(JsonWriter& out, bool precision) {
        "per item under the hypothesis: posterior mean, sd and 95% equal-tailed interval [lower, upper] from a chain "
        "of niter sweeps sampling the posterior restricted by all its restrictions, the first niter / 10 dropped; "
        "the interval ends are order statistics of the kept draws (at most 20000 per item, evenly thinned; "
-       "fewer beyond 200 items); items in no restriction have the exact unconstrained estimates"},
+       "fewer beyond 200 items); items in no restriction have the exact unconstrained estimates. mean_mcse, "
+       "lower_mcse and upper_mcse are the Monte Carlo standard errors of mean, lower and upper: the mean's by batch "
+       "means (B = integer cube root of the sweeps after the burn-in batches, sqrt(sum (batch mean - mean of batch "
+       "means)^2 / (B (B - 1)))), an end's by sectioning the kept draws (B' = integer cube root of their number "
+       "sections of consecutive draws, sqrt(sum (section's end - end)^2 / (B' (B' - 1)))); 0 where exact"},
       {"unconstrained_estimates", "the same exactly, from each item's Beta(prior_a + successes, prior_b + failures)"},
       {"bf_matrix", matrix}};
   out.begin_object();
@@ -153,6 +165,7 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
     if (!result.interval_trusted) notes.push_back("precision.achieved not given: the intervals are not trusted");
   }
   number(out.key("complexity"), result.complexity, "complexity", notes);
+  out.key("complexity_exact").boolean(result.complexity_exact);
   number(out.key("fit"), result.fit, "fit", notes);
   number(out.key("bf_unconstrained"), result.bf_unconstrained, "bf_unconstrained", notes);
   interval(out.key("bf_unconstrained_interval"), result.bf_unconstrained_interval, "bf_unconstrained_interval", notes);
@@ -177,11 +190,18 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
   }
   estimates(out.key("estimates"), result.estimates, "estimates", notes);
   out.key("stages").begin_array();
-  for (std::size_t t = 0; t < result.complexity_stages.size(); ++t) {
+  for (std::size_t t = 0; t < result.fit_stages.size(); ++t) {
     out.begin_object();
-    out.key("complexity_hits").integer(result.complexity_stages[t].hits);
-    out.key("complexity_effective_sweeps").number(result.complexity_stages[t].effective_sweeps);
-    out.key("complexity_batch_correlation").number(result.complexity_stages[t].batch_correlation);
+    // An exact complexity has no stages: its keys are null.
+    if (t < result.complexity_stages.size()) {
+      out.key("complexity_hits").integer(result.complexity_stages[t].hits);
+      out.key("complexity_effective_sweeps").number(result.complexity_stages[t].effective_sweeps);
+      out.key("complexity_batch_correlation").number(result.complexity_stages[t].batch_correlation);
+    } else {
+      out.key("complexity_hits").null();
+      out.key("complexity_effective_sweeps").null();
+      out.key("complexity_batch_correlation").null();
+    }
     out.key("fit_hits").integer(result.fit_stages[t].hits);
     out.key("fit_effective_sweeps").number(result.fit_stages[t].effective_sweeps);
     out.key("fit_batch_correlation").number(result.fit_stages[t].batch_correlation);
@@ -216,6 +236,7 @@ void write_document(JsonWriter& out, const Evaluation& evaluation, const std::st
     out.key("max_niter").integer(settings.max_niter_or_default());
   }
   out.key("replications").integer(kReplications);
+  out.key("tied_prior").string(tied_prior_name(problem.tied_prior));
   out.key("version").string(version);
   out.key("items").begin_array();
   for (const Item& item : problem.items) {

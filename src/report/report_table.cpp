@@ -104,9 +104,15 @@ std::string estimates_block(const std::string& title, const std::vector<ItemEsti
   std::string out = "  " + title + "\n";
   for (std::size_t i = 0; i < shown; ++i) {
     const ItemEstimate& e = estimates[listed[i]];
-    out += "    " + padded(names[i], width) + " " + padded(format_number(e.mean, 4), 8) + " " +
-           padded(format_number(e.sd, 3), 9) + " [" + format_number(e.lower, 4) + ", " + format_number(e.upper, 4) +
-           "]\n";
+    std::string line = "    " + padded(names[i], width) + " " + padded(format_number(e.mean, 4), 8) + " " +
+                       padded(format_number(e.sd, 3), 9) + " [" + format_number(e.lower, 4) + ", " +
+                       format_number(e.upper, 4) + "]";
+    // Sampled estimates: their Monte Carlo standard errors (mean, then the ends).
+    if (e.mean_mcse != 0.0 || e.lower_mcse != 0.0 || e.upper_mcse != 0.0) {
+      line = padded(std::move(line), 4 + width + 1 + 8 + 1 + 9 + 20) + "  mcse " + format_number(e.mean_mcse, 2) +
+             " [" + format_number(e.lower_mcse, 2) + ", " + format_number(e.upper_mcse, 2) + "]";
+    }
+    out += line + "\n";
   }
   if (listed.size() > shown) {
     const std::size_t left = listed.size() - shown;
@@ -171,7 +177,8 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
       for (const std::string& equality : result.equalities) tied += (tied.empty() ? "" : ", ") + one_line(equality);
       out += "  equalities                     " + std::to_string(result.equalities.size()) + " (" + tied +
              "): Bayes factor " + format_number(result.bf_equalities, 6) + " (exact; ln " +
-             format_number(result.log_bf_equalities, 6) + ")\n";
+             format_number(result.log_bf_equalities, 6) + ")" +
+             (problem.tied_prior == TiedPrior::Common ? ", tied items with their common prior" : "") + "\n";
     }
     if (settings.precision) {
       out += "  sweeps per stage               " + std::to_string(result.niter) + " (precision " +
@@ -181,7 +188,8 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
              ")\n";
       if (!result.precision_reached) not_reached += (not_reached.empty() ? "" : ", ") + name;
     }
-    out += "  complexity                     " + format_number(result.complexity, 6) + "\n";
+    out += "  complexity                     " + format_number(result.complexity, 6) +
+           (result.complexity_exact ? " (exact)" : "") + "\n";
     out += "  fit                            " + format_number(result.fit, 6) + "\n";
     out += "  Bayes factor vs unconstrained  " + padded(format_number(result.bf_unconstrained, 6), 10) +
            " 95% interval " + padded(interval_text(result.bf_unconstrained_interval), 22) +
@@ -218,7 +226,8 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
   }
   if (evaluation.hypotheses.size() >= 2) out += bf_matrix_block(evaluation);
   if (show_estimates) {
-    out += "\nEstimates of the proportions: posterior mean, sd, 95% interval\n";
+    out += "\nEstimates of the proportions: posterior mean, sd, 95% interval (sampled: mcse, the Monte Carlo standard "
+           "errors of the mean [and of the interval's ends])\n";
     out += estimates_block("unconstrained (exact)", evaluation.unconstrained_estimates);
     for (const HypothesisResult& result : evaluation.hypotheses) {
       // Equalities alone leave beta posteriors of the tied groups: exact, no chain.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 
 #include "sampling/band_move.hpp"
@@ -43,6 +44,24 @@ std::int64_t ceil_position(std::int64_t per_mille, std::int64_t m) {
   return std::max<std::int64_t>(1, (per_mille * m + 999) / 1000);
 }
 
+// The sectioning estimate of the error of the per_mille quantile `whole` of `kept`
+// (estimates.hpp): sections of consecutive values, each's quantile against `whole`.
+double sectioning_error(const std::vector<double>& kept, std::int64_t per_mille, double whole) {
+  const auto m = static_cast<std::int64_t>(kept.size());
+  const std::int64_t sections = batch_count(m);
+  if (sections < 2) return std::numeric_limits<double>::quiet_NaN();
+  const std::int64_t size = m / sections;
+  double squares = 0.0;
+  std::vector<double> section;
+  for (std::int64_t b = 0; b < sections; ++b) {
+    section.assign(kept.begin() + b * size, kept.begin() + (b + 1) * size);
+    const double deviation = order_statistic(section, ceil_position(per_mille, size)) - whole;
+    squares += deviation * deviation;
+  }
+  const auto count = static_cast<double>(sections);
+  return std::sqrt(squares / (count * (count - 1.0)));
+}
+
 }  // namespace
 
 struct EstimateChain::State {
@@ -59,7 +78,12 @@ struct EstimateChain::State {
         after(settings.niter - burn_in),
         kept(drawn_count),
         mean(drawn_count, 0.0),
-        squares(drawn_count, 0.0) {
+        squares(drawn_count, 0.0),
+        batch_sum(drawn_count, 0.0),
+        batch_mean_mean(drawn_count, 0.0),
+        batch_squares(drawn_count, 0.0) {
+    batches = batch_count(after);
+    batch_size = batches > 0 ? after / batches : 0;
     for (std::size_t j = 0; j < start.size(); ++j) alone_bounds.push_back(r.alone(j, restrictions.size()).bounds);
     const std::int64_t cap = kept_draws_per_coordinate(drawn_count);
     step = (after + cap - 1) / cap;
@@ -79,6 +103,15 @@ struct EstimateChain::State {
   std::vector<std::vector<double>> kept;
   std::vector<double> mean;
   std::vector<double> squares;  // sum of squared deviations (Welford)
+  // Batch means of the sweeps after the burn-in: `batches` of `batch_size`, the current
+  // batch's sum, and over the batches done, the mean of their means and the sum of their
+  // squared deviations (Welford).
+  std::int64_t batches = 0;
+  std::int64_t batch_size = 0;
+  std::int64_t batches_done = 0;
+  std::vector<double> batch_sum;
+  std::vector<double> batch_mean_mean;
+  std::vector<double> batch_squares;
 };
 
 EstimateChain::EstimateChain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
@@ -124,6 +157,18 @@ void EstimateChain::run_to(std::int64_t sweeps) {
       c.squares[i] += deviation * (x - c.mean[i]);
       if (keep) c.kept[i].push_back(x);
     }
+    if (c.batches_done >= c.batches) continue;
+    for (std::size_t i = 0; i < drawn.size(); ++i) c.batch_sum[i] += c.state[drawn[i]];
+    if ((counted + 1) % c.batch_size != 0) continue;
+    ++c.batches_done;
+    const double done = static_cast<double>(c.batches_done);
+    for (std::size_t i = 0; i < drawn.size(); ++i) {
+      const double batch_mean = c.batch_sum[i] / static_cast<double>(c.batch_size);
+      const double deviation = batch_mean - c.batch_mean_mean[i];
+      c.batch_mean_mean[i] += deviation / done;
+      c.batch_squares[i] += deviation * (batch_mean - c.batch_mean_mean[i]);
+      c.batch_sum[i] = 0.0;
+    }
   }
 }
 
@@ -147,6 +192,11 @@ std::vector<ItemEstimate> EstimateChain::estimates() const {
     const auto m = static_cast<std::int64_t>(values.size());
     estimate.upper = order_statistic(values, ceil_position(975, m));
     estimate.lower = order_statistic(values, ceil_position(25, m));
+    const auto batches = static_cast<double>(c.batches_done);
+    estimate.mean_mcse = c.batches_done >= 2 ? std::sqrt(c.batch_squares[i] / (batches * (batches - 1.0)))
+                                             : std::numeric_limits<double>::quiet_NaN();
+    estimate.lower_mcse = sectioning_error(c.kept[i], 25, estimate.lower);
+    estimate.upper_mcse = sectioning_error(c.kept[i], 975, estimate.upper);
   }
   return estimates;
 }

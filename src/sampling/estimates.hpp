@@ -20,6 +20,11 @@ struct ItemEstimate {
   double sd = 0.0;
   double lower = 0.0;  // 2.5% quantile
   double upper = 0.0;  // 97.5% quantile
+  // Monte Carlo standard errors of mean, lower and upper (0 where they are exact; NaN
+  // where a chain was too short to measure them), from EstimateChain.
+  double mean_mcse = 0.0;
+  double lower_mcse = 0.0;
+  double upper_mcse = 0.0;
 };
 
 // Beta(a, b) exactly: mean a / (a + b), sd sqrt(a b / ((a + b)^2 (a + b + 1))), and the
@@ -32,6 +37,17 @@ ItemEstimate beta_estimate(const std::string& name, double a, double b);
 // values, n the coordinates: every `step`-th sweep after the burn-in, step = ceil(after
 // burn-in / cap), counted from the first; of its m kept values, the interval ends are the
 // ceil(0.025 m)-th and ceil(0.975 m)-th smallest (counted from 1).
+//
+// Their Monte Carlo standard errors:
+// - the mean's by batch means over the sweeps after the burn-in: B = batch_count(n)
+//   batches of m = floor(n / B) sweeps (n the sweeps after the burn-in; the last n - B m
+//   not batched), batch means y_b with mean y, mcse = sqrt(sum_b (y_b - y)^2 / (B (B - 1)));
+//   the batch means' spread is gathered as the chain runs (Welford over the batches);
+// - an interval end's by sectioning the kept values: B' = batch_count(m) sections of
+//   s = floor(m / B') consecutive kept values, q_b the section's end (its ceil(0.025 s)-th
+//   or ceil(0.975 s)-th smallest), q the reported end, mcse = sqrt(sum_b (q_b - q)^2 /
+//   (B' (B' - 1))).
+// NaN with fewer than 2 batches or sections.
 inline constexpr std::int64_t kMostKeptDraws = 20000;       // per coordinate
 inline constexpr std::int64_t kFewestKeptDraws = 1000;      // per coordinate, however many there are
 inline constexpr std::int64_t kKeptDrawsPerChain = 4000000;  // spread over the coordinates

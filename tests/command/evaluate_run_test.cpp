@@ -155,6 +155,32 @@ TEST(EvaluateRun, EqualitiesAreExactOrInsideTheirIntervals) {
   EXPECT_EQ(h[3]["notes"].back(), "warning: " + always);
 }
 
+// The prior of tied items, from [items] tied_prior or --tied-prior: three items with
+// Jeffreys priors tied into one are refused under the conditioned prior (Beta(-0.5,
+// -0.5)) and under the common one have the factor exp(lnB(0.5 + 13, 0.5 + 12) - lnB(0.5,
+// 0.5) - sum_i [lnB(0.5 + k_i, 0.5 + n_i - k_i) - lnB(0.5, 0.5)]).
+TEST(EvaluateRun, TiedPriorFromTheFileOrTheCommandLine) {
+  const std::string items = "[items]\nnames = [\"a\", \"b\", \"c\"]\nsuccesses = [5, 8, 0]\ntrials = [10, 12, 3]\n"
+                            "prior_a = 0.5\nprior_b = 0.5\n";
+  const std::string hypotheses = "[hypotheses]\nH0 = \"a = b = c\"\nH1 = \"a = b > c\"\n";
+  const double exact = std::exp(-0.5283055537877631342837433665439599309417);
+  for (const auto& [toml, extra] : {std::pair{items + "tied_prior = \"common\"\n" + hypotheses, std::vector<std::string>{}},
+                                    std::pair{items + hypotheses, std::vector<std::string>{"--tied-prior", "common"}}}) {
+    const Evaluated result = evaluate_problem_text(toml, extra);
+    ASSERT_EQ(result.run.status, 0) << result.run.err;
+    EXPECT_EQ(result.json["settings"]["tied_prior"], "common");
+    EXPECT_NEAR(result.json["hypotheses"][0]["bf_unconstrained"].get<double>() / exact, 1.0, 1e-12);
+  }
+  const Evaluated conditional = evaluate_problem_text(items + "tied_prior = \"common\"\n" + hypotheses,
+                                                      {"--tied-prior", "conditional"});
+  EXPECT_EQ(conditional.run.status, 2);
+  EXPECT_NE(conditional.run.err.find("have the prior Beta(-0.5, -0.5) given their equality"), std::string::npos);
+  const Evaluated unknown = evaluate_problem_text(items + "tied_prior = \"shared\"\n" + hypotheses);
+  EXPECT_EQ(unknown.run.status, 2);
+  EXPECT_EQ(unknown.run.err, "problem.toml:7:14: 'tied_prior' must be \"conditional\" (tied items get their priors "
+                             "conditioned on the equality) or \"common\" (the prior they share)\n");
+}
+
 TEST(EvaluateRun, SameProblemAndSeedGiveSameBytes) {
   const std::string problem = read_file(std::string(PROPBF_SOURCE_DIR) + "/examples/evaluate.toml");
   TemporaryFolder folder;
@@ -244,7 +270,7 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
       {"non-positive prior", items + "prior_b = [1, 0]\n[hypotheses]\nH = \"a > b\"\n",
        "problem.toml:5:15: 'prior_b' must be positive and finite\n"},
       {"unknown key", items + "prior = 1\n[hypotheses]\nH = \"a > b\"\n",
-       "problem.toml:5:1: unknown key 'prior' in [items]; expected data, names, prior_a, prior_b, successes, trials\n"},
+       "problem.toml:5:1: unknown key 'prior' in [items]; expected data, names, prior_a, prior_b, successes, tied_prior, trials\n"},
       {"bad niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nniter = 1099511627777\n",
        "problem.toml:8:9: 'niter' must be a whole number from 1 to 1099511627776 (2^40)\n"},
       {"prior too small", items + "prior_a = [1, 1e-300]\n[hypotheses]\nH = \"a > b\"\n",
@@ -588,18 +614,37 @@ TEST(EvaluateRun, ChainsTooSlowForTheirBatchesAreNotTrusted) {
       << precision.run.out;
 }
 
-// Shapes below 0.3 put many draws at exactly 0 or 1: the run says so, on standard error
-// and in the JSON's notes.
-TEST(EvaluateRun, TinyShapesWarn) {
-  const Evaluated result = evaluate_problem_text(
-      "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [0, 0]\ntrials = [0, 0]\nprior_a = 0.01\nprior_b = [1, 0.01]\n"
-      "[hypotheses]\nH = \"a > b\"\n",
-      {"--niter", "50"});
-  ASSERT_EQ(result.run.status, 0) << result.run.err;
-  const std::string warning = "beta shapes below 0.3 (items a, b): many draws are exactly 0 or 1, where items tie and "
-                              "restrictions between them fail, which biases the complexity and fit";
-  EXPECT_EQ(result.run.err, "propbf: problem.toml: warning: " + warning + "\n");
-  EXPECT_EQ(result.json["notes"], Json::array({"warning: " + warning}));
+// Shapes below 0.3 put some draws at exactly 0 or 1: the run says so, on standard error
+// and in the JSON's notes. Below 0.1 a restriction decided where such items pile up is
+// refused (here a > b under priors that differ, so that its complexity is sampled), but not one on other items or one whose
+// complexity is exact and whose posterior is not tiny: a > b with Beta(0.001, 0.001)
+// priors has complexity 1/2.
+TEST(EvaluateRun, TinyShapesWarnOrAreRefused) {
+  const std::string items = "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [0, 0]\ntrials = [0, 0]\n";
+  const Evaluated warned = evaluate_problem_text(items + "prior_a = 0.2\nprior_b = [1, 0.2]\n[hypotheses]\nH = \"a > b\"\n",
+                                                 {"--niter", "50"});
+  ASSERT_EQ(warned.run.status, 0) << warned.run.err;
+  const std::string warning = "beta shapes below 0.3 (items a, b): some draws are exactly 0 or 1, where items tie and "
+                              "restrictions between them fail; below 0.1 such a restriction is refused, from it on the "
+                              "bias stays within the Monte Carlo error";
+  EXPECT_EQ(warned.run.err, "propbf: problem.toml: warning: " + warning + "\n");
+  EXPECT_EQ(warned.json["notes"], Json::array({"warning: " + warning}));
+  const Evaluated refused = evaluate_problem_text(items + "prior_a = 0.01\nprior_b = [1, 0.01]\n[hypotheses]\nH = \"a > b\"\n");
+  EXPECT_EQ(refused.run.status, 2);
+  EXPECT_EQ(refused.run.err,
+            "problem.toml:8:6: hypothesis H: the restriction 'a > b' is decided at a corner where its items, drawn from "
+            "their prior (a Beta(0.01, 1), b Beta(0.01, 0.01)), pile up: below a shape of 0.1 many draws are "
+            "exactly 0 or 1 in double precision, where the restriction fails though it holds for their exact values, "
+            "which would bias the complexity; give the items shapes of at least 0.1 (prior plus counts)\n");
+  const Evaluated exact = evaluate_problem_text(
+      "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [3, 5]\ntrials = [10, 10]\nprior_a = 0.001\nprior_b = 0.001\n"
+      "[hypotheses]\nH = \"a > b\"\nG = \"a > b + 0.1\"\n");
+  ASSERT_EQ(exact.run.status, 0) << exact.run.err;
+  EXPECT_EQ(exact.json["hypotheses"][0]["complexity"], 0.5);
+  EXPECT_EQ(exact.json["hypotheses"][0]["complexity_exact"], true);
+  // The corners of a > b + 0.1 lie off its boundary: with the prior's mass at the corners
+  // (half at 0, half at 1 per item) its complexity is 1/4.
+  EXPECT_NEAR(exact.json["hypotheses"][1]["complexity"].get<double>(), 0.25, 0.01);
 }
 
 TEST(EvaluateRun, UnwritableJsonEndsWithStatusOneAndNoTable) {
@@ -814,12 +859,12 @@ struct PinnedCase {
 };
 
 // The JSON of three problems, byte for byte, at 20000 sweeps and seed 1 on two threads.
-// The pinned files were written by this version's run (0.4) and checked then against
+// The pinned files were written by this version's run (0.5) and checked then against
 // what is known exactly, which this test checks again so that a pinned file cannot hold
 // a broken run: the complexities (example: 1/3! x 1/2 and P(a + b > 1.2) x 1/2 =
-// 0.32 x 1/2; order5: 1/5!; band: 0.6 w - w^2 / 2 for w = 0.01) within 8 % (about three
-// standard deviations of the Monte Carlo error of order5's four stages at 20000 sweeps,
-// 2.6 %; 0.4's order5 is 1.6 of them off), and the
+// 0.32 x 1/2; order5: 1/5!, exact since 0.5; band: 0.6 w - w^2 / 2 for w = 0.01) within
+// 8 % (about three standard deviations of the Monte Carlo error of four stages at 20000
+// sweeps, 2.6 %), and the
 // band's factor against the unconstrained hypothesis, 3.0203 by quadrature, inside its
 // corrected interval. A change of the draws or of the JSON's layout changes these files:
 // rewrite them with the new version's run and check them the same way.

@@ -80,8 +80,9 @@ TEST(ThreeDoors, ProblemFileAndDataGiveTheSameDocumentAndWarnings) {
   // The second case's warnings, on standard error and in the document's notes alike.
   const Doors warned = run_both(cases[1]);
   EXPECT_EQ(warned.data.err,
-            "propbf: data.csv: warning: beta shapes below 0.3 (items a, b, c, d): many draws are exactly 0 or 1, where "
-            "items tie and restrictions between them fail, which biases the complexity and fit\n"
+            "propbf: data.csv: warning: beta shapes below 0.3 (items a, b, c, d): some draws are exactly 0 or 1, where "
+            "items tie and restrictions between them fail; below 0.1 such a restriction is refused, from it on the bias "
+            "stays within the Monte Carlo error\n"
             "propbf: data.csv: warning: hypothesis roof: the restriction 'a < 2' holds for every proportion in [0, 1]: it "
             "restricts nothing (its stages count a hit in every sweep)\n");
   EXPECT_NE(warned.data_json.find("\"warning: hypothesis roof: the restriction 'a < 2' holds"), std::string::npos);

@@ -85,6 +85,27 @@ TEST(HypothesisKey, NumbersDoNotDependOnTheOtherHypotheses) {
   }
 }
 
+// A partial order on items with one prior (first > second, first > third): complexity
+// exactly 2 / 3! = 1/3, no complexity stage, the fit sampled as before and the factor's
+// intervals those of the fit alone, over 1/3. An order beside a bound is estimated.
+TEST(ExactComplexity, PartialOrderIsOneThird) {
+  const Evaluation run = evaluate_problem(
+      problem_of({{"H", "first > second; first > third"}, {"Bound", "first > second; third > 0.5"}}, 4000), 2);
+  const HypothesisResult& h = run.hypotheses[0];
+  EXPECT_TRUE(h.complexity_exact);
+  EXPECT_EQ(h.complexity, 1.0 / 3.0);
+  EXPECT_TRUE(h.complexity_stages.empty());
+  ASSERT_EQ(h.fit_stages.size(), 2u);
+  EXPECT_EQ(h.bf_unconstrained, h.fit / h.complexity);
+  EXPECT_LT(h.bf_unconstrained_interval[0], h.bf_unconstrained);
+  EXPECT_GT(h.bf_unconstrained_interval[1], h.bf_unconstrained);
+  // The fit alone: its stage shares' spread, not the complexity's.
+  EXPECT_LT(h.bf_unconstrained_interval[1] - h.bf_unconstrained_interval[0], 0.1 * h.bf_unconstrained);
+  const HypothesisResult& bound = run.hypotheses[1];
+  EXPECT_FALSE(bound.complexity_exact);
+  EXPECT_EQ(bound.complexity_stages.size(), 2u);
+}
+
 // A stop that says yes from its `from`-th look on, counting every look.
 struct CountedStop {
   std::shared_ptr<std::atomic<int>> looks = std::make_shared<std::atomic<int>>(0);
@@ -103,7 +124,8 @@ TEST(Cancel, EveryLookOfARunStopsItOnOneOrTwoThreads) {
   const CountedStop count;
   control.stop = count;
   evaluate_problem(problem, 1, control);
-  const int chains = 2 * 2 + 1 + 2 * 1 + 1;  // per hypothesis: two per stage and its estimate chain
+  // Per hypothesis: two per stage (one for A, whose complexity 1/3! is exact) and its estimate chain.
+  const int chains = 2 + 1 + 2 * 1 + 1;
   const int blocks = 2 * 2 * static_cast<int>(kReplications / kReplicationBlock);  // two kinds of interval each
   ASSERT_EQ(count.looks->load(), 2 + 3 * chains + blocks);
   for (int from = 1; from <= count.looks->load(); from += from < 2 + 3 * chains ? 1 : 5) {

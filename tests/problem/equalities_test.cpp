@@ -25,11 +25,12 @@ std::vector<Item> items_of(const std::vector<std::array<double, 4>>& rows) {
   return items;
 }
 
-CollapsedHypothesis collapse(const std::string& hypothesis, const std::vector<Item>& items) {
+CollapsedHypothesis collapse(const std::string& hypothesis, const std::vector<Item>& items,
+                             TiedPrior tied_prior = TiedPrior::Conditional) {
   std::vector<std::string> names(kNames.begin(), kNames.begin() + static_cast<std::ptrdiff_t>(items.size()));
   const ParsedHypothesis parsed = parse_hypothesis(hypothesis, names);
   EXPECT_TRUE(parsed.ok) << hypothesis << ": " << parsed.error.message;
-  return collapse_equalities(parsed, items);
+  return collapse_equalities(parsed, items, tied_prior);
 }
 
 struct FactorCase {
@@ -124,6 +125,48 @@ TEST(Equalities, RefusesImproperPriorsAndTwoPointValues) {
     EXPECT_EQ(collapsed.error.offset, c.offset) << c.hypothesis;
     EXPECT_EQ(collapsed.error.message, c.message) << c.hypothesis;
   }
+}
+
+// The null a = b = c under both priors of tied items: the common prior Beta(a, b) gives
+// lnB(a + K, b + N - K) - lnB(a, b) - sum_i [lnB(a + k_i, b + n_i - k_i) - lnB(a, b)]; the
+// conditional one puts Beta(sum a - 2, sum b - 2) in place of the group's Beta(a, b).
+// Uniform priors: the two agree. Jeffreys priors: conditional refused (Beta(-0.5,
+// -0.5)), common accepted. Items of different priors: common refused.
+TEST(Equalities, TiedPriorConditionalOrCommon) {
+  const struct {
+    double a, b;
+    TiedPrior prior;
+    double group_a, group_b;
+    double log_factor;  // 40 digits, rounded
+  } cases[] = {
+      {1, 1, TiedPrior::Conditional, 1, 1, -0.6391975707567814425439739897188258444841},
+      {1, 1, TiedPrior::Common, 1, 1, -0.6391975707567814425439739897188258444841},
+      {0.5, 0.5, TiedPrior::Common, 0.5, 0.5, -0.5283055537877631342837433665439599309417},
+      {2, 2, TiedPrior::Conditional, 4, 4, -0.3156529795255812810542670193940392754412},
+      {2, 2, TiedPrior::Common, 2, 2, -0.6250660680327883673540548158285051978221},
+  };
+  for (const auto& c : cases) {
+    const std::vector<Item> items = items_of({{c.a, c.b, 5, 10}, {c.a, c.b, 8, 12}, {c.a, c.b, 0, 3}});
+    const CollapsedHypothesis collapsed = collapse("a = b = c", items, c.prior);
+    ASSERT_TRUE(collapsed.ok) << c.a << ": " << collapsed.error.message;
+    EXPECT_NEAR(collapsed.log_factor, c.log_factor, 1e-12) << c.a;
+    EXPECT_EQ(collapsed.prior_a, std::vector<double>{c.group_a}) << c.a;
+    EXPECT_EQ(collapsed.prior_b, std::vector<double>{c.group_b}) << c.a;
+    EXPECT_EQ(collapsed.posterior_a, std::vector<double>{c.group_a + 13}) << c.a;
+    EXPECT_EQ(collapsed.posterior_b, std::vector<double>{c.group_b + 12}) << c.a;
+  }
+  const std::vector<Item> jeffreys = items_of({{0.5, 0.5, 5, 10}, {0.5, 0.5, 8, 12}, {0.5, 0.5, 0, 3}});
+  EXPECT_FALSE(collapse("a = b = c", jeffreys).ok);
+  const std::vector<Item> mixed = items_of({{1, 1, 5, 10}, {1, 1, 8, 12}, {2, 1, 0, 3}, {3, 3, 1, 2}});
+  const CollapsedHypothesis refused = collapse("d > 0.1; a = b = c", mixed, TiedPrior::Common);
+  ASSERT_FALSE(refused.ok);
+  EXPECT_EQ(refused.error.offset, 9u);
+  EXPECT_EQ(refused.error.message,
+            "the items a, b, c, tied by equalities, do not share one prior (a has Beta(1, 1), c Beta(2, 1)), so "
+            "tied_prior = \"common\" cannot give the group their common prior; give them the same prior or use "
+            "tied_prior = \"conditional\"");
+  // Untied items of other priors do not matter.
+  EXPECT_TRUE(collapse("a = b; c > d", mixed, TiedPrior::Common).ok);
 }
 
 }  // namespace
