@@ -9,6 +9,7 @@
 #include <memory>
 #include <utility>
 
+#include "engine/categorical.hpp"
 #include "engine/chains.hpp"
 #include "engine/hypothesis_estimates.hpp"
 #include "engine/intervals.hpp"
@@ -46,11 +47,17 @@ HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisT
   result.text = hypothesis.text;
   result.restrictions = read.parsed.restrictions;
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
-  const std::size_t space = read.has_equalities ? read.collapsed.groups.size() : problem.items.size();
+  const std::size_t space =
+      read.has_equalities ? read.collapsed.groups.size() : parameter_space(problem.items).parameters.size();
   if (restrictions.empty()) {
     result.start.interior = true;
     result.start.centre.assign(space, 0.5);
     result.start.radius = 0.5;
+  } else if (!read.has_equalities && parameter_space(problem.items).simplex) {
+    // Inside each item's simplex too.
+    const std::vector<Restriction> rows = with_simplex_rows(restrictions, problem.items);
+    result.start = find_start_point(rows, space, stop);
+    if (!result.start.interior) no_interior(problem, hypothesis, rows, result.start);
   } else {
     result.start = find_start_point(restrictions, space, stop);
     if (!result.start.interior) no_interior(problem, hypothesis, restrictions, result.start);
@@ -96,7 +103,8 @@ struct Run {
 
 void set_up_estimates(Run& run, const std::vector<HypothesisResult>& results, std::size_t h) {
   run.estimates[h] = std::make_unique<HypothesisEstimates>(results[h], run.prepared[h], run.items.posterior_a,
-                                                           run.items.posterior_b, run.seed, run.keys[h]);
+                                                           run.items.posterior_b, run.seed, run.keys[h],
+                                                           run.items.simplex);
 }
 
 // The hypotheses of a round after its replications (of the kinds listed): their
@@ -198,7 +206,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
   }
   run.estimates.resize(results.size());
   for (std::size_t h = 0; h < results.size(); ++h) {
-    run.keys.push_back(hypothesis_key(run.prepared[h]));
+    run.keys.push_back(hypothesis_key(run.prepared[h], run.items.simplex.get()));
     run.chains.push_back(set_up_chains(run.prepared[h], results[h].start.centre, run.items, run.seed, run.keys[h]));
     spread_start(results[h], run.prepared[h], run.items.names.size());
     results[h].niter = settings.niter;
@@ -209,11 +217,21 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     add_closing_notes(results[h], !run.chains[h].complexity.empty(), run.prepared[h].warnings);
   }
   // Estimates: exact for the unconstrained model, from a chain under each hypothesis.
-  for (std::size_t j = 0; j < run.items.names.size(); ++j) {
-    evaluation.unconstrained_estimates.push_back(
-        beta_estimate(run.items.names[j], run.items.posterior_a[j], run.items.posterior_b[j]));
+  if (parameter_space(problem.items).any_categorical) {
+    // Per category (categorical.hpp).
+    evaluation.unconstrained_estimates = unconstrained_category_estimates(problem.items);
+    for (std::size_t h = 0; h < results.size(); ++h) {
+      results[h].estimates = category_estimates(problem.items, run.estimates[h]->estimates(run.items.names),
+                                                run.estimates[h]->remainders(), run.prepared[h].parsed.restrictions,
+                                                evaluation.unconstrained_estimates);
+    }
+  } else {
+    for (std::size_t j = 0; j < run.items.names.size(); ++j) {
+      evaluation.unconstrained_estimates.push_back(
+          beta_estimate(run.items.names[j], run.items.posterior_a[j], run.items.posterior_b[j]));
+    }
+    for (std::size_t h = 0; h < results.size(); ++h) results[h].estimates = run.estimates[h]->estimates(run.items.names);
   }
-  for (std::size_t h = 0; h < results.size(); ++h) results[h].estimates = run.estimates[h]->estimates(run.items.names);
   set_model_probabilities(evaluation);
   return evaluation;
 }

@@ -49,9 +49,12 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
 
 HypothesisEstimates::HypothesisEstimates(const HypothesisResult& result, const Prepared& read,
                                          const std::vector<double>& posterior_a,
-                                         const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key)
+                                         const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key,
+                                         std::shared_ptr<const Simplex> simplex)
     : sampled_(sampled_coordinates(result, read, posterior_a, posterior_b)),
-      chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b, {result.niter, seed, key}) {}
+      simplex_(read.has_equalities ? nullptr : std::move(simplex)),
+      chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b, {result.niter, seed, key},
+             simplex_.get()) {}
 
 void HypothesisEstimates::run_to(std::int64_t sweeps) {
   chain_.run_to(sweeps);
@@ -63,6 +66,12 @@ void HypothesisEstimates::run_to(std::int64_t sweeps) {
 std::vector<ItemEstimate> HypothesisEstimates::estimates(const std::vector<std::string>& names) {
   if (!per_coordinate_) run_to(chain_.niter());
   return item_estimates(sampled_, *per_coordinate_, names);
+}
+
+std::vector<ItemEstimate> HypothesisEstimates::remainders() {
+  if (!per_coordinate_) run_to(chain_.niter());
+  const auto first = per_coordinate_->begin() + static_cast<std::ptrdiff_t>(sampled_.start.size());
+  return std::vector<ItemEstimate>(first, per_coordinate_->end());
 }
 
 }  // namespace propbf::evaluate

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "problem/categories.hpp"
+
 namespace propbf::evaluate {
 
 std::string shown_text(const std::string& text) {
@@ -32,14 +34,45 @@ bool always_holds(const Restriction& restriction) {
 
 }  // namespace
 
+std::vector<NamedItem> named_items(const std::vector<Item>& items) {
+  const ParameterSpace space = parameter_space(items);
+  std::vector<NamedItem> named;
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    const Item& item = items[j];
+    const std::vector<std::string> categories = is_categorical(item) ? item.categories : std::vector<std::string>{"1", "2"};
+    named.push_back({item.name, space.first[j], categories, categories.size() == 2});
+  }
+  return named;
+}
+
 Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis, const std::vector<std::string>& names) {
   Prepared prepared;
-  prepared.parsed = parse_hypothesis(hypothesis.text, names);
+  const bool categorical =
+      std::any_of(problem.items.begin(), problem.items.end(), [](const Item& item) { return is_categorical(item); });
+  prepared.parsed = categorical ? parse_hypothesis(hypothesis.text, named_items(problem.items),
+                                                   parameter_space(problem.items).parameters.size())
+                                : parse_hypothesis(hypothesis.text, names);
   if (!prepared.parsed.ok) language_failure(problem, hypothesis, prepared.parsed.error);
   prepared.has_equalities = !prepared.parsed.equalities.empty();
   const std::string who = "hypothesis " + hypothesis.name + ": ";
+  if (prepared.has_equalities && categorical) {
+    // The collapse treats each parameter as an item of its own: exact for items of two
+    // categories, not for the coupled parameters of larger ones.
+    const ParameterSpace space = parameter_space(problem.items);
+    for (const Restriction& restriction : prepared.parsed.restrictions) {
+      for (std::size_t p = 0; p < restriction.coefficients.size(); ++p) {
+        const Item& item = problem.items[space.parameters[p].item];
+        if (restriction.coefficients[p] == 0.0 || category_count(item) <= 2) continue;
+        throw InputError(hypothesis_place(problem, hypothesis) + ": hypothesis " + hypothesis.name +
+                         ": equalities cannot be combined with restrictions on item '" + visible_text(item.name) +
+                         "', which has " + std::to_string(category_count(item)) + " categories (here '" +
+                         shown_text(restriction.text) + "'); write them as separate hypotheses");
+      }
+    }
+  }
   if (prepared.has_equalities) {
-    prepared.collapsed = collapse_equalities(prepared.parsed, problem.items);
+    prepared.collapsed =
+        collapse_equalities(prepared.parsed, categorical ? parameter_items(problem.items) : problem.items);
     if (!prepared.collapsed.ok) language_failure(problem, hypothesis, prepared.collapsed.error);
     if (!prepared.collapsed.impossible.empty()) {
       const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();

@@ -5,6 +5,7 @@
 
 #include "report/json_writer.hpp"
 #include "report/report.hpp"
+#include "problem/categories.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -221,6 +222,18 @@ void write_document(JsonWriter& out, const Evaluation& evaluation, const std::st
   for (const Item& item : problem.items) {
     out.begin_object();
     out.key("name").string(item.name);
+    if (is_categorical(item)) {
+      // A categorical item: its categories, counts and Dirichlet concentrations.
+      out.key("categories").begin_array();
+      for (const std::string& category : item.categories) out.string(category);
+      out.end_array();
+      out.key("counts").begin_array();
+      for (std::int64_t count : item.counts) out.integer(count);
+      out.end_array();
+      numbers(out.key("prior"), item.concentration);
+      out.end_object();
+      continue;
+    }
     out.key("successes").integer(item.successes);
     out.key("trials").integer(item.trials);
     out.key("prior_a").number(item.prior_a);
@@ -228,6 +241,12 @@ void write_document(JsonWriter& out, const Evaluation& evaluation, const std::st
     out.end_object();
   }
   out.end_array();
+  if (const ParameterSpace space = parameter_space(problem.items); space.any_categorical) {
+    // The order of the restrictions' coefficients and of the start point.
+    out.key("parameters").begin_array();
+    for (const Parameter& parameter : space.parameters) out.string(parameter.name);
+    out.end_array();
+  }
   out.end_object();
   explanations(out.key("explanations"), settings.precision.has_value());
   out.key("hypotheses").begin_array();
