@@ -13,7 +13,7 @@ std::vector<Restriction> with_simplex_rows(const std::vector<Restriction>& restr
     row.coefficients.assign(space.parameters.size(), 0.0);
     for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) row.coefficients[p] = -1.0;
     row.constant = -1.0;
-    row.text = "the categories of item '" + items[j].name + "' sum to 1";
+    row.text = "the categories of item '" + items[j].name + "' sum to at most 1";
     rows.push_back(std::move(row));
   }
   return rows;

@@ -468,12 +468,14 @@ class Parser {
       }
       end = next().end;
     } else if (!item.bare) {
-      fail(token.begin, "item '" + item.name + "' has " + std::to_string(k) +
-                            " categories; name the one meant, e.g. " + item.name + "[1] or " + item.name + "[" +
-                            (item.categories[0].find_first_of("[]() <>=+-*/;,&") == std::string::npos
-                                 ? item.categories[0]
-                                 : "\"" + item.categories[0] + "\"") +
-                            "]");
+      std::string example = item.name + "[1]";
+      if (item.categories[0] != "1") {
+        const bool plain = std::all_of(item.categories[0].begin(), item.categories[0].end(), is_name_char) &&
+                           is_name_start(item.categories[0][0]);
+        example += " or " + item.name + "[" + (plain ? item.categories[0] : "\"" + item.categories[0] + "\"") + "]";
+      }
+      fail(token.begin, "item '" + item.name + "' has " + std::to_string(k) + " categories; name the one meant, e.g. " +
+                            example);
     }
     Linear value = constant_value(0.0, token.begin, end);
     if (category + 1 < k) {

@@ -230,6 +230,7 @@ struct MistakeCase {
 
 TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
   const std::string items = "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [1, 2]\ntrials = [3, 4]\n";
+  const std::string cat = "[items]\nnames = [\"x\", \"y\"]\n";
   const std::vector<MistakeCase> cases{
       {"malformed TOML", "[items\n", "problem.toml:1:7: malformed TOML: Error while parsing table header: expected ']', saw '\\n'\n"},
       {"no items", "[hypotheses]\nH = \"a > b\"\n", "problem.toml: no [items] table; it lists the item names, successes and trials\n"},
@@ -243,8 +244,42 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
        "problem.toml:3:14: successes of item 'a' is negative\n"},
       {"non-positive prior", items + "prior_b = [1, 0]\n[hypotheses]\nH = \"a > b\"\n",
        "problem.toml:5:15: 'prior_b' must be positive and finite\n"},
-      {"unknown key", items + "prior = 1\n[hypotheses]\nH = \"a > b\"\n",
-       "problem.toml:5:1: unknown key 'prior' in [items]; expected data, names, prior_a, prior_b, successes, trials\n"},
+      {"unknown key", items + "priors = 1\n[hypotheses]\nH = \"a > b\"\n",
+       "problem.toml:5:1: unknown key 'priors' in [items]; expected categories, counts, data, names, prior, prior_a, "
+       "prior_b, successes, trials\n"},
+      // Items of categories.
+      {"dirichlet prior on binomial items", items + "prior = 1\n[hypotheses]\nH = \"a > b\"\n",
+       "problem.toml:5:9: 'prior' gives Dirichlet priors to items with 'counts'; items with successes and trials take 'prior_a' and 'prior_b'\n"},
+      {"ragged counts", cat + "counts = [[1, 2, 3], 4]\n[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:3:22: 'counts' of item 'y' must be an array of counts, one per category\n"},
+      {"one category", cat + "counts = [[1, 2, 3], [4]]\n[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:3:22: item 'y' has 1 category; an item needs at least 2\n"},
+      {"negative category count", cat + "counts = [[1, -2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:3:15: a count of item 'x' is negative\n"},
+      {"category given twice", cat + "counts = [[1, 2, 3], [4, 5]]\ncategories = [[\"p\", \"q\", \"p\"], [\"u\", \"v\"]]\n"
+                                "[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:4:26: category name \"p\" is given twice in item 'x'\n"},
+      {"category name with a quote", cat + "counts = [[1, 2, 3], [4, 5]]\ncategories = [[\"p\", \"q'\", \"r\"], [\"u\", \"v\"]]\n"
+                                "[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:4:21: category name \"q'\" holds a quote; hypotheses quote category names, so a name may not hold one\n"},
+      {"category named by another's number", cat + "counts = [[1, 2, 3], [4, 5]]\ncategories = [[\"2\", \"1\", \"r\"], [\"u\", \"v\"]]\n"
+                                "[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:4:16: category name \"2\" is a number but names category 1; in a hypothesis x[2] is category 2, so a number may only name its own category\n"},
+      {"prior list of the wrong length", cat + "counts = [[1, 2, 3], [4, 5]]\nprior = [1, [1, 2, 3]]\n"
+                                "[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:4:13: the prior of item 'y' has 3 values but it has 2 categories\n"},
+      {"bare name of a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x > 0.5\"\n",
+       "problem.toml:5:6: hypothesis H: item 'x' has 3 categories; name the one meant, e.g. x[1]\n    x > 0.5\n    ^\n"},
+      {"unknown category", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[4] > 0.5\"\n",
+       "problem.toml:5:8: hypothesis H: item 'x' has categories 1 to 3; '4' is none of them\n    x[4] > 0.5\n      ^\n"},
+      {"equality on a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] = x[2]\"\n",
+       "problem.toml:5:6: hypothesis H: '=' cannot tie a category of item 'x', which has 3 categories: equalities tie items of two categories only; write this hypothesis with < and >\n    x[1] = x[2]\n    ^\n"},
+      {"equality on a complement", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y[2] = 0.5\"\n",
+       "problem.toml:5:6: hypothesis H: '=' cannot tie 'y[2]', the complement of 'y': equalities tie success probabilities (category 1) only\n    y[2] = 0.5\n    ^\n"},
+      {"equalities beside a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y = 0.5; x[1] > x[3]\"\n",
+       "problem.toml:5:6: hypothesis H: equalities cannot be combined with restrictions on item 'x', which has 3 categories (here 'x[1] > x[3]'); write them as separate hypotheses\n"},
+      {"outside the simplex", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] > 0.6; x[2] > 0.6\"\n",
+       "problem.toml:5:6: hypothesis H has no interior point: these restrictions cannot hold together with every proportion in [0, 1]\n    x[1] > 0.6\n    x[2] > 0.6\n    the categories of item 'x' sum to at most 1\n"},
       {"bad niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nniter = 1099511627777\n",
        "problem.toml:8:9: 'niter' must be a whole number from 1 to 1099511627776 (2^40)\n"},
       {"prior too small", items + "prior_a = [1, 1e-300]\n[hypotheses]\nH = \"a > b\"\n",
