@@ -848,7 +848,7 @@ struct PinnedCase {
   std::vector<double> exact_complexity;  // per hypothesis
 };
 
-// The JSON of three problems, byte for byte, at 20000 sweeps and seed 1 on two threads.
+// The JSON of four problems, byte for byte, at 20000 sweeps and seed 1 on two threads.
 // The pinned files were written by this version's run (0.4) and checked then against
 // what is known exactly, which this test checks again so that a pinned file cannot hold
 // a broken run: the complexities (example: 1/3! x 1/2 and P(a + b > 1.2) x 1/2 =
@@ -858,10 +858,12 @@ struct PinnedCase {
 // band's factor against the unconstrained hypothesis, 3.0203 by quadrature, inside its
 // corrected interval. A change of the draws or of the JSON's layout changes these files:
 // rewrite them with the new version's run and check them the same way.
-TEST(EvaluateRun, PinnedResultsOfThreeProblems) {
+TEST(EvaluateRun, PinnedResultsOfFourProblems) {
   const std::string pinned = std::string(PROPBF_SOURCE_DIR) + "/tests/command/pinned/";
   const std::vector<PinnedCase> cases{
-      {"example", {1.0 / 12.0, 0.16}}, {"order5", {1.0 / 120.0}}, {"band", {0.6 * 0.01 - 0.01 * 0.01 / 2.0}}};
+      {"example", {1.0 / 12.0, 0.16}}, {"order5", {1.0 / 120.0}}, {"band", {0.6 * 0.01 - 0.01 * 0.01 / 2.0}},
+      // Items of categories (examples/ternary.toml): 1/3! and (1 - 0.8^2)^2.
+      {"ternary", {1.0 / 6.0, 0.36 * 0.36}}};
   for (const PinnedCase& c : cases) {
     TemporaryFolder folder;
     write_file(folder.path() / "problem.toml", read_file(pinned + c.name + ".toml"));
