@@ -105,6 +105,8 @@ std::uint64_t hypothesis_key(const Prepared& read) {
     hash.add(std::uint64_t{value.has_value()});
     hash.add(value ? *value : 0.0);
   }
+  // Ties to complements do not enter: they change the groups' shapes, not the chains'
+  // restrictions (b1 = 1 - b2 > b3 draws what b1 = b2 > b3 does with b2's counts exchanged).
   return hash.value();
 }
 

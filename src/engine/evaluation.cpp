@@ -78,7 +78,9 @@ void spread_start(HypothesisResult& result, const Prepared& read, std::size_t it
   const CollapsedHypothesis& collapsed = read.collapsed;
   std::vector<double> centre(items, 0.0);
   for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
-    for (std::size_t j : collapsed.groups[g]) centre[j] = result.start.centre[g];
+    for (std::size_t j : collapsed.groups[g]) {
+      centre[j] = collapsed.complement[j] ? 1.0 - result.start.centre[g] : result.start.centre[g];
+    }
   }
   for (std::size_t j = 0; j < items; ++j) {
     if (collapsed.item_value[j]) centre[j] = *collapsed.item_value[j];

@@ -6,7 +6,7 @@ namespace propbf::evaluate {
 
 SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
                                        const std::vector<double>& posterior_a, const std::vector<double>& posterior_b) {
-  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0)};
+  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}};
   sampled.restrictions = read.chain_restrictions();
   if (!read.has_equalities) {
     sampled.start = result.start.centre;
@@ -26,6 +26,7 @@ SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Pre
   for (std::size_t j = 0; j < posterior_a.size(); ++j) {
     if (collapsed.item_value[j]) sampled.fixed_value[j] = *collapsed.item_value[j];
   }
+  sampled.complement = collapsed.complement;
   return sampled;
 }
 
@@ -38,6 +39,10 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
     if (c == SampledCoordinates::kFixedItem) {
       const double value = sampled.fixed_value[j];
       estimate = {"", value, 0.0, value, value};
+    } else if (!sampled.complement.empty() && sampled.complement[j]) {
+      // The complement of its group's proportion: the interval mirrored.
+      const ItemEstimate& e = per_coordinate[c];
+      estimate = {"", 1.0 - e.mean, e.sd, 1.0 - e.upper, 1.0 - e.lower};
     } else {
       estimate = per_coordinate[c];
     }

@@ -27,6 +27,7 @@ struct SampledCoordinates {
   std::vector<double> shape_b;
   std::vector<std::size_t> coordinate_of_item;
   std::vector<double> fixed_value;  // per item; read where coordinate_of_item is kFixedItem
+  std::vector<bool> complement;     // per item: 1 minus its coordinate (empty: none is)
 };
 
 // Without equalities one coordinate per item, with the hypothesis's own restrictions and

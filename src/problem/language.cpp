@@ -267,22 +267,34 @@ class Parser {
   static bool is_comparison(Kind kind) { return kind == Kind::Less || kind == Kind::Greater || kind == Kind::Equal; }
 
   // The parameter a side written as one item name stands for (an item of two
-  // categories, its first category); an equality on any other category is refused.
-  std::optional<std::size_t> lone_item(const Linear& side) const {
-    if (!side.reference) return std::nullopt;
-    const auto [j, category] = *side.reference;
-    const NamedItem& item = items_[j];
-    if (item.categories.size() > 2) {
-      fail(side.begin, "'=' cannot tie a category of item '" + item.name + "', which has " +
-                           std::to_string(item.categories.size()) +
-                           " categories: equalities tie items of two categories only; write this hypothesis with "
-                           "< and >");
+  // categories: its first category), and whether the side is its complement instead
+  // (its second category, x[2], or 1 - x written out); an equality on a category of a
+  // larger item is refused.
+  std::optional<std::pair<std::size_t, bool>> lone_item(const Linear& side) const {
+    if (side.reference) {
+      const auto [j, category] = *side.reference;
+      const NamedItem& item = items_[j];
+      if (item.categories.size() > 2) {
+        fail(side.begin, "'=' cannot tie a category of item '" + item.name + "', which has " +
+                             std::to_string(item.categories.size()) +
+                             " categories: equalities tie items of two categories only; write this hypothesis with "
+                             "< and >");
+      }
+      return std::pair{item.first, category != 0};
     }
-    if (category != 0) {
-      fail(side.begin, "'=' cannot tie '" + source(side) + "', the complement of " + quoted(item.name) +
-                           ": equalities tie success probabilities (category 1) only");
+    // 1 - x: the constant 1 and the coefficient -1 on one parameter of an item of two.
+    if (!side.has_items || side.constant != 1.0) return std::nullopt;
+    std::optional<std::size_t> parameter;
+    for (const auto& [p, coefficient] : side.terms) {
+      if (coefficient == 0.0) continue;
+      if (coefficient != -1.0 || parameter) return std::nullopt;
+      parameter = p;
     }
-    return item.first;
+    if (!parameter) return std::nullopt;
+    for (const NamedItem& item : items_) {
+      if (item.first == *parameter && item.categories.size() == 2) return std::pair{*parameter, true};
+    }
+    return std::nullopt;
   }
 
   // A side written as one number (a sign allowed).
@@ -301,8 +313,8 @@ class Parser {
     Equality result;
     result.offset = left.begin;
     result.text = std::string(text_.substr(left.begin, right.end - left.begin));
-    const std::optional<std::size_t> left_item = lone_item(left);
-    const std::optional<std::size_t> right_item = lone_item(right);
+    const std::optional<std::pair<std::size_t, bool>> left_item = lone_item(left);
+    const std::optional<std::pair<std::size_t, bool>> right_item = lone_item(right);
     const char* accepted = "'=' ties single items or an item and a number in [0, 1] (e.g. 'a = b', 'a = b = c', "
                            "'a = 0.5'); ";
     for (const Linear* side : {&left, &right}) {
@@ -313,9 +325,11 @@ class Parser {
       fail(left.begin, accepted + ("'" + result.text + "' involves no item"));
     }
     const Linear& point = left_item ? right : left;
-    result.item = left_item ? *left_item : *right_item;
+    result.item = left_item ? left_item->first : right_item->first;
+    result.complement = left_item ? left_item->second : right_item->second;
     if (left_item && right_item) {
-      result.other = *right_item;
+      result.other = right_item->first;
+      result.other_complement = right_item->second;
     } else {
       result.value = point.constant;
       if (!(result.value >= 0.0 && result.value <= 1.0)) {

@@ -36,10 +36,14 @@ struct Restriction {
   std::string text;                  // the part of the hypothesis it was written as, e.g. "a > b"
 };
 
-// pi_item = pi_other, or pi_item = value when `other` is empty.
+// pi_item = pi_other, or pi_item = value when `other` is empty; with `complement`
+// (`other_complement`) the side is 1 - pi_item (1 - pi_other) instead: b1 = 1 - b2,
+// b1 = b2[2].
 struct Equality {
   std::size_t item = 0;
   std::optional<std::size_t> other;
+  bool complement = false;
+  bool other_complement = false;
   double value = 0.0;   // in [0, 1]
   std::string text;     // as written, e.g. "a = b"
   std::size_t offset = 0;  // where `text` begins in the hypothesis
@@ -75,8 +79,8 @@ struct NamedItem {
 };
 
 // Restrictions have one coefficient per parameter (`parameters` of them). An equality
-// ties single parameters of items of two categories (category 1); one naming a category
-// of a larger item, or a last category (a complement), is refused.
+// ties single parameters of items of two categories, or their complements (x[2], or
+// 1 - x written out); one naming a category of a larger item is refused.
 ParsedHypothesis parse_hypothesis(const std::string& text, const std::vector<NamedItem>& items, std::size_t parameters);
 
 }  // namespace propbf::evaluate

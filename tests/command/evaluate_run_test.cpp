@@ -274,8 +274,9 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
        "problem.toml:5:8: hypothesis H: item 'x' has categories 1 to 3; '4' is none of them\n    x[4] > 0.5\n      ^\n"},
       {"equality on a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] = x[2]\"\n",
        "problem.toml:5:6: hypothesis H: '=' cannot tie a category of item 'x', which has 3 categories: equalities tie items of two categories only; write this hypothesis with < and >\n    x[1] = x[2]\n    ^\n"},
-      {"equality on a complement", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y[2] = 0.5\"\n",
-       "problem.toml:5:6: hypothesis H: '=' cannot tie 'y[2]', the complement of 'y': equalities tie success probabilities (category 1) only\n    y[2] = 0.5\n    ^\n"},
+      {"equality with its own complement", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y[2] = y\"\n",
+       "problem.toml:5:6: hypothesis H: 'y[2] = y' ties a proportion to its own complement; write it as a point "
+       "value, '= 0.5'\n    y[2] = y\n    ^\n"},
       {"equalities beside a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y = 0.5; x[1] > x[3]\"\n",
        "problem.toml:5:6: hypothesis H: equalities cannot be combined with restrictions on item 'x', which has 3 categories (here 'x[1] > x[3]'); write them as separate hypotheses\n"},
       {"outside the simplex", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] > 0.6; x[2] > 0.6\"\n",

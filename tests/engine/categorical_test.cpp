@@ -131,6 +131,43 @@ TEST(Categorical, TwoCategoriesRunAsABinomialItem) {
   }
 }
 
+// An equality with a complement (b1 = 1 - b2, b2[2]) is the equality with b2's
+// successes and failures, and its prior shapes, exchanged: the same numbers, bit for
+// bit, and b2's estimates mirrored.
+TEST(Categorical, EqualityWithAComplementExchangesCounts) {
+  const std::vector<std::pair<std::string, std::string>> complements{
+      {"E", "b1 = 1 - b2 = b3"}, {"M", "b1 = b2[2] > c"}, {"P", "1 - b2 = 0.75; c < b3"}};
+  const std::vector<std::pair<std::string, std::string>> exchanged{
+      {"E", "b1 = b2 = b3"}, {"M", "b1 = b2 > c"}, {"P", "b2 = 0.75; c < b3"}};
+  CountsProblem x = problem_of({}, complements, 3000);
+  CountsProblem y = problem_of({}, exchanged, 3000);
+  x.items = {{"b1", 8, 10, 1.0, 1.0}, {"b2", 3, 12, 2.0, 0.5}, {"b3", 7, 9, 1.0, 1.0}, {"c", 2, 10, 1.0, 1.0}};
+  y.items = {{"b1", 8, 10, 1.0, 1.0}, {"b2", 9, 12, 0.5, 2.0}, {"b3", 7, 9, 1.0, 1.0}, {"c", 2, 10, 1.0, 1.0}};
+  const Evaluation a = evaluate_problem(x, 2);
+  const Evaluation b = evaluate_problem(y, 1);
+  for (std::size_t h = 0; h < 3; ++h) {
+    const HypothesisResult& p = a.hypotheses[h];
+    const HypothesisResult& q = b.hypotheses[h];
+    EXPECT_EQ(p.log_bf_equalities, q.log_bf_equalities) << h;
+    EXPECT_EQ(p.estimates[1].mean, 1.0 - q.estimates[1].mean) << h;
+    if (h == 2) continue;  // its point value is 0.25 there, 0.75 here: another stream
+    EXPECT_EQ(p.complexity, q.complexity) << h;
+    EXPECT_EQ(p.fit, q.fit) << h;
+    EXPECT_EQ(p.bf_unconstrained_interval, q.bf_unconstrained_interval) << h;
+    EXPECT_EQ(p.estimates[0].mean, q.estimates[0].mean) << h;
+  }
+  // The closed form of E: lnB(A + K, B + N - K) - lnB(A, B) - sum of the items' own, with
+  // A = 1 + 0.5 + 1 - 2, B = 1 + 2 + 1 - 2, K = 8 + 9 + 7, N = 31.
+  auto log_beta = [](double p, double q) { return std::lgamma(p) + std::lgamma(q) - std::lgamma(p + q); };
+  const double own = log_beta(9, 3) - log_beta(1, 1) + log_beta(5, 9.5) - log_beta(2, 0.5) + log_beta(8, 3) -
+                     log_beta(1, 1);
+  EXPECT_NEAR(a.hypotheses[0].log_bf_equalities, log_beta(0.5 + 24, 2 + 7) - log_beta(0.5, 2) - own, 1e-9);
+  // A proportion tied to its own complement is refused (it is a point value, 0.5).
+  CountsProblem own_complement = problem_of({}, {{"H", "b1 = b2 = 1 - b1"}}, 100);
+  own_complement.items = x.items;
+  EXPECT_THROW(evaluate_problem(own_complement, 1), InputError);
+}
+
 // The start point stays inside each item's simplex, also where the restrictions alone
 // would place it beyond.
 TEST(Categorical, StartPointInsideTheSimplex) {
