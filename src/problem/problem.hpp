@@ -26,9 +26,9 @@ struct Item {
   // its category names and its Dirichlet concentrations, one per category. Empty for an
   // item given by successes and trials, whose fields above then hold; for a categorical
   // item those are not read.
-  std::vector<std::int64_t> counts;
-  std::vector<std::string> categories;
-  std::vector<double> concentration;
+  std::vector<std::int64_t> counts{};
+  std::vector<std::string> categories{};
+  std::vector<double> concentration{};
 };
 
 struct HypothesisText {
