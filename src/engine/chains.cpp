@@ -6,6 +6,7 @@
 
 #include "engine/parallel.hpp"
 #include "model/bayes_factors.hpp"
+#include "problem/categories.hpp"
 #include "problem/equalities.hpp"
 #include "problem/linear_extensions.hpp"
 
@@ -49,12 +50,24 @@ double share_product(const std::vector<StageCount>& stages, std::int64_t niter) 
 
 ItemShapes item_shapes(const CountsProblem& problem) {
   ItemShapes items;
-  for (const Item& item : problem.items) {
-    items.names.push_back(item.name);
-    items.prior_a.push_back(item.prior_a);
-    items.prior_b.push_back(item.prior_b);
-    items.posterior_a.push_back(item.prior_a + static_cast<double>(item.successes));
-    items.posterior_b.push_back(item.prior_b + static_cast<double>(item.trials - item.successes));
+  const ParameterSpace space = parameter_space(problem.items);
+  for (const Parameter& parameter : space.parameters) {
+    items.names.push_back(parameter.name);
+    items.prior_a.push_back(parameter.prior_a);
+    items.prior_b.push_back(parameter.prior_b);
+    items.posterior_a.push_back(parameter.posterior_a);
+    items.posterior_b.push_back(parameter.posterior_b);
+  }
+  if (space.simplex) {
+    Simplex simplex;
+    for (const Parameter& parameter : space.parameters) {
+      simplex.begin.push_back(space.first[parameter.item]);
+      simplex.end.push_back(space.first[parameter.item + 1]);
+    }
+    for (std::size_t j = 0; j < problem.items.size(); ++j) {
+      if (space.first[j + 1] - space.first[j] > 1) simplex.items.emplace_back(space.first[j], space.first[j + 1]);
+    }
+    items.simplex = std::make_shared<const Simplex>(std::move(simplex));
   }
   items.prior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(items.prior_a, items.prior_b));
   items.posterior_draws =
@@ -93,6 +106,20 @@ std::uint64_t hypothesis_key(const Prepared& read) {
     hash.add(std::uint64_t{value.has_value()});
     hash.add(value ? *value : 0.0);
   }
+  // Ties to complements do not enter: they change the groups' shapes, not the chains'
+  // restrictions (b1 = 1 - b2 > b3 draws what b1 = b2 > b3 does with b2's counts exchanged).
+  return hash.value();
+}
+
+std::uint64_t hypothesis_key(const Prepared& read, const Simplex* simplex) {
+  if (simplex == nullptr) return hypothesis_key(read);
+  WordHash hash;
+  hash.add(hypothesis_key(read));
+  hash.add(std::uint64_t{simplex->items.size()});
+  for (const auto& [begin, end] : simplex->items) {
+    hash.add(std::uint64_t{begin});
+    hash.add(std::uint64_t{end});
+  }
   return hash.value();
 }
 
@@ -120,12 +147,15 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
     posterior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(posterior_a, posterior_b));
   }
   const auto sparse = std::make_shared<const SparseRestrictions>(restrictions, space);
-  const auto prior_bands = band_moves(restrictions, prior_a, prior_b);
-  const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b);
+  // With equalities the categories of larger items stand in no restriction (the
+  // language refuses them), and their coordinates are drawn apart: they count no hit.
+  const std::shared_ptr<const Simplex> simplex = read.has_equalities ? nullptr : items.simplex;
+  const auto prior_bands = band_moves(restrictions, prior_a, prior_b, simplex.get());
+  const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b, simplex.get());
   HypothesisChains chains;
   for (std::size_t t = 1; t <= restrictions.size(); ++t) {
-    if (!complexity_exact) chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands);
-    chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands);
+    if (!complexity_exact) chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands, simplex);
+    chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands, simplex);
   }
   return chains;
 }

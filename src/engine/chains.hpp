@@ -19,8 +19,10 @@
 
 namespace propbf::evaluate {
 
-// The items' names and beta shapes under the prior and the posterior, and their
-// truncated draws (shared by the chains of every hypothesis without equalities).
+// The free parameters' names and beta shapes under the prior and the posterior (one
+// per binomial item, K - 1 per categorical item: categories.hpp), their truncated draws
+// (shared by the chains of every hypothesis without equalities) and the items'
+// simplexes (null unless an item has more than two categories).
 struct ItemShapes {
   std::vector<std::string> names;
   std::vector<double> prior_a;
@@ -29,6 +31,7 @@ struct ItemShapes {
   std::vector<double> posterior_b;
   std::shared_ptr<const std::vector<TruncatedBeta>> prior_draws;
   std::shared_ptr<const std::vector<TruncatedBeta>> posterior_draws;
+  std::shared_ptr<const Simplex> simplex;
 };
 
 ItemShapes item_shapes(const CountsProblem& problem);
@@ -37,6 +40,8 @@ ItemShapes item_shapes(const CountsProblem& problem);
 // chain): a 64-bit hash of what the hypothesis is, so that its numbers do not depend on
 // which hypotheses stand beside it or in what order. See chains.cpp.
 std::uint64_t hypothesis_key(const Prepared& read);
+// The same, with the items' simplexes (when not null) hashed after it.
+std::uint64_t hypothesis_key(const Prepared& read, const Simplex* simplex);
 
 // The chains of one hypothesis, stage t at index t - 1.
 struct HypothesisChains {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <utility>
 
+#include "engine/categorical.hpp"
 #include "engine/chains.hpp"
 #include "engine/hypothesis_estimates.hpp"
 #include "engine/intervals.hpp"
@@ -47,11 +48,17 @@ HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisT
   result.text = hypothesis.text;
   result.restrictions = read.parsed.restrictions;
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
-  const std::size_t space = read.has_equalities ? read.collapsed.groups.size() : problem.items.size();
+  const std::size_t space =
+      read.has_equalities ? read.collapsed.groups.size() : parameter_space(problem.items).parameters.size();
   if (restrictions.empty()) {
     result.start.interior = true;
     result.start.centre.assign(space, 0.5);
     result.start.radius = 0.5;
+  } else if (!read.has_equalities && parameter_space(problem.items).simplex) {
+    // Inside each item's simplex too.
+    const std::vector<Restriction> rows = with_simplex_rows(restrictions, problem.items);
+    result.start = find_start_point(rows, space, stop);
+    if (!result.start.interior) no_interior(problem, hypothesis, rows, result.start);
   } else {
     result.start = find_start_point(restrictions, space, stop);
     if (!result.start.interior) no_interior(problem, hypothesis, restrictions, result.start);
@@ -72,7 +79,9 @@ void spread_start(HypothesisResult& result, const Prepared& read, std::size_t it
   const CollapsedHypothesis& collapsed = read.collapsed;
   std::vector<double> centre(items, 0.0);
   for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
-    for (std::size_t j : collapsed.groups[g]) centre[j] = result.start.centre[g];
+    for (std::size_t j : collapsed.groups[g]) {
+      centre[j] = collapsed.complement[j] ? 1.0 - result.start.centre[g] : result.start.centre[g];
+    }
   }
   for (std::size_t j = 0; j < items; ++j) {
     if (collapsed.item_value[j]) centre[j] = *collapsed.item_value[j];
@@ -97,7 +106,8 @@ struct Run {
 
 void set_up_estimates(Run& run, const std::vector<HypothesisResult>& results, std::size_t h) {
   run.estimates[h] = std::make_unique<HypothesisEstimates>(results[h], run.prepared[h], run.items.posterior_a,
-                                                           run.items.posterior_b, run.seed, run.keys[h]);
+                                                           run.items.posterior_b, run.seed, run.keys[h],
+                                                           run.items.simplex);
 }
 
 // The hypotheses of a round after its replications (of the kinds listed): their
@@ -199,8 +209,11 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
   }
   run.estimates.resize(results.size());
   for (std::size_t h = 0; h < results.size(); ++h) {
-    run.keys.push_back(hypothesis_key(run.prepared[h]));
-    if (const std::optional<double> known = known_complexity(run.prepared[h], run.items)) {
+    run.keys.push_back(hypothesis_key(run.prepared[h], run.items.simplex.get()));
+    // Exact complexities need exchangeable parameters: not the coupled categories of items
+    // with more than two.
+    if (const std::optional<double> known =
+            run.items.simplex ? std::nullopt : known_complexity(run.prepared[h], run.items)) {
       results[h].complexity_exact = true;
       results[h].complexity = *known;
     }
@@ -215,11 +228,21 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     add_closing_notes(results[h], !run.chains[h].fit.empty(), run.prepared[h].warnings);
   }
   // Estimates: exact for the unconstrained model, from a chain under each hypothesis.
-  for (std::size_t j = 0; j < run.items.names.size(); ++j) {
-    evaluation.unconstrained_estimates.push_back(
-        beta_estimate(run.items.names[j], run.items.posterior_a[j], run.items.posterior_b[j]));
+  if (parameter_space(problem.items).any_categorical) {
+    // Per category (categorical.hpp).
+    evaluation.unconstrained_estimates = unconstrained_category_estimates(problem.items);
+    for (std::size_t h = 0; h < results.size(); ++h) {
+      results[h].estimates = category_estimates(problem.items, run.estimates[h]->estimates(run.items.names),
+                                                run.estimates[h]->remainders(), run.prepared[h].parsed.restrictions,
+                                                evaluation.unconstrained_estimates);
+    }
+  } else {
+    for (std::size_t j = 0; j < run.items.names.size(); ++j) {
+      evaluation.unconstrained_estimates.push_back(
+          beta_estimate(run.items.names[j], run.items.posterior_a[j], run.items.posterior_b[j]));
+    }
+    for (std::size_t h = 0; h < results.size(); ++h) results[h].estimates = run.estimates[h]->estimates(run.items.names);
   }
-  for (std::size_t h = 0; h < results.size(); ++h) results[h].estimates = run.estimates[h]->estimates(run.items.names);
   set_model_probabilities(evaluation);
   return evaluation;
 }

@@ -6,7 +6,7 @@ namespace propbf::evaluate {
 
 SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
                                        const std::vector<double>& posterior_a, const std::vector<double>& posterior_b) {
-  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0)};
+  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}};
   sampled.restrictions = read.chain_restrictions();
   if (!read.has_equalities) {
     sampled.start = result.start.centre;
@@ -26,6 +26,7 @@ SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Pre
   for (std::size_t j = 0; j < posterior_a.size(); ++j) {
     if (collapsed.item_value[j]) sampled.fixed_value[j] = *collapsed.item_value[j];
   }
+  sampled.complement = collapsed.complement;
   return sampled;
 }
 
@@ -38,6 +39,10 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
     if (c == SampledCoordinates::kFixedItem) {
       const double value = sampled.fixed_value[j];
       estimate = {"", value, 0.0, value, value};
+    } else if (!sampled.complement.empty() && sampled.complement[j]) {
+      // The complement of its group's proportion: the interval mirrored.
+      const ItemEstimate& e = per_coordinate[c];
+      estimate = {"", 1.0 - e.mean, e.sd, 1.0 - e.upper, 1.0 - e.lower};
     } else {
       estimate = per_coordinate[c];
     }
@@ -49,9 +54,12 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
 
 HypothesisEstimates::HypothesisEstimates(const HypothesisResult& result, const Prepared& read,
                                          const std::vector<double>& posterior_a,
-                                         const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key)
+                                         const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key,
+                                         std::shared_ptr<const Simplex> simplex)
     : sampled_(sampled_coordinates(result, read, posterior_a, posterior_b)),
-      chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b, {result.niter, seed, key}) {}
+      simplex_(read.has_equalities ? nullptr : std::move(simplex)),
+      chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b, {result.niter, seed, key},
+             simplex_.get()) {}
 
 void HypothesisEstimates::run_to(std::int64_t sweeps) {
   chain_.run_to(sweeps);
@@ -63,6 +71,12 @@ void HypothesisEstimates::run_to(std::int64_t sweeps) {
 std::vector<ItemEstimate> HypothesisEstimates::estimates(const std::vector<std::string>& names) {
   if (!per_coordinate_) run_to(chain_.niter());
   return item_estimates(sampled_, *per_coordinate_, names);
+}
+
+std::vector<ItemEstimate> HypothesisEstimates::remainders() {
+  if (!per_coordinate_) run_to(chain_.niter());
+  const auto first = per_coordinate_->begin() + static_cast<std::ptrdiff_t>(sampled_.start.size());
+  return std::vector<ItemEstimate>(first, per_coordinate_->end());
 }
 
 }  // namespace propbf::evaluate

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "sampling/estimates.hpp"
+#include "sampling/sampler.hpp"
 #include "engine/results.hpp"
 #include "problem/prepare.hpp"
 
@@ -25,6 +27,7 @@ struct SampledCoordinates {
   std::vector<double> shape_b;
   std::vector<std::size_t> coordinate_of_item;
   std::vector<double> fixed_value;  // per item; read where coordinate_of_item is kFixedItem
+  std::vector<bool> complement;     // per item: 1 minus its coordinate (empty: none is)
 };
 
 // Without equalities one coordinate per item, with the hypothesis's own restrictions and
@@ -42,8 +45,10 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
 // then frees what it kept (the chains of many hypotheses never hold their draws at once).
 class HypothesisEstimates {
  public:
+  // simplex: the items' (null: none), used without equalities.
   HypothesisEstimates(const HypothesisResult& result, const Prepared& read, const std::vector<double>& posterior_a,
-                      const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key);
+                      const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key,
+                      std::shared_ptr<const Simplex> simplex = nullptr);
   HypothesisEstimates(const HypothesisEstimates&) = delete;
   HypothesisEstimates& operator=(const HypothesisEstimates&) = delete;
 
@@ -53,9 +58,13 @@ class HypothesisEstimates {
   std::size_t restrictions() const { return sampled_.restrictions.size(); }
   // Once run to niter.
   std::vector<ItemEstimate> estimates(const std::vector<std::string>& names);
+  // Once run to niter: per item of the simplex's items, its last category's (zeros for
+  // an item no restriction involves; empty without a simplex).
+  std::vector<ItemEstimate> remainders();
 
  private:
   SampledCoordinates sampled_;
+  std::shared_ptr<const Simplex> simplex_;
   EstimateChain chain_;
   std::optional<std::vector<ItemEstimate>> per_coordinate_;
 };

@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <new>
 #include <optional>
 #include <unordered_map>
 
 #include "messages/messages.hpp"
+#include "problem/categories.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -66,6 +68,7 @@ class CsvReader {
                        ": the CSV file has no rows after its header; expected one row per item (counts) or per "
                        "observation");
     }
+    if (category_) finish_categories();
     return std::move(data_);
   }
 
@@ -130,6 +133,8 @@ class CsvReader {
     header_size_ = fields.size();
     for (std::size_t i = 0; i < fields.size(); ++i) {
       std::optional<std::size_t>* column = fields[i].text == "name"        ? &name_
+                                           : fields[i].text == "category"  ? &category_
+                                           : fields[i].text == "count"     ? &count_
                                            : fields[i].text == "successes" ? &successes_
                                            : fields[i].text == "trials"    ? &trials_
                                            : fields[i].text == "outcome"   ? &outcome_
@@ -144,6 +149,19 @@ class CsvReader {
     }
     const SourcePosition start = fields.empty() ? here_ : fields.front().at;
     if (!name_) return fail(start, "the header (the first line) has no 'name' column; expected " + std::string(kForms));
+    if (category_ || count_) {
+      // The forms of items with categories: name,category,count or name,category.
+      if (!category_) return fail(fields[*count_].at, "the header names 'count' but no 'category' column; expected "
+                                                      "'name,category,count' (one row per item and category)");
+      for (const auto& [column, word] : {std::pair{successes_, "successes"}, std::pair{trials_, "trials"},
+                                         std::pair{outcome_, "outcome"}}) {
+        if (column) {
+          return fail(fields[*column].at, "the header names both 'category' and '" + std::string(word) +
+                                              "'; expected one form: 'name,category,count', 'name,category', " + kForms);
+        }
+      }
+      return;
+    }
     if (outcome_ && (successes_ || trials_)) {
       return fail(fields[*outcome_].at, "the header names both 'outcome' and '" +
                                             std::string(successes_ ? "successes" : "trials") +
@@ -188,6 +206,7 @@ class CsvReader {
     }
     const Field& name = fields[*name_];
     if (!is_item_name(name.text)) return fail(name.at, item_name_refusal(visible_text(name.text)));
+    if (category_) return category_row(fields);
     if (outcome_) {
       const Field& outcome = fields[*outcome_];
       if (outcome.text != "0" && outcome.text != "1") {
@@ -234,6 +253,93 @@ class CsvReader {
     lines_.push_back(name.at.line);
   }
 
+  // A row of name,category,count or name,category: the item's count of the category,
+  // the categories of an item in order of first appearance.
+  void category_row(const std::vector<Field>& fields) {
+    const Field& name = fields[*name_];
+    const Field& category = fields[*category_];
+    std::int64_t count = 1;
+    if (count_) {
+      const auto value = whole_number(fields[*count_], kMaxCount);
+      if (!value) {
+        return fail(fields[*count_].at, "expected a whole number from 0 to " + std::to_string(kMaxCount) +
+                                            " for 'count', but found " + found(fields[*count_]));
+      }
+      count = *value;
+    }
+    if (category.text.empty()) return fail(category.at, "expected a category name, but found an empty field");
+    auto [entry, added] = index_.try_emplace(name.text, data_.items.size());
+    if (added) {
+      Item item;
+      item.name = name.text;
+      data_.items.push_back(item);
+      data_.places.push_back(name.at);
+      lines_.push_back(name.at.line);
+      category_index_.emplace_back();
+      category_lines_.emplace_back();
+    }
+    Item& item = data_.items[entry->second];
+    auto& categories = category_index_[entry->second];
+    const auto [at, new_category] = categories.try_emplace(category.text, item.counts.size());
+    if (new_category) {
+      if (item.counts.size() == kMaxCategories) {
+        return fail(category.at, "item '" + name.text + "' has more than " + std::to_string(kMaxCategories) +
+                                     " categories");
+      }
+      item.categories.push_back(category.text);
+      item.counts.push_back(0);
+      category_lines_[entry->second].push_back(category.at.line);
+    } else if (count_) {
+      return fail(category.at, "item '" + name.text + "' has category \"" + visible_text(category.text) +
+                                   "\" twice (first on line " +
+                                   std::to_string(category_lines_[entry->second][at->second]) +
+                                   "); the form name,category,count has one row per item and category");
+    }
+    if (item.counts[at->second] > kMaxCount - count) {
+      return fail(category.at, "item '" + name.text + "' counts more than " + std::to_string(kMaxCount) +
+                                   " in one category");
+    }
+    item.counts[at->second] += count;
+  }
+
+  // Every item of categories once read: at least two categories; categories that are all
+  // whole numbers in numerical order; names a hypothesis can name.
+  void finish_categories() {
+    for (std::size_t j = 0; j < data_.items.size(); ++j) {
+      Item& item = data_.items[j];
+      const std::string where = describe_position(file_name_, data_.places[j]) + ": ";
+      if (item.counts.size() < 2) {
+        throw InputError(where + "item '" + item.name + "' has only the category \"" +
+                         visible_text(item.categories.front()) + "\"; an item needs at least 2 (a category with no "
+                         "observation is given with count 0 in the form name,category,count)");
+      }
+      const bool numbers = std::all_of(item.categories.begin(), item.categories.end(), [](const std::string& c) {
+        return c.size() <= 9 && c.find_first_not_of("0123456789") == std::string::npos;
+      });
+      if (numbers) {
+        std::vector<std::size_t> order(item.counts.size());
+        for (std::size_t c = 0; c < order.size(); ++c) order[c] = c;
+        std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+          return std::stol(item.categories[x]) < std::stol(item.categories[y]);
+        });
+        std::vector<std::string> categories;
+        std::vector<std::int64_t> counts;
+        for (std::size_t c : order) {
+          categories.push_back(item.categories[c]);
+          counts.push_back(item.counts[c]);
+        }
+        item.categories = std::move(categories);
+        item.counts = std::move(counts);
+      }
+      for (std::size_t c = 0; c < item.categories.size(); ++c) {
+        if (std::string refusal = category_name_refusal(item.categories[c], c); !refusal.empty()) {
+          throw InputError(where + "item '" + item.name + "': " + refusal);
+        }
+      }
+      item.concentration.assign(item.counts.size(), 1.0);
+    }
+  }
+
   std::string file_name_;
   SourcePosition here_{1, 1};            // the place of the next byte fed
   std::optional<SourcePosition> start_;  // where the field being read started
@@ -242,7 +348,9 @@ class CsvReader {
   bool header_read_ = false;
   std::size_t header_size_ = 0;
   std::vector<std::string> header_names_;
-  std::optional<std::size_t> name_, successes_, trials_, outcome_;  // columns
+  std::optional<std::size_t> name_, successes_, trials_, outcome_, category_, count_;  // columns
+  std::vector<std::unordered_map<std::string, std::size_t>> category_index_;  // per item: category -> index
+  std::vector<std::vector<int>> category_lines_;  // per item, each category's first line
   std::unordered_map<std::string, std::size_t> index_;  // item name -> its index
   std::vector<int> lines_;                             // each item's first line
   CsvData data_;

@@ -16,6 +16,7 @@
 
 #include "input/csv_data.hpp"
 #include "input/problem_file.hpp"
+#include "problem/categories.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -75,7 +76,8 @@ class Reader {
   }
 
   void read_items(const toml::table& items, CountsProblem& problem) const {
-    check_keys(items, {"data", "names", "successes", "trials", "prior_a", "prior_b", "tied_prior"}, "[items]", *this);
+    check_keys(items, {"data", "names", "successes", "trials", "prior_a", "prior_b", "counts", "categories", "prior", "tied_prior"},
+               "[items]", *this);
     if (const toml::node* node = items.get("tied_prior")) {
       const auto* name = node->as_string();
       const std::optional<TiedPrior> prior = name == nullptr ? std::nullopt : tied_prior_named(name->get());
@@ -88,8 +90,12 @@ class Reader {
     // Where each item's counts stand, and in which file, for the shape check below.
     std::string count_file = file_name_;
     std::vector<SourcePosition> count_places;
+    if (const toml::node* counts = items.get("counts"); counts != nullptr && items.get("data") == nullptr) {
+      read_categorical(items, *counts, problem);
+      return;
+    }
     if (const toml::node* data = items.get("data")) {
-      for (const char* key : {"names", "successes", "trials"}) {
+      for (const char* key : {"names", "successes", "trials", "counts", "categories"}) {
         if (const toml::node* other = items.get(key)) {
           fail(*other, "'" + std::string(key) +
                            "' cannot be given with 'data': the items' names and counts come from the CSV file");
@@ -108,7 +114,22 @@ class Reader {
       CsvData read = read_csv_data(count_file);
       problem.items = std::move(read.items);
       count_places = std::move(read.places);
+      if (!problem.items.empty() && is_categorical(problem.items.front())) {
+        categorical_priors(items, problem, count_file, count_places);
+        return;
+      }
+      if (const toml::node* prior = items.get("prior")) {
+        fail(*prior, "'prior' gives Dirichlet priors to items of categories; these items have successes and "
+                     "trials: give 'prior_a' and 'prior_b'");
+      }
     } else {
+      if (const toml::node* other = items.get("prior")) {
+        fail(*other, "'prior' gives Dirichlet priors to items with 'counts'; items with successes and trials take "
+                     "'prior_a' and 'prior_b'");
+      }
+      if (const toml::node* other = items.get("categories")) {
+        fail(*other, "'categories' names the categories of items with 'counts'; give 'counts' too");
+      }
       read_counts(items, problem, count_places);
     }
     const std::size_t count = problem.items.size();
@@ -121,6 +142,129 @@ class Reader {
     check_shapes(problem, [&](std::size_t j, ShapeFault fault, const std::string& message) {
       if (fault == ShapeFault::Count) throw InputError(describe_position(count_file, count_places[j]) + ": " + message);
       fail(fault == ShapeFault::PriorA ? prior_a[j].second : prior_b[j].second, message);
+    });
+  }
+
+  // [items] with counts = [[...], ...]: categorical items (categories.hpp).
+  void read_categorical(const toml::table& items, const toml::node& counts_node, CountsProblem& problem) const {
+    for (const char* key : {"successes", "trials", "prior_a", "prior_b"}) {
+      if (const toml::node* other = items.get(key)) {
+        fail(*other, "'" + std::string(key) + "' cannot be given with 'counts': items with counts per category take "
+                                              "'prior' (Dirichlet concentrations)");
+      }
+    }
+    const toml::node* names_node = items.get("names");
+    if (names_node == nullptr) fail(position_of(items.source()), "[items] has no 'names' array");
+    const toml::array* names = names_node->as_array();
+    if (names == nullptr || names->empty()) fail(*names_node, "'names' must be a non-empty array of item names");
+    std::set<std::string> seen;
+    for (const toml::node& element : *names) {
+      const auto* name = element.as_string();
+      if (name == nullptr) fail(element, "every item name must be a string, e.g. \"a\"");
+      const std::string& text = name->get();
+      if (!is_item_name(text)) fail(element, item_name_refusal(text));
+      if (!seen.insert(text).second) fail(element, "item name \"" + text + "\" is given twice");
+      Item item;
+      item.name = text;
+      problem.items.push_back(item);
+    }
+    const std::size_t count = problem.items.size();
+    const toml::array* lists = counts_node.as_array();
+    if (lists == nullptr) fail(counts_node, "'counts' must be an array with one array of counts per item, e.g. [[3, 5, 2]]");
+    if (lists->size() != count) {
+      fail(counts_node, "'counts' has " + std::to_string(lists->size()) + " lists but there are " +
+                            std::to_string(count) + " items");
+    }
+    std::vector<SourcePosition> places;
+    for (std::size_t j = 0; j < count; ++j) {
+      Item& item = problem.items[j];
+      const toml::node& node = *lists->get(j);
+      const toml::array* list = node.as_array();
+      if (list == nullptr) fail(node, "'counts' of item '" + item.name + "' must be an array of counts, one per category");
+      if (list->size() < 2) {
+        fail(node, "item '" + item.name + "' has " + std::to_string(list->size()) +
+                       (list->size() == 1 ? " category" : " categories") + "; an item needs at least 2");
+      }
+      if (list->size() > kMaxCategories) {
+        fail(node, "item '" + item.name + "' has more than " + std::to_string(kMaxCategories) + " categories");
+      }
+      for (const toml::node& element : *list) {
+        const auto* value = element.as_integer();
+        if (value == nullptr) fail(element, "'counts' must hold whole numbers, e.g. 7");
+        if (value->get() < 0) fail(element, "a count of item '" + item.name + "' is negative");
+        item.counts.push_back(value->get());
+      }
+      for (std::size_t c = 0; c < item.counts.size(); ++c) item.categories.push_back(std::to_string(c + 1));
+      places.push_back(position_of(node.source()));
+    }
+    if (const toml::node* node = items.get("categories")) {
+      const toml::array* names_lists = node->as_array();
+      if (names_lists == nullptr || names_lists->size() != count) {
+        fail(*node, "'categories' must be an array with one array of category names per item (" +
+                        std::to_string(count) + ")");
+      }
+      for (std::size_t j = 0; j < count; ++j) {
+        Item& item = problem.items[j];
+        const toml::node& element = *names_lists->get(j);
+        const toml::array* list = element.as_array();
+        if (list == nullptr || list->size() != item.counts.size()) {
+          fail(element, "the categories of item '" + item.name + "' must be an array of " +
+                            std::to_string(item.counts.size()) + " names, one per count");
+        }
+        std::set<std::string> known;
+        for (std::size_t c = 0; c < list->size(); ++c) {
+          const auto* name = list->get(c)->as_string();
+          if (name == nullptr) fail(*list->get(c), "a category name must be a string, e.g. \"a>b\"");
+          if (std::string refusal = category_name_refusal(name->get(), c); !refusal.empty()) fail(*list->get(c), refusal);
+          if (!known.insert(name->get()).second) {
+            fail(*list->get(c), "category name \"" + visible_text(name->get()) + "\" is given twice in item '" +
+                                    item.name + "'");
+          }
+          item.categories[c] = name->get();
+        }
+      }
+    }
+    categorical_priors(items, problem, file_name_, places);
+  }
+
+  // The Dirichlet concentrations of categorical items: 'prior' is one number for all, or
+  // one element per item, a number (every category) or an array (one per category).
+  void categorical_priors(const toml::table& items, CountsProblem& problem, const std::string& count_file,
+                          const std::vector<SourcePosition>& count_places) const {
+    for (const char* key : {"prior_a", "prior_b"}) {
+      if (const toml::node* other = items.get(key)) {
+        fail(*other, "'" + std::string(key) + "' is for items with successes and trials; items of categories take "
+                                              "'prior' (Dirichlet concentrations)");
+      }
+    }
+    const std::size_t count = problem.items.size();
+    std::vector<SourcePosition> prior_places(count);
+    const toml::node* node = items.get("prior");
+    const toml::array* array = node != nullptr ? node->as_array() : nullptr;
+    if (array != nullptr && array->size() != count) {
+      fail(*node, "'prior' has " + std::to_string(array->size()) + " values but there are " + std::to_string(count) +
+                      " items; give one number for all, or one number or one list per item");
+    }
+    for (std::size_t j = 0; j < count; ++j) {
+      Item& item = problem.items[j];
+      const std::size_t k = item.counts.size();
+      item.concentration.assign(k, 1.0);
+      if (node == nullptr) continue;
+      const toml::node& element = array != nullptr ? *array->get(j) : *node;
+      prior_places[j] = position_of(element.source());
+      if (const toml::array* list = element.as_array()) {
+        if (list->size() != k) {
+          fail(element, "the prior of item '" + item.name + "' has " + std::to_string(list->size()) +
+                            " values but it has " + std::to_string(k) + " categories");
+        }
+        for (std::size_t c = 0; c < k; ++c) item.concentration[c] = prior_value(*list->get(c), "prior");
+      } else {
+        item.concentration.assign(k, prior_value(element, "prior"));
+      }
+    }
+    check_shapes(problem, [&](std::size_t j, ShapeFault fault, const std::string& message) {
+      if (fault == ShapeFault::Count) throw InputError(describe_position(count_file, count_places[j]) + ": " + message);
+      fail(prior_places[j], message);
     });
   }
 
@@ -373,6 +517,8 @@ CountsProblem problem_from_data(const std::string& csv_file, double prior_a, dou
   for (Item& item : problem.items) {
     item.prior_a = prior_a;
     item.prior_b = prior_b;
+    // Items of categories: every category's concentration is --prior-a.
+    if (is_categorical(item)) item.concentration.assign(item.counts.size(), prior_a);
   }
   check_shapes(problem, [&](std::size_t j, ShapeFault fault, const std::string& message) {
     if (fault == ShapeFault::Count) throw InputError(describe_position(csv_file, data.places[j]) + ": " + message);

@@ -18,14 +18,6 @@ std::string shortest_text(double value) {
   return std::string(text, end);
 }
 
-std::size_t root(std::vector<std::size_t>& parent, std::size_t j) {
-  while (parent[j] != j) {
-    parent[j] = parent[parent[j]];
-    j = parent[j];
-  }
-  return j;
-}
-
 // ln of the marginal likelihood of item j's counts under its prior, without the binomial
 // coefficient: lnB(a + k, b + n - k) - lnB(a, b).
 long double log_evidence(const Item& item) {
@@ -48,28 +40,70 @@ CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const st
   CollapsedHypothesis result;
   const std::size_t count = items.size();
   std::vector<std::size_t> parent(count);
+  // flip[j]: item j's proportion is 1 minus its parent's (a tie to a complement).
+  std::vector<bool> flip(count, false);
   for (std::size_t j = 0; j < count; ++j) parent[j] = j;
+  // The group's root of item j, and whether j is its complement; paths are compressed.
+  auto find = [&](std::size_t j) {
+    std::size_t r = j;
+    bool parity = false;
+    while (parent[r] != r) {
+      parity = parity != flip[r];
+      r = parent[r];
+    }
+    bool at = parity;
+    for (std::size_t k = j; parent[k] != k;) {
+      const std::size_t next = parent[k];
+      const bool own = flip[k];
+      parent[k] = r;
+      flip[k] = at;
+      at = at != own;
+      k = next;
+    }
+    return std::pair{r, parity};
+  };
+  auto root = [&](std::vector<std::size_t>&, std::size_t j) { return find(j).first; };
   for (const Equality& equality : parsed.equalities) {
     if (!equality.other) continue;
-    const std::size_t x = root(parent, equality.item);
-    const std::size_t y = root(parent, *equality.other);
-    if (x != y) parent[std::max(x, y)] = std::min(x, y);  // the root is the group's first item
+    const auto [x, x_flipped] = find(equality.item);
+    const auto [y, y_flipped] = find(*equality.other);
+    // pi_x-root and pi_y-root are complements when an odd number of the four flips hold.
+    const bool complement = (x_flipped != y_flipped) != (equality.complement != equality.other_complement);
+    if (x == y) {
+      if (complement) {
+        result.error = {equality.offset, "'" + equality.text + "' ties a proportion to its own complement; write "
+                                         "it as a point value, '= 0.5'"};
+        return result;
+      }
+      continue;
+    }
+    const std::size_t child = std::max(x, y);
+    parent[child] = std::min(x, y);  // the root is the group's first item
+    flip[child] = complement;
   }
-  // Point values per group, the first one written; a different second one is refused.
+  result.complement.resize(count);
+  for (std::size_t j = 0; j < count; ++j) result.complement[j] = find(j).second;
+  // Point values per group (of its first item's proportion), the first one written; a
+  // different second one is refused.
   std::vector<std::optional<double>> point(count);
   for (const Equality& equality : parsed.equalities) {
     if (equality.other) continue;
+    const double own = equality.complement ? 1.0 - equality.value : equality.value;  // the item's proportion
+    const double at_root = result.complement[equality.item] ? 1.0 - own : own;
     std::optional<double>& value = point[root(parent, equality.item)];
-    if (value && *value != equality.value) {
+    if (value && *value != at_root) {
       result.error = {equality.offset, "'" + equality.text + "' ties to " + shortest_text(equality.value) +
                                            " items already tied to " + shortest_text(*value) +
                                            "; a proportion has one value"};
       return result;
     }
-    value = equality.value;
+    value = at_root;
   }
   result.item_value.resize(count);
-  for (std::size_t j = 0; j < count; ++j) result.item_value[j] = point[root(parent, j)];
+  for (std::size_t j = 0; j < count; ++j) {
+    const std::optional<double>& value = point[root(parent, j)];
+    result.item_value[j] = value && result.complement[j] ? std::optional<double>(1.0 - *value) : value;
+  }
   // Free groups in order of their first item.
   std::vector<std::size_t> group_of(count, count);  // root -> index among the free groups
   std::vector<std::vector<std::size_t>> members(count);
@@ -87,12 +121,15 @@ CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const st
     std::int64_t pooled_n = 0;
     std::string names;
     for (std::size_t j : group) {
+      // A complement counts its failures as the group's successes, its prior mirrored.
+      const bool mirrored = result.complement[j];
+      const std::int64_t k = mirrored ? items[j].trials - items[j].successes : items[j].successes;
       evidence += log_evidence(items[j]);
-      successes += static_cast<long double>(items[j].successes);
-      failures += static_cast<long double>(items[j].trials - items[j].successes);
-      shape_a += items[j].prior_a;
-      shape_b += items[j].prior_b;
-      pooled_k += items[j].successes;
+      successes += static_cast<long double>(k);
+      failures += static_cast<long double>(items[j].trials - k);
+      shape_a += mirrored ? items[j].prior_b : items[j].prior_a;
+      shape_b += mirrored ? items[j].prior_a : items[j].prior_b;
+      pooled_k += k;
       pooled_n += items[j].trials;
       names += (names.empty() ? "" : ", ") + items[j].name;
     }
@@ -170,7 +207,11 @@ CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const st
       if (coefficient == 0.0) continue;
       const std::size_t r = root(parent, j);
       if (point[r]) {
-        collapsed.constant -= coefficient * *point[r];
+        collapsed.constant -= coefficient * *result.item_value[j];
+      } else if (result.complement[j]) {
+        // g (1 - pi) = g - g pi.
+        collapsed.coefficients[group_of[r]] -= coefficient;
+        collapsed.constant -= coefficient;
       } else {
         collapsed.coefficients[group_of[r]] += coefficient;
       }

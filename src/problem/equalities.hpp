@@ -30,6 +30,9 @@ struct CollapsedHypothesis {
   // The groups that remain free, ordered by their first item; each lists its items.
   std::vector<std::vector<std::size_t>> groups;
   std::vector<std::optional<double>> item_value;  // per item: the point value its group is fixed at
+  // Per item: tied to a complement, its proportion is 1 minus its group's (its successes
+  // and failures, and its prior shapes, exchanged in the group's pooled counts and prior).
+  std::vector<bool> complement;
   std::vector<double> prior_a, prior_b, posterior_a, posterior_b;  // per free group
   // The restrictions on the free groups (coefficients of tied items summed, fixed
   // groups' values moved into the constant), in the order written, without those whose

@@ -15,7 +15,10 @@
 namespace propbf::evaluate {
 namespace {
 
-enum class Kind { Name, Number, Plus, Minus, Star, Slash, Open, Close, Less, Greater, Equal, Separator, End };
+enum class Kind {
+  Name, Number, Plus, Minus, Star, Slash, Open, Close, Less, Greater, Equal, Separator, End,
+  OpenBracket, CloseBracket, Quoted  // a category: x[2], x[b], x["a>b"]
+};
 
 struct Token {
   Kind kind = Kind::End;
@@ -93,6 +96,19 @@ std::vector<Token> scan(std::string_view text) {
         case '*': token.kind = Kind::Star; break;
         case '/': token.kind = Kind::Slash; break;
         case '(': token.kind = Kind::Open; break;
+        case '[': token.kind = Kind::OpenBracket; break;
+        case ']': token.kind = Kind::CloseBracket; break;
+        case '"':
+        case '\'': {
+          // A quoted category name: its bytes up to the same quote.
+          const std::size_t close = text.find(c, at);
+          if (close == std::string_view::npos) {
+            fail(token.begin, "the quoted category name opened here is not closed; write x[\"name\"] or x['name']");
+          }
+          at = close + 1;
+          token.kind = Kind::Quoted;
+          break;
+        }
         case ')': token.kind = Kind::Close; break;
         case ';':
         case ',': token.kind = Kind::Separator; break;
@@ -143,6 +159,9 @@ struct Linear {
   std::map<std::size_t, double> terms;
   double constant = 0.0;
   bool has_items = false;  // an item name occurs in it (even if its coefficients cancel)
+  // Written as one item's name alone (with or without a category): the item and the
+  // category (0-based); cleared by any sign, operator or parentheses around it.
+  std::optional<std::pair<std::size_t, std::size_t>> reference;
   std::size_t begin = 0;   // the text it was written as
   std::size_t end = 0;
 
@@ -175,10 +194,10 @@ constexpr const char* kNotFinite = "a coefficient or constant here is too large 
 
 class Parser {
  public:
-  Parser(std::string_view text, const std::vector<std::string>& names)
-      : text_(text), names_(names), tokens_(scan(text)) {
-    index_.reserve(names.size());
-    for (std::size_t j = 0; j < names.size(); ++j) index_.emplace(names[j], j);
+  Parser(std::string_view text, const std::vector<NamedItem>& items, std::size_t parameters)
+      : text_(text), items_(items), parameters_(parameters), tokens_(scan(text)) {
+    index_.reserve(items.size());
+    for (std::size_t j = 0; j < items.size(); ++j) index_.emplace(items[j].name, j);
   }
 
   std::vector<Restriction> hypothesis(std::vector<Equality>& equalities) {
@@ -235,9 +254,9 @@ class Parser {
         continue;
       }
       const bool greater = sign.kind == Kind::Greater;
-      if ((restrictions.size() + 1) * std::max<std::size_t>(names_.size(), 1) > kMaxCoefficients) {
+      if ((restrictions.size() + 1) * std::max<std::size_t>(parameters_, 1) > kMaxCoefficients) {
         fail(left.begin, "the hypothesis has more than " + std::to_string(restrictions.size()) +
-                             " restrictions over " + std::to_string(names_.size()) + " items, more than " +
+                             " restrictions over " + std::to_string(parameters_) + " items, more than " +
                              std::to_string(kMaxCoefficients) + " coefficients in all");
       }
       restrictions.push_back(greater ? restriction(left, right) : restriction(right, left));
@@ -247,12 +266,35 @@ class Parser {
 
   static bool is_comparison(Kind kind) { return kind == Kind::Less || kind == Kind::Greater || kind == Kind::Equal; }
 
-  // The item a side written as one item name stands for.
-  std::optional<std::size_t> lone_item(const Linear& side) const {
-    const std::string written = source(side);
-    const auto found = index_.find(written);
-    if (found == index_.end()) return std::nullopt;
-    return found->second;
+  // The parameter a side written as one item name stands for (an item of two
+  // categories: its first category), and whether the side is its complement instead
+  // (its second category, x[2], or 1 - x written out); an equality on a category of a
+  // larger item is refused.
+  std::optional<std::pair<std::size_t, bool>> lone_item(const Linear& side) const {
+    if (side.reference) {
+      const auto [j, category] = *side.reference;
+      const NamedItem& item = items_[j];
+      if (item.categories.size() > 2) {
+        fail(side.begin, "'=' cannot tie a category of item '" + item.name + "', which has " +
+                             std::to_string(item.categories.size()) +
+                             " categories: equalities tie items of two categories only; write this hypothesis with "
+                             "< and >");
+      }
+      return std::pair{item.first, category != 0};
+    }
+    // 1 - x: the constant 1 and the coefficient -1 on one parameter of an item of two.
+    if (!side.has_items || side.constant != 1.0) return std::nullopt;
+    std::optional<std::size_t> parameter;
+    for (const auto& [p, coefficient] : side.terms) {
+      if (coefficient == 0.0) continue;
+      if (coefficient != -1.0 || parameter) return std::nullopt;
+      parameter = p;
+    }
+    if (!parameter) return std::nullopt;
+    for (const NamedItem& item : items_) {
+      if (item.first == *parameter && item.categories.size() == 2) return std::pair{*parameter, true};
+    }
+    return std::nullopt;
   }
 
   // A side written as one number (a sign allowed).
@@ -271,8 +313,8 @@ class Parser {
     Equality result;
     result.offset = left.begin;
     result.text = std::string(text_.substr(left.begin, right.end - left.begin));
-    const std::optional<std::size_t> left_item = lone_item(left);
-    const std::optional<std::size_t> right_item = lone_item(right);
+    const std::optional<std::pair<std::size_t, bool>> left_item = lone_item(left);
+    const std::optional<std::pair<std::size_t, bool>> right_item = lone_item(right);
     const char* accepted = "'=' ties single items or an item and a number in [0, 1] (e.g. 'a = b', 'a = b = c', "
                            "'a = 0.5'); ";
     for (const Linear* side : {&left, &right}) {
@@ -283,9 +325,11 @@ class Parser {
       fail(left.begin, accepted + ("'" + result.text + "' involves no item"));
     }
     const Linear& point = left_item ? right : left;
-    result.item = left_item ? *left_item : *right_item;
+    result.item = left_item ? left_item->first : right_item->first;
+    result.complement = left_item ? left_item->second : right_item->second;
     if (left_item && right_item) {
-      result.other = *right_item;
+      result.other = right_item->first;
+      result.other_complement = right_item->second;
     } else {
       result.value = point.constant;
       if (!(result.value >= 0.0 && result.value <= 1.0)) {
@@ -303,7 +347,7 @@ class Parser {
     Linear difference = larger;
     const bool finite = difference.add(-1.0, smaller);
     // a + (-1 * b) is a - b exactly.
-    result.coefficients.assign(names_.size(), 0.0);
+    result.coefficients.assign(parameters_, 0.0);
     bool any = false;
     for (const auto& [j, coefficient] : difference.terms) {
       result.coefficients[j] = coefficient == 0.0 ? 0.0 : coefficient;
@@ -342,6 +386,7 @@ class Parser {
       const Linear right = product();
       const double factor = sign.kind == Kind::Plus ? 1.0 : -1.0;
       const bool finite = value.add(factor, right);
+      value.reference.reset();
       value.has_items = value.has_items || right.has_items;
       value.end = right.end;
       if (!finite) fail(sign.begin, kNotFinite);
@@ -354,6 +399,7 @@ class Parser {
     while (peek().kind == Kind::Star || peek().kind == Kind::Slash) {
       const Token sign = next();
       const Linear right = factor();
+      value.reference.reset();
       double scale;
       if (sign.kind == Kind::Star) {
         if (value.has_items && right.has_items) {
@@ -390,8 +436,70 @@ class Parser {
     bool negative = false;
     while (peek().kind == Kind::Plus || peek().kind == Kind::Minus) negative = (next().kind == Kind::Minus) != negative;
     Linear value = unsigned_factor();
+    if (first != value.begin) value.reference.reset();  // a sign stands before it
     if (negative) value.negate();
     value.begin = first;
+    return value;
+  }
+
+  // Item j named by `token`, with its category in brackets when one follows: category
+  // c < K as its parameter, the last as 1 minus the item's parameters.
+  Linear parameter(std::size_t j, const Token& token) {
+    const NamedItem& item = items_[j];
+    const std::size_t k = item.categories.size();
+    std::size_t category = 0;
+    std::size_t end = token.end;
+    if (peek().kind == Kind::OpenBracket) {
+      next();
+      const Token inside = next();
+      const std::string_view written = text_.substr(inside.begin, inside.end - inside.begin);
+      std::string name;
+      if (inside.kind == Kind::Number) {
+        const double number = inside.number;
+        if (!(number >= 1.0 && number <= static_cast<double>(k)) || number != std::floor(number)) {
+          fail(inside.begin, "item '" + item.name + "' has categories 1 to " + std::to_string(k) + "; " +
+                                 quoted(written) + " is none of them");
+        }
+        category = static_cast<std::size_t>(number) - 1;
+      } else if (inside.kind == Kind::Name || inside.kind == Kind::Quoted) {
+        name = inside.kind == Kind::Name ? std::string(written) : std::string(written.substr(1, written.size() - 2));
+        const auto at = std::find(item.categories.begin(), item.categories.end(), name);
+        if (at == item.categories.end()) {
+          std::string known;
+          for (std::size_t c = 0; c < k && c < 10; ++c) known += (c == 0 ? "" : ", ") + item.categories[c];
+          if (k > 10) known += " and " + std::to_string(k - 10) + " more";
+          fail(inside.begin, "item '" + item.name + "' has no category " + quoted(name) + "; its categories are " +
+                                 known + " (or their numbers 1 to " + std::to_string(k) + ")");
+        }
+        category = static_cast<std::size_t>(at - item.categories.begin());
+      } else {
+        fail(inside.begin, "expected a category of item '" + item.name + "' (its number, its name, or its name "
+                           "quoted) after '[', but found " + describe(inside));
+      }
+      if (peek().kind != Kind::CloseBracket) {
+        fail(peek().begin, "expected ']' to close the category of item '" + item.name + "', but found " +
+                               describe(peek()));
+      }
+      end = next().end;
+    } else if (!item.bare) {
+      std::string example = item.name + "[1]";
+      if (item.categories[0] != "1") {
+        const bool plain = std::all_of(item.categories[0].begin(), item.categories[0].end(), is_name_char) &&
+                           is_name_start(item.categories[0][0]);
+        example += " or " + item.name + "[" + (plain ? item.categories[0] : "\"" + item.categories[0] + "\"") + "]";
+      }
+      fail(token.begin, "item '" + item.name + "' has " + std::to_string(k) + " categories; name the one meant, e.g. " +
+                            example);
+    }
+    Linear value = constant_value(0.0, token.begin, end);
+    if (category + 1 < k) {
+      value.terms.emplace(item.first + category, 1.0);
+    } else {
+      value.constant = 1.0;
+      for (std::size_t c = 0; c + 1 < k; ++c) value.terms.emplace(item.first + c, -1.0);
+    }
+    value.has_items = true;
+    value.reference = std::pair{j, category};
     return value;
   }
 
@@ -402,14 +510,9 @@ class Parser {
         return constant_value(token.number, token.begin, token.end);
       case Kind::Name: {
         const std::string_view name = text_.substr(token.begin, token.end - token.begin);
-        if (const auto found = index_.find(name); found != index_.end()) {
-          Linear value = constant_value(0.0, token.begin, token.end);
-          value.terms.emplace(found->second, 1.0);
-          value.has_items = true;
-          return value;
-        }
+        if (const auto found = index_.find(name); found != index_.end()) return parameter(found->second, token);
         std::string known;
-        for (std::size_t j = 0; j < names_.size(); ++j) known += (j == 0 ? "" : ", ") + names_[j];
+        for (std::size_t j = 0; j < items_.size(); ++j) known += (j == 0 ? "" : ", ") + items_[j].name;
         fail(token.begin, "unknown item '" + std::string(name) + "'; the items are " + known);
       }
       case Kind::Open: {
@@ -425,6 +528,7 @@ class Parser {
         }
         value.begin = token.begin;
         value.end = next().end;
+        value.reference.reset();
         return value;
       }
       default:
@@ -433,7 +537,8 @@ class Parser {
   }
 
   std::string_view text_;
-  const std::vector<std::string>& names_;
+  const std::vector<NamedItem>& items_;
+  std::size_t parameters_;
   std::vector<Token> tokens_;
   std::unordered_map<std::string_view, std::size_t> index_;  // item name -> index
   std::size_t position_ = 0;
@@ -443,9 +548,16 @@ class Parser {
 }  // namespace
 
 ParsedHypothesis parse_hypothesis(const std::string& text, const std::vector<std::string>& item_names) {
+  std::vector<NamedItem> items;
+  items.reserve(item_names.size());
+  for (std::size_t j = 0; j < item_names.size(); ++j) items.push_back({item_names[j], j, {"1", "2"}, true});
+  return parse_hypothesis(text, items, item_names.size());
+}
+
+ParsedHypothesis parse_hypothesis(const std::string& text, const std::vector<NamedItem>& items, std::size_t parameters) {
   ParsedHypothesis result;
   try {
-    Parser parser(text, item_names);
+    Parser parser(text, items, parameters);
     result.restrictions = parser.hypothesis(result.equalities);
     result.ok = true;
   } catch (const Failure& failure) {

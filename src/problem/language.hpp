@@ -12,7 +12,10 @@
 //   sum         := product { ("+" | "-") product }
 //   product     := factor { ("*" | "/") factor }             one side of * must be a number,
 //                                                             the right side of / a number
-//   factor      := ("+" | "-") factor | number | item-name | "(" sum ")"
+//   factor      := ("+" | "-") factor | number | parameter | "(" sum ")"
+//   parameter   := item-name [ "[" category "]" ]                a bare name: a binomial item's
+//                                                             success probability
+//   category    := digits | name | '"' text '"' | "'" text "'"  its number (1 ... K) or its name
 //   number      := digits [ "." digits ] [ ("e" | "E") [ "+" | "-" ] digits ]  (or "." digits)
 //   item-name   := letter or "_", then letters, digits or "_"
 //
@@ -33,10 +36,14 @@ struct Restriction {
   std::string text;                  // the part of the hypothesis it was written as, e.g. "a > b"
 };
 
-// pi_item = pi_other, or pi_item = value when `other` is empty.
+// pi_item = pi_other, or pi_item = value when `other` is empty; with `complement`
+// (`other_complement`) the side is 1 - pi_item (1 - pi_other) instead: b1 = 1 - b2,
+// b1 = b2[2].
 struct Equality {
   std::size_t item = 0;
   std::optional<std::size_t> other;
+  bool complement = false;
+  bool other_complement = false;
   double value = 0.0;   // in [0, 1]
   std::string text;     // as written, e.g. "a = b"
   std::size_t offset = 0;  // where `text` begins in the hypothesis
@@ -57,5 +64,23 @@ struct ParsedHypothesis {
 };
 
 ParsedHypothesis parse_hypothesis(const std::string& text, const std::vector<std::string>& item_names);
+
+// An item as the language names it: its name, its first free parameter and its K
+// category names. Categories 1 ... K - 1 are the parameters first ... first + K - 2; the
+// last, x[K], is read as 1 minus their sum. `bare`: the name alone stands for category 1
+// (an item of two categories); otherwise it is refused and a category must be named.
+// The plain overload above names binomial items: item j is parameter j, its categories
+// "1" (the success probability) and "2" (its complement).
+struct NamedItem {
+  std::string name;
+  std::size_t first = 0;
+  std::vector<std::string> categories;
+  bool bare = true;
+};
+
+// Restrictions have one coefficient per parameter (`parameters` of them). An equality
+// ties single parameters of items of two categories, or their complements (x[2], or
+// 1 - x written out); one naming a category of a larger item is refused.
+ParsedHypothesis parse_hypothesis(const std::string& text, const std::vector<NamedItem>& items, std::size_t parameters);
 
 }  // namespace propbf::evaluate

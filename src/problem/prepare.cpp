@@ -5,6 +5,8 @@
 
 #include "problem/linear_extensions.hpp"
 
+#include "problem/categories.hpp"
+
 namespace propbf::evaluate {
 
 std::string shown_text(const std::string& text) {
@@ -57,8 +59,15 @@ bool corner_on_boundary(const Restriction& restriction, const std::vector<std::s
 // the prior's unless the complexity is exact (no chain draws from the prior). Empty when
 // there is none.
 std::string tie_refusal(const CountsProblem& problem, const Prepared& prepared) {
+  // With categories, the chains' coordinates are parameters: a free category of a larger
+  // item is drawn from its conditional beta (parameter_items).
+  const bool categorical =
+      std::any_of(problem.items.begin(), problem.items.end(), [](const Item& item) { return is_categorical(item); });
+  const std::vector<Item> items = categorical ? parameter_items(problem.items) : problem.items;
+  const bool coupled = std::any_of(problem.items.begin(), problem.items.end(),
+                                   [](const Item& item) { return category_count(item) > 2; });
   const std::vector<Restriction>& restrictions = prepared.chain_restrictions();
-  const std::size_t space = prepared.has_equalities ? prepared.collapsed.groups.size() : problem.items.size();
+  const std::size_t space = prepared.has_equalities ? prepared.collapsed.groups.size() : items.size();
   std::vector<double> prior_a, prior_b, posterior_a, posterior_b;
   std::vector<std::string> names;
   if (prepared.has_equalities) {
@@ -66,11 +75,11 @@ std::string tie_refusal(const CountsProblem& problem, const Prepared& prepared) 
     prior_a = c.prior_a, prior_b = c.prior_b, posterior_a = c.posterior_a, posterior_b = c.posterior_b;
     for (const std::vector<std::size_t>& group : c.groups) {
       std::string name;
-      for (std::size_t j : group) name += (name.empty() ? "" : " = ") + problem.items[j].name;
+      for (std::size_t j : group) name += (name.empty() ? "" : " = ") + items[j].name;
       names.push_back(name);
     }
   } else {
-    for (const Item& item : problem.items) {
+    for (const Item& item : items) {
       prior_a.push_back(item.prior_a);
       prior_b.push_back(item.prior_b);
       posterior_a.push_back(item.prior_a + static_cast<double>(item.successes));
@@ -78,7 +87,7 @@ std::string tie_refusal(const CountsProblem& problem, const Prepared& prepared) 
       names.push_back(item.name);
     }
   }
-  const bool prior_drawn = !exact_order_complexity(restrictions, prior_a, prior_b).has_value();
+  const bool prior_drawn = coupled || !exact_order_complexity(restrictions, prior_a, prior_b).has_value();
   for (const Restriction& restriction : restrictions) {
     std::vector<std::size_t> named;
     for (std::size_t j = 0; j < space; ++j) {
@@ -111,14 +120,45 @@ std::string tie_refusal(const CountsProblem& problem, const Prepared& prepared) 
 
 }  // namespace
 
+std::vector<NamedItem> named_items(const std::vector<Item>& items) {
+  const ParameterSpace space = parameter_space(items);
+  std::vector<NamedItem> named;
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    const Item& item = items[j];
+    const std::vector<std::string> categories = is_categorical(item) ? item.categories : std::vector<std::string>{"1", "2"};
+    named.push_back({item.name, space.first[j], categories, categories.size() == 2});
+  }
+  return named;
+}
+
 Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis, const std::vector<std::string>& names) {
   Prepared prepared;
-  prepared.parsed = parse_hypothesis(hypothesis.text, names);
+  const bool categorical =
+      std::any_of(problem.items.begin(), problem.items.end(), [](const Item& item) { return is_categorical(item); });
+  prepared.parsed = categorical ? parse_hypothesis(hypothesis.text, named_items(problem.items),
+                                                   parameter_space(problem.items).parameters.size())
+                                : parse_hypothesis(hypothesis.text, names);
   if (!prepared.parsed.ok) language_failure(problem, hypothesis, prepared.parsed.error);
   prepared.has_equalities = !prepared.parsed.equalities.empty();
   const std::string who = "hypothesis " + hypothesis.name + ": ";
+  if (prepared.has_equalities && categorical) {
+    // The collapse treats each parameter as an item of its own: exact for items of two
+    // categories, not for the coupled parameters of larger ones.
+    const ParameterSpace space = parameter_space(problem.items);
+    for (const Restriction& restriction : prepared.parsed.restrictions) {
+      for (std::size_t p = 0; p < restriction.coefficients.size(); ++p) {
+        const Item& item = problem.items[space.parameters[p].item];
+        if (restriction.coefficients[p] == 0.0 || category_count(item) <= 2) continue;
+        throw InputError(hypothesis_place(problem, hypothesis) + ": hypothesis " + hypothesis.name +
+                         ": equalities cannot be combined with restrictions on item '" + visible_text(item.name) +
+                         "', which has " + std::to_string(category_count(item)) + " categories (here '" +
+                         shown_text(restriction.text) + "'); write them as separate hypotheses");
+      }
+    }
+  }
   if (prepared.has_equalities) {
-    prepared.collapsed = collapse_equalities(prepared.parsed, problem.items, problem.tied_prior);
+    prepared.collapsed = collapse_equalities(
+        prepared.parsed, categorical ? parameter_items(problem.items) : problem.items, problem.tied_prior);
     if (!prepared.collapsed.ok) language_failure(problem, hypothesis, prepared.collapsed.error);
     if (!prepared.collapsed.impossible.empty()) {
       const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();

@@ -2,6 +2,8 @@
 // streams' per-problem key.
 #include "problem/problem.hpp"
 
+#include "problem/categories.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -23,6 +25,23 @@ std::string shown(double value) {
 void check_shapes(const CountsProblem& problem, const ShapeFailure& fail) {
   for (std::size_t j = 0; j < problem.items.size(); ++j) {
     const Item& item = problem.items[j];
+    if (is_categorical(item)) {
+      // Prior faults are the concentrations' ('prior'), reported as PriorA.
+      for (std::size_t c = 0; c < item.counts.size(); ++c) {
+        const double alpha = item.concentration[c];
+        if (alpha < kMinShape) {
+          fail(j, ShapeFault::PriorA, "the prior concentration of item '" + item.name + "' category " +
+                                          std::to_string(c + 1) + " is below " + shown(kMinShape) +
+                                          ", the smallest prior shape: nearly every draw would be exactly 0 or 1");
+        }
+        if (std::max(alpha, alpha + static_cast<double>(item.counts[c])) > kMaxShape) {
+          fail(j, alpha > kMaxShape ? ShapeFault::PriorA : ShapeFault::Count,
+               "item '" + item.name + "' has a beta shape (prior, or prior plus count) above " + shown(kMaxShape) +
+                   ", the largest the beta functions invert accurately");
+        }
+      }
+      continue;
+    }
     for (const auto& [shape, fault, key] : {std::tuple{item.prior_a, ShapeFault::PriorA, "prior_a"},
                                             std::tuple{item.prior_b, ShapeFault::PriorB, "prior_b"}}) {
       if (shape < kMinShape) {
@@ -50,7 +69,11 @@ std::string tie_warning(const CountsProblem& problem) {
   for (const Item& item : problem.items) {
     const double posterior_a = item.prior_a + static_cast<double>(item.successes);
     const double posterior_b = item.prior_b + static_cast<double>(item.trials - item.successes);
-    const double smallest = std::min({item.prior_a, item.prior_b, posterior_a, posterior_b});
+    double smallest = std::min({item.prior_a, item.prior_b, posterior_a, posterior_b});
+    if (is_categorical(item)) {
+      smallest = item.concentration.front();
+      for (double alpha : item.concentration) smallest = std::min(smallest, alpha);
+    }
     if (smallest < kTieShape && ++tied_count <= 5) tied += (tied.empty() ? "" : ", ") + item.name;
   }
   if (tied.empty()) return {};
@@ -68,6 +91,10 @@ void check_items(const CountsProblem& problem) {
     const std::string name = visible_text(item.name);
     if (!is_item_name(item.name)) throw InputError("propbf: " + item_name_refusal(name));
     if (!seen.insert(item.name).second) throw InputError("propbf: item name \"" + name + "\" is given twice");
+    if (is_categorical(item) || !item.categories.empty() || !item.concentration.empty()) {
+      if (std::string refusal = categorical_refusal(item); !refusal.empty()) throw InputError("propbf: " + refusal);
+      continue;
+    }
     if (item.trials < 0) throw InputError("propbf: trials of item '" + name + "' is negative");
     if (item.successes < 0) throw InputError("propbf: successes of item '" + name + "' is negative");
     if (item.successes > item.trials) {

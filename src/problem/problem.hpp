@@ -22,6 +22,13 @@ struct Item {
   std::int64_t trials = 0;     // n >= 0
   double prior_a = 1.0;        // Beta(a, b) prior, a > 0 and finite
   double prior_b = 1.0;        // b > 0 and finite
+  // A categorical item (categories.hpp): its counts per category n_1 ... n_K (K >= 2),
+  // its category names and its Dirichlet concentrations, one per category. Empty for an
+  // item given by successes and trials, whose fields above then hold; for a categorical
+  // item those are not read.
+  std::vector<std::int64_t> counts{};
+  std::vector<std::string> categories{};
+  std::vector<double> concentration{};
 };
 
 // The prior of a proportion that equalities tie items into (equalities.hpp): the

@@ -5,6 +5,7 @@
 
 #include "report/json_writer.hpp"
 #include "report/report.hpp"
+#include "problem/categories.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -65,7 +66,7 @@ void notes_array(JsonWriter& out, const Notes& notes) {
   out.end_array();
 }
 
-void explanations(JsonWriter& out, bool precision) {
+void explanations(JsonWriter& out, bool precision, bool categories) {
   const std::string matrix =
       "row i, column j: bf_unconstrained of hypothesis i / bf_unconstrained of hypothesis j, the factor of hypothesis "
       "i against hypothesis j (hypotheses in file order); given for at most " +
@@ -117,7 +118,19 @@ void explanations(JsonWriter& out, bool precision) {
       {"unconstrained_estimates", "the same exactly, from each item's Beta(prior_a + successes, prior_b + failures)"},
       {"bf_matrix", matrix}};
   out.begin_object();
-  for (const auto& [name, text] : entries) out.key(name).string(text);
+  for (const auto& [name, text] : entries) {
+    if (categories && std::string_view(name) == "restrictions") {
+      out.key(name).string("each restriction holds when the sum of coefficients[j] * proportion[j] is greater than "
+                           "constant; coefficients follow settings.parameters, the free categories of each item (the "
+                           "last category of an item of categories is 1 minus the others)");
+    } else if (categories && std::string_view(name) == "unconstrained_estimates") {
+      out.key(name).string("the same exactly: an item of categories per category from its marginal Beta(alpha_c + "
+                           "n_c, the other categories' alpha + n summed), a binomial item from Beta(prior_a + "
+                           "successes, prior_b + failures)");
+    } else {
+      out.key(name).string(text);
+    }
+  }
   if (precision) {
     out.key("niter").string(
         "sweeps per stage this hypothesis ran: settings.niter doubled (the last step up to settings.max_niter) until "
@@ -242,6 +255,18 @@ void write_document(JsonWriter& out, const Evaluation& evaluation, const std::st
   for (const Item& item : problem.items) {
     out.begin_object();
     out.key("name").string(item.name);
+    if (is_categorical(item)) {
+      // A categorical item: its categories, counts and Dirichlet concentrations.
+      out.key("categories").begin_array();
+      for (const std::string& category : item.categories) out.string(category);
+      out.end_array();
+      out.key("counts").begin_array();
+      for (std::int64_t count : item.counts) out.integer(count);
+      out.end_array();
+      numbers(out.key("prior"), item.concentration);
+      out.end_object();
+      continue;
+    }
     out.key("successes").integer(item.successes);
     out.key("trials").integer(item.trials);
     out.key("prior_a").number(item.prior_a);
@@ -249,8 +274,15 @@ void write_document(JsonWriter& out, const Evaluation& evaluation, const std::st
     out.end_object();
   }
   out.end_array();
+  if (const ParameterSpace space = parameter_space(problem.items); space.any_categorical) {
+    // The order of the restrictions' coefficients and of the start point.
+    out.key("parameters").begin_array();
+    for (const Parameter& parameter : space.parameters) out.string(parameter.name);
+    out.end_array();
+  }
   out.end_object();
-  explanations(out.key("explanations"), settings.precision.has_value());
+  explanations(out.key("explanations"), settings.precision.has_value(),
+               parameter_space(problem.items).any_categorical);
   out.key("hypotheses").begin_array();
   for (const HypothesisResult& result : evaluation.hypotheses) hypothesis_entry(out, result, evaluation);
   out.end_array();

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "report/report.hpp"
+#include "problem/categories.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -79,8 +80,9 @@ std::string name_list(const std::vector<std::string>& names) {
 // One model's estimates: an item a line, at most kShownEstimateItems of them. Under a
 // hypothesis (`unconstrained` given), the items whose estimates are exactly the
 // unconstrained ones (those no restriction names) are counted instead of listed.
+// With items of categories (`categories`), a line is a category and they are counted as such.
 std::string estimates_block(const std::string& title, const std::vector<ItemEstimate>& estimates,
-                            const std::vector<ItemEstimate>* unconstrained = nullptr) {
+                            const std::vector<ItemEstimate>* unconstrained = nullptr, bool categories = false) {
   std::vector<std::size_t> listed;
   std::size_t same = 0;
   for (std::size_t j = 0; j < estimates.size(); ++j) {
@@ -116,10 +118,14 @@ std::string estimates_block(const std::string& title, const std::vector<ItemEsti
   }
   if (listed.size() > shown) {
     const std::size_t left = listed.size() - shown;
-    out += "    ... " + std::to_string(left) + (left == 1 ? " more item" : " more items") + " (all in the JSON)\n";
+    out += "    ... " + std::to_string(left) +
+           (categories ? (left == 1 ? " more category" : " more categories") : (left == 1 ? " more item" : " more items")) +
+           " (all in the JSON)\n";
   }
   if (same > 0) {
-    out += "    " + std::to_string(same) + (same == 1 ? " other item" : " other items") +
+    out += "    " + std::to_string(same) +
+           (categories ? (same == 1 ? " other category" : " other categories")
+                       : (same == 1 ? " other item" : " other items")) +
            " as unconstrained (in no restriction)\n";
   }
   return out;
@@ -228,13 +234,15 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
   if (show_estimates) {
     out += "\nEstimates of the proportions: posterior mean, sd, 95% interval (sampled: mcse, the Monte Carlo standard "
            "errors of the mean [and of the interval's ends])\n";
-    out += estimates_block("unconstrained (exact)", evaluation.unconstrained_estimates);
+    const bool categories = parameter_space(problem.items).any_categorical;
+    out += estimates_block("unconstrained (exact)", evaluation.unconstrained_estimates, nullptr, categories);
     for (const HypothesisResult& result : evaluation.hypotheses) {
       // Equalities alone leave beta posteriors of the tied groups: exact, no chain.
       const std::string how = result.restrictions.empty()
                                   ? " (exact)"
                                   : " (restricted posterior, " + std::to_string(result.niter) + " sweeps)";
-      out += estimates_block(visible_text(result.name) + how, result.estimates, &evaluation.unconstrained_estimates);
+      out += estimates_block(visible_text(result.name) + how, result.estimates, &evaluation.unconstrained_estimates,
+                             categories);
     }
   }
   if (!not_reached.empty()) {

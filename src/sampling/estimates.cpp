@@ -67,11 +67,11 @@ double sectioning_error(const std::vector<double>& kept, std::int64_t per_mille,
 struct EstimateChain::State {
   State(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
         const std::vector<double>& shape_a, const std::vector<double>& shape_b, const EstimateChainSettings& settings,
-        std::size_t drawn_count)
+        std::size_t drawn_count, const Simplex* simplex)
       : r(restrictions, start.size()),
         restriction_count(restrictions.size()),
         draws(item_draws(shape_a, shape_b)),
-        bands(band_moves(restrictions, shape_a, shape_b)),
+        bands(band_moves(restrictions, shape_a, shape_b, simplex)),
         stream(settings.seed, settings.key, StreamKind::EstimateSweeps, 0),
         state(start),
         burn_in(settings.niter / 10),
@@ -116,13 +116,28 @@ struct EstimateChain::State {
 
 EstimateChain::EstimateChain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
                              const std::vector<double>& shape_a, const std::vector<double>& shape_b,
-                             const EstimateChainSettings& settings)
+                             const EstimateChainSettings& settings, const Simplex* simplex)
     : restrictions_(restrictions), start_(start), shape_a_(shape_a), shape_b_(shape_b), settings_(settings),
-      niter_(settings.niter) {
+      simplex_(simplex), niter_(settings.niter) {
+  std::vector<bool> involved(start.size(), false);
   for (std::size_t j = 0; j < start.size(); ++j) {
-    bool involved = false;
-    for (const Restriction& restriction : restrictions) involved = involved || restriction.coefficients[j] != 0.0;
-    if (involved) drawn_.push_back(j);
+    for (const Restriction& restriction : restrictions) involved[j] = involved[j] || restriction.coefficients[j] != 0.0;
+  }
+  if (simplex != nullptr) {
+    // The coordinates of an item move together: one involved draws them all.
+    for (std::size_t i = 0; i < simplex->items.size(); ++i) {
+      const auto [begin, end] = simplex->items[i];
+      if (!std::any_of(involved.begin() + static_cast<std::ptrdiff_t>(begin),
+                       involved.begin() + static_cast<std::ptrdiff_t>(end), [](bool x) { return x; })) {
+        continue;
+      }
+      std::fill(involved.begin() + static_cast<std::ptrdiff_t>(begin), involved.begin() + static_cast<std::ptrdiff_t>(end),
+                true);
+      remainders_.push_back(i);
+    }
+  }
+  for (std::size_t j = 0; j < start.size(); ++j) {
+    if (involved[j]) drawn_.push_back(j);
   }
   if (drawn_.empty()) sweeps_ = niter_;  // nothing to run
 }
@@ -131,7 +146,10 @@ EstimateChain::~EstimateChain() = default;
 
 void EstimateChain::run_to(std::int64_t sweeps) {
   if (drawn_.empty() || sweeps_ >= std::min(sweeps, niter_)) return;
-  if (!state_) state_ = std::make_unique<State>(restrictions_, start_, shape_a_, shape_b_, settings_, drawn_.size());
+  if (!state_) {
+    state_ = std::make_unique<State>(restrictions_, start_, shape_a_, shape_b_, settings_,
+                                     drawn_.size() + remainders_.size(), simplex_);
+  }
   State& c = *state_;
   const std::vector<std::size_t>& drawn = drawn_;
   const std::vector<double>& shape_a = shape_a_;
@@ -141,6 +159,10 @@ void EstimateChain::run_to(std::int64_t sweeps) {
     // The stage chains' sweep (StageChain::sweep) with every restriction in the truncation.
     for (std::size_t j : drawn) {
       const auto [low, up] = item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j]);
+      if (simplex_ != nullptr && simplex_->coupled(j)) {
+        c.state[j] = scaled_draw(*simplex_, j, {low, up}, c.draws[j], c.state, c.stream);
+        continue;
+      }
       c.state[j] = low < up ? c.draws[j].draw(low, up, c.stream) : 0.5 * (low + up);
     }
     if (c.bands) {
@@ -150,8 +172,16 @@ void EstimateChain::run_to(std::int64_t sweeps) {
     const std::int64_t counted = sweeps_ - c.burn_in;  // sweeps after the burn-in before this one
     const double n = static_cast<double>(counted + 1);
     const bool keep = counted % c.step == 0;
-    for (std::size_t i = 0; i < drawn.size(); ++i) {
-      const double x = c.state[drawn[i]];
+    for (std::size_t i = 0; i < drawn.size() + remainders_.size(); ++i) {
+      double x;
+      if (i < drawn.size()) {
+        x = c.state[drawn[i]];
+      } else {
+        const auto [begin, end] = simplex_->items[remainders_[i - drawn.size()]];
+        double sum = 0.0;
+        for (std::size_t k = begin; k < end; ++k) sum += c.state[k];
+        x = 1.0 - sum;
+      }
       const double deviation = x - c.mean[i];
       c.mean[i] += deviation / n;
       c.squares[i] += deviation * (x - c.mean[i]);
@@ -173,7 +203,7 @@ void EstimateChain::run_to(std::int64_t sweeps) {
 }
 
 std::vector<ItemEstimate> EstimateChain::estimates() const {
-  std::vector<ItemEstimate> estimates(start_.size());
+  std::vector<ItemEstimate> estimates(start_.size() + (simplex_ != nullptr ? simplex_->items.size() : 0));
   std::size_t next = 0;  // in drawn_
   for (std::size_t j = 0; j < start_.size(); ++j) {
     if (next < drawn_.size() && drawn_[next] == j) {
@@ -184,8 +214,9 @@ std::vector<ItemEstimate> EstimateChain::estimates() const {
   }
   if (niter_ < 1 || drawn_.empty()) return estimates;
   const State& c = *state_;
-  for (std::size_t i = 0; i < drawn_.size(); ++i) {
-    ItemEstimate& estimate = estimates[drawn_[i]];
+  for (std::size_t i = 0; i < drawn_.size() + remainders_.size(); ++i) {
+    ItemEstimate& estimate =
+        estimates[i < drawn_.size() ? drawn_[i] : start_.size() + remainders_[i - drawn_.size()]];
     estimate.mean = c.mean[i];
     estimate.sd = std::sqrt(c.squares[i] / static_cast<double>(c.after));
     std::vector<double> values = c.kept[i];

@@ -70,11 +70,18 @@ struct EstimateChainSettings {
 //
 // The chain can be run in pieces (run_to); run to settings.niter, it gives what one
 // run straight there gives. It reads its inputs where the caller keeps them.
+//
+// With a simplex (sampler.hpp), the coupled coordinates are drawn as the stage chains
+// draw them (scaled_draw), an item's coordinates all drawn when a restriction involves
+// one of them, and estimates() adds, after those per coordinate, one per item of
+// simplex->items: of its last category, 1 minus the sum of its coordinates (in
+// coordinate order); an item not drawn gets zeros there (its caller has the exact ones).
+struct Simplex;
 class EstimateChain {
  public:
   EstimateChain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
                 const std::vector<double>& shape_a, const std::vector<double>& shape_b,
-                const EstimateChainSettings& settings);
+                const EstimateChainSettings& settings, const Simplex* simplex = nullptr);
   EstimateChain(const EstimateChain&) = delete;
   EstimateChain& operator=(const EstimateChain&) = delete;
   ~EstimateChain();
@@ -98,7 +105,9 @@ class EstimateChain {
   const std::vector<double>& shape_a_;
   const std::vector<double>& shape_b_;
   EstimateChainSettings settings_;
+  const Simplex* simplex_;
   std::vector<std::size_t> drawn_;  // the coordinates some restriction involves
+  std::vector<std::size_t> remainders_;  // the items of simplex_->items drawn, by index there
   std::unique_ptr<State> state_;    // what the sweeps read and update
   std::int64_t niter_;
   std::int64_t sweeps_ = 0;

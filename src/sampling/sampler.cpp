@@ -74,7 +74,7 @@ void move_along_stage_bands(const BandMoves* moves, std::size_t stage, std::vect
 // Then one move along each of the stage's bands (band_move.hpp). Returns whether
 // restrictions 1 ... stage all hold (strictly) afterwards.
 bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<TruncatedBeta>& draws,
-           const BandMoves* bands, std::vector<double>& state, CounterStream& stream) {
+           const BandMoves* bands, const Simplex* simplex, std::vector<double>& state, CounterStream& stream) {
   const std::size_t items = state.size();
   for (std::size_t j = 0; j < items; ++j) {
     // Restriction k reads g_kj x_j + s_k > c_k with s_k = sum over i != j of g_ki x_i.
@@ -93,6 +93,10 @@ bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, cons
       } else {
         up = std::min(up, bound);
       }
+    }
+    if (simplex != nullptr && simplex->coupled(j)) {
+      state[j] = scaled_draw(*simplex, j, {low, up}, draws[j], state, stream);
+      continue;
     }
     // Rounding can leave an interval of width 0 (or just below) when the state sits on
     // a boundary; the item then takes the middle of the two bounds.
@@ -124,6 +128,18 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
   return std::make_shared<const BandMoves>(BandMoves{std::move(bands), restrictions, shape_a, shape_b});
 }
 
+std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& restrictions,
+                                            const std::vector<double>& shape_a, const std::vector<double>& shape_b,
+                                            const Simplex* simplex) {
+  if (simplex == nullptr) return band_moves(restrictions, shape_a, shape_b);
+  std::vector<Band> bands = find_bands(restrictions);
+  std::erase_if(bands, [&](const Band& band) {
+    return std::any_of(band.items.begin(), band.items.end(), [&](std::size_t j) { return simplex->coupled(j); });
+  });
+  if (bands.empty()) return nullptr;
+  return std::make_shared<const BandMoves>(BandMoves{std::move(bands), restrictions, shape_a, shape_b});
+}
+
 std::int64_t batch_count(std::int64_t niter) {
   std::int64_t batches = 0;
   while ((batches + 1) * (batches + 1) * (batches + 1) <= niter) ++batches;
@@ -132,7 +148,7 @@ std::int64_t batch_count(std::int64_t niter) {
 
 std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
                                         const std::vector<double>& shape_a, const std::vector<double>& shape_b,
-                                        const ChainSettings& settings) {
+                                        const ChainSettings& settings, const Simplex* simplex) {
   const std::size_t stages = restrictions.size();
   const std::int64_t batches = batch_count(settings.niter);
   const std::int64_t batch_size = batches > 0 ? settings.niter / batches : 0;
@@ -140,14 +156,14 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
   std::vector<double> state;
   std::vector<std::int64_t> batch_hits(static_cast<std::size_t>(batches));
   const std::vector<TruncatedBeta> draws = item_draws(shape_a, shape_b);
-  const std::shared_ptr<const BandMoves> bands = band_moves(restrictions, shape_a, shape_b);
+  const std::shared_ptr<const BandMoves> bands = band_moves(restrictions, shape_a, shape_b, simplex);
   for (std::size_t stage = 1; stage <= stages; ++stage) {
     CounterStream stream(settings.seed, settings.key, settings.phase, stage);
     state = start;
     std::fill(batch_hits.begin(), batch_hits.end(), 0);
     std::int64_t hits = 0;
     for (std::int64_t s = 0; s < settings.niter; ++s) {
-      if (sweep(restrictions, stage, draws, bands.get(), state, stream)) {
+      if (sweep(restrictions, stage, draws, bands.get(), simplex, state, stream)) {
         ++hits;
         const std::int64_t batch = s / batch_size;
         if (batch < batches) ++batch_hits[static_cast<std::size_t>(batch)];
@@ -265,12 +281,14 @@ StageChain::StageChain(const std::vector<Restriction>& restrictions, std::size_t
 
 StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage,
                        const std::vector<double>& start, std::shared_ptr<const std::vector<TruncatedBeta>> draws,
-                       const ChainSettings& settings, std::shared_ptr<const BandMoves> bands)
+                       const ChainSettings& settings, std::shared_ptr<const BandMoves> bands,
+                       std::shared_ptr<const Simplex> simplex)
     : restrictions_(std::move(restrictions)),
       stage_(stage),
       draws_(std::move(draws)),
       stream_(settings.seed, settings.key, settings.phase, stage),
       bands_(std::move(bands)),
+      simplex_(std::move(simplex)),
       state_(start) {
   const SparseRestrictions& r = *restrictions_;
   for (std::size_t j = 0; j < r.items(); ++j) {
@@ -292,6 +310,10 @@ bool StageChain::sweep() {
   const std::size_t items = state_.size();
   for (std::size_t j = 0; j < items; ++j) {
     const auto [low, up] = item_bounds(r, j, stage_ - 1, state_, alone_bounds_[j]);  // restrictions 1 ... stage - 1
+    if (simplex_ != nullptr && simplex_->coupled(j)) {
+      state_[j] = scaled_draw(*simplex_, j, {low, up}, draws[j], state_, stream_);
+      continue;
+    }
     state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
   }
   move_along_stage_bands(bands_.get(), stage_, state_, stream_);

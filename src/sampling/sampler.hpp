@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "sampling/band_move.hpp"
@@ -47,6 +48,8 @@ struct StageCount {
 inline constexpr double kEffectivePerBatch = 4.0;
 inline constexpr double kBatchCorrelationLimit = 0.7;
 
+struct Simplex;
+
 struct ChainSettings {
   std::int64_t niter = 0;
   StreamSeed seed = 0;
@@ -58,9 +61,11 @@ struct ChainSettings {
 // The stream of stage t is CounterStream(seed, key, phase, t), one deviate per
 // item per sweep. Runs the stages one after the other, counting the batches as it goes:
 // the plain form of what StageChain does, kept to check it against.
+// With a simplex, coupled coordinates take scaled_draw (below) and bands that move them
+// are left out.
 std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
                                         const std::vector<double>& shape_a, const std::vector<double>& shape_b,
-                                        const ChainSettings& settings);
+                                        const ChainSettings& settings, const Simplex* simplex = nullptr);
 
 // The chain of one stage, which can be continued: it keeps its state, its stream
 // position and its hit sequence (one bit per sweep), so that a chain run to n sweeps and
@@ -167,6 +172,42 @@ inline ItemBounds item_bounds(const SparseRestrictions& r, std::size_t j, std::s
   return {low, up};
 }
 
+// The items' simplexes over the chains' coordinates (categories.hpp): coordinate j is a
+// free category of an item whose free categories are the coordinates begin[j] ...
+// end[j] - 1 (only j for an item of two categories). Null where no item has more than
+// two categories: every draw is then the plain truncated beta.
+struct Simplex {
+  std::vector<std::size_t> begin;
+  std::vector<std::size_t> end;
+  // The items of more than two categories, as [begin, end) of their coordinates, in
+  // item order (their last category, 1 minus the sum, is estimated from the chains).
+  std::vector<std::pair<std::size_t, std::size_t>> items;
+
+  bool coupled(std::size_t j) const { return end[j] - begin[j] > 1; }
+};
+
+// Coordinate j of a coupled item given the others at `state` and the interval [low, up]
+// the restrictions leave it: with S the sum of the item's other free categories (in
+// coordinate order), theta_j = (1 - S) B, B from its beta (shapes alpha_j + n_j,
+// alpha_K + n_K) truncated to [low, min(up, 1 - S)] / (1 - S), the product held inside
+// [low, up]. An empty interval (rounding on a boundary) gives its middle, as for every
+// item.
+inline double scaled_draw(const Simplex& simplex, std::size_t j, ItemBounds bounds, const TruncatedBeta& draw,
+                          const std::vector<double>& state, CounterStream& stream) {
+  double rest = 0.0;
+  for (std::size_t i = simplex.begin[j]; i < simplex.end[j]; ++i) {
+    if (i != j) rest += state[i];
+  }
+  const double scale = 1.0 - rest;
+  const double low = bounds.low;
+  const double up = std::min(bounds.up, scale);
+  if (!(low < up) || !(scale > 0.0)) return 0.5 * (low + up);
+  const double scaled_low = std::max(0.0, low / scale);
+  const double scaled_up = std::min(1.0, up / scale);
+  if (!(scaled_low < scaled_up)) return 0.5 * (low + up);
+  return std::clamp(scale * draw.draw(scaled_low, scaled_up, stream), low, up);
+}
+
 // What the moves along a hypothesis's bands read: the bands, the restrictions and the
 // items' shapes of the phase (band_move.hpp).
 struct BandMoves {
@@ -179,6 +220,12 @@ struct BandMoves {
 // The moves of a hypothesis in one phase, or nullptr when it has no band.
 std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& restrictions,
                                             const std::vector<double>& shape_a, const std::vector<double>& shape_b);
+// The same without the bands that move a coupled coordinate of `simplex` (the move draws
+// from a product of betas on its line, which a Dirichlet item is not); all of them when
+// `simplex` is null.
+std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& restrictions,
+                                            const std::vector<double>& shape_a, const std::vector<double>& shape_b,
+                                            const Simplex* simplex);
 
 class StageChain {
  public:
@@ -190,7 +237,7 @@ class StageChain {
   // items' draws (item_draws) and the moves along its bands (none: nullptr).
   StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage, const std::vector<double>& start,
              std::shared_ptr<const std::vector<TruncatedBeta>> draws, const ChainSettings& settings,
-             std::shared_ptr<const BandMoves> bands = nullptr);
+             std::shared_ptr<const BandMoves> bands = nullptr, std::shared_ptr<const Simplex> simplex = nullptr);
 
   // Continues the chain until it has run `niter` sweeps (nothing when it has already).
   void run_to(std::int64_t niter);
@@ -208,6 +255,7 @@ class StageChain {
   std::shared_ptr<const std::vector<TruncatedBeta>> draws_;  // per item
   CounterStream stream_;
   std::shared_ptr<const BandMoves> bands_;  // those of this stage are moved along after each sweep
+  std::shared_ptr<const Simplex> simplex_;  // null: no coupled coordinate
   // Per item, the bounds its restrictions alone among 1 ... stage - 1 put on it; per item
   // with restrictions alone among 1 ... stage, where they all hold.
   std::vector<ItemBounds> alone_bounds_;

@@ -162,6 +162,61 @@ TEST(CsvData, BothFormsAndTheDataKeyGiveTheProblemFilesResults) {
   EXPECT_EQ(placed.err, "sub/../counts.csv:4:7: item 'old' has more successes (3) than trials (2)\n");
 }
 
+// Items of categories: name,category,count and name,category (categories in order of
+// first appearance, numbers in numerical order) and [items] data with 'prior' give the
+// JSON of the problem file with the same counts; their mistakes are placed.
+TEST(CsvData, CategoryFormsGiveTheProblemFilesResults) {
+  TemporaryFolder folder;
+  write_file(folder.path() / "problem.toml",
+             "[items]\nnames = [\"x\", \"y\"]\ncounts = [[3, 1, 2], [0, 4]]\n"
+             "categories = [[\"p\", \"q\", \"r s\"], [\"1\", \"2\"]]\nprior = [2, [1, 0.5]]\n"
+             "[hypotheses]\nH1 = \"x[p] > x['r s']; y > 0.3\"\n");
+  write_file(folder.path() / "counts.csv", "name,category,count\nx,p,3\ny,2,4\nx,q,1\nx,r s,2\ny,1,0\n");
+  write_file(folder.path() / "raw.csv", "name,category\ny,2\nx,p\nx,q\nx,p\nx,\"r s\"\ny,2\ny,1\ny,2\nx,r s\ny,2\nx,p\n");
+  // raw.csv counts y's category 1 once: the problem file's counts for it.
+  write_file(folder.path() / "raw.toml",
+             "[items]\nnames = [\"y\", \"x\"]\ncounts = [[1, 4], [3, 1, 2]]\n"
+             "categories = [[\"1\", \"2\"], [\"p\", \"q\", \"r s\"]]\nprior = [[1, 0.5], 2]\n"
+             "[hypotheses]\nH1 = \"x[p] > x['r s']; y > 0.3\"\n");
+  write_file(folder.path() / "data.toml", "[items]\ndata = \"counts.csv\"\nprior = [2, [1, 0.5]]\n"
+                                          "[hypotheses]\nH1 = \"x[p] > x['r s']; y > 0.3\"\n");
+  write_file(folder.path() / "raw_data.toml", "[items]\ndata = \"raw.csv\"\nprior = [[1, 0.5], 2]\n"
+                                              "[hypotheses]\nH1 = \"x[p] > x['r s']; y > 0.3\"\n");
+  auto run = [&](const std::string& file) {
+    const RunResult result =
+        run_propbf_with_arguments(folder.path(), {"evaluate", file, "--niter", "500", "--json", "result.json"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    return without_problem(read_file(folder.path() / "result.json"));
+  };
+  EXPECT_EQ(run("data.toml"), run("problem.toml"));
+  EXPECT_EQ(run("raw_data.toml"), run("raw.toml"));
+  const std::vector<std::pair<std::string, std::string>> mistakes{
+      {"name,category,count\nx,a,1\nx,a,2\n",
+       "data.csv:3:3: item 'x' has category \"a\" twice (first on line 2); the form name,category,count has one row per "
+       "item and category\n"},
+      {"name,category,count\nx,a,1\ny,b,2\ny,c,-1\n",
+       "data.csv:4:5: expected a whole number from 0 to 10000000000 for 'count', but found '-1'\n"},
+      {"name,category\nx,a\nx,b\ny,b\n",
+       "data.csv:4:1: item 'y' has only the category \"b\"; an item needs at least 2 (a category with no observation "
+       "is given with count 0 in the form name,category,count)\n"},
+      {"name,category\nx,0\nx,1\n",
+       "data.csv:2:1: item 'x': category name \"0\" is a number but names category 1; in a hypothesis x[0] is "
+       "category 0, so a number may only name its own category\n"},
+      {"name,category,successes\nx,a,1\n",
+       "data.csv:1:15: the header names both 'category' and 'successes'; expected one form: 'name,category,count', "
+       "'name,category', 'name,successes,trials' (one row per item) or 'name,outcome' (one row per observation, "
+       "outcome 0 or 1)\n"},
+  };
+  for (const auto& [csv, message] : mistakes) {
+    write_file(folder.path() / "data.csv", csv);
+    const RunResult result = run_propbf_with_arguments(
+        folder.path(), {"evaluate", "--data", "data.csv", "--hypothesis", "H: x[1] > 0.5", "--json", "out.json"});
+    EXPECT_EQ(result.status, 2) << csv;
+    EXPECT_EQ(result.err, message) << csv;
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "out.json")) << csv;
+  }
+}
+
 // --seed-per-problem: two identical problems under different names get different
 // numbers in one batch, each the numbers it gets alone with the option; the key is
 // recorded in the settings. Without the option they share their streams.

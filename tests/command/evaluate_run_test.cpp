@@ -256,6 +256,7 @@ struct MistakeCase {
 
 TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
   const std::string items = "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [1, 2]\ntrials = [3, 4]\n";
+  const std::string cat = "[items]\nnames = [\"x\", \"y\"]\n";
   const std::vector<MistakeCase> cases{
       {"malformed TOML", "[items\n", "problem.toml:1:7: malformed TOML: Error while parsing table header: expected ']', saw '\\n'\n"},
       {"no items", "[hypotheses]\nH = \"a > b\"\n", "problem.toml: no [items] table; it lists the item names, successes and trials\n"},
@@ -269,8 +270,43 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
        "problem.toml:3:14: successes of item 'a' is negative\n"},
       {"non-positive prior", items + "prior_b = [1, 0]\n[hypotheses]\nH = \"a > b\"\n",
        "problem.toml:5:15: 'prior_b' must be positive and finite\n"},
-      {"unknown key", items + "prior = 1\n[hypotheses]\nH = \"a > b\"\n",
-       "problem.toml:5:1: unknown key 'prior' in [items]; expected data, names, prior_a, prior_b, successes, tied_prior, trials\n"},
+      {"unknown key", items + "priors = 1\n[hypotheses]\nH = \"a > b\"\n",
+       "problem.toml:5:1: unknown key 'priors' in [items]; expected categories, counts, data, names, prior, prior_a, "
+       "prior_b, successes, tied_prior, trials\n"},
+      // Items of categories.
+      {"dirichlet prior on binomial items", items + "prior = 1\n[hypotheses]\nH = \"a > b\"\n",
+       "problem.toml:5:9: 'prior' gives Dirichlet priors to items with 'counts'; items with successes and trials take 'prior_a' and 'prior_b'\n"},
+      {"ragged counts", cat + "counts = [[1, 2, 3], 4]\n[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:3:22: 'counts' of item 'y' must be an array of counts, one per category\n"},
+      {"one category", cat + "counts = [[1, 2, 3], [4]]\n[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:3:22: item 'y' has 1 category; an item needs at least 2\n"},
+      {"negative category count", cat + "counts = [[1, -2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:3:15: a count of item 'x' is negative\n"},
+      {"category given twice", cat + "counts = [[1, 2, 3], [4, 5]]\ncategories = [[\"p\", \"q\", \"p\"], [\"u\", \"v\"]]\n"
+                                "[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:4:26: category name \"p\" is given twice in item 'x'\n"},
+      {"category name with a quote", cat + "counts = [[1, 2, 3], [4, 5]]\ncategories = [[\"p\", \"q'\", \"r\"], [\"u\", \"v\"]]\n"
+                                "[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:4:21: category name \"q'\" holds a quote; hypotheses quote category names, so a name may not hold one\n"},
+      {"category named by another's number", cat + "counts = [[1, 2, 3], [4, 5]]\ncategories = [[\"2\", \"1\", \"r\"], [\"u\", \"v\"]]\n"
+                                "[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:4:16: category name \"2\" is a number but names category 1; in a hypothesis x[2] is category 2, so a number may only name its own category\n"},
+      {"prior list of the wrong length", cat + "counts = [[1, 2, 3], [4, 5]]\nprior = [1, [1, 2, 3]]\n"
+                                "[hypotheses]\nH = \"x[1] > x[2]\"\n",
+       "problem.toml:4:13: the prior of item 'y' has 3 values but it has 2 categories\n"},
+      {"bare name of a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x > 0.5\"\n",
+       "problem.toml:5:6: hypothesis H: item 'x' has 3 categories; name the one meant, e.g. x[1]\n    x > 0.5\n    ^\n"},
+      {"unknown category", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[4] > 0.5\"\n",
+       "problem.toml:5:8: hypothesis H: item 'x' has categories 1 to 3; '4' is none of them\n    x[4] > 0.5\n      ^\n"},
+      {"equality on a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] = x[2]\"\n",
+       "problem.toml:5:6: hypothesis H: '=' cannot tie a category of item 'x', which has 3 categories: equalities tie items of two categories only; write this hypothesis with < and >\n    x[1] = x[2]\n    ^\n"},
+      {"equality with its own complement", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y[2] = y\"\n",
+       "problem.toml:5:6: hypothesis H: 'y[2] = y' ties a proportion to its own complement; write it as a point "
+       "value, '= 0.5'\n    y[2] = y\n    ^\n"},
+      {"equalities beside a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y = 0.5; x[1] > x[3]\"\n",
+       "problem.toml:5:6: hypothesis H: equalities cannot be combined with restrictions on item 'x', which has 3 categories (here 'x[1] > x[3]'); write them as separate hypotheses\n"},
+      {"outside the simplex", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] > 0.6; x[2] > 0.6\"\n",
+       "problem.toml:5:6: hypothesis H has no interior point: these restrictions cannot hold together with every proportion in [0, 1]\n    x[1] > 0.6\n    x[2] > 0.6\n    the categories of item 'x' sum to at most 1\n"},
       {"bad niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nniter = 1099511627777\n",
        "problem.toml:8:9: 'niter' must be a whole number from 1 to 1099511627776 (2^40)\n"},
       {"prior too small", items + "prior_a = [1, 1e-300]\n[hypotheses]\nH = \"a > b\"\n",
@@ -858,7 +894,7 @@ struct PinnedCase {
   std::vector<double> exact_complexity;  // per hypothesis
 };
 
-// The JSON of three problems, byte for byte, at 20000 sweeps and seed 1 on two threads.
+// The JSON of four problems, byte for byte, at 20000 sweeps and seed 1 on two threads.
 // The pinned files were written by this version's run (0.5) and checked then against
 // what is known exactly, which this test checks again so that a pinned file cannot hold
 // a broken run: the complexities (example: 1/3! x 1/2 and P(a + b > 1.2) x 1/2 =
@@ -868,10 +904,12 @@ struct PinnedCase {
 // band's factor against the unconstrained hypothesis, 3.0203 by quadrature, inside its
 // corrected interval. A change of the draws or of the JSON's layout changes these files:
 // rewrite them with the new version's run and check them the same way.
-TEST(EvaluateRun, PinnedResultsOfThreeProblems) {
+TEST(EvaluateRun, PinnedResultsOfFourProblems) {
   const std::string pinned = std::string(PROPBF_SOURCE_DIR) + "/tests/command/pinned/";
   const std::vector<PinnedCase> cases{
-      {"example", {1.0 / 12.0, 0.16}}, {"order5", {1.0 / 120.0}}, {"band", {0.6 * 0.01 - 0.01 * 0.01 / 2.0}}};
+      {"example", {1.0 / 12.0, 0.16}}, {"order5", {1.0 / 120.0}}, {"band", {0.6 * 0.01 - 0.01 * 0.01 / 2.0}},
+      // Items of categories (examples/ternary.toml): 1/3! and (1 - 0.8^2)^2.
+      {"ternary", {1.0 / 6.0, 0.36 * 0.36}}};
   for (const PinnedCase& c : cases) {
     TemporaryFolder folder;
     write_file(folder.path() / "problem.toml", read_file(pinned + c.name + ".toml"));

@@ -167,6 +167,60 @@ TEST(HypothesisLanguage, NamesEveryMistakeWithItsPlace) {
   }
 }
 
+// Items of categories: x has categories p, q, "r s" (parameters 0 and 1, the last read as
+// 1 - x[1] - x[2]); a is an item of two (parameter 2), its bare name its first category.
+TEST(HypothesisLanguage, ReadsCategories) {
+  const std::vector<NamedItem> items{{"x", 0, {"p", "q", "r s"}, false}, {"a", 2, {"1", "2"}, true}};
+  const std::vector<ParseCase> cases{
+      {"x[1] > x[q]", {{{1, -1, 0}, 0, "x[1] > x[q]"}}},
+      {"x['r s'] > 0.2", {{{-1, -1, 0}, -0.8, "x['r s'] > 0.2"}}},
+      {"x[\"r s\"] < a", {{{1, 1, 1}, 1, "x[\"r s\"] < a"}}},
+      {"a[2] > 0.3 > x[ p ]", {{{0, 0, -1}, -0.7, "a[2] > 0.3"}, {{-1, 0, 0}, -0.3, "0.3 > x[ p ]"}}},
+  };
+  for (const ParseCase& c : cases) {
+    const ParsedHypothesis parsed = parse_hypothesis(c.hypothesis, items, 3);
+    ASSERT_TRUE(parsed.ok) << c.hypothesis << ": " << parsed.error.message;
+    ASSERT_EQ(parsed.restrictions.size(), c.restrictions.size()) << c.hypothesis;
+    for (std::size_t k = 0; k < c.restrictions.size(); ++k) {
+      for (std::size_t j = 0; j < 3; ++j) {
+        EXPECT_DOUBLE_EQ(parsed.restrictions[k].coefficients[j], c.restrictions[k].coefficients[j])
+            << c.hypothesis << " restriction " << k << " parameter " << j;
+      }
+      EXPECT_DOUBLE_EQ(parsed.restrictions[k].constant, c.restrictions[k].constant) << c.hypothesis;
+      EXPECT_EQ(parsed.restrictions[k].text, c.restrictions[k].text) << c.hypothesis;
+    }
+  }
+  // Complements in equalities: 1 - a, a[2].
+  const ParsedHypothesis tied = parse_hypothesis("1 - a = 0.4; a[2] = a[1]", items, 3);
+  ASSERT_TRUE(tied.ok) << tied.error.message;
+  ASSERT_EQ(tied.equalities.size(), 2u);
+  EXPECT_TRUE(tied.equalities[0].complement);
+  EXPECT_EQ(tied.equalities[0].value, 0.4);
+  EXPECT_TRUE(tied.equalities[1].complement);
+  EXPECT_FALSE(tied.equalities[1].other_complement);
+  const std::vector<ErrorCase> errors{
+      {"bare name", "x > 0.5", 0, "item 'x' has 3 categories; name the one meant, e.g. x[1] or x[p]"},
+      {"number beyond", "x[4] > 0.5", 2, "item 'x' has categories 1 to 3; '4' is none of them"},
+      {"fraction", "x[1.5] > 0.5", 2, "item 'x' has categories 1 to 3; '1.5' is none of them"},
+      {"unknown name", "x[s] > 0.5", 2, "item 'x' has no category 's'; its categories are p, q, r s (or their "
+                                        "numbers 1 to 3)"},
+      {"unclosed quote", "x[\"p] > 0", 2,
+       "the quoted category name opened here is not closed; write x[\"name\"] or x['name']"},
+      {"unclosed bracket", "x[1 > 0", 4, "expected ']' to close the category of item 'x', but found '>'"},
+      {"no category", "x[] > 0", 2,
+       "expected a category of item 'x' (its number, its name, or its name quoted) after '[', but found ']'"},
+      {"equality on a larger item", "x[1] = a", 0,
+       "'=' cannot tie a category of item 'x', which has 3 categories: equalities tie items of two categories only; "
+       "write this hypothesis with < and >"},
+  };
+  for (const ErrorCase& c : errors) {
+    const ParsedHypothesis parsed = parse_hypothesis(c.hypothesis, items, 3);
+    ASSERT_FALSE(parsed.ok) << c.what;
+    EXPECT_EQ(parsed.error.offset, c.offset) << c.what;
+    EXPECT_EQ(parsed.error.message, c.message) << c.what;
+  }
+}
+
 struct StartCase {
   std::string hypothesis;
   double radius;                      // of the largest ball; 0: no interior

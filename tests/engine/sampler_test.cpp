@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 #include <utility>
 #include <vector>
@@ -152,8 +153,10 @@ TEST(StageChain, ContinuedChainsMatchPlainRuns) {
   auto uniform = [&engine](double low, double high) {
     return low + (high - low) * std::uniform_real_distribution<double>(0.0, 1.0)(engine);
   };
-  for (int problem = 0; problem < 40; ++problem) {
-    const std::size_t items = 1 + engine() % 4;
+  // Problems 40 on: the first two or three items are the free categories of one item
+  // (a simplex), drawn by their scaled betas.
+  for (int problem = 0; problem < 60; ++problem) {
+    const std::size_t items = (problem >= 40 ? 2 : 1) + engine() % 4;
     const std::size_t stages = 1 + engine() % 4;
     std::vector<double> start(items);
     std::vector<double> shape_a(items);
@@ -162,6 +165,18 @@ TEST(StageChain, ContinuedChainsMatchPlainRuns) {
       start[j] = uniform(0.2, 0.8);
       shape_a[j] = engine() % 3 == 0 ? 1.0 : uniform(0.5, 8.0);
       shape_b[j] = engine() % 3 == 0 ? 1.0 : uniform(0.5, 8.0);
+    }
+    std::shared_ptr<const Simplex> simplex;
+    if (problem >= 40) {
+      Simplex coupled;
+      const std::size_t size = std::min<std::size_t>(items, 2 + engine() % 2);
+      for (std::size_t j = 0; j < items; ++j) {
+        coupled.begin.push_back(j < size ? 0 : j);
+        coupled.end.push_back(j < size ? size : j + 1);
+        if (j < size) start[j] = uniform(0.05, 0.3);
+      }
+      coupled.items.emplace_back(0, size);
+      simplex = std::make_shared<const Simplex>(coupled);
     }
     std::vector<Restriction> restrictions(stages);
     for (Restriction& r : restrictions) {
@@ -184,13 +199,22 @@ TEST(StageChain, ContinuedChainsMatchPlainRuns) {
     }
     ChainSettings settings{0, engine() % 1000, engine() % 5, problem % 2 == 0 ? StreamKind::ComplexitySweeps : StreamKind::FitSweeps};
     std::vector<StageChain> chains;
-    for (std::size_t t = 1; t <= stages; ++t) chains.emplace_back(restrictions, t, start, shape_a, shape_b, settings);
+    for (std::size_t t = 1; t <= stages; ++t) {
+      if (simplex) {
+        chains.emplace_back(std::make_shared<const SparseRestrictions>(restrictions, items), t, start,
+                            std::make_shared<const std::vector<TruncatedBeta>>(item_draws(shape_a, shape_b)), settings,
+                            band_moves(restrictions, shape_a, shape_b, simplex.get()), simplex);
+      } else {
+        chains.emplace_back(restrictions, t, start, shape_a, shape_b, settings);
+      }
+    }
     std::int64_t niter = 0;
     for (int step = 0; step < 3; ++step) {
       niter += 1 + static_cast<std::int64_t>(engine() % 300);
       for (StageChain& chain : chains) chain.run_to(niter);
       settings.niter = niter;
-      const std::vector<StageCount> plain = run_stage_chain(restrictions, start, shape_a, shape_b, settings);
+      const std::vector<StageCount> plain =
+          run_stage_chain(restrictions, start, shape_a, shape_b, settings, simplex.get());
       for (std::size_t t = 0; t < stages; ++t) {
         const StageCount continued = chains[t].count();
         EXPECT_EQ(continued.hits, plain[t].hits) << "problem " << problem << ", stage " << t + 1 << ", niter " << niter;

@@ -64,6 +64,29 @@ TEST(PrepareProblem, RefusesWithTheMessage) {
        "propbf: max_niter applies only in precision mode; give a precision too"},
       {"max_niter low", [](CountsProblem&, SettingOverrides& o) { o.precision = 0.1; o.max_niter = 100; },
        "propbf: max_niter (100) must be at least niter (20000), the sweeps per stage precision mode starts with"},
+      // Items of categories a caller built (c becomes one: its counts, names, concentrations).
+      {"one category", [](CountsProblem& p, SettingOverrides&) { p.items[2].counts = {4}; },
+       "propbf: item 'c' has 1 category; an item needs at least 2 (a count per category)"},
+      {"names short", [](CountsProblem& p, SettingOverrides&) { p.items[2].counts = {4, 1, 2}; p.items[2].categories = {"u", "v"}; },
+       "propbf: item 'c' has 2 category names but 3 counts"},
+      {"concentrations short", [](CountsProblem& p, SettingOverrides&) {
+         p.items[2].counts = {4, 1};
+         p.items[2].categories = {"u", "v"};
+         p.items[2].concentration = {1.0};
+       }, "propbf: item 'c' has 1 prior concentrations but 2 categories"},
+      {"negative category count", [](CountsProblem& p, SettingOverrides&) {
+         p.items[2] = Item{"c", 0, 0, 1.0, 1.0, {4, -1}, {"u", "v"}, {1.0, 1.0}};
+       }, "propbf: item 'c': the count of category 2 is negative"},
+      {"category twice", [](CountsProblem& p, SettingOverrides&) {
+         p.items[2] = Item{"c", 0, 0, 1.0, 1.0, {4, 1}, {"u", "u"}, {1.0, 1.0}};
+       }, "propbf: item 'c': category name \"u\" is given twice"},
+      {"concentration zero", [](CountsProblem& p, SettingOverrides&) {
+         p.items[2] = Item{"c", 0, 0, 1.0, 1.0, {4, 1}, {"u", "v"}, {1.0, 0.0}};
+       }, "propbf: item 'c': the prior concentration of category 2 must be positive and finite"},
+      {"bare name of three categories", [](CountsProblem& p, SettingOverrides&) {
+         p.items[2] = Item{"c", 0, 0, 1.0, 1.0, {4, 1, 0}, {"u", "v", "w"}, {1.0, 1.0, 1.0}};
+       }, "hypotheses:2:5: hypothesis H2: item 'c' has 3 categories; name the one meant, e.g. c[1] or c[u]\n    b > c\n"
+          "        ^"},
       {"language", [](CountsProblem& p, SettingOverrides&) { p.hypotheses[1].text = "a > > b"; },
        "hypotheses:2:5: hypothesis H2: expected an item name, a number or '(', but found '>'\n    a > > b\n        ^"},
   };

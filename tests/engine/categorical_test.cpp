@@ -1,0 +1,188 @@
+// Whole runs with items of categories against what is known exactly: the order of a
+// trinomial's categories, its fit by quadrature of the Dirichlet posterior, a product of
+// independent items, and an item of two categories run as the binomial item it is.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/categorical.hpp"
+#include "engine/evaluation.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+Item categorical(const std::string& name, std::vector<std::int64_t> counts, std::vector<double> prior) {
+  Item item;
+  item.name = name;
+  for (std::size_t c = 0; c < counts.size(); ++c) item.categories.push_back(std::to_string(c + 1));
+  item.counts = std::move(counts);
+  item.concentration = std::move(prior);
+  return item;
+}
+
+CountsProblem problem_of(std::vector<Item> items, const std::vector<std::pair<std::string, std::string>>& hypotheses,
+                         std::int64_t niter = 20000) {
+  CountsProblem problem;
+  problem.file_name = "test.toml";
+  problem.items = std::move(items);
+  for (const auto& [name, text] : hypotheses) problem.hypotheses.push_back({name, text, {}, ""});
+  problem.settings.niter = niter;
+  problem.settings.seed = 5;
+  return problem;
+}
+
+bool holds(const Interval& interval, double value) { return interval[0] <= value && value <= interval[1]; }
+
+// P(x1 > x2 > x3) under Dirichlet(a1, a2, a3): x1 = u from 1/3 to 1, x2 = v between
+// (1 - u) / 2 and min(u, 1 - u), by Simpson's rule in both (the integrand is a
+// polynomial for whole shapes, the limits exact, the outer range split at the kink 1/2).
+double ordered_probability(double a1, double a2, double a3) {
+  const double log_norm = std::lgamma(a1 + a2 + a3) - std::lgamma(a1) - std::lgamma(a2) - std::lgamma(a3);
+  auto simpson = [](double low, double high, int n, const auto& f) {
+    const double h = (high - low) / n;
+    double sum = f(low) + f(high);
+    for (int i = 1; i < n; ++i) sum += f(low + i * h) * (i % 2 == 1 ? 4.0 : 2.0);
+    return sum * h / 3.0;
+  };
+  auto inner = [&](double u) {
+    const double low = (1.0 - u) / 2.0;
+    const double high = std::min(u, 1.0 - u);
+    if (!(high > low)) return 0.0;
+    return simpson(low, high, 400, [&](double v) {
+      const double w = std::max(0.0, 1.0 - u - v);
+      return std::exp(log_norm) * std::pow(u, a1 - 1.0) * std::pow(v, a2 - 1.0) * std::pow(w, a3 - 1.0);
+    });
+  };
+  return simpson(1.0 / 3.0, 0.5, 400, inner) + simpson(0.5, 1.0, 800, inner);
+}
+
+TEST(Categorical, QuadratureOfTheOrderedRegion) {
+  EXPECT_NEAR(ordered_probability(1, 1, 1), 1.0 / 6.0, 1e-9);
+}
+
+// Dirichlet(1, 1, 1), counts (4, 3, 1): complexity 1/6, fit by quadrature of the
+// Dirichlet(5, 4, 2) posterior; the factor's corrected interval holds f / (1/6), and
+// the same run on two threads gives the same numbers.
+TEST(Categorical, TrinomialOrderAgainstQuadrature) {
+  const CountsProblem problem = problem_of({categorical("x", {4, 3, 1}, {1, 1, 1})}, {{"H", "x[1] > x[2] > x[3]"}});
+  const Evaluation one = evaluate_problem(problem, 1);
+  const HypothesisResult& h = one.hypotheses[0];
+  const double fit = ordered_probability(5, 4, 2);
+  const double exact = fit * 6.0;
+  EXPECT_TRUE(holds(h.bf_unconstrained_interval, exact))
+      << h.bf_unconstrained_interval[0] << " " << h.bf_unconstrained_interval[1] << " exact " << exact;
+  const double relative = (h.bf_unconstrained_interval[1] - h.bf_unconstrained_interval[0]) / (2 * 1.96 * h.bf_unconstrained);
+  EXPECT_NEAR(h.complexity, 1.0 / 6.0, 4 * relative / 6.0);
+  EXPECT_NEAR(h.fit, fit, 4 * relative * fit);
+  // Estimates per category, the last one 1 minus the others.
+  ASSERT_EQ(h.estimates.size(), 3u);
+  EXPECT_EQ(h.estimates[2].name, "x[3]");
+  EXPECT_NEAR(h.estimates[0].mean + h.estimates[1].mean + h.estimates[2].mean, 1.0, 1e-9);
+  const Evaluation two = evaluate_problem(problem, 2);
+  EXPECT_EQ(two.hypotheses[0].complexity, h.complexity);
+  EXPECT_EQ(two.hypotheses[0].fit, h.fit);
+  EXPECT_EQ(two.hypotheses[0].bf_unconstrained_interval, h.bf_unconstrained_interval);
+  EXPECT_EQ(two.hypotheses[0].estimates[2].mean, h.estimates[2].mean);
+}
+
+// Two independent items: the factor of both restrictions is the product of each one's,
+// 2 P(Beta(7, 3) > 1/2) = 466 / 256 and 2 P(Beta(8, 2) > 1/2) = 502 / 256.
+TEST(Categorical, ProductOfIndependentItems) {
+  const CountsProblem problem =
+      problem_of({categorical("x", {6, 2, 2}, {1, 1, 1}), categorical("y", {1, 2, 7}, {1, 1, 1})},
+                 {{"both", "x[1] > x[2]; y[3] > y[1]"}, {"x", "x[1] > x[2]"}, {"y", "y[3] > y[1]"}});
+  const Evaluation run = evaluate_problem(problem, 2);
+  const double x = 466.0 / 256.0;
+  const double y = 502.0 / 256.0;
+  EXPECT_TRUE(holds(run.hypotheses[1].bf_unconstrained_interval, x)) << run.hypotheses[1].bf_unconstrained;
+  EXPECT_TRUE(holds(run.hypotheses[2].bf_unconstrained_interval, y)) << run.hypotheses[2].bf_unconstrained;
+  EXPECT_TRUE(holds(run.hypotheses[0].bf_unconstrained_interval, x * y)) << run.hypotheses[0].bf_unconstrained;
+  // y is in no restriction of "x": its categories keep their exact estimates.
+  const std::vector<ItemEstimate>& under_x = run.hypotheses[1].estimates;
+  ASSERT_EQ(under_x.size(), 6u);
+  for (std::size_t c = 3; c < 6; ++c) EXPECT_EQ(under_x[c].mean, run.unconstrained_estimates[c].mean);
+  EXPECT_EQ(run.unconstrained_estimates[5].name, "y[3]");
+  EXPECT_DOUBLE_EQ(run.unconstrained_estimates[5].mean, 8.0 / 13.0);
+}
+
+// An item of two categories is the binomial item with a = alpha_1, b = alpha_2,
+// k = n_1, n = n_1 + n_2: the same numbers, bit for bit.
+TEST(Categorical, TwoCategoriesRunAsABinomialItem) {
+  CountsProblem binomial = problem_of({}, {{"H", "a > b; a < 0.9"}, {"T", "a = b"}}, 5000);
+  binomial.items.push_back({"a", 3, 10, 1.0, 2.0});
+  binomial.items.push_back({"b", 5, 9, 0.5, 1.5});
+  const CountsProblem categories = problem_of({categorical("a", {3, 7}, {1.0, 2.0}), categorical("b", {5, 4}, {0.5, 1.5})},
+                                              {{"H", "a[1] > b; 0.9 > a"}, {"T", "a = b[1]"}}, 5000);
+  const Evaluation x = evaluate_problem(binomial, 2);
+  const Evaluation y = evaluate_problem(categories, 1);
+  for (std::size_t h = 0; h < 2; ++h) {
+    EXPECT_EQ(x.hypotheses[h].complexity, y.hypotheses[h].complexity) << h;
+    EXPECT_EQ(x.hypotheses[h].fit, y.hypotheses[h].fit) << h;
+    EXPECT_EQ(x.hypotheses[h].bf_unconstrained, y.hypotheses[h].bf_unconstrained) << h;
+    EXPECT_EQ(x.hypotheses[h].bf_unconstrained_interval, y.hypotheses[h].bf_unconstrained_interval) << h;
+    // Per item one estimate against two per item of categories, the second its complement.
+    EXPECT_EQ(x.hypotheses[h].estimates[0].mean, y.hypotheses[h].estimates[0].mean) << h;
+    EXPECT_EQ(1.0 - x.hypotheses[h].estimates[1].mean, y.hypotheses[h].estimates[3].mean) << h;
+    EXPECT_EQ(1.0 - x.hypotheses[h].estimates[1].upper, y.hypotheses[h].estimates[3].lower) << h;
+  }
+}
+
+// An equality with a complement (b1 = 1 - b2, b2[2]) is the equality with b2's
+// successes and failures, and its prior shapes, exchanged: the same numbers, bit for
+// bit, and b2's estimates mirrored.
+TEST(Categorical, EqualityWithAComplementExchangesCounts) {
+  const std::vector<std::pair<std::string, std::string>> complements{
+      {"E", "b1 = 1 - b2 = b3"}, {"M", "b1 = b2[2] > c"}, {"P", "1 - b2 = 0.75; c < b3"}};
+  const std::vector<std::pair<std::string, std::string>> exchanged{
+      {"E", "b1 = b2 = b3"}, {"M", "b1 = b2 > c"}, {"P", "b2 = 0.75; c < b3"}};
+  CountsProblem x = problem_of({}, complements, 3000);
+  CountsProblem y = problem_of({}, exchanged, 3000);
+  x.items = {{"b1", 8, 10, 1.0, 1.0}, {"b2", 3, 12, 2.0, 0.5}, {"b3", 7, 9, 1.0, 1.0}, {"c", 2, 10, 1.0, 1.0}};
+  y.items = {{"b1", 8, 10, 1.0, 1.0}, {"b2", 9, 12, 0.5, 2.0}, {"b3", 7, 9, 1.0, 1.0}, {"c", 2, 10, 1.0, 1.0}};
+  const Evaluation a = evaluate_problem(x, 2);
+  const Evaluation b = evaluate_problem(y, 1);
+  for (std::size_t h = 0; h < 3; ++h) {
+    const HypothesisResult& p = a.hypotheses[h];
+    const HypothesisResult& q = b.hypotheses[h];
+    EXPECT_EQ(p.log_bf_equalities, q.log_bf_equalities) << h;
+    EXPECT_EQ(p.estimates[1].mean, 1.0 - q.estimates[1].mean) << h;
+    if (h == 2) continue;  // its point value is 0.25 there, 0.75 here: another stream
+    EXPECT_EQ(p.complexity, q.complexity) << h;
+    EXPECT_EQ(p.fit, q.fit) << h;
+    EXPECT_EQ(p.bf_unconstrained_interval, q.bf_unconstrained_interval) << h;
+    EXPECT_EQ(p.estimates[0].mean, q.estimates[0].mean) << h;
+  }
+  // The closed form of E: lnB(A + K, B + N - K) - lnB(A, B) - sum of the items' own, with
+  // A = 1 + 0.5 + 1 - 2, B = 1 + 2 + 1 - 2, K = 8 + 9 + 7, N = 31.
+  auto log_beta = [](double p, double q) { return std::lgamma(p) + std::lgamma(q) - std::lgamma(p + q); };
+  const double own = log_beta(9, 3) - log_beta(1, 1) + log_beta(5, 9.5) - log_beta(2, 0.5) + log_beta(8, 3) -
+                     log_beta(1, 1);
+  EXPECT_NEAR(a.hypotheses[0].log_bf_equalities, log_beta(0.5 + 24, 2 + 7) - log_beta(0.5, 2) - own, 1e-9);
+  // A proportion tied to its own complement is refused (it is a point value, 0.5).
+  CountsProblem own_complement = problem_of({}, {{"H", "b1 = b2 = 1 - b1"}}, 100);
+  own_complement.items = x.items;
+  EXPECT_THROW(evaluate_problem(own_complement, 1), InputError);
+}
+
+// The start point stays inside each item's simplex, also where the restrictions alone
+// would place it beyond.
+TEST(Categorical, StartPointInsideTheSimplex) {
+  const CountsProblem problem =
+      problem_of({categorical("x", {0, 0, 0, 0}, {1, 1, 1, 1})}, {{"H", "x[1] > 0.2; x[2] > 0.2; x[3] > 0.2"}}, 2000);
+  const Evaluation run = evaluate_problem(problem, 1);
+  const std::vector<double>& start = run.hypotheses[0].start.centre;
+  ASSERT_EQ(start.size(), 3u);
+  EXPECT_LT(start[0] + start[1] + start[2], 1.0);
+  // P(x1, x2, x3 > 0.2) under Dirichlet(1, 1, 1, 1) is (1 - 3 * 0.2)^3 = 0.064.
+  const HypothesisResult& h = run.hypotheses[0];
+  EXPECT_TRUE(holds(h.bf_unconstrained_interval, 1.0)) << h.bf_unconstrained;
+  const double relative = (h.bf_unconstrained_interval[1] - h.bf_unconstrained_interval[0]) / (2 * 1.96 * h.bf_unconstrained);
+  EXPECT_NEAR(h.complexity, 0.064, 4 * relative * 0.064);
+}
+
+}  // namespace
+}  // namespace propbf::evaluate
