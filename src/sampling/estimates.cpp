@@ -172,6 +172,7 @@ void EstimateChain::run_to(std::int64_t sweeps) {
     const std::int64_t counted = sweeps_ - c.burn_in;  // sweeps after the burn-in before this one
     const double n = static_cast<double>(counted + 1);
     const bool keep = counted % c.step == 0;
+    const bool batching = c.batches_done < c.batches;
     for (std::size_t i = 0; i < drawn.size() + remainders_.size(); ++i) {
       double x;
       if (i < drawn.size()) {
@@ -186,13 +187,13 @@ void EstimateChain::run_to(std::int64_t sweeps) {
       c.mean[i] += deviation / n;
       c.squares[i] += deviation * (x - c.mean[i]);
       if (keep) c.kept[i].push_back(x);
+      if (batching) c.batch_sum[i] += x;
     }
-    if (c.batches_done >= c.batches) continue;
-    for (std::size_t i = 0; i < drawn.size(); ++i) c.batch_sum[i] += c.state[drawn[i]];
+    if (!batching) continue;
     if ((counted + 1) % c.batch_size != 0) continue;
     ++c.batches_done;
     const double done = static_cast<double>(c.batches_done);
-    for (std::size_t i = 0; i < drawn.size(); ++i) {
+    for (std::size_t i = 0; i < drawn.size() + remainders_.size(); ++i) {
       const double batch_mean = c.batch_sum[i] / static_cast<double>(c.batch_size);
       const double deviation = batch_mean - c.batch_mean_mean[i];
       c.batch_mean_mean[i] += deviation / done;

@@ -112,7 +112,9 @@ TEST(LinearExtensions, WhichHypothesesAreExact) {
   for (const Case& c : cases) {
     const std::optional<double> found = exact_order_complexity(c.restrictions, c.prior_a, ones);
     ASSERT_EQ(found.has_value(), c.complexity.has_value()) << c.what;
-    if (found) EXPECT_NEAR(*found, *c.complexity, 1e-16) << c.what;
+    if (found) {
+      EXPECT_NEAR(*found, *c.complexity, 1e-16) << c.what;
+    }
   }
   // The second shape counts too.
   EXPECT_FALSE(exact_order_complexity({restriction({1, -1, 0, 0})}, ones, {1, 0.5, 1, 1}).has_value());
