@@ -34,8 +34,17 @@ bool always_holds(const Restriction& restriction) {
 
 Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis, const std::vector<std::string>& names) {
   Prepared prepared;
-  prepared.parsed = parse_hypothesis(hypothesis.text, names);
-  if (!prepared.parsed.ok) language_failure(problem, hypothesis, prepared.parsed.error);
+  // A polytope's hypothesis may have no text: its restrictions are the polytope's.
+  const bool text_given = !hypothesis.polytope.empty() ? hypothesis.text.find_first_not_of(" \t\r\n") != std::string::npos
+                                                       : true;
+  if (text_given) {
+    prepared.parsed = parse_hypothesis(hypothesis.text, names);
+    if (!prepared.parsed.ok) language_failure(problem, hypothesis, prepared.parsed.error);
+  } else {
+    prepared.parsed.ok = true;
+  }
+  prepared.parsed.restrictions.insert(prepared.parsed.restrictions.end(), hypothesis.polytope.begin(),
+                                      hypothesis.polytope.end());
   prepared.has_equalities = !prepared.parsed.equalities.empty();
   const std::string who = "hypothesis " + hypothesis.name + ": ";
   if (prepared.has_equalities) {
