@@ -227,6 +227,10 @@ class TableReader {
       return fail(fields_[header_size_].at, "this row has " + std::to_string(used_) + " fields but the header has " +
                                                 std::to_string(header_size_) + "; expected the end of the line");
     }
+    if (form_ == PolytopeForm::Vertices && table_.rows() == kMaxVertices) {
+      // Refused as soon as it is seen: the rest of the file is not read.
+      return fail(fields_[0].at, too_many_vertices(kMaxVertices + 1, true));
+    }
     const std::size_t columns = table_.coordinates.size();
     for (std::size_t i = 0; i <= columns; ++i) {
       if (i == columns && form_ != PolytopeForm::Matrix) break;
@@ -263,6 +267,14 @@ class TableReader {
 constexpr std::size_t kMaxCoefficients = std::size_t{1} << 27;
 
 }  // namespace
+
+std::string too_many_vertices(std::size_t count, bool at_least) {
+  const std::string most = std::to_string(kMaxVertices);
+  return (at_least ? "the file holds more than " + most + " vertices, the most"
+                   : "the file holds " + std::to_string(count) + " vertices, more than the " + most) +
+         " a hypothesis may have: the facets of a hull can number exponentially many in its vertices; give the "
+         "polytope as a restriction matrix (matrix = \"FILE.csv\") instead";
+}
 
 PolytopeTable parse_polytope_table(const std::string& file_name, std::string_view content, const ParameterNames& names,
                                    PolytopeForm form, bool keep_text) {

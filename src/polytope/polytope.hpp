@@ -20,6 +20,9 @@ namespace propbf::evaluate {
 // before the conversion starts.
 inline constexpr std::size_t kMaxVertices = 10000;
 inline constexpr std::size_t kMaxVertexParameters = 40;
+// The message refusing `count` vertices (`at_least`: the file holds more than count - 1,
+// refused as the reader reaches row count).
+std::string too_many_vertices(std::size_t count, bool at_least);
 
 // The names a matrix or vertex header may give the free parameters: `item[c]` for the
 // first K - 1 categories of each item (a binomial item: `item[1]`, its success

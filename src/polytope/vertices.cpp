@@ -88,10 +88,8 @@ PolytopeRestrictions vertex_restrictions(const std::string& file_name, const Pol
   const std::size_t columns = table.coordinates.size();
   const std::size_t rows = table.rows();
   if (rows > kMaxVertices) {
-    throw InputError(describe_position(file_name, {table.lines[kMaxVertices], 1}) + ": the file holds " +
-                     std::to_string(rows) + " vertices, more than the " + std::to_string(kMaxVertices) +
-                     " a hypothesis may have: the facets of a hull can number exponentially many in its vertices; "
-                     "give the polytope as a restriction matrix (matrix = \"FILE.csv\") instead");
+    throw InputError(describe_position(file_name, {table.lines[kMaxVertices], 1}) + ": " +
+                     too_many_vertices(rows, false));
   }
   if (columns > kMaxVertexParameters) {
     throw InputError(describe_position(file_name, {1, 1}) + ": the header names " + std::to_string(columns) +

@@ -135,7 +135,7 @@ TEST(PolytopeRun, MistakesEndWithTheirPlaceAndStatusTwoWritingNothing) {
        "satisfies -a + b = 0; a polytope with a linear equality cannot be sampled yet (an equality of two items, or "
        "of an item and a number, can be written in the language beside a vertex file without that item's column)"},
       {"too many vertices", v, many,
-       "A.csv:10002:1: the file holds 10001 vertices, more than the 10000 a hypothesis may have: the facets of a "
+       "A.csv:10002:1: the file holds more than 10000 vertices, the most a hypothesis may have: the facets of a "
        "hull can number exponentially many in its vertices; give the polytope as a restriction matrix (matrix = "
        "\"FILE.csv\") instead"},
       {"no file named", "[hypotheses.H]\nrestrictions = \"a > b\"\n", "",
