@@ -266,12 +266,14 @@ class Reader {
                                     path->get() + "\"";
       hypothesis.polytope.insert(hypothesis.polytope.end(), std::make_move_iterator(read.restrictions.begin()),
                                  std::make_move_iterator(read.restrictions.end()));
+      hypothesis.polytope_equalities.insert(hypothesis.polytope_equalities.end(), read.equalities.begin(),
+                                            read.equalities.end());
     }
     if (table.get("matrix") == nullptr && table.get("vertices") == nullptr) {
       fail(at, "[hypotheses." + name + "] names no 'matrix' or 'vertices' file; write a hypothesis in the language "
                "as " + name + " = \"a > b\"");
     }
-    if (hypothesis.polytope.empty() && hypothesis.text.find_first_not_of(" \t\r\n") == std::string::npos) {
+    if (hypothesis.polytope.empty() && hypothesis.polytope_equalities.empty() && hypothesis.text.find_first_not_of(" \t\r\n") == std::string::npos) {
       fail(at, "hypothesis " + name + ": every row of its polytope holds for every proportion in [0, 1]; it "
                "restricts nothing");
     }

@@ -69,6 +69,9 @@ PolytopeTable parse_polytope_table(const std::string& file_name, std::string_vie
 // [0, 1], such as θ >= 0, left out) and, from vertices, the number of facets of the hull.
 struct PolytopeRestrictions {
   std::vector<Restriction> restrictions;
+  // From vertices: the implicit equalities of a hull of lower dimension that tie two
+  // items or an item to a number (collapsed as the language's equalities are).
+  std::vector<Equality> equalities;
   std::size_t facets = 0;
   std::size_t left_out = 0;  // rows that hold on all of [0, 1]
 };
@@ -80,8 +83,9 @@ PolytopeRestrictions matrix_restrictions(const std::string& file_name, const Pol
 
 // The facets of the convex hull of a vertex table (read with keep_text), by cddlib in
 // exact rational arithmetic, as restrictions. Vertices beyond kMaxVertices or a header
-// beyond kMaxVertexParameters are refused before cddlib runs; a hull of lower dimension
-// (an implicit equality among the parameters) is refused naming the equality. Throws
+// beyond kMaxVertexParameters are refused before cddlib runs. A hull of lower dimension
+// lies in implicit equalities: each that ties two items (x_i = x_j) or an item to a
+// number in [0, 1] becomes an equality; any other is refused, naming it. Throws
 // InputError.
 PolytopeRestrictions vertex_restrictions(const std::string& file_name, const PolytopeTable& table,
                                          std::size_t item_count);

@@ -170,12 +170,36 @@ PolytopeRestrictions vertex_restrictions(const std::string& file_name, const Pol
     mpq_neg(scaled.value, scaled.value);
     restriction.constant = mpq_get_d(scaled.value);
     if (equality) {
+      // x_i = x_j (two coefficients of one size and opposite signs, constant 0) or
+      // x_i = v: exactly, on the rationals.
+      std::vector<std::size_t> terms;
+      for (std::size_t i = 0; i < columns; ++i) {
+        if (mpq_sgn(h->matrix[r][i + 1]) != 0) terms.push_back(i);
+      }
+      Equality tie;
+      tie.text = written + " = " + format_number(restriction.constant, 17) + " (" + shown + ")";
+      bool simple = false;
+      if (terms.size() == 2 && mpq_sgn(h->matrix[r][0]) == 0) {
+        mpq_neg(magnitude.value, h->matrix[r][terms[1] + 1]);
+        simple = mpq_equal(h->matrix[r][terms[0] + 1], magnitude.value) != 0;
+        tie.item = table.coordinates[terms[0]];
+        tie.other = table.coordinates[terms[1]];
+      } else if (terms.size() == 1) {
+        mpq_div(scaled.value, h->matrix[r][0], h->matrix[r][terms[0] + 1]);
+        mpq_neg(scaled.value, scaled.value);
+        simple = mpq_sgn(scaled.value) >= 0 && mpq_cmp_ui(scaled.value, 1, 1) <= 0;
+        tie.item = table.coordinates[terms[0]];
+        tie.value = mpq_get_d(scaled.value);
+      }
+      if (simple) {
+        result.equalities.push_back(std::move(tie));
+        continue;
+      }
       throw InputError(file_name + ": the vertices' hull has a lower dimension than the " + std::to_string(columns) +
                        " parameters the header names: every vertex satisfies " + written + " = " +
                        format_number(restriction.constant, 6) +
-                       "; a polytope with a linear equality cannot be sampled yet (an equality of two items, or of an "
-                       "item and a number, can be written in the language beside a vertex file without that item's "
-                       "column)");
+                       "; a polytope with a linear equality other than one of two items or of an item and a number "
+                       "cannot be sampled yet");
     }
     ++result.facets;
     double smallest = 0.0;

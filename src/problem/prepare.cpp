@@ -35,7 +35,8 @@ bool always_holds(const Restriction& restriction) {
 Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis, const std::vector<std::string>& names) {
   Prepared prepared;
   // A polytope's hypothesis may have no text: its restrictions are the polytope's.
-  const bool text_given = !hypothesis.polytope.empty() ? hypothesis.text.find_first_not_of(" \t\r\n") != std::string::npos
+  const bool text_given = !hypothesis.polytope.empty() || !hypothesis.polytope_equalities.empty()
+                              ? hypothesis.text.find_first_not_of(" \t\r\n") != std::string::npos
                                                        : true;
   if (text_given) {
     prepared.parsed = parse_hypothesis(hypothesis.text, names);
@@ -45,6 +46,8 @@ Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis,
   }
   prepared.parsed.restrictions.insert(prepared.parsed.restrictions.end(), hypothesis.polytope.begin(),
                                       hypothesis.polytope.end());
+  prepared.parsed.equalities.insert(prepared.parsed.equalities.end(), hypothesis.polytope_equalities.begin(),
+                                    hypothesis.polytope_equalities.end());
   prepared.has_equalities = !prepared.parsed.equalities.empty();
   const std::string who = "hypothesis " + hypothesis.name + ": ";
   if (prepared.has_equalities) {

@@ -38,6 +38,7 @@ struct HypothesisText {
   // src/polytope): its restrictions over the items, which follow the text's, and, from
   // vertices, the number of facets of their hull. The text may then be empty.
   std::vector<Restriction> polytope;
+  std::vector<Equality> polytope_equalities;  // a hull's implicit equalities, after the text's
   std::optional<std::size_t> facets;
   std::string polytope_source;  // how the table and JSON name it, e.g. matrix "A.csv"
 };

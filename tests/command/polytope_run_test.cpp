@@ -101,6 +101,23 @@ TEST(PolytopeRun, VerticesAndFacetsOfOnePolytopeAgree) {
   }
 }
 
+// Vertices on the plane a = b: the equality collapses as the language's does, with the
+// same closed-form factor and, for the rest, the same numbers.
+TEST(PolytopeRun, ImplicitEqualityOfVerticesIsTheLanguagesEquality) {
+  const std::string sampling = "[sampling]\nniter = 20000\n";
+  const Ran language = run_with_files(kItems + "[hypotheses]\nH = \"a = b > c\"\n" + sampling, {});
+  const Ran vertices = run_with_files(kItems + "[hypotheses.H]\nvertices = \"V.csv\"\n" + sampling,
+                                      {{"V.csv", "a,b,c\n0,0,0\n1,1,0\n1,1,1\n"}});
+  ASSERT_EQ(language.run.status, 0) << language.run.err;
+  ASSERT_EQ(vertices.run.status, 0) << vertices.run.err;
+  const Json& l = language.json["hypotheses"][0];
+  const Json& v = vertices.json["hypotheses"][0];
+  EXPECT_EQ(v["equalities"], Json::array({"-a + b = 0 (V.csv)"}));
+  EXPECT_EQ(v["bf_equalities"], l["bf_equalities"]);
+  EXPECT_EQ(v["bf_unconstrained"], l["bf_unconstrained"]);
+  EXPECT_EQ(v["bf_unconstrained_interval"], l["bf_unconstrained_interval"]);
+}
+
 TEST(PolytopeRun, MistakesEndWithTheirPlaceAndStatusTwoWritingNothing) {
   struct Case {
     const char* what;
@@ -130,10 +147,10 @@ TEST(PolytopeRun, MistakesEndWithTheirPlaceAndStatusTwoWritingNothing) {
       {"restricts nothing", m, "a,b\n-1,0\n",
        "problem.toml:5:1: hypothesis H: every row of its polytope holds for every proportion in [0, 1]; it restricts "
        "nothing"},
-      {"lower dimension", v, "a,b\n0,0\n1,1\n0.5,0.5\n",
+      {"lower dimension", v, "a,b\n0,1\n1,0\n0.5,0.5\n",
        "A.csv: the vertices' hull has a lower dimension than the 2 parameters the header names: every vertex "
-       "satisfies -a + b = 0; a polytope with a linear equality cannot be sampled yet (an equality of two items, or "
-       "of an item and a number, can be written in the language beside a vertex file without that item's column)"},
+       "satisfies a + b = 1; a polytope with a linear equality other than one of two items or of an item and a "
+       "number cannot be sampled yet"},
       {"too many vertices", v, many,
        "A.csv:10002:1: the file holds more than 10000 vertices, the most a hypothesis may have: the facets of a "
        "hull can number exponentially many in its vertices; give the polytope as a restriction matrix (matrix = "

@@ -165,6 +165,25 @@ TEST(PolytopeVertices, FacetsOfTheHullAreTheRowsOfTheSamePolytope) {
   EXPECT_DOUBLE_EQ(sum, -0.9 + 0.1 + 0.2);
 }
 
+// A hull of lower dimension: its implicit equalities of two items or of an item and a
+// number become equalities, its facets restrictions within them.
+TEST(PolytopeVertices, ImplicitEqualitiesOfItemsBecomeEqualities) {
+  const auto abc = items({"a", "b", "c"});
+  const PolytopeRestrictions tied = vertices("a,b,c\n0,0,0\n1,1,0\n1,1,1\n", abc);
+  ASSERT_EQ(tied.equalities.size(), 1u);
+  EXPECT_EQ(tied.equalities[0].item + *tied.equalities[0].other, 1u);  // a and b
+  EXPECT_EQ(tied.equalities[0].text, "-a + b = 0 (V.csv)");
+  const PolytopeRestrictions point = vertices("a,b,c\n0.5,0.25,1\n", abc);
+  ASSERT_EQ(point.equalities.size(), 3u);
+  EXPECT_TRUE(point.restrictions.empty());
+  double sum = 0.0;
+  for (const Equality& e : point.equalities) {
+    EXPECT_FALSE(e.other.has_value());
+    sum += e.value;
+  }
+  EXPECT_EQ(sum, 1.75);
+}
+
 TEST(PolytopeVertices, RefusedWithTheReason) {
   const auto abc = items({"a", "b", "c"});
   struct Case {
@@ -172,12 +191,12 @@ TEST(PolytopeVertices, RefusedWithTheReason) {
     std::string message;
   };
   const std::vector<Case> cases{
-      {"a,b,c\n0,0,0\n1,1,0\n0.5,0.5,1\n",
+      {"a,b,c\n0,1,0\n1,0,0\n0,1,1\n",
        "V.csv: the vertices' hull has a lower dimension than the 3 parameters the header names: every vertex "
-       "satisfies -a + b = 0; a polytope with a linear equality cannot be sampled yet (an equality of two items, or "
-       "of an item and a number, can be written in the language beside a vertex file without that item's column)"},
-      {"a,b,c\n0.5,0.5,0.5\n", "V.csv: the vertices' hull has a lower dimension than the 3 parameters the header "
-                               "names: every vertex satisfies"},
+       "satisfies a + b = 1; a polytope with a linear equality other than one of two items or of an item and a "
+       "number cannot be sampled yet"},
+      {"a,b\n0,0\n1,0.5\n0.5,0.25\n", "V.csv: the vertices' hull has a lower dimension than the 2 parameters the "
+                                     "header names: every vertex satisfies -0.5*a + b = 0; a polytope"},
       {"a,b,c,b\n0,0,0,1\n", "V.csv:1:7: the header names parameter 'b[1]' twice (as 'b' and 'b')"},
   };
   for (const Case& c : cases) {
