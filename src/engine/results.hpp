@@ -5,8 +5,8 @@
 
 #include <array>
 #include <cstdint>
-#include <string>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "model/bayes_factors.hpp"
