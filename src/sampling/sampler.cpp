@@ -288,7 +288,6 @@ StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, s
                        const std::vector<double>& start, std::shared_ptr<const std::vector<TruncatedBeta>> draws,
                        const ChainSettings& settings, std::shared_ptr<const BandMoves> bands, StageRange range)
     : restrictions_(std::move(restrictions)),
-      stage_(stage),
       range_(range.checked == 0 ? StageRange{stage - 1, stage} : range),
       draws_(std::move(draws)),
       stream_(settings.seed, settings.key, settings.phase, stage),

@@ -221,7 +221,6 @@ class StageChain {
   bool sweep();
 
   std::shared_ptr<const SparseRestrictions> restrictions_;
-  std::size_t stage_;
   StageRange range_;  // the restrictions truncated to and checked
   std::shared_ptr<const std::vector<TruncatedBeta>> draws_;  // per item
   CounterStream stream_;
