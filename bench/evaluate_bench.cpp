@@ -61,7 +61,7 @@ CountsProblem make_problem(const std::vector<std::string>& names, const std::vec
     problem.items.push_back(item);
   }
   for (const auto& [name, text] : hypotheses) {
-    HypothesisText hypothesis;
+    propbf::evaluate::HypothesisText hypothesis;
     hypothesis.name = name;
     hypothesis.text = text;
     problem.hypotheses.push_back(hypothesis);
