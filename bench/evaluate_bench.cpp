@@ -60,7 +60,12 @@ CountsProblem make_problem(const std::vector<std::string>& names, const std::vec
     item.trials = trials;
     problem.items.push_back(item);
   }
-  for (const auto& [name, text] : hypotheses) problem.hypotheses.push_back({name, text, {}, {}});
+  for (const auto& [name, text] : hypotheses) {
+    propbf::evaluate::HypothesisText hypothesis;
+    hypothesis.name = name;
+    hypothesis.text = text;
+    problem.hypotheses.push_back(hypothesis);
+  }
   return problem;
 }
 

@@ -16,6 +16,7 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/glpk.h ] || need+=(libglpk-dev)
 [ -f /usr/include/Random123/philox.h ] || need+=(librandom123-dev)
 [ -f /usr/include/csv.h ] || need+=(libcsv-dev)
+[ -f /usr/include/cdd/cdd.h ] || need+=(libcdd-dev)
 # clang++ builds (CXX=clang++, the ThreadSanitizer and fuzz builds): the compiler, its
 # OpenMP runtime (libomp, with the ThreadSanitizer tool libarcher) and its sanitizer runtimes.
 if [[ "${CXX:-}" == *clang* || "${PROPBF_TSAN:-OFF}" == ON || "${NEED_CLANG:-}" == 1 ]]; then

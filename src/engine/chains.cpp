@@ -153,9 +153,13 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   const auto prior_bands = band_moves(restrictions, prior_a, prior_b, simplex.get());
   const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b, simplex.get());
   HypothesisChains chains;
-  for (std::size_t t = 1; t <= restrictions.size(); ++t) {
-    if (!complexity_exact) chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands, simplex);
-    chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands, simplex);
+  const std::vector<std::size_t> ends = stage_ends(restrictions.size(), space);
+  for (std::size_t t = 1; t <= ends.size(); ++t) {
+    const StageRange range{t == 1 ? 0 : ends[t - 2], ends[t - 1]};
+    if (!complexity_exact) {
+      chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands, simplex, range);
+    }
+    chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands, simplex, range);
   }
   return chains;
 }

@@ -46,6 +46,11 @@ HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisT
   HypothesisResult result;
   result.name = hypothesis.name;
   result.text = hypothesis.text;
+  if (!hypothesis.polytope_source.empty()) {
+    const bool has_text = hypothesis.text.find_first_not_of(" \t\r\n") != std::string::npos;
+    result.text = has_text ? hypothesis.text + "; " + hypothesis.polytope_source : hypothesis.polytope_source;
+  }
+  result.facets = hypothesis.facets;
   result.restrictions = read.parsed.restrictions;
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
   const std::size_t space =

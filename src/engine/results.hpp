@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ struct HypothesisResult {
   // remain), `start` is the collapsed start point spread over the items, and
   // bf_unconstrained = bf_equalities * fit / complexity.
   std::vector<std::string> equalities;
+  // A hypothesis given by vertices: the number of facets of their hull (JSON `facets`).
+  std::optional<std::size_t> facets;
   double bf_equalities = 1.0;            // closed form, against the unconstrained hypothesis
   double log_bf_equalities = 0.0;
   double log_bf_unconstrained = 0.0;     // ln bf_unconstrained (finite where the factor under/overflows)

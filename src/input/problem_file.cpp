@@ -17,6 +17,7 @@
 #include "input/csv_data.hpp"
 #include "input/problem_file.hpp"
 #include "problem/categories.hpp"
+#include "polytope/polytope.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -362,8 +363,15 @@ class Reader {
       return p.line != q.line ? p.line < q.line : p.column < q.column;
     });
     for (const auto& [key, node] : entries) {
+      if (const toml::table* polytope = node->as_table()) {
+        problem.hypotheses.push_back(read_polytope_hypothesis(std::string(key->str()), *polytope, problem));
+        continue;
+      }
       const auto* text = node->as_string();
-      if (text == nullptr) fail(*node, "hypothesis '" + std::string(key->str()) + "' must be a string, e.g. \"a > b\"");
+      if (text == nullptr) {
+        fail(*node, "hypothesis '" + std::string(key->str()) +
+                        "' must be a string, e.g. \"a > b\", or a table naming a matrix or vertex file");
+      }
       HypothesisText hypothesis;
       hypothesis.name = std::string(key->str());
       hypothesis.text = text->get();
@@ -373,6 +381,56 @@ class Reader {
       }
       problem.hypotheses.push_back(std::move(hypothesis));
     }
+  }
+
+  // [hypotheses.NAME] with `matrix` (A θ <= b), `vertices` and `restrictions` (text in the
+  // hypothesis language): the text's restrictions first, then the matrix's rows, then the
+  // vertices' facets (src/polytope).
+  HypothesisText read_polytope_hypothesis(const std::string& name, const toml::table& table,
+                                          const CountsProblem& problem) const {
+    check_keys(table, {"matrix", "vertices", "restrictions"}, "[hypotheses." + name + "]", *this);
+    HypothesisText hypothesis;
+    hypothesis.name = name;
+    const SourcePosition at = position_of(table.source());
+    if (const toml::node* text = table.get("restrictions")) {
+      const auto* value = text->as_string();
+      if (value == nullptr) fail(*text, "'restrictions' must be a string in the hypothesis language, e.g. \"a > b\"");
+      hypothesis.text = value->get();
+      hypothesis.positions = decoded_positions(position_of(text->source()), hypothesis.text);
+      if (hypothesis.positions.empty()) hypothesis.positions.assign(hypothesis.text.size() + 1, position_of(text->source()));
+    } else {
+      hypothesis.positions.assign(1, at);
+    }
+    const ParameterNames names(problem.items);
+    for (const char* key : {"matrix", "vertices"}) {
+      const toml::node* node = table.get(key);
+      if (node == nullptr) continue;
+      const auto* path = node->as_string();
+      if (path == nullptr || path->get().empty() || path->get().find('\0') != std::string::npos) {
+        fail(*node, "'" + std::string(key) + "' must name a CSV file (relative to this file's folder), e.g. " + key +
+                        " = \"" + (key[0] == 'm' ? "A.csv" : "V.csv") + "\"");
+      }
+      std::filesystem::path csv = path->get();
+      if (csv.is_relative()) csv = std::filesystem::path(file_name_).parent_path() / csv;
+      const PolytopeForm form = key[0] == 'm' ? PolytopeForm::Matrix : PolytopeForm::Vertices;
+      PolytopeRestrictions read = read_polytope(csv.string(), names, form, names.coordinates());
+      if (form == PolytopeForm::Vertices) hypothesis.facets = read.facets;
+      hypothesis.polytope_source += (hypothesis.polytope_source.empty() ? "" : "; ") + std::string(key) + " \"" +
+                                    path->get() + "\"";
+      hypothesis.polytope.insert(hypothesis.polytope.end(), std::make_move_iterator(read.restrictions.begin()),
+                                 std::make_move_iterator(read.restrictions.end()));
+      hypothesis.polytope_equalities.insert(hypothesis.polytope_equalities.end(), read.equalities.begin(),
+                                            read.equalities.end());
+    }
+    if (table.get("matrix") == nullptr && table.get("vertices") == nullptr) {
+      fail(at, "[hypotheses." + name + "] names no 'matrix' or 'vertices' file; write a hypothesis in the language "
+               "as " + name + " = \"a > b\"");
+    }
+    if (hypothesis.polytope.empty() && hypothesis.polytope_equalities.empty() && hypothesis.text.find_first_not_of(" \t\r\n") == std::string::npos) {
+      fail(at, "hypothesis " + name + ": every row of its polytope holds for every proportion in [0, 1]; it "
+               "restricts nothing");
+    }
+    return hypothesis;
   }
 
   void read_sampling(const toml::table& table, Settings& settings) const {

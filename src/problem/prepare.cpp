@@ -135,10 +135,22 @@ Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis,
   Prepared prepared;
   const bool categorical =
       std::any_of(problem.items.begin(), problem.items.end(), [](const Item& item) { return is_categorical(item); });
-  prepared.parsed = categorical ? parse_hypothesis(hypothesis.text, named_items(problem.items),
-                                                   parameter_space(problem.items).parameters.size())
-                                : parse_hypothesis(hypothesis.text, names);
-  if (!prepared.parsed.ok) language_failure(problem, hypothesis, prepared.parsed.error);
+  // A polytope's hypothesis may have no text: its restrictions are the polytope's.
+  const bool text_given = !hypothesis.polytope.empty() || !hypothesis.polytope_equalities.empty()
+                              ? hypothesis.text.find_first_not_of(" \t\r\n") != std::string::npos
+                              : true;
+  if (text_given) {
+    prepared.parsed = categorical ? parse_hypothesis(hypothesis.text, named_items(problem.items),
+                                                     parameter_space(problem.items).parameters.size())
+                                  : parse_hypothesis(hypothesis.text, names);
+    if (!prepared.parsed.ok) language_failure(problem, hypothesis, prepared.parsed.error);
+  } else {
+    prepared.parsed.ok = true;
+  }
+  prepared.parsed.restrictions.insert(prepared.parsed.restrictions.end(), hypothesis.polytope.begin(),
+                                      hypothesis.polytope.end());
+  prepared.parsed.equalities.insert(prepared.parsed.equalities.end(), hypothesis.polytope_equalities.begin(),
+                                    hypothesis.polytope_equalities.end());
   prepared.has_equalities = !prepared.parsed.equalities.empty();
   const std::string who = "hypothesis " + hypothesis.name + ": ";
   if (prepared.has_equalities && categorical) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "messages/messages.hpp"
+#include "problem/language.hpp"
 
 namespace propbf::evaluate {
 
@@ -49,6 +50,13 @@ struct HypothesisText {
   // Where a hypothesis given outside a file came from (e.g. "propbf: --hypothesis 2"),
   // shown in messages in place of a place in the file; empty for a file's hypotheses.
   std::string origin;
+  // A polytope given beside the text (a restriction matrix or the facets of vertices,
+  // src/polytope): its restrictions over the items, which follow the text's, and, from
+  // vertices, the number of facets of their hull. The text may then be empty.
+  std::vector<Restriction> polytope;
+  std::vector<Equality> polytope_equalities;  // a hull's implicit equalities, after the text's
+  std::optional<std::size_t> facets;
+  std::string polytope_source;  // how the table and JSON name it, e.g. matrix "A.csv"
 };
 
 // Limits of what a problem may ask (each refused with a message, exit status 2):

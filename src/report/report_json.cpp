@@ -161,6 +161,7 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
   out.key("equalities").begin_array();
   for (const std::string& equality : result.equalities) out.string(equality);
   out.end_array();
+  if (result.facets) out.key("facets").integer(static_cast<std::int64_t>(*result.facets));
   numbers(out.key("start"), result.start.centre);
   out.key("start_radius").number(result.start.radius);
   if (settings.precision) {

@@ -178,6 +178,7 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
     const std::string name = visible_text(result.name);
     out += "\n" + name + ": " + one_line(result.text) + "\n";
     out += "  restrictions                   " + std::to_string(result.restrictions.size()) + "\n";
+    if (result.facets) out += "  facets of the vertices' hull   " + std::to_string(*result.facets) + "\n";
     if (!result.equalities.empty()) {
       std::string tied;
       for (const std::string& equality : result.equalities) tied += (tied.empty() ? "" : ", ") + one_line(equality);

@@ -69,18 +69,21 @@ void move_along_stage_bands(const BandMoves* moves, std::size_t stage, std::vect
   move_along_bands(moves->bands, moves->restrictions, stage, moves->shape_a, moves->shape_b, state, stream);
 }
 
-// One sweep of stage `stage` (1-based): each item in turn from its beta distribution
-// truncated to the interval restrictions 1 ... stage-1 leave it, given the other items.
-// Then one move along each of the stage's bands (band_move.hpp). Returns whether
-// restrictions 1 ... stage all hold (strictly) afterwards.
-bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, const std::vector<TruncatedBeta>& draws,
-           const BandMoves* bands, const Simplex* simplex, std::vector<double>& state, CounterStream& stream) {
+// One sweep of a stage that reads restrictions 1 ... checked and is truncated to
+// 1 ... truncated (one restriction per stage: stage t truncated to t - 1, checking t):
+// each item in turn from its beta distribution truncated to the interval restrictions
+// 1 ... truncated leave it, given the other items. Then one move along each of the
+// stage's bands (band_move.hpp). Returns whether restrictions 1 ... checked all hold
+// (strictly) afterwards. Coupled coordinates of `simplex` take scaled_draw.
+bool sweep(const std::vector<Restriction>& restrictions, std::size_t truncated, std::size_t checked,
+           const std::vector<TruncatedBeta>& draws, const BandMoves* bands, const Simplex* simplex,
+           std::vector<double>& state, CounterStream& stream) {
   const std::size_t items = state.size();
   for (std::size_t j = 0; j < items; ++j) {
     // Restriction k reads g_kj x_j + s_k > c_k with s_k = sum over i != j of g_ki x_i.
     double low = 0.0;
     double up = 1.0;
-    for (std::size_t k = 0; k + 1 < stage; ++k) {
+    for (std::size_t k = 0; k < truncated; ++k) {
       const std::vector<double>& g = restrictions[k].coefficients;
       if (g[j] == 0.0) continue;
       double rest = 0.0;
@@ -102,9 +105,9 @@ bool sweep(const std::vector<Restriction>& restrictions, std::size_t stage, cons
     // a boundary; the item then takes the middle of the two bounds.
     state[j] = low < up ? draws[j].draw(low, up, stream) : 0.5 * (low + up);
   }
-  move_along_stage_bands(bands, stage, state, stream);
+  move_along_stage_bands(bands, truncated + 1, state, stream);
   bool hit = true;
-  for (std::size_t k = 0; k < stage && hit; ++k) {
+  for (std::size_t k = 0; k < checked && hit; ++k) {
     double value = 0.0;
     for (std::size_t i = 0; i < items; ++i) value += restrictions[k].coefficients[i] * state[i];
     hit = value > restrictions[k].constant;
@@ -121,8 +124,24 @@ std::vector<TruncatedBeta> item_draws(const std::vector<double>& shape_a, const 
   return draws;
 }
 
+std::vector<std::size_t> stage_ends(std::size_t restrictions, std::size_t coordinates) {
+  const std::size_t most = std::max(kGroupedStages, 2 * coordinates);
+  std::vector<std::size_t> ends;
+  if (restrictions <= most) {
+    for (std::size_t t = 1; t <= restrictions; ++t) ends.push_back(t);
+    return ends;
+  }
+  // s * restrictions does not overflow: both are far below 2^32 (the coefficients' limit).
+  for (std::size_t s = 1; s <= most; ++s) ends.push_back(s * restrictions / most);
+  return ends;
+}
+
 std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& restrictions,
                                             const std::vector<double>& shape_a, const std::vector<double>& shape_b) {
+  // Restrictions grouped into stages are sampled without the moves: finding the bands
+  // compares every pair of restrictions that share an item.
+  const std::size_t coordinates = restrictions.empty() ? 0 : restrictions.front().coefficients.size();
+  if (stage_ends(restrictions.size(), coordinates).size() != restrictions.size()) return nullptr;
   std::vector<Band> bands = find_bands(restrictions);
   if (bands.empty()) return nullptr;
   return std::make_shared<const BandMoves>(BandMoves{std::move(bands), restrictions, shape_a, shape_b});
@@ -149,7 +168,9 @@ std::int64_t batch_count(std::int64_t niter) {
 std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
                                         const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                                         const ChainSettings& settings, const Simplex* simplex) {
-  const std::size_t stages = restrictions.size();
+  const std::vector<std::size_t> ends =
+      stage_ends(restrictions.size(), restrictions.empty() ? 0 : restrictions.front().coefficients.size());
+  const std::size_t stages = ends.size();
   const std::int64_t batches = batch_count(settings.niter);
   const std::int64_t batch_size = batches > 0 ? settings.niter / batches : 0;
   std::vector<StageCount> counts(stages);
@@ -163,7 +184,7 @@ std::vector<StageCount> run_stage_chain(const std::vector<Restriction>& restrict
     std::fill(batch_hits.begin(), batch_hits.end(), 0);
     std::int64_t hits = 0;
     for (std::int64_t s = 0; s < settings.niter; ++s) {
-      if (sweep(restrictions, stage, draws, bands.get(), simplex, state, stream)) {
+      if (sweep(restrictions, stage == 1 ? 0 : ends[stage - 2], ends[stage - 1], draws, bands.get(), simplex, state, stream)) {
         ++hits;
         const std::int64_t batch = s / batch_size;
         if (batch < batches) ++batch_hits[static_cast<std::size_t>(batch)];
@@ -282,9 +303,9 @@ StageChain::StageChain(const std::vector<Restriction>& restrictions, std::size_t
 StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage,
                        const std::vector<double>& start, std::shared_ptr<const std::vector<TruncatedBeta>> draws,
                        const ChainSettings& settings, std::shared_ptr<const BandMoves> bands,
-                       std::shared_ptr<const Simplex> simplex)
+                       std::shared_ptr<const Simplex> simplex, StageRange range)
     : restrictions_(std::move(restrictions)),
-      stage_(stage),
+      range_(range.checked == 0 ? StageRange{stage - 1, stage} : range),
       draws_(std::move(draws)),
       stream_(settings.seed, settings.key, settings.phase, stage),
       bands_(std::move(bands)),
@@ -292,8 +313,8 @@ StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, s
       state_(start) {
   const SparseRestrictions& r = *restrictions_;
   for (std::size_t j = 0; j < r.items(); ++j) {
-    alone_bounds_.push_back(r.alone(j, stage_ - 1).bounds);
-    const SparseRestrictions::Alone checked = r.alone(j, stage_);
+    alone_bounds_.push_back(r.alone(j, range_.truncated).bounds);
+    const SparseRestrictions::Alone checked = r.alone(j, range_.checked);
     if (checked.any) alone_checks_.push_back({j, checked.least, checked.most});
   }
 }
@@ -309,20 +330,21 @@ bool StageChain::sweep() {
   const std::vector<TruncatedBeta>& draws = *draws_;
   const std::size_t items = state_.size();
   for (std::size_t j = 0; j < items; ++j) {
-    const auto [low, up] = item_bounds(r, j, stage_ - 1, state_, alone_bounds_[j]);  // restrictions 1 ... stage - 1
+    const auto [low, up] = item_bounds(r, j, range_.truncated, state_, alone_bounds_[j]);  // the earlier stages'
     if (simplex_ != nullptr && simplex_->coupled(j)) {
       state_[j] = scaled_draw(*simplex_, j, {low, up}, draws[j], state_, stream_);
       continue;
     }
     state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
   }
-  move_along_stage_bands(bands_.get(), stage_, state_, stream_);
+  // The bands' first stages count one restriction per stage (grouped stages have none).
+  move_along_stage_bands(bands_.get(), range_.truncated + 1, state_, stream_);
   for (const AloneCheck& check : alone_checks_) {
     const double x = state_[check.item];
     if (!(x >= check.least && x <= check.most)) return false;
   }
   for (std::size_t k : r.shared_restrictions()) {
-    if (k >= stage_) break;
+    if (k >= range_.checked) break;
     double value = 0.0;
     for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
       value += term->coefficient * state_[term->item];

@@ -58,7 +58,7 @@ struct ChainSettings {
 };
 
 // shape_a[j], shape_b[j]: item j's beta distribution; start: inside every restriction.
-// The stream of stage t is CounterStream(seed, key, phase, t), one deviate per
+// The stages are those of stage_ends (below). The stream of stage t is CounterStream(seed, key, phase, t), one deviate per
 // item per sweep. Runs the stages one after the other, counting the batches as it goes:
 // the plain form of what StageChain does, kept to check it against.
 // With a simplex, coupled coordinates take scaled_draw (below) and bands that move them
@@ -227,6 +227,23 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
                                             const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                                             const Simplex* simplex);
 
+// The stages of a hypothesis of `restrictions` restrictions over `coordinates` items
+// (method.md, "Stages for many restrictions"): one stage per restriction, as written,
+// while there are at most S = max(kGroupedStages, 2 * coordinates) of them; beyond, S
+// stages of consecutive restrictions in the order given, stage s (1-based) ending after
+// restriction floor(s T / S). Returns each stage's end: the number of restrictions its
+// hit check reads (the stage samples truncated to the previous stage's end).
+inline constexpr std::size_t kGroupedStages = 64;
+std::vector<std::size_t> stage_ends(std::size_t restrictions, std::size_t coordinates);
+
+// The restrictions a stage's chain reads: it samples truncated to the first `truncated`
+// and counts a hit when the first `checked` hold. {0, 0}: those of one restriction per
+// stage, stage t truncated to t - 1 and checking t.
+struct StageRange {
+  std::size_t truncated = 0;
+  std::size_t checked = 0;
+};
+
 class StageChain {
  public:
   // stage: 1 ... restrictions.size(); settings.niter is not used. bands: find_bands of
@@ -237,7 +254,8 @@ class StageChain {
   // items' draws (item_draws) and the moves along its bands (none: nullptr).
   StageChain(std::shared_ptr<const SparseRestrictions> restrictions, std::size_t stage, const std::vector<double>& start,
              std::shared_ptr<const std::vector<TruncatedBeta>> draws, const ChainSettings& settings,
-             std::shared_ptr<const BandMoves> bands = nullptr, std::shared_ptr<const Simplex> simplex = nullptr);
+             std::shared_ptr<const BandMoves> bands = nullptr, std::shared_ptr<const Simplex> simplex = nullptr,
+             StageRange range = {});
 
   // Continues the chain until it has run `niter` sweeps (nothing when it has already).
   void run_to(std::int64_t niter);
@@ -251,7 +269,7 @@ class StageChain {
   bool sweep();
 
   std::shared_ptr<const SparseRestrictions> restrictions_;
-  std::size_t stage_;
+  StageRange range_;  // the restrictions truncated to and checked
   std::shared_ptr<const std::vector<TruncatedBeta>> draws_;  // per item
   CounterStream stream_;
   std::shared_ptr<const BandMoves> bands_;  // those of this stage are moved along after each sweep

@@ -29,7 +29,12 @@ CountsProblem problem_of(std::vector<Item> items, const std::vector<std::pair<st
   CountsProblem problem;
   problem.file_name = "test.toml";
   problem.items = std::move(items);
-  for (const auto& [name, text] : hypotheses) problem.hypotheses.push_back({name, text, {}, ""});
+  for (const auto& [name, text] : hypotheses) {
+    HypothesisText hypothesis;
+    hypothesis.name = name;
+    hypothesis.text = text;
+    problem.hypotheses.push_back(std::move(hypothesis));
+  }
   problem.settings.niter = niter;
   problem.settings.seed = 5;
   return problem;

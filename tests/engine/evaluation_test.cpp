@@ -28,7 +28,12 @@ CountsProblem problem_of(const std::vector<std::pair<std::string, std::string>>&
   const std::vector<std::string> names{"first", "second", "third", "crew"};
   const std::vector<std::int64_t> successes{14, 9, 4, 3};
   for (std::size_t j = 0; j < names.size(); ++j) problem.items.push_back({names[j], successes[j], 20, 1.0, 1.0});
-  for (const auto& [name, text] : hypotheses) problem.hypotheses.push_back({name, text, {}, ""});
+  for (const auto& [name, text] : hypotheses) {
+    HypothesisText hypothesis;
+    hypothesis.name = name;
+    hypothesis.text = text;
+    problem.hypotheses.push_back(hypothesis);
+  }
   problem.settings.niter = niter;
   problem.settings.seed = 3;
   problem.settings.precision = precision;

@@ -225,6 +225,66 @@ TEST(StageChain, ContinuedChainsMatchPlainRuns) {
   }
 }
 
+// One stage per restriction up to max(64, 2 x items) restrictions; beyond, that many
+// stages of consecutive restrictions, stage s ending after floor(s T / S).
+TEST(StageEnds, OnePerRestrictionUntilGrouped) {
+  EXPECT_EQ(stage_ends(0, 3), std::vector<std::size_t>{});
+  EXPECT_EQ(stage_ends(3, 2), (std::vector<std::size_t>{1, 2, 3}));
+  EXPECT_EQ(stage_ends(64, 1).size(), 64u);
+  EXPECT_EQ(stage_ends(999, 1000).size(), 999u);  // an ordering of 1000 items: as before
+  const std::vector<std::size_t> grouped = stage_ends(75834, 20);
+  ASSERT_EQ(grouped.size(), 64u);
+  EXPECT_EQ(grouped.front(), 1184u);
+  EXPECT_EQ(grouped[31], 37917u);
+  EXPECT_EQ(grouped.back(), 75834u);
+  const std::vector<std::size_t> by_items = stage_ends(1000, 40);
+  ASSERT_EQ(by_items.size(), 80u);
+  EXPECT_EQ(by_items.front(), 12u);
+  for (std::size_t s = 1; s < by_items.size(); ++s) EXPECT_GT(by_items[s], by_items[s - 1]);
+}
+
+// Grouped stages, each chain truncated to the earlier stages' restrictions and checking
+// its own too, count as the plain run of the same stages.
+TEST(StageChain, GroupedStagesMatchPlainRuns) {
+  std::mt19937_64 engine(29u);
+  auto uniform = [&engine](double low, double high) {
+    return low + (high - low) * std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+  };
+  const std::size_t items = 3;
+  const std::vector<double> start{0.5, 0.4, 0.6};
+  const std::vector<double> shape_a{1.0, 2.5, 1.0};
+  const std::vector<double> shape_b{1.0, 3.0, 1.0};
+  std::vector<Restriction> restrictions(150);
+  for (std::size_t k = 0; k < restrictions.size(); ++k) {
+    Restriction& r = restrictions[k];
+    double at_start = 0.0;
+    for (std::size_t j = 0; j < items; ++j) {
+      // Every fifth restriction on the first item alone.
+      const double g = k % 5 == 0 ? (j == 0 ? (k % 2 == 0 ? 1.0 : -1.0) : 0.0) : std::round(uniform(-2.0, 2.0) * 4.0) / 4.0;
+      r.coefficients.push_back(g);
+      at_start += g * start[j];
+    }
+    r.constant = at_start - uniform(0.2, 0.6);
+  }
+  const std::vector<std::size_t> ends = stage_ends(restrictions.size(), items);
+  ASSERT_EQ(ends.size(), 64u);
+  ChainSettings settings{500, 3, 7, StreamKind::FitSweeps};
+  const auto sparse = std::make_shared<const SparseRestrictions>(restrictions, items);
+  const auto draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(shape_a, shape_b));
+  const std::vector<StageCount> plain = run_stage_chain(restrictions, start, shape_a, shape_b, settings);
+  ASSERT_EQ(plain.size(), ends.size());
+  std::size_t cutting = 0;  // stages whose restrictions cut into their chain's distribution
+  for (const StageCount& count : plain) cutting += count.hits > 0 && count.hits < settings.niter ? 1 : 0;
+  EXPECT_GE(cutting, 10u);
+  for (std::size_t t = 1; t <= ends.size(); ++t) {
+    StageChain chain(sparse, t, start, draws, settings, band_moves(restrictions, shape_a, shape_b), nullptr,
+                     StageRange{t == 1 ? 0 : ends[t - 2], ends[t - 1]});
+    chain.run_to(settings.niter);
+    EXPECT_EQ(chain.count().hits, plain[t - 1].hits) << "stage " << t;
+    EXPECT_EQ(chain.count().effective_sweeps, plain[t - 1].effective_sweeps) << "stage " << t;
+  }
+}
+
 // A restriction on one item alone is read from a threshold: on the doubles next to its
 // bound c / g (and at 0, 1, the infinities), x passes the threshold exactly when
 // 0 + g x > c, as the plain check computes it; two restrictions on the item: both.

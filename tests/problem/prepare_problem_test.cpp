@@ -18,7 +18,9 @@ CountsProblem built(std::vector<std::pair<std::string, std::string>> hypotheses)
   problem.file_name = "hypotheses";
   problem.items = {{"a", 7, 10, 1.0, 1.0}, {"b", 5, 10, 1.0, 1.0}, {"c", 3, 10, 1.0, 1.0}};
   for (std::size_t h = 0; h < hypotheses.size(); ++h) {
-    HypothesisText text{hypotheses[h].first, hypotheses[h].second, {}, {}};
+    HypothesisText text;
+    text.name = hypotheses[h].first;
+    text.text = hypotheses[h].second;
     for (std::size_t i = 0; i <= text.text.size(); ++i) text.positions.push_back({static_cast<int>(h + 1), static_cast<int>(i + 1)});
     problem.hypotheses.push_back(text);
   }
