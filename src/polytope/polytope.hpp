@@ -25,8 +25,9 @@ inline constexpr std::size_t kMaxVertexParameters = 40;
 std::string too_many_vertices(std::size_t count, bool at_least);
 
 // The names a matrix or vertex header may give the free parameters: `item[c]` for the
-// first K - 1 categories of each item (a binomial item: `item[1]`, its success
-// probability, also written `item`), each mapped to its coordinate.
+// first K - 1 categories of each item, by number or by the category's name (a binomial
+// item: `item[1]`, its success probability, also written `item`; so is an item of two
+// categories), each mapped to its coordinate in the parameter space (categories.hpp).
 class ParameterNames {
  public:
   explicit ParameterNames(const std::vector<Item>& items);

@@ -77,6 +77,27 @@ TEST(PolytopeRun, MatrixGivesTheBytesOfTheSameRestrictionsInTheLanguage) {
   EXPECT_EQ(both.json["hypotheses"][0]["hypothesis"], "a > b; matrix \"order.csv\"");
 }
 
+// Over an item of three categories the header names its first two free parameters, by
+// number or by category name (x[3] = 1 - x[1] - x[2]): x[1] > x[2] > x[3] as rows gives
+// the language's numbers, and a bare name is refused for such an item.
+TEST(PolytopeRun, MatrixOverCategoriesGivesTheLanguagesNumbers) {
+  const std::string items = "[items]\nnames = [\"x\", \"y\"]\ncounts = [[4, 3, 1], [2, 2]]\n"
+                            "categories = [[\"p\", \"q\", \"r\"], [\"u\", \"v\"]]\n";
+  const std::string sampling = "[sampling]\nniter = 4000\n";
+  const Ran language = run_with_files(items + "[hypotheses]\nH = \"x[1] > x[2] > x[3]\"\n" + sampling, {});
+  ASSERT_EQ(language.run.status, 0) << language.run.err;
+  for (const char* header : {"x[1],x[2],y,b", "x[p],x[q],y[u],b"}) {
+    const Ran matrix = run_with_files(items + "[hypotheses.H]\nmatrix = \"order.csv\"\n" + sampling,
+                                      {{"order.csv", std::string(header) + "\n-1,1,0,0\n-1,-2,0,-1\n"}});
+    ASSERT_EQ(matrix.run.status, 0) << header << matrix.run.err;
+    EXPECT_EQ(without_headings(matrix.run.out), without_headings(language.run.out)) << header;
+  }
+  const Ran bare = run_with_files(items + "[hypotheses.H]\nmatrix = \"order.csv\"\n" + sampling,
+                                  {{"order.csv", "x,b\n-1,0\n"}});
+  EXPECT_EQ(bare.run.status, 2);
+  EXPECT_NE(bare.run.err.find("'x'"), std::string::npos) << bare.run.err;
+}
+
 // a >= b >= c with a + b + c <= 1.5 as rows and as the vertices of its hull: the factors
 // of the two runs (whose facets come in another order, so other stages) lie within each
 // other's intervals.
