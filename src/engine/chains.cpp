@@ -101,8 +101,14 @@ std::optional<double> known_complexity(const Prepared& read, const ItemShapes& i
                                 read.has_equalities ? read.collapsed.prior_b : items.prior_b);
 }
 
+std::optional<double> known_fit(const Prepared& read, const ItemShapes& items) {
+  return exact_order_complexity(read.chain_restrictions(),
+                                read.has_equalities ? read.collapsed.posterior_a : items.posterior_a,
+                                read.has_equalities ? read.collapsed.posterior_b : items.posterior_b);
+}
+
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
-                               StreamSeed seed, std::uint64_t key, bool complexity_exact) {
+                               StreamSeed seed, std::uint64_t key, bool complexity_exact, bool fit_exact) {
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
   const ChainSettings complexity{0, seed, key, StreamKind::ComplexitySweeps};
   const ChainSettings fit{0, seed, key, StreamKind::FitSweeps};
@@ -125,7 +131,7 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   HypothesisChains chains;
   for (std::size_t t = 1; t <= restrictions.size(); ++t) {
     if (!complexity_exact) chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands);
-    chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands);
+    if (!fit_exact) chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands);
   }
   return chains;
 }
@@ -205,7 +211,7 @@ void count_stages(HypothesisResult& result, const HypothesisChains& chains) {
   for (const StageChain& chain : chains.complexity) result.complexity_stages.push_back(chain.count());
   for (const StageChain& chain : chains.fit) result.fit_stages.push_back(chain.count());
   if (!result.complexity_exact) result.complexity = share_product(result.complexity_stages, result.niter);
-  result.fit = share_product(result.fit_stages, result.niter);
+  if (!result.fit_exact) result.fit = share_product(result.fit_stages, result.niter);
   result.bf_unconstrained = model::factor_against_unconstrained(result.fit, result.complexity);
   result.bf_complement = model::factor_against_complement(result.bf_unconstrained, result.fit, result.complexity);
 }

@@ -137,7 +137,11 @@ void settle_factors(HypothesisResult& result, const std::vector<bool>& kinds, bo
 }
 
 void add_closing_notes(HypothesisResult& result, bool sampled, const std::vector<std::string>& warnings) {
-  if (result.complexity_exact) {
+  if (result.fit_exact) {
+    result.notes.push_back("complexity and fit are exact (an order on items of one prior and of one posterior: the "
+                           "orderings it allows over all orderings); the factors have no Monte Carlo error and their "
+                           "intervals are the factors themselves");
+  } else if (result.complexity_exact) {
     result.notes.push_back("the complexity is exact (an order on items of one prior: the orderings it allows over all "
                            "orderings); only the fit is estimated, and the intervals are those of the fit alone");
   }
