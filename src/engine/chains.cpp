@@ -128,8 +128,14 @@ std::optional<double> known_complexity(const Prepared& read, const ItemShapes& i
                                 read.has_equalities ? read.collapsed.prior_b : items.prior_b);
 }
 
+std::optional<double> known_fit(const Prepared& read, const ItemShapes& items) {
+  return exact_order_complexity(read.chain_restrictions(),
+                                read.has_equalities ? read.collapsed.posterior_a : items.posterior_a,
+                                read.has_equalities ? read.collapsed.posterior_b : items.posterior_b);
+}
+
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
-                               StreamSeed seed, std::uint64_t key, bool complexity_exact) {
+                               StreamSeed seed, std::uint64_t key, bool complexity_exact, bool fit_exact) {
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
   const ChainSettings complexity{0, seed, key, StreamKind::ComplexitySweeps};
   const ChainSettings fit{0, seed, key, StreamKind::FitSweeps};
@@ -159,7 +165,7 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
     if (!complexity_exact) {
       chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands, simplex, range);
     }
-    chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands, simplex, range);
+    if (!fit_exact) chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands, simplex, range);
   }
   return chains;
 }
@@ -239,7 +245,7 @@ void count_stages(HypothesisResult& result, const HypothesisChains& chains) {
   for (const StageChain& chain : chains.complexity) result.complexity_stages.push_back(chain.count());
   for (const StageChain& chain : chains.fit) result.fit_stages.push_back(chain.count());
   if (!result.complexity_exact) result.complexity = share_product(result.complexity_stages, result.niter);
-  result.fit = share_product(result.fit_stages, result.niter);
+  if (!result.fit_exact) result.fit = share_product(result.fit_stages, result.niter);
   result.bf_unconstrained = model::factor_against_unconstrained(result.fit, result.complexity);
   result.bf_complement = model::factor_against_complement(result.bf_unconstrained, result.fit, result.complexity);
 }

@@ -52,13 +52,16 @@ struct HypothesisChains {
 // A hypothesis's complexity chains (under the prior) and fit chains (under the
 // posterior), one per restriction the chains read, all from `start` (over the chains'
 // coordinates); their streams are keyed by `key`. With `complexity_exact`, no complexity
-// chain (the fit chains are the same).
+// chain (the fit chains are the same); with `fit_exact` too, no chain at all.
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
-                               StreamSeed seed, std::uint64_t key, bool complexity_exact = false);
+                               StreamSeed seed, std::uint64_t key, bool complexity_exact = false,
+                               bool fit_exact = false);
 
 // The complexity of the hypothesis where it is known exactly (exact_order_complexity
-// over the chains' restrictions and the prior shapes of their coordinates), else nullopt.
+// over the chains' restrictions and the prior shapes of their coordinates), else nullopt;
+// its fit likewise (posterior shapes), asked only where the complexity is exact.
 std::optional<double> known_complexity(const Prepared& read, const ItemShapes& items);
+std::optional<double> known_fit(const Prepared& read, const ItemShapes& items);
 
 // One round: continues the stage chains of the hypotheses listed in `which` to their
 // result's niter and every estimate chain set up (not null) to its own niter, all on up

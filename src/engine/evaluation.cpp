@@ -126,7 +126,7 @@ std::vector<std::size_t> settle_round(Run& run, std::vector<HypothesisResult>& r
   std::vector<std::size_t> finished;
   for (std::size_t h : running) {
     HypothesisResult& result = results[h];
-    settle_factors(result, kinds, !run.chains[h].fit.empty());
+    settle_factors(result, kinds, !run.prepared[h].chain_restrictions().empty());
     if (!run.settings.precision) {
       finish_intervals(result);
       continue;
@@ -221,16 +221,20 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
             run.items.simplex ? std::nullopt : known_complexity(run.prepared[h], run.items)) {
       results[h].complexity_exact = true;
       results[h].complexity = *known;
+      if (const std::optional<double> fit = known_fit(run.prepared[h], run.items)) {
+        results[h].fit_exact = true;
+        results[h].fit = *fit;
+      }
     }
     run.chains.push_back(set_up_chains(run.prepared[h], results[h].start.centre, run.items, run.seed, run.keys[h],
-                                       results[h].complexity_exact));
+                                       results[h].complexity_exact, results[h].fit_exact));
     spread_start(results[h], run.prepared[h], run.items.names.size());
     results[h].niter = settings.niter;
     if (!settings.precision) set_up_estimates(run, results, h);
   }
   run_rounds(run, results);
   for (std::size_t h = 0; h < results.size(); ++h) {
-    add_closing_notes(results[h], !run.chains[h].fit.empty(), run.prepared[h].warnings);
+    add_closing_notes(results[h], !run.prepared[h].chain_restrictions().empty(), run.prepared[h].warnings);
   }
   // Estimates: exact for the unconstrained model, from a chain under each hypothesis.
   if (parameter_space(problem.items).any_categorical) {

@@ -137,10 +137,13 @@ void settle_factors(HypothesisResult& result, const std::vector<bool>& kinds, bo
 }
 
 void add_closing_notes(HypothesisResult& result, bool sampled, const std::vector<std::string>& warnings) {
-  if (result.complexity_exact) {
-    result.notes.push_back("the complexity is exact: the restrictions order items whose priors are the same within "
-                           "each connected block, so it is the product over blocks of (orderings the block allows) / "
-                           "(its items)!; only the fit is estimated, and the intervals are those of the fit alone");
+  if (result.fit_exact) {
+    result.notes.push_back("complexity and fit are exact (an order on items of one prior and of one posterior: the "
+                           "orderings it allows over all orderings); the factors have no Monte Carlo error and their "
+                           "intervals are the factors themselves");
+  } else if (result.complexity_exact) {
+    result.notes.push_back("the complexity is exact (an order on items of one prior: the orderings it allows over all "
+                           "orderings); only the fit is estimated, and the intervals are those of the fit alone");
   }
   if (!result.complement_defined) {
     if (!sampled) {

@@ -72,8 +72,12 @@ class StageDraw {
   BetaDeviate deviate_;
 };
 
-// The complexity a hypothesis without complexity stages has: exact, or 1 with no stage.
-double known_complexity(const HypothesisResult& result) { return result.complexity_exact ? result.complexity : 1.0; }
+// The complexity (fit) a hypothesis without complexity (fit) stages has: exact, or 1 with
+// no stage.
+double known_share(const HypothesisResult& result, bool fit) {
+  if (fit) return result.fit_exact ? result.fit : 1.0;
+  return result.complexity_exact ? result.complexity : 1.0;
+}
 
 StreamKind replication_kind(bool fit, bool corrected) {
   return fit ? (corrected ? StreamKind::FitReplicationsCorrected : StreamKind::FitReplications)
@@ -231,8 +235,8 @@ void draw_block(const IntervalJob& job, const std::array<const Draw*, 2>& draws,
   for (const bool fit : {false, true}) {
     double* product = products + (fit ? kReplicationBlock : 0);
     const std::size_t count = (fit ? job.result->fit_stages : job.result->complexity_stages).size();
-    // No stage: 1, or a complexity known exactly (HypothesisResult::complexity_exact).
-    if (count == 0) std::fill(product, product + kReplicationBlock, fit ? 1.0 : known_complexity(*job.result));
+    // No stage: 1, or a share known exactly (HypothesisResult::complexity_exact, fit_exact).
+    if (count == 0) std::fill(product, product + kReplicationBlock, known_share(*job.result, fit));
     for (std::size_t t = 1; t <= count; ++t) {
       CounterStream stream(seed, job.key, replication_kind(fit, job.corrected), t, block);
       draws[fit ? 1 : 0][t - 1]->multiply(product, kReplicationBlock, t == 1, stream);
@@ -326,7 +330,7 @@ void replication_intervals_plain(const std::vector<IntervalJob>& jobs, StreamSee
     std::array<std::vector<double>, 2> products;  // complexity, fit
     for (const bool fit : {false, true}) {
       std::vector<double>& product = products[fit ? 1 : 0];
-      product.assign(static_cast<std::size_t>(kReplications), fit ? 1.0 : known_complexity(*job.result));
+      product.assign(static_cast<std::size_t>(kReplications), known_share(*job.result, fit));
       const std::vector<StageCount>& counts = fit ? job.result->fit_stages : job.result->complexity_stages;
       for (std::size_t t = 1; t <= counts.size(); ++t) {
         const StageDraw draw(stage_shapes(counts[t - 1], job.result->niter, job.corrected));

@@ -53,6 +53,10 @@ struct HypothesisResult {
   // priors, problem/linear_extensions.hpp): no complexity chain runs, complexity_stages
   // is empty, and the intervals are those of the fit alone.
   bool complexity_exact = false;
+  // True when the fit is known exactly as well (the posteriors too are the same within
+  // each block, as with no data): no chain runs, fit_stages is empty too, and the factors
+  // have no Monte Carlo error.
+  bool fit_exact = false;
   double fit = 0.0;
   double bf_unconstrained = 0.0;  // fit / complexity
   double bf_complement = 0.0;     // (fit / complexity) / ((1 - fit) / (1 - complexity))

@@ -55,9 +55,9 @@ bool corner_on_boundary(const Restriction& restriction, const std::vector<std::s
 // their cube lies on its boundary (a > b at 0 = 0 or 1 = 1, a > 0 at 0): there a draw
 // rounded to the corner decides the restriction, often wrongly (items tie). Elsewhere
 // rounding moves a draw by less than a double's spacing, which decides nothing but on a
-// set of probability near zero. The shapes are the posterior's (the fit's chains), and
-// the prior's unless the complexity is exact (no chain draws from the prior). Empty when
-// there is none.
+// set of probability near zero. The shapes are the posterior's (the fit's and the
+// estimates' chains), and the prior's unless the complexity is exact (no chain draws from
+// the prior). Empty when there is none.
 std::string tie_refusal(const CountsProblem& problem, const Prepared& prepared) {
   // With categories, the chains' coordinates are parameters: a free category of a larger
   // item is drawn from its conditional beta (parameter_items).
@@ -88,6 +88,9 @@ std::string tie_refusal(const CountsProblem& problem, const Prepared& prepared) 
     }
   }
   const bool prior_drawn = coupled || !exact_order_complexity(restrictions, prior_a, prior_b).has_value();
+  // With the complexity exact, a fit of the same kind is exact too (the engine's known_fit);
+  // the estimates' chain draws from the posterior all the same.
+  const bool fit_exact = !prior_drawn && exact_order_complexity(restrictions, posterior_a, posterior_b).has_value();
   for (const Restriction& restriction : restrictions) {
     std::vector<std::size_t> named;
     for (std::size_t j = 0; j < space; ++j) {
@@ -107,12 +110,12 @@ std::string tie_refusal(const CountsProblem& problem, const Prepared& prepared) 
                   format_number(b[named[i]], 6) + ")";
       }
       if (named.size() > 5) shapes += " and " + std::to_string(named.size() - 5) + " more";
-      return "the restriction '" + shown_text(restriction.text) + "' is decided at a corner where its items, drawn " +
-             "from their " + (prior ? "prior" : "posterior") + " (" + shapes + "), pile up: below a shape of " +
-             format_number(kRefusedTieShape, 6) +
-             " many draws are exactly 0 or 1 in double precision, where the restriction fails though it holds for "
-             "their exact values, which would bias the " + (prior ? "complexity" : "fit") +
-             "; give the items shapes of at least " + format_number(kRefusedTieShape, 6) + " (prior plus counts)";
+      // A message line is shown whole up to kMessageLine bytes: the reason is kept short.
+      return "the restriction '" + shown_text(restriction.text) + "' is decided where its items' " +
+             (prior ? "prior" : "posterior") + " draws (" + shapes + ") pile up at 0 or 1: below shapes of " +
+             format_number(kRefusedTieShape, 6) + " they round to 0 or 1 and tie, which would bias the " +
+             (prior ? "complexity" : fit_exact ? "estimates" : "fit and estimates") + "; give shapes of at least " +
+             format_number(kRefusedTieShape, 6) + " (prior plus counts)";
     }
   }
   return {};

@@ -82,6 +82,9 @@ void explanations(JsonWriter& out, bool precision, bool categories) {
        "whose priors are the same within each connected block of the order, so the complexity is the product over "
        "blocks of (linear extensions of the block's order) / (its items)!; only the fit is then estimated, the "
        "intervals are those of the fit alone, and the stages' complexity keys are null"},
+      {"fit_exact",
+       "true when the fit is exact too: the complexity is exact and the items' posteriors are also the same within "
+       "each block (as with no data); no chain runs, stages is empty and the factors have no Monte Carlo error"},
       {"bf_complement", "(fit / complexity) / ((1 - fit) / (1 - complexity)): against the hypothesis's complement"},
       {"equalities", "the hypothesis's equalities as written; items they tie form one proportion, complexity and fit "
                      "are then those of the inequalities given the equalities, and bf_complement is null (the "
@@ -181,6 +184,7 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
   number(out.key("complexity"), result.complexity, "complexity", notes);
   out.key("complexity_exact").boolean(result.complexity_exact);
   number(out.key("fit"), result.fit, "fit", notes);
+  out.key("fit_exact").boolean(result.fit_exact);
   number(out.key("bf_unconstrained"), result.bf_unconstrained, "bf_unconstrained", notes);
   interval(out.key("bf_unconstrained_interval"), result.bf_unconstrained_interval, "bf_unconstrained_interval", notes);
   interval(out.key("bf_unconstrained_interval_independent"), result.bf_unconstrained_interval_independent,

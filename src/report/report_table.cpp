@@ -197,7 +197,8 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
     }
     out += "  complexity                     " + format_number(result.complexity, 6) +
            (result.complexity_exact ? " (exact)" : "") + "\n";
-    out += "  fit                            " + format_number(result.fit, 6) + "\n";
+    out += "  fit                            " + format_number(result.fit, 6) + (result.fit_exact ? " (exact)" : "") +
+           "\n";
     out += "  Bayes factor vs unconstrained  " + padded(format_number(result.bf_unconstrained, 6), 10) +
            " 95% interval " + padded(interval_text(result.bf_unconstrained_interval), 22) +
            " (sweeps as independent " + interval_text(result.bf_unconstrained_interval_independent) + ")\n";

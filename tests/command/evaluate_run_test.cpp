@@ -668,16 +668,20 @@ TEST(EvaluateRun, TinyShapesWarnOrAreRefused) {
   const Evaluated refused = evaluate_problem_text(items + "prior_a = 0.01\nprior_b = [1, 0.01]\n[hypotheses]\nH = \"a > b\"\n");
   EXPECT_EQ(refused.run.status, 2);
   EXPECT_EQ(refused.run.err,
-            "problem.toml:8:6: hypothesis H: the restriction 'a > b' is decided at a corner where its items, drawn from "
-            "their prior (a Beta(0.01, 1), b Beta(0.01, 0.01)), pile up: below a shape of 0.1 many draws are "
-            "exactly 0 or 1 in double precision, where the restriction fails though it holds for their exact values, "
-            "which would bias the complexity; give the items shapes of at least 0.1 (prior plus counts)\n");
+            "problem.toml:8:6: hypothesis H: the restriction 'a > b' is decided where its items' prior draws (a "
+            "Beta(0.01, 1), b Beta(0.01, 0.01)) pile up at 0 or 1: below shapes of 0.1 they round to 0 or 1 and tie, "
+            "which would bias the complexity; give shapes of at least 0.1 (prior plus counts)\n");
   const Evaluated exact = evaluate_problem_text(
       "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [3, 5]\ntrials = [10, 10]\nprior_a = 0.001\nprior_b = 0.001\n"
       "[hypotheses]\nH = \"a > b\"\nG = \"a > b + 0.1\"\n");
   ASSERT_EQ(exact.run.status, 0) << exact.run.err;
   EXPECT_EQ(exact.json["hypotheses"][0]["complexity"], 0.5);
   EXPECT_EQ(exact.json["hypotheses"][0]["complexity_exact"], true);
+  // With no data the fit is exact too (1/2), but the estimates' chain would draw the tiny
+  // posteriors: refused.
+  const Evaluated no_data = evaluate_problem_text(items + "prior_a = 0.001\nprior_b = 0.001\n[hypotheses]\nH = \"a > b\"\n");
+  EXPECT_EQ(no_data.run.status, 2);
+  EXPECT_NE(no_data.run.err.find("which would bias the estimates;"), std::string::npos);
   // The corners of a > b + 0.1 lie off its boundary: with the prior's mass at the corners
   // (half at 0, half at 1 per item) its complexity is 1/4.
   EXPECT_NEAR(exact.json["hypotheses"][1]["complexity"].get<double>(), 0.25, 0.01);

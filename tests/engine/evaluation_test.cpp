@@ -106,9 +106,22 @@ TEST(ExactComplexity, PartialOrderIsOneThird) {
   EXPECT_GT(h.bf_unconstrained_interval[1], h.bf_unconstrained);
   // The fit alone: its stage shares' spread, not the complexity's.
   EXPECT_LT(h.bf_unconstrained_interval[1] - h.bf_unconstrained_interval[0], 0.1 * h.bf_unconstrained);
+  EXPECT_FALSE(h.fit_exact);
   const HypothesisResult& bound = run.hypotheses[1];
   EXPECT_FALSE(bound.complexity_exact);
   EXPECT_EQ(bound.complexity_stages.size(), 2u);
+  // Equal counts: the posteriors are the same too, so the fit is exact (1/3) and no chain
+  // runs; the factors are 1 without Monte Carlo error.
+  CountsProblem equal = problem_of({{"H", "first > second; first > third"}}, 4000);
+  for (Item& item : equal.items) item.successes = 7;
+  const HypothesisResult both = evaluate_problem(equal, 2).hypotheses[0];
+  EXPECT_TRUE(both.complexity_exact);
+  EXPECT_TRUE(both.fit_exact);
+  EXPECT_EQ(both.fit, 1.0 / 3.0);
+  EXPECT_TRUE(both.fit_stages.empty());
+  EXPECT_EQ(both.bf_unconstrained, 1.0);
+  EXPECT_EQ(both.bf_unconstrained_interval, (Interval{1.0, 1.0}));
+  EXPECT_EQ(both.bf_complement_interval_independent, (Interval{1.0, 1.0}));
 }
 
 // A stop that says yes from its `from`-th look on, counting every look.
