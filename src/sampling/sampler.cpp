@@ -151,6 +151,9 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
                                             const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                                             const Simplex* simplex) {
   if (simplex == nullptr) return band_moves(restrictions, shape_a, shape_b);
+  // Grouped restrictions have no moves here either (see above).
+  const std::size_t coordinates = restrictions.empty() ? 0 : restrictions.front().coefficients.size();
+  if (stage_ends(restrictions.size(), coordinates).size() != restrictions.size()) return nullptr;
   std::vector<Band> bands = find_bands(restrictions);
   std::erase_if(bands, [&](const Band& band) {
     return std::any_of(band.items.begin(), band.items.end(), [&](std::size_t j) { return simplex->coupled(j); });
@@ -258,9 +261,12 @@ SparseRestrictions::SparseRestrictions(const std::vector<Restriction>& restricti
   for (std::size_t k = 0; k < restrictions.size(); ++k) {
     const Restriction& r = restrictions[k];
     constants_.push_back(r.constant);
+    double scale = std::abs(r.constant);
     for (std::size_t i = 0; i < items; ++i) {
       if (r.coefficients[i] != 0.0) terms_.push_back({i, r.coefficients[i]});
+      scale += std::abs(r.coefficients[i]);
     }
+    scales_.push_back(scale);
     term_begin_.push_back(terms_.size());
     if (term_begin_[k + 1] - term_begin_[k] != 1) shared_restrictions_.push_back(k);
   }
@@ -312,6 +318,7 @@ StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, s
       simplex_(std::move(simplex)),
       state_(start) {
   const SparseRestrictions& r = *restrictions_;
+  kept_ = stage_ends(r.restrictions(), r.items()).size() != r.restrictions();
   for (std::size_t j = 0; j < r.items(); ++j) {
     alone_bounds_.push_back(r.alone(j, range_.truncated).bounds);
     const SparseRestrictions::Alone checked = r.alone(j, range_.checked);
@@ -354,16 +361,102 @@ bool StageChain::sweep() {
   return true;
 }
 
+void StageChain::refresh_values() {
+  const SparseRestrictions& r = *restrictions_;
+  values_.assign(range_.checked, 0.0);
+  for (std::size_t k : r.shared_restrictions()) {
+    if (k >= range_.checked) break;
+    double value = 0.0;
+    for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
+      value += term->coefficient * state_[term->item];
+    }
+    values_[k] = value;
+  }
+}
+
+// The kept values differ from the term-by-term sums by rounding only: at most a few
+// hundred roundings of numbers no larger than the restriction's scale since the last
+// refresh, far below kKeptMargin times the scale. A restriction whose kept bound lies
+// that far below the lower bound found so far (above the upper one) gives a bound that
+// the plain sweep's max (min) also discards, and one whose kept value lies that far from
+// its constant holds or fails as its term-by-term sum does; every other restriction is
+// read term by term, in the plain sweep's order. So the draws, states and hits are those
+// of sweep(), number for number.
+bool StageChain::kept_sweep() {
+  const SparseRestrictions& r = *restrictions_;
+  const std::vector<TruncatedBeta>& draws = *draws_;
+  const std::size_t items = state_.size();
+  for (std::size_t j = 0; j < items; ++j) {
+    double low = alone_bounds_[j].low;
+    double up = alone_bounds_[j].up;
+    const double x = state_[j];
+    const SparseRestrictions::Involvement* const end = r.shared_end(j);
+    for (const SparseRestrictions::Involvement* in = r.shared_begin(j); in != end; ++in) {
+      const std::size_t k = in->restriction;
+      if (k >= range_.truncated) break;
+      const double g = in->coefficient;
+      const double kept = (r.constant(k) - (values_[k] - g * x)) / g;
+      const double margin = kKeptMargin * r.scale(k) / std::abs(g);
+      if (g > 0.0 ? kept + margin < low : kept - margin > up) continue;
+      double rest = 0.0;
+      for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
+        if (term->item != j) rest += term->coefficient * state_[term->item];
+      }
+      const double bound = (r.constant(k) - rest) / g;
+      if (g > 0.0) {
+        low = std::max(low, bound);
+      } else {
+        up = std::min(up, bound);
+      }
+    }
+    if (simplex_ != nullptr && simplex_->coupled(j)) {
+      state_[j] = scaled_draw(*simplex_, j, {low, up}, draws[j], state_, stream_);
+    } else {
+      state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
+    }
+    const double moved = state_[j] - x;
+    if (moved != 0.0) {
+      for (const SparseRestrictions::Involvement* in = r.shared_begin(j); in != end; ++in) {
+        if (in->restriction >= range_.checked) break;
+        values_[in->restriction] += in->coefficient * moved;
+      }
+    }
+  }
+  if (bands_ != nullptr) {
+    move_along_stage_bands(bands_.get(), range_.truncated + 1, state_, stream_);
+    refresh_values();
+  }
+  for (const AloneCheck& check : alone_checks_) {
+    const double x = state_[check.item];
+    if (!(x >= check.least && x <= check.most)) return false;
+  }
+  for (std::size_t k : r.shared_restrictions()) {
+    if (k >= range_.checked) break;
+    const double margin = kKeptMargin * r.scale(k);
+    if (values_[k] - margin > r.constant(k)) continue;
+    if (values_[k] + margin <= r.constant(k)) return false;
+    double value = 0.0;
+    for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
+      value += term->coefficient * state_[term->item];
+    }
+    if (!(value > r.constant(k))) return false;
+  }
+  return true;
+}
+
 void StageChain::run_to(std::int64_t niter) {
   if (niter <= sweeps_) return;
   for (; sweeps_ < niter; ++sweeps_) {
     // The hit bits grow as the chain runs: memory follows the sweeps run, not those asked.
     if (sweeps_ % 64 == 0) hit_bits_.push_back(0);
-    if (sweep()) {
+    if (kept_ && (values_.empty() || sweeps_ % kRefreshSweeps == 0)) refresh_values();
+    if (kept_ ? kept_sweep() : sweep()) {
       ++hits_;
       hit_bits_[static_cast<std::size_t>(sweeps_ / 64)] |= std::uint64_t{1} << (sweeps_ % 64);
     }
   }
+  // The kept values are formed again when the chain continues: memory only while it runs.
+  std::vector<double>().swap(values_);
 }
 
 StageCount StageChain::count() const {

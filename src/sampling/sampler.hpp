@@ -117,6 +117,10 @@ class SparseRestrictions {
   };
 
   std::size_t items() const { return involvement_begin_.size() - 1; }
+  std::size_t restrictions() const { return constants_.size(); }
+  // The sum of restriction k's absolute coefficients and constant: a bound on the size of
+  // every number its value and bounds are formed from while the items lie in [0, 1].
+  double scale(std::size_t k) const { return scales_[k]; }
   const Involvement* shared_begin(std::size_t j) const { return shared_.data() + shared_begin_[j]; }
   const Involvement* shared_end(std::size_t j) const { return shared_.data() + shared_begin_[j + 1]; }
   double constant(std::size_t k) const { return constants_[k]; }
@@ -127,6 +131,7 @@ class SparseRestrictions {
 
  private:
   std::vector<double> constants_;
+  std::vector<double> scales_;
   std::vector<Term> terms_;
   std::vector<std::size_t> term_begin_;
   std::vector<Involvement> involvement_;
@@ -234,6 +239,10 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
 // restriction floor(s T / S). Returns each stage's end: the number of restrictions its
 // hit check reads (the stage samples truncated to the previous stage's end).
 inline constexpr std::size_t kGroupedStages = 64;
+// Kept values (method.md): refreshed every kRefreshSweeps sweeps; a restriction is read
+// term by term when its kept value lies within kKeptMargin times its scale of deciding.
+inline constexpr std::int64_t kRefreshSweeps = 16;
+inline constexpr double kKeptMargin = 1e-9;
 std::vector<std::size_t> stage_ends(std::size_t restrictions, std::size_t coordinates);
 
 // The restrictions a stage's chain reads: it samples truncated to the first `truncated`
@@ -267,6 +276,11 @@ class StageChain {
   // One sweep, as the plain form's, with each item's bounds from the restrictions that
   // involve it and only their nonzero terms.
   bool sweep();
+  // The same sweep for grouped stages (method.md, "Kept values"): the same draws, bounds
+  // and hits, reading the restrictions that cannot bind or decide from kept values.
+  bool kept_sweep();
+  // Every kept value from the state, term by term.
+  void refresh_values();
 
   std::shared_ptr<const SparseRestrictions> restrictions_;
   StageRange range_;  // the restrictions truncated to and checked
@@ -284,6 +298,11 @@ class StageChain {
   };
   std::vector<AloneCheck> alone_checks_;
   std::vector<double> state_;
+  // Grouped stages keep each shared restriction's value (coefficients times state) among
+  // 1 ... checked while they run (run_to), updated as items move and refreshed every
+  // kRefreshSweeps sweeps; empty between runs.
+  bool kept_ = false;
+  std::vector<double> values_;
   std::int64_t sweeps_ = 0;
   std::int64_t hits_ = 0;
   std::vector<std::uint64_t> hit_bits_;  // bit s % 64 of word s / 64: sweep s was a hit

@@ -244,44 +244,65 @@ TEST(StageEnds, OnePerRestrictionUntilGrouped) {
 }
 
 // Grouped stages, each chain truncated to the earlier stages' restrictions and checking
-// its own too, count as the plain run of the same stages.
+// its own too, count as the plain run of the same stages: the chains of grouped stages
+// read kept values (method.md, "Kept values"), which must give the same draws and hits
+// as the plain sweep's term-by-term sums, here on generated problems of several sizes,
+// with chains continued part-way as the engine's rounds do.
 TEST(StageChain, GroupedStagesMatchPlainRuns) {
-  std::mt19937_64 engine(29u);
-  auto uniform = [&engine](double low, double high) {
-    return low + (high - low) * std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+  struct Case {
+    std::size_t items;
+    std::size_t restrictions;
+    unsigned seed;
+    std::int64_t niter;
   };
-  const std::size_t items = 3;
-  const std::vector<double> start{0.5, 0.4, 0.6};
-  const std::vector<double> shape_a{1.0, 2.5, 1.0};
-  const std::vector<double> shape_b{1.0, 3.0, 1.0};
-  std::vector<Restriction> restrictions(150);
-  for (std::size_t k = 0; k < restrictions.size(); ++k) {
-    Restriction& r = restrictions[k];
-    double at_start = 0.0;
+  const Case cases[] = {{3, 150, 29u, 500}, {5, 400, 3u, 300}, {8, 600, 11u, 200}, {12, 900, 17u, 120}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.items);
+    std::mt19937_64 engine(c.seed);
+    auto uniform = [&engine](double low, double high) {
+      return low + (high - low) * std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+    };
+    const std::size_t items = c.items;
+    std::vector<double> start;
+    std::vector<double> shape_a;
+    std::vector<double> shape_b;
     for (std::size_t j = 0; j < items; ++j) {
-      // Every fifth restriction on the first item alone.
-      const double g = k % 5 == 0 ? (j == 0 ? (k % 2 == 0 ? 1.0 : -1.0) : 0.0) : std::round(uniform(-2.0, 2.0) * 4.0) / 4.0;
-      r.coefficients.push_back(g);
-      at_start += g * start[j];
+      start.push_back(uniform(0.4, 0.6));
+      shape_a.push_back(j % 2 == 0 ? 1.0 : 2.5);
+      shape_b.push_back(j % 3 == 0 ? 1.0 : 3.0);
     }
-    r.constant = at_start - uniform(0.2, 0.6);
-  }
-  const std::vector<std::size_t> ends = stage_ends(restrictions.size(), items);
-  ASSERT_EQ(ends.size(), 64u);
-  ChainSettings settings{500, 3, 7, StreamKind::FitSweeps};
-  const auto sparse = std::make_shared<const SparseRestrictions>(restrictions, items);
-  const auto draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(shape_a, shape_b));
-  const std::vector<StageCount> plain = run_stage_chain(restrictions, start, shape_a, shape_b, settings);
-  ASSERT_EQ(plain.size(), ends.size());
-  std::size_t cutting = 0;  // stages whose restrictions cut into their chain's distribution
-  for (const StageCount& count : plain) cutting += count.hits > 0 && count.hits < settings.niter ? 1 : 0;
-  EXPECT_GE(cutting, 10u);
-  for (std::size_t t = 1; t <= ends.size(); ++t) {
-    StageChain chain(sparse, t, start, draws, settings, band_moves(restrictions, shape_a, shape_b), nullptr,
-                     StageRange{t == 1 ? 0 : ends[t - 2], ends[t - 1]});
-    chain.run_to(settings.niter);
-    EXPECT_EQ(chain.count().hits, plain[t - 1].hits) << "stage " << t;
-    EXPECT_EQ(chain.count().effective_sweeps, plain[t - 1].effective_sweeps) << "stage " << t;
+    std::vector<Restriction> restrictions(c.restrictions);
+    for (std::size_t k = 0; k < restrictions.size(); ++k) {
+      Restriction& r = restrictions[k];
+      double at_start = 0.0;
+      for (std::size_t j = 0; j < items; ++j) {
+        // Every fifth restriction on the first item alone; the others on about half the items.
+        const double g = k % 5 == 0 ? (j == 0 ? (k % 2 == 0 ? 1.0 : -1.0) : 0.0)
+                         : uniform(0.0, 1.0) < 0.5 ? 0.0
+                                                   : std::round(uniform(-2.0, 2.0) * 4.0) / 4.0;
+        r.coefficients.push_back(g);
+        at_start += g * start[j];
+      }
+      r.constant = at_start - uniform(0.05, 0.6);
+    }
+    const std::vector<std::size_t> ends = stage_ends(restrictions.size(), items);
+    ASSERT_EQ(ends.size(), std::max<std::size_t>(64, 2 * items));
+    ChainSettings settings{c.niter, 3, 7, StreamKind::FitSweeps};
+    const auto sparse = std::make_shared<const SparseRestrictions>(restrictions, items);
+    const auto draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(shape_a, shape_b));
+    const std::vector<StageCount> plain = run_stage_chain(restrictions, start, shape_a, shape_b, settings);
+    ASSERT_EQ(plain.size(), ends.size());
+    std::size_t cutting = 0;  // stages whose restrictions cut into their chain's distribution
+    for (const StageCount& count : plain) cutting += count.hits > 0 && count.hits < settings.niter ? 1 : 0;
+    EXPECT_GE(cutting, 10u);
+    for (std::size_t t = 1; t <= ends.size(); ++t) {
+      StageChain chain(sparse, t, start, draws, settings, band_moves(restrictions, shape_a, shape_b), nullptr,
+                       StageRange{t == 1 ? 0 : ends[t - 2], ends[t - 1]});
+      chain.run_to(settings.niter / 3 + 5);  // not a multiple of the refresh interval
+      chain.run_to(settings.niter);
+      EXPECT_EQ(chain.count().hits, plain[t - 1].hits) << "stage " << t;
+      EXPECT_EQ(chain.count().effective_sweeps, plain[t - 1].effective_sweeps) << "stage " << t;
+    }
   }
 }
 
