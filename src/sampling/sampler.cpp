@@ -131,8 +131,13 @@ std::vector<std::size_t> stage_ends(std::size_t restrictions, std::size_t coordi
     for (std::size_t t = 1; t <= restrictions; ++t) ends.push_back(t);
     return ends;
   }
-  // s * restrictions does not overflow: both are far below 2^32 (the coefficients' limit).
-  for (std::size_t s = 1; s <= most; ++s) ends.push_back(s * restrictions / most);
+  // From the last stage back, each stage a sixth smaller than the next (at least one
+  // restriction), and stage s ending after at least s restrictions: integers only.
+  ends.assign(most, restrictions);
+  for (std::size_t s = most - 1; s >= 1; --s) {
+    const std::size_t next = ends[s];
+    ends[s - 1] = std::max(s, next - std::max<std::size_t>(1, next / 6));
+  }
   return ends;
 }
 

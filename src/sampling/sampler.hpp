@@ -235,8 +235,9 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
 // The stages of a hypothesis of `restrictions` restrictions over `coordinates` items
 // (method.md, "Stages for many restrictions"): one stage per restriction, as written,
 // while there are at most S = max(kGroupedStages, 2 * coordinates) of them; beyond, S
-// stages of consecutive restrictions in the order given, stage s (1-based) ending after
-// restriction floor(s T / S). Returns each stage's end: the number of restrictions its
+// stages of consecutive restrictions in the order given, growing geometrically: the
+// last ends after restriction T, and stage s (1-based) ends after
+// e_s = max(s, e_(s+1) - max(1, floor(e_(s+1) / 6))). Returns each stage's end: the number of restrictions its
 // hit check reads (the stage samples truncated to the previous stage's end).
 inline constexpr std::size_t kGroupedStages = 64;
 // Kept values (method.md): refreshed every kRefreshSweeps sweeps; a restriction is read

@@ -226,7 +226,8 @@ TEST(StageChain, ContinuedChainsMatchPlainRuns) {
 }
 
 // One stage per restriction up to max(64, 2 x items) restrictions; beyond, that many
-// stages of consecutive restrictions, stage s ending after floor(s T / S).
+// stages of consecutive restrictions growing by a sixth from the last back, stage s
+// ending after at least s restrictions.
 TEST(StageEnds, OnePerRestrictionUntilGrouped) {
   EXPECT_EQ(stage_ends(0, 3), std::vector<std::size_t>{});
   EXPECT_EQ(stage_ends(3, 2), (std::vector<std::size_t>{1, 2, 3}));
@@ -234,12 +235,16 @@ TEST(StageEnds, OnePerRestrictionUntilGrouped) {
   EXPECT_EQ(stage_ends(999, 1000).size(), 999u);  // an ordering of 1000 items: as before
   const std::vector<std::size_t> grouped = stage_ends(75834, 20);
   ASSERT_EQ(grouped.size(), 64u);
-  EXPECT_EQ(grouped.front(), 1184u);
-  EXPECT_EQ(grouped[31], 37917u);
+  EXPECT_EQ(grouped.front(), 1u);
+  EXPECT_EQ(grouped[16], 17u);
+  EXPECT_EQ(grouped[17], 20u);
+  EXPECT_EQ(grouped[31], 224u);
+  EXPECT_EQ(grouped[62], 63195u);  // 75834 - floor(75834 / 6)
   EXPECT_EQ(grouped.back(), 75834u);
   const std::vector<std::size_t> by_items = stage_ends(1000, 40);
   ASSERT_EQ(by_items.size(), 80u);
-  EXPECT_EQ(by_items.front(), 12u);
+  EXPECT_EQ(by_items.front(), 1u);
+  EXPECT_EQ(by_items.back(), 1000u);
   for (std::size_t s = 1; s < by_items.size(); ++s) EXPECT_GT(by_items[s], by_items[s - 1]);
 }
 
