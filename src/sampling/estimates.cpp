@@ -92,6 +92,10 @@ struct EstimateChain::State {
 
   SparseRestrictions r;
   std::size_t restriction_count;
+  // Grouped restrictions (stage_ends) are read from kept values (kept_item_bounds): the
+  // same bounds, refreshed every kRefreshSweeps sweeps.
+  bool grouped = stage_ends(r.restrictions(), r.items()).size() != r.restrictions();
+  std::vector<double> values;
   std::vector<TruncatedBeta> draws;
   std::shared_ptr<const BandMoves> bands;
   CounterStream stream;
@@ -157,13 +161,17 @@ void EstimateChain::run_to(std::int64_t sweeps) {
   const std::size_t stage = c.restriction_count + 1;  // truncated by every restriction
   for (; sweeps_ < std::min(sweeps, niter_); ++sweeps_) {
     // The stage chains' sweep (StageChain::sweep) with every restriction in the truncation.
+    if (c.grouped && sweeps_ % kRefreshSweeps == 0) form_values(c.r, c.restriction_count, c.state, c.values);
     for (std::size_t j : drawn) {
-      const auto [low, up] = item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j]);
+      const double was = c.state[j];
+      const auto [low, up] = c.grouped ? kept_item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j], c.values)
+                                       : item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j]);
       if (simplex_ != nullptr && simplex_->coupled(j)) {
         c.state[j] = scaled_draw(*simplex_, j, {low, up}, c.draws[j], c.state, c.stream);
-        continue;
+      } else {
+        c.state[j] = low < up ? c.draws[j].draw(low, up, c.stream) : 0.5 * (low + up);
       }
-      c.state[j] = low < up ? c.draws[j].draw(low, up, c.stream) : 0.5 * (low + up);
+      if (c.grouped) add_moved(c.r, j, c.state[j] - was, c.restriction_count, c.values);
     }
     if (c.bands) {
       move_along_bands(c.bands->bands, c.bands->restrictions, stage, shape_a, shape_b, c.state, c.stream);

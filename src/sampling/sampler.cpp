@@ -366,18 +366,20 @@ bool StageChain::sweep() {
   return true;
 }
 
-void StageChain::refresh_values() {
-  const SparseRestrictions& r = *restrictions_;
-  values_.assign(range_.checked, 0.0);
+void form_values(const SparseRestrictions& r, std::size_t restriction_limit, const std::vector<double>& state,
+                 std::vector<double>& values) {
+  values.assign(restriction_limit, 0.0);
   for (std::size_t k : r.shared_restrictions()) {
-    if (k >= range_.checked) break;
+    if (k >= restriction_limit) break;
     double value = 0.0;
     for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
-      value += term->coefficient * state_[term->item];
+      value += term->coefficient * state[term->item];
     }
-    values_[k] = value;
+    values[k] = value;
   }
 }
+
+void StageChain::refresh_values() { form_values(*restrictions_, range_.checked, state_, values_); }
 
 // The kept values differ from the term-by-term sums by rounding only: at most a few
 // hundred roundings of numbers no larger than the restriction's scale since the last
@@ -392,40 +394,14 @@ bool StageChain::kept_sweep() {
   const std::vector<TruncatedBeta>& draws = *draws_;
   const std::size_t items = state_.size();
   for (std::size_t j = 0; j < items; ++j) {
-    double low = alone_bounds_[j].low;
-    double up = alone_bounds_[j].up;
     const double x = state_[j];
-    const SparseRestrictions::Involvement* const end = r.shared_end(j);
-    for (const SparseRestrictions::Involvement* in = r.shared_begin(j); in != end; ++in) {
-      const std::size_t k = in->restriction;
-      if (k >= range_.truncated) break;
-      const double g = in->coefficient;
-      const double kept = (r.constant(k) - (values_[k] - g * x)) / g;
-      const double margin = kKeptMargin * r.scale(k) / std::abs(g);
-      if (g > 0.0 ? kept + margin < low : kept - margin > up) continue;
-      double rest = 0.0;
-      for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
-        if (term->item != j) rest += term->coefficient * state_[term->item];
-      }
-      const double bound = (r.constant(k) - rest) / g;
-      if (g > 0.0) {
-        low = std::max(low, bound);
-      } else {
-        up = std::min(up, bound);
-      }
-    }
+    const auto [low, up] = kept_item_bounds(r, j, range_.truncated, state_, alone_bounds_[j], values_);
     if (simplex_ != nullptr && simplex_->coupled(j)) {
       state_[j] = scaled_draw(*simplex_, j, {low, up}, draws[j], state_, stream_);
     } else {
       state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
     }
-    const double moved = state_[j] - x;
-    if (moved != 0.0) {
-      for (const SparseRestrictions::Involvement* in = r.shared_begin(j); in != end; ++in) {
-        if (in->restriction >= range_.checked) break;
-        values_[in->restriction] += in->coefficient * moved;
-      }
-    }
+    add_moved(r, j, state_[j] - x, range_.checked, values_);
   }
   if (bands_ != nullptr) {
     move_along_stage_bands(bands_.get(), range_.truncated + 1, state_, stream_);

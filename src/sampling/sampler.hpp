@@ -46,6 +46,10 @@ struct StageCount {
 };
 
 inline constexpr double kEffectivePerBatch = 4.0;
+// Kept values (method.md): refreshed every kRefreshSweeps sweeps; a restriction is read
+// term by term when its kept value lies within kKeptMargin times its scale of deciding.
+inline constexpr std::int64_t kRefreshSweeps = 16;
+inline constexpr double kKeptMargin = 1e-9;
 inline constexpr double kBatchCorrelationLimit = 0.7;
 
 struct Simplex;
@@ -177,6 +181,53 @@ inline ItemBounds item_bounds(const SparseRestrictions& r, std::size_t j, std::s
   return {low, up};
 }
 
+// item_bounds read from kept values (method.md, "Kept values"): values[k] is restriction
+// k's value, coefficients times `state`, formed term by term at most kRefreshSweeps
+// sweeps ago and updated as items moved (add_moved). Restrictions whose kept bound lies
+// more than the margin outside the interval found so far are skipped, the others read
+// term by term: the same interval as item_bounds.
+inline ItemBounds kept_item_bounds(const SparseRestrictions& r, std::size_t j, std::size_t restriction_limit,
+                                   const std::vector<double>& state, ItemBounds alone,
+                                   const std::vector<double>& values) {
+  double low = alone.low;
+  double up = alone.up;
+  const double x = state[j];
+  for (const SparseRestrictions::Involvement* in = r.shared_begin(j); in != r.shared_end(j); ++in) {
+    const std::size_t k = in->restriction;
+    if (k >= restriction_limit) break;
+    const double g = in->coefficient;
+    const double kept = (r.constant(k) - (values[k] - g * x)) / g;
+    const double margin = kKeptMargin * r.scale(k) / std::abs(g);
+    if (g > 0.0 ? kept + margin < low : kept - margin > up) continue;
+    double rest = 0.0;
+    for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
+      if (term->item != j) rest += term->coefficient * state[term->item];
+    }
+    const double bound = (r.constant(k) - rest) / g;
+    if (g > 0.0) {
+      low = std::max(low, bound);
+    } else {
+      up = std::min(up, bound);
+    }
+  }
+  return {low, up};
+}
+
+// Item j moved by `moved`: the kept values of the restrictions below `restriction_limit`
+// that involve it follow.
+inline void add_moved(const SparseRestrictions& r, std::size_t j, double moved, std::size_t restriction_limit,
+                      std::vector<double>& values) {
+  if (moved == 0.0) return;
+  for (const SparseRestrictions::Involvement* in = r.shared_begin(j); in != r.shared_end(j); ++in) {
+    if (in->restriction >= restriction_limit) break;
+    values[in->restriction] += in->coefficient * moved;
+  }
+}
+
+// The kept values of the shared restrictions below `restriction_limit`, term by term.
+void form_values(const SparseRestrictions& r, std::size_t restriction_limit, const std::vector<double>& state,
+                 std::vector<double>& values);
+
 // The items' simplexes over the chains' coordinates (categories.hpp): coordinate j is a
 // free category of an item whose free categories are the coordinates begin[j] ...
 // end[j] - 1 (only j for an item of two categories). Null where no item has more than
@@ -240,10 +291,7 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
 // e_s = max(s, e_(s+1) - max(1, floor(e_(s+1) / 6))). Returns each stage's end: the number of restrictions its
 // hit check reads (the stage samples truncated to the previous stage's end).
 inline constexpr std::size_t kGroupedStages = 64;
-// Kept values (method.md): refreshed every kRefreshSweeps sweeps; a restriction is read
-// term by term when its kept value lies within kKeptMargin times its scale of deciding.
-inline constexpr std::int64_t kRefreshSweeps = 16;
-inline constexpr double kKeptMargin = 1e-9;
+
 std::vector<std::size_t> stage_ends(std::size_t restrictions, std::size_t coordinates);
 
 // The restrictions a stage's chain reads: it samples truncated to the first `truncated`
