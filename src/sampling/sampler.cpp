@@ -131,12 +131,12 @@ std::vector<std::size_t> stage_ends(std::size_t restrictions, std::size_t coordi
     for (std::size_t t = 1; t <= restrictions; ++t) ends.push_back(t);
     return ends;
   }
-  // From the last stage back, each stage a sixth smaller than the next (at least one
+  // From the last stage back, each stage's end a third below the next's (at least one
   // restriction), and stage s ending after at least s restrictions: integers only.
   ends.assign(most, restrictions);
   for (std::size_t s = most - 1; s >= 1; --s) {
     const std::size_t next = ends[s];
-    ends[s - 1] = std::max(s, next - std::max<std::size_t>(1, next / 6));
+    ends[s - 1] = std::max(s, next - std::max<std::size_t>(1, next / 3));
   }
   return ends;
 }

@@ -288,7 +288,7 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
 // while there are at most S = max(kGroupedStages, 2 * coordinates) of them; beyond, S
 // stages of consecutive restrictions in the order given, growing geometrically: the
 // last ends after restriction T, and stage s (1-based) ends after
-// e_s = max(s, e_(s+1) - max(1, floor(e_(s+1) / 6))). Returns each stage's end: the number of restrictions its
+// e_s = max(s, e_(s+1) - max(1, floor(e_(s+1) / 3))). Returns each stage's end: the number of restrictions its
 // hit check reads (the stage samples truncated to the previous stage's end).
 inline constexpr std::size_t kGroupedStages = 64;
 

@@ -226,7 +226,7 @@ TEST(StageChain, ContinuedChainsMatchPlainRuns) {
 }
 
 // One stage per restriction up to max(64, 2 x items) restrictions; beyond, that many
-// stages of consecutive restrictions growing by a sixth from the last back, stage s
+// stages of consecutive restrictions growing by a half (a third from the last back), stage s
 // ending after at least s restrictions.
 TEST(StageEnds, OnePerRestrictionUntilGrouped) {
   EXPECT_EQ(stage_ends(0, 3), std::vector<std::size_t>{});
@@ -236,10 +236,10 @@ TEST(StageEnds, OnePerRestrictionUntilGrouped) {
   const std::vector<std::size_t> grouped = stage_ends(75834, 20);
   ASSERT_EQ(grouped.size(), 64u);
   EXPECT_EQ(grouped.front(), 1u);
-  EXPECT_EQ(grouped[16], 17u);
-  EXPECT_EQ(grouped[17], 20u);
-  EXPECT_EQ(grouped[31], 224u);
-  EXPECT_EQ(grouped[62], 63195u);  // 75834 - floor(75834 / 6)
+  EXPECT_EQ(grouped[44], 45u);
+  EXPECT_EQ(grouped[45], 52u);
+  EXPECT_EQ(grouped[46], 78u);
+  EXPECT_EQ(grouped[62], 50556u);  // 75834 - floor(75834 / 3)
   EXPECT_EQ(grouped.back(), 75834u);
   const std::vector<std::size_t> by_items = stage_ends(1000, 40);
   ASSERT_EQ(by_items.size(), 80u);
