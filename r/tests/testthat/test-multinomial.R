@@ -13,6 +13,7 @@ test_that("a trinomial with Dirichlet(1, 1, 1) ordered has complexity 1/6; estim
   expect_equal(fit$unconstrained_estimates$mean, c(21, 13, 9) / 43, tolerance = 1e-12)
   expect_identical(nrow(as.data.frame(fit)), 1L)
   expect_length(bf_report(fit), 1L)
+  expect_match(capture.output(summary(fit))[1], "^Bayes factors for 1 item, 1 hypothesis")
 })
 
 test_that("the counts as a list, as a data frame of counts and of observations give the same numbers", {
