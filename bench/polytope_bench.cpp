@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "polytope/polytope.hpp"
+#include "input/polytope_file.hpp"
 
 namespace {
 

@@ -100,7 +100,7 @@ shorten <- function(x, width) {
 # the notes wrapped.
 print.summary.propbf <- function(x, digits = 4, ...) {
   table <- x$table
-  items <- nrow(x$settings$items)
+  items <- length(unique(x$settings$items$name))  # items of categories: one row per category
   width <- min(80L, getOption("width", 80L))
   cat(strwrap(paste0("Bayes factors for ", items, " item", if (items == 1L) "" else "s", ", ", nrow(table),
                      " hypothes", if (nrow(table) == 1L) "is" else "es", " (", x$settings$niter,

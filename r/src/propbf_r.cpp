@@ -16,7 +16,9 @@
 #include <R_ext/Rdynload.h>
 #include <R_ext/Utils.h>
 
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -30,6 +32,8 @@
 #include <vector>
 
 #include "engine/evaluation.hpp"
+#include "polytope/polytope.hpp"
+#include "problem/categories.hpp"
 #include "engine/threads.hpp"
 #include "problem/prepare.hpp"
 #include "problem/problem.hpp"
@@ -44,6 +48,18 @@ using namespace propbf::evaluate;
 const char* const kHypothesesLabel = "hypotheses";
 const char* const kResultLabel = "bf_proportions()";
 
+// A polytope given beside a hypothesis (bf_multinomial()): a restriction matrix A θ <= b
+// or vertices, as R matrices; `label` names it in messages and results (e.g.
+// "polytopes$SWOP$A").
+struct PolytopeArgument {
+  std::string label;
+  PolytopeForm form = PolytopeForm::Matrix;
+  std::vector<std::string> headers;  // the columns' names
+  std::vector<double> values;        // rows x columns, row after row
+  std::vector<double> b;             // a matrix's right-hand side, one per row
+  std::size_t rows = 0;
+};
+
 struct Arguments {
   std::vector<std::string> names;
   std::vector<double> successes;
@@ -56,6 +72,14 @@ struct Arguments {
   double threads = 0;            // 0: one per processor
   bool progress = false;
   bool json = false;
+  // Items of categories (bf_multinomial()): per item its counts, its category names
+  // (empty: "1" ... "K") and its Dirichlet concentrations (one for every category, or one
+  // per category); per hypothesis the polytopes given beside its text.
+  bool categorical = false;
+  std::vector<std::vector<double>> counts;
+  std::vector<std::vector<std::string>> categories;
+  std::vector<std::vector<double>> concentration;
+  std::vector<std::vector<PolytopeArgument>> polytopes;
 };
 
 // A count as the whole number it is; InputError otherwise.
@@ -80,31 +104,173 @@ std::vector<SourcePosition> string_positions(const std::string& text, int line) 
   return positions;
 }
 
-// The problem as given, prepared as a problem file or --data is.
-CountsProblem build_problem(const Arguments& arguments) {
-  CountsProblem problem;
-  problem.file_name = kHypothesesLabel;
+// A number as the shortest decimal that reads back as it (the exact value a vertex's
+// coordinate is taken for, as a CSV file would write it).
+std::string shortest_decimal(double value) {
+  char buffer[64];
+  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (error != std::errc()) return format_number(value, 17);
+  return std::string(buffer, end);
+}
+
+// A polytope given as R matrices, as the table a matrix or vertex file reads as, checked
+// as the reader checks a file (a column naming no free parameter or one twice, a value
+// that is not a finite number); its row r stands on "line" r of `label`.
+PolytopeTable polytope_table(const PolytopeArgument& polytope, const ParameterNames& names) {
+  const auto fail = [&](std::size_t row, std::size_t column, const std::string& message) {
+    throw InputError(describe_position(polytope.label, {static_cast<int>(row), static_cast<int>(column)}) + ": " +
+                     message);
+  };
+  const std::size_t columns = polytope.headers.size();
+  if (columns == 0) {
+    fail(1, 1, "the matrix has no columns; name them by the free parameters, e.g. " +
+                   (names.names().empty() ? std::string("a[1]") : names.names().front()));
+  }
+  if (polytope.rows == 0) fail(1, 1, "the matrix has no rows");
+  if (polytope.values.size() != polytope.rows * columns ||
+      (polytope.form == PolytopeForm::Matrix && polytope.b.size() != polytope.rows)) {
+    throw std::invalid_argument("propbf_run: malformed polytope");
+  }
+  PolytopeTable table;
+  std::vector<std::size_t> seen(names.coordinates(), columns);
+  for (std::size_t i = 0; i < columns; ++i) {
+    const std::string& name = polytope.headers[i];
+    const std::size_t* coordinate = names.find(name);
+    if (coordinate == nullptr) {
+      std::string list;
+      for (const std::string& known : names.names()) list += (list.empty() ? "" : ", ") + known;
+      fail(1, i + 1, "column " + std::to_string(i + 1) + " is named '" + visible_text(name) +
+                         "', which is no free parameter of the items; the parameters are " + list);
+    }
+    if (seen[*coordinate] != columns) {
+      fail(1, i + 1, "columns " + std::to_string(seen[*coordinate] + 1) + " and " + std::to_string(i + 1) +
+                         " both name parameter '" + names.names()[*coordinate] + "'; give each column once");
+    }
+    seen[*coordinate] = i;
+    table.coordinates.push_back(*coordinate);
+    table.headers.push_back(name);
+  }
+  if (polytope.form == PolytopeForm::Vertices && polytope.rows > kMaxVertices) {
+    fail(kMaxVertices + 1, 1, too_many_vertices(polytope.rows, false));
+  }
+  for (std::size_t r = 0; r < polytope.rows; ++r) {
+    for (std::size_t i = 0; i <= columns; ++i) {
+      if (i == columns && polytope.form != PolytopeForm::Matrix) break;
+      const double value = i == columns ? polytope.b[r] : polytope.values[r * columns + i];
+      if (!std::isfinite(value)) {
+        fail(r + 1, i + 1, "expected a finite number for '" + (i == columns ? std::string("b") : table.headers[i]) +
+                               "', but found " + format_number(value, 17));
+      }
+      (i == columns ? table.b : table.values).push_back(value);
+      if (polytope.form == PolytopeForm::Vertices) table.exact.push_back(shortest_decimal(value));
+    }
+    table.lines.push_back(static_cast<int>(r + 1));
+  }
+  return table;
+}
+
+// Adds a hypothesis's polytopes to it, as the problem file's reader adds its matrix and
+// vertex files: the matrix's rows (each named `label[r, ]`), then the vertices' facets.
+void add_polytopes(HypothesisText& hypothesis, const std::vector<PolytopeArgument>& polytopes,
+                   const ParameterNames& names) {
+  for (const PolytopeArgument& polytope : polytopes) {
+    const PolytopeTable table = polytope_table(polytope, names);
+    const bool matrix = polytope.form == PolytopeForm::Matrix;
+    PolytopeRestrictions read = matrix ? matrix_restrictions(polytope.label, table, names.coordinates())
+                                       : vertex_restrictions(polytope.label, table, names.coordinates());
+    if (!matrix) hypothesis.facets = read.facets;
+    for (Restriction& restriction : read.restrictions) {
+      // "LABEL line R" as the matrix's row R.
+      const std::size_t at = restriction.text.rfind(' ');
+      restriction.text = polytope.label + "[" + restriction.text.substr(at + 1) + ", ]";
+    }
+    hypothesis.polytope_source +=
+        (hypothesis.polytope_source.empty() ? "" : "; ") + std::string(matrix ? "matrix " : "vertices ") + polytope.label;
+    hypothesis.polytope.insert(hypothesis.polytope.end(), std::make_move_iterator(read.restrictions.begin()),
+                               std::make_move_iterator(read.restrictions.end()));
+    hypothesis.polytope_equalities.insert(hypothesis.polytope_equalities.end(), read.equalities.begin(),
+                                          read.equalities.end());
+  }
+  if (!polytopes.empty() && hypothesis.polytope.empty() && hypothesis.polytope_equalities.empty() &&
+      hypothesis.text.find_first_not_of(" \t\r\n") == std::string::npos) {
+    throw InputError("propbf: hypothesis " + hypothesis.name +
+                     ": every row of its polytope holds for every proportion in [0, 1]; it restricts nothing");
+  }
+}
+
+// The items of categories as given: counts, category names ("1" ... "K" when not given)
+// and concentrations (one number for every category of an item, or one per category).
+void categorical_items(CountsProblem& problem, const Arguments& arguments) {
   const std::size_t items = arguments.names.size();
-  if (arguments.successes.size() != items || arguments.trials.size() != items ||
-      (arguments.prior_a.size() != 1 && arguments.prior_a.size() != items) ||
-      (arguments.prior_b.size() != 1 && arguments.prior_b.size() != items) ||
-      arguments.hypothesis_names.size() != arguments.hypothesis_texts.size() || arguments.settings.size() != 5) {
+  if (arguments.counts.size() != items || arguments.categories.size() != items) {
     throw std::invalid_argument("propbf_run: malformed arguments");
+  }
+  if (arguments.concentration.size() != 1 && arguments.concentration.size() != items) {
+    throw InputError("propbf: 'prior' has " + std::to_string(arguments.concentration.size()) +
+                     " values but there are " + std::to_string(items) +
+                     " items; give one number for all, one per item or a list with one per item (one number or "
+                     "one per category)");
   }
   problem.items.resize(items);
   for (std::size_t j = 0; j < items; ++j) {
     Item& item = problem.items[j];
     item.name = arguments.names[j];
-    item.successes = count("successes", item.name, arguments.successes[j]);
-    item.trials = count("trials", item.name, arguments.trials[j]);
-    item.prior_a = arguments.prior_a[arguments.prior_a.size() == 1 ? 0 : j];
-    item.prior_b = arguments.prior_b[arguments.prior_b.size() == 1 ? 0 : j];
+    for (const double value : arguments.counts[j]) item.counts.push_back(count("a count", item.name, value));
+    const std::size_t k = item.counts.size();
+    item.categories = arguments.categories[j];
+    if (item.categories.empty()) {
+      for (std::size_t c = 0; c < k; ++c) item.categories.push_back(std::to_string(c + 1));
+    }
+    const std::vector<double>& alpha = arguments.concentration[arguments.concentration.size() == 1 ? 0 : j];
+    if (alpha.size() == 1) {
+      item.concentration.assign(k, alpha.front());
+    } else {
+      item.concentration = alpha;
+    }
   }
+}
+
+// The problem as given, prepared as a problem file or --data is.
+CountsProblem build_problem(const Arguments& arguments) {
+  CountsProblem problem;
+  problem.file_name = kHypothesesLabel;
+  const std::size_t items = arguments.names.size();
+  if (arguments.hypothesis_names.size() != arguments.hypothesis_texts.size() || arguments.settings.size() != 5) {
+    throw std::invalid_argument("propbf_run: malformed arguments");
+  }
+  if (arguments.categorical) {
+    categorical_items(problem, arguments);
+  } else if (arguments.successes.size() != items || arguments.trials.size() != items ||
+             (arguments.prior_a.size() != 1 && arguments.prior_a.size() != items) ||
+             (arguments.prior_b.size() != 1 && arguments.prior_b.size() != items)) {
+    throw std::invalid_argument("propbf_run: malformed arguments");
+  } else {
+    problem.items.resize(items);
+    for (std::size_t j = 0; j < items; ++j) {
+      Item& item = problem.items[j];
+      item.name = arguments.names[j];
+      item.successes = count("successes", item.name, arguments.successes[j]);
+      item.trials = count("trials", item.name, arguments.trials[j]);
+      item.prior_a = arguments.prior_a[arguments.prior_a.size() == 1 ? 0 : j];
+      item.prior_b = arguments.prior_b[arguments.prior_b.size() == 1 ? 0 : j];
+    }
+  }
+  const bool polytopes = std::any_of(arguments.polytopes.begin(), arguments.polytopes.end(),
+                                     [](const auto& given) { return !given.empty(); });
+  if (polytopes) {
+    if (arguments.polytopes.size() != arguments.hypothesis_names.size()) {
+      throw std::invalid_argument("propbf_run: malformed polytopes");
+    }
+    check_items(problem);  // the parameters' names need items as a reader leaves them
+  }
+  const std::optional<ParameterNames> names =
+      polytopes ? std::optional<ParameterNames>(std::in_place, problem.items) : std::nullopt;
   for (std::size_t h = 0; h < arguments.hypothesis_names.size(); ++h) {
     HypothesisText hypothesis;
     hypothesis.name = arguments.hypothesis_names[h];
     hypothesis.text = arguments.hypothesis_texts[h];
     hypothesis.positions = string_positions(hypothesis.text, static_cast<int>(h + 1));
+    if (polytopes) add_polytopes(hypothesis, arguments.polytopes[h], *names);
     problem.hypotheses.push_back(std::move(hypothesis));
   }
   SettingOverrides overrides;
@@ -229,7 +395,7 @@ Outcome run(const Arguments& arguments) {
   try {
     CountsProblem problem = build_problem(arguments);
     outcome.evaluation.emplace(run_problem(std::move(problem), arguments, interrupted));
-    outcome.evaluation->problem.file_name = kResultLabel;
+    outcome.evaluation->problem.file_name = arguments.categorical ? "bf_multinomial()" : kResultLabel;
   } catch (const Cancelled&) {
     outcome.status = "interrupted";
     outcome.message = "interrupted: the evaluation stopped before it ended";
@@ -298,8 +464,11 @@ SEXP data_frame(cpp11::writable::list columns, std::size_t rows) {
   return columns;
 }
 
-SEXP estimates(const std::vector<ItemEstimate>& values) {
-  std::vector<std::string> names;
+// The estimates, one row per item (a binomial item's success probability) or, with items
+// of categories, one per category, named item[category] and with the columns item and
+// category beside.
+SEXP estimates(const std::vector<ItemEstimate>& values, const std::vector<Item>& items) {
+  std::vector<std::string> names, item_names, category_names;
   std::vector<double> mean, sd, lower, upper;
   for (const ItemEstimate& e : values) {
     names.push_back(e.name);
@@ -308,8 +477,22 @@ SEXP estimates(const std::vector<ItemEstimate>& values) {
     lower.push_back(e.lower);
     upper.push_back(e.upper);
   }
-  return data_frame(named({{"name", texts(names)}, {"mean", numbers(mean)}, {"sd", numbers(sd)},
-                           {"lower", numbers(lower)}, {"upper", numbers(upper)}}),
+  bool categorical = false;
+  for (const Item& item : items) {
+    categorical = categorical || is_categorical(item);
+    for (std::size_t c = 0; c < (is_categorical(item) ? item.counts.size() : 1); ++c) {
+      item_names.push_back(item.name);
+      category_names.push_back(is_categorical(item) ? item.categories[c] : "1");
+    }
+  }
+  if (!categorical || item_names.size() != values.size()) {
+    return data_frame(named({{"name", texts(names)}, {"mean", numbers(mean)}, {"sd", numbers(sd)},
+                             {"lower", numbers(lower)}, {"upper", numbers(upper)}}),
+                      values.size());
+  }
+  return data_frame(named({{"name", texts(names)}, {"item", texts(item_names)}, {"category", texts(category_names)},
+                           {"mean", numbers(mean)}, {"sd", numbers(sd)}, {"lower", numbers(lower)},
+                           {"upper", numbers(upper)}}),
                     values.size());
 }
 
@@ -372,8 +555,9 @@ SEXP hypothesis(const HypothesisResult& result, const Evaluation& evaluation) {
                 {"pmp", figure(result.pmp)},
                 {"pmp_with_unconstrained", figure(result.pmp_with_unconstrained)},
                 {"pmp_complement", figure(result.pmp_complement, single)},
-                {"estimates", estimates(result.estimates)},
+                {"estimates", estimates(result.estimates, evaluation.problem.items)},
                 {"stages", stages(result)},
+                {"facets", cpp11::as_sexp(result.facets ? static_cast<double>(*result.facets) : NA_REAL)},
                 {"notes", texts(result.notes)}});
 }
 
@@ -389,10 +573,27 @@ SEXP results(const Evaluation& evaluation, const std::string& version) {
     prior_a.push_back(item.prior_a);
     prior_b.push_back(item.prior_b);
   }
-  const cpp11::sexp items = data_frame(named({{"name", texts(names)}, {"successes", numbers(successes)},
-                                       {"trials", numbers(trials)}, {"prior_a", numbers(prior_a)},
-                                       {"prior_b", numbers(prior_b)}}),
-                                names.size());
+  // Items of categories: one row per category, its count and its prior concentration.
+  std::vector<std::string> category_items, category_names;
+  std::vector<double> category_counts, category_prior;
+  bool categorical = false;
+  for (const Item& item : problem.items) {
+    categorical = categorical || is_categorical(item);
+    for (std::size_t c = 0; c < item.counts.size(); ++c) {
+      category_items.push_back(item.name);
+      category_names.push_back(item.categories[c]);
+      category_counts.push_back(static_cast<double>(item.counts[c]));
+      category_prior.push_back(item.concentration[c]);
+    }
+  }
+  const cpp11::sexp items =
+      categorical ? data_frame(named({{"name", texts(category_items)}, {"category", texts(category_names)},
+                                      {"count", numbers(category_counts)}, {"prior", numbers(category_prior)}}),
+                               category_items.size())
+                  : data_frame(named({{"name", texts(names)}, {"successes", numbers(successes)},
+                                      {"trials", numbers(trials)}, {"prior_a", numbers(prior_a)},
+                                      {"prior_b", numbers(prior_b)}}),
+                               names.size());
   const cpp11::sexp precision = settings.precision ? cpp11::as_sexp(*settings.precision) : cpp11::as_sexp(NA_REAL);
   const cpp11::sexp max_niter = settings.precision ? cpp11::as_sexp(static_cast<double>(settings.max_niter_or_default()))
                                             : cpp11::as_sexp(NA_REAL);
@@ -425,7 +626,7 @@ SEXP results(const Evaluation& evaluation, const std::string& version) {
                 {"problem", text(problem.file_name)},
                 {"settings", settings_list},
                 {"hypotheses", hypotheses},
-                {"unconstrained_estimates", estimates(evaluation.unconstrained_estimates)},
+                {"unconstrained_estimates", estimates(evaluation.unconstrained_estimates, problem.items)},
                 {"bf_matrix", matrix},
                 {"pmp_unconstrained", cpp11::as_sexp(evaluation.pmp_unconstrained)},
                 {"notes", texts(notes)},
@@ -445,6 +646,23 @@ std::vector<double> number_vector(SEXP value) {
   return std::vector<double>(values.begin(), values.end());
 }
 
+// The run and the value R reads: status, message and the results (or the JSON document).
+SEXP finish(const Arguments& arguments, const std::string& engine_version) {
+  const Outcome outcome = run(arguments);
+  cpp11::sexp value = R_NilValue;
+  if (outcome.evaluation) {
+    value = arguments.json ? text(format_json(*outcome.evaluation, engine_version))
+                           : results(*outcome.evaluation, engine_version);
+  }
+  return named({{"status", text(outcome.status)}, {"message", text(outcome.message)}, {"value", value}});
+}
+
+std::string element_text(SEXP list, const char* name) {
+  const std::vector<std::string> values = text_vector(cpp11::list(list)[name]);
+  if (values.size() != 1) throw std::invalid_argument(std::string("propbf_run: malformed ") + name);
+  return values.front();
+}
+
 }  // namespace
 
 extern "C" SEXP propbf_run(SEXP names, SEXP successes, SEXP trials, SEXP prior_a, SEXP prior_b, SEXP hypothesis_names,
@@ -462,14 +680,48 @@ extern "C" SEXP propbf_run(SEXP names, SEXP successes, SEXP trials, SEXP prior_a
   arguments.threads = cpp11::as_cpp<double>(threads);
   arguments.progress = cpp11::as_cpp<bool>(progress);
   arguments.json = cpp11::as_cpp<bool>(json);
-  const std::string engine_version = cpp11::as_cpp<std::string>(version);
-  const Outcome outcome = run(arguments);
-  cpp11::sexp value = R_NilValue;
-  if (outcome.evaluation) {
-    value = arguments.json ? text(format_json(*outcome.evaluation, engine_version))
-                           : results(*outcome.evaluation, engine_version);
+  return finish(arguments, cpp11::as_cpp<std::string>(version));
+  END_CPP11
+}
+
+// Items of categories (bf_multinomial()): `counts`, `categories` and `prior` are lists
+// with one element per item (`prior` may have one for all); `polytopes` a list with one
+// list per hypothesis of its polytopes, each a list of label, form ("matrix" or
+// "vertices"), headers, values (row after row), b and rows.
+extern "C" SEXP propbf_run_categories(SEXP names, SEXP counts, SEXP categories, SEXP prior, SEXP hypothesis_names,
+                                      SEXP hypothesis_texts, SEXP polytopes, SEXP settings, SEXP threads,
+                                      SEXP progress, SEXP version, SEXP json) {
+  BEGIN_CPP11
+  Arguments arguments;
+  arguments.categorical = true;
+  arguments.names = text_vector(names);
+  for (SEXP item : cpp11::list(counts)) arguments.counts.push_back(number_vector(item));
+  for (SEXP item : cpp11::list(categories)) {
+    arguments.categories.push_back(Rf_isNull(item) ? std::vector<std::string>{} : text_vector(item));
   }
-  return named({{"status", text(outcome.status)}, {"message", text(outcome.message)}, {"value", value}});
+  for (SEXP item : cpp11::list(prior)) arguments.concentration.push_back(number_vector(item));
+  arguments.hypothesis_names = text_vector(hypothesis_names);
+  arguments.hypothesis_texts = text_vector(hypothesis_texts);
+  for (SEXP hypothesis : cpp11::list(polytopes)) {
+    std::vector<PolytopeArgument> given;
+    for (SEXP entry : cpp11::list(hypothesis)) {
+      PolytopeArgument polytope;
+      polytope.label = element_text(entry, "label");
+      polytope.form = element_text(entry, "form") == "vertices" ? PolytopeForm::Vertices : PolytopeForm::Matrix;
+      const cpp11::list members(entry);
+      polytope.headers = text_vector(members["headers"]);
+      polytope.values = number_vector(members["values"]);
+      polytope.b = number_vector(members["b"]);
+      polytope.rows = static_cast<std::size_t>(cpp11::as_cpp<double>(members["rows"]));
+      given.push_back(std::move(polytope));
+    }
+    arguments.polytopes.push_back(std::move(given));
+  }
+  arguments.settings = number_vector(settings);
+  arguments.threads = cpp11::as_cpp<double>(threads);
+  arguments.progress = cpp11::as_cpp<bool>(progress);
+  arguments.json = cpp11::as_cpp<bool>(json);
+  return finish(arguments, cpp11::as_cpp<std::string>(version));
   END_CPP11
 }
 
@@ -492,9 +744,12 @@ extern "C" SEXP propbf_limits() {
 extern "C" void R_init_propbf(DllInfo* info) {
   // Through void (*)(), the type any function pointer may pass as.
   const auto run_entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_run));
+  const auto categories_entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_run_categories));
   const auto limits_entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_limits));
-  static const R_CallMethodDef methods[] = {
-      {"propbf_run", run_entry, 12}, {"propbf_limits", limits_entry, 0}, {nullptr, nullptr, 0}};
+  static const R_CallMethodDef methods[] = {{"propbf_run", run_entry, 12},
+                                            {"propbf_run_categories", categories_entry, 12},
+                                            {"propbf_limits", limits_entry, 0},
+                                            {nullptr, nullptr, 0}};
   R_registerRoutines(info, nullptr, methods, nullptr, nullptr);
   R_useDynamicSymbols(info, FALSE);
 }

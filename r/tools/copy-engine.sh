@@ -9,7 +9,7 @@ target="$2/src/engine"
 rm -rf "$target"
 mkdir -p "$target"
 cp -R "$sources/model" "$target/model"
-for layer in messages problem sampling engine report; do
+for layer in messages problem sampling engine report polytope; do
   [ -f "$sources/$layer/CMakeLists.txt" ] || { echo "copy-engine.sh: $sources/$layer/CMakeLists.txt is missing" >&2; exit 1; }
   mkdir -p "$target/$layer"
   cp "$sources/$layer"/*.hpp "$target/$layer/"

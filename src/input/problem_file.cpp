@@ -17,7 +17,7 @@
 #include "input/csv_data.hpp"
 #include "input/problem_file.hpp"
 #include "problem/categories.hpp"
-#include "polytope/polytope.hpp"
+#include "input/polytope_file.hpp"
 
 namespace propbf::evaluate {
 namespace {

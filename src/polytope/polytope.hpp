@@ -57,13 +57,6 @@ struct PolytopeTable {
 
 enum class PolytopeForm { Matrix, Vertices };
 
-// Reads a matrix (`FILE.csv` whose last column is `b`) or vertex file from `content`
-// (`file_name` for messages). A first column with an empty header holds row names
-// (R's write.csv) and is skipped. Throws InputError with file, line and column for a
-// header naming an unknown parameter or one twice, a missing `b`, a ragged row, a value
-// that is not a finite number, or a file without rows.
-PolytopeTable parse_polytope_table(const std::string& file_name, std::string_view content, const ParameterNames& names,
-                                   PolytopeForm form, bool keep_text = false);
 
 // What a polytope hypothesis adds to its hypothesis: its restrictions over the items
 // (A θ <= b as -A θ > -b, in the file's row order; rows that hold for every proportion in
@@ -90,9 +83,5 @@ PolytopeRestrictions matrix_restrictions(const std::string& file_name, const Pol
 // InputError.
 PolytopeRestrictions vertex_restrictions(const std::string& file_name, const PolytopeTable& table,
                                          std::size_t item_count);
-
-// Reads `path` (at most kMaxProblemFileBytes) and returns what it adds to a hypothesis.
-PolytopeRestrictions read_polytope(const std::string& path, const ParameterNames& names, PolytopeForm form,
-                                   std::size_t item_count);
 
 }  // namespace propbf::evaluate

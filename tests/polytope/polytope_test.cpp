@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "polytope/polytope.hpp"
+#include "input/polytope_file.hpp"
 
 namespace propbf::evaluate {
 namespace {
