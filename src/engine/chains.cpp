@@ -40,10 +40,30 @@ class WordHash {
   std::uint64_t state_ = 0x70726f7062662d68;  // "propbf-h"
 };
 
-double share_product(const std::vector<StageCount>& stages, std::int64_t niter) {
+// The product of the stage shares in stage order; a split stage's share is its levels'
+// shares multiplied in level order.
+double share_product(const std::vector<StageCount>& stages, const std::vector<StageLevels>& levels,
+                     std::int64_t niter) {
   double product = 1.0;
-  for (const StageCount& stage : stages) product *= static_cast<double>(stage.hits) / static_cast<double>(niter);
+  for (std::size_t t = 0; t < stages.size(); ++t) {
+    product *= static_cast<double>(stages[t].hits) / static_cast<double>(niter);
+    if (t >= levels.size()) continue;
+    for (const StageCount& level : levels[t].counts) {
+      product *= static_cast<double>(level.hits) / static_cast<double>(niter);
+    }
+  }
   return product;
+}
+
+std::vector<StageLevels> level_counts(const std::vector<StageSplit>& splits) {
+  std::vector<StageLevels> levels;
+  for (const StageSplit& split : splits) {
+    StageLevels stage;
+    stage.bounds = split.bounds;
+    for (const StageChain& chain : split.chains) stage.counts.push_back(chain.count());
+    levels.push_back(std::move(stage));
+  }
+  return levels;
 }
 
 }  // namespace
@@ -160,6 +180,18 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b, simplex.get());
   HypothesisChains chains;
   const std::vector<std::size_t> ends = stage_ends(restrictions.size(), space);
+  const auto inputs = [&](const std::vector<double>& shape_a, const std::vector<double>& shape_b,
+                          const std::shared_ptr<const std::vector<TruncatedBeta>>& draws,
+                          const std::shared_ptr<const BandMoves>& bands, const ChainSettings& settings) {
+    return std::make_shared<const PhaseChainInputs>(PhaseChainInputs{restrictions, space, start, shape_a, shape_b,
+                                                                     draws, bands, simplex, settings,
+                                                                     ends.size() != restrictions.size()});
+  };
+  // Grouped stages are never split (rare_stages.hpp): nothing is kept for them.
+  if (!restrictions.empty() && ends.size() == restrictions.size()) {
+    if (!complexity_exact) chains.complexity_inputs = inputs(prior_a, prior_b, prior_draws, prior_bands, complexity);
+    if (!fit_exact) chains.fit_inputs = inputs(posterior_a, posterior_b, posterior_draws, posterior_bands, fit);
+  }
   for (std::size_t t = 1; t <= ends.size(); ++t) {
     const StageRange range{t == 1 ? 0 : ends[t - 2], ends[t - 1]};
     if (!complexity_exact) {
@@ -215,6 +247,18 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
       tasks.push_back({&fit, nullptr, niter, static_cast<double>(niter - fit.sweeps()) * fit_cost, fit_cost, h, t + 1});
       total += tasks.back().cost;
     }
+    // The chains of the levels of split stages (rare_stages.hpp).
+    for (const bool is_fit : {false, true}) {
+      std::vector<StageSplit>& splits = is_fit ? chains[h].fit_split : chains[h].complexity_split;
+      for (std::size_t t = 0; t < splits.size(); ++t) {
+        const double cost = sweep_cost(t + 2, is_fit ? items.posterior_a : items.prior_a,
+                                       is_fit ? items.posterior_b : items.prior_b);
+        for (StageChain& level : splits[t].chains) {
+          tasks.push_back({&level, nullptr, niter, static_cast<double>(niter - level.sweeps()) * cost, cost, h, t + 1});
+          total += tasks.back().cost;
+        }
+      }
+    }
   }
   for (std::size_t h = 0; h < estimates.size(); ++h) {
     if (!estimates[h]) continue;
@@ -244,8 +288,12 @@ void count_stages(HypothesisResult& result, const HypothesisChains& chains) {
   result.fit_stages.clear();
   for (const StageChain& chain : chains.complexity) result.complexity_stages.push_back(chain.count());
   for (const StageChain& chain : chains.fit) result.fit_stages.push_back(chain.count());
-  if (!result.complexity_exact) result.complexity = share_product(result.complexity_stages, result.niter);
-  if (!result.fit_exact) result.fit = share_product(result.fit_stages, result.niter);
+  result.complexity_levels = level_counts(chains.complexity_split);
+  result.fit_levels = level_counts(chains.fit_split);
+  if (!result.complexity_exact) {
+    result.complexity = share_product(result.complexity_stages, result.complexity_levels, result.niter);
+  }
+  if (!result.fit_exact) result.fit = share_product(result.fit_stages, result.fit_levels, result.niter);
   result.bf_unconstrained = model::factor_against_unconstrained(result.fit, result.complexity);
   result.bf_complement = model::factor_against_complement(result.bf_unconstrained, result.fit, result.complexity);
 }

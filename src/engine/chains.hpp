@@ -43,10 +43,38 @@ std::uint64_t hypothesis_key(const Prepared& read);
 // The same, with the items' simplexes (when not null) hashed after it.
 std::uint64_t hypothesis_key(const Prepared& read, const Simplex* simplex);
 
+// What the chains of one hypothesis and phase are made from, kept so that a rare
+// stage's levels (rare_stages.hpp) can be given chains of their own after the set-up.
+struct PhaseChainInputs {
+  std::vector<Restriction> restrictions;  // the chains' restrictions, over `space` coordinates
+  std::size_t space = 0;
+  std::vector<double> start;
+  std::vector<double> shape_a;
+  std::vector<double> shape_b;
+  std::shared_ptr<const std::vector<TruncatedBeta>> draws;
+  std::shared_ptr<const BandMoves> bands;
+  std::shared_ptr<const Simplex> simplex;
+  ChainSettings settings;
+  bool grouped = false;  // stages of several restrictions: never split
+};
+
+// A split stage's chains beyond its own: levels 2 ... L (rare_stages.hpp), and the bounds
+// of all L levels.
+struct StageSplit {
+  std::vector<double> bounds;
+  std::vector<StageChain> chains;
+};
+
 // The chains of one hypothesis, stage t at index t - 1.
 struct HypothesisChains {
   std::vector<StageChain> complexity;
   std::vector<StageChain> fit;
+  // Per stage (empty: no stage of the phase split).
+  std::vector<StageSplit> complexity_split;
+  std::vector<StageSplit> fit_split;
+  // Null for a phase without chains.
+  std::shared_ptr<const PhaseChainInputs> complexity_inputs;
+  std::shared_ptr<const PhaseChainInputs> fit_inputs;
 };
 
 // A hypothesis's complexity chains (under the prior) and fit chains (under the

@@ -16,6 +16,7 @@
 #include "engine/intervals.hpp"
 #include "engine/parallel.hpp"
 #include "engine/progress.hpp"
+#include "engine/rare_stages.hpp"
 #include "engine/threads.hpp"
 #include "messages/messages.hpp"
 #include "problem/equalities.hpp"
@@ -232,6 +233,8 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     results[h].niter = settings.niter;
     if (!settings.precision) set_up_estimates(run, results, h);
   }
+  // Rare stages get their levels from pilots before any counted sweep.
+  split_rare_stages(run.chains, run.threads, progress);
   run_rounds(run, results);
   for (std::size_t h = 0; h < results.size(); ++h) {
     add_closing_notes(results[h], !run.prepared[h].chain_restrictions().empty(), run.prepared[h].warnings);

@@ -23,16 +23,63 @@ std::string interval_text(const Interval& interval) {
   return text;
 }
 
+// Every count of the hypothesis's chains with its name: "fit stage 3", or for a split
+// stage "fit stage 3 level 2 of 5", complexity first, in stage and level order.
+struct NamedCount {
+  std::string name;
+  const StageCount* count;
+};
+
+std::vector<NamedCount> named_counts(const HypothesisResult& result) {
+  std::vector<NamedCount> named;
+  for (const bool fit : {false, true}) {
+    const std::vector<StageCount>& stages = fit ? result.fit_stages : result.complexity_stages;
+    const std::vector<StageLevels>& levels = fit ? result.fit_levels : result.complexity_levels;
+    for (std::size_t t = 0; t < stages.size(); ++t) {
+      const std::string stage = std::string(fit ? "fit" : "complexity") + " stage " + std::to_string(t + 1);
+      if (t >= levels.size() || !levels[t].split()) {
+        named.push_back({stage, &stages[t]});
+        continue;
+      }
+      const std::string of = " of " + std::to_string(levels[t].bounds.size());
+      named.push_back({stage + " level 1" + of, &stages[t]});
+      for (std::size_t l = 0; l < levels[t].counts.size(); ++l) {
+        named.push_back({stage + " level " + std::to_string(l + 2) + of, &levels[t].counts[l]});
+      }
+    }
+  }
+  return named;
+}
+
 // The stages with no hit or a hit in every sweep, e.g. "fit stage 3: no hit in 20000 sweeps".
 std::string extreme_stages(const HypothesisResult& result) {
   std::string text;
+  for (const NamedCount& named : named_counts(result)) {
+    const std::int64_t hits = named.count->hits;
+    if (hits != 0 && hits != result.niter) continue;
+    text += (text.empty() ? "" : "; ") + named.name + (hits == 0 ? ": no hit in " : ": a hit in every one of ") +
+            std::to_string(result.niter) + " sweeps";
+  }
+  return text;
+}
+
+// The stages split into levels, e.g. "complexity stage 3 into 5 levels (shares 0.21,
+// 0.19, ...)".
+std::string split_stages(const HypothesisResult& result) {
+  std::string text;
   for (const bool fit : {false, true}) {
     const std::vector<StageCount>& stages = fit ? result.fit_stages : result.complexity_stages;
-    for (std::size_t t = 0; t < stages.size(); ++t) {
-      if (stages[t].hits != 0 && stages[t].hits != result.niter) continue;
-      text += (text.empty() ? "" : "; ") + std::string(fit ? "fit" : "complexity") + " stage " + std::to_string(t + 1) +
-              (stages[t].hits == 0 ? ": no hit in " : ": a hit in every one of ") + std::to_string(result.niter) +
-              " sweeps";
+    const std::vector<StageLevels>& levels = fit ? result.fit_levels : result.complexity_levels;
+    for (std::size_t t = 0; t < levels.size() && t < stages.size(); ++t) {
+      if (!levels[t].split()) continue;
+      const double n = static_cast<double>(result.niter);
+      std::string shares = format_number(static_cast<double>(stages[t].hits) / n, 3);
+      for (const StageCount& count : levels[t].counts) {
+        shares += ", " + format_number(static_cast<double>(count.hits) / n, 3);
+      }
+      text += (text.empty() ? "" : "; ") + std::string(fit ? "fit" : "complexity") + " stage " +
+              std::to_string(t + 1) + " into " + std::to_string(levels[t].bounds.size()) + " levels (shares " +
+              shares + ")";
     }
   }
   return text;
@@ -44,14 +91,18 @@ std::string extreme_stages(const HypothesisResult& result) {
 // batch figures; empty when every stage's was.
 std::string unmeasured_stages(const HypothesisResult& result) {
   std::string stages;
-  for (const bool fit : {false, true}) {
-    const std::vector<StageCount>& counts = fit ? result.fit_stages : result.complexity_stages;
-    for (std::size_t t = 0; t < counts.size(); ++t) {
-      if (counts[t].error_measured) continue;
-      stages += (stages.empty() ? "" : "; ") + std::string(fit ? "fit" : "complexity") + " stage " +
-                std::to_string(t + 1) + " (neighbouring batch shares correlate " +
-                format_number(counts[t].batch_correlation, 2) + ", effective sweeps " +
-                format_number(counts[t].effective_sweeps, 3) + " of " + std::to_string(result.niter) + ")";
+  for (const NamedCount& named : named_counts(result)) {
+    const StageCount& count = *named.count;
+    if (count.error_measured) continue;
+    stages += (stages.empty() ? "" : "; ") + named.name;
+    if (count.hits < kFewHits) {
+      stages += " (" + std::to_string(count.hits) + (count.hits == 1 ? " hit" : " hits") + " in " +
+                std::to_string(result.niter) + " sweeps, fewer than " + std::to_string(kFewHits) + ")";
+    } else {
+      stages += " (effective sweeps " + format_number(count.effective_sweeps, 3) + " of " +
+                std::to_string(result.niter) + ", neighbouring batch shares correlate " +
+                format_number(count.batch_correlation, 2) + ": fewer than " +
+                format_number(kEffectivePerBatch, 1) + " effective sweeps per batch)";
     }
   }
   return stages;
@@ -64,9 +115,15 @@ void finish_intervals(HypothesisResult& result) {
   const std::string unmeasured = unmeasured_stages(result);
   result.interval_trusted = unmeasured.empty();
   if (!result.interval_trusted) {
-    result.notes.push_back("intervals not trusted: the chain moves more slowly than its batches can measure in " +
+    result.notes.push_back("intervals not trusted: too few hits, or a chain that moves more slowly than its batches "
+                           "can measure, in " +
                            unmeasured + "; the corrected intervals understate the Monte Carlo error and the "
                            "estimate may still lean towards the start point");
+  }
+  const std::string split = split_stages(result);
+  if (!split.empty()) {
+    result.notes.push_back("rare stages split into levels of relaxed restrictions, the stage's share the product of "
+                           "its levels' shares: " + split);
   }
   const std::string reason = extreme_stages(result);
   const std::string because = reason.empty() ? "" : " (" + reason + ")";

@@ -79,6 +79,18 @@ double known_share(const HypothesisResult& result, bool fit) {
   return result.complexity_exact ? result.complexity : 1.0;
 }
 
+// The levels of stage t (from 1) of a phase: 1, or those of a split stage (results.hpp).
+std::size_t level_total(const HypothesisResult& result, bool fit, std::size_t t) {
+  const std::vector<StageLevels>& levels = fit ? result.fit_levels : result.complexity_levels;
+  return t <= levels.size() && levels[t - 1].split() ? levels[t - 1].bounds.size() : 1;
+}
+
+// The count of level l (from 0) of stage t: level 0 is the stage's own chain.
+const StageCount& level_count(const HypothesisResult& result, bool fit, std::size_t t, std::size_t l) {
+  if (l == 0) return (fit ? result.fit_stages : result.complexity_stages)[t - 1];
+  return (fit ? result.fit_levels : result.complexity_levels)[t - 1].counts[l - 1];
+}
+
 StreamKind replication_kind(bool fit, bool corrected) {
   return fit ? (corrected ? StreamKind::FitReplicationsCorrected : StreamKind::FitReplications)
              : (corrected ? StreamKind::ComplexityReplicationsCorrected : StreamKind::ComplexityReplications);
@@ -237,9 +249,13 @@ void draw_block(const IntervalJob& job, const std::array<const Draw*, 2>& draws,
     const std::size_t count = (fit ? job.result->fit_stages : job.result->complexity_stages).size();
     // No stage: 1, or a share known exactly (HypothesisResult::complexity_exact, fit_exact).
     if (count == 0) std::fill(product, product + kReplicationBlock, known_share(*job.result, fit));
+    // Each level of a split stage is drawn as a stage of its own (stream word stage_word(t, l)).
+    const Draw* draw = draws[fit ? 1 : 0];
     for (std::size_t t = 1; t <= count; ++t) {
-      CounterStream stream(seed, job.key, replication_kind(fit, job.corrected), t, block);
-      draws[fit ? 1 : 0][t - 1]->multiply(product, kReplicationBlock, t == 1, stream);
+      for (std::size_t l = 0; l < level_total(*job.result, fit, t); ++l) {
+        CounterStream stream(seed, job.key, replication_kind(fit, job.corrected), stage_word(t, l), block);
+        (*draw++)->multiply(product, kReplicationBlock, t == 1 && l == 0, stream);
+      }
     }
   }
   for (std::size_t r = 0; r < kReplicationBlock; ++r) {
@@ -260,6 +276,7 @@ void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, in
     std::size_t job;
     bool fit;
     std::size_t t;
+    std::size_t level;
   };
   std::vector<Stage> stages;
   std::vector<std::array<std::size_t, 2>> first_stage(jobs.size());  // per job: complexity's, fit's
@@ -267,7 +284,9 @@ void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, in
     for (const bool fit : {false, true}) {
       first_stage[j][fit ? 1 : 0] = stages.size();
       const std::size_t count = (fit ? jobs[j].result->fit_stages : jobs[j].result->complexity_stages).size();
-      for (std::size_t t = 1; t <= count; ++t) stages.push_back({j, fit, t});
+      for (std::size_t t = 1; t <= count; ++t) {
+        for (std::size_t l = 0; l < level_total(*jobs[j].result, fit, t); ++l) stages.push_back({j, fit, t, l});
+      }
     }
   }
   const int team = static_cast<int>(std::min(static_cast<std::size_t>(threads), jobs.size() * kBlocks));
@@ -285,8 +304,9 @@ void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, in
   run_in_parallel(stages.size(), team, [&](std::size_t i) {
     const Stage& stage = stages[i];
     const HypothesisResult& result = *jobs[stage.job].result;
-    const std::vector<StageCount>& counts = stage.fit ? result.fit_stages : result.complexity_stages;
-    (new (draws + i) Draw())->emplace(stage_shapes(counts[stage.t - 1], result.niter, jobs[stage.job].corrected));
+    (new (draws + i) Draw())
+        ->emplace(stage_shapes(level_count(result, stage.fit, stage.t, stage.level), result.niter,
+                               jobs[stage.job].corrected));
   });
   std::vector<std::atomic<std::size_t>> blocks_done(jobs.size());
   for (std::atomic<std::size_t>& done : blocks_done) done.store(0);
@@ -333,11 +353,13 @@ void replication_intervals_plain(const std::vector<IntervalJob>& jobs, StreamSee
       product.assign(static_cast<std::size_t>(kReplications), known_share(*job.result, fit));
       const std::vector<StageCount>& counts = fit ? job.result->fit_stages : job.result->complexity_stages;
       for (std::size_t t = 1; t <= counts.size(); ++t) {
-        const StageDraw draw(stage_shapes(counts[t - 1], job.result->niter, job.corrected));
-        for (std::size_t block = 0; block * kReplicationBlock < product.size(); ++block) {
-          CounterStream stream(seed, job.key, replication_kind(fit, job.corrected), t, block);
-          for (std::size_t r = 0; r < kReplicationBlock; ++r) {
-            draw.multiply(&product[block * kReplicationBlock + r], 1, false, stream);
+        for (std::size_t l = 0; l < level_total(*job.result, fit, t); ++l) {
+          const StageDraw draw(stage_shapes(level_count(*job.result, fit, t, l), job.result->niter, job.corrected));
+          for (std::size_t block = 0; block * kReplicationBlock < product.size(); ++block) {
+            CounterStream stream(seed, job.key, replication_kind(fit, job.corrected), stage_word(t, l), block);
+            for (std::size_t r = 0; r < kReplicationBlock; ++r) {
+              draw.multiply(&product[block * kReplicationBlock + r], 1, false, stream);
+            }
           }
         }
       }

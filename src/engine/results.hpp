@@ -27,6 +27,19 @@ using model::kUpperPosition;
 
 using Interval = std::array<double, 2>;
 
+// A stage split into levels because its share is rare (rare_stages.hpp): restriction
+// t, g x > c_t, relaxed to g x > bounds[0], then bounds[1], ..., bounds[L - 1] = c_t.
+// The stage's own chain counts the hits of level 1 (its StageCount in complexity_stages
+// or fit_stages); `counts` holds those of the chains of levels 2 ... L, each sampling
+// restrictions 1 ... t - 1 with g x > bounds[l - 2] and counting g x > bounds[l - 1].
+// Empty bounds: the stage is not split.
+struct StageLevels {
+  std::vector<double> bounds;
+  std::vector<StageCount> counts;
+
+  bool split() const { return !bounds.empty(); }
+};
+
 struct HypothesisResult {
   std::string name;
   std::string text;
@@ -48,7 +61,11 @@ struct HypothesisResult {
   StartPoint start;
   std::vector<StageCount> complexity_stages;
   std::vector<StageCount> fit_stages;
-  double complexity = 0.0;  // product of the stage shares hits / niter (or exact, below)
+  // Per stage, its levels (empty vectors when no stage of the phase is split): the stage's
+  // share is the product of its levels' shares.
+  std::vector<StageLevels> complexity_levels;
+  std::vector<StageLevels> fit_levels;
+  double complexity = 0.0;  // product of the stage (and level) shares hits / niter (or exact, below)
   // True when the complexity is known exactly (a partial order on items with exchangeable
   // priors, problem/linear_extensions.hpp): no complexity chain runs, complexity_stages
   // is empty, and the intervals are those of the fit alone.

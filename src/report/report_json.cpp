@@ -223,6 +223,26 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
     out.key("fit_hits").integer(result.fit_stages[t].hits);
     out.key("fit_effective_sweeps").number(result.fit_stages[t].effective_sweeps);
     out.key("fit_batch_correlation").number(result.fit_stages[t].batch_correlation);
+    // A stage split into levels (a rare stage): its levels' bounds and counts; the keys
+    // above are those of its level 1.
+    for (const bool fit : {false, true}) {
+      const std::vector<StageLevels>& levels = fit ? result.fit_levels : result.complexity_levels;
+      if (t >= levels.size() || !levels[t].split()) continue;
+      const std::vector<StageCount>& stages = fit ? result.fit_stages : result.complexity_stages;
+      const std::string phase = fit ? "fit_" : "complexity_";
+      out.key(phase + "levels").integer(static_cast<std::int64_t>(levels[t].bounds.size()));
+      out.key(phase + "level_bounds").begin_array();
+      for (double bound : levels[t].bounds) out.number(bound);
+      out.end_array();
+      out.key(phase + "level_hits").begin_array();
+      out.integer(stages[t].hits);
+      for (const StageCount& count : levels[t].counts) out.integer(count.hits);
+      out.end_array();
+      out.key(phase + "level_effective_sweeps").begin_array();
+      out.number(stages[t].effective_sweeps);
+      for (const StageCount& count : levels[t].counts) out.number(count.effective_sweeps);
+      out.end_array();
+    }
     out.end_object();
   }
   out.end_array();

@@ -33,6 +33,18 @@ double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits,
   return std::min(sweeps, sweeps * sweep_variance / batch_variance / (widening * widening));
 }
 
+double discounted_effective_sweeps(const StageCount& count, std::int64_t batches) {
+  if (batches < 10 || !(count.batch_correlation > 0.0)) return count.effective_sweeps;
+  const double rho = std::min(count.batch_correlation, 1.0);
+  return count.effective_sweeps * (1.0 - rho) / (1.0 + rho);
+}
+
+bool error_measured(const StageCount& count, std::int64_t batches) {
+  if (count.hits < kFewHits) return false;
+  if (batches < 2) return true;
+  return discounted_effective_sweeps(count, batches) >= kEffectivePerBatch * static_cast<double>(batches);
+}
+
 StageCount stage_count(std::int64_t hits, const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
                        std::int64_t niter) {
   StageCount count;
@@ -53,9 +65,7 @@ StageCount stage_count(std::int64_t hits, const std::vector<std::int64_t>& batch
     }
     if (squares > 0.0) count.batch_correlation = products / squares;
   }
-  const bool few = count.effective_sweeps < kEffectivePerBatch * static_cast<double>(batches);
-  const bool correlated = batches >= 10 && count.batch_correlation > kBatchCorrelationLimit;
-  count.error_measured = batches < 2 || !(few || correlated);
+  count.error_measured = error_measured(count, batches);
   return count;
 }
 
@@ -438,6 +448,21 @@ void StageChain::run_to(std::int64_t niter) {
   }
   // The kept values are formed again when the chain continues: memory only while it runs.
   std::vector<double>().swap(values_);
+}
+
+std::vector<double> StageChain::run_values(std::int64_t sweeps, std::size_t restriction) {
+  const SparseRestrictions& r = *restrictions_;
+  std::vector<double> values;
+  values.reserve(static_cast<std::size_t>(std::max<std::int64_t>(sweeps, 0)));
+  for (std::int64_t s = 0; s < sweeps; ++s) {
+    run_to(sweeps_ + 1);
+    double value = 0.0;
+    for (const SparseRestrictions::Term* term = r.terms_begin(restriction); term != r.terms_end(restriction); ++term) {
+      value += term->coefficient * state_[term->item];
+    }
+    values.push_back(value);
+  }
+  return values;
 }
 
 StageCount StageChain::count() const {

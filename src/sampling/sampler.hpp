@@ -36,21 +36,18 @@ struct StageCount {
   // The correlation of neighbouring batch shares, sum_b (share_b - p)(share_b+1 - p) /
   // sum_b (share_b - p)^2 (0 without variance or with fewer than 3 batches).
   double batch_correlation = 0.0;
-  // False when the batches are too short for the chain's autocorrelation: fewer than
-  // kEffectivePerBatch effective sweeps per batch (the correlation spans more than a
-  // quarter of a batch; at 20000 sweeps, 27 batches, under 108 effective sweeps, 0.54%)
-  // or, with 10 batches or more, neighbouring batch shares correlated above
-  // kBatchCorrelationLimit. The effective sweeps then overstate what the hits hold,
-  // and the chain may not yet have forgotten its start.
+  // False when the hits cannot carry an interval (error_measured, below): fewer than
+  // kFewHits hits, or batches too short for the chain's memory. The corrected interval
+  // then understates the error, and the chain may not yet have forgotten its start.
   bool error_measured = true;
 };
 
 inline constexpr double kEffectivePerBatch = 4.0;
+inline constexpr std::int64_t kFewHits = 10;
 // Kept values (method.md): refreshed every kRefreshSweeps sweeps; a restriction is read
 // term by term when its kept value lies within kKeptMargin times its scale of deciding.
 inline constexpr std::int64_t kRefreshSweeps = 16;
 inline constexpr double kKeptMargin = 1e-9;
-inline constexpr double kBatchCorrelationLimit = 0.7;
 
 struct Simplex;
 
@@ -320,6 +317,10 @@ class StageChain {
   std::int64_t sweeps() const { return sweeps_; }
   // Hits and effective sweeps over the sweeps run so far.
   StageCount count() const;
+  // Runs `sweeps` more sweeps and returns the value of restriction `restriction` after
+  // each: its coefficients times the state, summed over its terms in item order as the
+  // hit check sums them (the pilots of rare stages, engine/rare_stages.hpp).
+  std::vector<double> run_values(std::int64_t sweeps, std::size_t restriction);
 
  private:
   // One sweep, as the plain form's, with each item's bounds from the restrictions that
@@ -368,6 +369,21 @@ std::int64_t batch_count(std::int64_t niter);
 // Effective sweeps of a 0/1 sequence by batch means, as described for StageCount.
 double batch_means_effective_sweeps(const std::vector<std::int64_t>& batch_hits, std::int64_t batch_size,
                                     std::int64_t niter);
+
+// The effective sweeps discounted for what batches that still correlate hide: with 10
+// batches or more and a positive correlation rho of neighbouring batch shares,
+// effective_sweeps (1 - rho) / (1 + rho) (the variance of a mean of batches that follow
+// an autoregression of lag-one correlation rho grows by (1 + rho) / (1 - rho));
+// otherwise effective_sweeps.
+double discounted_effective_sweeps(const StageCount& count, std::int64_t batches);
+
+// Whether a stage's count (hits, effective sweeps and batch correlation set) over
+// `batches` batches carries a trustworthy interval: at least kFewHits hits, and, with 2
+// batches or more, at least kEffectivePerBatch discounted effective sweeps per batch
+// (at 20000 sweeps, 27 batches: 108). A moderate correlation of thousands of effective
+// sweeps passes (0.70 with 18319 of 20000 leaves 3232); a chain whose batches are
+// shorter than its memory does not.
+bool error_measured(const StageCount& count, std::int64_t batches);
 
 // The count of a stage with `hits` hits in niter sweeps whose first batches (of
 // batch_size sweeps) held batch_hits: effective sweeps, batch correlation and whether

@@ -19,7 +19,16 @@ enum class StreamKind : std::uint64_t {
   ComplexityReplicationsCorrected = 4,
   FitReplicationsCorrected = 5,
   EstimateSweeps = 6,  // the chain of a hypothesis's estimates (stage 0)
+  // The pilot chains that decide whether a stage is rare and where its levels lie
+  // (engine/rare_stages.hpp); their draws are never counted.
+  ComplexityPilot = 7,
+  FitPilot = 8,
 };
+
+// The stage word of a stream: stage t of a hypothesis, and for a stage split into levels
+// (engine/rare_stages.hpp) its level, counted from 0 (level 0 is the stage's own chain and
+// has the word t, as every stage that is not split).
+constexpr std::uint64_t stage_word(std::uint64_t stage, std::uint64_t level) { return stage | (level << 32); }
 
 // What keys a problem's streams: its seed and, with a stream per problem, the key of its
 // file's name (0: none, the streams every problem with this seed shares).
