@@ -57,14 +57,13 @@ std::vector<Restriction> relaxed(const PhaseChainInputs& inputs, std::size_t t, 
   return list;
 }
 
-// A chain of stage t (stream word `word`) over `list`, truncated to its first
+// A chain of stage t (stream word `word`) over `list` from `start`, truncated to its first
 // `truncated` restrictions and checking its first `checked`; `bands`: its moves.
-StageChain chain_over(const PhaseChainInputs& inputs, const std::vector<Restriction>& list, std::uint64_t word,
-                      const ChainSettings& settings, std::shared_ptr<const BandMoves> bands, std::size_t truncated,
-                      std::size_t checked) {
+StageChain chain_over(const PhaseChainInputs& inputs, const std::vector<Restriction>& list,
+                      const std::vector<double>& start, std::uint64_t word, const ChainSettings& settings,
+                      std::shared_ptr<const BandMoves> bands, std::size_t truncated, std::size_t checked) {
   return StageChain(std::make_shared<const SparseRestrictions>(list, inputs.space), static_cast<std::size_t>(word),
-                    inputs.start, inputs.draws, settings, std::move(bands), inputs.simplex,
-                    StageRange{truncated, checked});
+                    start, inputs.draws, settings, std::move(bands), inputs.simplex, StageRange{truncated, checked});
 }
 
 // The moves of the chains truncated to `list` (all of it).
@@ -72,26 +71,54 @@ std::shared_ptr<const BandMoves> moves_over(const PhaseChainInputs& inputs, cons
   return band_moves(list, inputs.shape_a, inputs.shape_b, inputs.simplex.get());
 }
 
-// The pilot of stage t at level l: its values of g x.
-std::vector<double> run_pilot(const PhaseChainInputs& inputs, std::size_t t, std::size_t level, double bound) {
+// What a pilot leaves: its values of g x, its last state, and its last kRecentStates
+// states with their values (a start for the next level's pilot).
+struct PilotRun {
+  std::vector<double> values;
+  std::vector<double> last_state;
+  std::vector<std::pair<double, std::vector<double>>> recent;
+};
+
+constexpr std::size_t kRecentStates = 100;
+
+// The pilot of stage t at level l (0: the stage's own distribution; l > 0: truncated to
+// g x > bound) from `start`.
+PilotRun run_pilot(const PhaseChainInputs& inputs, std::size_t t, std::size_t level, double bound,
+                   const std::vector<double>& start) {
   ChainSettings settings = inputs.settings;
   settings.phase = inputs.settings.phase == StreamKind::FitSweeps ? StreamKind::FitPilot : StreamKind::ComplexityPilot;
   const std::size_t k = t - 1;
-  if (level == 0) {
-    // The stage's own distribution: restrictions 1 ... t - 1, the hypothesis's moves.
-    const std::vector<Restriction> list(inputs.restrictions.begin(),
-                                        inputs.restrictions.begin() + static_cast<std::ptrdiff_t>(t));
-    return chain_over(inputs, list, stage_word(t, 0), settings, inputs.bands, k, t).run_values(kPilotSweeps, k);
+  const std::vector<Restriction> list =
+      level == 0 ? std::vector<Restriction>(inputs.restrictions.begin(),
+                                            inputs.restrictions.begin() + static_cast<std::ptrdiff_t>(t))
+                 : relaxed(inputs, t, {bound});
+  const auto sparse = std::make_shared<const SparseRestrictions>(list, inputs.space);
+  // Level 0 samples restrictions 1 ... t - 1 with the hypothesis's moves; a level above,
+  // restriction t relaxed too, with the moves of that list.
+  StageChain chain(sparse, static_cast<std::size_t>(stage_word(t, level)), start, inputs.draws, settings,
+                   level == 0 ? inputs.bands : moves_over(inputs, list), inputs.simplex,
+                   level == 0 ? StageRange{k, t} : StageRange{t, t});
+  PilotRun run;
+  run.values.reserve(static_cast<std::size_t>(kPilotSweeps));
+  for (std::int64_t s = 1; s <= kPilotSweeps; ++s) {
+    chain.run_to(s);
+    run.values.push_back(restriction_value(*sparse, k, chain.state()));
+    if (s > kPilotSweeps - static_cast<std::int64_t>(kRecentStates)) run.recent.emplace_back(run.values.back(), chain.state());
   }
-  const std::vector<Restriction> list = relaxed(inputs, t, {bound});
-  return chain_over(inputs, list, stage_word(t, level), settings, moves_over(inputs, list), t, t)
-      .run_values(kPilotSweeps, k);
+  run.last_state = chain.state();
+  return run;
 }
 
 struct PilotTask {
   std::size_t hypothesis;
   bool fit;
   std::size_t stage;  // t, from 1
+};
+
+// A stage's levels: their bounds and the starts of the chains of levels 2 ... L.
+struct ChosenLevels {
+  std::vector<double> bounds;
+  std::vector<std::vector<double>> starts;
 };
 
 }  // namespace
@@ -105,19 +132,38 @@ void split_rare_stages(std::vector<HypothesisChains>& chains, int threads, const
       for (std::size_t t = 1; t <= inputs->restrictions.size(); ++t) tasks.push_back({h, fit, t});
     }
   }
-  std::vector<std::vector<double>> bounds(tasks.size());
+  std::vector<ChosenLevels> chosen(tasks.size());
   run_in_parallel(tasks.size(), threads, [&](std::size_t i, const ParallelRound& round) {
     const PilotTask& task = tasks[i];
     const PhaseChainInputs& inputs =
         *(task.fit ? chains[task.hypothesis].fit_inputs : chains[task.hypothesis].complexity_inputs);
-    bounds[i] = choose_level_bounds(inputs.restrictions[task.stage - 1].constant, [&](std::size_t level, double bound) {
-      if (progress.cancelled()) throw Cancelled();
-      if (round.failed()) return std::vector<double>{};  // another task failed: nothing is used
-      return run_pilot(inputs, task.stage, level, bound);
-    });
+    // Each level's pilot starts from the latest of the previous pilot's last states above
+    // its bound (the hypothesis's start when none is), so that it need not creep there.
+    std::vector<PilotRun> runs;
+    chosen[i].bounds =
+        choose_level_bounds(inputs.restrictions[task.stage - 1].constant, [&](std::size_t level, double bound) {
+          if (progress.cancelled()) throw Cancelled();
+          if (round.failed()) return std::vector<double>{};  // another task failed: nothing is used
+          const std::vector<double>* start = &inputs.start;
+          if (level > 0) {
+            for (auto at = runs.back().recent.rbegin(); at != runs.back().recent.rend(); ++at) {
+              if (at->first > bound) {
+                start = &at->second;
+                break;
+              }
+            }
+          }
+          runs.push_back(run_pilot(inputs, task.stage, level, bound, *start));
+          return runs.back().values;
+        });
+    // The chain of level l samples what the pilot of level l - 1 did: it starts where
+    // that pilot ended.
+    for (std::size_t l = 2; l <= chosen[i].bounds.size(); ++l) {
+      chosen[i].starts.push_back(l - 1 < runs.size() ? runs[l - 1].last_state : inputs.start);
+    }
   });
   for (std::size_t i = 0; i < tasks.size(); ++i) {
-    if (bounds[i].empty()) continue;
+    if (chosen[i].bounds.empty()) continue;
     const PilotTask& task = tasks[i];
     HypothesisChains& hypothesis = chains[task.hypothesis];
     const PhaseChainInputs& inputs = *(task.fit ? hypothesis.fit_inputs : hypothesis.complexity_inputs);
@@ -125,17 +171,18 @@ void split_rare_stages(std::vector<HypothesisChains>& chains, int threads, const
     std::vector<StageSplit>& splits = task.fit ? hypothesis.fit_split : hypothesis.complexity_split;
     splits.resize(stage_chains.size());
     const std::size_t t = task.stage;
-    const std::vector<double>& b = bounds[i];
+    const std::vector<double>& b = chosen[i].bounds;
     // Level 1: the stage's own chain (same stream, restrictions 1 ... t - 1 and moves, so
     // the same draws) counting g x > b_1.
-    stage_chains[t - 1] = chain_over(inputs, relaxed(inputs, t, {b[0]}), stage_word(t, 0), inputs.settings,
-                                     inputs.bands, t - 1, t);
+    stage_chains[t - 1] = chain_over(inputs, relaxed(inputs, t, {b[0]}), inputs.start, stage_word(t, 0),
+                                     inputs.settings, inputs.bands, t - 1, t);
     StageSplit& split = splits[t - 1];
     split.bounds = b;
     for (std::size_t l = 2; l <= b.size(); ++l) {
       const std::vector<Restriction> truncation = relaxed(inputs, t, {b[l - 2]});
-      split.chains.push_back(chain_over(inputs, relaxed(inputs, t, {b[l - 2], b[l - 1]}), stage_word(t, l - 1),
-                                        inputs.settings, moves_over(inputs, truncation), t, t + 1));
+      split.chains.push_back(chain_over(inputs, relaxed(inputs, t, {b[l - 2], b[l - 1]}), chosen[i].starts[l - 2],
+                                        stage_word(t, l - 1), inputs.settings, moves_over(inputs, truncation), t,
+                                        t + 1));
     }
   }
 }

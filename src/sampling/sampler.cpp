@@ -450,21 +450,6 @@ void StageChain::run_to(std::int64_t niter) {
   std::vector<double>().swap(values_);
 }
 
-std::vector<double> StageChain::run_values(std::int64_t sweeps, std::size_t restriction) {
-  const SparseRestrictions& r = *restrictions_;
-  std::vector<double> values;
-  values.reserve(static_cast<std::size_t>(std::max<std::int64_t>(sweeps, 0)));
-  for (std::int64_t s = 0; s < sweeps; ++s) {
-    run_to(sweeps_ + 1);
-    double value = 0.0;
-    for (const SparseRestrictions::Term* term = r.terms_begin(restriction); term != r.terms_end(restriction); ++term) {
-      value += term->coefficient * state_[term->item];
-    }
-    values.push_back(value);
-  }
-  return values;
-}
-
 StageCount StageChain::count() const {
   const std::int64_t batches = batch_count(sweeps_);
   const std::int64_t batch_size = batches > 0 ? sweeps_ / batches : 0;

@@ -221,6 +221,16 @@ inline void add_moved(const SparseRestrictions& r, std::size_t j, double moved, 
   }
 }
 
+// Restriction k's value at `state`: its coefficients times the state, summed over its
+// terms in item order as the hit check sums them.
+inline double restriction_value(const SparseRestrictions& r, std::size_t k, const std::vector<double>& state) {
+  double value = 0.0;
+  for (const SparseRestrictions::Term* term = r.terms_begin(k); term != r.terms_end(k); ++term) {
+    value += term->coefficient * state[term->item];
+  }
+  return value;
+}
+
 // The kept values of the shared restrictions below `restriction_limit`, term by term.
 void form_values(const SparseRestrictions& r, std::size_t restriction_limit, const std::vector<double>& state,
                  std::vector<double>& values);
@@ -317,10 +327,8 @@ class StageChain {
   std::int64_t sweeps() const { return sweeps_; }
   // Hits and effective sweeps over the sweeps run so far.
   StageCount count() const;
-  // Runs `sweeps` more sweeps and returns the value of restriction `restriction` after
-  // each: its coefficients times the state, summed over its terms in item order as the
-  // hit check sums them (the pilots of rare stages, engine/rare_stages.hpp).
-  std::vector<double> run_values(std::int64_t sweeps, std::size_t restriction);
+  // The state after the sweeps run so far (the pilots of rare stages, engine/rare_stages.hpp).
+  const std::vector<double>& state() const { return state_; }
 
  private:
   // One sweep, as the plain form's, with each item's bounds from the restrictions that
