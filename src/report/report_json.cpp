@@ -66,7 +66,19 @@ void notes_array(JsonWriter& out, const Notes& notes) {
   out.end_array();
 }
 
-void explanations(JsonWriter& out, bool precision, bool categories) {
+// Whether a hypothesis of the run has a stage split into levels (engine/rare_stages.hpp).
+bool any_split(const Evaluation& evaluation) {
+  for (const HypothesisResult& result : evaluation.hypotheses) {
+    for (const std::vector<StageLevels>* levels : {&result.complexity_levels, &result.fit_levels}) {
+      for (const StageLevels& stage : *levels) {
+        if (stage.split()) return true;
+      }
+    }
+  }
+  return false;
+}
+
+void explanations(JsonWriter& out, bool precision, bool categories, bool split) {
   const std::string matrix =
       "row i, column j: bf_unconstrained of hypothesis i / bf_unconstrained of hypothesis j, the factor of hypothesis "
       "i against hypothesis j (hypotheses in file order); given for at most " +
@@ -142,6 +154,16 @@ void explanations(JsonWriter& out, bool precision, bool categories) {
         "target: settings.precision; achieved: the larger of (upper - lower) / 2 / factor over "
         "bf_unconstrained_interval and bf_complement_interval (null when a factor or an interval end is not finite: "
         "such a hypothesis cannot reach a precision); reached: achieved <= target");
+  }
+  if (split) {
+    out.key("complexity_levels").string(
+        "in a stage whose share is rare (a pilot of 1000 sweeps saw fewer than 1% of hits): the number L of levels it "
+        "was split into, restriction g x > c relaxed to g x > b_1, ..., g x > b_L = c (complexity_level_bounds, each "
+        "chosen by pilots so that about a fifth of the level before exceeds it); the chain of level l samples the "
+        "stage's distribution with g x > b_(l-1) and counts g x > b_l (complexity_level_hits, "
+        "complexity_level_effective_sweeps; complexity_hits and complexity_effective_sweeps are level 1's), and the "
+        "stage's share is the product of the levels' shares; the same for fit_levels. interval_trusted is also false "
+        "when a stage or level has fewer than 10 hits");
   }
   out.end_object();
 }
@@ -307,7 +329,7 @@ void write_document(JsonWriter& out, const Evaluation& evaluation, const std::st
   }
   out.end_object();
   explanations(out.key("explanations"), settings.precision.has_value(),
-               parameter_space(problem.items).any_categorical);
+               parameter_space(problem.items).any_categorical, any_split(evaluation));
   out.key("hypotheses").begin_array();
   for (const HypothesisResult& result : evaluation.hypotheses) hypothesis_entry(out, result, evaluation);
   out.end_array();

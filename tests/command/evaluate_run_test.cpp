@@ -541,8 +541,10 @@ TEST(EvaluateRun, PrecisionModeGivesTheFixedRunAtItsSweeps) {
   EXPECT_EQ(stopped.count(250), 0u) << "both should have doubled at least once";
 }
 
-// A factor of 0/0 (no hit) cannot reach any precision: the sweeps are doubled up to
-// max_niter and the run says the precision was not reached, with exit status 0.
+// A factor of 0 (no hit in the last of the 32 levels that a > 0.999 is split into: its
+// fit, 10^-33, is beyond them) cannot reach any precision: its intervals are not trusted,
+// the sweeps are doubled up to max_niter and the run says the precision was not reached,
+// with exit status 0.
 TEST(EvaluateRun, PrecisionNotReachedWithinMaxNiter) {
   const Evaluated result = evaluate_problem_text(
       "[items]\nnames = [\"a\"]\nsuccesses = [0]\ntrials = [10]\n[hypotheses]\nH = \"a > 0.999\"\n",
@@ -557,7 +559,8 @@ TEST(EvaluateRun, PrecisionNotReachedWithinMaxNiter) {
                                  0),
             0u)
       << result.run.out;
-  EXPECT_NE(result.run.out.find("  sweeps per stage               300 (precision not reached: relative half-width inf)\n"),
+  EXPECT_NE(result.run.out.find("  sweeps per stage               300 (precision not reached: the intervals are not "
+                                "trusted)\n"),
             std::string::npos)
       << result.run.out;
   const std::string last = "\nPrecision 0.1 not reached within 300 sweeps per stage: H\n";
@@ -567,30 +570,34 @@ TEST(EvaluateRun, PrecisionNotReachedWithinMaxNiter) {
 struct ExtremeCase {
   const char* what;
   std::string hypothesis;  // on one item with 0 of 10
+  std::string prior;       // lines added to [items]
   std::vector<std::string> table_notes;  // the note lines of the table, in order
 };
 
 // Stages with no hit or a hit in every sweep: an interval that would not hold its
 // estimate is widened to hold it, a factor of 0/0 has none (JSON null); notes say why.
+// A rare stage is split into levels (at most 32): a fit of 10^-33 (a > 0.999 from 0 of
+// 10) has no hit in its last, and a complexity of 10^-4000 (a prior Beta(1, 1000)) too.
 TEST(EvaluateRun, IntervalsHoldTheirEstimateOrAreNotGiven) {
   const std::vector<ExtremeCase> cases{
-      {"no fit hit: factors 0", "a > 0.999",
-       {"the intervals of bf_unconstrained were widened from [0.0012722, 0.21412] (as independent [0.0013555, "
-        "0.21347]) to hold the estimate 0 (fit stage 1: no hit in 20000 sweeps)",
-        "the intervals of bf_complement were widened from [0.0012706, 0.21401] (as independent [0.0013541, 0.21336]) "
-        "to hold the estimate 0 (fit stage 1: no hit in 20000 sweeps)"}},
-      {"every fit sweep a hit: factor against the complement infinite", "a < 0.99",
+      {"no fit hit: factors 0", "a > 0.999", "",
+       {"the intervals of bf_unconstrained were widened from [1.6225e-25, 2.4561e-23] (as independent [1.6186e-25, "
+        "2.4567e-23]) to hold the estimate 0 (fit stage 1 level 32 of 32: no hit in 20000 sweeps)",
+        "the intervals of bf_complement were widened from [1.6209e-25, 2.4537e-23] (as independent [1.617e-25, "
+        "2.4544e-23]) to hold the estimate 0 (fit stage 1 level 32 of 32: no hit in 20000 sweeps)"}},
+      {"every fit sweep a hit: factor against the complement infinite", "a < 0.99", "",
        {"the intervals of bf_complement were widened from [57.504, 8542.4] (as independent [58.865, 8505.4]) to "
         "hold the estimate inf (fit stage 1: a hit in every one of 20000 sweeps)"}},
-      {"no hit at all: factors 0/0", "a > 0.9999",
-       {"the intervals of bf_unconstrained are not given: the factor is not a number (complexity stage 1: no hit in "
-        "20000 sweeps; fit stage 1: no hit in 20000 sweeps)",
-        "the intervals of bf_complement are not given: the factor is not a number (complexity stage 1: no hit in "
-        "20000 sweeps; fit stage 1: no hit in 20000 sweeps)"}},
+      {"no hit at all: factors 0/0", "a > 0.9999", "prior_b = 1000\n",
+       {"the intervals of bf_unconstrained are not given: the factor is not a number (complexity stage 1 level 32 of "
+        "32: no hit in 20000 sweeps; fit stage 1 level 32 of 32: no hit in 20000 sweeps)",
+        "the intervals of bf_complement are not given: the factor is not a number (complexity stage 1 level 32 of 32: "
+        "no hit in 20000 sweeps; fit stage 1 level 32 of 32: no hit in 20000 sweeps)"}},
   };
   for (const ExtremeCase& c : cases) {
     const Evaluated result = evaluate_problem_text(
-        "[items]\nnames = [\"a\"]\nsuccesses = [0]\ntrials = [10]\n[hypotheses]\nH = \"" + c.hypothesis + "\"\n");
+        "[items]\nnames = [\"a\"]\nsuccesses = [0]\ntrials = [10]\n" + c.prior + "[hypotheses]\nH = \"" + c.hypothesis +
+        "\"\n");
     ASSERT_EQ(result.run.status, 0) << c.what << result.run.err;
     const Json& h = result.json["hypotheses"][0];
     std::string table_notes;
@@ -616,13 +623,14 @@ TEST(EvaluateRun, IntervalsHoldTheirEstimateOrAreNotGiven) {
   }
   // The first of the notes on 0/0: the factor itself.
   const Evaluated nan = evaluate_problem_text(
-      "[items]\nnames = [\"a\"]\nsuccesses = [0]\ntrials = [10]\n[hypotheses]\nH = \"a > 0.9999\"\n");
+      "[items]\nnames = [\"a\"]\nsuccesses = [0]\ntrials = [10]\nprior_b = 1000\n[hypotheses]\nH = \"a > 0.9999\"\n");
   EXPECT_EQ(nan.json["hypotheses"][0]["notes"][0].get<std::string>(),
             "bf_unconstrained is not a number (0/0 or infinity/infinity), written as null");
 }
 
 // Three items in a thin tube (c < b < a < c + 0.02) that no move follows: the batches
 // cannot measure the last stage's error. The run says so, in fixed and precision mode.
+// (The tube's third stage, and the fourth's creeping pilot, are split into levels.)
 TEST(EvaluateRun, ChainsTooSlowForTheirBatchesAreNotTrusted) {
   const std::string problem = "[items]\nnames = [\"a\", \"b\", \"c\"]\nsuccesses = [0, 0, 0]\ntrials = [0, 0, 0]\n"
                               "[hypotheses]\nH = \"a - c < 0.02, a > b, b > c, a > 0.5\"\n";
@@ -631,11 +639,13 @@ TEST(EvaluateRun, ChainsTooSlowForTheirBatchesAreNotTrusted) {
   const Json& h = fixed.json["hypotheses"][0];
   EXPECT_FALSE(h["interval_trusted"].get<bool>());
   const std::string note =
-      "intervals not trusted: the chain moves more slowly than its batches can measure in complexity stage 4 "
-      "(neighbouring batch shares correlate 0.8, effective sweeps 31.6 of 20000); fit stage 4 (neighbouring batch "
-      "shares correlate 0.72, effective sweeps 66.1 of 20000); the corrected intervals understate the Monte Carlo "
-      "error and the estimate may still lean towards the start point";
-  EXPECT_EQ(h["notes"].back().get<std::string>(), note);
+      "intervals not trusted: too few hits, or a chain that moves more slowly than its batches can measure, in "
+      "complexity stage 4 level 1 of 2 (effective sweeps 36.3 of 20000, neighbouring batch shares correlate 0.69: "
+      "fewer than 4 effective sweeps per batch); complexity stage 4 level 2 of 2 (effective sweeps 49.4 of 20000, "
+      "neighbouring batch shares correlate 0.41: fewer than 4 effective sweeps per batch); fit stage 4 (effective "
+      "sweeps 66.1 of 20000, neighbouring batch shares correlate 0.72: fewer than 4 effective sweeps per batch); the "
+      "corrected intervals understate the Monte Carlo error and the estimate may still lean towards the start point";
+  EXPECT_EQ(h["notes"][h["notes"].size() - 2].get<std::string>(), note);
   EXPECT_NE(fixed.run.out.find("\n  note: " + note + "\n"), std::string::npos) << fixed.run.out;
 
   const Evaluated precision = evaluate_problem_text(problem, {"--niter", "2000", "--precision", "0.05", "--max-niter", "8000"});

@@ -135,11 +135,14 @@ TEST(HostileInput, ThreadsBeyondTheAddressSpaceLimitAreLoweredAndSaidSo) {
 }
 
 // A factor that is not a number makes every posterior model probability not a number:
-// the table says so under the probabilities, and the JSON in its notes.
+// the table says so under the probabilities, and the JSON in its notes. (a > 0.9999 under
+// a prior Beta(1, 1000) holds some 10^-4000 of it, beyond the 32 levels of a rare stage:
+// complexity and fit have no hit in their last level, 0/0.)
 TEST(HostileInput, ProbabilitiesThatAreNotNumbersAreExplained) {
   Folder folder;
   write_file(folder.folder.path() / "problem.toml",
-             "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [0, 5]\ntrials = [100, 10]\n[hypotheses]\n"
+             "[items]\nnames = [\"a\", \"b\"]\nsuccesses = [0, 5]\ntrials = [100, 10]\nprior_b = [1000, 1]\n"
+             "[hypotheses]\n"
              "H = \"a > 0.9999\"\nG = \"b > 0.5\"\n[sampling]\nniter = 100\n");
   const RunResult run = run_propbf_with_arguments(folder.folder.path(), {"evaluate", "problem.toml", "--json", "out.json"});
   const std::string note = "the Bayes factor against the unconstrained hypothesis of H is not a number, so every "
