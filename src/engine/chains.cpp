@@ -183,9 +183,8 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   const auto inputs = [&](const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                           const std::shared_ptr<const std::vector<TruncatedBeta>>& draws,
                           const std::shared_ptr<const BandMoves>& bands, const ChainSettings& settings) {
-    return std::make_shared<const PhaseChainInputs>(PhaseChainInputs{restrictions, space, start, shape_a, shape_b,
-                                                                     draws, bands, simplex, settings,
-                                                                     ends.size() != restrictions.size()});
+    return std::make_shared<const PhaseChainInputs>(
+        PhaseChainInputs{restrictions, space, start, shape_a, shape_b, draws, bands, simplex, settings});
   };
   // Grouped stages are never split (rare_stages.hpp): nothing is kept for them.
   if (!restrictions.empty() && ends.size() == restrictions.size()) {

@@ -55,7 +55,6 @@ struct PhaseChainInputs {
   std::shared_ptr<const BandMoves> bands;
   std::shared_ptr<const Simplex> simplex;
   ChainSettings settings;
-  bool grouped = false;  // stages of several restrictions: never split
 };
 
 // A split stage's chains beyond its own: levels 2 ... L (rare_stages.hpp), and the bounds
@@ -72,7 +71,7 @@ struct HypothesisChains {
   // Per stage (empty: no stage of the phase split).
   std::vector<StageSplit> complexity_split;
   std::vector<StageSplit> fit_split;
-  // Null for a phase without chains.
+  // Null for a phase without chains and for grouped stages (never split).
   std::shared_ptr<const PhaseChainInputs> complexity_inputs;
   std::shared_ptr<const PhaseChainInputs> fit_inputs;
 };

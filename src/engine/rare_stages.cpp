@@ -1,7 +1,9 @@
 #include "engine/rare_stages.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -128,7 +130,7 @@ void split_rare_stages(std::vector<HypothesisChains>& chains, int threads, const
   for (std::size_t h = 0; h < chains.size(); ++h) {
     for (const bool fit : {false, true}) {
       const PhaseChainInputs* inputs = (fit ? chains[h].fit_inputs : chains[h].complexity_inputs).get();
-      if (inputs == nullptr || inputs->grouped) continue;
+      if (inputs == nullptr) continue;  // no chains, or grouped stages
       for (std::size_t t = 1; t <= inputs->restrictions.size(); ++t) tasks.push_back({h, fit, t});
     }
   }
@@ -162,11 +164,22 @@ void split_rare_stages(std::vector<HypothesisChains>& chains, int threads, const
       chosen[i].starts.push_back(l - 1 < runs.size() ? runs[l - 1].last_state : inputs.start);
     }
   });
+  // Terms of the split chains' restrictions so far, per hypothesis and phase (stages in
+  // order): a stage whose levels would pass kSplitTerms is left as it is.
+  std::vector<std::array<std::size_t, 2>> terms(chains.size(), {0, 0});
   for (std::size_t i = 0; i < tasks.size(); ++i) {
     if (chosen[i].bounds.empty()) continue;
     const PilotTask& task = tasks[i];
     HypothesisChains& hypothesis = chains[task.hypothesis];
     const PhaseChainInputs& inputs = *(task.fit ? hypothesis.fit_inputs : hypothesis.complexity_inputs);
+    std::size_t stage_terms = 0;
+    for (std::size_t k = 0; k <= task.stage - 1; ++k) {
+      for (double g : inputs.restrictions[k].coefficients) stage_terms += g != 0.0 ? 1 : 0;
+    }
+    std::size_t& used = terms[task.hypothesis][task.fit ? 1 : 0];
+    const std::size_t needed = (stage_terms + inputs.space) * chosen[i].bounds.size();
+    if (used + needed > kSplitTerms) continue;
+    used += needed;
     std::vector<StageChain>& stage_chains = task.fit ? hypothesis.fit : hypothesis.complexity;
     std::vector<StageSplit>& splits = task.fit ? hypothesis.fit_split : hypothesis.complexity_split;
     splits.resize(stage_chains.size());

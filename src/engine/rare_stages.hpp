@@ -13,6 +13,9 @@
 // share is the product of the L level shares, which telescopes to the share of
 // g x > c_t; the levels come from the pilots alone, so the counted chains are
 // independent given them and the product is exact in expectation, like every stage's.
+// Each level's pilot starts from the latest of the previous pilot's last states above its
+// bound, and the chain of level l > 1 where the pilot of level l - 1 (its distribution)
+// ended, so that none has to creep into a thin region from the start point.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +33,11 @@ inline constexpr std::int64_t kPilotSweeps = 1000;  // sweeps of each pilot chai
 inline constexpr double kSplitShare = 0.01;         // a stage whose pilot hits fewer is split
 inline constexpr double kLevelShare = 0.2;          // each level's share, as the pilots see it
 inline constexpr std::size_t kMaxLevels = 32;       // 0.2^31 ~ 4e-22 of the stage's distribution
+// The chains of a split stage keep their own restrictions (those of the stage, restriction
+// t once or twice): per hypothesis and phase, stages are split, in order, while their
+// levels' restrictions hold at most this many terms (each level counted as the terms of
+// restrictions 1 ... t plus one per coordinate), so memory stays bounded by the problem.
+inline constexpr std::size_t kSplitTerms = std::size_t{1} << 24;
 
 // One step of the level choice. `values`: the values of g x after each sweep of a pilot
 // truncated to g x > `current` (-infinity: the stage's own pilot); `constant`: c_t.

@@ -628,6 +628,36 @@ TEST(EvaluateRun, IntervalsHoldTheirEstimateOrAreNotGiven) {
             "bf_unconstrained is not a number (0/0 or infinity/infinity), written as null");
 }
 
+// A rare stage in the table and the JSON: the thin tube a > b > c; a < c + 0.002 splits
+// its third stage in both phases; only that stage gains the level keys, level 1's count is
+// the stage's own, and the table's note names the levels.
+TEST(EvaluateRun, RareStagesShowTheirLevels) {
+  const Evaluated run = evaluate_problem_text(
+      "[items]\nnames = [\"a\", \"b\", \"c\"]\nsuccesses = [14, 12, 10]\ntrials = [20, 20, 20]\n"
+      "[hypotheses]\nH = \"a > b > c; a < c + 0.002\"\n",
+      {"--niter", "2000"});
+  ASSERT_EQ(run.run.status, 0) << run.run.err;
+  const Json& stages = run.json["hypotheses"][0]["stages"];
+  ASSERT_EQ(stages.size(), 3u);
+  EXPECT_FALSE(stages[0].contains("complexity_levels"));
+  EXPECT_FALSE(stages[1].contains("fit_levels"));
+  for (const std::string phase : {"complexity_", "fit_"}) {
+    const Json& stage = stages[2];
+    const auto levels = stage[phase + "levels"].get<std::size_t>();
+    EXPECT_GE(levels, 5u) << phase;
+    EXPECT_EQ(stage[phase + "level_bounds"].size(), levels) << phase;
+    EXPECT_EQ(stage[phase + "level_bounds"].back().get<double>(), -0.002) << phase;
+    EXPECT_EQ(stage[phase + "level_hits"].size(), levels) << phase;
+    EXPECT_EQ(stage[phase + "level_effective_sweeps"].size(), levels) << phase;
+    EXPECT_EQ(stage[phase + "level_hits"][0], stage[phase + "hits"]) << phase;
+  }
+  EXPECT_TRUE(run.json["explanations"].contains("complexity_levels"));
+  EXPECT_NE(run.run.out.find("  note: rare stages split into levels of relaxed restrictions, the stage's share the "
+                             "product of its levels' shares: complexity stage 3 into "),
+            std::string::npos)
+      << run.run.out;
+}
+
 // Three items in a thin tube (c < b < a < c + 0.02) that no move follows: the batches
 // cannot measure the last stage's error. The run says so, in fixed and precision mode.
 // (The tube's third stage, and the fourth's creeping pilot, are split into levels.)

@@ -132,6 +132,7 @@ struct CountedStop {
 };
 
 // On one thread a run looks at its stop once per hypothesis before its start point, once
+// per pilot of a stage (rare_stages.hpp; one per stage and phase here, none rare), once
 // per chunk of kProgressStep sweeps of each chain (stage and estimate chains) and once
 // per block of replications: a stop raised at any of these looks (every fifth of the
 // blocks') ends the run with Cancelled, whichever step is running.
@@ -145,8 +146,9 @@ TEST(Cancel, EveryLookOfARunStopsItOnOneOrTwoThreads) {
   // Per hypothesis: two per stage (one for A, whose complexity 1/3! is exact) and its estimate chain.
   const int chains = 2 + 1 + 2 * 1 + 1;
   const int blocks = 2 * 2 * static_cast<int>(kReplications / kReplicationBlock);  // two kinds of interval each
-  ASSERT_EQ(count.looks->load(), 2 + 3 * chains + blocks);
-  for (int from = 1; from <= count.looks->load(); from += from < 2 + 3 * chains ? 1 : 5) {
+  const int pilots = 2 + 2;  // A's two fit stages, B's complexity and fit stage
+  ASSERT_EQ(count.looks->load(), 2 + pilots + 3 * chains + blocks);
+  for (int from = 1; from <= count.looks->load(); from += from < 2 + pilots + 3 * chains ? 1 : 5) {
     control.stop = CountedStop{std::make_shared<std::atomic<int>>(0), from};
     EXPECT_THROW(evaluate_problem(problem, from % 2 + 1, control), Cancelled) << from;
   }
