@@ -48,7 +48,8 @@ std::vector<double> choose_level_bounds(double constant,
 namespace {
 
 // Restrictions 1 ... t - 1 of the inputs followed by restriction t at each constant given.
-std::vector<Restriction> relaxed(const PhaseChainInputs& inputs, std::size_t t, std::initializer_list<double> constants) {
+std::vector<Restriction> relaxed(const PhaseChainInputs& inputs, std::size_t t,
+                                 std::initializer_list<double> constants) {
   std::vector<Restriction> list(inputs.restrictions.begin(),
                                 inputs.restrictions.begin() + static_cast<std::ptrdiff_t>(t - 1));
   for (double constant : constants) {
@@ -105,7 +106,9 @@ PilotRun run_pilot(const PhaseChainInputs& inputs, std::size_t t, std::size_t le
   for (std::int64_t s = 1; s <= kPilotSweeps; ++s) {
     chain.run_to(s);
     run.values.push_back(restriction_value(*sparse, k, chain.state()));
-    if (s > kPilotSweeps - static_cast<std::int64_t>(kRecentStates)) run.recent.emplace_back(run.values.back(), chain.state());
+    if (s > kPilotSweeps - static_cast<std::int64_t>(kRecentStates)) {
+      run.recent.emplace_back(run.values.back(), chain.state());
+    }
   }
   run.last_state = chain.state();
   return run;
