@@ -19,6 +19,7 @@ enum class StreamKind : std::uint64_t {
   ComplexityReplicationsCorrected = 4,
   FitReplicationsCorrected = 5,
   EstimateSweeps = 6,  // the chain of a hypothesis's estimates (stage 0)
+  PlanData = 16,       // a plan's data set: its truth and its counts (`propbf plan`)
 };
 
 // What keys a problem's streams: its seed and, with a stream per problem, the key of its
