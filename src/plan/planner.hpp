@@ -56,7 +56,7 @@ class Planner {
  private:
   std::vector<double> draw_truth(CounterStream& stream) const;
 
-  const PlanFile& plan_;
+  PlanFile plan_;
   std::vector<Prepared> prepared_;  // on the items without counts: restrictions and groups
   std::vector<std::vector<double>> starts_;  // over each hypothesis's chain coordinates
   std::vector<std::uint64_t> keys_;
