@@ -156,8 +156,14 @@ void SizeSummary::add(const DatasetRecord& record) {
   }
 }
 
-void SizeSummary::sort_factors() {
-  for (Hypothesis& h : hypotheses_) std::sort(h.factors.begin(), h.factors.end());
+void SizeSummary::finish() {
+  if (finished_) return;
+  finished_ = true;
+  for (Hypothesis& h : hypotheses_) {
+    std::sort(h.factors.begin(), h.factors.end());
+    h.quartiles = {sorted_quantile(h.factors, 0.25), sorted_quantile(h.factors, 0.5), sorted_quantile(h.factors, 0.75)};
+    std::vector<double>().swap(h.factors);
+  }
 }
 
 std::array<double, 2> clopper_pearson(std::int64_t x, std::int64_t n) {
@@ -206,7 +212,7 @@ std::string format_plan_json(const PlanHeader& header, std::vector<SizeSummary>&
   json.key("sizes");
   json.begin_array();
   for (SizeSummary& summary : sizes) {
-    summary.sort_factors();
+    summary.finish();
     const std::vector<std::int64_t>& size = header.sizes[summary.size()];
     json.begin_object();
     json.key("n");
@@ -239,11 +245,11 @@ std::string format_plan_json(const PlanHeader& header, std::vector<SizeSummary>&
         }
         json.end_object();
       }
-      json.key("median_bf").number(sorted_quantile(result.factors, 0.5));
+      json.key("median_bf").number(result.quartiles[1]);
       json.key("bf_quartiles");
       json.begin_array();
-      json.number(sorted_quantile(result.factors, 0.25));
-      json.number(sorted_quantile(result.factors, 0.75));
+      json.number(result.quartiles[0]);
+      json.number(result.quartiles[2]);
       json.end_array();
       json.key("pmp_mean").number(result.pmp_sum / static_cast<double>(count));
       json.key("mean_sweeps").number(result.sweeps_sum / static_cast<double>(count));
@@ -296,7 +302,7 @@ std::string format_plan_table(const PlanHeader& header, std::vector<SizeSummary>
   columns += "median BF   quartiles";
   out += columns + "\n";
   for (SizeSummary& summary : sizes) {
-    summary.sort_factors();
+    summary.finish();
     for (std::size_t h = 0; h < header.hypotheses.size(); ++h) {
       const SizeSummary::Hypothesis& result = summary.hypotheses()[h];
       const auto count = static_cast<double>(summary.count());
@@ -304,11 +310,11 @@ std::string format_plan_table(const PlanHeader& header, std::vector<SizeSummary>
                          padded(visible_text(header.hypotheses[h]), 14);
       for (std::int64_t hits : result.above) line += padded(format_number(static_cast<double>(hits) / count, 3), 12);
       for (std::int64_t hits : result.below) line += padded(format_number(static_cast<double>(hits) / count, 3), 13);
-      line += padded(format_number(sorted_quantile(result.factors, 0.5), 4), 12);
+      line += padded(format_number(result.quartiles[1], 4), 12);
       line += '[';
-      line += format_number(sorted_quantile(result.factors, 0.25), 3);
+      line += format_number(result.quartiles[0], 3);
       line += ", ";
-      line += format_number(sorted_quantile(result.factors, 0.75), 3);
+      line += format_number(result.quartiles[2], 3);
       line += "]\n";
       out += line;
     }
@@ -582,6 +588,7 @@ std::vector<SizeSummary> merge_parts(std::vector<PlanPart>& parts, PlanHeader& h
       summaries.back().add(*grid[next].second);
       ++next;
     }
+    summaries.back().finish();
   }
   return summaries;
 }

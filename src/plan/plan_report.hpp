@@ -45,19 +45,22 @@ class SizeSummary {
   struct Hypothesis {
     std::vector<std::int64_t> above;  // per threshold k: factors > k
     std::vector<std::int64_t> below;  // factors < 1 / k
-    std::vector<double> factors;      // for the quantiles
+    std::vector<double> factors;      // for the quantiles, until finish()
+    std::array<double, 3> quartiles{};  // after finish(): the factors' 0.25, 0.5, 0.75 quantiles
     double pmp_sum = 0.0;
     double sweeps_sum = 0.0;
   };
   const std::vector<Hypothesis>& hypotheses() const { return hypotheses_; }
   std::size_t size() const { return size_; }
-  // Sorts each hypothesis's factors (for the quantiles); records added later are not.
-  void sort_factors();
+  // Forms each hypothesis's quartiles and lets its factors go, so that a plan holds the
+  // factors of one size at a time; no record may be added after it. Done once.
+  void finish();
 
  private:
   const PlanHeader* header_;
   std::size_t size_;
   std::int64_t count_ = 0;
+  bool finished_ = false;
   std::vector<Hypothesis> hypotheses_;
 };
 

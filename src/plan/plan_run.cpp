@@ -25,6 +25,8 @@ std::vector<SizeSummary> run_plan(const Planner& planner, const PlanHeader& head
     });
     for (const DatasetRecord& record : block) {
       summaries[record.size].add(record);
+      // The whole plan holds one size's factors at a time.
+      if (options.shards == 1 && summaries[record.size].count() == datasets) summaries[record.size].finish();
       if (options.on_record) options.on_record(record);
     }
     if (options.progress) options.progress(static_cast<double>(from + size) / static_cast<double>(count));
