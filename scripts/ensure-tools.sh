@@ -17,6 +17,8 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/Random123/philox.h ] || need+=(librandom123-dev)
 [ -f /usr/include/csv.h ] || need+=(libcsv-dev)
 [ -f /usr/include/cdd/cdd.h ] || need+=(libcdd-dev)
+# The test of a plan's parts run side by side.
+command -v parallel >/dev/null 2>&1 || need+=(parallel)
 # clang++ builds (CXX=clang++, the ThreadSanitizer and fuzz builds): the compiler, its
 # OpenMP runtime (libomp, with the ThreadSanitizer tool libarcher) and its sanitizer runtimes.
 if [[ "${CXX:-}" == *clang* || "${PROPBF_TSAN:-OFF}" == ON || "${NEED_CLANG:-}" == 1 ]]; then

@@ -1,4 +1,5 @@
 #include "command/batch.hpp"
+#include "command/files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -145,45 +146,6 @@ int add_list(std::istream& in, std::vector<ProblemPath>& paths, const std::strin
   }
   return in.bad() ? (errno != 0 ? errno : EIO) : 0;
 }
-
-// Where the records go: a descriptor written one whole record at a time. In a regular
-// file a record cut short (disk full, the file-size limit) is cut off again, so that
-// the file ends with the last whole record.
-class RecordOutput {
- public:
-  explicit RecordOutput(int fd) : fd_(fd) {
-    struct stat info {};
-    regular_ = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    const int flags = ::fcntl(fd, F_GETFL);
-    append_ = flags != -1 && (flags & O_APPEND) != 0;
-  }
-
-  // Whether a record cut short is taken back.
-  bool regular() const { return regular_; }
-
-  // Writes `record`; returns 0 or the errno of the failed write.
-  int write(const std::string& record) {
-    off_t start = -1;
-    if (regular_) {
-      struct stat info {};
-      start = append_ ? (::fstat(fd_, &info) == 0 ? info.st_size : -1) : ::lseek(fd_, 0, SEEK_CUR);
-    }
-    const int error = write_all(fd_, record);
-    if (error != 0 && start >= 0) {
-      int status;
-      do {
-        status = ::ftruncate(fd_, start);
-      } while (status != 0 && errno == EINTR);
-      if (!append_) ::lseek(fd_, start, SEEK_SET);
-    }
-    return error;
-  }
-
- private:
-  int fd_;
-  bool regular_ = false;
-  bool append_ = false;
-};
 
 // Shows the problem's warnings on standard error (`name`: the file it was read from) and
 // evaluates it.

@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "command/batch.hpp"
+#include "command/files.hpp"
+#include "command/plan_command.hpp"
 #include "engine/evaluation.hpp"
 #include "engine/threads.hpp"
 #include "problem/problem.hpp"
@@ -37,81 +39,6 @@ namespace {
 // kMaxNiter as messages name it.
 constexpr const char* kMaxNiterText = "1099511627776 (2^40)";
 static_assert(kMaxNiter == std::int64_t{1} << 40);
-
-struct WriteError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// The file `path` stands for once its links are followed, as open(2) follows them:
-// each link replaced by its target (relative to the link's folder), a dangling link by
-// the file it would create. Links inside the folder part are left to the system.
-std::string follow_links(const std::string& path) {
-  constexpr int kMostLinks = 40;  // as the system allows before ELOOP
-  std::filesystem::path current = path;
-  for (int links = 0;; ++links) {
-    struct stat info {};
-    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current.string();
-    if (links == kMostLinks) throw WriteError(path + ": cannot write: " + std::strerror(ELOOP));
-    std::error_code error;
-    const std::filesystem::path target = std::filesystem::read_symlink(current, error);
-    if (error) throw WriteError(path + ": cannot write: " + error.message());
-    current = target.is_absolute() ? target : current.parent_path() / target;
-  }
-}
-
-// Holds back SIGINT, SIGTERM, SIGHUP and SIGQUIT for the length of a scope.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
-    ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
-  }
-  ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t previous_{};
-};
-
-// Writes `bytes` as the content of the file `name` names, through its links. A regular
-// (or missing) file is replaced whole or not at all: the bytes go to a temporary file
-// beside it, which is renamed over it (and removed whatever fails). Anything else, a
-// device such as /dev/null or a FIFO, is written in place, never replaced.
-void write_whole_file(const std::string& name, const std::string& bytes) {
-  const std::string path = follow_links(name);
-  struct stat info {};
-  const bool exists = ::stat(path.c_str(), &info) == 0;
-  if (exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
-    int fd;
-    do {
-      fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) throw WriteError(name + ": cannot write: " + std::strerror(errno));
-    int failure = write_all(fd, bytes);
-    if (::close(fd) != 0 && failure == 0) failure = errno;
-    if (failure != 0) throw WriteError(name + ": cannot write: " + std::strerror(failure));
-    return;
-  }
-  // While the temporary file exists, an interrupt or termination waits: it takes effect
-  // once the file has been renamed or removed, so it never leaves one behind.
-  const SignalsHeld held;
-  std::string temporary = path + ".tmp-XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) throw WriteError(name + ": cannot create a temporary file beside it: " + std::strerror(errno));
-  int failure = write_all(fd, bytes);
-  // A file replaced keeps its permission bits; a new one gets rw-r--r--.
-  const mode_t mode = exists && S_ISREG(info.st_mode) ? (info.st_mode & 07777) : 0644;
-  if (failure == 0 && ::fchmod(fd, mode) != 0) failure = errno;
-  if (::close(fd) != 0 && failure == 0) failure = errno;
-  if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
-  if (failure != 0) {
-    ::unlink(temporary.c_str());
-    throw WriteError(name + ": cannot write: " + std::strerror(failure));
-  }
-}
 
 // Connects each closed one of descriptors 0, 1 and 2 to /dev/null, as the program
 // without arguments does: a closed one would be the next descriptor open(2) hands out,
@@ -268,9 +195,55 @@ int run_evaluate(int argc, char** argv) {
   evaluate->add_flag("--seed-per-problem", overrides.stream_per_problem,
                      "key each problem's random streams by its file's name as well as the seed: problems of a batch "
                      "with the same seed no longer share their Monte Carlo error");
+  CLI::App* plan = app.add_subcommand("plan", "Sample sizes: how likely each hypothesis's Bayes factor passes each "
+                                              "threshold at each size of a design (PLAN.toml)");
+  PlanCommand plan_command;
+  plan->add_option("PLAN", plan_command.plan_file,
+                   "plan file: [items], [hypotheses] as for evaluate, [truth] and [design]")
+      ->type_name("PLAN.toml");
+  plan->add_option("--json", plan_command.json_file, "also write the summary as JSON to FILE")->type_name("FILE");
+  plan->add_option("--jsonl", plan_command.jsonl_file,
+                   "write a header line and one record per data set (its counts and factors) to FILE")
+      ->type_name("FILE");
+  std::string shard_text;
+  plan->add_option("--shard", shard_text,
+                   "compute part I of N of the (size, data set) grid only, written with --jsonl; `propbf plan merge` "
+                   "combines the N parts into the summary a single run gives")
+      ->type_name("I/N");
+  plan->add_option("--threads", plan_command.threads, "threads to run on (default: one per processor); the results do "
+                                                      "not depend on it")
+      ->type_name("N")
+      ->transform(integer_in(1, kMaxThreads));
+  CLI::App* merge = plan->add_subcommand("merge", "Combine the parts of a plan (the --jsonl files of its --shard runs) "
+                                                  "into its summary");
+  merge->add_option("PART", plan_command.parts, "the parts' JSON lines files")->type_name("PART")->required();
+  merge->add_option("--json", plan_command.json_file, "also write the summary as JSON to FILE")->type_name("FILE");
   try {
     app.parse(argc, argv);
-    if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate)");
+    if (plan->parsed()) {
+      plan_command.merge = merge->parsed();
+      if (!plan_command.merge && plan_command.plan_file.empty()) throw CLI::RequiredError("PLAN");
+      if (!shard_text.empty()) {
+        const std::size_t slash = shard_text.find('/');
+        std::int64_t part = 0;
+        std::int64_t parts = 0;
+        const char* text = shard_text.data();
+        const char* end = text + shard_text.size();
+        const bool read = slash != std::string::npos &&
+                          std::from_chars(text, text + slash, part).ptr == text + slash &&
+                          std::from_chars(text + slash + 1, end, parts).ptr == end;
+        if (!read || parts < 1 || parts > kMaxPlanShards || part < 1 || part > parts) {
+          std::cerr << printable_message("propbf: --shard " + shard_text + ": give I/N, a part I from 1 to N of N "
+                                         "parts (N from 1 to " + std::to_string(kMaxPlanShards) + ")")
+                    << "\n";
+          return 2;
+        }
+        plan_command.shard = part;
+        plan_command.shards = parts;
+      }
+      return run_plan_command(plan_command, output_closed, PROPBF_VERSION);
+    }
+    if (!evaluate->parsed()) throw CLI::RequiredError("a command (evaluate or plan)");
     // An empty name would pass for "not given" (--json, --jsonl, --list) or fail later
     // without saying why.
     const std::pair<const char*, const std::string*> named_files[] = {

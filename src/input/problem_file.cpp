@@ -28,7 +28,8 @@ SourcePosition position_of(const toml::source_region& region) {
 
 class Reader {
  public:
-  Reader(std::string file_name, std::string content) : file_name_(std::move(file_name)), content_(std::move(content)) {}
+  Reader(std::string file_name, std::string content, bool plan = false)
+      : file_name_(std::move(file_name)), content_(std::move(content)), plan_(plan) {}
 
   [[noreturn]] void fail(SourcePosition at, const std::string& message) const {
     throw InputError(describe_position(file_name_, at) + ": " + message);
@@ -47,7 +48,11 @@ class Reader {
     CountsProblem problem;
     problem.file_name = file_name_;
     for (auto&& [key, node] : root) {
-      if (key != "items" && key != "hypotheses" && key != "sampling") {
+      if (plan_ && key != "items" && key != "hypotheses" && key != "truth" && key != "design") {
+        fail(position_of(key.source()), "unknown table '" + std::string(key.str()) +
+                                            "'; a plan has [items], [hypotheses], [truth] and [design]");
+      }
+      if (!plan_ && key != "items" && key != "hypotheses" && key != "sampling") {
         fail(position_of(key.source()), "unknown table '" + std::string(key.str()) +
                                             "'; expected [items], [hypotheses] and optionally [sampling]");
       }
@@ -77,6 +82,10 @@ class Reader {
   }
 
   void read_items(const toml::table& items, CountsProblem& problem) const {
+    if (plan_) {
+      read_plan_items(items, problem);
+      return;
+    }
     check_keys(items, {"data", "names", "successes", "trials", "prior_a", "prior_b", "counts", "categories", "prior", "tied_prior"},
                "[items]", *this);
     if (const toml::node* node = items.get("tied_prior")) {
@@ -144,6 +153,47 @@ class Reader {
       if (fault == ShapeFault::Count) throw InputError(describe_position(count_file, count_places[j]) + ": " + message);
       fail(fault == ShapeFault::PriorA ? prior_a[j].second : prior_b[j].second, message);
     });
+  }
+
+  // A plan's items: names and priors, no counts (the design gives the trials, the
+  // truth the proportions the successes are drawn from).
+  void read_plan_items(const toml::table& items, CountsProblem& problem) const {
+    check_keys(items, {"names", "prior_a", "prior_b", "tied_prior"}, "[items] of a plan", *this);
+    if (const toml::node* node = items.get("tied_prior")) {
+      const auto* name = node->as_string();
+      const std::optional<TiedPrior> prior = name == nullptr ? std::nullopt : tied_prior_named(name->get());
+      if (!prior) fail(*node, "'tied_prior' must be \"conditional\" or \"common\"");
+      problem.tied_prior = *prior;
+    }
+    read_names(items, problem);
+    const std::size_t count = problem.items.size();
+    const auto prior_a = priors(items, "prior_a", count);
+    const auto prior_b = priors(items, "prior_b", count);
+    for (std::size_t j = 0; j < count; ++j) {
+      problem.items[j].prior_a = prior_a[j].first;
+      problem.items[j].prior_b = prior_b[j].first;
+    }
+    check_shapes(problem, [&](std::size_t j, ShapeFault fault, const std::string& message) {
+      fail(fault == ShapeFault::PriorB ? prior_b[j].second : prior_a[j].second, message);
+    });
+  }
+
+  void read_names(const toml::table& items, CountsProblem& problem) const {
+    const toml::node* names_node = items.get("names");
+    if (names_node == nullptr) fail(position_of(items.source()), "[items] has no 'names' array");
+    const toml::array* names = names_node->as_array();
+    if (names == nullptr || names->empty()) fail(*names_node, "'names' must be a non-empty array of item names");
+    std::set<std::string> seen;
+    for (const toml::node& element : *names) {
+      const auto* name = element.as_string();
+      if (name == nullptr) fail(element, "every item name must be a string, e.g. \"a\"");
+      const std::string& text = name->get();
+      if (!is_item_name(text)) fail(element, item_name_refusal(text));
+      if (!seen.insert(text).second) fail(element, "item name \"" + text + "\" is given twice");
+      Item item;
+      item.name = text;
+      problem.items.push_back(item);
+    }
   }
 
   // [items] with counts = [[...], ...]: categorical items (categories.hpp).
@@ -562,6 +612,7 @@ class Reader {
 
   std::string file_name_;
   std::string content_;
+  bool plan_ = false;  // a plan file: [truth] and [design] beside, items without counts
 };
 
 }  // namespace
@@ -586,9 +637,9 @@ CountsProblem problem_from_data(const std::string& csv_file, double prior_a, dou
   return problem;
 }
 
-CountsProblem read_problem_file(const std::string& file_name) {
+std::string read_input_file(const std::string& file_name, const std::string& what) {
   std::ifstream in(file_name, std::ios::binary);
-  if (!in) throw InputError(file_name + ": cannot open the problem file");
+  if (!in) throw InputError(file_name + ": cannot open the " + what);
   // Read in blocks up to the size limit (a device such as /dev/zero never ends).
   std::string content;
   std::vector<char> block(std::size_t{1} << 16);
@@ -598,10 +649,18 @@ CountsProblem read_problem_file(const std::string& file_name) {
       content.append(block.data(), static_cast<std::size_t>(in.gcount()));
     }
   } catch (const std::ios_base::failure&) {
-    throw InputError(file_name + ": cannot read the problem file: " + std::strerror(errno != 0 ? errno : EIO));
+    throw InputError(file_name + ": cannot read the " + what + ": " + std::strerror(errno != 0 ? errno : EIO));
   }
-  if (in.bad()) throw InputError(file_name + ": cannot read the problem file: " + std::strerror(errno != 0 ? errno : EIO));
-  return read_problem_text(file_name, std::move(content));
+  if (in.bad()) throw InputError(file_name + ": cannot read the " + what + ": " + std::strerror(errno != 0 ? errno : EIO));
+  return content;
+}
+
+CountsProblem read_problem_file(const std::string& file_name) {
+  return read_problem_text(file_name, read_input_file(file_name, "problem file"));
+}
+
+CountsProblem read_plan_problem(const std::string& file_name, std::string content) {
+  return Reader(file_name, std::move(content), true).read();
 }
 
 CountsProblem read_problem_text(const std::string& file_name, std::string content) {

@@ -17,6 +17,14 @@ CountsProblem read_problem_file(const std::string& file_name);
 // The same for a file's content, read already (`file_name` is used in messages).
 CountsProblem read_problem_text(const std::string& file_name, std::string content);
 
+// The bytes of a problem or plan file (`what` names it in messages), up to one byte
+// beyond kMaxProblemFileBytes (a device such as /dev/zero never ends). Throws InputError.
+std::string read_input_file(const std::string& file_name, const std::string& what);
+
+// The items and hypotheses of a plan file (its [truth] and [design] are read by
+// plan_file.hpp): items without counts, each trials 0.
+CountsProblem read_plan_problem(const std::string& file_name, std::string content);
+
 // A problem without a problem file: the items of a CSV file (see csv_data.hpp) with one
 // prior for all of them, and hypotheses given on the command line. Checks the beta
 // shapes as a problem file's are checked (the place of a count too large: in the CSV

@@ -1,0 +1,280 @@
+#include "plan/planner.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <boost/random/binomial_distribution.hpp>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "engine/start_point.hpp"
+#include "model/bayes_factors.hpp"
+#include "sampling/sampler.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+// The key of a data set's streams: its size's trials and its index, mixed as the
+// hypotheses' keys are (splitmix64 steps), so that a data set keeps its numbers when
+// sizes are added to or taken from the plan.
+std::uint64_t mix(std::uint64_t state, std::uint64_t word) {
+  std::uint64_t z = (state ^ word) + 0x9e3779b97f4a7c15;
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
+  return z ^ (z >> 31);
+}
+
+std::uint64_t dataset_key(const std::vector<std::int64_t>& trials, std::int64_t dataset) {
+  std::uint64_t key = 0x70726f7062662d70;  // "propbf-p"
+  key = mix(key, trials.size());
+  for (std::int64_t n : trials) key = mix(key, static_cast<std::uint64_t>(n));
+  return mix(key, static_cast<std::uint64_t>(dataset));
+}
+
+// A binomial draw of n trials at proportion p from the stream (Boost's exact method).
+std::int64_t binomial(std::int64_t n, double p, CounterStream& stream) {
+  if (!(p > 0.0)) return 0;
+  if (!(p < 1.0)) return n;
+  boost::random::binomial_distribution<std::int64_t, double> distribution(n, p);
+  return distribution(stream);
+}
+
+constexpr double kZ = 1.959963984540054;  // the 0.975 quantile of the standard normal
+
+// Where ln(factor) may lie: its estimate plus or minus kZ standard deviations.
+struct LogInterval {
+  double low;
+  double high;
+};
+
+// Whether the factor's class is decided: no threshold k and no 1 / k inside the interval.
+bool decided(const LogInterval& interval, const std::vector<double>& thresholds) {
+  for (const double k : thresholds) {
+    const double log_k = std::log(k);
+    if (interval.low <= log_k && log_k <= interval.high) return false;
+    if (interval.low <= -log_k && -log_k <= interval.high) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+double log_share_variance(const std::vector<StageCount>& stages, std::int64_t niter) {
+  double variance = 0.0;
+  for (const StageCount& stage : stages) {
+    if (stage.hits == 0) return std::numeric_limits<double>::infinity();
+    const double p = static_cast<double>(stage.hits) / static_cast<double>(niter);
+    variance += (1.0 - p) / (p * stage.effective_sweeps);
+  }
+  return variance;
+}
+
+Planner::Planner(const PlanFile& plan, const StopCheck& stop) : plan_(plan) {
+  const CountsProblem& problem = plan.problem;
+  const ItemShapes items = item_shapes(problem);
+  const StreamSeed seed(static_cast<std::uint64_t>(plan.design.seed));
+  for (std::size_t h = 0; h < problem.hypotheses.size(); ++h) {
+    const HypothesisText& hypothesis = problem.hypotheses[h];
+    if (hypothesis.name == plan.truth.from_hypothesis) truth_hypothesis_ = h;
+    if (hypothesis.name == plan.design.against) against_ = h;
+    prepared_.push_back(prepare(problem, hypothesis, items.names));
+    const Prepared& read = prepared_.back();
+    const std::vector<Restriction>& restrictions = read.chain_restrictions();
+    const std::size_t space = read.has_equalities ? read.collapsed.groups.size() : items.names.size();
+    std::vector<double> start(space, 0.5);
+    if (!restrictions.empty()) {
+      const StartPoint found = find_start_point(restrictions, space, stop);
+      if (!found.interior) {
+        const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
+        throw InputError(describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name +
+                         " has no interior point" + (found.failure.empty() ? "" : ": " + found.failure));
+      }
+      start = found.centre;
+    }
+    starts_.push_back(start);
+    keys_.push_back(hypothesis_key(read));
+    PlanComplexity complexity;
+    if (!restrictions.empty()) {
+      if (const std::optional<double> known = known_complexity(read, items)) {
+        complexity.value = *known;
+      } else {
+        HypothesisChains chains = set_up_chains(read, start, items, seed, keys_.back(), false, true);
+        std::vector<StageCount> counts;
+        for (StageChain& chain : chains.complexity) {
+          if (stop && stop()) throw Cancelled();
+          chain.run_to(plan.design.complexity_niter);
+          counts.push_back(chain.count());
+        }
+        double product = 1.0;
+        for (const StageCount& count : counts) {
+          product *= static_cast<double>(count.hits) / static_cast<double>(plan.design.complexity_niter);
+        }
+        complexity.value = product;
+        complexity.log_variance = log_share_variance(counts, plan.design.complexity_niter);
+        complexity.exact = false;
+      }
+    }
+    complexities_.push_back(complexity);
+  }
+  for (const ItemTruth& truth : plan.truth.items) {
+    truth_draws_.emplace_back(truth.fixed ? 1.0 : truth.beta_a, truth.fixed ? 1.0 : truth.beta_b);
+  }
+  if (!plan.truth.from_hypothesis.empty()) {
+    const Prepared& read = prepared_[truth_hypothesis_];
+    truth_prior_draws_ = item_draws(read.has_equalities ? read.collapsed.prior_a : items.prior_a,
+                                    read.has_equalities ? read.collapsed.prior_b : items.prior_b);
+    truth_sparse_ = std::make_shared<const SparseRestrictions>(read.chain_restrictions(), starts_[truth_hypothesis_].size());
+  }
+}
+
+std::vector<double> Planner::draw_truth(CounterStream& stream) const {
+  const std::size_t count = plan_.problem.items.size();
+  std::vector<double> theta(count, 0.5);
+  if (plan_.truth.from_hypothesis.empty()) {
+    for (std::size_t j = 0; j < count; ++j) {
+      const ItemTruth& truth = plan_.truth.items[j];
+      theta[j] = truth.fixed ? truth.proportion : truth_draws_[j].draw(0.0, 1.0, stream);
+    }
+    return theta;
+  }
+  // The prior restricted to the hypothesis: a Gibbs chain over its coordinates from its
+  // start point, truth_sweeps sweeps, its last state spread over the items.
+  const std::size_t h = truth_hypothesis_;
+  const Prepared& read = prepared_[h];
+  const std::vector<Restriction>& restrictions = read.chain_restrictions();
+  std::vector<double> state = starts_[h];
+  const std::vector<TruncatedBeta>& draws = truth_prior_draws_;
+  const SparseRestrictions& sparse = *truth_sparse_;
+  for (std::int64_t sweep = 0; sweep < plan_.design.truth_sweeps; ++sweep) {
+    for (std::size_t j = 0; j < state.size(); ++j) {
+      const ItemBounds bounds =
+          item_bounds(sparse, j, restrictions.size(), state, sparse.alone(j, restrictions.size()).bounds);
+      state[j] = bounds.low < bounds.up ? draws[j].draw(bounds.low, bounds.up, stream) : 0.5 * (bounds.low + bounds.up);
+    }
+  }
+  if (!read.has_equalities) return state;
+  const CollapsedHypothesis& collapsed = read.collapsed;
+  for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
+    for (std::size_t j : collapsed.groups[g]) theta[j] = collapsed.complement[j] ? 1.0 - state[g] : state[g];
+  }
+  for (std::size_t j = 0; j < count; ++j) {
+    if (collapsed.item_value[j]) theta[j] = *collapsed.item_value[j];
+  }
+  return theta;
+}
+
+DatasetRecord Planner::evaluate(std::size_t size, std::int64_t dataset) const {
+  const PlanDesign& design = plan_.design;
+  const std::vector<std::int64_t>& trials = design.sizes[size];
+  const std::uint64_t key = dataset_key(trials, dataset);
+  const StreamSeed seed(static_cast<std::uint64_t>(design.seed));
+  DatasetRecord record;
+  record.size = size;
+  record.dataset = dataset;
+  {
+    CounterStream stream(seed, key, StreamKind::PlanData, 0);
+    const std::vector<double> theta = draw_truth(stream);
+    for (std::size_t j = 0; j < trials.size(); ++j) record.successes.push_back(binomial(trials[j], theta[j], stream));
+  }
+  CountsProblem problem = plan_.problem;
+  for (std::size_t j = 0; j < problem.items.size(); ++j) {
+    problem.items[j].successes = record.successes[j];
+    problem.items[j].trials = trials[j];
+  }
+  const ItemShapes items = item_shapes(problem);
+  const std::size_t count = problem.hypotheses.size();
+  std::vector<double> bf_unconstrained(count), complement(count, 1.0), log_variance(count, 0.0);
+  std::vector<double> fit_variances(count, 0.0), fits(count, 1.0);
+  std::vector<bool> complement_defined(count, false);
+  record.sweeps.assign(count, 0);
+  for (std::size_t h = 0; h < count; ++h) {
+    // Equalities pool the tied items' counts: read again with this data set's; otherwise
+    // the restrictions are the plan's and the items' posteriors come from `items`.
+    const Prepared read =
+        prepared_[h].has_equalities ? prepare(problem, problem.hypotheses[h], items.names) : prepared_[h];
+    const PlanComplexity& complexity = complexities_[h];
+    double fit = 1.0;
+    double fit_variance = 0.0;
+    const std::vector<Restriction>& restrictions = read.chain_restrictions();
+    std::optional<double> exact_fit;
+    if (!restrictions.empty() && complexity.exact) exact_fit = known_fit(read, items);
+    if (!restrictions.empty() && !exact_fit) {
+      HypothesisChains chains =
+          set_up_chains(read, starts_[h], items, seed, mix(keys_[h], key), /*complexity_exact=*/true, false);
+      std::int64_t niter = design.niter;
+      for (;;) {
+        std::vector<StageCount> counts;
+        fit = 1.0;
+        for (StageChain& chain : chains.fit) {
+          chain.run_to(niter);
+          counts.push_back(chain.count());
+          fit *= static_cast<double>(counts.back().hits) / static_cast<double>(niter);
+        }
+        fit_variance = log_share_variance(counts, niter);
+        record.sweeps[h] = niter;
+        if (!design.precision || niter >= design.max_niter) break;
+        const double log_bf = std::log(fit) - std::log(complexity.value) +
+                              (read.has_equalities ? read.collapsed.log_factor : 0.0);
+        double variance = fit_variance + complexity.log_variance;
+        double log_factor = log_bf;
+        if (design.factor == PlanFactor::Complement && !read.has_equalities) {
+          log_factor = log_bf + std::log1p(-complexity.value) - std::log1p(-fit);
+          variance = fit_variance / ((1.0 - fit) * (1.0 - fit)) +
+                     complexity.log_variance / ((1.0 - complexity.value) * (1.0 - complexity.value));
+        }
+        if (std::isfinite(variance)) {
+          const double spread = kZ * std::sqrt(variance);
+          if (std::expm1(spread) <= *design.precision) break;
+          if (design.stop_when_decided && design.factor != PlanFactor::Hypothesis && std::isfinite(log_factor) &&
+              decided({log_factor - spread, log_factor + spread}, design.thresholds)) {
+            break;
+          }
+        }
+        niter = niter > design.max_niter / 2 ? design.max_niter : 2 * niter;
+      }
+    } else if (exact_fit) {
+      fit = *exact_fit;
+    }
+    log_variance[h] = fit_variance + complexity.log_variance;
+    fit_variances[h] = fit_variance;
+    fits[h] = fit;
+    const double equalities = read.has_equalities ? std::exp(read.collapsed.log_factor) : 1.0;
+    bf_unconstrained[h] = equalities * model::factor_against_unconstrained(fit, complexity.value);
+    if (!read.has_equalities) {
+      complement[h] = (1.0 - fit) / (1.0 - complexity.value);
+      complement_defined[h] = true;
+    }
+  }
+  record.factors.resize(count);
+  record.pmp.resize(count);
+  record.intervals.resize(count);
+  double sum = 0.0;
+  for (double bf : bf_unconstrained) sum += bf;
+  for (std::size_t h = 0; h < count; ++h) {
+    switch (design.factor) {
+      case PlanFactor::Unconstrained:
+        record.factors[h] = bf_unconstrained[h];
+        break;
+      case PlanFactor::Complement:
+        record.factors[h] = bf_unconstrained[h] / complement[h];
+        break;
+      case PlanFactor::Hypothesis:
+        record.factors[h] = h == against_ ? 1.0 : bf_unconstrained[h] / bf_unconstrained[against_];
+        break;
+    }
+    double variance = log_variance[h];
+    if (design.factor == PlanFactor::Complement && complement_defined[h]) {
+      const double c = complexities_[h].value;
+      variance = fit_variances[h] / ((1.0 - fits[h]) * (1.0 - fits[h])) +
+                 complexities_[h].log_variance / ((1.0 - c) * (1.0 - c));
+    } else if (design.factor == PlanFactor::Hypothesis && h != against_) {
+      variance += log_variance[against_];
+    }
+    const double spread = kZ * std::sqrt(variance);
+    record.intervals[h] = {record.factors[h] * std::exp(-spread), record.factors[h] * std::exp(spread)};
+    record.pmp[h] = count == 1 ? bf_unconstrained[h] / (bf_unconstrained[h] + complement[h]) : bf_unconstrained[h] / sum;
+  }
+  return record;
+}
+
+}  // namespace propbf::evaluate
