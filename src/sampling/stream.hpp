@@ -19,6 +19,9 @@ enum class StreamKind : std::uint64_t {
   ComplexityReplicationsCorrected = 4,
   FitReplicationsCorrected = 5,
   EstimateSweeps = 6,  // the chain of a hypothesis's estimates (stage 0)
+  // The pilots that choose a grouped hypothesis's stage ends (pilot.hpp), by stage.
+  ComplexityPilot = 16,
+  FitPilot = 17,
 };
 
 // What keys a problem's streams: its seed and, with a stream per problem, the key of its
