@@ -9,6 +9,7 @@
 #include "problem/categories.hpp"
 #include "problem/equalities.hpp"
 #include "problem/linear_extensions.hpp"
+#include "sampling/pilot.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -159,13 +160,28 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   const auto prior_bands = band_moves(restrictions, prior_a, prior_b, simplex.get());
   const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b, simplex.get());
   HypothesisChains chains;
-  const std::vector<std::size_t> ends = stage_ends(restrictions.size(), space);
-  for (std::size_t t = 1; t <= ends.size(); ++t) {
-    const StageRange range{t == 1 ? 0 : ends[t - 2], ends[t - 1]};
-    if (!complexity_exact) {
+  // Grouped hypotheses choose each phase's stage ends from pilot chains (pilot.hpp); the
+  // others have one stage per restriction.
+  const bool grouped = grouped_restrictions(restrictions.size(), space);
+  const auto phase_ends = [&](const std::shared_ptr<const std::vector<TruncatedBeta>>& draws, StreamKind pilot) {
+    return grouped ? pilot_stage_ends(sparse, start, draws, simplex, seed, key, pilot)
+                   : PilotEnds{stage_ends(restrictions.size(), space), 0.0};
+  };
+  if (!complexity_exact) {
+    const std::vector<std::size_t> ends = phase_ends(prior_draws, StreamKind::ComplexityPilot).ends;
+    for (std::size_t t = 1; t <= ends.size(); ++t) {
+      const StageRange range{t == 1 ? 0 : ends[t - 2], ends[t - 1]};
       chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands, simplex, range);
     }
-    if (!fit_exact) chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands, simplex, range);
+  }
+  if (!fit_exact) {
+    const PilotEnds pilot = phase_ends(posterior_draws, StreamKind::FitPilot);
+    const std::vector<std::size_t>& ends = pilot.ends;
+    for (std::size_t t = 1; t <= ends.size(); ++t) {
+      const StageRange range{t == 1 ? 0 : ends[t - 2], ends[t - 1]};
+      chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands, simplex, range);
+    }
+    if (grouped && pilot.last_share >= kEstimateShare) chains.estimate_truncation = chains.fit.back().truncated();
   }
   return chains;
 }
@@ -201,8 +217,9 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
   double total = 0.0;
   for (std::size_t h : which) {
     const std::int64_t niter = results[h].niter;
-    for (std::size_t t = 0; t < chains[h].fit.size(); ++t) {
-      // A complexity known exactly has no chains (set_up_chains).
+    // A complexity known exactly has no chains (set_up_chains); grouped hypotheses may
+    // have more stages in one phase than in the other.
+    for (std::size_t t = 0; t < std::max(chains[h].fit.size(), chains[h].complexity.size()); ++t) {
       if (t < chains[h].complexity.size()) {
         StageChain& complexity = chains[h].complexity[t];
         const double complexity_cost = sweep_cost(t + 1, items.prior_a, items.prior_b);
@@ -210,6 +227,7 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
                          static_cast<double>(niter - complexity.sweeps()) * complexity_cost, complexity_cost, h, t + 1});
         total += tasks.back().cost;
       }
+      if (t >= chains[h].fit.size()) continue;
       StageChain& fit = chains[h].fit[t];
       const double fit_cost = sweep_cost(t + 1, items.posterior_a, items.posterior_b);
       tasks.push_back({&fit, nullptr, niter, static_cast<double>(niter - fit.sweeps()) * fit_cost, fit_cost, h, t + 1});
@@ -234,7 +252,8 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
       const std::int64_t from = task.sweeps();
       task.run_to(std::min(task.niter, from + kProgressStep));
       progress.advance(static_cast<double>(task.sweeps() - from) * task.sweep_cost, results[task.hypothesis].name,
-                       task.stage, chains[task.hypothesis].fit.size(), task.sweeps(), task.niter);
+                       task.stage, std::max(chains[task.hypothesis].fit.size(), chains[task.hypothesis].complexity.size()),
+                       task.sweeps(), task.niter);
     }
   });
 }

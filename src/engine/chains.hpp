@@ -47,7 +47,12 @@ std::uint64_t hypothesis_key(const Prepared& read, const Simplex* simplex);
 struct HypothesisChains {
   std::vector<StageChain> complexity;
   std::vector<StageChain> fit;
+  // What the estimate chain truncates its draws to (EstimateChainSettings::truncated):
+  // for a grouped hypothesis, the last fit stage's restrictions where its pilot held the
+  // rest in at least kEstimateShare of its sweeps; otherwise every restriction.
+  std::size_t estimate_truncation = static_cast<std::size_t>(-1);
 };
+inline constexpr double kEstimateShare = 0.1;
 
 // A hypothesis's complexity chains (under the prior) and fit chains (under the
 // posterior), one per restriction the chains read, all from `start` (over the chains'
