@@ -173,7 +173,9 @@ void EstimateChain::run_to(std::int64_t sweeps) {
     if (c.truncated < c.restriction_count) {
       grouped_sweep(c);
     } else {
-      if (c.grouped && sweeps_ % kRefreshSweeps == 0) form_values(c.r, c.restriction_count, c.state, c.values);
+      if (c.grouped && (sweeps_ % kRefreshSweeps == 0 || c.values.size() < c.restriction_count)) {
+        form_values(c.r, c.restriction_count, c.state, c.values);
+      }
       for (std::size_t j : drawn) {
         const double was = c.state[j];
         const auto [low, up] = c.grouped ? kept_item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j], c.values)
@@ -271,6 +273,7 @@ void EstimateChain::grouped_sweep(State& c) const {
   c.state = c.accepted;
   c.truncated = c.restriction_count;
   for (std::size_t j = 0; j < c.state.size(); ++j) c.alone_bounds[j] = c.r.alone(j, c.truncated).bounds;
+  form_values(c.r, c.restriction_count, c.state, c.values);  // the kept values of every row from now on
 }
 
 std::vector<ItemEstimate> EstimateChain::estimates() const {

@@ -103,6 +103,18 @@ TEST(Estimates, GroupedChainKeepsTheVisitsToTheHypothesis) {
     EXPECT_NEAR(e[0].sd, std::sqrt(3.0 / 80.0), 0.005);
     EXPECT_NEAR(e[1].sd, std::sqrt(1.0 / 20.0), 0.005);
   }
+  // Rows after the first ten that almost nothing meets (a - c > 0.9995: a share of 2.5e-7
+  // of what a > b leaves): after kGroupedTries sweeps outside, the chain draws truncated
+  // to every row from its last state, and stays inside.
+  std::vector<Restriction> thin(rows.begin(), rows.begin() + 10);
+  for (int k = 0; k < 60; ++k) thin.push_back({{1.0, 0.0, -1.0}, 0.9995 - 1e-6 * k, ""});
+  const StartPoint thin_start = find_start_point(thin, 3);
+  ASSERT_TRUE(thin_start.interior);
+  EstimateChainSettings settings{2000, 11, 0};
+  settings.truncated = 10;
+  const std::vector<ItemEstimate> e = restricted_estimates(thin, thin_start.centre, ones, ones, settings);
+  EXPECT_GT(e[0].lower, 0.9995);
+  EXPECT_LT(e[2].upper, 0.0005);
 }
 
 // The Monte Carlo standard errors against the spread of the estimates over 100 seeds, on
