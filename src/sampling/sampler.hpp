@@ -295,7 +295,9 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
 // stages of consecutive restrictions in the order given, growing geometrically: the
 // last ends after restriction T, and stage s (1-based) ends after
 // e_s = max(s, e_(s+1) - max(1, floor(e_(s+1) / 3))). Returns each stage's end: the number of restrictions its
-// hit check reads (the stage samples truncated to the previous stage's end).
+// hit check reads (the stage samples truncated to the previous stage's end). The engine's
+// grouped hypotheses take their ends from pilot chains instead (pilot.hpp); this rule
+// stays the plain form's (run_stage_chain) and the tests'.
 inline constexpr std::size_t kGroupedStages = 64;
 
 std::vector<std::size_t> stage_ends(std::size_t restrictions, std::size_t coordinates);
