@@ -498,15 +498,16 @@ SEXP estimates(const std::vector<ItemEstimate>& values, const std::vector<Item>&
 
 SEXP stages(const HypothesisResult& result) {
   std::vector<double> columns[6];
-  for (std::size_t t = 0; t < result.fit_stages.size(); ++t) {
-    // An exact complexity has no stages: NA.
-    const StageCount c = t < result.complexity_stages.size()
-                             ? result.complexity_stages[t]
-                             : StageCount{NA_INTEGER, NA_REAL, NA_REAL, true};
-    const StageCount& f = result.fit_stages[t];
+  // An exact complexity has no stages, and a grouped hypothesis may have more stages in
+  // one phase than in the other: NA.
+  const std::size_t stage_count = std::max(result.fit_stages.size(), result.complexity_stages.size());
+  const StageCount none{NA_INTEGER, NA_REAL, NA_REAL, true};
+  for (std::size_t t = 0; t < stage_count; ++t) {
+    const StageCount c = t < result.complexity_stages.size() ? result.complexity_stages[t] : none;
+    const StageCount f = t < result.fit_stages.size() ? result.fit_stages[t] : none;
     for (const auto& [k, value] : {std::pair{0, c.hits == NA_INTEGER ? NA_REAL : static_cast<double>(c.hits)},
                                    std::pair{1, c.effective_sweeps},
-                                   std::pair{2, c.batch_correlation}, std::pair{3, static_cast<double>(f.hits)},
+                                   std::pair{2, c.batch_correlation}, std::pair{3, f.hits == NA_INTEGER ? NA_REAL : static_cast<double>(f.hits)},
                                    std::pair{4, f.effective_sweeps}, std::pair{5, f.batch_correlation}}) {
       columns[k].push_back(value);
     }
@@ -514,7 +515,7 @@ SEXP stages(const HypothesisResult& result) {
   return data_frame(named({{"complexity_hits", numbers(columns[0])}, {"complexity_effective_sweeps", numbers(columns[1])},
                            {"complexity_batch_correlation", numbers(columns[2])}, {"fit_hits", numbers(columns[3])},
                            {"fit_effective_sweeps", numbers(columns[4])}, {"fit_batch_correlation", numbers(columns[5])}}),
-                    result.fit_stages.size());
+                    stage_count);
 }
 
 SEXP hypothesis(const HypothesisResult& result, const Evaluation& evaluation) {

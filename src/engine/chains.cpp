@@ -9,6 +9,7 @@
 #include "problem/categories.hpp"
 #include "problem/equalities.hpp"
 #include "problem/linear_extensions.hpp"
+#include "sampling/pilot.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -179,7 +180,13 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   const auto prior_bands = band_moves(restrictions, prior_a, prior_b, simplex.get());
   const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b, simplex.get());
   HypothesisChains chains;
-  const std::vector<std::size_t> ends = stage_ends(restrictions.size(), space);
+  // Grouped hypotheses choose each phase's stage ends from pilot chains (pilot.hpp); the
+  // others have one stage per restriction.
+  const bool grouped = grouped_restrictions(restrictions.size(), space);
+  const auto phase_ends = [&](const std::shared_ptr<const std::vector<TruncatedBeta>>& draws, StreamKind pilot) {
+    return grouped ? pilot_stage_ends(sparse, start, draws, simplex, seed, key, pilot)
+                   : PilotEnds{stage_ends(restrictions.size(), space), 0.0};
+  };
   const auto inputs = [&](const std::vector<double>& shape_a, const std::vector<double>& shape_b,
                           const std::shared_ptr<const std::vector<TruncatedBeta>>& draws,
                           const std::shared_ptr<const BandMoves>& bands, const ChainSettings& settings) {
@@ -187,16 +194,25 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
         PhaseChainInputs{restrictions, space, start, shape_a, shape_b, draws, bands, simplex, settings});
   };
   // Grouped stages are never split (rare_stages.hpp): nothing is kept for them.
-  if (!restrictions.empty() && ends.size() == restrictions.size()) {
+  if (!restrictions.empty() && !grouped) {
     if (!complexity_exact) chains.complexity_inputs = inputs(prior_a, prior_b, prior_draws, prior_bands, complexity);
     if (!fit_exact) chains.fit_inputs = inputs(posterior_a, posterior_b, posterior_draws, posterior_bands, fit);
   }
-  for (std::size_t t = 1; t <= ends.size(); ++t) {
-    const StageRange range{t == 1 ? 0 : ends[t - 2], ends[t - 1]};
-    if (!complexity_exact) {
+  if (!complexity_exact) {
+    const std::vector<std::size_t> ends = phase_ends(prior_draws, StreamKind::ComplexityEndPilot).ends;
+    for (std::size_t t = 1; t <= ends.size(); ++t) {
+      const StageRange range{t == 1 ? 0 : ends[t - 2], ends[t - 1]};
       chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands, simplex, range);
     }
-    if (!fit_exact) chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands, simplex, range);
+  }
+  if (!fit_exact) {
+    const PilotEnds pilot = phase_ends(posterior_draws, StreamKind::FitEndPilot);
+    const std::vector<std::size_t>& ends = pilot.ends;
+    for (std::size_t t = 1; t <= ends.size(); ++t) {
+      const StageRange range{t == 1 ? 0 : ends[t - 2], ends[t - 1]};
+      chains.fit.emplace_back(sparse, t, start, posterior_draws, fit, posterior_bands, simplex, range);
+    }
+    if (grouped && pilot.last_share >= kEstimateShare) chains.estimate_truncation = chains.fit.back().truncated();
   }
   return chains;
 }
@@ -232,8 +248,9 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
   double total = 0.0;
   for (std::size_t h : which) {
     const std::int64_t niter = results[h].niter;
-    for (std::size_t t = 0; t < chains[h].fit.size(); ++t) {
-      // A complexity known exactly has no chains (set_up_chains).
+    // A complexity known exactly has no chains (set_up_chains); grouped hypotheses may
+    // have more stages in one phase than in the other.
+    for (std::size_t t = 0; t < std::max(chains[h].fit.size(), chains[h].complexity.size()); ++t) {
       if (t < chains[h].complexity.size()) {
         StageChain& complexity = chains[h].complexity[t];
         const double complexity_cost = sweep_cost(t + 1, items.prior_a, items.prior_b);
@@ -241,6 +258,7 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
                          static_cast<double>(niter - complexity.sweeps()) * complexity_cost, complexity_cost, h, t + 1});
         total += tasks.back().cost;
       }
+      if (t >= chains[h].fit.size()) continue;
       StageChain& fit = chains[h].fit[t];
       const double fit_cost = sweep_cost(t + 1, items.posterior_a, items.posterior_b);
       tasks.push_back({&fit, nullptr, niter, static_cast<double>(niter - fit.sweeps()) * fit_cost, fit_cost, h, t + 1});
@@ -277,7 +295,8 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
       const std::int64_t from = task.sweeps();
       task.run_to(std::min(task.niter, from + kProgressStep));
       progress.advance(static_cast<double>(task.sweeps() - from) * task.sweep_cost, results[task.hypothesis].name,
-                       task.stage, chains[task.hypothesis].fit.size(), task.sweeps(), task.niter);
+                       task.stage, std::max(chains[task.hypothesis].fit.size(), chains[task.hypothesis].complexity.size()),
+                       task.sweeps(), task.niter);
     }
   });
 }

@@ -74,7 +74,12 @@ struct HypothesisChains {
   // Null for a phase without chains and for grouped stages (never split).
   std::shared_ptr<const PhaseChainInputs> complexity_inputs;
   std::shared_ptr<const PhaseChainInputs> fit_inputs;
+  // What the estimate chain truncates its draws to (EstimateChainSettings::truncated):
+  // for a grouped hypothesis, the last fit stage's restrictions where its pilot held the
+  // rest in at least kEstimateShare of its sweeps; otherwise every restriction.
+  std::size_t estimate_truncation = static_cast<std::size_t>(-1);
 };
+inline constexpr double kEstimateShare = 0.1;
 
 // A hypothesis's complexity chains (under the prior) and fit chains (under the
 // posterior), one per restriction the chains read, all from `start` (over the chains'

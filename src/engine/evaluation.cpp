@@ -113,7 +113,7 @@ struct Run {
 void set_up_estimates(Run& run, const std::vector<HypothesisResult>& results, std::size_t h) {
   run.estimates[h] = std::make_unique<HypothesisEstimates>(results[h], run.prepared[h], run.items.posterior_a,
                                                            run.items.posterior_b, run.seed, run.keys[h],
-                                                           run.items.simplex);
+                                                           run.items.simplex, run.chains[h].estimate_truncation);
 }
 
 // The hypotheses of a round after its replications (of the kinds listed): their

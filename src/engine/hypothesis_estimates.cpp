@@ -55,10 +55,10 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
 HypothesisEstimates::HypothesisEstimates(const HypothesisResult& result, const Prepared& read,
                                          const std::vector<double>& posterior_a,
                                          const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key,
-                                         std::shared_ptr<const Simplex> simplex)
+                                         std::shared_ptr<const Simplex> simplex, std::size_t truncated)
     : sampled_(sampled_coordinates(result, read, posterior_a, posterior_b)),
       simplex_(read.has_equalities ? nullptr : std::move(simplex)),
-      chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b, {result.niter, seed, key},
+      chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b, {result.niter, seed, key, read.has_equalities ? static_cast<std::size_t>(-1) : truncated},
              simplex_.get()) {}
 
 void HypothesisEstimates::run_to(std::int64_t sweeps) {

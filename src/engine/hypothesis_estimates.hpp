@@ -48,7 +48,8 @@ class HypothesisEstimates {
   // simplex: the items' (null: none), used without equalities.
   HypothesisEstimates(const HypothesisResult& result, const Prepared& read, const std::vector<double>& posterior_a,
                       const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key,
-                      std::shared_ptr<const Simplex> simplex = nullptr);
+                      std::shared_ptr<const Simplex> simplex = nullptr,
+                      std::size_t truncated = static_cast<std::size_t>(-1));
   HypothesisEstimates(const HypothesisEstimates&) = delete;
   HypothesisEstimates& operator=(const HypothesisEstimates&) = delete;
 

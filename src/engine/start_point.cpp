@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 
+#include "sampling/sampler.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -368,6 +369,58 @@ std::optional<StartPoint> start_by_bisection(const std::vector<ScaledRow>& rows,
   return start;
 }
 
+// Grouped hypotheses (thousands of rows; grouped_restrictions): the programme over the
+// first rows, then again with the rows whose distance from its centre falls short of its
+// radius added (the kCuttingRows that fall shortest), until none does. A centre whose
+// ball fits every row is the optimum of every row too: the smaller programme relaxes the
+// whole one, so no ball fits the whole better. Nothing when a programme fails or finds no
+// interior, or after kCuttingRounds rounds: the programme over every row decides then.
+constexpr std::size_t kCuttingRounds = 64;
+
+std::optional<StartPoint> start_by_cutting_planes(const std::vector<ScaledRow>& rows, std::size_t item_count,
+                                                  const StopCheck& stop) {
+  const std::size_t batch = std::max<std::size_t>(64, 2 * item_count);
+  std::vector<std::size_t> used;
+  for (std::size_t k = 0; k < std::min(rows.size(), batch); ++k) used.push_back(k);
+  std::vector<bool> in_use(rows.size(), false);
+  for (std::size_t k : used) in_use[k] = true;
+  for (std::size_t round = 0; round < kCuttingRounds; ++round) {
+    if (stop && stop()) throw Cancelled();
+    const Centre centre = chebyshev_centre(rows, used, item_count, Form::Centre);
+    if (!centre.solved || !(centre.radius > kSmallestRadius)) return std::nullopt;
+    // (shortfall, row) of the rows not used whose distance from the centre is below the radius.
+    std::vector<std::pair<double, std::size_t>> short_rows;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      if (in_use[k]) continue;
+      const ScaledRow& row = rows[k];
+      if (row.constant == -std::numeric_limits<double>::infinity()) continue;
+      double value = 0.0;
+      for (const auto& [j, h] : row.entries) value += h * centre.centre[static_cast<std::size_t>(j)];
+      const double distance = (value - row.constant) / row.norm;
+      if (!(distance >= centre.radius)) short_rows.emplace_back(centre.radius - distance, k);
+    }
+    if (short_rows.empty()) {
+      std::vector<std::size_t> all(rows.size());
+      for (std::size_t k = 0; k < rows.size(); ++k) all[k] = k;
+      Centre whole = centre;
+      whole.radius = std::min(centre.radius, verified_radius(rows, all, centre.centre));
+      if (!(whole.radius > kSmallestRadius)) return std::nullopt;
+      return interior_at(whole);
+    }
+    // The rows that fall shortest first (ties by their order), at most `batch` a round.
+    std::sort(short_rows.begin(), short_rows.end(), [](const auto& x, const auto& y) {
+      return x.first != y.first ? x.first > y.first : x.second < y.second;
+    });
+    if (short_rows.size() > batch) short_rows.resize(batch);
+    for (const auto& [shortfall, k] : short_rows) {
+      used.push_back(k);
+      in_use[k] = true;
+    }
+    std::sort(used.begin(), used.end());
+  }
+  return std::nullopt;
+}
+
 // Frees the library's environment of the calling thread (every object it holds) when
 // the search ends, however it ends: an embedding process that searches many times keeps
 // its memory flat.
@@ -390,6 +443,9 @@ StartPoint find_start_point(const std::vector<Restriction>& restrictions, std::s
   for (std::size_t k = 0; k < restrictions.size(); ++k) all.push_back(k);
   if (bisection_suits(rows, item_count)) {
     if (std::optional<StartPoint> start = start_by_bisection(rows, all, item_count, stop)) return *start;
+  }
+  if (grouped_restrictions(restrictions.size(), item_count)) {
+    if (std::optional<StartPoint> start = start_by_cutting_planes(rows, item_count, stop)) return *start;
   }
   StartPoint start;
   const Centre centre = chebyshev_centre(rows, all, item_count, Form::Centre);

@@ -1,5 +1,6 @@
 // The JSON document, written as it is produced (json_writer.hpp): its size and the
 // memory it takes grow with the hypotheses and items, never with their square.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -230,7 +231,9 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
   }
   estimates(out.key("estimates"), result.estimates, "estimates", notes);
   out.key("stages").begin_array();
-  for (std::size_t t = 0; t < result.fit_stages.size(); ++t) {
+  // Grouped hypotheses may have more stages in one phase than in the other: the keys of
+  // the phase without that stage are null.
+  for (std::size_t t = 0; t < std::max(result.fit_stages.size(), result.complexity_stages.size()); ++t) {
     out.begin_object();
     // An exact complexity has no stages: its keys are null.
     if (t < result.complexity_stages.size()) {
@@ -242,9 +245,15 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
       out.key("complexity_effective_sweeps").null();
       out.key("complexity_batch_correlation").null();
     }
-    out.key("fit_hits").integer(result.fit_stages[t].hits);
-    out.key("fit_effective_sweeps").number(result.fit_stages[t].effective_sweeps);
-    out.key("fit_batch_correlation").number(result.fit_stages[t].batch_correlation);
+    if (t < result.fit_stages.size()) {
+      out.key("fit_hits").integer(result.fit_stages[t].hits);
+      out.key("fit_effective_sweeps").number(result.fit_stages[t].effective_sweeps);
+      out.key("fit_batch_correlation").number(result.fit_stages[t].batch_correlation);
+    } else {
+      out.key("fit_hits").null();
+      out.key("fit_effective_sweeps").null();
+      out.key("fit_batch_correlation").null();
+    }
     // A stage split into levels (a rare stage): its levels' bounds and counts; the keys
     // above are those of its level 1.
     for (const bool fit : {false, true}) {

@@ -84,7 +84,13 @@ struct EstimateChain::State {
         batch_squares(drawn_count, 0.0) {
     batches = batch_count(after);
     batch_size = batches > 0 ? after / batches : 0;
-    for (std::size_t j = 0; j < start.size(); ++j) alone_bounds.push_back(r.alone(j, restrictions.size()).bounds);
+    if (grouped && settings.truncated < restriction_count) {
+      truncated = settings.truncated;
+      for (std::size_t k = 0; k < restriction_count; ++k) {
+        if (r.terms_end(k) - r.terms_begin(k) == 1) alone.push_back(k);
+      }
+    }
+    for (std::size_t j = 0; j < start.size(); ++j) alone_bounds.push_back(r.alone(j, truncated).bounds);
     const std::int64_t cap = kept_draws_per_coordinate(drawn_count);
     step = (after + cap - 1) / cap;
     for (std::vector<double>& values : kept) values.reserve(static_cast<std::size_t>((after + step - 1) / step));
@@ -94,7 +100,10 @@ struct EstimateChain::State {
   std::size_t restriction_count;
   // Grouped restrictions (stage_ends) are read from kept values (kept_item_bounds): the
   // same bounds, refreshed every kRefreshSweeps sweeps.
-  bool grouped = stage_ends(r.restrictions(), r.items()).size() != r.restrictions();
+  bool grouped = grouped_restrictions(r.restrictions(), r.items());
+  std::size_t truncated = restriction_count;  // the restrictions a sweep's draws are truncated to
+  std::vector<std::size_t> alone;  // with truncated < restriction_count: those on one item alone
+  std::vector<double> accepted;    // the state after the last sweep
   std::vector<double> values;
   std::vector<TruncatedBeta> draws;
   std::shared_ptr<const BandMoves> bands;
@@ -161,20 +170,26 @@ void EstimateChain::run_to(std::int64_t sweeps) {
   const std::size_t stage = c.restriction_count + 1;  // truncated by every restriction
   for (; sweeps_ < std::min(sweeps, niter_); ++sweeps_) {
     // The stage chains' sweep (StageChain::sweep) with every restriction in the truncation.
-    if (c.grouped && sweeps_ % kRefreshSweeps == 0) form_values(c.r, c.restriction_count, c.state, c.values);
-    for (std::size_t j : drawn) {
-      const double was = c.state[j];
-      const auto [low, up] = c.grouped ? kept_item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j], c.values)
-                                       : item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j]);
-      if (simplex_ != nullptr && simplex_->coupled(j)) {
-        c.state[j] = scaled_draw(*simplex_, j, {low, up}, c.draws[j], c.state, c.stream);
-      } else {
-        c.state[j] = low < up ? c.draws[j].draw(low, up, c.stream) : 0.5 * (low + up);
+    if (c.truncated < c.restriction_count) {
+      grouped_sweep(c);
+    } else {
+      if (c.grouped && (sweeps_ % kRefreshSweeps == 0 || c.values.size() < c.restriction_count)) {
+        form_values(c.r, c.restriction_count, c.state, c.values);
       }
-      if (c.grouped) add_moved(c.r, j, c.state[j] - was, c.restriction_count, c.values);
-    }
-    if (c.bands) {
-      move_along_bands(c.bands->bands, c.bands->restrictions, stage, shape_a, shape_b, c.state, c.stream);
+      for (std::size_t j : drawn) {
+        const double was = c.state[j];
+        const auto [low, up] = c.grouped ? kept_item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j], c.values)
+                                         : item_bounds(c.r, j, c.restriction_count, c.state, c.alone_bounds[j]);
+        if (simplex_ != nullptr && simplex_->coupled(j)) {
+          c.state[j] = scaled_draw(*simplex_, j, {low, up}, c.draws[j], c.state, c.stream);
+        } else {
+          c.state[j] = low < up ? c.draws[j].draw(low, up, c.stream) : 0.5 * (low + up);
+        }
+        if (c.grouped) add_moved(c.r, j, c.state[j] - was, c.restriction_count, c.values);
+      }
+      if (c.bands) {
+        move_along_bands(c.bands->bands, c.bands->restrictions, stage, shape_a, shape_b, c.state, c.stream);
+      }
     }
     if (sweeps_ < c.burn_in) continue;
     const std::int64_t counted = sweeps_ - c.burn_in;  // sweeps after the burn-in before this one
@@ -209,6 +224,56 @@ void EstimateChain::run_to(std::int64_t sweeps) {
       c.batch_sum[i] = 0.0;
     }
   }
+}
+
+// One sweep of a grouped hypothesis's chain truncated to its first c.truncated
+// restrictions, read from kept values; repeated until every restriction holds (the
+// filter checks those on two or more items), so that the states kept are those of the
+// chain at its visits to the hypothesis: a chain whose distribution is the posterior
+// restricted by every restriction. After kGroupedTries sweeps in a row outside, the
+// chain goes back to its last state and draws truncated to every restriction from then on.
+void EstimateChain::grouped_sweep(State& c) const {
+  const std::size_t limit = c.truncated;  // the hit is checked term by term or by the filter
+  if (c.accepted.empty()) c.accepted = c.state;
+  for (std::int64_t tries = 0; tries < kGroupedTries; ++tries) {
+    form_values(c.r, limit, c.state, c.values);
+    for (std::size_t j : drawn_) {
+      const double was = c.state[j];
+      const auto [low, up] = kept_item_bounds(c.r, j, c.truncated, c.state, c.alone_bounds[j], c.values);
+      if (simplex_ != nullptr && simplex_->coupled(j)) {
+        c.state[j] = scaled_draw(*simplex_, j, {low, up}, c.draws[j], c.state, c.stream);
+      } else {
+        c.state[j] = low < up ? c.draws[j].draw(low, up, c.stream) : 0.5 * (low + up);
+      }
+      add_moved(c.r, j, c.state[j] - was, limit, c.values);
+    }
+    bool holds = true;
+    for (std::size_t k : c.alone) {
+      const SparseRestrictions::Term& term = *c.r.terms_begin(k);
+      holds = holds && 0.0 + term.coefficient * c.state[term.item] > c.r.constant(k);
+    }
+    if (holds && c.r.filter() != nullptr) holds = c.r.filter()->holds(c.r, 0, c.restriction_count, c.state);
+    if (holds && c.r.filter() == nullptr) {
+      for (std::size_t k : c.r.shared_restrictions()) {
+        double value = 0.0;
+        for (const SparseRestrictions::Term* term = c.r.terms_begin(k); term != c.r.terms_end(k); ++term) {
+          value += term->coefficient * c.state[term->item];
+        }
+        if (!(value > c.r.constant(k))) {
+          holds = false;
+          break;
+        }
+      }
+    }
+    if (holds) {
+      c.accepted = c.state;
+      return;
+    }
+  }
+  c.state = c.accepted;
+  c.truncated = c.restriction_count;
+  for (std::size_t j = 0; j < c.state.size(); ++j) c.alone_bounds[j] = c.r.alone(j, c.truncated).bounds;
+  form_values(c.r, c.restriction_count, c.state, c.values);  // the kept values of every row from now on
 }
 
 std::vector<ItemEstimate> EstimateChain::estimates() const {

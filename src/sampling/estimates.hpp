@@ -57,6 +57,10 @@ struct EstimateChainSettings {
   std::int64_t niter = 0;
   StreamSeed seed{0};
   std::uint64_t key = 0;  // the hypothesis's (hypothesis_key): the stream is (seed, key, EstimateSweeps, 0)
+  // Grouped hypotheses (method.md, "Estimates of the proportions"): below the number of
+  // restrictions, a sweep draws from the posterior truncated to restrictions
+  // [0, truncated) (the last fit stage's), again until every restriction holds.
+  std::size_t truncated = static_cast<std::size_t>(-1);
 };
 
 // Estimates per sampled coordinate (names left empty) under the restrictions: shape_a[j],
@@ -98,6 +102,10 @@ class EstimateChain {
 
  private:
   struct State;
+  // Sweeps in a row outside the hypothesis after which a grouped chain stops truncating
+  // to fewer restrictions (grouped_sweep).
+  static constexpr std::int64_t kGroupedTries = 4096;
+  void grouped_sweep(State& c) const;
   // The chain's inputs, which must outlive it; its working state is made when it first
   // runs, so that chains set up long before they run hold little.
   const std::vector<Restriction>& restrictions_;

@@ -156,7 +156,7 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
   // Restrictions grouped into stages are sampled without the moves: finding the bands
   // compares every pair of restrictions that share an item.
   const std::size_t coordinates = restrictions.empty() ? 0 : restrictions.front().coefficients.size();
-  if (stage_ends(restrictions.size(), coordinates).size() != restrictions.size()) return nullptr;
+  if (grouped_restrictions(restrictions.size(), coordinates)) return nullptr;
   std::vector<Band> bands = find_bands(restrictions);
   if (bands.empty()) return nullptr;
   return std::make_shared<const BandMoves>(BandMoves{std::move(bands), restrictions, shape_a, shape_b});
@@ -168,7 +168,7 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
   if (simplex == nullptr) return band_moves(restrictions, shape_a, shape_b);
   // Grouped restrictions have no moves here either (see above).
   const std::size_t coordinates = restrictions.empty() ? 0 : restrictions.front().coefficients.size();
-  if (stage_ends(restrictions.size(), coordinates).size() != restrictions.size()) return nullptr;
+  if (grouped_restrictions(restrictions.size(), coordinates)) return nullptr;
   std::vector<Band> bands = find_bands(restrictions);
   std::erase_if(bands, [&](const Band& band) {
     return std::any_of(band.items.begin(), band.items.end(), [&](std::size_t j) { return simplex->coupled(j); });
@@ -305,6 +305,7 @@ SparseRestrictions::SparseRestrictions(const std::vector<Restriction>& restricti
     shared_begin_.push_back(shared_.size());
     alone_begin_.push_back(alone_.size());
   }
+  if (grouped_restrictions(restrictions.size(), items)) filter_ = RowFilter::make(*this);
 }
 
 SparseRestrictions::Alone SparseRestrictions::alone(std::size_t j, std::size_t limit) const {
@@ -333,7 +334,8 @@ StageChain::StageChain(std::shared_ptr<const SparseRestrictions> restrictions, s
       simplex_(std::move(simplex)),
       state_(start) {
   const SparseRestrictions& r = *restrictions_;
-  kept_ = stage_ends(r.restrictions(), r.items()).size() != r.restrictions();
+  kept_ = grouped_restrictions(r.restrictions(), r.items());
+  kept_limit_ = r.filter() != nullptr ? range_.truncated : range_.checked;
   for (std::size_t j = 0; j < r.items(); ++j) {
     alone_bounds_.push_back(r.alone(j, range_.truncated).bounds);
     const SparseRestrictions::Alone checked = r.alone(j, range_.checked);
@@ -389,7 +391,7 @@ void form_values(const SparseRestrictions& r, std::size_t restriction_limit, con
   }
 }
 
-void StageChain::refresh_values() { form_values(*restrictions_, range_.checked, state_, values_); }
+void StageChain::refresh_values() { form_values(*restrictions_, kept_limit_, state_, values_); }
 
 // The kept values differ from the term-by-term sums by rounding only: at most a few
 // hundred roundings of numbers no larger than the restriction's scale since the last
@@ -411,7 +413,7 @@ bool StageChain::kept_sweep() {
     } else {
       state_[j] = low < up ? draws[j].draw(low, up, stream_) : 0.5 * (low + up);
     }
-    add_moved(r, j, state_[j] - x, range_.checked, values_);
+    add_moved(r, j, state_[j] - x, kept_limit_, values_);
   }
   if (bands_ != nullptr) {
     move_along_stage_bands(bands_.get(), range_.truncated + 1, state_, stream_);
@@ -421,6 +423,7 @@ bool StageChain::kept_sweep() {
     const double x = state_[check.item];
     if (!(x >= check.least && x <= check.most)) return false;
   }
+  if (r.filter() != nullptr) return r.filter()->holds(r, 0, range_.checked, state_);
   for (std::size_t k : r.shared_restrictions()) {
     if (k >= range_.checked) break;
     const double margin = kKeptMargin * r.scale(k);
@@ -435,7 +438,9 @@ bool StageChain::kept_sweep() {
   return true;
 }
 
-void StageChain::run_to(std::int64_t niter) {
+void StageChain::run_to(std::int64_t niter) { run_to(niter, nullptr); }
+
+void StageChain::run_to(std::int64_t niter, const std::function<void(const std::vector<double>&)>& after_sweep) {
   if (niter <= sweeps_) return;
   for (; sweeps_ < niter; ++sweeps_) {
     // The hit bits grow as the chain runs: memory follows the sweeps run, not those asked.
@@ -445,6 +450,7 @@ void StageChain::run_to(std::int64_t niter) {
       ++hits_;
       hit_bits_[static_cast<std::size_t>(sweeps_ / 64)] |= std::uint64_t{1} << (sweeps_ % 64);
     }
+    if (after_sweep) after_sweep(state_);
   }
   // The kept values are formed again when the chain continues: memory only while it runs.
   std::vector<double>().swap(values_);

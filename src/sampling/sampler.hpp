@@ -12,11 +12,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "sampling/band_move.hpp"
+#include "sampling/row_filter.hpp"
 #include "sampling/beta_functions.hpp"
 #include "problem/language.hpp"
 #include "sampling/stream.hpp"
@@ -129,8 +131,12 @@ class SparseRestrictions {
   const Term* terms_end(std::size_t k) const { return terms_.data() + term_begin_[k + 1]; }
   const Involvement* involvement_begin(std::size_t j) const { return involvement_.data() + involvement_begin_[j]; }
   const Involvement* involvement_end(std::size_t j) const { return involvement_.data() + involvement_begin_[j + 1]; }
+  // The quick check of the restrictions on two or more items (row_filter.hpp), made for
+  // grouped hypotheses (grouped_restrictions); null for the others or where not worth it.
+  const RowFilter* filter() const { return filter_.get(); }
 
  private:
+  std::shared_ptr<const RowFilter> filter_;
   std::vector<double> constants_;
   std::vector<double> scales_;
   std::vector<Term> terms_;
@@ -296,10 +302,18 @@ std::shared_ptr<const BandMoves> band_moves(const std::vector<Restriction>& rest
 // stages of consecutive restrictions in the order given, growing geometrically: the
 // last ends after restriction T, and stage s (1-based) ends after
 // e_s = max(s, e_(s+1) - max(1, floor(e_(s+1) / 3))). Returns each stage's end: the number of restrictions its
-// hit check reads (the stage samples truncated to the previous stage's end).
+// hit check reads (the stage samples truncated to the previous stage's end). The engine's
+// grouped hypotheses take their ends from pilot chains instead (pilot.hpp); this rule
+// stays the plain form's (run_stage_chain) and the tests'.
 inline constexpr std::size_t kGroupedStages = 64;
 
 std::vector<std::size_t> stage_ends(std::size_t restrictions, std::size_t coordinates);
+
+// Whether a hypothesis of `restrictions` restrictions over `coordinates` items has
+// grouped stages: more than max(kGroupedStages, 2 * coordinates) restrictions.
+inline bool grouped_restrictions(std::size_t restrictions, std::size_t coordinates) {
+  return restrictions > std::max(kGroupedStages, 2 * coordinates);
+}
 
 // The restrictions a stage's chain reads: it samples truncated to the first `truncated`
 // and counts a hit when the first `checked` hold. {0, 0}: those of one restriction per
@@ -324,6 +338,11 @@ class StageChain {
 
   // Continues the chain until it has run `niter` sweeps (nothing when it has already).
   void run_to(std::int64_t niter);
+  // The same, calling `after_sweep` with the state after each sweep (the pilots of
+  // grouped stage ends: pilot.hpp).
+  void run_to(std::int64_t niter, const std::function<void(const std::vector<double>&)>& after_sweep);
+  // The restrictions the chain is truncated to: [0, truncated()).
+  std::size_t truncated() const { return range_.truncated; }
   std::int64_t sweeps() const { return sweeps_; }
   // Hits and effective sweeps over the sweeps run so far.
   StageCount count() const;
@@ -357,9 +376,11 @@ class StageChain {
   std::vector<AloneCheck> alone_checks_;
   std::vector<double> state_;
   // Grouped stages keep each shared restriction's value (coefficients times state) among
-  // 1 ... checked while they run (run_to), updated as items move and refreshed every
+  // 1 ... checked (1 ... truncated where the restrictions have a filter, which checks the
+  // hit) while they run (run_to), updated as items move and refreshed every
   // kRefreshSweeps sweeps; empty between runs.
   bool kept_ = false;
+  std::size_t kept_limit_ = 0;
   std::vector<double> values_;
   std::int64_t sweeps_ = 0;
   std::int64_t hits_ = 0;

@@ -23,7 +23,10 @@ enum class StreamKind : std::uint64_t {
   // (engine/rare_stages.hpp); their draws are never counted.
   ComplexityPilot = 7,
   FitPilot = 8,
-  PlanData = 16,       // a plan's data set: its truth and its counts (`propbf plan`)
+  // The pilots that choose a grouped hypothesis's stage ends (pilot.hpp), by stage.
+  ComplexityEndPilot = 16,
+  FitEndPilot = 17,
+  PlanData = 32,  // a plan's data set: its truth and its counts (`propbf plan`)
 };
 
 // The stage word of a stream: stage t of a hypothesis, and for a stage split into levels

@@ -3,6 +3,7 @@
 // smaller of two uniforms), within its Monte Carlo error.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -71,6 +72,49 @@ TEST(Estimates, RestrictedChainOnTheOrderOfTwoUniforms) {
     EXPECT_EQ(c.upper, exact.upper);
   }
   EXPECT_EQ(free[0].mean, 0.5);
+}
+
+// A grouped hypothesis (more than 64 rows) draws truncated to its first rows and keeps
+// the states at which every row holds: a > b > c over three uniforms given as 70 rows
+// (each of the two written 35 times, scaled), truncated to the first 10 rows (a > b), to
+// none, and to all: the same estimates as the exact ones of the largest and the middle
+// of three uniforms (means 3/4, 1/2; sds sqrt(3/80), sqrt(1/20)), within their errors.
+TEST(Estimates, GroupedChainKeepsTheVisitsToTheHypothesis) {
+  std::vector<Restriction> rows;
+  for (int k = 0; k < 70; ++k) {
+    const double scale = 1.0 + 0.25 * (k / 2);
+    rows.push_back(k % 2 == 0 ? Restriction{{scale, -scale, 0.0}, 0.0, ""} : Restriction{{0.0, scale, -scale}, 0.0, ""});
+  }
+  std::sort(rows.begin(), rows.end(), [](const Restriction& x, const Restriction& y) {
+    return x.coefficients[0] > y.coefficients[0];  // the a > b rows first
+  });
+  const StartPoint start = find_start_point(rows, 3);
+  ASSERT_TRUE(start.interior);
+  const std::vector<double> ones(3, 1.0);
+  for (const std::size_t truncated : {std::size_t{10}, std::size_t{0}, std::size_t{70}}) {
+    SCOPED_TRACE(truncated);
+    EstimateChainSettings settings{100000, 11, 0};
+    settings.truncated = truncated;
+    const std::vector<ItemEstimate> e = restricted_estimates(rows, start.centre, ones, ones, settings);
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_NEAR(e[0].mean, 0.75, 0.005);
+    EXPECT_NEAR(e[1].mean, 0.5, 0.005);
+    EXPECT_NEAR(e[2].mean, 0.25, 0.005);
+    EXPECT_NEAR(e[0].sd, std::sqrt(3.0 / 80.0), 0.005);
+    EXPECT_NEAR(e[1].sd, std::sqrt(1.0 / 20.0), 0.005);
+  }
+  // Rows after the first ten that almost nothing meets (a - c > 0.9995: a share of 2.5e-7
+  // of what a > b leaves): after kGroupedTries sweeps outside, the chain draws truncated
+  // to every row from its last state, and stays inside.
+  std::vector<Restriction> thin(rows.begin(), rows.begin() + 10);
+  for (int k = 0; k < 60; ++k) thin.push_back({{1.0, 0.0, -1.0}, 0.9995 - 1e-6 * k, ""});
+  const StartPoint thin_start = find_start_point(thin, 3);
+  ASSERT_TRUE(thin_start.interior);
+  EstimateChainSettings settings{2000, 11, 0};
+  settings.truncated = 10;
+  const std::vector<ItemEstimate> e = restricted_estimates(thin, thin_start.centre, ones, ones, settings);
+  EXPECT_GT(e[0].lower, 0.9995);
+  EXPECT_LT(e[2].upper, 0.0005);
 }
 
 // The Monte Carlo standard errors against the spread of the estimates over 100 seeds, on

@@ -13,7 +13,9 @@
 
 #include "sampling/beta_functions.hpp"
 #include "engine/evaluation.hpp"
+#include "sampling/pilot.hpp"
 #include "sampling/sampler.hpp"
+#include "engine/start_point.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -313,6 +315,133 @@ TEST(StageChain, GroupedStagesMatchPlainRuns) {
       EXPECT_EQ(chain.count().effective_sweeps, plain[t - 1].effective_sweeps) << "stage " << t;
     }
   }
+}
+
+// The single-precision filter of grouped restrictions answers as the plain check, on
+// states drawn at random and on states that put rows within a rounding of their
+// constant (where only the double sum decides), including rows whose constant is large
+// beside their coefficients; its first failure is the plain scan's.
+TEST(RowFilter, AnswersAsThePlainCheck) {
+  std::mt19937_64 engine(41u);
+  auto uniform = [&engine](double low, double high) {
+    return low + (high - low) * std::uniform_real_distribution<double>(0.0, 1.0)(engine);
+  };
+  for (const std::size_t items : {std::size_t{3}, std::size_t{7}, std::size_t{20}}) {
+    SCOPED_TRACE(items);
+    std::vector<double> at(items);
+    for (double& x : at) x = uniform(0.2, 0.8);
+    std::vector<Restriction> restrictions(300);
+    for (std::size_t k = 0; k < restrictions.size(); ++k) {
+      Restriction& r = restrictions[k];
+      double value = 0.0;
+      for (std::size_t j = 0; j < items; ++j) {
+        const double g = k % 7 == 0 ? (j == k % items ? 1.0 : 0.0)  // some rows on one item alone
+                                    : std::round(uniform(-3.0, 3.0)) * (k % 11 == 0 ? 1e3 : 1.0);
+        r.coefficients.push_back(g);
+        value += g * at[j];
+      }
+      // A third of the rows exactly at `at` (the double sum decides), the others around it.
+      r.constant = k % 3 == 0 ? value : value - uniform(-0.3, 0.3);
+    }
+    const SparseRestrictions sparse(restrictions, items);
+    ASSERT_NE(sparse.filter(), nullptr);
+    const auto plain_first = [&](std::size_t from, const std::vector<double>& state) {
+      for (std::size_t k = from; k < restrictions.size(); ++k) {
+        if (sparse.terms_end(k) - sparse.terms_begin(k) == 1) continue;  // the filter reads the others
+        double value = 0.0;
+        for (std::size_t j = 0; j < items; ++j) value += restrictions[k].coefficients[j] * state[j];
+        if (!(value > restrictions[k].constant)) return k;
+      }
+      return restrictions.size();
+    };
+    for (int round = 0; round < 400; ++round) {
+      std::vector<double> state = at;
+      if (round % 2 == 1) {
+        for (double& x : state) x = uniform(0.0, 1.0);
+      } else if (round % 4 == 2) {
+        state[static_cast<std::size_t>(round) % items] = std::nextafter(state[static_cast<std::size_t>(round) % items], 1.0);
+      }
+      const std::size_t from = static_cast<std::size_t>(round) % 50;
+      const std::size_t limit = from + 100 + static_cast<std::size_t>(round) % 150;
+      const std::size_t first = plain_first(from, state);
+      EXPECT_EQ(sparse.filter()->first_failure(sparse, from, state), first);
+      EXPECT_EQ(sparse.filter()->holds(sparse, from, limit, state), first >= limit);
+    }
+  }
+}
+
+// The next stage's end from the pilot's first failures: the largest end up to which at
+// least a fifth of the sweeps hold, at least one row further, at most every row.
+TEST(PilotStageEnds, NextEndFromTheFirstFailures) {
+  struct Case {
+    std::vector<std::size_t> failures;
+    std::size_t end;
+    std::size_t expected;
+  };
+  const Case cases[] = {
+      {{12, 15, 20, 30, 40}, 10, 40},           // a fifth of 5: the latest failure
+      {{12, 15, 20, 30, 40, 50, 60, 70, 80, 90}, 10, 80},  // two of ten hold up to row 80
+      {{10, 10, 10, 10, 10}, 10, 11},           // every sweep fails at once: one row further
+      {{100, 100, 100, 13, 14}, 10, 100},       // most hold every row: the rest in one stage
+      {{}, 10, 100},
+  };
+  for (const Case& c : cases) EXPECT_EQ(next_stage_end(c.failures, c.end, 100), c.expected);
+}
+
+// Pilot ends of a grouped problem: increasing, ending at the last row, the same on every
+// call (the pilots' streams are keyed), and fewer stages than the geometric rule gives.
+TEST(PilotStageEnds, KeyedIncreasingAndFew) {
+  const std::size_t items = 6;
+  std::vector<Restriction> restrictions;
+  // x_j > x_(j+1) - 0.1 k / 400 for k = 0 ... 399 (cycling over the pairs): the first rows cut
+  // most, the later ones less and less.
+  for (std::size_t k = 0; k < 400; ++k) {
+    Restriction r{std::vector<double>(items, 0.0), -0.1 * static_cast<double>(k) / 400.0, ""};
+    r.coefficients[k % (items - 1)] = 1.0;
+    r.coefficients[k % (items - 1) + 1] = -1.0;
+    restrictions.push_back(r);
+  }
+  const StartPoint start = find_start_point(restrictions, items);
+  ASSERT_TRUE(start.interior);
+  const auto sparse = std::make_shared<const SparseRestrictions>(restrictions, items);
+  const auto draws = std::make_shared<const std::vector<TruncatedBeta>>(
+      item_draws(std::vector<double>(items, 1.0), std::vector<double>(items, 1.0)));
+  const PilotEnds ends = pilot_stage_ends(sparse, start.centre, draws, nullptr, 5, 9, StreamKind::ComplexityEndPilot);
+  ASSERT_FALSE(ends.ends.empty());
+  EXPECT_EQ(ends.ends.back(), restrictions.size());
+  for (std::size_t s = 1; s < ends.ends.size(); ++s) EXPECT_GT(ends.ends[s], ends.ends[s - 1]);
+  EXPECT_LT(ends.ends.size(), stage_ends(restrictions.size(), items).size());
+  EXPECT_GT(ends.last_share, 0.0);
+  EXPECT_EQ(pilot_stage_ends(sparse, start.centre, draws, nullptr, 5, 9, StreamKind::ComplexityEndPilot).ends, ends.ends);
+}
+
+// The start point of a grouped hypothesis (cutting planes over its rows) has the radius
+// of the programme over the rows that bind: 40 restrictions, then 200 weaker copies of
+// them (the same rows with lower constants), which a ball inside the 40 fits anyway.
+TEST(StartPoint, CuttingPlanesFindTheWholeProgrammesRadius) {
+  std::mt19937_64 engine(3u);
+  const std::size_t items = 5;
+  std::vector<Restriction> binding;
+  for (std::size_t k = 0; k < 40; ++k) {
+    Restriction r{std::vector<double>(items, 0.0), 0.0, ""};
+    for (double& g : r.coefficients) g = std::round(std::uniform_real_distribution<double>(-2.0, 2.0)(engine));
+    double at_middle = 0.0;
+    for (double g : r.coefficients) at_middle += 0.5 * g;
+    r.constant = at_middle - 0.3;
+    binding.push_back(r);
+  }
+  std::vector<Restriction> grouped;
+  for (std::size_t k = 0; k < 200; ++k) {
+    Restriction weaker = binding[(k * 7) % binding.size()];
+    weaker.constant -= 0.05 + 0.001 * static_cast<double>(k);
+    grouped.push_back(weaker);
+  }
+  grouped.insert(grouped.end(), binding.begin(), binding.end());  // the binding rows last
+  const StartPoint few = find_start_point(binding, items);
+  const StartPoint many = find_start_point(grouped, items);
+  ASSERT_TRUE(few.interior);
+  ASSERT_TRUE(many.interior);
+  EXPECT_NEAR(many.radius, few.radius, 1e-9);
 }
 
 // A restriction on one item alone is read from a threshold: on the doubles next to its
