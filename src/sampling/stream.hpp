@@ -19,6 +19,11 @@ enum class StreamKind : std::uint64_t {
   ComplexityReplicationsCorrected = 4,
   FitReplicationsCorrected = 5,
   EstimateSweeps = 6,  // the chain of a hypothesis's estimates (stage 0)
+  // Beside the estimate chain (stage 0): the replicated counts of the posterior
+  // predictive check, with the draws of what the chain does not sample; and the draws
+  // of what it does not sample in the kept posterior samples.
+  PredictiveReplications = 7,
+  PosteriorSamples = 8,
 };
 
 // What keys a problem's streams: its seed and, with a stream per problem, the key of its
