@@ -395,12 +395,13 @@ int run_evaluate(int argc, char** argv) {
       return 2;
     }
   }
-  std::error_code json_error;
-  std::error_code samples_error;
+  // Two names of one file: the same file once written, or the same path before.
+  const auto where = [](const std::string& name) {
+    std::error_code error;
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(name, error), error).lexically_normal();
+  };
   if (!json_file.empty() && !samples_file.empty() &&
-      (same_file(json_file, samples_file) ||
-       std::filesystem::weakly_canonical(json_file, json_error) ==
-           std::filesystem::weakly_canonical(samples_file, samples_error))) {
+      (same_file(json_file, samples_file) || where(json_file) == where(samples_file))) {
     std::cerr << printable_message("propbf: --json and --samples name the same file " + samples_file +
                                    "; choose two files")
               << "\n";
