@@ -54,9 +54,11 @@ struct PosteriorDraws::State {
   std::vector<double> coordinates;  // the chain's state, with what it does not draw drawn
   std::vector<std::size_t> beta_coordinates;  // not drawn, read by items of two categories
   std::vector<TruncatedBeta> betas;           // theirs, in that order
+  std::vector<TruncatedMethod> beta_methods;  // how each draws from [0, 1] (TruncatedBeta::method)
   // Per item of more than two categories that the chain does not draw, its conditional
   // betas Beta(α'_c, α'_{c+1} + … + α'_K), c < K (empty for the others).
   std::vector<std::vector<TruncatedBeta>> dirichlet;
+  std::vector<std::vector<TruncatedMethod>> dirichlet_methods;
   std::vector<bool> item_drawn;
   std::vector<double> theta;          // per category of every item
   std::vector<std::int64_t> replicated;  // per category
@@ -77,7 +79,7 @@ void PosteriorDraws::fill(const std::vector<double>& state, CounterStream& strea
   State& s = *state_;
   s.coordinates = state;
   for (std::size_t i = 0; i < s.beta_coordinates.size(); ++i) {
-    s.coordinates[s.beta_coordinates[i]] = s.betas[i].draw(0.0, 1.0, stream);
+    s.coordinates[s.beta_coordinates[i]] = s.betas[i].draw_with(s.beta_methods[i], 0.0, 1.0, stream);
   }
   const std::size_t item_count = items_.categories.size();
   for (std::size_t j = 0; j < item_count; ++j) {
@@ -93,7 +95,7 @@ void PosteriorDraws::fill(const std::vector<double>& state, CounterStream& strea
         }
       } else {
         for (std::size_t c = 0; c + 1 < k; ++c) {
-          theta[c] = (1.0 - sum) * s.dirichlet[j][c].draw(0.0, 1.0, stream);
+          theta[c] = (1.0 - sum) * s.dirichlet[j][c].draw_with(s.dirichlet_methods[j][c], 0.0, 1.0, stream);
           sum += theta[c];
         }
       }
@@ -121,13 +123,14 @@ void PosteriorDraws::observe(std::int64_t counted, const std::vector<double>& st
   if (!state_) {
     state_ = std::make_unique<State>(State{CounterStream(seed_, key_, StreamKind::PredictiveReplications, 0),
                                            CounterStream(seed_, key_, StreamKind::PosteriorSamples, 0),
-                                           {}, {}, {}, {}, {}, {}, {}});
+                                           {}, {}, {}, {}, {}, {}, {}, {}, {}});
     State& s = *state_;
     const std::size_t item_count = items_.categories.size();
     std::vector<bool> drawn(sampled_.shape_a.size(), false);
     for (std::size_t c : drawn_) drawn[c] = true;
     std::vector<bool> needed(sampled_.shape_a.size(), false);
     s.dirichlet.resize(item_count);
+    s.dirichlet_methods.resize(item_count);
     s.item_drawn.assign(item_count, false);
     for (std::size_t j = 0; j < item_count; ++j) {
       const std::size_t k = items_.categories[j];
@@ -144,12 +147,14 @@ void PosteriorDraws::observe(std::int64_t counted, const std::vector<double>& st
         double rest = 0.0;
         for (std::size_t i = c + 1; i < k; ++i) rest += alpha[i];
         s.dirichlet[j].emplace_back(alpha[c], rest);
+        s.dirichlet_methods[j].push_back(s.dirichlet[j].back().method(0.0, 1.0));
       }
     }
     for (std::size_t c = 0; c < needed.size(); ++c) {
       if (!needed[c]) continue;
       s.beta_coordinates.push_back(c);
       s.betas.emplace_back(sampled_.shape_a[c], sampled_.shape_b[c]);
+      s.beta_methods.push_back(s.betas.back().method(0.0, 1.0));
     }
     s.theta.assign(items_.counts.size(), 0.0);
     s.replicated.assign(items_.counts.size(), 0);
