@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "sampling/beta_functions.hpp"
+#include "sampling/predictive.hpp"
 #include "engine/evaluation.hpp"
 #include "input/problem_file.hpp"
 
@@ -192,6 +193,28 @@ void BM_ReplicationTable(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(deviate(stream));
 }
 BENCHMARK(BM_ReplicationTable);
+
+// The replicated counts of the predictive check: a binomial draw (inversion for n p < 11,
+// BTRD beyond) and a trinomial's two conditional binomials with its X^2.
+void BM_BinomialDraw(benchmark::State& state) {
+  const std::int64_t n = state.range(0);
+  propbf::evaluate::CounterStream stream(1, 0, propbf::evaluate::StreamKind::PredictiveReplications, 0);
+  for (auto _ : state) benchmark::DoNotOptimize(propbf::evaluate::binomial_draw(n, 0.3, stream));
+}
+BENCHMARK(BM_BinomialDraw)->Arg(20)->Arg(1000)->Arg(1000000);
+
+void BM_TrinomialCheck(benchmark::State& state) {
+  const double theta[3] = {0.42, 0.48, 0.1};
+  const std::int64_t observed[3] = {21, 24, 5};
+  propbf::evaluate::CounterStream stream(1, 0, propbf::evaluate::StreamKind::PredictiveReplications, 0);
+  for (auto _ : state) {
+    std::int64_t replicated[3];
+    propbf::evaluate::multinomial_draw(50, theta, 3, stream, replicated);
+    benchmark::DoNotOptimize(propbf::evaluate::pearson_item(replicated, theta, 3) >=
+                             propbf::evaluate::pearson_item(observed, theta, 3));
+  }
+}
+BENCHMARK(BM_TrinomialCheck);
 
 // Keeps the fastest repetition of each benchmark (and its sweeps) for the closing lines.
 class Reporter : public benchmark::ConsoleReporter {

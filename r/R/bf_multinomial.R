@@ -79,7 +79,7 @@ polytope_arguments <- function(polytopes, labels) {
 # The engine's run of items of categories: a list of status, message and value (the
 # results as R data, or with json = TRUE the engine's JSON document as text).
 run_categories <- function(json, counts, hypotheses, categories, prior, polytopes, names, niter, seed, precision,
-                           max_niter, threads, data, item, category, count, progress) {
+                           max_niter, threads, data, item, category, count, progress, samples = FALSE, thin = NULL) {
   if (!is.null(data)) {
     if (!missing(counts)) argument_error("give either 'counts' or 'data' (with 'item', 'category' and 'count'), not both")
     counted <- count_categories(data, item, category, count)
@@ -145,7 +145,7 @@ run_categories <- function(json, counts, hypotheses, categories, prior, polytope
   if (length(hypotheses) == 0L) argument_error("give at least one hypothesis ('hypotheses' or 'polytopes')")
   given <- polytope_arguments(if (is.null(polytopes)) list() else polytopes, names(hypotheses))
   settings <- c(setting(niter, "niter"), setting(seed, "seed"), setting(precision, "precision"),
-                setting(max_niter, "max_niter"), 0)
+                setting(max_niter, "max_niter"), 0, sample_settings(samples && !json, thin))
   result <- .Call(propbf_run_categories, enc2utf8(as.character(names)), counts, categories, prior,
                   enc2utf8(names(hypotheses)), enc2utf8(unname(hypotheses)), given, settings, run_threads(threads),
                   isTRUE(progress), as.character(packageVersion("propbf")), isTRUE(json))
@@ -158,9 +158,10 @@ run_categories <- function(json, counts, hypotheses, categories, prior, polytope
 # engine.
 bf_multinomial <- function(counts, hypotheses = NULL, categories = NULL, prior = 1, polytopes = NULL, names = NULL,
                            niter = NULL, seed = NULL, precision = NULL, max_niter = NULL, threads = NULL, data = NULL,
-                           item = NULL, category = NULL, count = NULL, progress = interactive()) {
+                           item = NULL, category = NULL, count = NULL, progress = interactive(), samples = TRUE,
+                           thin = NULL) {
   result <- run_categories(FALSE, counts, hypotheses, categories, prior, polytopes, names, niter, seed, precision,
-                           max_niter, threads, data, item, category, count, progress)
+                           max_niter, threads, data, item, category, count, progress, samples, thin)
   switch(result$status,
          ok = NULL,
          input_error = stop(propbf_condition(result$message, "propbf_input_error")),

@@ -26,6 +26,13 @@ setting <- function(x, what) {
   as.numeric(x)
 }
 
+# Whether the run keeps posterior samples, and every how many sweeps (NA: the engine's
+# default, at most 10000 rows per hypothesis): the last two settings.
+sample_settings <- function(samples, thin) {
+  if (!is.logical(samples) || length(samples) != 1L || is.na(samples)) argument_error("'samples' must be TRUE or FALSE")
+  c(if (samples) 1 else 0, setting(thin, "thin"))
+}
+
 # The engine's defaults and limits: niter, seed and max_niter by default, the most sweeps
 # per stage and threads, the smallest and largest beta shapes.
 engine_limits <- function() .Call(propbf_limits)
@@ -85,12 +92,13 @@ count_outcomes <- function(data, outcome, group, named) {
 # json = TRUE the engine's JSON document as text).
 run_engine <- function(names, successes, trials, prior_a, prior_b, hypotheses, niter = NULL, seed = NULL,
                        precision = NULL, max_niter = NULL, threads = NULL, progress = FALSE, json = FALSE,
-                       tied_prior = "conditional") {
+                       tied_prior = "conditional", samples = FALSE, thin = NULL) {
   if (!is.character(tied_prior) || length(tied_prior) != 1L || !(tied_prior %in% c("conditional", "common"))) {
     argument_error("'tied_prior' must be \"conditional\" or \"common\"")
   }
   settings <- c(setting(niter, "niter"), setting(seed, "seed"), setting(precision, "precision"),
-                setting(max_niter, "max_niter"), if (tied_prior == "common") 1 else 0)
+                setting(max_niter, "max_niter"), if (tied_prior == "common") 1 else 0,
+                sample_settings(samples && !isTRUE(json), thin))
   threads <- run_threads(threads)
   .Call(propbf_run, enc2utf8(as.character(names)), as.numeric(successes), as.numeric(trials), as.numeric(prior_a),
         as.numeric(prior_b), enc2utf8(names(hypotheses)), enc2utf8(unname(hypotheses)), settings, threads,
@@ -109,7 +117,8 @@ engine_json <- function(...) {
 # engine.
 bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b = 1, names = NULL, niter = NULL,
                            seed = NULL, precision = NULL, max_niter = NULL, threads = NULL, data = NULL,
-                           outcome = NULL, group = NULL, progress = interactive(), tied_prior = "conditional") {
+                           outcome = NULL, group = NULL, progress = interactive(), tied_prior = "conditional",
+                           samples = TRUE, thin = NULL) {
   if (!is.null(data)) {
     if (!missing(successes) || !missing(trials)) {
       argument_error("give either 'data' (with 'outcome' and 'group') or 'successes' and 'trials', not both")
@@ -154,7 +163,7 @@ bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b =
   names(hypotheses) <- labels
   result <- run_engine(names, successes, trials, prior_a, prior_b, hypotheses, niter = niter, seed = seed,
                        precision = precision, max_niter = max_niter, threads = threads, progress = progress,
-                       tied_prior = tied_prior)
+                       tied_prior = tied_prior, samples = samples, thin = thin)
   switch(result$status,
          ok = NULL,
          input_error = stop(propbf_condition(result$message, "propbf_input_error")),

@@ -30,9 +30,27 @@ as.data.frame.propbf <- function(x, row.names = NULL, optional = FALSE, ...) {
   columns$interval_trusted <- vapply(hypotheses, function(h) h$interval_trusted, TRUE, USE.NAMES = FALSE)
   for (member in c("pmp", "pmp_with_unconstrained")) columns[[member]] <- column(member)
   if (length(hypotheses) == 1L) columns$pmp_complement <- column("pmp_complement")
+  columns$ppp <- column("ppp")
   data <- as.data.frame(columns, stringsAsFactors = FALSE, optional = TRUE)
   if (!is.null(row.names)) rownames(data) <- row.names
   data
+}
+
+# The draws of each hypothesis's restricted posterior: a named list of matrices, one row
+# per draw and one column per proportion (or category), or with `hypothesis` (a name or a
+# number) that hypothesis's matrix.
+samples <- function(x, ...) UseMethod("samples")
+
+samples.propbf <- function(x, hypothesis = NULL, ...) {
+  kept <- lapply(x$hypotheses, function(h) h$samples)
+  if (any(vapply(kept, is.null, TRUE))) {
+    stop("this result holds no samples: run it with samples = TRUE (the default)", call. = FALSE)
+  }
+  if (is.null(hypothesis)) return(kept)
+  if (length(hypothesis) != 1L || is.null(kept[[hypothesis]])) {
+    stop("no hypothesis named '", hypothesis, "'", call. = FALSE)
+  }
+  kept[[hypothesis]]
 }
 
 # The posterior means of the items under one hypothesis (a name or a number; the first
@@ -67,7 +85,8 @@ estimates_table <- function(object) {
 
 summary.propbf <- function(object, ...) {
   structure(list(table = as.data.frame(object), settings = object$settings, notes = object$notes,
-                 pmp_unconstrained = object$pmp_unconstrained, bf_matrix = object$bf_matrix),
+                 pmp_unconstrained = object$pmp_unconstrained, ppp_unconstrained = object$ppp_unconstrained,
+                 bf_matrix = object$bf_matrix),
             class = "summary.propbf")
 }
 
@@ -118,6 +137,7 @@ print.summary.propbf <- function(x, digits = 4, ...) {
     "95% interval" = format_interval(table$bf_unconstrained_lower, table$bf_unconstrained_upper, 3),
     "BF.c" = format_figure(table$bf_complement, digits),
     PMP = format_figure(table$pmp, digits),
+    PPP = format_figure(table$ppp, 3),
     check.names = FALSE, stringsAsFactors = FALSE)
   # The names as long as the lines allow (down to 8 characters).
   for (cut in c(20L, 16L, 12L, 10L, 8L)) {
@@ -131,7 +151,9 @@ print.summary.propbf <- function(x, digits = 4, ...) {
                      "Monte Carlo error; BF.c: against the complement; PMP: posterior probability ",
                      if (single) "against the complement" else "among the listed hypotheses",
                      " (equal prior probabilities). With the unconstrained hypothesis listed too, its ",
-                     "posterior probability is ", format_figure(x$pmp_unconstrained, digits), "."),
+                     "posterior probability is ", format_figure(x$pmp_unconstrained, digits), ". PPP: ",
+                     "posterior predictive p-value of Pearson's X^2 (without restrictions ",
+                     format_figure(x$ppp_unconstrained, 3), ")."),
               width = width), sep = "\n")
   if (is.matrix(x$bf_matrix) && nrow(x$bf_matrix) > 1L) {
     for (cut in c(20L, 16L, 12L, 10L, 8L)) {

@@ -235,7 +235,7 @@ CountsProblem build_problem(const Arguments& arguments) {
   CountsProblem problem;
   problem.file_name = kHypothesesLabel;
   const std::size_t items = arguments.names.size();
-  if (arguments.hypothesis_names.size() != arguments.hypothesis_texts.size() || arguments.settings.size() != 5) {
+  if (arguments.hypothesis_names.size() != arguments.hypothesis_texts.size() || arguments.settings.size() != 7) {
     throw std::invalid_argument("propbf_run: malformed arguments");
   }
   if (arguments.categorical) {
@@ -283,6 +283,8 @@ CountsProblem build_problem(const Arguments& arguments) {
   if (!std::isnan(arguments.settings[2])) overrides.precision = arguments.settings[2];
   overrides.max_niter = given(3, "max_niter");
   overrides.tied_prior = arguments.settings[4] == 1.0 ? TiedPrior::Common : TiedPrior::Conditional;
+  overrides.keep_samples = arguments.settings[5] == 1.0;
+  overrides.thin = given(6, "thin");
   return prepare_problem(std::move(problem), overrides);
 }
 
@@ -457,6 +459,22 @@ cpp11::writable::list named(std::initializer_list<std::pair<const char*, cpp11::
   return out;
 }
 
+// A hypothesis's posterior samples as a matrix, one row per draw and one column per
+// parameter (`columns`); NULL where none were kept. R's matrices are column after column,
+// the samples row after row.
+SEXP sample_matrix(const std::vector<double>& values, const std::vector<std::string>& columns) {
+  if (columns.empty()) return R_NilValue;
+  const std::size_t width = columns.size();
+  const std::size_t rows = values.size() / width;
+  cpp11::writable::doubles matrix(static_cast<R_xlen_t>(rows * width));
+  for (std::size_t r = 0; r < rows; ++r) {
+    for (std::size_t c = 0; c < width; ++c) matrix[static_cast<R_xlen_t>(r + c * rows)] = values[r * width + c];
+  }
+  matrix.attr("dim") = cpp11::writable::integers({static_cast<int>(rows), static_cast<int>(width)});
+  matrix.attr("dimnames") = cpp11::writable::list({R_NilValue, static_cast<SEXP>(texts(columns))});
+  return matrix;
+}
+
 // A data frame of `columns` (each of `rows` values).
 SEXP data_frame(cpp11::writable::list columns, std::size_t rows) {
   columns.attr("row.names") = cpp11::writable::integers({NA_INTEGER, -static_cast<int>(rows)});
@@ -556,6 +574,8 @@ SEXP hypothesis(const HypothesisResult& result, const Evaluation& evaluation) {
                 {"pmp", figure(result.pmp)},
                 {"pmp_with_unconstrained", figure(result.pmp_with_unconstrained)},
                 {"pmp_complement", figure(result.pmp_complement, single)},
+                {"ppp", figure(result.ppp)},
+                {"samples", sample_matrix(result.samples, evaluation.sample_columns)},
                 {"estimates", estimates(result.estimates, evaluation.problem.items)},
                 {"stages", stages(result)},
                 {"facets", cpp11::as_sexp(result.facets ? static_cast<double>(*result.facets) : NA_REAL)},
@@ -630,6 +650,7 @@ SEXP results(const Evaluation& evaluation, const std::string& version) {
                 {"unconstrained_estimates", estimates(evaluation.unconstrained_estimates, problem.items)},
                 {"bf_matrix", matrix},
                 {"pmp_unconstrained", cpp11::as_sexp(evaluation.pmp_unconstrained)},
+                {"ppp_unconstrained", cpp11::as_sexp(evaluation.ppp_unconstrained)},
                 {"notes", texts(notes)},
                 {"table", text(format_table(evaluation))}});
 }

@@ -113,6 +113,7 @@ int run_evaluate(int argc, char** argv) {
   BatchInputs inputs;
   std::string json_file;
   std::string jsonl_file;
+  std::string samples_file;
   EvaluateOptions options;
   bool no_estimates = false;
   SettingOverrides& overrides = options.overrides;
@@ -151,6 +152,15 @@ int run_evaluate(int argc, char** argv) {
   evaluate->add_option("--jsonl", jsonl_file, "write the JSON lines, one record per problem, to FILE instead of "
                                               "standard output")
       ->type_name("FILE");
+  evaluate->add_option("--samples", samples_file,
+                       "also write draws of every hypothesis's restricted posterior to FILE as CSV (one problem; a "
+                       "column naming the hypothesis, one per proportion or category)")
+      ->type_name("FILE");
+  evaluate->add_option("--thin", overrides.thin,
+                       "with --samples: keep every K-th sweep after the burn-in (default: at most 10000 rows per "
+                       "hypothesis)")
+      ->type_name("K")
+      ->transform(integer_in(1, kMaxNiter, kMaxNiterText));
   evaluate->add_option("--niter", overrides.niter, "sweeps per stage (overrides [sampling] niter)")
       ->type_name("N")
       ->transform(integer_in(1, kMaxNiter, kMaxNiterText));
@@ -247,7 +257,8 @@ int run_evaluate(int argc, char** argv) {
     // An empty name would pass for "not given" (--json, --jsonl, --list) or fail later
     // without saying why.
     const std::pair<const char*, const std::string*> named_files[] = {
-        {"--json", &json_file}, {"--jsonl", &jsonl_file}, {"--list", &inputs.list_file}, {"--data", &data.csv_file}};
+        {"--json", &json_file}, {"--jsonl", &jsonl_file}, {"--list", &inputs.list_file}, {"--data", &data.csv_file},
+        {"--samples", &samples_file}};
     for (const auto& [option, name] : named_files) {
       if (evaluate->count(option) > 0 && name->empty()) {
         std::cerr << "propbf: " << option << ": the file name is empty; give a file name\n";
@@ -269,6 +280,11 @@ int run_evaluate(int argc, char** argv) {
     return 2;
   }
   if (!tied_prior.empty()) overrides.tied_prior = tied_prior_named(tied_prior);
+  if (overrides.thin && samples_file.empty()) {
+    std::cerr << "propbf: --thin applies only with --samples FILE\n";
+    return 2;
+  }
+  overrides.keep_samples = !samples_file.empty();
   if (evaluate->count("--data") > 0) {
     if (!inputs.arguments.empty() || !inputs.list_file.empty() || !jsonl_file.empty()) {
       std::cerr << "propbf: --data evaluates one CSV file with the hypotheses of --hypothesis; it cannot be combined "
@@ -305,6 +321,11 @@ int run_evaluate(int argc, char** argv) {
                    "or standard output)\n";
       return 2;
     }
+    if (!samples_file.empty()) {
+      std::cerr << "propbf: --samples writes the draws of one problem; evaluate the problems of a batch one at a time "
+                   "for theirs\n";
+      return 2;
+    }
     if (jsonl_file.empty() && output_closed) {
       std::cerr << "propbf: standard output is closed: the records have nowhere to go (give --jsonl FILE)\n";
       return 1;
@@ -339,9 +360,23 @@ int run_evaluate(int argc, char** argv) {
     return run_batch(paths, options, jsonl_file, PROPBF_VERSION);
   }
   const std::string& problem_file = with_data ? data.csv_file : inputs.arguments[0];
-  if (!json_file.empty() && same_file(json_file, problem_file)) {
-    std::cerr << printable_message("propbf: --json " + json_file + " is the " + (with_data ? "CSV" : "problem") +
-                                   " file itself; choose another file")
+  for (const auto& [option, name] : {std::pair{"--json", &json_file}, std::pair{"--samples", &samples_file}}) {
+    if (!name->empty() && same_file(*name, problem_file)) {
+      std::cerr << printable_message(std::string("propbf: ") + option + " " + *name + " is the " +
+                                     (with_data ? "CSV" : "problem") + " file itself; choose another file")
+                << "\n";
+      return 2;
+    }
+  }
+  // Two names of one file: the same file once written, or the same path before.
+  const auto where = [](const std::string& name) {
+    std::error_code error;
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(name, error), error).lexically_normal();
+  };
+  if (!json_file.empty() && !samples_file.empty() &&
+      (same_file(json_file, samples_file) || where(json_file) == where(samples_file))) {
+    std::cerr << printable_message("propbf: --json and --samples name the same file " + samples_file +
+                                   "; choose two files")
               << "\n";
     return 2;
   }
@@ -355,6 +390,7 @@ int run_evaluate(int argc, char** argv) {
     const Evaluation evaluation = with_data ? evaluate_data(data, single) : evaluate_file(problem_file, single);
     const std::string table = format_table(evaluation, !no_estimates, run_notes);
     if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION, run_notes));
+    if (!samples_file.empty()) write_whole_file(samples_file, format_samples_csv(evaluation));
     if (output_closed) return 0;  // the JSON file holds the results; there is no table to show
     if (const int failure = write_all(STDOUT_FILENO, table); failure != 0) {
       std::cerr << "propbf: standard output: cannot write the table: " << std::strerror(failure) << "\n";

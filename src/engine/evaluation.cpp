@@ -15,6 +15,7 @@
 #include "engine/hypothesis_estimates.hpp"
 #include "engine/intervals.hpp"
 #include "engine/parallel.hpp"
+#include "engine/posterior_draws.hpp"
 #include "engine/progress.hpp"
 #include "engine/rare_stages.hpp"
 #include "engine/threads.hpp"
@@ -108,12 +109,30 @@ struct Run {
   // Per hypothesis, its estimate chain once its niter is settled: from the start in fixed
   // mode, when it stops in precision mode.
   std::vector<std::unique_ptr<HypothesisEstimates>> estimates;
+  PredictiveItems predictive;
 };
 
 void set_up_estimates(Run& run, const std::vector<HypothesisResult>& results, std::size_t h) {
   run.estimates[h] = std::make_unique<HypothesisEstimates>(results[h], run.prepared[h], run.items.posterior_a,
                                                            run.items.posterior_b, run.seed, run.keys[h],
-                                                           run.items.simplex, run.chains[h].estimate_truncation);
+                                                           run.items.simplex, run.chains[h].estimate_truncation,
+                                                           &run.predictive,
+                                                           run.settings.keep_samples, run.settings.thin);
+}
+
+// The posterior predictive p-value without restrictions: every draw exact
+// (posterior_draws.hpp), on the streams of a hypothesis that restricts nothing.
+double unconstrained_ppp(const Run& run) {
+  SampledCoordinates sampled;
+  sampled.shape_a = run.items.posterior_a;
+  sampled.shape_b = run.items.posterior_b;
+  sampled.start.assign(sampled.shape_a.size(), 0.5);
+  for (std::size_t j = 0; j < sampled.shape_a.size(); ++j) sampled.coordinate_of_item.push_back(j);
+  sampled.fixed_value.assign(sampled.shape_a.size(), 0.0);
+  PosteriorDraws draws(run.predictive, sampled, {}, run.settings.niter, run.seed,
+                       hypothesis_key(Prepared{}, run.items.simplex.get()), false, std::nullopt);
+  draws.observe_all(sampled.start);
+  return draws.ppp();
 }
 
 // The hypotheses of a round after its replications (of the kinds listed): their
@@ -203,7 +222,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
   const Settings& settings = problem.settings;
   threads = usable_thread_count(threads);
   Run run{settings, StreamSeed(static_cast<std::uint64_t>(settings.seed), settings.stream_key), threads, progress,
-          item_shapes(problem), {}, {}, {}, {}};
+          item_shapes(problem), {}, {}, {}, {}, predictive_items(problem.items)};
   Evaluation evaluation;
   evaluation.problem = problem;
   std::vector<HypothesisResult>& results = evaluation.hypotheses;
@@ -255,6 +274,13 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     }
     for (std::size_t h = 0; h < results.size(); ++h) results[h].estimates = run.estimates[h]->estimates(run.items.names);
   }
+  // The posterior predictive p-values and the samples, from the same chains.
+  for (std::size_t h = 0; h < results.size(); ++h) {
+    results[h].ppp = run.estimates[h]->ppp();
+    results[h].samples = run.estimates[h]->take_samples();
+  }
+  evaluation.ppp_unconstrained = unconstrained_ppp(run);
+  if (settings.keep_samples) evaluation.sample_columns = run.predictive.columns;
   set_model_probabilities(evaluation);
   return evaluation;
 }

@@ -55,17 +55,38 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
 HypothesisEstimates::HypothesisEstimates(const HypothesisResult& result, const Prepared& read,
                                          const std::vector<double>& posterior_a,
                                          const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key,
-                                         std::shared_ptr<const Simplex> simplex, std::size_t truncated)
+                                         std::shared_ptr<const Simplex> simplex, std::size_t truncated,
+                                         const PredictiveItems* predictive, bool keep_samples,
+                                         const std::optional<std::int64_t>& thin)
     : sampled_(sampled_coordinates(result, read, posterior_a, posterior_b)),
       simplex_(read.has_equalities ? nullptr : std::move(simplex)),
-      chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b, {result.niter, seed, key, read.has_equalities ? static_cast<std::size_t>(-1) : truncated},
-             simplex_.get()) {}
+      chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b,
+             {result.niter, seed, key, read.has_equalities ? static_cast<std::size_t>(-1) : truncated}, simplex_.get()) {
+  if (predictive == nullptr) return;
+  draws_ = std::make_unique<PosteriorDraws>(*predictive, sampled_, chain_.drawn(), result.niter, seed, key, keep_samples,
+                                            thin);
+  chain_.set_observer([this](std::int64_t counted, const std::vector<double>& state) { draws_->observe(counted, state); });
+}
 
 void HypothesisEstimates::run_to(std::int64_t sweeps) {
   chain_.run_to(sweeps);
   if (chain_.sweeps() < chain_.niter() || per_coordinate_) return;
   per_coordinate_ = chain_.estimates();
   chain_.release();
+  if (!draws_) return;
+  // A chain that draws nothing has no sweeps: the draws are all exact.
+  if (chain_.drawn().empty()) draws_->observe_all(sampled_.start);
+  draws_->release();
+}
+
+double HypothesisEstimates::ppp() {
+  if (!per_coordinate_) run_to(chain_.niter());
+  return draws_ ? draws_->ppp() : 0.0;
+}
+
+std::vector<double> HypothesisEstimates::take_samples() {
+  if (!per_coordinate_) run_to(chain_.niter());
+  return draws_ ? draws_->take_samples() : std::vector<double>{};
 }
 
 std::vector<ItemEstimate> HypothesisEstimates::estimates(const std::vector<std::string>& names) {

@@ -11,6 +11,7 @@
 
 #include "sampling/estimates.hpp"
 #include "sampling/sampler.hpp"
+#include "engine/posterior_draws.hpp"
 #include "engine/results.hpp"
 #include "problem/prepare.hpp"
 
@@ -45,11 +46,14 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
 // then frees what it kept (the chains of many hypotheses never hold their draws at once).
 class HypothesisEstimates {
  public:
-  // simplex: the items' (null: none), used without equalities.
+  // simplex: the items' (null: none), used without equalities. With `predictive` (which
+  // must outlive it), the chain's sweeps also give the hypothesis's posterior predictive
+  // p-value and, with keep_samples, its samples (posterior_draws.hpp).
   HypothesisEstimates(const HypothesisResult& result, const Prepared& read, const std::vector<double>& posterior_a,
                       const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key,
                       std::shared_ptr<const Simplex> simplex = nullptr,
-                      std::size_t truncated = static_cast<std::size_t>(-1));
+                      std::size_t truncated = static_cast<std::size_t>(-1), const PredictiveItems* predictive = nullptr,
+                      bool keep_samples = false, const std::optional<std::int64_t>& thin = std::nullopt);
   HypothesisEstimates(const HypothesisEstimates&) = delete;
   HypothesisEstimates& operator=(const HypothesisEstimates&) = delete;
 
@@ -62,11 +66,16 @@ class HypothesisEstimates {
   // Once run to niter: per item of the simplex's items, its last category's (zeros for
   // an item no restriction involves; empty without a simplex).
   std::vector<ItemEstimate> remainders();
+  // Once run to niter, with `predictive`: the posterior predictive p-value, and the
+  // samples (taken once; empty without keep_samples).
+  double ppp();
+  std::vector<double> take_samples();
 
  private:
   SampledCoordinates sampled_;
   std::shared_ptr<const Simplex> simplex_;
   EstimateChain chain_;
+  std::unique_ptr<PosteriorDraws> draws_;
   std::optional<std::vector<ItemEstimate>> per_coordinate_;
 };
 

@@ -104,6 +104,12 @@ struct HypothesisResult {
   // Per item in item order, under the posterior restricted by every restriction: from a
   // chain of niter sweeps on its own stream (EstimateChain), run beside the stage chains.
   std::vector<ItemEstimate> estimates;
+  // The posterior predictive p-value of Pearson's X^2 under the restricted posterior
+  // (engine/posterior_draws.hpp), from the same chain's sweeps.
+  double ppp = 0.0;
+  // With Settings::keep_samples: draws of the restricted posterior, one row per kept
+  // sweep, Evaluation::sample_columns values per row (row after row).
+  std::vector<double> samples;
 };
 
 struct Evaluation {
@@ -111,6 +117,10 @@ struct Evaluation {
   std::vector<HypothesisResult> hypotheses;
   double pmp_unconstrained = 0.0;  // the unconstrained hypothesis's share beside the listed ones
   std::vector<ItemEstimate> unconstrained_estimates;  // per item, exact from its beta posterior
+  double ppp_unconstrained = 0.0;  // the posterior predictive p-value without restrictions
+  // The columns of every hypothesis's samples: a binomial item's name, or item[c] for
+  // each category of an item of categories (as the estimates name them).
+  std::vector<std::string> sample_columns;
 };
 
 }  // namespace propbf::evaluate

@@ -148,6 +148,8 @@ void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) 
   if (overrides.seed) settings.seed = *overrides.seed;
   if (overrides.precision) settings.precision = *overrides.precision;
   if (overrides.max_niter) settings.max_niter = *overrides.max_niter;
+  if (overrides.keep_samples) settings.keep_samples = true;
+  if (overrides.thin) settings.thin = *overrides.thin;
   if (overrides.stream_per_problem || settings.seed_per_problem) {
     settings.stream_name = std::filesystem::path(problem.file_name).filename().string();
     settings.stream_key = stream_key(problem.file_name);
@@ -155,7 +157,8 @@ void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) 
 }
 
 void check_settings(const Settings& settings) {
-  for (const auto& [value, name] : {std::pair{std::optional{settings.niter}, "niter"}, std::pair{settings.max_niter, "max_niter"}}) {
+  for (const auto& [value, name] : {std::pair{std::optional{settings.niter}, "niter"}, std::pair{settings.max_niter, "max_niter"},
+                                    std::pair{settings.thin, "thin"}}) {
     if (value && *value > kMaxNiter) {
       throw InputError("propbf: " + std::string(name) + " (" + std::to_string(*value) + ") is above " +
                        std::to_string(kMaxNiter) + " (2^40), the most sweeps per stage a run may ask");

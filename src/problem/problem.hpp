@@ -102,6 +102,12 @@ struct Settings {
   std::string stream_name;
   std::uint64_t stream_key = 0;
   bool seed_per_problem = false;  // [sampling] seed_per_problem: as --seed-per-problem
+  // Whether the run keeps draws of each hypothesis's restricted posterior (--samples, the
+  // R argument samples) and, when given, every how many sweeps after the burn-in it keeps
+  // one (1 to kMaxNiter; by default as many as keep at most kMostSampleRows rows,
+  // engine/posterior_draws.hpp). Neither changes any other number.
+  bool keep_samples = false;
+  std::optional<std::int64_t> thin;
 
   std::int64_t max_niter_or_default() const { return max_niter ? *max_niter : std::max(kDefaultMaxNiter, niter); }
 };
@@ -114,6 +120,8 @@ struct SettingOverrides {
   std::optional<std::int64_t> max_niter;
   bool stream_per_problem = false;  // key the streams by the problem file's name too
   std::optional<TiedPrior> tied_prior;  // over [items] tied_prior
+  bool keep_samples = false;            // keep posterior samples (Settings::keep_samples)
+  std::optional<std::int64_t> thin;     // Settings::thin
 };
 
 // The per-problem part of the streams' key for a problem file: a 64-bit FNV-1a hash of

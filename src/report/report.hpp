@@ -40,6 +40,13 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates = tru
 std::string format_json(const Evaluation& evaluation, const std::string& version,
                         const std::vector<std::string>& notes = {});
 
+// The posterior samples as CSV (evaluation run with Settings::keep_samples): a header
+// `hypothesis` and Evaluation::sample_columns, then one row per kept draw of each
+// hypothesis in order, its name first. Numbers are the shortest text that reads back as
+// the same double (std::to_chars); a name or column holding a comma, a quote, a line
+// break or a leading or trailing blank is quoted ("" for a quote).
+std::string format_samples_csv(const Evaluation& evaluation);
+
 // One line of JSON lines for a batch, ending with a newline: {"path", "status": "ok",
 // "result": the document format_json writes} ...
 std::string format_json_record(const std::string& path, const Evaluation& evaluation, const std::string& version);

@@ -122,6 +122,11 @@ void explanations(JsonWriter& out, bool precision, bool categories, bool split) 
       {"pmp", "posterior model probability with equal prior probabilities among the listed hypotheses; with one "
               "hypothesis, among it and its complement"},
       {"pmp_with_unconstrained", "the same among the listed hypotheses and the unconstrained hypothesis"},
+      {"ppp",
+       "posterior predictive p-value: the share of draws theta of the restricted posterior (from the estimates' "
+       "chain after its burn-in, at most 20000, evenly thinned; fewer beyond 200 items) whose replicated counts "
+       "(per item Multinomial(n, theta)) have a Pearson X^2 = sum over items and categories of (count - n theta)^2 / "
+       "(n theta) at least that of the observed counts; ppp_unconstrained: the same without restrictions"},
       {"estimates",
        "per item under the hypothesis: posterior mean, sd and 95% equal-tailed interval [lower, upper] from a chain "
        "of niter sweeps sampling the posterior restricted by all its restrictions, the first niter / 10 dropped; "
@@ -229,6 +234,7 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
   if (evaluation.hypotheses.size() == 1) {
     number(out.key("pmp_complement"), result.pmp_complement, "pmp_complement", notes);
   }
+  number(out.key("ppp"), result.ppp, "ppp", notes);
   estimates(out.key("estimates"), result.estimates, "estimates", notes);
   out.key("stages").begin_array();
   // Grouped hypotheses may have more stages in one phase than in the other: the keys of
@@ -361,6 +367,7 @@ void write_document(JsonWriter& out, const Evaluation& evaluation, const std::st
     out.null();
   }
   number(out.key("pmp_unconstrained"), evaluation.pmp_unconstrained, "pmp_unconstrained", notes);
+  number(out.key("ppp_unconstrained"), evaluation.ppp_unconstrained, "ppp_unconstrained", notes);
   for (std::string& note : probability_notes(evaluation)) notes.push_back(std::move(note));
   if (!notes.empty()) notes_array(out.key("notes"), notes);
   out.end_object();

@@ -209,6 +209,8 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
     } else {
       out += "  Bayes factor vs complement     not defined (the complement of an equality has probability one)\n";
     }
+    out += "  posterior predictive p-value   " + padded(format_number(result.ppp, 4), 10) +
+           " (Pearson's X^2; unconstrained " + format_number(evaluation.ppp_unconstrained, 4) + ")\n";
     for (const std::string& note : result.notes) out += "  note: " + note + "\n";
   }
   out += "\nPosterior model probabilities (equal prior probabilities)\n";

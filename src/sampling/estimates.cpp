@@ -193,6 +193,7 @@ void EstimateChain::run_to(std::int64_t sweeps) {
     }
     if (sweeps_ < c.burn_in) continue;
     const std::int64_t counted = sweeps_ - c.burn_in;  // sweeps after the burn-in before this one
+    if (observer_) observer_(counted, c.state);
     const double n = static_cast<double>(counted + 1);
     const bool keep = counted % c.step == 0;
     const bool batching = c.batches_done < c.batches;

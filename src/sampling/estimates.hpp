@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,6 +101,15 @@ class EstimateChain {
   // Frees what the sweeps kept, once the estimates are taken.
   void release();
 
+  // The coordinates the chain draws (some restriction involves them), in order; the
+  // others stay at their start.
+  const std::vector<std::size_t>& drawn() const { return drawn_; }
+  // Called after every sweep past the burn-in, with its number counted from the first
+  // of them (0, 1, ..., niter - niter / 10 - 1) and the chain's state; set before the
+  // chain runs. A chain that draws nothing calls it never.
+  using Observer = std::function<void(std::int64_t counted, const std::vector<double>& state)>;
+  void set_observer(Observer observer) { observer_ = std::move(observer); }
+
  private:
   struct State;
   // Sweeps in a row outside the hypothesis after which a grouped chain stops truncating
@@ -117,6 +127,7 @@ class EstimateChain {
   std::vector<std::size_t> drawn_;  // the coordinates some restriction involves
   std::vector<std::size_t> remainders_;  // the items of simplex_->items drawn, by index there
   std::unique_ptr<State> state_;    // what the sweeps read and update
+  Observer observer_;
   std::int64_t niter_;
   std::int64_t sweeps_ = 0;
 };

@@ -26,6 +26,11 @@ enum class StreamKind : std::uint64_t {
   // The pilots that choose a grouped hypothesis's stage ends (pilot.hpp), by stage.
   ComplexityEndPilot = 16,
   FitEndPilot = 17,
+  // Beside the estimate chain (stage 0): the replicated counts of the posterior
+  // predictive check, with the draws of what the chain does not sample; and the draws
+  // of what it does not sample in the kept posterior samples.
+  PredictiveReplications = 9,
+  PosteriorSamples = 10,
   PlanData = 32,  // a plan's data set: its truth and its counts (`propbf plan`)
 };
 

@@ -171,6 +171,25 @@ TEST(Report, FactorMatrixUpToTwelveHypotheses) {
   EXPECT_EQ(bf_matrix(results(3)), (std::vector<std::vector<double>>{{1.0, 0.5, 1.0 / 3}, {2.0, 1.0, 2.0 / 3}, {3.0, 1.5, 1.0}}));
 }
 
+// The samples' CSV: the header, a row per draw in hypothesis order, numbers in their
+// shortest exact form, and names holding a comma, a quote or an outer blank quoted.
+TEST(Report, SamplesAsCsv) {
+  Evaluation evaluation;
+  evaluation.sample_columns = {"x[a,b]", "x[c]", "y"};
+  HypothesisResult first;
+  first.name = "H \"1\"";
+  first.samples = {0.5, 0.25, 0.1, 1.0 / 3.0, 2.0 / 3.0, 1e-300};
+  HypothesisResult second;
+  second.name = " H2";
+  second.samples = {1.0, 0.0, 0.125};
+  evaluation.hypotheses = {first, second};
+  EXPECT_EQ(format_samples_csv(evaluation),
+            "hypothesis,\"x[a,b]\",x[c],y\n"
+            "\"H \"\"1\"\"\",0.5,0.25,0.1\n"
+            "\"H \"\"1\"\"\",0.3333333333333333,0.6666666666666666,1e-300\n"
+            "\" H2\",1,0,0.125\n");
+}
+
 TEST(Report, ProbabilitiesThatAreNotNumbersAreExplained) {
   struct Case {
     double first;

@@ -14,6 +14,11 @@ test_that("a trinomial with Dirichlet(1, 1, 1) ordered has complexity 1/6; estim
   expect_identical(nrow(as.data.frame(fit)), 1L)
   expect_length(bf_report(fit), 1L)
   expect_match(capture.output(summary(fit))[1], "^Bayes factors for 1 item, 1 hypothesis")
+  # Samples: every category, on the simplex and in the order.
+  draws <- samples(fit, "order")
+  expect_identical(colnames(draws), c("x[a]", "x[b]", "x[c]"))
+  expect_equal(unname(rowSums(draws)), rep(1, nrow(draws)), tolerance = 1e-12)
+  expect_true(all(draws[, 1] > draws[, 2] & draws[, 2] > draws[, 3]))
 })
 
 test_that("the counts as a list, as a data frame of counts and of observations give the same numbers", {

@@ -129,3 +129,30 @@ test_that("Ctrl-C stops a long run and leaves the session going", {
   expect_identical(caught, "interrupt")
   expect_s3_class(bf_proportions(c(a = 5, b = 5), c(10, 10), "a > b", niter = 500, progress = FALSE), "propbf")
 })
+
+test_that("samples() gives a matrix per hypothesis inside it; ppp in the data frame and summary", {
+  fit <- bf_proportions(c(a = 7, b = 5, c = 3), c(10, 10, 10), c(H1 = "a > b > c", H2 = "a = 0.5"),
+                        niter = 2000, threads = 1, progress = FALSE, thin = 9)
+  draws <- samples(fit)
+  expect_named(draws, c("H1", "H2"))
+  expect_identical(dim(draws$H1), c(200L, 3L))  # every 9th of the 1800 sweeps after the burn-in
+  expect_identical(colnames(draws$H1), c("a", "b", "c"))
+  expect_true(all(draws$H1[, "a"] > draws$H1[, "b"] & draws$H1[, "b"] > draws$H1[, "c"]))
+  expect_true(all(draws$H2[, "a"] == 0.5))
+  expect_identical(samples(fit, "H2"), draws$H2)
+  expect_error(samples(fit, "H3"), "no hypothesis named 'H3'")
+  row <- as.data.frame(fit)
+  expect_true(all(row$ppp > 0 & row$ppp < 1))
+  expect_true(fit$ppp_unconstrained > 0 && fit$ppp_unconstrained < 1)
+  # Keeping samples or not changes no other figure.
+  plain <- bf_proportions(c(a = 7, b = 5, c = 3), c(10, 10, 10), c(H1 = "a > b > c", H2 = "a = 0.5"),
+                          niter = 2000, threads = 2, progress = FALSE, samples = FALSE)
+  expect_identical(as.data.frame(plain), row)
+  expect_error(samples(plain), "samples = TRUE")
+  lines <- capture.output(print(summary(fit)))
+  expect_true(any(grepl("PPP", lines)))
+  expect_lte(max(nchar(lines)), 80L)
+  expect_error(bf_proportions(c(a = 7), 10, "a > 0.5", samples = NA), class = "propbf_argument_error")
+  expect_error(bf_proportions(c(a = 7), 10, "a > 0.5", thin = 0, progress = FALSE), "thin \\(0\\) must be at least 1",
+               class = "propbf_input_error")
+})

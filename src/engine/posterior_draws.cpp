@@ -1,0 +1,206 @@
+#include "engine/posterior_draws.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "engine/hypothesis_estimates.hpp"
+#include "problem/categories.hpp"
+#include "sampling/beta_functions.hpp"
+#include "sampling/estimates.hpp"
+#include "sampling/predictive.hpp"
+
+namespace propbf::evaluate {
+
+PredictiveItems predictive_items(const std::vector<Item>& items) {
+  PredictiveItems result;
+  const ParameterSpace space = parameter_space(items);
+  result.first = space.first;
+  for (const Item& item : items) {
+    result.offset.push_back(result.counts.size());
+    result.categorical.push_back(is_categorical(item));
+    if (!is_categorical(item)) {
+      result.categories.push_back(2);
+      result.counts.push_back(item.successes);
+      result.counts.push_back(item.trials - item.successes);
+      result.posterior.push_back(item.prior_a + static_cast<double>(item.successes));
+      result.posterior.push_back(item.prior_b + static_cast<double>(item.trials - item.successes));
+      result.columns.push_back(item.name);
+      continue;
+    }
+    result.categories.push_back(item.counts.size());
+    for (std::size_t c = 0; c < item.counts.size(); ++c) {
+      result.counts.push_back(item.counts[c]);
+      result.posterior.push_back(item.concentration[c] + static_cast<double>(item.counts[c]));
+      result.columns.push_back(category_label(item, c));
+    }
+  }
+  result.offset.push_back(result.counts.size());
+  return result;
+}
+
+std::int64_t ppp_step(std::int64_t after, std::size_t items) {
+  const std::int64_t cap = kept_draws_per_coordinate(items);
+  return std::max<std::int64_t>(1, (after + cap - 1) / cap);
+}
+
+std::int64_t sample_step(std::int64_t after, const std::optional<std::int64_t>& thin) {
+  if (thin) return *thin;
+  return std::max<std::int64_t>(1, (after + kMostSampleRows - 1) / kMostSampleRows);
+}
+
+struct PosteriorDraws::State {
+  CounterStream replications;
+  CounterStream samples;
+  std::vector<double> coordinates;  // the chain's state, with what it does not draw drawn
+  std::vector<std::size_t> beta_coordinates;  // not drawn, read by items of two categories
+  std::vector<TruncatedBeta> betas;           // theirs, in that order
+  std::vector<TruncatedMethod> beta_methods;  // how each draws from [0, 1] (TruncatedBeta::method)
+  // Per item of more than two categories that the chain does not draw, its conditional
+  // betas Beta(α'_c, α'_{c+1} + … + α'_K), c < K (empty for the others).
+  std::vector<std::vector<TruncatedBeta>> dirichlet;
+  std::vector<std::vector<TruncatedMethod>> dirichlet_methods;
+  std::vector<bool> item_drawn;
+  std::vector<double> theta;          // per category of every item
+  std::vector<std::int64_t> replicated;  // per category
+};
+
+PosteriorDraws::PosteriorDraws(const PredictiveItems& items, const SampledCoordinates& sampled,
+                               std::vector<std::size_t> drawn, std::int64_t niter, StreamSeed seed, std::uint64_t key,
+                               bool keep_samples, const std::optional<std::int64_t>& thin)
+    : items_(items), sampled_(sampled), drawn_(std::move(drawn)), after_(niter - niter / 10),
+      ppp_step_(ppp_step(after_, items.categories.size())), sample_step_(keep_samples ? sample_step(after_, thin) : 0),
+      seed_(seed), key_(key) {}
+
+PosteriorDraws::~PosteriorDraws() = default;
+
+void PosteriorDraws::release() { state_.reset(); }
+
+void PosteriorDraws::fill(const std::vector<double>& state, CounterStream& stream) {
+  State& s = *state_;
+  s.coordinates = state;
+  for (std::size_t i = 0; i < s.beta_coordinates.size(); ++i) {
+    s.coordinates[s.beta_coordinates[i]] = s.betas[i].draw_with(s.beta_methods[i], 0.0, 1.0, stream);
+  }
+  const std::size_t item_count = items_.categories.size();
+  for (std::size_t j = 0; j < item_count; ++j) {
+    const std::size_t k = items_.categories[j];
+    double* theta = s.theta.data() + items_.offset[j];
+    const std::size_t first = items_.first[j];
+    if (k > 2) {
+      double sum = 0.0;
+      if (s.item_drawn[j]) {
+        for (std::size_t c = 0; c + 1 < k; ++c) {
+          theta[c] = s.coordinates[sampled_.coordinate_of_item[first + c]];
+          sum += theta[c];
+        }
+      } else {
+        for (std::size_t c = 0; c + 1 < k; ++c) {
+          theta[c] = (1.0 - sum) * s.dirichlet[j][c].draw_with(s.dirichlet_methods[j][c], 0.0, 1.0, stream);
+          sum += theta[c];
+        }
+      }
+      theta[k - 1] = 1.0 - sum;
+      continue;
+    }
+    const std::size_t coordinate = sampled_.coordinate_of_item[first];
+    double value;
+    if (coordinate == SampledCoordinates::kFixedItem) {
+      value = sampled_.fixed_value[first];
+    } else if (!sampled_.complement.empty() && sampled_.complement[first]) {
+      value = 1.0 - s.coordinates[coordinate];
+    } else {
+      value = s.coordinates[coordinate];
+    }
+    theta[0] = value;
+    theta[1] = 1.0 - value;
+  }
+}
+
+void PosteriorDraws::observe(std::int64_t counted, const std::vector<double>& state) {
+  const bool check = counted % ppp_step_ == 0;
+  const bool sample = sample_step_ > 0 && counted % sample_step_ == 0;
+  if (!check && !sample) return;
+  if (!state_) {
+    state_ = std::make_unique<State>(State{CounterStream(seed_, key_, StreamKind::PredictiveReplications, 0),
+                                           CounterStream(seed_, key_, StreamKind::PosteriorSamples, 0),
+                                           {}, {}, {}, {}, {}, {}, {}, {}, {}});
+    State& s = *state_;
+    const std::size_t item_count = items_.categories.size();
+    std::vector<bool> drawn(sampled_.shape_a.size(), false);
+    for (std::size_t c : drawn_) drawn[c] = true;
+    std::vector<bool> needed(sampled_.shape_a.size(), false);
+    s.dirichlet.resize(item_count);
+    s.dirichlet_methods.resize(item_count);
+    s.item_drawn.assign(item_count, false);
+    for (std::size_t j = 0; j < item_count; ++j) {
+      const std::size_t k = items_.categories[j];
+      const std::size_t coordinate = sampled_.coordinate_of_item[items_.first[j]];
+      const bool free = coordinate != SampledCoordinates::kFixedItem;
+      s.item_drawn[j] = free && drawn[coordinate];
+      if (k <= 2) {
+        if (free && !drawn[coordinate]) needed[coordinate] = true;
+        continue;
+      }
+      if (s.item_drawn[j]) continue;
+      const double* alpha = items_.posterior.data() + items_.offset[j];
+      for (std::size_t c = 0; c + 1 < k; ++c) {
+        double rest = 0.0;
+        for (std::size_t i = c + 1; i < k; ++i) rest += alpha[i];
+        s.dirichlet[j].emplace_back(alpha[c], rest);
+        s.dirichlet_methods[j].push_back(s.dirichlet[j].back().method(0.0, 1.0));
+      }
+    }
+    for (std::size_t c = 0; c < needed.size(); ++c) {
+      if (!needed[c]) continue;
+      s.beta_coordinates.push_back(c);
+      s.betas.emplace_back(sampled_.shape_a[c], sampled_.shape_b[c]);
+      s.beta_methods.push_back(s.betas.back().method(0.0, 1.0));
+    }
+    s.theta.assign(items_.counts.size(), 0.0);
+    s.replicated.assign(items_.counts.size(), 0);
+  }
+  State& s = *state_;
+  const std::size_t item_count = items_.categories.size();
+  if (check) {
+    fill(state, s.replications);
+    double observed = 0.0;
+    double replicated = 0.0;
+    for (std::size_t j = 0; j < item_count; ++j) {
+      const std::size_t at = items_.offset[j];
+      const std::size_t k = items_.categories[j];
+      std::int64_t n = 0;
+      for (std::size_t c = 0; c < k; ++c) n += items_.counts[at + c];
+      multinomial_draw(n, s.theta.data() + at, k, s.replications, s.replicated.data() + at);
+      observed += pearson_item(items_.counts.data() + at, s.theta.data() + at, k);
+      replicated += pearson_item(s.replicated.data() + at, s.theta.data() + at, k);
+    }
+    ++draws_;
+    if (replicated >= observed) ++exceeded_;
+  }
+  if (sample) {
+    fill(state, s.samples);
+    for (std::size_t j = 0; j < item_count; ++j) {
+      const double* theta = s.theta.data() + items_.offset[j];
+      const std::size_t shown = items_.categorical[j] ? items_.categories[j] : 1;
+      samples_.insert(samples_.end(), theta, theta + shown);
+    }
+  }
+}
+
+void PosteriorDraws::observe_all(const std::vector<double>& state) {
+  // Only the sweeps some draw is taken at: the multiples of either step.
+  std::int64_t counted = 0;
+  while (counted < after_) {
+    observe(counted, state);
+    std::int64_t next = (counted / ppp_step_ + 1) * ppp_step_;
+    if (sample_step_ > 0) next = std::min(next, (counted / sample_step_ + 1) * sample_step_);
+    counted = next;
+  }
+}
+
+double PosteriorDraws::ppp() const {
+  if (draws_ == 0) return std::numeric_limits<double>::quiet_NaN();
+  return static_cast<double>(exceeded_) / static_cast<double>(draws_);
+}
+
+}  // namespace propbf::evaluate
