@@ -116,8 +116,9 @@ void explanations(JsonWriter& out, bool precision, bool categories, bool split) 
        "too narrow when successive sweeps are correlated"},
       {"bf_complement_interval", "as bf_unconstrained_interval, for the factor against the complement"},
       {"interval_trusted",
-       "false when a stage's chain moved more slowly than its batches could measure (neighbouring batch shares "
-       "correlated and few effective sweeps): the corrected intervals then understate the error; see notes"},
+       "false when a stage (or a level of a rare stage) has fewer than 10 hits, or fewer than 4 effective sweeps per "
+       "batch once discounted for the correlation of neighbouring batch shares: the corrected intervals then "
+       "understate the error; see notes"},
       {"bf_complement_interval_independent", "as bf_unconstrained_interval_independent, for bf_complement"},
       {"pmp", "posterior model probability with equal prior probabilities among the listed hypotheses; with one "
               "hypothesis, among it and its complement"},
@@ -168,8 +169,7 @@ void explanations(JsonWriter& out, bool precision, bool categories, bool split) 
         "chosen by pilots so that about a fifth of the level before exceeds it); the chain of level l samples the "
         "stage's distribution with g x > b_(l-1) and counts g x > b_l (complexity_level_hits, "
         "complexity_level_effective_sweeps; complexity_hits and complexity_effective_sweeps are level 1's), and the "
-        "stage's share is the product of the levels' shares; the same for fit_levels. interval_trusted is also false "
-        "when a stage or level has fewer than 10 hits");
+        "stage's share is the product of the levels' shares; the same for fit_levels");
   }
   out.end_object();
 }

@@ -939,7 +939,7 @@ struct PinnedCase {
 };
 
 // The JSON of four problems, byte for byte, at 20000 sweeps and seed 1 on two threads.
-// The pinned files were written by this version's run (0.5) and checked then against
+// The pinned files were written by this version's run (0.6) and checked then against
 // what is known exactly, which this test checks again so that a pinned file cannot hold
 // a broken run: the complexities (example: 1/3! x 1/2 and P(a + b > 1.2) x 1/2 =
 // 0.32 x 1/2; order5: 1/5!, exact since 0.5; band: 0.6 w - w^2 / 2 for w = 0.01) within
