@@ -204,21 +204,7 @@ class Reader {
                                               "'prior' (Dirichlet concentrations)");
       }
     }
-    const toml::node* names_node = items.get("names");
-    if (names_node == nullptr) fail(position_of(items.source()), "[items] has no 'names' array");
-    const toml::array* names = names_node->as_array();
-    if (names == nullptr || names->empty()) fail(*names_node, "'names' must be a non-empty array of item names");
-    std::set<std::string> seen;
-    for (const toml::node& element : *names) {
-      const auto* name = element.as_string();
-      if (name == nullptr) fail(element, "every item name must be a string, e.g. \"a\"");
-      const std::string& text = name->get();
-      if (!is_item_name(text)) fail(element, item_name_refusal(text));
-      if (!seen.insert(text).second) fail(element, "item name \"" + text + "\" is given twice");
-      Item item;
-      item.name = text;
-      problem.items.push_back(item);
-    }
+    read_names(items, problem);
     const std::size_t count = problem.items.size();
     const toml::array* lists = counts_node.as_array();
     if (lists == nullptr) fail(counts_node, "'counts' must be an array with one array of counts per item, e.g. [[3, 5, 2]]");
@@ -320,21 +306,7 @@ class Reader {
   }
 
   void read_counts(const toml::table& items, CountsProblem& problem, std::vector<SourcePosition>& places) const {
-    const toml::node* names_node = items.get("names");
-    if (names_node == nullptr) fail(position_of(items.source()), "[items] has no 'names' array");
-    const toml::array* names = names_node->as_array();
-    if (names == nullptr || names->empty()) fail(*names_node, "'names' must be a non-empty array of item names");
-    std::set<std::string> seen;
-    for (const toml::node& element : *names) {
-      const auto* name = element.as_string();
-      if (name == nullptr) fail(element, "every item name must be a string, e.g. \"a\"");
-      const std::string& text = name->get();
-      if (!is_item_name(text)) fail(element, item_name_refusal(text));
-      if (!seen.insert(text).second) fail(element, "item name \"" + text + "\" is given twice");
-      Item item;
-      item.name = text;
-      problem.items.push_back(item);
-    }
+    read_names(items, problem);
     const std::size_t count = problem.items.size();
     const auto successes = integers(items, "successes", count);
     const auto trials = integers(items, "trials", count);
