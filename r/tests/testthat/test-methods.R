@@ -29,8 +29,9 @@ test_that("confint() gives the factors' intervals per hypothesis", {
 })
 
 test_that("infinite and zero factors stay Inf and 0", {
-  # Seed 2 draws no prior point above 0.99999 but some posterior ones: an infinite factor.
-  infinite <- bf_proportions(c(a = 100), 100, c(H = "a > 0.99999"), niter = 20000, seed = 2, threads = 1,
+  # A prior of mean 1e-6 puts 0.5^1e6 of its mass above 0.5, beyond the 32 levels of a rare
+  # stage (no hit in the last), while every posterior draw lies above: an infinite factor.
+  infinite <- bf_proportions(c(a = 1e7), 1e7, c(H = "a > 0.5"), prior_b = 1e6, niter = 2000, seed = 2, threads = 1,
                              progress = FALSE)
   zero <- bf_proportions(c(a = 100), 100, c(H = "a < 0.3"), niter = 2000, seed = 1, threads = 1,
                          progress = FALSE)
@@ -46,8 +47,8 @@ test_that("infinite and zero factors stay Inf and 0", {
 })
 
 test_that("the factors between hypotheses keep Inf and 0", {
-  fit <- bf_proportions(c(a = 100, b = 0), c(100, 100), c(H = "a > 0.99999", G = "a < 0.3", K = "b < 0.5"),
-                        niter = 20000, seed = 2, threads = 1, progress = FALSE)
+  fit <- bf_proportions(c(a = 1e7, b = 0), c(1e7, 100), c(H = "a > 0.5", G = "a < 0.3", K = "b < 0.5"),
+                        prior_b = c(1e6, 1), niter = 2000, seed = 2, threads = 1, progress = FALSE)
   factors <- vapply(fit$hypotheses, function(h) h$bf_unconstrained, 0)
   expect_identical(unname(factors[c("H", "G")]), c(Inf, 0))
   expect_identical(fit$bf_matrix["H", "K"], Inf)
@@ -56,7 +57,7 @@ test_that("the factors between hypotheses keep Inf and 0", {
   expect_identical(fit$bf_matrix["K", "G"], Inf)
   expect_identical(unname(diag(fit$bf_matrix)), c(1, 1, 1))
   expect_identical(as.data.frame(fit)$bf_unconstrained[1:2], c(Inf, 0))
-  expect_match(bf_report(fit)[["H"]], "^H \\(a > 0.99999\\): Bayes factor Inf \\(95% interval [0-9.]+ to Inf\\)")
+  expect_match(bf_report(fit)[["H"]], "^H \\(a > 0.5\\): Bayes factor Inf \\(95% interval [0-9.e+]+ to Inf\\)")
   expect_match(bf_report(fit)[["G"]], "^G \\(a < 0.3\\): Bayes factor 0 \\(95% interval 0 to ")
 })
 
