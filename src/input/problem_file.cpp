@@ -88,15 +88,7 @@ class Reader {
     }
     check_keys(items, {"data", "names", "successes", "trials", "prior_a", "prior_b", "counts", "categories", "prior", "tied_prior"},
                "[items]", *this);
-    if (const toml::node* node = items.get("tied_prior")) {
-      const auto* name = node->as_string();
-      const std::optional<TiedPrior> prior = name == nullptr ? std::nullopt : tied_prior_named(name->get());
-      if (!prior) {
-        fail(*node, "'tied_prior' must be \"conditional\" (tied items get their priors conditioned on the equality) "
-                    "or \"common\" (the prior they share)");
-      }
-      problem.tied_prior = *prior;
-    }
+    read_tied_prior(items, problem);
     // Where each item's counts stand, and in which file, for the shape check below.
     std::string count_file = file_name_;
     std::vector<SourcePosition> count_places;
@@ -142,6 +134,26 @@ class Reader {
       }
       read_counts(items, problem, count_places);
     }
+    read_beta_priors(items, problem, count_file, count_places);
+  }
+
+  // [items] tied_prior, when given.
+  void read_tied_prior(const toml::table& items, CountsProblem& problem) const {
+    if (const toml::node* node = items.get("tied_prior")) {
+      const auto* name = node->as_string();
+      const std::optional<TiedPrior> prior = name == nullptr ? std::nullopt : tied_prior_named(name->get());
+      if (!prior) {
+        fail(*node, "'tied_prior' must be \"conditional\" (tied items get their priors conditioned on the equality) "
+                    "or \"common\" (the prior they share)");
+      }
+      problem.tied_prior = *prior;
+    }
+  }
+
+  // The items' beta priors (prior_a, prior_b: one number for all or one per item) and the
+  // check of their shapes; a count too large is refused at its place in `count_file`.
+  void read_beta_priors(const toml::table& items, CountsProblem& problem, const std::string& count_file,
+                        const std::vector<SourcePosition>& count_places) const {
     const std::size_t count = problem.items.size();
     const auto prior_a = priors(items, "prior_a", count);
     const auto prior_b = priors(items, "prior_b", count);
@@ -159,23 +171,10 @@ class Reader {
   // truth the proportions the successes are drawn from).
   void read_plan_items(const toml::table& items, CountsProblem& problem) const {
     check_keys(items, {"names", "prior_a", "prior_b", "tied_prior"}, "[items] of a plan", *this);
-    if (const toml::node* node = items.get("tied_prior")) {
-      const auto* name = node->as_string();
-      const std::optional<TiedPrior> prior = name == nullptr ? std::nullopt : tied_prior_named(name->get());
-      if (!prior) fail(*node, "'tied_prior' must be \"conditional\" or \"common\"");
-      problem.tied_prior = *prior;
-    }
+    read_tied_prior(items, problem);
     read_names(items, problem);
-    const std::size_t count = problem.items.size();
-    const auto prior_a = priors(items, "prior_a", count);
-    const auto prior_b = priors(items, "prior_b", count);
-    for (std::size_t j = 0; j < count; ++j) {
-      problem.items[j].prior_a = prior_a[j].first;
-      problem.items[j].prior_b = prior_b[j].first;
-    }
-    check_shapes(problem, [&](std::size_t j, ShapeFault fault, const std::string& message) {
-      fail(fault == ShapeFault::PriorB ? prior_b[j].second : prior_a[j].second, message);
-    });
+    // No counts: every posterior shape is its prior's, so no count is refused.
+    read_beta_priors(items, problem, file_name_, std::vector<SourcePosition>(problem.items.size()));
   }
 
   void read_names(const toml::table& items, CountsProblem& problem) const {
