@@ -162,15 +162,5 @@ bf_multinomial <- function(counts, hypotheses = NULL, categories = NULL, prior =
                            thin = NULL) {
   result <- run_categories(FALSE, counts, hypotheses, categories, prior, polytopes, names, niter, seed, precision,
                            max_niter, threads, data, item, category, count, progress, samples, thin)
-  switch(result$status,
-         ok = NULL,
-         input_error = stop(propbf_condition(result$message, "propbf_input_error")),
-         interrupted = {
-           signalCondition(structure(class = c("interrupt", "condition"), list(message = result$message, call = NULL)))
-           stop(propbf_condition(result$message, "propbf_interrupted"))
-         },
-         stop(propbf_condition(result$message, "propbf_engine_error")))
-  object <- result$value
-  object$call <- match.call()
-  structure(object, class = "propbf")
+  propbf_result(result, match.call())
 }

@@ -164,6 +164,12 @@ bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b =
   result <- run_engine(names, successes, trials, prior_a, prior_b, hypotheses, niter = niter, seed = seed,
                        precision = precision, max_niter = max_niter, threads = threads, progress = progress,
                        tied_prior = tied_prior, samples = samples, thin = thin)
+  propbf_result(result, match.call())
+}
+
+# The engine's answer as the caller gets it: the fit (of class "propbf", with the call),
+# or the condition its status names (an interrupt is signalled as one first).
+propbf_result <- function(result, call) {
   switch(result$status,
          ok = NULL,
          input_error = stop(propbf_condition(result$message, "propbf_input_error")),
@@ -173,6 +179,6 @@ bf_proportions <- function(successes, trials, hypotheses, prior_a = 1, prior_b =
          },
          stop(propbf_condition(result$message, "propbf_engine_error")))
   object <- result$value
-  object$call <- match.call()
+  object$call <- call
   structure(object, class = "propbf")
 }

@@ -397,15 +397,8 @@ int run_evaluate(int argc, char** argv) {
       return 1;
     }
     return 0;
-  } catch (const InputError& error) {
-    std::cerr << printable_message(error.what()) << "\n";
-    return 2;
-  } catch (const WriteError& error) {
-    std::cerr << printable_message(std::string("propbf: ") + error.what()) << "\n";
-    return 1;
-  } catch (const std::bad_alloc&) {
-    std::cerr << printable_message(out_of_memory_message(problem_file)) << "\n";
-    return 2;
+  } catch (...) {
+    return report_failure(problem_file);
   }
 }
 

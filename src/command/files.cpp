@@ -11,8 +11,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <new>
 
 #include "command/batch.hpp"
+#include "messages/messages.hpp"
+#include "problem/problem.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -87,6 +91,21 @@ void write_whole_file(const std::string& name, const std::string& bytes) {
   if (failure != 0) {
     ::unlink(temporary.c_str());
     throw WriteError(name + ": cannot write: " + std::strerror(failure));
+  }
+}
+
+int report_failure(const std::string& name, std::string_view niter) {
+  try {
+    throw;
+  } catch (const InputError& error) {
+    std::cerr << printable_message(error.what()) << "\n";
+    return 2;
+  } catch (const WriteError& error) {
+    std::cerr << printable_message(std::string("propbf: ") + error.what()) << "\n";
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::cerr << printable_message(out_of_memory_message(name, niter)) << "\n";
+    return 2;
   }
 }
 

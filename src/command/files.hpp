@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace propbf::evaluate {
 
@@ -17,6 +18,11 @@ struct WriteError : std::runtime_error {
 // device such as /dev/null or a FIFO, is written in place, never replaced. Throws
 // WriteError.
 void write_whole_file(const std::string& name, const std::string& bytes);
+
+// Called inside a catch block: shows the failure being handled on standard error and
+// returns its exit status, 2 for an InputError or memory running out (the message of
+// out_of_memory_message(name, niter)), 1 for a WriteError. Anything else is rethrown.
+int report_failure(const std::string& name, std::string_view niter = "--niter");
 
 // Where records go: a descriptor written one whole record at a time. In a regular file
 // a record cut short (disk full, the file-size limit) is cut off again, so that the file

@@ -126,15 +126,8 @@ int run_plan_command(const PlanCommand& command, bool output_closed, const std::
   const std::string name = command.merge ? std::string("the parts") : command.plan_file;
   try {
     return command.merge ? merge(command, output_closed) : run(command, output_closed, version);
-  } catch (const InputError& error) {
-    std::cerr << printable_message(error.what()) << "\n";
-    return 2;
-  } catch (const WriteError& error) {
-    std::cerr << printable_message(std::string("propbf: ") + error.what()) << "\n";
-    return 1;
-  } catch (const std::bad_alloc&) {
-    std::cerr << printable_message(out_of_memory_message(name, "the plan's datasets")) << "\n";
-    return 2;
+  } catch (...) {
+    return report_failure(name, "the plan's datasets");
   }
 }
 
