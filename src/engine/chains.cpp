@@ -134,6 +134,11 @@ std::optional<double> known_fit(const Prepared& read, const ItemShapes& items) {
                                 read.has_equalities ? read.collapsed.posterior_b : items.posterior_b);
 }
 
+std::vector<std::size_t> complexity_stage_ends(const Prepared& read, const ItemShapes& items) {
+  const std::size_t space = read.has_equalities ? read.collapsed.groups.size() : items.names.size();
+  return stage_ends(read.chain_restrictions().size(), space);
+}
+
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
                                StreamSeed seed, std::uint64_t key, bool complexity_exact, bool fit_exact) {
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
@@ -159,7 +164,7 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   const auto prior_bands = band_moves(restrictions, prior_a, prior_b, simplex.get());
   const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b, simplex.get());
   HypothesisChains chains;
-  const std::vector<std::size_t> ends = stage_ends(restrictions.size(), space);
+  const std::vector<std::size_t> ends = complexity_stage_ends(read, items);
   for (std::size_t t = 1; t <= ends.size(); ++t) {
     const StageRange range{t == 1 ? 0 : ends[t - 2], ends[t - 1]};
     if (!complexity_exact) {
@@ -201,13 +206,16 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
   double total = 0.0;
   for (std::size_t h : which) {
     const std::int64_t niter = results[h].niter;
+    const std::int64_t complexity_niter = results[h].complexity_sweeps();
     for (std::size_t t = 0; t < chains[h].fit.size(); ++t) {
-      // A complexity known exactly has no chains (set_up_chains).
-      if (t < chains[h].complexity.size()) {
+      // A complexity known exactly or reused has no chains (set_up_chains); one of its
+      // own niter is run once, in the first round.
+      if (t < chains[h].complexity.size() && chains[h].complexity[t].sweeps() < complexity_niter) {
         StageChain& complexity = chains[h].complexity[t];
         const double complexity_cost = sweep_cost(t + 1, items.prior_a, items.prior_b);
-        tasks.push_back({&complexity, nullptr, niter,
-                         static_cast<double>(niter - complexity.sweeps()) * complexity_cost, complexity_cost, h, t + 1});
+        tasks.push_back({&complexity, nullptr, complexity_niter,
+                         static_cast<double>(complexity_niter - complexity.sweeps()) * complexity_cost,
+                         complexity_cost, h, t + 1});
         total += tasks.back().cost;
       }
       StageChain& fit = chains[h].fit[t];
@@ -240,11 +248,16 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
 }
 
 void count_stages(HypothesisResult& result, const HypothesisChains& chains) {
-  result.complexity_stages.clear();
+  // A complexity reused has no chains: its stage counts were given.
+  if (!result.complexity_reused) {
+    result.complexity_stages.clear();
+    for (const StageChain& chain : chains.complexity) result.complexity_stages.push_back(chain.count());
+  }
   result.fit_stages.clear();
-  for (const StageChain& chain : chains.complexity) result.complexity_stages.push_back(chain.count());
   for (const StageChain& chain : chains.fit) result.fit_stages.push_back(chain.count());
-  if (!result.complexity_exact) result.complexity = share_product(result.complexity_stages, result.niter);
+  if (!result.complexity_exact) {
+    result.complexity = share_product(result.complexity_stages, result.complexity_sweeps());
+  }
   if (!result.fit_exact) result.fit = share_product(result.fit_stages, result.niter);
   result.bf_unconstrained = model::factor_against_unconstrained(result.fit, result.complexity);
   result.bf_complement = model::factor_against_complement(result.bf_unconstrained, result.fit, result.complexity);

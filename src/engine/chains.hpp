@@ -49,10 +49,14 @@ struct HypothesisChains {
   std::vector<StageChain> fit;
 };
 
+// The restrictions each complexity stage of the hypothesis checks (stage_ends over the
+// chains' restrictions and coordinates).
+std::vector<std::size_t> complexity_stage_ends(const Prepared& read, const ItemShapes& items);
+
 // A hypothesis's complexity chains (under the prior) and fit chains (under the
 // posterior), one per restriction the chains read, all from `start` (over the chains'
-// coordinates); their streams are keyed by `key`. With `complexity_exact`, no complexity
-// chain (the fit chains are the same); with `fit_exact` too, no chain at all.
+// coordinates); their streams are keyed by `key`. With `complexity_exact` (or a
+// complexity reused, whose counts are given), no complexity chain (the fit chains are the same); with `fit_exact` too, no chain at all.
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
                                StreamSeed seed, std::uint64_t key, bool complexity_exact = false,
                                bool fit_exact = false);

@@ -28,10 +28,11 @@ std::string extreme_stages(const HypothesisResult& result) {
   std::string text;
   for (const bool fit : {false, true}) {
     const std::vector<StageCount>& stages = fit ? result.fit_stages : result.complexity_stages;
+    const std::int64_t niter = fit ? result.niter : result.complexity_sweeps();
     for (std::size_t t = 0; t < stages.size(); ++t) {
-      if (stages[t].hits != 0 && stages[t].hits != result.niter) continue;
+      if (stages[t].hits != 0 && stages[t].hits != niter) continue;
       text += (text.empty() ? "" : "; ") + std::string(fit ? "fit" : "complexity") + " stage " + std::to_string(t + 1) +
-              (stages[t].hits == 0 ? ": no hit in " : ": a hit in every one of ") + std::to_string(result.niter) +
+              (stages[t].hits == 0 ? ": no hit in " : ": a hit in every one of ") + std::to_string(niter) +
               " sweeps";
     }
   }
@@ -51,7 +52,8 @@ std::string unmeasured_stages(const HypothesisResult& result) {
       stages += (stages.empty() ? "" : "; ") + std::string(fit ? "fit" : "complexity") + " stage " +
                 std::to_string(t + 1) + " (neighbouring batch shares correlate " +
                 format_number(counts[t].batch_correlation, 2) + ", effective sweeps " +
-                format_number(counts[t].effective_sweeps, 3) + " of " + std::to_string(result.niter) + ")";
+                format_number(counts[t].effective_sweeps, 3) + " of " +
+                std::to_string(fit ? result.niter : result.complexity_sweeps()) + ")";
     }
   }
   return stages;

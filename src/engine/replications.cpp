@@ -286,7 +286,8 @@ void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, in
     const Stage& stage = stages[i];
     const HypothesisResult& result = *jobs[stage.job].result;
     const std::vector<StageCount>& counts = stage.fit ? result.fit_stages : result.complexity_stages;
-    (new (draws + i) Draw())->emplace(stage_shapes(counts[stage.t - 1], result.niter, jobs[stage.job].corrected));
+    const std::int64_t niter = stage.fit ? result.niter : result.complexity_sweeps();
+    (new (draws + i) Draw())->emplace(stage_shapes(counts[stage.t - 1], niter, jobs[stage.job].corrected));
   });
   std::vector<std::atomic<std::size_t>> blocks_done(jobs.size());
   for (std::atomic<std::size_t>& done : blocks_done) done.store(0);
@@ -333,7 +334,8 @@ void replication_intervals_plain(const std::vector<IntervalJob>& jobs, StreamSee
       product.assign(static_cast<std::size_t>(kReplications), known_share(*job.result, fit));
       const std::vector<StageCount>& counts = fit ? job.result->fit_stages : job.result->complexity_stages;
       for (std::size_t t = 1; t <= counts.size(); ++t) {
-        const StageDraw draw(stage_shapes(counts[t - 1], job.result->niter, job.corrected));
+        const StageDraw draw(
+            stage_shapes(counts[t - 1], fit ? job.result->niter : job.result->complexity_sweeps(), job.corrected));
         for (std::size_t block = 0; block * kReplicationBlock < product.size(); ++block) {
           CounterStream stream(seed, job.key, replication_kind(fit, job.corrected), t, block);
           for (std::size_t r = 0; r < kReplicationBlock; ++r) {
