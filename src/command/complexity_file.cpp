@@ -232,6 +232,8 @@ void parse_complexity_file(const std::string& path, const std::string& bytes, Co
     });
   } catch (const Json::parse_error& error) {
     reader.fail("", "not JSON (at byte " + std::to_string(error.byte) + ")");
+  } catch (const Json::exception&) {  // a number beyond the doubles
+    reader.fail("", "not JSON this program reads (a number out of range)");
   }
   reader.only_keys(document, "the document", {"format", "version", "program_version", "complexities"});
   const Json& format = reader.member(document, "the document", "format");
