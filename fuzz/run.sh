@@ -11,10 +11,10 @@ build="${BUILD_DIR:-build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
   -DPROPBF_FUZZ=ON -DPROPBF_TESTS=OFF -DPROPBF_BENCH=OFF -DPROPBF_WERROR="${PROPBF_WERROR:-OFF}"
-cmake --build "$build" --target fuzz_read_input fuzz_run fuzz_evaluate_problem fuzz_csv_data
+cmake --build "$build" --target fuzz_read_input fuzz_run fuzz_evaluate_problem fuzz_csv_data fuzz_polytope_file
 findings="$(cd "$build" && pwd)/findings"
 mkdir -p "$findings"
-for target in read_input run evaluate_problem csv_data; do
+for target in read_input run evaluate_problem csv_data polytope_file; do
   corpus="$build/corpus-$target"
   mkdir -p "$corpus"
   echo "--- fuzz_$target: ${seconds} s"

@@ -5,6 +5,7 @@
 # once (swop5_peer.R), and prints the agreement table (compare_swop5.py).
 # Usage: swop5_batch.sh PATH/TO/propbf OUTDIR [NITER] [COMPLEXITY_NITER] [M_PRIOR] [M_POST]
 #        (defaults 1000, 10000, 1000000, 4000; PEER=0 skips the peer and reuses OUTDIR/peer.csv)
+# THREADS (default 1) changes no number, only the wall time.
 # Needs the R peer installed (../shared/peer/install.sh) and its scripts in PEER_DIR
 # (default ../shared/peer/multinomial beside the checkout).
 set -euo pipefail
@@ -18,7 +19,7 @@ mv "$out/rows/swop5.csv" "$out/swop5.csv"
 sed -i 's|matrix = "swop5.csv"|matrix = "../swop5.csv"|' "$out"/rows/*.toml
 # Row order 1 ... 90 (the folder's names sort as text).
 for r in $(seq 1 90); do echo "$out/rows/regenwetter_row$r.toml"; done > "$out/rows.txt"
-/usr/bin/time -f "%U %S %e %M" -o "$out/time.txt" "$bin" evaluate --list "$out/rows.txt" --threads 1 \
+/usr/bin/time -f "%U %S %e %M" -o "$out/time.txt" "$bin" evaluate --list "$out/rows.txt" --threads "${THREADS:-1}" \
   --niter "$niter" --complexity-niter "$cniter" --jsonl "$out/ours.jsonl" --save-complexity "$out/complexity.json"
 echo "propbf: user, system, wall seconds, peak kB: $(cat "$out/time.txt")"
 if [ "${PEER:-1}" != 0 ]; then

@@ -1,10 +1,6 @@
-// Reading item counts from CSV. libcsv splits the fields; this file keeps track of where
-// each one stands: the bytes are handed to the parser in runs that end just before each
-// byte that can end a field (',', '"', CR, LF), and those bytes one at a time, so that
-// every callback comes while the parser holds a byte whose place is known.
+// Reading item counts from CSV, through the CSV reader with places that the matrix and
+// vertex reader uses too (positioned_csv.hpp).
 #include "input/csv_data.hpp"
-
-#include <csv.h>
 
 #include <cerrno>
 #include <charconv>
@@ -15,6 +11,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "input/positioned_csv.hpp"
 #include "messages/messages.hpp"
 #include "problem/categories.hpp"
 
@@ -24,47 +21,26 @@ namespace {
 constexpr const char* kForms =
     "'name,successes,trials' (one row per item) or 'name,outcome' (one row per observation, outcome 0 or 1)";
 
-bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-struct Field {
-  std::string text;
-  SourcePosition at;
-};
+using Field = CsvField;
 
 class CsvReader {
  public:
-  CsvReader(const std::string& file_name) : file_name_(file_name) {}
+  CsvReader(const std::string& file_name) : file_name_(file_name), csv_(file_name) {}
 
   CsvData read(std::string_view content) {
-    if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);  // a byte order mark
-    csv_parser parser{};
-    if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0) throw std::bad_alloc();
-    struct Free {
-      csv_parser* parser;
-      ~Free() { csv_free(parser); }
-    } free_parser{&parser};
-    std::size_t at = 0;
-    while (at < content.size() && !failure_) {
-      std::size_t stop = content.find_first_of(",\"\r\n", at);
-      if (stop == at) {
-        feed(parser, content.substr(at, 1), content);
-        at += 1;
+    csv_.read(content, [this](std::span<const CsvField> fields) {
+      if (!header_read_) {
+        header(fields);
       } else {
-        if (stop == std::string_view::npos) stop = content.size();
-        feed(parser, content.substr(at, stop - at), content);
-        at = stop;
+        row(fields);
       }
-    }
-    if (!failure_ && csv_fini(&parser, on_field, on_row, this) != 0) {
-      if (csv_error(&parser) == CSV_ENOMEM || csv_error(&parser) == CSV_ETOOBIG) throw std::bad_alloc();
-      fail(start_ ? *start_ : here_, "malformed CSV: this quoted field is not closed (expected a '\"' before the end of the file)");
-    }
-    if (failure_) throw InputError(*failure_);
+    });
+    if (csv_.failure()) throw InputError(*csv_.failure());
     if (!header_read_) {
       throw InputError(describe_position(file_name_, {1, 1}) + ": the CSV file is empty; expected a header, " + kForms);
     }
     if (data_.items.empty()) {
-      throw InputError(describe_position(file_name_, here_) +
+      throw InputError(describe_position(file_name_, csv_.here()) +
                        ": the CSV file has no rows after its header; expected one row per item (counts) or per "
                        "observation");
     }
@@ -73,62 +49,10 @@ class CsvReader {
   }
 
  private:
-  // Hands `bytes` (a part of `content`) to the parser, moving the current place over them.
-  void feed(csv_parser& parser, std::string_view bytes, std::string_view content) {
-    if (!start_ && bytes.size() == 1 && (bytes[0] == ',' || bytes[0] == '"')) start_ = here_;
-    if (!start_ && bytes[0] != ',' && bytes[0] != '"' && bytes[0] != '\r' && bytes[0] != '\n') {
-      const std::size_t first = bytes.find_first_not_of(" \t");
-      if (first != std::string_view::npos) start_ = SourcePosition{here_.line, here_.column + static_cast<int>(first)};
-    }
-    const std::size_t parsed = csv_parse(&parser, bytes.data(), bytes.size(), on_field, on_row, this);
-    if (parsed < bytes.size() && !failure_) {
-      if (csv_error(&parser) == CSV_ENOMEM || csv_error(&parser) == CSV_ETOOBIG) throw std::bad_alloc();
-      advance(bytes.substr(0, parsed), content, bytes.data() - content.data());
-      fail(here_, "malformed CSV: a '\"' may only open a field, and a closing '\"' must be followed by ',' or the "
-                  "end of the line (write a quote inside a quoted field as \"\")");
-      return;
-    }
-    advance(bytes, content, bytes.data() - content.data());
-  }
-
-  void advance(std::string_view bytes, std::string_view content, std::ptrdiff_t offset) {
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-      const char c = bytes[i];
-      const std::size_t next = static_cast<std::size_t>(offset) + i + 1;
-      if (c == '\n' || (c == '\r' && (next >= content.size() || content[next] != '\n'))) {
-        ++here_.line;
-        here_.column = 1;
-      } else if (!continuation(c)) {
-        ++here_.column;
-      }
-    }
-  }
-
-  static void on_field(void* text, std::size_t length, void* self) {
-    auto& reader = *static_cast<CsvReader*>(self);
-    if (reader.failure_) return;
-    reader.fields_.push_back({std::string(static_cast<const char*>(text), length), reader.start_ ? *reader.start_ : reader.here_});
-    reader.start_.reset();
-  }
-
-  static void on_row(int, void* self) {
-    auto& reader = *static_cast<CsvReader*>(self);
-    reader.start_.reset();
-    if (reader.failure_) return;
-    if (!reader.header_read_) {
-      reader.header(reader.fields_);
-    } else {
-      reader.row(reader.fields_);
-    }
-    reader.fields_.clear();
-  }
-
   // Records the first failure; the parser is fed no more after it.
-  void fail(SourcePosition at, const std::string& message) {
-    if (!failure_) failure_ = describe_position(file_name_, at) + ": " + message;
-  }
+  void fail(SourcePosition at, const std::string& message) { csv_.fail(at, message); }
 
-  void header(const std::vector<Field>& fields) {
+  void header(std::span<const Field> fields) {
     header_read_ = true;
     header_size_ = fields.size();
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -147,7 +71,7 @@ class CsvReader {
       *column = i;
       header_names_.push_back(fields[i].text);
     }
-    const SourcePosition start = fields.empty() ? here_ : fields.front().at;
+    const SourcePosition start = fields.empty() ? csv_.here() : fields.front().at;
     if (!name_) return fail(start, "the header (the first line) has no 'name' column; expected " + std::string(kForms));
     if (category_ || count_) {
       // The forms of items with categories: name,category,count or name,category.
@@ -193,9 +117,9 @@ class CsvReader {
     return quoted;
   }
 
-  void row(const std::vector<Field>& fields) {
+  void row(std::span<const Field> fields) {
     if (fields.size() < header_size_) {
-      return fail(here_, "this row has " + std::to_string(fields.size()) + " field" + (fields.size() == 1 ? "" : "s") +
+      return fail(csv_.here(), "this row has " + std::to_string(fields.size()) + " field" + (fields.size() == 1 ? "" : "s") +
                              " but the header has " + std::to_string(header_size_) + "; expected a value for '" +
                              visible_text(header_names_[fields.size()]) + "' here");
     }
@@ -255,7 +179,7 @@ class CsvReader {
 
   // A row of name,category,count or name,category: the item's count of the category,
   // the categories of an item in order of first appearance.
-  void category_row(const std::vector<Field>& fields) {
+  void category_row(std::span<const Field> fields) {
     const Field& name = fields[*name_];
     const Field& category = fields[*category_];
     std::int64_t count = 1;
@@ -341,10 +265,7 @@ class CsvReader {
   }
 
   std::string file_name_;
-  SourcePosition here_{1, 1};            // the place of the next byte fed
-  std::optional<SourcePosition> start_;  // where the field being read started
-  std::vector<Field> fields_;            // the row being read
-  std::optional<std::string> failure_;
+  PositionedCsv csv_;
   bool header_read_ = false;
   std::size_t header_size_ = 0;
   std::vector<std::string> header_names_;
