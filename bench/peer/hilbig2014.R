@@ -40,4 +40,12 @@ for (i in seq_along(rows)) {
   print(round(rbind(`R peer` = peer[i, strategies], propbf = ours), 5))
   cat(sprintf("largest |difference| %.2g; same classification: %s\n", max(abs(peer[i, strategies] - ours)),
               names(which.max(peer[i, strategies])) == names(which.max(ours))))
+  # The factors against the baseline: the peer's exact (its probabilities' ratios), propbf's
+  # with its corrected 95% interval (a closed form, GUESS, has a point interval).
+  exact <- unlist(peer[i, result$hypotheses$name] / peer[i, "baseline"])
+  interval <- do.call(rbind, result$hypotheses$bf_unconstrained_interval)
+  inside <- (exact >= interval[, 1] & exact <= interval[, 2]) | abs(exact / result$hypotheses$bf_unconstrained - 1) < 1e-9
+  print(data.frame(strategy = result$hypotheses$name, peer = signif(exact, 4),
+                   propbf = signif(result$hypotheses$bf_unconstrained, 4), lower = signif(interval[, 1], 4),
+                   upper = signif(interval[, 2], 4), inside = inside), row.names = FALSE)
 }
