@@ -26,4 +26,4 @@ if [ "${PEER:-1}" != 0 ]; then
   /usr/bin/time -f "%U %S %e" -o "$out/peer_time.txt" Rscript "$here/swop5_peer.R" "$out/peer.csv" "$m_prior" "$m_post"
   echo "R peer: user, system, wall seconds: $(cat "$out/peer_time.txt")"
 fi
-python3 "$here/compare_swop5.py" "$out/ours.jsonl" "$out/peer.csv"
+python3 "$here/compare_swop5.py" "$out/ours.jsonl" "$out/peer.csv" "$m_post" "$m_prior"
