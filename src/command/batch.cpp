@@ -151,7 +151,7 @@ int add_list(std::istream& in, std::vector<ProblemPath>& paths, const std::strin
 // evaluates it.
 Evaluation evaluate_prepared(const CountsProblem& problem, const std::string& name, const EvaluateOptions& options) {
   for (const std::string& warning : problem.warnings) std::cerr << "propbf: " << name << ": warning: " << warning << "\n";
-  return evaluate_problem(problem, options.threads, options.progress_line);
+  return evaluate_problem(problem, options.threads, options.progress_line, options.cache);
 }
 
 }  // namespace
@@ -240,6 +240,9 @@ int run_batch(const std::vector<ProblemPath>& paths, const EvaluateOptions& opti
     }
   }
   RecordOutput output(fd);
+  ComplexityCache batch_cache;
+  EvaluateOptions batch_options = options;
+  if (batch_options.cache == nullptr) batch_options.cache = &batch_cache;
   ProgressBar progress(paths.size());
   std::size_t failed = 0;
   int write_error = 0;
@@ -250,7 +253,7 @@ int run_batch(const std::vector<ProblemPath>& paths, const EvaluateOptions& opti
     std::string message = paths[done].refusal;
     if (message.empty()) {
       try {
-        record = format_json_record(path, evaluate_file(path, options), version);
+        record = format_json_record(path, evaluate_file(path, batch_options), version);
       } catch (const InputError& error) {
         message = error.what();
       } catch (const std::bad_alloc&) {

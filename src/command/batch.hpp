@@ -18,6 +18,9 @@ struct EvaluateOptions {
   SettingOverrides overrides;
   int threads = 0;  // below 1: one per processor
   bool progress_line = false;  // a single run's progress on a terminal (see evaluate_problem)
+  // Complexities to reuse and to keep (evaluate_problem); null: none. A batch without
+  // one keeps its own, so that problems of the same hypothesis and prior share theirs.
+  ComplexityCache* cache = nullptr;
 };
 
 // Reads the problem file, prepares it with the overrides (prepare_problem: the one way
@@ -69,7 +72,8 @@ std::vector<ProblemPath> gather_problem_paths(const BatchInputs& inputs);
 // format_json_error_record) to `jsonl_file`, or to standard output when it is empty,
 // each record whole or not at all as soon as its problem is done (a write cut short is
 // taken back in a regular file). A failing problem's message also goes to standard
-// error and the batch goes on. Returns the exit status: 0 when every problem succeeded,
+// error and the batch goes on. Problems share their complexities through options.cache,
+// or a cache of the batch's own when it is null. Returns the exit status: 0 when every problem succeeded,
 // 2 when any failed, 1 when the records could not be written (the batch stops there).
 int run_batch(const std::vector<ProblemPath>& paths, const EvaluateOptions& options, const std::string& jsonl_file,
               const std::string& version);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "command/batch.hpp"
+#include "command/complexity_file.hpp"
 #include "command/files.hpp"
 #include "command/plan_command.hpp"
 #include "engine/evaluation.hpp"
@@ -185,6 +186,20 @@ int run_evaluate(int argc, char** argv) {
                        "[sampling] max_niter)")
       ->type_name("M")
       ->transform(integer_in(1, kMaxNiter, kMaxNiterText));
+  evaluate->add_option("--complexity-niter", overrides.complexity_niter,
+                       "sweeps per stage of the complexity chains, run once (also in precision mode; overrides "
+                       "[sampling] complexity_niter; default: niter)")
+      ->type_name("N")
+      ->transform(integer_in(1, kMaxNiter, kMaxNiterText));
+  std::string save_complexity;
+  std::string load_complexity;
+  evaluate->add_option("--save-complexity", save_complexity,
+                       "write the complexities computed or reused to FILE (JSON), for --load-complexity")
+      ->type_name("FILE");
+  evaluate->add_option("--load-complexity", load_complexity,
+                       "reuse the complexities of FILE (written by --save-complexity) instead of computing them; "
+                       "refused unless they are of the same hypothesis, prior and settings")
+      ->type_name("FILE");
   evaluate->add_option("--threads", options.threads,
                        "threads to run on (default: one per processor; fewer when the processors or the address-space "
                        "limit allow fewer); the results do not depend on it")
@@ -257,8 +272,10 @@ int run_evaluate(int argc, char** argv) {
     // An empty name would pass for "not given" (--json, --jsonl, --list) or fail later
     // without saying why.
     const std::pair<const char*, const std::string*> named_files[] = {
-        {"--json", &json_file}, {"--jsonl", &jsonl_file}, {"--list", &inputs.list_file}, {"--data", &data.csv_file},
-        {"--samples", &samples_file}};
+        {"--json", &json_file},         {"--jsonl", &jsonl_file},
+        {"--list", &inputs.list_file},  {"--data", &data.csv_file},
+        {"--samples", &samples_file},   {"--save-complexity", &save_complexity},
+        {"--load-complexity", &load_complexity}};
     for (const auto& [option, name] : named_files) {
       if (evaluate->count(option) > 0 && name->empty()) {
         std::cerr << "propbf: " << option << ": the file name is empty; give a file name\n";
@@ -311,6 +328,29 @@ int run_evaluate(int argc, char** argv) {
     }
     options.threads = usable;
   }
+  // Complexities loaded before anything runs: a file that cannot be used ends the run
+  // before any output is opened.
+  ComplexityCache cache;
+  if (!save_complexity.empty() || !load_complexity.empty()) options.cache = &cache;
+  if (!load_complexity.empty()) {
+    try {
+      read_complexity_file(load_complexity, cache);
+    } catch (const InputError& error) {
+      std::cerr << printable_message(error.what()) << "\n";
+      return 2;
+    }
+  }
+  // The complexities written once the run succeeded; status 1 when they cannot be.
+  const auto save_complexities = [&]() -> int {
+    if (save_complexity.empty()) return 0;
+    try {
+      write_whole_file(save_complexity, format_complexity_file(cache, PROPBF_VERSION));
+    } catch (const WriteError& error) {
+      std::cerr << printable_message(std::string("propbf: ") + error.what()) << "\n";
+      return 1;
+    }
+    return 0;
+  };
   std::error_code not_a_folder;  // a path that cannot even be looked at fails as a problem file
   const bool with_data = evaluate->count("--data") > 0;
   const bool batch = !with_data && (inputs.arguments.size() != 1 || !inputs.list_file.empty() || !jsonl_file.empty() ||
@@ -357,10 +397,24 @@ int run_evaluate(int argc, char** argv) {
         return 2;
       }
     }
-    return run_batch(paths, options, jsonl_file, PROPBF_VERSION);
+    if (!save_complexity.empty()) {
+      for (const ProblemPath& path : paths) {
+        if (same_file(save_complexity, path.path)) {
+          std::cerr << printable_message("propbf: --save-complexity " + save_complexity + " is the problem file " +
+                                         path.path + "; choose another file")
+                    << "\n";
+          return 2;
+        }
+      }
+    }
+    const int status = run_batch(paths, options, jsonl_file, PROPBF_VERSION);
+    if (status == 1) return status;
+    const int saved = save_complexities();
+    return saved != 0 ? saved : status;
   }
   const std::string& problem_file = with_data ? data.csv_file : inputs.arguments[0];
-  for (const auto& [option, name] : {std::pair{"--json", &json_file}, std::pair{"--samples", &samples_file}}) {
+  for (const auto& [option, name] : {std::pair{"--json", &json_file}, std::pair{"--samples", &samples_file},
+                                     std::pair{"--save-complexity", &save_complexity}}) {
     if (!name->empty() && same_file(*name, problem_file)) {
       std::cerr << printable_message(std::string("propbf: ") + option + " " + *name + " is the " +
                                      (with_data ? "CSV" : "problem") + " file itself; choose another file")
@@ -380,6 +434,15 @@ int run_evaluate(int argc, char** argv) {
               << "\n";
     return 2;
   }
+  for (const auto& [option, name] : {std::pair{"--json", &json_file}, std::pair{"--samples", &samples_file}}) {
+    if (!save_complexity.empty() && !name->empty() &&
+        (same_file(save_complexity, *name) || where(save_complexity) == where(*name))) {
+      std::cerr << printable_message(std::string("propbf: --save-complexity and ") + option + " name the same file " +
+                                     save_complexity + "; choose two files")
+                << "\n";
+      return 2;
+    }
+  }
   if (output_closed && json_file.empty()) {
     std::cerr << "propbf: standard output is closed: the table has nowhere to go (give --json FILE, or open it)\n";
     return 1;
@@ -391,6 +454,7 @@ int run_evaluate(int argc, char** argv) {
     const std::string table = format_table(evaluation, !no_estimates, run_notes);
     if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION, run_notes));
     if (!samples_file.empty()) write_whole_file(samples_file, format_samples_csv(evaluation));
+    if (const int saved = save_complexities(); saved != 0) return saved;
     if (output_closed) return 0;  // the JSON file holds the results; there is no table to show
     if (const int failure = write_all(STDOUT_FILENO, table); failure != 0) {
       std::cerr << "propbf: standard output: cannot write the table: " << std::strerror(failure) << "\n";

@@ -144,6 +144,45 @@ std::uint64_t hypothesis_key(const Prepared& read, const Simplex* simplex) {
   return hash.value();
 }
 
+namespace {
+
+// The chains' restrictions over their coordinates, the prior's draws and the simplexes
+// the complexity chains of a hypothesis sample (as set_up_chains builds them).
+struct PriorSpace {
+  std::shared_ptr<const SparseRestrictions> sparse;
+  std::size_t space = 0;
+  std::shared_ptr<const std::vector<TruncatedBeta>> draws;
+  std::shared_ptr<const Simplex> simplex;
+};
+
+PriorSpace prior_space(const Prepared& read, const ItemShapes& items) {
+  const std::vector<Restriction>& restrictions = read.chain_restrictions();
+  PriorSpace prior;
+  prior.space = read.has_equalities ? read.collapsed.groups.size() : items.names.size();
+  prior.draws = items.prior_draws;
+  if (read.has_equalities && !restrictions.empty()) {
+    prior.draws = std::make_shared<const std::vector<TruncatedBeta>>(
+        item_draws(read.collapsed.prior_a, read.collapsed.prior_b));
+  }
+  prior.sparse = std::make_shared<const SparseRestrictions>(restrictions, prior.space);
+  // With equalities the categories of larger items stand in no restriction (the
+  // language refuses them), and their coordinates are drawn apart: they count no hit.
+  prior.simplex = read.has_equalities ? nullptr : items.simplex;
+  return prior;
+}
+
+}  // namespace
+
+std::vector<std::size_t> complexity_stage_ends(const Prepared& read, const std::vector<double>& start,
+                                               const ItemShapes& items, StreamSeed seed, std::uint64_t key) {
+  const std::size_t restrictions = read.chain_restrictions().size();
+  const std::size_t space = read.has_equalities ? read.collapsed.groups.size() : items.names.size();
+  if (!grouped_restrictions(restrictions, space)) return stage_ends(restrictions, space);
+  const PriorSpace prior = prior_space(read, items);
+  return pilot_stage_ends(prior.sparse, start, prior.draws, prior.simplex, seed, key, StreamKind::ComplexityEndPilot)
+      .ends;
+}
+
 std::optional<double> known_complexity(const Prepared& read, const ItemShapes& items) {
   return exact_order_complexity(read.chain_restrictions(), read.has_equalities ? read.collapsed.prior_a : items.prior_a,
                                 read.has_equalities ? read.collapsed.prior_b : items.prior_b);
@@ -156,7 +195,8 @@ std::optional<double> known_fit(const Prepared& read, const ItemShapes& items) {
 }
 
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
-                               StreamSeed seed, std::uint64_t key, bool complexity_exact, bool fit_exact) {
+                               StreamSeed seed, std::uint64_t key, bool complexity_exact, bool fit_exact,
+                               const std::vector<std::size_t>* complexity_ends) {
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
   const ChainSettings complexity{0, seed, key, StreamKind::ComplexitySweeps};
   const ChainSettings fit{0, seed, key, StreamKind::FitSweeps};
@@ -199,7 +239,8 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
     if (!fit_exact) chains.fit_inputs = inputs(posterior_a, posterior_b, posterior_draws, posterior_bands, fit);
   }
   if (!complexity_exact) {
-    const std::vector<std::size_t> ends = phase_ends(prior_draws, StreamKind::ComplexityEndPilot).ends;
+    const std::vector<std::size_t> ends =
+        complexity_ends != nullptr ? *complexity_ends : phase_ends(prior_draws, StreamKind::ComplexityEndPilot).ends;
     for (std::size_t t = 1; t <= ends.size(); ++t) {
       const StageRange range{t == 1 ? 0 : ends[t - 2], ends[t - 1]};
       chains.complexity.emplace_back(sparse, t, start, prior_draws, complexity, prior_bands, simplex, range);
@@ -248,14 +289,18 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
   double total = 0.0;
   for (std::size_t h : which) {
     const std::int64_t niter = results[h].niter;
-    // A complexity known exactly has no chains (set_up_chains); grouped hypotheses may
-    // have more stages in one phase than in the other.
+    // With complexity_niter the complexity chains run to their own sweeps once, in the
+    // first round; the fit's follow the doublings of precision mode.
+    const std::int64_t complexity_niter = results[h].complexity_sweeps();
+    // A complexity known exactly or reused has no chains (set_up_chains); grouped
+    // hypotheses may have more stages in one phase than in the other.
     for (std::size_t t = 0; t < std::max(chains[h].fit.size(), chains[h].complexity.size()); ++t) {
-      if (t < chains[h].complexity.size()) {
+      if (t < chains[h].complexity.size() && chains[h].complexity[t].sweeps() < complexity_niter) {
         StageChain& complexity = chains[h].complexity[t];
         const double complexity_cost = sweep_cost(t + 1, items.prior_a, items.prior_b);
-        tasks.push_back({&complexity, nullptr, niter,
-                         static_cast<double>(niter - complexity.sweeps()) * complexity_cost, complexity_cost, h, t + 1});
+        tasks.push_back({&complexity, nullptr, complexity_niter,
+                         static_cast<double>(complexity_niter - complexity.sweeps()) * complexity_cost,
+                         complexity_cost, h, t + 1});
         total += tasks.back().cost;
       }
       if (t >= chains[h].fit.size()) continue;
@@ -270,8 +315,10 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
       for (std::size_t t = 0; t < splits.size(); ++t) {
         const double cost = sweep_cost(t + 2, is_fit ? items.posterior_a : items.prior_a,
                                        is_fit ? items.posterior_b : items.prior_b);
+        const std::int64_t sweeps = is_fit ? niter : complexity_niter;
         for (StageChain& level : splits[t].chains) {
-          tasks.push_back({&level, nullptr, niter, static_cast<double>(niter - level.sweeps()) * cost, cost, h, t + 1});
+          if (level.sweeps() >= sweeps) continue;
+          tasks.push_back({&level, nullptr, sweeps, static_cast<double>(sweeps - level.sweeps()) * cost, cost, h, t + 1});
           total += tasks.back().cost;
         }
       }
@@ -302,14 +349,18 @@ void run_chains(std::vector<HypothesisChains>& chains, std::vector<std::unique_p
 }
 
 void count_stages(HypothesisResult& result, const HypothesisChains& chains) {
-  result.complexity_stages.clear();
+  // A complexity reused has no chains: its stage and level counts were given.
+  if (!result.complexity_reused) {
+    result.complexity_stages.clear();
+    for (const StageChain& chain : chains.complexity) result.complexity_stages.push_back(chain.count());
+    result.complexity_levels = level_counts(chains.complexity_split);
+  }
   result.fit_stages.clear();
-  for (const StageChain& chain : chains.complexity) result.complexity_stages.push_back(chain.count());
   for (const StageChain& chain : chains.fit) result.fit_stages.push_back(chain.count());
-  result.complexity_levels = level_counts(chains.complexity_split);
   result.fit_levels = level_counts(chains.fit_split);
   if (!result.complexity_exact) {
-    result.complexity = share_product(result.complexity_stages, result.complexity_levels, result.niter);
+    result.complexity =
+        share_product(result.complexity_stages, result.complexity_levels, result.complexity_sweeps());
   }
   if (!result.fit_exact) result.fit = share_product(result.fit_stages, result.fit_levels, result.niter);
   result.bf_unconstrained = model::factor_against_unconstrained(result.fit, result.complexity);

@@ -81,13 +81,23 @@ struct HypothesisChains {
 };
 inline constexpr double kEstimateShare = 0.1;
 
+// The stage ends of the hypothesis's complexity chains (each stage's last restriction,
+// counted from 1), as set_up_chains chooses them: stage_ends over the chains'
+// restrictions and coordinates, or for a grouped hypothesis the ends its complexity
+// pilots choose from `start` on streams keyed by `seed` and `key` (pilot.hpp).
+std::vector<std::size_t> complexity_stage_ends(const Prepared& read, const std::vector<double>& start,
+                                               const ItemShapes& items, StreamSeed seed, std::uint64_t key);
+
 // A hypothesis's complexity chains (under the prior) and fit chains (under the
 // posterior), one per restriction the chains read, all from `start` (over the chains'
-// coordinates); their streams are keyed by `key`. With `complexity_exact`, no complexity
-// chain (the fit chains are the same); with `fit_exact` too, no chain at all.
+// coordinates); their streams are keyed by `key`. With `complexity_exact` (or a
+// complexity reused, whose counts are given), no complexity chain (the fit chains are
+// the same); with `fit_exact` too, no chain at all. `complexity_ends`, when not null,
+// are the complexity's stage ends complexity_stage_ends gave (its pilots are not run
+// again).
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
                                StreamSeed seed, std::uint64_t key, bool complexity_exact = false,
-                               bool fit_exact = false);
+                               bool fit_exact = false, const std::vector<std::size_t>* complexity_ends = nullptr);
 
 // The complexity of the hypothesis where it is known exactly (exact_order_complexity
 // over the chains' restrictions and the prior shapes of their coordinates), else nullopt;

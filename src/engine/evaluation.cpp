@@ -12,6 +12,7 @@
 
 #include "engine/categorical.hpp"
 #include "engine/chains.hpp"
+#include "engine/complexity_cache.hpp"
 #include "engine/hypothesis_estimates.hpp"
 #include "engine/intervals.hpp"
 #include "engine/parallel.hpp"
@@ -94,6 +95,27 @@ void spread_start(HypothesisResult& result, const Prepared& read, std::size_t it
     if (collapsed.item_value[j]) centre[j] = *collapsed.item_value[j];
   }
   result.start.centre = centre;
+}
+
+// The key of a hypothesis's sampled complexity (complexity_cache.hpp), or nullopt where
+// it cannot be reused: known exactly, no restriction, or in precision mode without a
+// complexity_niter (its sweeps then follow the fit's doublings). Its stage ends are the
+// ones the chains will have: for a grouped hypothesis, those its pilots choose.
+std::optional<ComplexityKey> reusable_complexity(const Settings& settings, const Prepared& read,
+                                                 const ItemShapes& items, const HypothesisResult& result,
+                                                 StreamSeed seed, std::uint64_t key) {
+  if (result.complexity_exact || read.chain_restrictions().empty()) return std::nullopt;
+  if (settings.precision && !settings.complexity_niter) return std::nullopt;
+  ComplexityKey complexity;
+  complexity.hypothesis = key;
+  complexity.prior_a = read.has_equalities ? read.collapsed.prior_a : items.prior_a;
+  complexity.prior_b = read.has_equalities ? read.collapsed.prior_b : items.prior_b;
+  complexity.start = result.start.centre;
+  complexity.stage_ends = complexity_stage_ends(read, result.start.centre, items, seed, key);
+  complexity.seed = static_cast<std::uint64_t>(settings.seed);
+  complexity.stream = settings.stream_key;
+  complexity.niter = settings.complexity_niter ? *settings.complexity_niter : settings.niter;
+  return complexity;
 }
 
 // What the steps of a run share.
@@ -217,7 +239,8 @@ void set_model_probabilities(Evaluation& evaluation) {
   evaluation.pmp_unconstrained = 1.0 / (sum + 1.0);
 }
 
-Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_line, const RunControl& control) {
+Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_line, const RunControl& control,
+                    ComplexityCache* cache) {
   Progress progress(progress_line, control);
   const Settings& settings = problem.settings;
   threads = usable_thread_count(threads);
@@ -233,6 +256,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     results.push_back(read_hypothesis(problem, hypothesis, run.prepared.back(), progress.stop_check()));
   }
   run.estimates.resize(results.size());
+  std::vector<std::optional<ComplexityKey>> complexity_keys(results.size());
   for (std::size_t h = 0; h < results.size(); ++h) {
     run.keys.push_back(hypothesis_key(run.prepared[h], run.items.simplex.get()));
     // Exact complexities need exchangeable parameters: not the coupled categories of items
@@ -246,15 +270,47 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
         results[h].fit = *fit;
       }
     }
-    run.chains.push_back(set_up_chains(run.prepared[h], results[h].start.centre, run.items, run.seed, run.keys[h],
-                                       results[h].complexity_exact, results[h].fit_exact));
-    spread_start(results[h], run.prepared[h], run.items.names.size());
     results[h].niter = settings.niter;
+    if (settings.complexity_niter) results[h].complexity_niter = *settings.complexity_niter;
+    // A complexity the cache holds is taken as it is, its stages and levels: its chains
+    // would count the same. Keys are made only with a cache (a grouped hypothesis's
+    // runs its pilots for its stage ends, which the chains then take).
+    if (cache != nullptr) {
+      complexity_keys[h] =
+          reusable_complexity(settings, run.prepared[h], run.items, results[h], run.seed, run.keys[h]);
+    }
+    if (complexity_keys[h]) {
+      if (const ComplexityRecord* record = cache->find(*complexity_keys[h])) {
+        results[h].complexity_stages = record->stages;
+        results[h].complexity_levels = record->levels;
+        results[h].complexity_reused = true;
+        cache->count_reuse();
+      }
+    }
+    run.chains.push_back(set_up_chains(run.prepared[h], results[h].start.centre, run.items, run.seed, run.keys[h],
+                                       results[h].complexity_exact || results[h].complexity_reused,
+                                       results[h].fit_exact,
+                                       complexity_keys[h] ? &complexity_keys[h]->stage_ends : nullptr));
+    spread_start(results[h], run.prepared[h], run.items.names.size());
     if (!settings.precision) set_up_estimates(run, results, h);
   }
-  // Rare stages get their levels from pilots before any counted sweep.
+  if (cache != nullptr) {
+    std::vector<std::string> names;
+    for (const HypothesisResult& result : results) names.push_back(result.name);
+    const std::string refused =
+        cache->refusal(complexity_keys, names, settings.precision.has_value() && !settings.complexity_niter);
+    if (!refused.empty()) throw InputError((problem.file_name.empty() ? "propbf" : problem.file_name) + ": " + refused);
+  }
+  // Rare stages get their levels from pilots before any counted sweep (not those of a
+  // complexity reused: it has no chains, its levels came with it).
   split_rare_stages(run.chains, run.threads, progress);
   run_rounds(run, results);
+  if (cache != nullptr) {
+    for (std::size_t h = 0; h < results.size(); ++h) {
+      if (!complexity_keys[h] || results[h].complexity_reused) continue;
+      cache->add({*complexity_keys[h], results[h].name, results[h].complexity_stages, results[h].complexity_levels});
+    }
+  }
   for (std::size_t h = 0; h < results.size(); ++h) {
     add_closing_notes(results[h], !run.prepared[h].chain_restrictions().empty(), run.prepared[h].warnings);
   }
@@ -289,12 +345,12 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
 
 int default_thread_count() { return std::max(1, omp_get_num_procs()); }
 
-Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool progress_line) {
-  return evaluate(problem, threads, progress_line, RunControl{});
+Evaluation evaluate_problem(const CountsProblem& problem, int threads, bool progress_line, ComplexityCache* cache) {
+  return evaluate(problem, threads, progress_line, RunControl{}, cache);
 }
 
 Evaluation evaluate_problem(const CountsProblem& problem, int threads, const RunControl& control) {
-  return evaluate(problem, threads, false, control);
+  return evaluate(problem, threads, false, control, nullptr);
 }
 
 }  // namespace propbf::evaluate

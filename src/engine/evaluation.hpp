@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/complexity_cache.hpp"
 #include "engine/replications.hpp"
 #include "engine/results.hpp"
 #include "engine/run_control.hpp"
@@ -30,7 +31,13 @@ namespace propbf::evaluate {
 //
 // With progress_line, a run that lasts more than a second shows where its chains are
 // on standard error when that is a terminal (cleared at the end).
-Evaluation evaluate_problem(const CountsProblem& problem, int threads = 0, bool progress_line = false);
+//
+// With a cache, a hypothesis whose sampled complexity the cache holds (same key:
+// complexity_cache.hpp) takes its stage counts from there instead of running its
+// complexity chains, and one computed is added to it: the results are the same bytes
+// either way. Not in precision mode without settings.complexity_niter.
+Evaluation evaluate_problem(const CountsProblem& problem, int threads = 0, bool progress_line = false,
+                            ComplexityCache* cache = nullptr);
 
 Evaluation evaluate_problem(const CountsProblem& problem, int threads, const RunControl& control);
 

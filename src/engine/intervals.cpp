@@ -24,10 +24,12 @@ std::string interval_text(const Interval& interval) {
 }
 
 // Every count of the hypothesis's chains with its name: "fit stage 3", or for a split
-// stage "fit stage 3 level 2 of 5", complexity first, in stage and level order.
+// stage "fit stage 3 level 2 of 5", complexity first, in stage and level order; with the
+// sweeps it was counted in (the complexity's may differ from the fit's: complexity_niter).
 struct NamedCount {
   std::string name;
   const StageCount* count;
+  std::int64_t sweeps;
 };
 
 std::vector<NamedCount> named_counts(const HypothesisResult& result) {
@@ -35,16 +37,17 @@ std::vector<NamedCount> named_counts(const HypothesisResult& result) {
   for (const bool fit : {false, true}) {
     const std::vector<StageCount>& stages = fit ? result.fit_stages : result.complexity_stages;
     const std::vector<StageLevels>& levels = fit ? result.fit_levels : result.complexity_levels;
+    const std::int64_t sweeps = fit ? result.niter : result.complexity_sweeps();
     for (std::size_t t = 0; t < stages.size(); ++t) {
       const std::string stage = std::string(fit ? "fit" : "complexity") + " stage " + std::to_string(t + 1);
       if (t >= levels.size() || !levels[t].split()) {
-        named.push_back({stage, &stages[t]});
+        named.push_back({stage, &stages[t], sweeps});
         continue;
       }
       const std::string of = " of " + std::to_string(levels[t].bounds.size());
-      named.push_back({stage + " level 1" + of, &stages[t]});
+      named.push_back({stage + " level 1" + of, &stages[t], sweeps});
       for (std::size_t l = 0; l < levels[t].counts.size(); ++l) {
-        named.push_back({stage + " level " + std::to_string(l + 2) + of, &levels[t].counts[l]});
+        named.push_back({stage + " level " + std::to_string(l + 2) + of, &levels[t].counts[l], sweeps});
       }
     }
   }
@@ -56,9 +59,9 @@ std::string extreme_stages(const HypothesisResult& result) {
   std::string text;
   for (const NamedCount& named : named_counts(result)) {
     const std::int64_t hits = named.count->hits;
-    if (hits != 0 && hits != result.niter) continue;
+    if (hits != 0 && hits != named.sweeps) continue;
     text += (text.empty() ? "" : "; ") + named.name + (hits == 0 ? ": no hit in " : ": a hit in every one of ") +
-            std::to_string(result.niter) + " sweeps";
+            std::to_string(named.sweeps) + " sweeps";
   }
   return text;
 }
@@ -72,7 +75,7 @@ std::string split_stages(const HypothesisResult& result) {
     const std::vector<StageLevels>& levels = fit ? result.fit_levels : result.complexity_levels;
     for (std::size_t t = 0; t < levels.size() && t < stages.size(); ++t) {
       if (!levels[t].split()) continue;
-      const double n = static_cast<double>(result.niter);
+      const double n = static_cast<double>(fit ? result.niter : result.complexity_sweeps());
       std::string shares = format_number(static_cast<double>(stages[t].hits) / n, 3);
       for (const StageCount& count : levels[t].counts) {
         shares += ", " + format_number(static_cast<double>(count.hits) / n, 3);
@@ -97,10 +100,10 @@ std::string unmeasured_stages(const HypothesisResult& result) {
     stages += (stages.empty() ? "" : "; ") + named.name;
     if (count.hits < kFewHits) {
       stages += " (" + std::to_string(count.hits) + (count.hits == 1 ? " hit" : " hits") + " in " +
-                std::to_string(result.niter) + " sweeps, fewer than " + std::to_string(kFewHits) + ")";
+                std::to_string(named.sweeps) + " sweeps, fewer than " + std::to_string(kFewHits) + ")";
     } else {
       stages += " (effective sweeps " + format_number(count.effective_sweeps, 3) + " of " +
-                std::to_string(result.niter) + ", neighbouring batch shares correlate " +
+                std::to_string(named.sweeps) + ", neighbouring batch shares correlate " +
                 format_number(count.batch_correlation, 2) + ": fewer than " +
                 format_number(kEffectivePerBatch, 1) + " effective sweeps per batch)";
     }

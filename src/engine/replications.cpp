@@ -91,6 +91,12 @@ const StageCount& level_count(const HypothesisResult& result, bool fit, std::siz
   return (fit ? result.fit_levels : result.complexity_levels)[t - 1].counts[l - 1];
 }
 
+// The sweeps the phase's counts were taken in: the complexity's may be its own
+// (complexity_niter).
+std::int64_t phase_sweeps(const HypothesisResult& result, bool fit) {
+  return fit ? result.niter : result.complexity_sweeps();
+}
+
 StreamKind replication_kind(bool fit, bool corrected) {
   return fit ? (corrected ? StreamKind::FitReplicationsCorrected : StreamKind::FitReplications)
              : (corrected ? StreamKind::ComplexityReplicationsCorrected : StreamKind::ComplexityReplications);
@@ -305,7 +311,7 @@ void replication_group(const std::vector<IntervalJob>& jobs, StreamSeed seed, in
     const Stage& stage = stages[i];
     const HypothesisResult& result = *jobs[stage.job].result;
     (new (draws + i) Draw())
-        ->emplace(stage_shapes(level_count(result, stage.fit, stage.t, stage.level), result.niter,
+        ->emplace(stage_shapes(level_count(result, stage.fit, stage.t, stage.level), phase_sweeps(result, stage.fit),
                                jobs[stage.job].corrected));
   });
   std::vector<std::atomic<std::size_t>> blocks_done(jobs.size());
@@ -354,7 +360,8 @@ void replication_intervals_plain(const std::vector<IntervalJob>& jobs, StreamSee
       const std::vector<StageCount>& counts = fit ? job.result->fit_stages : job.result->complexity_stages;
       for (std::size_t t = 1; t <= counts.size(); ++t) {
         for (std::size_t l = 0; l < level_total(*job.result, fit, t); ++l) {
-          const StageDraw draw(stage_shapes(level_count(*job.result, fit, t, l), job.result->niter, job.corrected));
+          const StageDraw draw(
+              stage_shapes(level_count(*job.result, fit, t, l), phase_sweeps(*job.result, fit), job.corrected));
           for (std::size_t block = 0; block * kReplicationBlock < product.size(); ++block) {
             CounterStream stream(seed, job.key, replication_kind(fit, job.corrected), stage_word(t, l), block);
             for (std::size_t r = 0; r < kReplicationBlock; ++r) {

@@ -93,6 +93,13 @@ struct HypothesisResult {
   bool interval_trusted = true;
   std::vector<std::string> notes;  // what the intervals could not show, for table and JSON
   std::int64_t niter = 0;  // sweeps per stage run: settings.niter, or in precision mode where it stopped
+  // Sweeps per stage of the complexity chains when they differ from niter
+  // (settings.complexity_niter); 0: niter. complexity_sweeps() is the one in force.
+  std::int64_t complexity_niter = 0;
+  // True when complexity_stages came from a complexity computed before (a batch's cache
+  // or a complexity file): no complexity chain ran for it.
+  bool complexity_reused = false;
+  std::int64_t complexity_sweeps() const { return complexity_niter != 0 ? complexity_niter : niter; }
   // The larger relative half-width, (upper - lower) / 2 / factor, of the two corrected
   // intervals; +infinity when a factor or an interval end is not finite.
   double relative_half_width = 0.0;

@@ -455,7 +455,7 @@ class Reader {
   }
 
   void read_sampling(const toml::table& table, Settings& settings) const {
-    check_keys(table, {"niter", "seed", "precision", "max_niter", "seed_per_problem"}, "[sampling]", *this);
+    check_keys(table, {"niter", "seed", "precision", "max_niter", "complexity_niter", "seed_per_problem"}, "[sampling]", *this);
     if (const toml::node* node = table.get("seed_per_problem")) {
       const auto* value = node->as_boolean();
       if (value == nullptr) fail(*node, "'seed_per_problem' must be true or false");
@@ -484,6 +484,13 @@ class Reader {
         fail(*node, "'max_niter' must be a whole number from 1 to " + std::to_string(kMaxNiter) + " (2^40)");
       }
       settings.max_niter = value->get();
+    }
+    if (const toml::node* node = table.get("complexity_niter")) {
+      const auto* value = node->as_integer();
+      if (value == nullptr || value->get() < 1 || value->get() > kMaxNiter) {
+        fail(*node, "'complexity_niter' must be a whole number from 1 to " + std::to_string(kMaxNiter) + " (2^40)");
+      }
+      settings.complexity_niter = value->get();
     }
   }
 

@@ -150,6 +150,7 @@ void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) 
   if (overrides.max_niter) settings.max_niter = *overrides.max_niter;
   if (overrides.keep_samples) settings.keep_samples = true;
   if (overrides.thin) settings.thin = *overrides.thin;
+  if (overrides.complexity_niter) settings.complexity_niter = *overrides.complexity_niter;
   if (overrides.stream_per_problem || settings.seed_per_problem) {
     settings.stream_name = std::filesystem::path(problem.file_name).filename().string();
     settings.stream_key = stream_key(problem.file_name);
@@ -158,7 +159,7 @@ void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) 
 
 void check_settings(const Settings& settings) {
   for (const auto& [value, name] : {std::pair{std::optional{settings.niter}, "niter"}, std::pair{settings.max_niter, "max_niter"},
-                                    std::pair{settings.thin, "thin"}}) {
+                                    std::pair{settings.thin, "thin"}, std::pair{settings.complexity_niter, "complexity_niter"}}) {
     if (value && *value > kMaxNiter) {
       throw InputError("propbf: " + std::string(name) + " (" + std::to_string(*value) + ") is above " +
                        std::to_string(kMaxNiter) + " (2^40), the most sweeps per stage a run may ask");

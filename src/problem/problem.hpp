@@ -96,6 +96,9 @@ struct Settings {
   // half-width of at most precision times the factor.
   std::optional<double> precision;
   std::optional<std::int64_t> max_niter;  // only with precision; niter to kMaxNiter
+  // Sweeps per stage of the complexity chains when given (1 to kMaxNiter): run once, not
+  // doubled in precision mode; without, the complexity runs niter sweeps as the fit does.
+  std::optional<std::int64_t> complexity_niter;
   // With a stream per problem: the name the problem's streams are keyed by (its file's
   // name without folders) and the key's per-problem part (stream_key below). Without
   // (stream_name empty), every problem with the same seed sees the same streams.
@@ -118,6 +121,7 @@ struct SettingOverrides {
   std::optional<std::int64_t> seed;
   std::optional<double> precision;
   std::optional<std::int64_t> max_niter;
+  std::optional<std::int64_t> complexity_niter;
   bool stream_per_problem = false;  // key the streams by the problem file's name too
   std::optional<TiedPrior> tied_prior;  // over [items] tied_prior
   bool keep_samples = false;            // keep posterior samples (Settings::keep_samples)

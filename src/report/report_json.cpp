@@ -310,6 +310,7 @@ void write_document(JsonWriter& out, const Evaluation& evaluation, const std::st
     out.key("precision").number(*settings.precision);
     out.key("max_niter").integer(settings.max_niter_or_default());
   }
+  if (settings.complexity_niter) out.key("complexity_niter").integer(*settings.complexity_niter);
   out.key("replications").integer(kReplications);
   out.key("tied_prior").string(tied_prior_name(problem.tied_prior));
   out.key("version").string(version);

@@ -173,6 +173,9 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
   } else {
     out += std::to_string(settings.niter) + " sweeps per stage, seed " + std::to_string(settings.seed) + "\n";
   }
+  if (settings.complexity_niter) {
+    out += "Complexities: " + std::to_string(*settings.complexity_niter) + " sweeps per stage, run once\n";
+  }
   std::string not_reached;
   for (const HypothesisResult& result : evaluation.hypotheses) {
     const std::string name = visible_text(result.name);
