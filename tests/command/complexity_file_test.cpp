@@ -80,6 +80,35 @@ TEST(ComplexityCache, DataSetsSharingACacheGiveTheBytesOfSeparateRuns) {
   EXPECT_EQ(cache.records().size(), 5U);
 }
 
+// A complexity with a rare stage (the thin tube a > b > c; a < c + 0.002), its levels
+// run to complexity_niter once while precision mode doubles the fit: two data sets
+// sharing a cache give the bytes of separate runs, and the record keeps the levels.
+TEST(ComplexityCache, RareLevelsAreKeptAndReusedWithTheirOwnSweeps) {
+  ComplexityCache cache;
+  for (const std::vector<std::int64_t>& successes : {std::vector<std::int64_t>{14, 12, 10}, {9, 8, 7}}) {
+    evaluate::CountsProblem problem;
+    problem.file_name = "tube.toml";
+    for (std::size_t j = 0; j < 3; ++j) problem.items.push_back({std::string(1, "abc"[j]), successes[j], 20, 1.0, 1.0});
+    problem.hypotheses.push_back({});
+    problem.hypotheses.back().name = "T";
+    problem.hypotheses.back().text = "a > b > c; a < c + 0.002";
+    problem.settings.niter = 1000;
+    problem.settings.seed = 4;
+    problem.settings.precision = 0.2;
+    problem.settings.max_niter = 4000;
+    problem.settings.complexity_niter = 1500;
+    problem = evaluate::prepare_problem(problem, {});
+    EXPECT_EQ(json_of(problem, &cache), json_of(problem, nullptr));
+  }
+  ASSERT_EQ(cache.records().size(), 1U);
+  EXPECT_EQ(cache.reused(), 1U);
+  const evaluate::ComplexityRecord& record = cache.records().front();
+  ASSERT_EQ(record.levels.size(), 3U);
+  ASSERT_TRUE(record.levels[2].split());
+  EXPECT_EQ(record.levels[2].bounds.back(), -0.002);
+  for (const evaluate::StageCount& count : record.levels[2].counts) EXPECT_LE(count.hits, 1500);
+}
+
 // complexity_niter equal to niter changes no number, only the settings that say so.
 TEST(ComplexityCache, ComplexityNiterOfNiterChangesNoNumber) {
   evaluate::CountsProblem problem = data_set({14, 9, 4, 3});
