@@ -273,8 +273,8 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     results[h].niter = settings.niter;
     if (settings.complexity_niter) results[h].complexity_niter = *settings.complexity_niter;
     // A complexity the cache holds is taken as it is, its stages and levels: its chains
-    // would count the same. Keys are made only with a cache (a grouped hypothesis's
-    // runs its pilots for its stage ends, which the chains then take).
+    // would count the same. Keys are made only with a cache: a grouped hypothesis's key
+    // runs its complexity pilots for the stage ends, which its chains then take.
     if (cache != nullptr) {
       complexity_keys[h] =
           reusable_complexity(settings, run.prepared[h], run.items, results[h], run.seed, run.keys[h]);
