@@ -209,6 +209,15 @@ TEST(PlanSummary, QuantilesIntervalsAndDataSetKeys) {
   const DatasetRecord y = two.evaluate(1, 2);
   EXPECT_EQ(x.successes, y.successes);
   EXPECT_EQ(x.factors, y.factors);
+  // Items of two categories are binomial items: the same draws, the same factors.
+  const Planner two_categories(plan_of("[items]\nnames = [\"a\", \"b\"]\ncategories = [2, [\"yes\", \"no\"]]\n"
+                                       "[hypotheses]\nH = \"a > b\"\n[truth]\na = [0.6, 0.4]\nb = [0.4, 0.6]\n"
+                                       "[design]\nn = [20]\ndatasets = 3\n"));
+  const DatasetRecord z = two_categories.evaluate(0, 2);
+  ASSERT_EQ(z.counts.size(), 2u);
+  EXPECT_EQ((std::vector<std::int64_t>{z.counts[0][0], z.counts[1][0]}), x.successes);
+  EXPECT_EQ(z.counts[0][0] + z.counts[0][1], 20);
+  EXPECT_EQ(z.factors, x.factors);
 }
 
 }  // namespace
