@@ -289,6 +289,10 @@ class PlanReader {
         }
         truth.dirichlet.push_back(shape);
       }
+      // The betas of its stick-breaking take the sums of the shapes after each category.
+      double sum = 0.0;
+      for (const double shape : truth.dirichlet) sum += shape;
+      if (!(sum <= kMaxShape)) fail(*shapes_node, "the shapes of a Dirichlet truth must sum to at most 1e10");
       return;
     }
     const toml::array* list = node.as_array();
