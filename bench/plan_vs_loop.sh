@@ -26,8 +26,17 @@ with open(os.path.join(work, 'list.txt'), 'w') as listing:
         name = os.path.join(work, 'problems', 's%03d_d%07d.toml' % (r['size'], r['dataset']))
         items = plan['items']
         with open(name, 'w') as f:
-            f.write('[items]\nnames = %s\nsuccesses = %s\ntrials = %s\n' % (json.dumps(header['items']), r['successes'], trials))
-            for key in ('prior_a', 'prior_b', 'tied_prior'):
+            if 'counts' in r:
+                # Items of categories: their counts, category names (a number K stands
+                # for "1" ... "K") and Dirichlet prior.
+                categories = [c if isinstance(c, list) else [str(i + 1) for i in range(c)] for c in items['categories']]
+                f.write('[items]\nnames = %s\ncounts = %s\ncategories = %s\n' %
+                        (json.dumps(header['items']), r['counts'], json.dumps(categories)))
+                keys = ('prior', 'tied_prior')
+            else:
+                f.write('[items]\nnames = %s\nsuccesses = %s\ntrials = %s\n' % (json.dumps(header['items']), r['successes'], trials))
+                keys = ('prior_a', 'prior_b', 'tied_prior')
+            for key in keys:
                 if key in items: f.write('%s = %s\n' % (key, json.dumps(items[key])))
             f.write('[hypotheses]\n')
             for h, text in plan['hypotheses'].items():

@@ -3,11 +3,13 @@
 #include "input/plan_file.hpp"
 
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <toml++/toml.h>
 
 #include "input/problem_file.hpp"
+#include "problem/categories.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -197,6 +199,9 @@ class PlanReader {
       }
     }
     if (const toml::node* node = design.get("seed")) d.seed = whole(*node, "'seed'", 0, INT64_MAX);
+    for (const Item& item : plan.problem.items) {
+      if (item.counts.size() > 2) d.niter = kDefaultPlanSimplexNiter;
+    }
     if (const toml::node* node = design.get("niter")) d.niter = whole(*node, "'niter'", 1, kMaxNiter);
     d.max_niter = std::max(d.niter, kDefaultPlanMaxNiter);
     if (const toml::node* node = design.get("precision")) {
@@ -262,6 +267,57 @@ class PlanReader {
     }
   }
 
+  // The truth of an item of K categories: K proportions summing to 1 (within
+  // kTruthSumTolerance), or { dirichlet = [a_1, ..., a_K] }.
+  void read_category_truth(const toml::node& node, const Item& item, ItemTruth& truth) const {
+    const std::size_t k = item.counts.size();
+    const std::string example = k == 3 ? "[0.5, 0.3, 0.2]" : "one per category";
+    if (const toml::table* table = node.as_table()) {
+      check_keys(*table, {"dirichlet"}, "the truth of item '" + item.name + "'");
+      const toml::node* shapes_node = table->get("dirichlet");
+      const toml::array* shapes = shapes_node != nullptr ? shapes_node->as_array() : nullptr;
+      if (shapes == nullptr || shapes->size() != k) {
+        fail(shapes_node != nullptr ? *shapes_node : node,
+             "the truth of item '" + item.name + "' is " + std::to_string(k) + " proportions or { dirichlet = [" +
+                 std::to_string(k) + " shapes] }, one per category");
+      }
+      truth.fixed = false;
+      for (const toml::node& element : *shapes) {
+        const double shape = number(element, "a Dirichlet shape");
+        if (!(shape >= kMinShape && shape <= kMaxShape)) {
+          fail(element, "a Dirichlet shape of the truth must be from 0.001 to 1e10");
+        }
+        truth.dirichlet.push_back(shape);
+      }
+      // The betas of its stick-breaking take the sums of the shapes after each category.
+      double sum = 0.0;
+      for (const double shape : truth.dirichlet) sum += shape;
+      if (!(sum <= kMaxShape)) fail(*shapes_node, "the shapes of a Dirichlet truth must sum to at most 1e10");
+      return;
+    }
+    const toml::array* list = node.as_array();
+    if (list == nullptr) {
+      fail(node, "item '" + item.name + "' has " + std::to_string(k) + " categories: its truth is a list of " +
+                     std::to_string(k) + " proportions summing to 1 (" + example + "), or { dirichlet = [...] }");
+    }
+    if (list->size() != k) {
+      fail(node, "the truth of item '" + item.name + "' has " + std::to_string(list->size()) +
+                     " proportions but the item has " + std::to_string(k) + " categories");
+    }
+    double sum = 0.0;
+    for (const toml::node& element : *list) {
+      const double p = number(element, "a true proportion of item '" + item.name + "'");
+      if (!(p >= 0.0 && p <= 1.0)) fail(element, "a true proportion of item '" + item.name + "' must be in [0, 1]");
+      truth.proportions.push_back(p);
+      sum += p;
+    }
+    if (!(std::fabs(sum - 1.0) <= kTruthSumTolerance)) {
+      char shown[32];
+      std::snprintf(shown, sizeof shown, "%.10g", sum);
+      fail(node, "the true proportions of item '" + item.name + "' sum to " + shown + "; they must sum to 1");
+    }
+  }
+
   void read_truth(const toml::table& truth, PlanFile& plan) const {
     const std::vector<Item>& items = plan.problem.items;
     std::map<std::string, std::size_t> index;
@@ -284,6 +340,10 @@ class PlanReader {
       }
       ItemTruth& item = plan.truth.items[found->second];
       given[found->second] = true;
+      if (is_categorical(items[found->second])) {
+        read_category_truth(node, items[found->second], item);
+        continue;
+      }
       if (const toml::table* table = node.as_table()) {
         check_keys(*table, {"beta"}, "the truth of item '" + name + "'");
         const toml::node* beta = table->get("beta");

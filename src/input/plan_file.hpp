@@ -11,13 +11,20 @@
 
 namespace propbf::evaluate {
 
-// An item's true proportion: fixed, or drawn per data set from Beta(a, b).
+// An item's true proportion: fixed, or drawn per data set from Beta(a, b). An item of
+// categories has instead its K true category proportions (fixed, summing to 1) or, not
+// fixed, the K shapes of the Dirichlet each data set draws them from.
 struct ItemTruth {
   bool fixed = true;
   double proportion = 0.5;
   double beta_a = 1.0;
   double beta_b = 1.0;
+  std::vector<double> proportions{};
+  std::vector<double> dirichlet{};
 };
+
+// How far a categorical item's true proportions may sum from 1.
+inline constexpr double kTruthSumTolerance = 1e-6;
 
 // What the data sets are drawn from: one entry per item, or (from_hypothesis not empty)
 // the prior restricted to that hypothesis.
@@ -40,6 +47,9 @@ inline constexpr std::size_t kMaxPlanThresholds = 20;
 // start with and may reach, the relative half-width they stop at.
 inline constexpr std::int64_t kDefaultPlanDatasets = 1000;
 inline constexpr std::int64_t kDefaultPlanNiter = 500;
+// With an item of more than two categories: its coupled categories mix more slowly, and
+// batch means of 500 sweeps understate their chains' error.
+inline constexpr std::int64_t kDefaultPlanSimplexNiter = 2000;
 inline constexpr std::int64_t kDefaultPlanMaxNiter = 1 << 16;
 inline constexpr double kDefaultPlanPrecision = 0.1;
 // Sweeps of the restricted prior's chain before a truth is taken from it.

@@ -170,11 +170,66 @@ class Reader {
   // A plan's items: names and priors, no counts (the design gives the trials, the
   // truth the proportions the successes are drawn from).
   void read_plan_items(const toml::table& items, CountsProblem& problem) const {
-    check_keys(items, {"names", "prior_a", "prior_b", "tied_prior"}, "[items] of a plan", *this);
+    check_keys(items, {"names", "prior_a", "prior_b", "tied_prior", "categories", "prior"}, "[items] of a plan", *this);
     read_tied_prior(items, problem);
     read_names(items, problem);
+    if (const toml::node* categories = items.get("categories")) {
+      read_plan_categories(items, *categories, problem);
+      return;
+    }
+    if (const toml::node* prior = items.get("prior")) {
+      fail(*prior, "'prior' gives Dirichlet priors to items of categories; give 'categories' too (one list of names, "
+                   "or the number of categories, per item), or 'prior_a' and 'prior_b' for items of two outcomes");
+    }
     // No counts: every posterior shape is its prior's, so no count is refused.
     read_beta_priors(items, problem, file_name_, std::vector<SourcePosition>(problem.items.size()));
+  }
+
+  // A plan's items of categories: 'categories' holds per item its category names (an
+  // array) or their number K (categories "1" ... "K"); the counts are the data sets'
+  // (all 0 here, so the posterior shapes are the prior's), 'prior' as for counts.
+  void read_plan_categories(const toml::table& items, const toml::node& node, CountsProblem& problem) const {
+    const std::size_t count = problem.items.size();
+    const toml::array* lists = node.as_array();
+    if (lists == nullptr || lists->size() != count) {
+      fail(node, "'categories' must be an array with one element per item (" + std::to_string(count) +
+                     "): a list of category names, or the number of categories, e.g. [[\"yes\", \"no\", \"unsure\"], 3]");
+    }
+    for (std::size_t j = 0; j < count; ++j) {
+      Item& item = problem.items[j];
+      const toml::node& element = *lists->get(j);
+      const toml::array* list = element.as_array();
+      std::int64_t k = 0;
+      if (list != nullptr) {
+        k = static_cast<std::int64_t>(list->size());
+      } else if (const auto* number = element.as_integer()) {
+        k = number->get();
+      } else {
+        fail(element, "the categories of item '" + item.name + "' are a list of names or their number, e.g. 3");
+      }
+      if (k < 2) {
+        fail(element, "item '" + item.name + "' has " + std::to_string(k) + (k == 1 ? " category" : " categories") +
+                          "; an item needs at least 2");
+      }
+      if (k > static_cast<std::int64_t>(kMaxCategories)) {
+        fail(element, "item '" + item.name + "' has more than " + std::to_string(kMaxCategories) + " categories");
+      }
+      item.counts.assign(static_cast<std::size_t>(k), 0);
+      for (std::int64_t c = 0; c < k; ++c) item.categories.push_back(std::to_string(c + 1));
+      if (list == nullptr) continue;
+      std::set<std::string> known;
+      for (std::size_t c = 0; c < list->size(); ++c) {
+        const auto* name = list->get(c)->as_string();
+        if (name == nullptr) fail(*list->get(c), "a category name must be a string, e.g. \"a>b\"");
+        if (std::string refusal = category_name_refusal(name->get(), c); !refusal.empty()) fail(*list->get(c), refusal);
+        if (!known.insert(name->get()).second) {
+          fail(*list->get(c), "category name \"" + visible_text(name->get()) + "\" is given twice in item '" +
+                                  item.name + "'");
+        }
+        item.categories[c] = name->get();
+      }
+    }
+    categorical_priors(items, problem, file_name_, std::vector<SourcePosition>(count));
   }
 
   void read_names(const toml::table& items, CountsProblem& problem) const {

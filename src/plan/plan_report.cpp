@@ -402,10 +402,22 @@ std::string format_part_record(const DatasetRecord& record) {
   json.begin_object();
   json.key("size").integer(static_cast<std::int64_t>(record.size));
   json.key("dataset").integer(record.dataset);
-  json.key("successes");
-  json.begin_array();
-  for (std::int64_t k : record.successes) json.integer(k);
-  json.end_array();
+  if (record.counts.empty()) {
+    json.key("successes");
+    json.begin_array();
+    for (std::int64_t k : record.successes) json.integer(k);
+    json.end_array();
+  } else {
+    // Items of categories: per item its counts per category.
+    json.key("counts");
+    json.begin_array();
+    for (const std::vector<std::int64_t>& item : record.counts) {
+      json.begin_array();
+      for (std::int64_t n : item) json.integer(n);
+      json.end_array();
+    }
+    json.end_array();
+  }
   json.key("factors");
   json.begin_array();
   for (double f : record.factors) write_factor(json, f);
@@ -520,14 +532,18 @@ PlanPart parse_plan_part(const std::string& file_name, const std::string& conten
       DatasetRecord record;
       record.size = j.at("size").get<std::size_t>();
       record.dataset = j.at("dataset").get<std::int64_t>();
-      record.successes = j.at("successes").get<std::vector<std::int64_t>>();
+      if (j.contains("counts")) {
+        record.counts = j.at("counts").get<std::vector<std::vector<std::int64_t>>>();
+      } else {
+        record.successes = j.at("successes").get<std::vector<std::int64_t>>();
+      }
       for (const Json& f : j.at("factors")) record.factors.push_back(json_double(f));
       for (const Json& p : j.at("pmp")) record.pmp.push_back(json_double(p));
       record.sweeps = j.at("sweeps").get<std::vector<std::int64_t>>();
       const std::size_t hypotheses = part.header.hypotheses.size();
       if (record.size >= part.header.sizes.size() || record.dataset < 0 || record.dataset >= part.header.datasets ||
           record.factors.size() != hypotheses || record.pmp.size() != hypotheses || record.sweeps.size() != hypotheses ||
-          record.successes.size() != part.header.items.size()) {
+          (record.counts.empty() ? record.successes.size() : record.counts.size()) != part.header.items.size()) {
         throw std::invalid_argument("record");
       }
       part.records.push_back(std::move(record));

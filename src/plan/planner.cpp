@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 
+#include "engine/categorical.hpp"
 #include "engine/start_point.hpp"
 #include "model/bayes_factors.hpp"
 #include "sampling/sampler.hpp"
@@ -72,6 +73,8 @@ double log_share_variance(const std::vector<StageCount>& stages, std::int64_t ni
 Planner::Planner(const PlanFile& plan, const StopCheck& stop) : plan_(plan) {
   const CountsProblem& problem = plan.problem;
   const ItemShapes items = item_shapes(problem);
+  for (const Item& item : problem.items) categorical_ = categorical_ || is_categorical(item);
+  simplex_ = items.simplex;
   const StreamSeed seed(static_cast<std::uint64_t>(plan.design.seed));
   for (std::size_t h = 0; h < problem.hypotheses.size(); ++h) {
     const HypothesisText& hypothesis = problem.hypotheses[h];
@@ -83,7 +86,11 @@ Planner::Planner(const PlanFile& plan, const StopCheck& stop) : plan_(plan) {
     const std::size_t space = read.has_equalities ? read.collapsed.groups.size() : items.names.size();
     std::vector<double> start(space, 0.5);
     if (!restrictions.empty()) {
-      const StartPoint found = find_start_point(restrictions, space, stop);
+      // As evaluate finds it: inside each item's simplex too.
+      const StartPoint found =
+          !read.has_equalities && items.simplex
+              ? find_start_point(with_simplex_rows(restrictions, problem.items), space, stop)
+              : find_start_point(restrictions, space, stop);
       if (!found.interior) {
         const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
         throw InputError(describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name +
@@ -92,10 +99,12 @@ Planner::Planner(const PlanFile& plan, const StopCheck& stop) : plan_(plan) {
       start = found.centre;
     }
     starts_.push_back(start);
-    keys_.push_back(hypothesis_key(read));
+    keys_.push_back(hypothesis_key(read, items.simplex.get()));
     PlanComplexity complexity;
     if (!restrictions.empty()) {
-      if (const std::optional<double> known = known_complexity(read, items)) {
+      // Exact complexities need exchangeable parameters: not the coupled categories of
+      // items of more than two (as in evaluate).
+      if (const std::optional<double> known = items.simplex ? std::nullopt : known_complexity(read, items)) {
         complexity.value = *known;
       } else {
         HypothesisChains chains = set_up_chains(read, start, items, seed, keys_.back(), false, true);
@@ -118,6 +127,13 @@ Planner::Planner(const PlanFile& plan, const StopCheck& stop) : plan_(plan) {
   }
   for (const ItemTruth& truth : plan.truth.items) {
     truth_draws_.emplace_back(truth.fixed ? 1.0 : truth.beta_a, truth.fixed ? 1.0 : truth.beta_b);
+    std::vector<TruncatedBeta> sticks;
+    for (std::size_t c = 0; c + 1 < truth.dirichlet.size(); ++c) {
+      double rest = 0.0;
+      for (std::size_t d = c + 1; d < truth.dirichlet.size(); ++d) rest += truth.dirichlet[d];
+      sticks.emplace_back(truth.dirichlet[c], rest);
+    }
+    truth_sticks_.push_back(std::move(sticks));
   }
   if (!plan.truth.from_hypothesis.empty()) {
     const Prepared& read = prepared_[truth_hypothesis_];
@@ -163,6 +179,94 @@ std::vector<double> Planner::draw_truth(CounterStream& stream) const {
   return theta;
 }
 
+std::vector<std::vector<double>> Planner::draw_category_truth(CounterStream& stream) const {
+  const std::vector<Item>& items = plan_.problem.items;
+  std::vector<std::vector<double>> theta(items.size());
+  if (plan_.truth.from_hypothesis.empty()) {
+    for (std::size_t j = 0; j < items.size(); ++j) {
+      const ItemTruth& truth = plan_.truth.items[j];
+      if (truth.fixed) {
+        theta[j] = truth.proportions;
+        continue;
+      }
+      // Stick-breaking: category c takes Beta(a_c, a_{c+1} + ... + a_K) of what the
+      // categories before it left; the last takes the rest.
+      double rest = 1.0;
+      for (const TruncatedBeta& stick : truth_sticks_[j]) {
+        const double share = stick.draw(0.0, 1.0, stream);
+        theta[j].push_back(rest * share);
+        rest *= 1.0 - share;
+      }
+      theta[j].push_back(rest);
+    }
+    return theta;
+  }
+  // The restricted prior's chain over the hypothesis's coordinates, as draw_truth runs it,
+  // with the coupled categories of an item drawn inside its simplex; then per parameter
+  // (a group's value, a point value), then per item its categories, the last 1 minus the
+  // others (at least 0).
+  const Prepared& read = prepared_[truth_hypothesis_];
+  const std::vector<Restriction>& restrictions = read.chain_restrictions();
+  const Simplex* simplex = read.has_equalities ? nullptr : simplex_.get();
+  std::vector<double> state = starts_[truth_hypothesis_];
+  const SparseRestrictions& sparse = *truth_sparse_;
+  for (std::int64_t sweep = 0; sweep < plan_.design.truth_sweeps; ++sweep) {
+    for (std::size_t j = 0; j < state.size(); ++j) {
+      const ItemBounds bounds =
+          item_bounds(sparse, j, restrictions.size(), state, sparse.alone(j, restrictions.size()).bounds);
+      if (simplex != nullptr && simplex->coupled(j)) {
+        state[j] = scaled_draw(*simplex, j, bounds, truth_prior_draws_[j], state, stream);
+      } else {
+        state[j] = bounds.low < bounds.up ? truth_prior_draws_[j].draw(bounds.low, bounds.up, stream)
+                                          : 0.5 * (bounds.low + bounds.up);
+      }
+    }
+  }
+  std::vector<double> parameters = state;
+  if (read.has_equalities) {
+    const CollapsedHypothesis& collapsed = read.collapsed;
+    parameters.assign(collapsed.item_value.size(), 0.5);
+    for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
+      for (std::size_t p : collapsed.groups[g]) parameters[p] = collapsed.complement[p] ? 1.0 - state[g] : state[g];
+    }
+    for (std::size_t p = 0; p < parameters.size(); ++p) {
+      if (collapsed.item_value[p]) parameters[p] = *collapsed.item_value[p];
+    }
+  }
+  std::size_t p = 0;
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    double sum = 0.0;
+    for (std::size_t c = 0; c + 1 < items[j].counts.size(); ++c, ++p) {
+      theta[j].push_back(parameters[p]);
+      sum += parameters[p];
+    }
+    theta[j].push_back(std::max(0.0, 1.0 - sum));
+  }
+  return theta;
+}
+
+std::vector<std::vector<std::int64_t>> Planner::draw_counts(const std::vector<std::int64_t>& trials,
+                                                            CounterStream& stream) const {
+  const std::vector<std::vector<double>> theta = draw_category_truth(stream);
+  std::vector<std::vector<std::int64_t>> counts(theta.size());
+  for (std::size_t j = 0; j < theta.size(); ++j) {
+    // An exact multinomial draw: category c takes Binomial(the trials left, theta_c over
+    // the mass of categories c ... K), in category order; the last takes what is left.
+    // The masses are summed from the last category back.
+    const std::size_t k = theta[j].size();
+    std::vector<double> tail(k + 1, 0.0);
+    for (std::size_t c = k; c-- > 0;) tail[c] = tail[c + 1] + theta[j][c];
+    std::int64_t left = trials[j];
+    for (std::size_t c = 0; c + 1 < k; ++c) {
+      const std::int64_t drawn = tail[c] > 0.0 ? binomial(left, theta[j][c] / tail[c], stream) : 0;
+      counts[j].push_back(drawn);
+      left -= drawn;
+    }
+    counts[j].push_back(left);
+  }
+  return counts;
+}
+
 DatasetRecord Planner::evaluate(std::size_t size, std::int64_t dataset) const {
   const PlanDesign& design = plan_.design;
   const std::vector<std::int64_t>& trials = design.sizes[size];
@@ -173,11 +277,19 @@ DatasetRecord Planner::evaluate(std::size_t size, std::int64_t dataset) const {
   record.dataset = dataset;
   {
     CounterStream stream(seed, key, StreamKind::PlanData, 0);
-    const std::vector<double> theta = draw_truth(stream);
-    for (std::size_t j = 0; j < trials.size(); ++j) record.successes.push_back(binomial(trials[j], theta[j], stream));
+    if (categorical_) {
+      record.counts = draw_counts(trials, stream);
+    } else {
+      const std::vector<double> theta = draw_truth(stream);
+      for (std::size_t j = 0; j < trials.size(); ++j) record.successes.push_back(binomial(trials[j], theta[j], stream));
+    }
   }
   CountsProblem problem = plan_.problem;
   for (std::size_t j = 0; j < problem.items.size(); ++j) {
+    if (categorical_) {
+      problem.items[j].counts = record.counts[j];
+      continue;
+    }
     problem.items[j].successes = record.successes[j];
     problem.items[j].trials = trials[j];
   }

@@ -23,6 +23,8 @@ struct DatasetRecord {
   std::size_t size = 0;
   std::int64_t dataset = 0;
   std::vector<std::int64_t> successes;
+  // A plan of items of categories: per item its counts per category (successes empty).
+  std::vector<std::vector<std::int64_t>> counts{};
   std::vector<double> factors;
   std::vector<double> pmp;
   std::vector<std::int64_t> sweeps;
@@ -55,6 +57,10 @@ class Planner {
 
  private:
   std::vector<double> draw_truth(CounterStream& stream) const;
+  // Items of categories: per item its K true category proportions, then its counts.
+  std::vector<std::vector<double>> draw_category_truth(CounterStream& stream) const;
+  std::vector<std::vector<std::int64_t>> draw_counts(const std::vector<std::int64_t>& trials,
+                                                     CounterStream& stream) const;
 
   PlanFile plan_;
   std::vector<Prepared> prepared_;  // on the items without counts: restrictions and groups
@@ -67,6 +73,12 @@ class Planner {
   std::shared_ptr<const SparseRestrictions> truth_sparse_;
   std::size_t truth_hypothesis_ = 0;        // with from_hypothesis: its index
   std::size_t against_ = 0;                 // PlanFactor::Hypothesis: the index set against
+  // Items of categories (all of a plan's items, or none): with a Dirichlet truth, per item
+  // the betas of its stick-breaking (category c: Beta(a_c, a_{c+1} + ... + a_K)); the
+  // items' simplexes (null unless an item has more than two categories).
+  bool categorical_ = false;
+  std::vector<std::vector<TruncatedBeta>> truth_sticks_;
+  std::shared_ptr<const Simplex> simplex_;
 };
 
 // The variance of ln(share product) of stages with these counts at niter sweeps:

@@ -16,6 +16,14 @@ const std::string kPlan =
     "[truth]\na = 0.7\nb = 0.5\nc = { beta = [3, 7] }\n"
     "[design]\nn = [8, 16, 32]\ndatasets = 60\nthresholds = [3, 10]\ntarget = 0.9\n";
 
+// Items of categories, the truth drawn from the prior restricted to a hypothesis (inside
+// each item's simplex), each factor against its complement.
+const std::string kMultinomialPlan =
+    "[items]\nnames = [\"x\", \"y\"]\ncategories = [[\"lo\", \"mid\", \"hi\"], 4]\nprior = [[1, 1, 2], 1]\n"
+    "[hypotheses]\nrising = \"x[lo] < x[mid] < x[hi]\"\nlast = \"y[4] > y[1]\"\n"
+    "[truth]\nfrom_hypothesis = \"rising\"\n"
+    "[design]\nn = [6, 24]\ndatasets = 40\nagainst = \"complement\"\ntarget = 0.5\n";
+
 std::vector<std::string> names_in(const std::filesystem::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
@@ -24,12 +32,13 @@ std::vector<std::string> names_in(const std::filesystem::path& folder) {
 }
 
 TEST(PlanRun, SameBytesOnAnyThreadsAndFromMergedParts) {
+  for (const std::string& plan : {kPlan, kMultinomialPlan}) {
   TemporaryFolder folder;
-  write_file(folder.path() / "plan.toml", kPlan);
+  write_file(folder.path() / "plan.toml", plan);
   const RunResult one = run_propbf_with_arguments(folder.path(), {"plan", "plan.toml", "--threads", "1", "--json", "one.json"});
   ASSERT_EQ(one.status, 0) << one.err;
   EXPECT_EQ(one.err, "");
-  EXPECT_NE(one.out.find("Smallest size with P(BF > 10) >= 0.9:\n"), std::string::npos) << one.out;
+  EXPECT_NE(one.out.find("Smallest size with P(BF > 10) >= "), std::string::npos) << one.out;
   const RunResult two = run_propbf_with_arguments(folder.path(), {"plan", "plan.toml", "--threads", "2", "--json", "two.json"});
   EXPECT_EQ(two.out, one.out);
   EXPECT_EQ(read_file(folder.path() / "two.json"), read_file(folder.path() / "one.json"));
@@ -44,6 +53,7 @@ TEST(PlanRun, SameBytesOnAnyThreadsAndFromMergedParts) {
   ASSERT_EQ(merged.status, 0) << merged.err;
   EXPECT_EQ(merged.out, one.out);
   EXPECT_EQ(read_file(folder.path() / "merged.json"), read_file(folder.path() / "one.json"));
+  }
 }
 
 struct PlanRefusal {
@@ -56,6 +66,11 @@ struct PlanRefusal {
 TEST(PlanRun, HostilePlansAndPartsAreRefusedWithTheirPlace) {
   const auto with_design = [](const std::string& design) {
     return "[items]\nnames = [\"a\", \"b\"]\n[hypotheses]\nH = \"a > b\"\n[truth]\na = 0.6\nb = 0.4\n[design]\n" + design;
+  };
+  // Item a of two categories, b of three (K as given), a hypothesis on b's third.
+  const auto with_categories = [](const std::string& categories, const std::string& truth) {
+    return "[items]\nnames = [\"a\", \"b\"]\ncategories = " + categories +
+           "\n[hypotheses]\nH = \"b[3] > a\"\n[truth]\n" + truth + "[design]\nn = [10]\n";
   };
   const std::vector<PlanRefusal> cases{
       {"a size of 0", with_design("n = [10, 0]\n"), {"plan", "plan.toml", "--json", "out.json"},
@@ -78,7 +93,36 @@ TEST(PlanRun, HostilePlansAndPartsAreRefusedWithTheirPlace) {
       {"counts in a plan",
        "[items]\nnames = [\"a\"]\nsuccesses = [3]\n[hypotheses]\nH = \"a > 0.5\"\n[truth]\na = 0.5\n[design]\nn = [10]\n",
        {"plan", "plan.toml"},
-       "plan.toml:3:1: unknown key 'successes' in [items] of a plan; expected names, prior_a, prior_b, tied_prior\n"},
+       "plan.toml:3:1: unknown key 'successes' in [items] of a plan; expected categories, names, prior, prior_a, "
+       "prior_b, tied_prior\n"},
+      {"proportions not summing to 1", with_categories("[2, 3]", "a = [0.5, 0.5]\nb = [0.5, 0.3, 0.1]\n"),
+       {"plan", "plan.toml"}, "plan.toml:8:5: the true proportions of item 'b' sum to 0.9; they must sum to 1\n"},
+      {"a truth of the wrong number of categories", with_categories("[2, 3]", "a = [0.5, 0.5]\nb = [0.5, 0.5]\n"),
+       {"plan", "plan.toml"}, "plan.toml:8:5: the truth of item 'b' has 2 proportions but the item has 3 categories\n"},
+      {"a proportion for an item of categories", with_categories("[2, 3]", "a = [0.5, 0.5]\nb = 0.5\n"),
+       {"plan", "plan.toml"},
+       "plan.toml:8:5: item 'b' has 3 categories: its truth is a list of 3 proportions summing to 1 ([0.5, 0.3, 0.2]), "
+       "or { dirichlet = [...] }\n"},
+      {"a Dirichlet shape of 0", with_categories("[2, 3]", "a = [0.5, 0.5]\nb = { dirichlet = [1, 0, 1] }\n"),
+       {"plan", "plan.toml"}, "plan.toml:8:23: a Dirichlet shape of the truth must be from 0.001 to 1e10\n"},
+      {"Dirichlet shapes of too large a sum",
+       with_categories("[2, 3]", "a = [0.5, 0.5]\nb = { dirichlet = [1, 1e10, 1] }\n"), {"plan", "plan.toml"},
+       "plan.toml:8:19: the shapes of a Dirichlet truth must sum to at most 1e10\n"},
+      {"a Dirichlet of too few shapes", with_categories("[2, 3]", "a = [0.5, 0.5]\nb = { dirichlet = [1, 1] }\n"),
+       {"plan", "plan.toml"},
+       "plan.toml:8:19: the truth of item 'b' is 3 proportions or { dirichlet = [3 shapes] }, one per category\n"},
+      {"one category", with_categories("[1, 3]", "a = [1]\nb = [0.5, 0.3, 0.2]\n"), {"plan", "plan.toml"},
+       "plan.toml:3:15: item 'a' has 1 category; an item needs at least 2\n"},
+      {"a million categories", with_categories("[2, 1000000]", "a = [0.5, 0.5]\nb = [1]\n"), {"plan", "plan.toml"},
+       "plan.toml:3:18: item 'b' has more than 1000 categories\n"},
+      {"names of the wrong number", with_categories("[2, [\"u\", \"v\"]]", "a = [0.5, 0.5]\nb = [0.5, 0.5]\n"),
+       {"plan", "plan.toml", "--json", "out.json"},
+       "plan.toml:5:8: hypothesis H: item 'b' has categories 1 to 2; '3' is none of them\n    b[3] > a\n      ^\n"},
+      {"a Dirichlet prior without categories",
+       "[items]\nnames = [\"a\"]\nprior = 2\n[hypotheses]\nH = \"a > 0.5\"\n[truth]\na = 0.5\n[design]\nn = [10]\n",
+       {"plan", "plan.toml"},
+       "plan.toml:3:9: 'prior' gives Dirichlet priors to items of categories; give 'categories' too (one list of "
+       "names, or the number of categories, per item), or 'prior_a' and 'prior_b' for items of two outcomes\n"},
       {"a shard out of range", "", {"plan", "plan.toml", "--shard", "5/4", "--jsonl", "p.jsonl"},
        "propbf: --shard 5/4: give I/N, a part I from 1 to N of N parts (N from 1 to 1000000)\n"},
       {"a shard without --jsonl", "", {"plan", "plan.toml", "--shard", "1/2"},
