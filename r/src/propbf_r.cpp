@@ -318,28 +318,79 @@ struct Outcome {
 
 // What the worker thread and R's thread share: the worker owns it as much as R's thread
 // does, so that R may stop waiting for it (see run_problem).
-struct Run {
-  CountsProblem problem;
-  int threads = 0;
+// What a worker thread and R's thread share: the worker owns it as much as R's thread
+// does, so that R may stop waiting for it (see watch_worker).
+struct Watched {
   std::atomic<bool> cancel{false};
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
   std::string line;  // the progress line last reported
+  std::exception_ptr failure;
+};
+
+struct Run : Watched {
+  CountsProblem problem;
+  int threads = 0;
   RunControl control;
   std::optional<Evaluation> evaluation;
-  std::exception_ptr failure;
 };
 
 // Thrown when a second interrupt came while the engine was winding down.
 struct Abandoned {};
 
-// Runs the problem on a worker thread; R's thread redraws the progress line and asks R
-// for an interrupt every 100 ms. The first interrupt cancels the run, which ends at the
+// Runs `work` on a worker thread; R's thread redraws the progress line and asks R for an
+// interrupt every 100 ms. The first interrupt cancels the run, which ends at the
 // engine's next look at the flag. R's thread goes on asking while the engine winds
 // down: a second interrupt stops the wait at once (Abandoned), and the worker, which
-// shares the run, finishes in the background and frees it. No interrupt is left pending
-// to cancel whatever R runs next.
+// shares the state, finishes in the background and frees it. No interrupt is left
+// pending to cancel whatever R runs next. What the work throws is thrown here.
+template <class State>
+void watch_worker(const std::shared_ptr<State>& state, void (*work)(State&), bool progress, bool& interrupted) {
+  std::thread worker([state, work] {
+    try {
+      work(*state);
+    } catch (...) {
+      state->failure = std::current_exception();
+    }
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    state->done = true;
+    state->finished.notify_one();
+  });
+  // Whatever ends this scope but an abandoned wait, the worker has stopped first.
+  struct Joined {
+    std::thread& worker;
+    std::atomic<bool>& cancel;
+    ~Joined() {
+      if (!worker.joinable()) return;
+      cancel = true;
+      worker.join();
+    }
+  } joined{worker, state->cancel};
+  ConsoleLine console;
+  for (;;) {
+    std::unique_lock<std::mutex> lock(state->mutex);
+    state->finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return state->done; });
+    if (state->done) break;
+    const std::string current = state->line;
+    lock.unlock();
+    if (progress) console.show(current);
+    if (R_ToplevelExec(check_interrupt, nullptr) == FALSE) {
+      if (interrupted) {
+        worker.detach();
+        console.show("");
+        throw Abandoned{};
+      }
+      interrupted = true;
+      state->cancel = true;
+    }
+  }
+  worker.join();
+  console.show("");
+  if (state->failure) std::rethrow_exception(state->failure);
+}
+
+// Runs the problem on a worker thread, watched from R's (watch_worker).
 Evaluation run_problem(CountsProblem problem, const Arguments& arguments, bool& interrupted) {
   const auto run = std::make_shared<Run>();
   run->problem = std::move(problem);
@@ -352,47 +403,9 @@ Evaluation run_problem(CountsProblem problem, const Arguments& arguments, bool& 
       shared->line = text;
     };
   }
-  std::thread worker([run] {
-    try {
-      run->evaluation.emplace(evaluate_problem(run->problem, run->threads, run->control));
-    } catch (...) {
-      run->failure = std::current_exception();
-    }
-    const std::lock_guard<std::mutex> lock(run->mutex);
-    run->done = true;
-    run->finished.notify_one();
-  });
-  // Whatever ends this scope but an abandoned wait, the worker has stopped first.
-  struct Joined {
-    std::thread& worker;
-    std::atomic<bool>& cancel;
-    ~Joined() {
-      if (!worker.joinable()) return;
-      cancel = true;
-      worker.join();
-    }
-  } joined{worker, run->cancel};
-  ConsoleLine console;
-  for (;;) {
-    std::unique_lock<std::mutex> lock(run->mutex);
-    run->finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return run->done; });
-    if (run->done) break;
-    const std::string current = run->line;
-    lock.unlock();
-    if (arguments.progress) console.show(current);
-    if (R_ToplevelExec(check_interrupt, nullptr) == FALSE) {
-      if (interrupted) {
-        worker.detach();
-        console.show("");
-        throw Abandoned{};
-      }
-      interrupted = true;
-      run->cancel = true;
-    }
-  }
-  worker.join();
-  console.show("");
-  if (run->failure) std::rethrow_exception(run->failure);
+  watch_worker<Run>(
+      run, [](Run& state) { state.evaluation.emplace(evaluate_problem(state.problem, state.threads, state.control)); },
+      arguments.progress, interrupted);
   return std::move(*run->evaluation);
 }
 
@@ -772,23 +785,17 @@ namespace {
 
 // bf_plan(): a plan read from its file, or from the text the R side wrote for it, run as
 // `propbf plan` runs it, on a worker thread while R's thread shows the progress line and
-// watches for an interrupt, as run_problem does for an evaluation. The run's state is
-// shared by both threads, so that R may stop waiting for it.
-struct PlanRun {
+// watches for an interrupt (watch_worker), as run_problem does for an evaluation.
+struct PlanRun : Watched {
   std::string label;    // the file's name, or the name the R side's text goes by
   std::string content;  // the R side's text (from_file: unused)
   bool from_file = false;
+  bool progress = false;
   std::string version;
   int threads = 1;
-  std::atomic<bool> cancel{false};
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  std::string line;  // the progress line last reported
   PlanHeader header;  // the summaries point to it: it lives here, as long as they do
   std::vector<SizeSummary> summaries;
   std::string content_read;  // the plan's text as read (the file's bytes)
-  std::exception_ptr failure;
 };
 
 // The share of the data sets done and the time left, as `propbf plan` writes it on a
@@ -802,7 +809,7 @@ std::string plan_progress_line(double done, std::int64_t datasets, double elapse
 }
 
 // On the worker: read, prepare (each hypothesis's complexity once), run every data set.
-void run_plan_work(PlanRun& run, bool progress) {
+void run_plan_work(PlanRun& run) {
   const StopCheck stop = [&run] { return run.cancel.load(); };
   run.content_read = run.from_file ? read_input_file(run.label, "plan file") : run.content;
   const PlanFile plan = read_plan_text(run.label, run.content_read);
@@ -813,7 +820,7 @@ void run_plan_work(PlanRun& run, bool progress) {
   options.stop = stop;
   const std::int64_t datasets = run.header.datasets * static_cast<std::int64_t>(run.header.sizes.size());
   const auto start = std::chrono::steady_clock::now();
-  if (progress) {
+  if (run.progress) {
     options.progress = [&run, datasets, start](double done) {
       const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (elapsed < 1.0) return;
@@ -822,52 +829,6 @@ void run_plan_work(PlanRun& run, bool progress) {
     };
   }
   run.summaries = run_plan(planner, run.header, options);
-}
-
-// Runs the plan on a worker thread; the first interrupt cancels it (the planner stops at
-// its next block of data sets), a second one stops the wait at once (Abandoned).
-std::shared_ptr<PlanRun> run_plan_watched(std::shared_ptr<PlanRun> run, bool progress, bool& interrupted) {
-  std::thread worker([run, progress] {
-    try {
-      run_plan_work(*run, progress);
-    } catch (...) {
-      run->failure = std::current_exception();
-    }
-    const std::lock_guard<std::mutex> lock(run->mutex);
-    run->done = true;
-    run->finished.notify_one();
-  });
-  struct Joined {
-    std::thread& worker;
-    std::atomic<bool>& cancel;
-    ~Joined() {
-      if (!worker.joinable()) return;
-      cancel = true;
-      worker.join();
-    }
-  } joined{worker, run->cancel};
-  ConsoleLine console;
-  for (;;) {
-    std::unique_lock<std::mutex> lock(run->mutex);
-    run->finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return run->done; });
-    if (run->done) break;
-    const std::string current = run->line;
-    lock.unlock();
-    if (progress) console.show(current);
-    if (R_ToplevelExec(check_interrupt, nullptr) == FALSE) {
-      if (interrupted) {
-        worker.detach();
-        console.show("");
-        throw Abandoned{};
-      }
-      interrupted = true;
-      run->cancel = true;
-    }
-  }
-  worker.join();
-  console.show("");
-  if (run->failure) std::rethrow_exception(run->failure);
-  return run;
 }
 
 bool uniform_size(const std::vector<std::int64_t>& size) {
@@ -967,14 +928,15 @@ SEXP plan_results(PlanRun& run) {
                 {"json", text(json)}});
 }
 
-SEXP plan_outcome(const std::shared_ptr<PlanRun>& given, bool progress) {
+SEXP plan_outcome(const std::shared_ptr<PlanRun>& run) {
   std::string status = "ok";
   std::string message;
   cpp11::sexp value = R_NilValue;
   bool interrupted = false;
-  std::shared_ptr<PlanRun> run;
+  bool finished = false;
   try {
-    run = run_plan_watched(given, progress, interrupted);
+    watch_worker<PlanRun>(run, run_plan_work, run->progress, interrupted);
+    finished = true;
   } catch (const Cancelled&) {
     status = "interrupted";
     message = "interrupted: the plan stopped before it ended";
@@ -994,10 +956,10 @@ SEXP plan_outcome(const std::shared_ptr<PlanRun>& given, bool progress) {
   if (interrupted && status == "ok") {
     status = "interrupted";
     message = "interrupted: the plan ended as it was interrupted";
-    run.reset();
+    finished = false;
   }
   if (message.starts_with("propbf: ")) message.erase(0, 8);
-  if (run) value = plan_results(*run);
+  if (finished) value = plan_results(*run);
   return named({{"status", text(status)}, {"message", text(message)}, {"value", value}});
 }
 
@@ -1012,6 +974,7 @@ extern "C" SEXP propbf_plan(SEXP label, SEXP content, SEXP file, SEXP threads, S
   run->from_file = cpp11::as_cpp<bool>(file);
   if (!run->from_file) run->content = text_vector(content).at(0);
   run->version = cpp11::as_cpp<std::string>(version);
+  run->progress = cpp11::as_cpp<bool>(progress);
   try {
     run->threads = usable_thread_count(checked_threads(whole_setting("threads", cpp11::as_cpp<double>(threads))));
   } catch (const InputError& error) {
@@ -1019,7 +982,7 @@ extern "C" SEXP propbf_plan(SEXP label, SEXP content, SEXP file, SEXP threads, S
     if (message.starts_with("propbf: ")) message.erase(0, 8);
     return named({{"status", text("input_error")}, {"message", text(message)}, {"value", R_NilValue}});
   }
-  return plan_outcome(run, cpp11::as_cpp<bool>(progress));
+  return plan_outcome(run);
   END_CPP11
 }
 
