@@ -32,9 +32,14 @@
 #include <vector>
 
 #include "engine/evaluation.hpp"
+#include "input/plan_file.hpp"
+#include "plan/plan_report.hpp"
+#include "plan/plan_run.hpp"
+#include "plan/planner.hpp"
 #include "polytope/polytope.hpp"
 #include "problem/categories.hpp"
 #include "engine/threads.hpp"
+#include "input/problem_file.hpp"
 #include "problem/prepare.hpp"
 #include "problem/problem.hpp"
 #include "report/report.hpp"
@@ -313,28 +318,79 @@ struct Outcome {
 
 // What the worker thread and R's thread share: the worker owns it as much as R's thread
 // does, so that R may stop waiting for it (see run_problem).
-struct Run {
-  CountsProblem problem;
-  int threads = 0;
+// What a worker thread and R's thread share: the worker owns it as much as R's thread
+// does, so that R may stop waiting for it (see watch_worker).
+struct Watched {
   std::atomic<bool> cancel{false};
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
   std::string line;  // the progress line last reported
+  std::exception_ptr failure;
+};
+
+struct Run : Watched {
+  CountsProblem problem;
+  int threads = 0;
   RunControl control;
   std::optional<Evaluation> evaluation;
-  std::exception_ptr failure;
 };
 
 // Thrown when a second interrupt came while the engine was winding down.
 struct Abandoned {};
 
-// Runs the problem on a worker thread; R's thread redraws the progress line and asks R
-// for an interrupt every 100 ms. The first interrupt cancels the run, which ends at the
+// Runs `work` on a worker thread; R's thread redraws the progress line and asks R for an
+// interrupt every 100 ms. The first interrupt cancels the run, which ends at the
 // engine's next look at the flag. R's thread goes on asking while the engine winds
 // down: a second interrupt stops the wait at once (Abandoned), and the worker, which
-// shares the run, finishes in the background and frees it. No interrupt is left pending
-// to cancel whatever R runs next.
+// shares the state, finishes in the background and frees it. No interrupt is left
+// pending to cancel whatever R runs next. What the work throws is thrown here.
+template <class State>
+void watch_worker(const std::shared_ptr<State>& state, void (*work)(State&), bool progress, bool& interrupted) {
+  std::thread worker([state, work] {
+    try {
+      work(*state);
+    } catch (...) {
+      state->failure = std::current_exception();
+    }
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    state->done = true;
+    state->finished.notify_one();
+  });
+  // Whatever ends this scope but an abandoned wait, the worker has stopped first.
+  struct Joined {
+    std::thread& worker;
+    std::atomic<bool>& cancel;
+    ~Joined() {
+      if (!worker.joinable()) return;
+      cancel = true;
+      worker.join();
+    }
+  } joined{worker, state->cancel};
+  ConsoleLine console;
+  for (;;) {
+    std::unique_lock<std::mutex> lock(state->mutex);
+    state->finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return state->done; });
+    if (state->done) break;
+    const std::string current = state->line;
+    lock.unlock();
+    if (progress) console.show(current);
+    if (R_ToplevelExec(check_interrupt, nullptr) == FALSE) {
+      if (interrupted) {
+        worker.detach();
+        console.show("");
+        throw Abandoned{};
+      }
+      interrupted = true;
+      state->cancel = true;
+    }
+  }
+  worker.join();
+  console.show("");
+  if (state->failure) std::rethrow_exception(state->failure);
+}
+
+// Runs the problem on a worker thread, watched from R's (watch_worker).
 Evaluation run_problem(CountsProblem problem, const Arguments& arguments, bool& interrupted) {
   const auto run = std::make_shared<Run>();
   run->problem = std::move(problem);
@@ -347,47 +403,9 @@ Evaluation run_problem(CountsProblem problem, const Arguments& arguments, bool& 
       shared->line = text;
     };
   }
-  std::thread worker([run] {
-    try {
-      run->evaluation.emplace(evaluate_problem(run->problem, run->threads, run->control));
-    } catch (...) {
-      run->failure = std::current_exception();
-    }
-    const std::lock_guard<std::mutex> lock(run->mutex);
-    run->done = true;
-    run->finished.notify_one();
-  });
-  // Whatever ends this scope but an abandoned wait, the worker has stopped first.
-  struct Joined {
-    std::thread& worker;
-    std::atomic<bool>& cancel;
-    ~Joined() {
-      if (!worker.joinable()) return;
-      cancel = true;
-      worker.join();
-    }
-  } joined{worker, run->cancel};
-  ConsoleLine console;
-  for (;;) {
-    std::unique_lock<std::mutex> lock(run->mutex);
-    run->finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return run->done; });
-    if (run->done) break;
-    const std::string current = run->line;
-    lock.unlock();
-    if (arguments.progress) console.show(current);
-    if (R_ToplevelExec(check_interrupt, nullptr) == FALSE) {
-      if (interrupted) {
-        worker.detach();
-        console.show("");
-        throw Abandoned{};
-      }
-      interrupted = true;
-      run->cancel = true;
-    }
-  }
-  worker.join();
-  console.show("");
-  if (run->failure) std::rethrow_exception(run->failure);
+  watch_worker<Run>(
+      run, [](Run& state) { state.evaluation.emplace(evaluate_problem(state.problem, state.threads, state.control)); },
+      arguments.progress, interrupted);
   return std::move(*run->evaluation);
 }
 
@@ -763,14 +781,221 @@ extern "C" SEXP propbf_limits() {
   END_CPP11
 }
 
+namespace {
+
+// bf_plan(): a plan read from its file, or from the text the R side wrote for it, run as
+// `propbf plan` runs it, on a worker thread while R's thread shows the progress line and
+// watches for an interrupt (watch_worker), as run_problem does for an evaluation.
+struct PlanRun : Watched {
+  std::string label;    // the file's name, or the name the R side's text goes by
+  std::string content;  // the R side's text (from_file: unused)
+  bool from_file = false;
+  bool progress = false;
+  std::string version;
+  int threads = 1;
+  PlanHeader header;  // the summaries point to it: it lives here, as long as they do
+  std::vector<SizeSummary> summaries;
+  std::string content_read;  // the plan's text as read (the file's bytes)
+};
+
+// The share of the data sets done and the time left, as `propbf plan` writes it on a
+// terminal: once the run has taken a second.
+std::string plan_progress_line(double done, std::int64_t datasets, double elapsed) {
+  const double left = done > 0.0 ? elapsed * (1.0 - done) / done : 0.0;
+  const auto seconds = static_cast<long long>(std::llround(left));
+  return "bf_plan(): " + std::to_string(static_cast<int>(done * 100.0)) + "% of " + std::to_string(datasets) +
+         " data sets, about " + (seconds >= 60 ? std::to_string(seconds / 60) + " min " : "") +
+         std::to_string(seconds % 60) + " s left";
+}
+
+// On the worker: read, prepare (each hypothesis's complexity once), run every data set.
+void run_plan_work(PlanRun& run) {
+  const StopCheck stop = [&run] { return run.cancel.load(); };
+  run.content_read = run.from_file ? read_input_file(run.label, "plan file") : run.content;
+  const PlanFile plan = read_plan_text(run.label, run.content_read);
+  const Planner planner(plan, stop);
+  run.header = plan_header(plan, planner, run.version);
+  PlanRunOptions options;
+  options.threads = run.threads;
+  options.stop = stop;
+  const std::int64_t datasets = run.header.datasets * static_cast<std::int64_t>(run.header.sizes.size());
+  const auto start = std::chrono::steady_clock::now();
+  if (run.progress) {
+    options.progress = [&run, datasets, start](double done) {
+      const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (elapsed < 1.0) return;
+      const std::lock_guard<std::mutex> lock(run.mutex);
+      run.line = plan_progress_line(done, datasets, elapsed);
+    };
+  }
+  run.summaries = run_plan(planner, run.header, options);
+}
+
+bool uniform_size(const std::vector<std::int64_t>& size) {
+  return std::all_of(size.begin(), size.end(), [&](std::int64_t n) { return n == size.front(); });
+}
+
+// The plan's summary as R data: one row per size, hypothesis and threshold; the
+// complexities; the sizes as a matrix (one row per size, one column per item); the
+// table and the JSON document `propbf plan` writes.
+SEXP plan_results(PlanRun& run) {
+  PlanHeader& header = run.header;
+  const std::string table = format_plan_table(header, run.summaries);  // finishes every size
+  const std::string json = format_plan_json(header, run.summaries);
+  std::vector<double> size_index, n, total, threshold, p_above, above_lower, above_upper, p_below, below_lower,
+      below_upper, p_between, median, lower_quartile, upper_quartile, pmp_mean, mean_sweeps;
+  std::vector<std::string> hypothesis, threshold_name;
+  for (const SizeSummary& summary : run.summaries) {
+    const std::vector<std::int64_t>& size = header.sizes[summary.size()];
+    std::int64_t trials = 0;
+    for (const std::int64_t t : size) trials += t;
+    const std::int64_t count = summary.count();
+    const auto share = [count](std::int64_t hits) { return static_cast<double>(hits) / static_cast<double>(count); };
+    for (std::size_t h = 0; h < header.hypotheses.size(); ++h) {
+      const SizeSummary::Hypothesis& result = summary.hypotheses()[h];
+      for (std::size_t k = 0; k < header.thresholds.size(); ++k) {
+        size_index.push_back(static_cast<double>(summary.size() + 1));
+        n.push_back(uniform_size(size) ? static_cast<double>(size.front()) : NA_REAL);
+        total.push_back(static_cast<double>(trials));
+        hypothesis.push_back(header.hypotheses[h]);
+        threshold.push_back(header.thresholds[k]);
+        threshold_name.push_back(header.threshold_names[k]);
+        const std::array<double, 2> above = clopper_pearson(result.above[k], count);
+        const std::array<double, 2> below = clopper_pearson(result.below[k], count);
+        p_above.push_back(share(result.above[k]));
+        above_lower.push_back(above[0]);
+        above_upper.push_back(above[1]);
+        p_below.push_back(share(result.below[k]));
+        below_lower.push_back(below[0]);
+        below_upper.push_back(below[1]);
+        p_between.push_back(share(count - result.above[k] - result.below[k]));
+        median.push_back(result.quartiles[1]);
+        lower_quartile.push_back(result.quartiles[0]);
+        upper_quartile.push_back(result.quartiles[2]);
+        pmp_mean.push_back(result.pmp_sum / static_cast<double>(count));
+        mean_sweeps.push_back(result.sweeps_sum / static_cast<double>(count));
+      }
+    }
+  }
+  const std::size_t rows = hypothesis.size();
+  const cpp11::sexp frame = data_frame(
+      named({{"size", numbers(size_index)}, {"n", numbers(n)}, {"total", numbers(total)},
+             {"hypothesis", texts(hypothesis)}, {"threshold", numbers(threshold)},
+             {"threshold_name", texts(threshold_name)}, {"p_above", numbers(p_above)},
+             {"p_above_lower", numbers(above_lower)}, {"p_above_upper", numbers(above_upper)},
+             {"p_below", numbers(p_below)}, {"p_below_lower", numbers(below_lower)},
+             {"p_below_upper", numbers(below_upper)}, {"p_between", numbers(p_between)},
+             {"median_bf", numbers(median)}, {"bf_lower_quartile", numbers(lower_quartile)},
+             {"bf_upper_quartile", numbers(upper_quartile)}, {"pmp_mean", numbers(pmp_mean)},
+             {"mean_sweeps", numbers(mean_sweeps)}}),
+      rows);
+  std::vector<double> complexity_values(header.complexities.begin(), header.complexities.end());
+  cpp11::writable::logicals exact(static_cast<R_xlen_t>(header.complexities_exact.size()));
+  for (std::size_t h = 0; h < header.complexities_exact.size(); ++h) {
+    exact[static_cast<R_xlen_t>(h)] = header.complexities_exact[h] ? TRUE : FALSE;
+  }
+  const cpp11::sexp complexities =
+      data_frame(named({{"hypothesis", texts(header.hypotheses)}, {"complexity", numbers(complexity_values)},
+                        {"exact", exact}}),
+                 header.hypotheses.size());
+  const std::size_t size_count = header.sizes.size();
+  const std::size_t items = header.items.size();
+  cpp11::writable::doubles sizes(static_cast<R_xlen_t>(size_count * items));
+  for (std::size_t s = 0; s < size_count; ++s) {
+    for (std::size_t j = 0; j < items; ++j) {
+      sizes[static_cast<R_xlen_t>(s + j * size_count)] = static_cast<double>(header.sizes[s][j]);
+    }
+  }
+  sizes.attr("dim") = cpp11::writable::integers({static_cast<int>(size_count), static_cast<int>(items)});
+  sizes.attr("dimnames") = cpp11::writable::list({R_NilValue, static_cast<SEXP>(texts(header.items))});
+  const cpp11::sexp target = header.target ? cpp11::as_sexp(*header.target) : cpp11::as_sexp(NA_REAL);
+  return named({{"program", text("propbf plan")},
+                {"version", text(header.version)},
+                {"plan", text(run.label)},
+                {"plan_text", text(run.content_read)},
+                {"datasets", cpp11::as_sexp(static_cast<double>(header.datasets))},
+                {"seed", cpp11::as_sexp(static_cast<double>(header.seed))},
+                {"against", text(header.against)},
+                {"thresholds", numbers(header.thresholds)},
+                {"threshold_names", texts(header.threshold_names)},
+                {"target", target},
+                {"target_threshold", cpp11::as_sexp(header.thresholds[header.target_threshold])},
+                {"items", texts(header.items)},
+                {"sizes", sizes},
+                {"complexities", complexities},
+                {"table", frame},
+                {"text", text(table)},
+                {"json", text(json)}});
+}
+
+SEXP plan_outcome(const std::shared_ptr<PlanRun>& run) {
+  std::string status = "ok";
+  std::string message;
+  cpp11::sexp value = R_NilValue;
+  bool interrupted = false;
+  bool finished = false;
+  try {
+    watch_worker<PlanRun>(run, run_plan_work, run->progress, interrupted);
+    finished = true;
+  } catch (const Cancelled&) {
+    status = "interrupted";
+    message = "interrupted: the plan stopped before it ended";
+  } catch (const Abandoned&) {
+    status = "interrupted";
+    message = "interrupted twice: the plan stops in the background";
+  } catch (const InputError& error) {
+    status = "input_error";
+    message = printable_message(error.what());
+  } catch (const std::bad_alloc&) {
+    status = "error";
+    message = printable_message(out_of_memory_message("bf_plan()", "niter"));
+  } catch (const std::exception& error) {
+    status = "error";
+    message = error.what();
+  }
+  if (interrupted && status == "ok") {
+    status = "interrupted";
+    message = "interrupted: the plan ended as it was interrupted";
+    finished = false;
+  }
+  if (message.starts_with("propbf: ")) message.erase(0, 8);
+  if (finished) value = plan_results(*run);
+  return named({{"status", text(status)}, {"message", text(message)}, {"value", value}});
+}
+
+}  // namespace
+
+// A plan: `file` names a plan file (TRUE) or `label` is the name the plan text `content`
+// goes by in messages.
+extern "C" SEXP propbf_plan(SEXP label, SEXP content, SEXP file, SEXP threads, SEXP progress, SEXP version) {
+  BEGIN_CPP11
+  const auto run = std::make_shared<PlanRun>();
+  run->label = cpp11::as_cpp<std::string>(label);
+  run->from_file = cpp11::as_cpp<bool>(file);
+  if (!run->from_file) run->content = text_vector(content).at(0);
+  run->version = cpp11::as_cpp<std::string>(version);
+  run->progress = cpp11::as_cpp<bool>(progress);
+  try {
+    run->threads = usable_thread_count(checked_threads(whole_setting("threads", cpp11::as_cpp<double>(threads))));
+  } catch (const InputError& error) {
+    std::string message = printable_message(error.what());
+    if (message.starts_with("propbf: ")) message.erase(0, 8);
+    return named({{"status", text("input_error")}, {"message", text(message)}, {"value", R_NilValue}});
+  }
+  return plan_outcome(run);
+  END_CPP11
+}
+
 extern "C" void R_init_propbf(DllInfo* info) {
   // Through void (*)(), the type any function pointer may pass as.
   const auto run_entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_run));
   const auto categories_entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_run_categories));
   const auto limits_entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_limits));
+  const auto plan_entry = reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(&propbf_plan));
   static const R_CallMethodDef methods[] = {{"propbf_run", run_entry, 12},
                                             {"propbf_run_categories", categories_entry, 12},
                                             {"propbf_limits", limits_entry, 0},
+                                            {"propbf_plan", plan_entry, 6},
                                             {nullptr, nullptr, 0}};
   R_registerRoutines(info, nullptr, methods, nullptr, nullptr);
   R_useDynamicSymbols(info, FALSE);

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Copies the engine into the package: for each layer the package links, the sources its
 # CMakeLists.txt lists (one per line) and the folder's headers, and the headers of
-# src/model. Usage: copy-engine.sh SOURCES PACKAGE, where SOURCES is the project's src
+# src/model (the readers of input and the planner of plan included, for bf_plan()). Usage: copy-engine.sh SOURCES PACKAGE, where SOURCES is the project's src
 # folder; the copy goes to PACKAGE/src/engine, replacing any earlier one.
 set -eu
 sources="$1"
@@ -9,7 +9,7 @@ target="$2/src/engine"
 rm -rf "$target"
 mkdir -p "$target"
 cp -R "$sources/model" "$target/model"
-for layer in messages problem sampling engine report polytope; do
+for layer in messages problem sampling engine report polytope input plan; do
   [ -f "$sources/$layer/CMakeLists.txt" ] || { echo "copy-engine.sh: $sources/$layer/CMakeLists.txt is missing" >&2; exit 1; }
   mkdir -p "$target/$layer"
   cp "$sources/$layer"/*.hpp "$target/$layer/"
