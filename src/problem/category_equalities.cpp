@@ -302,6 +302,13 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
   }
   for (const Equality& equality : parsed.equalities) {
     if (equality.category || equality.other_category) continue;
+    // A polytope's equality on a parameter of an item whose categories are tied.
+    if (reduced[space.parameters[equality.item].item] ||
+        (equality.other && reduced[space.parameters[*equality.other].item])) {
+      result.error = {equality.offset, "'" + equality.text + "' ties a category of an item whose categories the "
+                                       "hypothesis ties too; write these equalities in one form"};
+      return result;
+    }
     Equality moved = equality;
     moved.item = pseudo_of[equality.item];
     if (equality.other) moved.other = pseudo_of[*equality.other];

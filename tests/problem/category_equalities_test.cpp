@@ -184,6 +184,23 @@ TEST(CategoryEqualities, CommonPriorOnlyWhereItMeansSomething) {
             collapse("x[1] = x[2] = x[3]", {x}).log_factor);
 }
 
+// A polytope's equality (over parameters) on an item whose categories the text ties.
+TEST(CategoryEqualities, PolytopeEqualityOnTiedCategoriesIsRefused) {
+  const std::vector<Item> items{categorical("x", {12, 9, 4}, {1, 1, 1}), {"a", 7, 10, 1.0, 1.0}};
+  std::vector<NamedItem> named{{"x", 0, {"1", "2", "3"}, false}, {"a", 2, {"1", "2"}, true}};
+  ParsedHypothesis parsed = parse_hypothesis("x[1] = x[3]", named, 3);
+  ASSERT_TRUE(parsed.ok);
+  Equality tie;
+  tie.item = 1;
+  tie.other = 2;
+  tie.text = "vertices";
+  parsed.equalities.push_back(tie);
+  const CollapsedHypothesis c = collapse_category_equalities(parsed, items, TiedPrior::Conditional);
+  ASSERT_FALSE(c.ok);
+  EXPECT_EQ(c.error.message, "'vertices' ties a category of an item whose categories the hypothesis ties too; write "
+                             "these equalities in one form");
+}
+
 struct Refusal {
   std::string hypothesis;
   std::string message;  // in full, with the place
