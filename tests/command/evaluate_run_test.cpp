@@ -155,6 +155,27 @@ TEST(EvaluateRun, EqualitiesAreExactOrInsideTheirIntervals) {
   EXPECT_EQ(h[3]["notes"].back(), "warning: " + always);
 }
 
+// Ties of a trinomial's categories through the binary: x = (12, 9, 4) under
+// Dirichlet(1, 1, 1); all three equal is the ratio of the Dirichlet densities at 1/3 each,
+// exp(-25 ln 3 - ln D(13, 10, 5) + ln D(1, 1, 1)) = 1.5403..., and the estimates are 1/3.
+TEST(EvaluateRun, CategoryTiesThroughTheBinary) {
+  const Evaluated result = evaluate_problem_text(
+      "[items]\nnames = [\"x\"]\ncounts = [[12, 9, 4]]\n[hypotheses]\nH0 = \"x[1] = x[2] = x[3]\"\n"
+      "Hp = \"x[1] = 0.2\"\n");
+  ASSERT_EQ(result.run.status, 0) << result.run.err;
+  const Json& h = result.json["hypotheses"];
+  const double ln_d = std::lgamma(13.0) + std::lgamma(10.0) + std::lgamma(5.0) - std::lgamma(28.0) - std::log(0.5);
+  EXPECT_NEAR(h[0]["log_bf_unconstrained"].get<double>(), -25.0 * std::log(3.0) - ln_d, 1e-12);
+  EXPECT_EQ(h[0]["bf_unconstrained_interval"][0], h[0]["bf_unconstrained"]);
+  // Savage-Dickey: Beta(13, 15) against Beta(1, 2) at 0.2.
+  const double ln_beta_13_15 = std::lgamma(13.0) + std::lgamma(15.0) - std::lgamma(28.0);
+  EXPECT_NEAR(h[1]["log_bf_unconstrained"].get<double>(),
+              12.0 * std::log(0.2) + 13.0 * std::log(0.8) - ln_beta_13_15 + std::log(0.5), 1e-12);
+  EXPECT_EQ(h[1]["equalities"], Json::array({"x[1] = 0.2"}));
+  EXPECT_NE(result.run.out.find("    x[1]     0.3333   0         [0.3333, 0.3333]\n"), std::string::npos)
+      << result.run.out;
+}
+
 // The prior of tied items, from [items] tied_prior or --tied-prior: three items with
 // Jeffreys priors tied into one are refused under the conditioned prior (Beta(-0.5,
 // -0.5)) and under the common one have the factor exp(lnB(0.5 + 13, 0.5 + 12) - lnB(0.5,
