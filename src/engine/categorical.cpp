@@ -46,7 +46,8 @@ std::vector<ItemEstimate> category_estimates(const std::vector<Item>& items,
                                              const std::vector<ItemEstimate>& per_parameter,
                                              const std::vector<ItemEstimate>& remainders,
                                              const std::vector<Restriction>& restrictions,
-                                             const std::vector<ItemEstimate>& unconstrained) {
+                                             const std::vector<ItemEstimate>& unconstrained,
+                                             const std::vector<bool>& reduced) {
   const ParameterSpace space = parameter_space(items);
   if (!space.any_categorical) return per_parameter;
   std::vector<ItemEstimate> estimates;
@@ -62,7 +63,7 @@ std::vector<ItemEstimate> category_estimates(const std::vector<Item>& items,
       continue;
     }
     if (k > 2) {
-      bool involved = false;
+      bool involved = !reduced.empty() && reduced[j];
       for (const Restriction& restriction : restrictions) {
         for (std::size_t p = first; p < space.first[j + 1]; ++p) involved = involved || restriction.coefficients[p] != 0.0;
       }

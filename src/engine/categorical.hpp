@@ -27,11 +27,14 @@ std::vector<ItemEstimate> unconstrained_category_estimates(const std::vector<Ite
 // has its last category as the complement of its first (mean 1 - m, the interval
 // mirrored); an item of more that no restriction of `restrictions` (per parameter)
 // involves keeps its unconstrained estimates (`unconstrained`, per category). Without a
-// categorical item, `per_parameter` as it is.
+// categorical item, `per_parameter` as it is. An item whose categories equalities tie
+// (`reduced`, per item; empty: none) has its parameters' from `per_parameter` and its last
+// category's from `remainders` whether or not a restriction involves it.
 std::vector<ItemEstimate> category_estimates(const std::vector<Item>& items,
                                              const std::vector<ItemEstimate>& per_parameter,
                                              const std::vector<ItemEstimate>& remainders,
                                              const std::vector<Restriction>& restrictions,
-                                             const std::vector<ItemEstimate>& unconstrained);
+                                             const std::vector<ItemEstimate>& unconstrained,
+                                             const std::vector<bool>& reduced = {});
 
 }  // namespace propbf::evaluate

@@ -88,7 +88,11 @@ void spread_start(HypothesisResult& result, const Prepared& read, std::size_t it
   std::vector<double> centre(items, 0.0);
   for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
     for (std::size_t j : collapsed.groups[g]) {
-      centre[j] = collapsed.complement[j] ? 1.0 - result.start.centre[g] : result.start.centre[g];
+      if (!collapsed.scale.empty()) {
+        centre[j] = collapsed.offset[j] + collapsed.scale[j] * result.start.centre[g];
+      } else {
+        centre[j] = collapsed.complement[j] ? 1.0 - result.start.centre[g] : result.start.centre[g];
+      }
     }
   }
   for (std::size_t j = 0; j < items; ++j) {
@@ -321,7 +325,9 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     for (std::size_t h = 0; h < results.size(); ++h) {
       results[h].estimates = category_estimates(problem.items, run.estimates[h]->estimates(run.items.names),
                                                 run.estimates[h]->remainders(), run.prepared[h].parsed.restrictions,
-                                                evaluation.unconstrained_estimates);
+                                                evaluation.unconstrained_estimates,
+                                                run.prepared[h].has_equalities ? run.prepared[h].collapsed.reduced_item
+                                                                               : std::vector<bool>{});
     }
   } else {
     for (std::size_t j = 0; j < run.items.names.size(); ++j) {

@@ -1,12 +1,14 @@
 #include "engine/hypothesis_estimates.hpp"
 
+#include <cmath>
+
 #include "problem/equalities.hpp"
 
 namespace propbf::evaluate {
 
 SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
                                        const std::vector<double>& posterior_a, const std::vector<double>& posterior_b) {
-  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}};
+  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}};
   sampled.restrictions = read.chain_restrictions();
   if (!read.has_equalities) {
     sampled.start = result.start.centre;
@@ -20,15 +22,40 @@ SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Pre
   sampled.shape_b = collapsed.posterior_b;
   sampled.coordinate_of_item.assign(posterior_a.size(), SampledCoordinates::kFixedItem);
   for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
-    sampled.start.push_back(result.start.centre[collapsed.groups[g].front()]);
+    const std::size_t front = collapsed.groups[g].front();
+    // A tied category's start is offset + scale times its group's (spread_start).
+    sampled.start.push_back(collapsed.scale.empty() || (collapsed.offset[front] == 0.0 && collapsed.scale[front] == 1.0)
+                                ? result.start.centre[front]
+                                : (result.start.centre[front] - collapsed.offset[front]) / collapsed.scale[front]);
     for (std::size_t j : collapsed.groups[g]) sampled.coordinate_of_item[j] = g;
   }
   for (std::size_t j = 0; j < posterior_a.size(); ++j) {
     if (collapsed.item_value[j]) sampled.fixed_value[j] = *collapsed.item_value[j];
   }
   sampled.complement = collapsed.complement;
+  sampled.offset = collapsed.offset;
+  sampled.scale = collapsed.scale;
+  sampled.reduced_item = collapsed.reduced_item;
+  sampled.item_first = collapsed.item_first;
   return sampled;
 }
+
+namespace {
+
+// The estimate of offset + scale x from x's: the interval's ends exchanged for a negative scale.
+ItemEstimate affine_estimate(const ItemEstimate& e, double offset, double scale) {
+  ItemEstimate result = e;
+  result.mean = offset + scale * e.mean;
+  result.sd = std::fabs(scale) * e.sd;
+  result.lower = offset + scale * (scale < 0.0 ? e.upper : e.lower);
+  result.upper = offset + scale * (scale < 0.0 ? e.lower : e.upper);
+  result.mean_mcse = std::fabs(scale) * e.mean_mcse;
+  result.lower_mcse = std::fabs(scale) * (scale < 0.0 ? e.upper_mcse : e.lower_mcse);
+  result.upper_mcse = std::fabs(scale) * (scale < 0.0 ? e.lower_mcse : e.upper_mcse);
+  return result;
+}
+
+}  // namespace
 
 std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, const std::vector<ItemEstimate>& per_coordinate,
                                          const std::vector<std::string>& names) {
@@ -39,6 +66,8 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
     if (c == SampledCoordinates::kFixedItem) {
       const double value = sampled.fixed_value[j];
       estimate = {"", value, 0.0, value, value};
+    } else if (!sampled.scale.empty() && (sampled.offset[j] != 0.0 || sampled.scale[j] != 1.0)) {
+      estimate = affine_estimate(per_coordinate[c], sampled.offset[j], sampled.scale[j]);
     } else if (!sampled.complement.empty() && sampled.complement[j]) {
       // The complement of its group's proportion: the interval mirrored.
       const ItemEstimate& e = per_coordinate[c];
@@ -96,8 +125,42 @@ std::vector<ItemEstimate> HypothesisEstimates::estimates(const std::vector<std::
 
 std::vector<ItemEstimate> HypothesisEstimates::remainders() {
   if (!per_coordinate_) run_to(chain_.niter());
+  if (!sampled_.reduced_item.empty()) return reduced_remainders();
   const auto first = per_coordinate_->begin() + static_cast<std::ptrdiff_t>(sampled_.start.size());
   return std::vector<ItemEstimate>(first, per_coordinate_->end());
+}
+
+std::vector<ItemEstimate> HypothesisEstimates::reduced_remainders() const {
+  // The last category of a reduced item is 1 minus its parameters: offset + scale times
+  // its coordinate with offset 1 - (sum of theirs) and scale -(sum of theirs).
+  std::vector<ItemEstimate> remainders;
+  for (std::size_t j = 0; j + 1 < sampled_.item_first.size(); ++j) {
+    const std::size_t first = sampled_.item_first[j];
+    const std::size_t end = sampled_.item_first[j + 1];
+    if (end - first < 2) continue;  // an item of two categories
+    if (!sampled_.reduced_item[j]) {
+      remainders.emplace_back();
+      continue;
+    }
+    double offset = 1.0;
+    double scale = 0.0;
+    std::size_t coordinate = SampledCoordinates::kFixedItem;
+    for (std::size_t p = first; p < end; ++p) {
+      if (sampled_.coordinate_of_item[p] == SampledCoordinates::kFixedItem) {
+        offset -= sampled_.fixed_value[p];
+      } else {
+        offset -= sampled_.offset[p];
+        scale -= sampled_.scale[p];
+        coordinate = sampled_.coordinate_of_item[p];
+      }
+    }
+    if (coordinate == SampledCoordinates::kFixedItem || scale == 0.0) {
+      remainders.push_back({"", offset, 0.0, offset, offset});
+    } else {
+      remainders.push_back(affine_estimate((*per_coordinate_)[coordinate], offset, scale));
+    }
+  }
+  return remainders;
 }
 
 }  // namespace propbf::evaluate

@@ -29,6 +29,12 @@ struct SampledCoordinates {
   std::vector<std::size_t> coordinate_of_item;
   std::vector<double> fixed_value;  // per item; read where coordinate_of_item is kFixedItem
   std::vector<bool> complement;     // per item: 1 minus its coordinate (empty: none is)
+  // With ties on categories of larger items (CollapsedHypothesis): per item, offset +
+  // scale times its coordinate; and per item of the problem whether it is so reduced.
+  std::vector<double> offset;
+  std::vector<double> scale;
+  std::vector<bool> reduced_item;
+  std::vector<std::size_t> item_first;  // per item its first parameter (CollapsedHypothesis)
 };
 
 // Without equalities one coordinate per item, with the hypothesis's own restrictions and
@@ -64,7 +70,8 @@ class HypothesisEstimates {
   // Once run to niter.
   std::vector<ItemEstimate> estimates(const std::vector<std::string>& names);
   // Once run to niter: per item of the simplex's items, its last category's (zeros for
-  // an item no restriction involves; empty without a simplex).
+  // an item no restriction involves; empty without a simplex). With ties on categories of
+  // larger items, one per item of more than two categories (zeros for an item not reduced).
   std::vector<ItemEstimate> remainders();
   // Once run to niter, with `predictive`: the posterior predictive p-value, and the
   // samples (taken once; empty without keep_samples).
@@ -72,6 +79,8 @@ class HypothesisEstimates {
   std::vector<double> take_samples();
 
  private:
+  // remainders() with ties on categories of larger items.
+  std::vector<ItemEstimate> reduced_remainders() const;
   SampledCoordinates sampled_;
   std::shared_ptr<const Simplex> simplex_;
   EstimateChain chain_;

@@ -86,6 +86,19 @@ void PosteriorDraws::fill(const std::vector<double>& state, CounterStream& strea
     const std::size_t k = items_.categories[j];
     double* theta = s.theta.data() + items_.offset[j];
     const std::size_t first = items_.first[j];
+    if (k > 2 && !sampled_.reduced_item.empty() && sampled_.reduced_item[j]) {
+      // Categories tied by equalities: offset + scale times the item's one coordinate.
+      double sum = 0.0;
+      for (std::size_t c = 0; c + 1 < k; ++c) {
+        const std::size_t coordinate = sampled_.coordinate_of_item[first + c];
+        theta[c] = coordinate == SampledCoordinates::kFixedItem
+                       ? sampled_.fixed_value[first + c]
+                       : sampled_.offset[first + c] + sampled_.scale[first + c] * s.coordinates[coordinate];
+        sum += theta[c];
+      }
+      theta[k - 1] = std::max(0.0, 1.0 - sum);
+      continue;
+    }
     if (k > 2) {
       double sum = 0.0;
       if (s.item_drawn[j]) {
@@ -139,6 +152,14 @@ void PosteriorDraws::observe(std::int64_t counted, const std::vector<double>& st
       s.item_drawn[j] = free && drawn[coordinate];
       if (k <= 2) {
         if (free && !drawn[coordinate]) needed[coordinate] = true;
+        continue;
+      }
+      if (!sampled_.reduced_item.empty() && sampled_.reduced_item[j]) {
+        // Its one coordinate, if any, drawn from its beta when the chain does not draw it.
+        for (std::size_t p = items_.first[j]; p < items_.first[j + 1]; ++p) {
+          const std::size_t at = sampled_.coordinate_of_item[p];
+          if (at != SampledCoordinates::kFixedItem && !drawn[at]) needed[at] = true;
+        }
         continue;
       }
       if (s.item_drawn[j]) continue;

@@ -42,6 +42,14 @@ struct CollapsedHypothesis {
   // The texts of the restrictions whose coefficients all vanish and that cannot hold
   // (the hypothesis has no interior point); the others are still collapsed.
   std::vector<std::string> impossible;
+  // With ties on categories of larger items (category_equalities.hpp), per parameter: its
+  // value is offset + scale times its group's proportion (scale 0 where item_value holds
+  // it); empty otherwise (a parameter is its group's proportion or its complement).
+  std::vector<double> offset;
+  std::vector<double> scale;
+  // Per item: whether equalities tie its categories (offset and scale then describe it).
+  std::vector<bool> reduced_item;
+  std::vector<std::size_t> item_first;  // per item its first parameter; item_first[items] = parameters
   double log_factor = 0.0;  // of the equalities against the unconstrained hypothesis
   bool ok = false;
   LanguageError error;  // when !ok: a group prior that is not proper (or beyond the shape

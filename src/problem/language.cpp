@@ -266,20 +266,21 @@ class Parser {
 
   static bool is_comparison(Kind kind) { return kind == Kind::Less || kind == Kind::Greater || kind == Kind::Equal; }
 
+  // A side written as one category of an item of more than two categories.
+  std::optional<Equality::Category> lone_category(const Linear& side) const {
+    if (!side.reference || items_[side.reference->first].categories.size() <= 2) return std::nullopt;
+    return Equality::Category{side.reference->first, side.reference->second};
+  }
+
   // The parameter a side written as one item name stands for (an item of two
   // categories: its first category), and whether the side is its complement instead
-  // (its second category, x[2], or 1 - x written out); an equality on a category of a
-  // larger item is refused.
+  // (its second category, x[2], or 1 - x written out); a category of a larger item is
+  // lone_category's.
   std::optional<std::pair<std::size_t, bool>> lone_item(const Linear& side) const {
     if (side.reference) {
       const auto [j, category] = *side.reference;
       const NamedItem& item = items_[j];
-      if (item.categories.size() > 2) {
-        fail(side.begin, "'=' cannot tie a category of item '" + item.name + "', which has " +
-                             std::to_string(item.categories.size()) +
-                             " categories: equalities tie items of two categories only; write this hypothesis with "
-                             "< and >");
-      }
+      if (item.categories.size() > 2) return std::nullopt;
       return std::pair{item.first, category != 0};
     }
     // 1 - x: the constant 1 and the coefficient -1 on one parameter of an item of two.
@@ -315,21 +316,32 @@ class Parser {
     result.text = std::string(text_.substr(left.begin, right.end - left.begin));
     const std::optional<std::pair<std::size_t, bool>> left_item = lone_item(left);
     const std::optional<std::pair<std::size_t, bool>> right_item = lone_item(right);
+    const std::optional<Equality::Category> left_category = lone_category(left);
+    const std::optional<Equality::Category> right_category = lone_category(right);
     const char* accepted = "'=' ties single items or an item and a number in [0, 1] (e.g. 'a = b', 'a = b = c', "
                            "'a = 0.5'); ";
     for (const Linear* side : {&left, &right}) {
-      if (lone_item(*side) || lone_number(*side)) continue;
+      if (lone_item(*side) || lone_category(*side) || lone_number(*side)) continue;
       fail(side->begin, accepted + ("'" + source(*side) + "' is neither; write sums and multiples with < or >"));
     }
-    if (!left_item && !right_item) {
+    const bool left_named = left_item || left_category;
+    const bool right_named = right_item || right_category;
+    if (!left_named && !right_named) {
       fail(left.begin, accepted + ("'" + result.text + "' involves no item"));
     }
-    const Linear& point = left_item ? right : left;
-    result.item = left_item ? left_item->first : right_item->first;
-    result.complement = left_item ? left_item->second : right_item->second;
-    if (left_item && right_item) {
-      result.other = right_item->first;
-      result.other_complement = right_item->second;
+    const Linear& point = left_named ? right : left;
+    // The first side naming an item is the equality's own; the other, `other`.
+    if (left_named) {
+      result.category = left_category;
+      if (left_item) result.item = left_item->first, result.complement = left_item->second;
+    } else {
+      result.category = right_category;
+      if (right_item) result.item = right_item->first, result.complement = right_item->second;
+    }
+    if (left_named && right_named) {
+      result.other_category = right_category;
+      if (right_item) result.other = right_item->first, result.other_complement = right_item->second;
+      if (right_category) result.other = right_category->item;
     } else {
       result.value = point.constant;
       if (!(result.value >= 0.0 && result.value <= 1.0)) {

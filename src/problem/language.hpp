@@ -40,6 +40,15 @@ struct Restriction {
 // (`other_complement`) the side is 1 - pi_item (1 - pi_other) instead: b1 = 1 - b2,
 // b1 = b2[2].
 struct Equality {
+  // A side naming a category of an item of more than two categories: the item (its
+  // index among the items) and the category (0-based); `item` is then unused, and
+  // `other` holds the other side's item.
+  struct Category {
+    std::size_t item = 0;
+    std::size_t category = 0;
+  };
+  std::optional<Category> category;
+  std::optional<Category> other_category;
   std::size_t item = 0;
   std::optional<std::size_t> other;
   bool complement = false;
@@ -80,7 +89,8 @@ struct NamedItem {
 
 // Restrictions have one coefficient per parameter (`parameters` of them). An equality
 // ties single parameters of items of two categories, or their complements (x[2], or
-// 1 - x written out); one naming a category of a larger item is refused.
+// 1 - x written out), or single categories of larger items (Equality::category;
+// category_equalities.hpp decides which of those have a closed form).
 ParsedHypothesis parse_hypothesis(const std::string& text, const std::vector<NamedItem>& items, std::size_t parameters);
 
 }  // namespace propbf::evaluate

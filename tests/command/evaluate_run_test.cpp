@@ -155,6 +155,27 @@ TEST(EvaluateRun, EqualitiesAreExactOrInsideTheirIntervals) {
   EXPECT_EQ(h[3]["notes"].back(), "warning: " + always);
 }
 
+// Ties of a trinomial's categories through the binary: x = (12, 9, 4) under
+// Dirichlet(1, 1, 1); all three equal is the ratio of the Dirichlet densities at 1/3 each,
+// exp(-25 ln 3 - ln D(13, 10, 5) + ln D(1, 1, 1)) = 1.5403..., and the estimates are 1/3.
+TEST(EvaluateRun, CategoryTiesThroughTheBinary) {
+  const Evaluated result = evaluate_problem_text(
+      "[items]\nnames = [\"x\"]\ncounts = [[12, 9, 4]]\n[hypotheses]\nH0 = \"x[1] = x[2] = x[3]\"\n"
+      "Hp = \"x[1] = 0.2\"\n");
+  ASSERT_EQ(result.run.status, 0) << result.run.err;
+  const Json& h = result.json["hypotheses"];
+  const double ln_d = std::lgamma(13.0) + std::lgamma(10.0) + std::lgamma(5.0) - std::lgamma(28.0) - std::log(0.5);
+  EXPECT_NEAR(h[0]["log_bf_unconstrained"].get<double>(), -25.0 * std::log(3.0) - ln_d, 1e-12);
+  EXPECT_EQ(h[0]["bf_unconstrained_interval"][0], h[0]["bf_unconstrained"]);
+  // Savage-Dickey: Beta(13, 15) against Beta(1, 2) at 0.2.
+  const double ln_beta_13_15 = std::lgamma(13.0) + std::lgamma(15.0) - std::lgamma(28.0);
+  EXPECT_NEAR(h[1]["log_bf_unconstrained"].get<double>(),
+              12.0 * std::log(0.2) + 13.0 * std::log(0.8) - ln_beta_13_15 + std::log(0.5), 1e-12);
+  EXPECT_EQ(h[1]["equalities"], Json::array({"x[1] = 0.2"}));
+  EXPECT_NE(result.run.out.find("    x[1]     0.3333   0         [0.3333, 0.3333]\n"), std::string::npos)
+      << result.run.out;
+}
+
 // The prior of tied items, from [items] tied_prior or --tied-prior: three items with
 // Jeffreys priors tied into one are refused under the conditioned prior (Beta(-0.5,
 // -0.5)) and under the common one have the factor exp(lnB(0.5 + 13, 0.5 + 12) - lnB(0.5,
@@ -298,13 +319,13 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
        "problem.toml:5:6: hypothesis H: item 'x' has 3 categories; name the one meant, e.g. x[1]\n    x > 0.5\n    ^\n"},
       {"unknown category", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[4] > 0.5\"\n",
        "problem.toml:5:8: hypothesis H: item 'x' has categories 1 to 3; '4' is none of them\n    x[4] > 0.5\n      ^\n"},
-      {"equality on a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] = x[2]\"\n",
-       "problem.toml:5:6: hypothesis H: '=' cannot tie a category of item 'x', which has 3 categories: equalities tie items of two categories only; write this hypothesis with < and >\n    x[1] = x[2]\n    ^\n"},
+      {"category of a larger item tied to another item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y < 0.9; x[1] = y\"\n",
+       "problem.toml:5:15: hypothesis H: 'x[1] = y' ties a category of item 'x', which has 3 categories, to another item: its other categories would then be products of two proportions, which the chains do not sample; tie categories of one item, or to point values, or write this with < and >\n    y < 0.9; x[1] = y\n             ^\n"},
       {"equality with its own complement", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y[2] = y\"\n",
        "problem.toml:5:6: hypothesis H: 'y[2] = y' ties a proportion to its own complement; write it as a point "
        "value, '= 0.5'\n    y[2] = y\n    ^\n"},
       {"equalities beside a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y = 0.5; x[1] > x[3]\"\n",
-       "problem.toml:5:6: hypothesis H: equalities cannot be combined with restrictions on item 'x', which has 3 categories (here 'x[1] > x[3]'); write them as separate hypotheses\n"},
+       "problem.toml:5:6: hypothesis H: equalities cannot be combined with restrictions on item 'x', which has 3 categories (here 'x[1] > x[3]'), unless they tie its own categories; write them as separate hypotheses\n"},
       {"outside the simplex", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] > 0.6; x[2] > 0.6\"\n",
        "problem.toml:5:6: hypothesis H has no interior point: these restrictions cannot hold together with every proportion in [0, 1]\n    x[1] > 0.6\n    x[2] > 0.6\n    the categories of item 'x' sum to at most 1\n"},
       {"bad niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nniter = 1099511627777\n",

@@ -124,6 +124,62 @@ TEST(ExactComplexity, PartialOrderIsOneThird) {
   EXPECT_EQ(both.bf_complement_interval_independent, (Interval{1.0, 1.0}));
 }
 
+// Ties of the categories of a trinomial, x = (12, 9, 4) under Dirichlet(1, 1, 1): x[1] =
+// x[2] leaves u = x[1] + x[2], uniform a priori and Beta(22, 5) a posteriori; x[2] > x[3]
+// is then u > 2/3, complexity 1/3 and fit P(u > 2/3) by quadrature; all three tied are
+// 1/3 each, exactly. The estimates follow the tied proportion.
+TEST(CategoryEqualities, WholeRunsMatchTheirClosedForms) {
+  CountsProblem problem = problem_of({{"mixed", "x[1] = x[2] > x[3]"}, {"pair", "x[1] = x[2]"},
+                                      {"all", "x[1] = x[2] = x[3]"}, {"point", "x[1] = 0.2; x[2] > x[3]"}},
+                                     20000);
+  Item x;
+  x.name = "x";
+  x.counts = {12, 9, 4};
+  x.categories = {"1", "2", "3"};
+  x.concentration = {1.0, 1.0, 1.0};
+  problem.items = {x};
+  const Evaluation run = evaluate_problem(problem, 2);
+  const double ln_pair = -21.0 * std::log(2.0) + (std::lgamma(22.0) + std::lgamma(5.0) - std::lgamma(27.0)) -
+                         (std::lgamma(13.0) + std::lgamma(10.0) + std::lgamma(5.0) - std::lgamma(28.0) - std::log(0.5));
+  const auto beta_tail = [](double t, double a, double b) {  // P(u > t), Simpson on [t, 1]
+    const int n = 20000;
+    const double h = (1.0 - t) / n;
+    const auto f = [&](double u) { return std::pow(u, a - 1.0) * std::pow(1.0 - u, b - 1.0); };
+    double sum = f(t) + f(1.0);
+    for (int i = 1; i < n; ++i) sum += (i % 2 == 1 ? 4.0 : 2.0) * f(t + i * h);
+    return sum * h / 3.0 * std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b));
+  };
+  const HypothesisResult& mixed = run.hypotheses[0];
+  EXPECT_NEAR(mixed.log_bf_equalities, ln_pair, 1e-12);
+  EXPECT_NEAR(mixed.complexity, 1.0 / 3.0, 0.015);
+  const double fit = beta_tail(2.0 / 3.0, 22.0, 5.0);
+  const double exact = std::exp(ln_pair) * fit * 3.0;
+  EXPECT_LT(mixed.bf_unconstrained_interval[0], exact);
+  EXPECT_GT(mixed.bf_unconstrained_interval[1], exact);
+  const HypothesisResult& pair = run.hypotheses[1];
+  EXPECT_EQ(pair.bf_unconstrained, std::exp(pair.log_bf_equalities));
+  ASSERT_EQ(pair.estimates.size(), 3u);
+  EXPECT_NEAR(pair.estimates[0].mean, 11.0 / 27.0, 1e-12);
+  EXPECT_EQ(pair.estimates[1].mean, pair.estimates[0].mean);
+  EXPECT_NEAR(pair.estimates[2].mean, 5.0 / 27.0, 1e-12);
+  EXPECT_NEAR(pair.estimates[2].lower, 1.0 - 2.0 * pair.estimates[0].upper, 1e-12);
+  const HypothesisResult& all = run.hypotheses[2];
+  const double ln_all = -25.0 * std::log(3.0) - (std::lgamma(13.0) + std::lgamma(10.0) + std::lgamma(5.0) -
+                                                 std::lgamma(28.0) - std::log(0.5));
+  EXPECT_NEAR(all.log_bf_equalities, ln_all, 1e-12);
+  for (const ItemEstimate& e : all.estimates) EXPECT_NEAR(e.mean, 1.0 / 3.0, 1e-15);
+  EXPECT_GE(all.ppp, 0.0);
+  EXPECT_LE(all.ppp, 1.0);
+  // x[2] = 0.8 w, x[3] = 0.8 (1 - w), w ~ Beta(1 + 9, 1 + 4): x[2] > x[3] is w > 1/2.
+  const HypothesisResult& point = run.hypotheses[3];
+  EXPECT_NEAR(point.complexity, 0.5, 0.015);
+  const double point_exact = std::exp(point.log_bf_equalities) * beta_tail(0.5, 10.0, 5.0) * 2.0;
+  EXPECT_LT(point.bf_unconstrained_interval[0], point_exact);
+  EXPECT_GT(point.bf_unconstrained_interval[1], point_exact);
+  EXPECT_EQ(point.estimates[0].mean, 0.2);
+  EXPECT_NEAR(point.estimates[1].mean + point.estimates[2].mean, 0.8, 1e-12);
+}
+
 // A stop that says yes from its `from`-th look on, counting every look.
 struct CountedStop {
   std::shared_ptr<std::atomic<int>> looks = std::make_shared<std::atomic<int>>(0);

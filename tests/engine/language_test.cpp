@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -198,6 +199,19 @@ TEST(HypothesisLanguage, ReadsCategories) {
   EXPECT_EQ(tied.equalities[0].value, 0.4);
   EXPECT_TRUE(tied.equalities[1].complement);
   EXPECT_FALSE(tied.equalities[1].other_complement);
+  // Categories of the larger item in equalities: to each other, to a number, to a.
+  const ParsedHypothesis categories = parse_hypothesis("x[q] = x['r s'] = 0.3; a = x[1]", items, 3);
+  ASSERT_TRUE(categories.ok) << categories.error.message;
+  ASSERT_EQ(categories.equalities.size(), 3u);
+  const auto side = [](const std::optional<Equality::Category>& c) {
+    return c ? std::to_string(c->item) + "/" + std::to_string(c->category) : std::string("-");
+  };
+  EXPECT_EQ(side(categories.equalities[0].category) + " " + side(categories.equalities[0].other_category), "0/1 0/2");
+  EXPECT_EQ(side(categories.equalities[1].category) + " " + side(categories.equalities[1].other_category), "0/2 -");
+  EXPECT_FALSE(categories.equalities[1].other.has_value());
+  EXPECT_EQ(categories.equalities[1].value, 0.3);
+  EXPECT_EQ(side(categories.equalities[2].category) + " " + side(categories.equalities[2].other_category), "- 0/0");
+  EXPECT_EQ(categories.equalities[2].item, 2u);
   const std::vector<ErrorCase> errors{
       {"bare name", "x > 0.5", 0, "item 'x' has 3 categories; name the one meant, e.g. x[1] or x[p]"},
       {"number beyond", "x[4] > 0.5", 2, "item 'x' has categories 1 to 3; '4' is none of them"},
@@ -209,9 +223,9 @@ TEST(HypothesisLanguage, ReadsCategories) {
       {"unclosed bracket", "x[1 > 0", 4, "expected ']' to close the category of item 'x', but found '>'"},
       {"no category", "x[] > 0", 2,
        "expected a category of item 'x' (its number, its name, or its name quoted) after '[', but found ']'"},
-      {"equality on a larger item", "x[1] = a", 0,
-       "'=' cannot tie a category of item 'x', which has 3 categories: equalities tie items of two categories only; "
-       "write this hypothesis with < and >"},
+      {"equality of a multiple of a category", "2 * x[1] = a", 0,
+       "'=' ties single items or an item and a number in [0, 1] (e.g. 'a = b', 'a = b = c', 'a = 0.5'); '2 * x[1]' is "
+       "neither; write sums and multiples with < or >"},
   };
   for (const ErrorCase& c : errors) {
     const ParsedHypothesis parsed = parse_hypothesis(c.hypothesis, items, 3);

@@ -99,3 +99,18 @@ test_that("hostile input is an R error with the engine's message", {
   expect_error(run(list(x = c(1, 2, 3)), polytopes = list(H = list(A = A))), "needs its right-hand side b",
                class = "propbf_argument_error")
 })
+
+test_that("equalities tie the categories of an item in closed form", {
+  counts <- matrix(c(12, 9, 4), 1, dimnames = list("x", NULL))
+  fit <- bf_multinomial(counts, c(all = "x[1] = x[2] = x[3]", point = "x[1] = 0.2", mixed = "x[1] = x[2] > x[3]"),
+                        niter = 2000, seed = 1, threads = 1, progress = FALSE)
+  # Dirichlet(1, 1, 1): the ratio of posterior to prior density at (1/3, 1/3, 1/3), and
+  # Savage-Dickey on the beta marginal of x[1].
+  ln_all <- -25 * log(3) - (lgamma(13) + lgamma(10) + lgamma(5) - lgamma(28) - log(0.5))
+  expect_equal(log(fit$hypotheses$all$bf_unconstrained), ln_all, tolerance = 1e-12)
+  expect_equal(fit$hypotheses$point$bf_unconstrained, dbeta(0.2, 13, 15) / dbeta(0.2, 1, 2), tolerance = 1e-12)
+  # x[1] = x[2] > x[3] is u > 2/3 for u = x[1] + x[2], uniform a priori.
+  expect_equal(fit$hypotheses$mixed$complexity, 1 / 3, tolerance = 0.1)
+  expect_error(bf_multinomial(counts, c(H = "x[1] = 0.6; x[2] = 0.5"), niter = 100, threads = 1, progress = FALSE),
+               "leaves its other categories nothing")
+})

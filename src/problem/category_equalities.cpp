@@ -1,0 +1,363 @@
+#include "problem/category_equalities.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "messages/messages.hpp"
+#include "problem/categories.hpp"
+
+namespace propbf::evaluate {
+namespace {
+
+// The shortest text that reads back as `value` ("0.6", not "0.59999999999999998").
+std::string shortest_text(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+// k ln p with 0 ln 0 = 0.
+long double times_log(long double k, long double p) { return k == 0.0L ? 0.0L : k * std::log(p); }
+
+// What one item's tied categories make of it.
+struct ItemReduction {
+  long double log_factor = 0.0L;
+  // Per category: its value offset + scale w (scale 0: held at offset).
+  std::vector<double> offset, scale;
+  bool free = false;  // a proportion w is left
+  double prior_a = 1.0, prior_b = 1.0;
+  std::int64_t successes = 0, trials = 0;
+  std::size_t first_free = 0;  // the first category of w's merged category
+};
+
+struct Refusal {
+  LanguageError error;
+};
+
+[[noreturn]] void refuse(std::size_t offset, std::string message) { throw Refusal{{offset, std::move(message)}}; }
+
+// Item j's categories under the equalities `ties` (those naming two of its categories) and
+// `points` (those naming one and a value).
+ItemReduction reduce_item(const Item& item, const std::vector<const Equality*>& ties,
+                          const std::vector<const Equality*>& points, TiedPrior tied_prior) {
+  const std::size_t count = item.counts.size();
+  const std::string who = "item '" + item.name + "'";
+  std::vector<std::size_t> parent(count);
+  for (std::size_t c = 0; c < count; ++c) parent[c] = c;
+  auto find = [&](std::size_t c) {
+    while (parent[c] != c) c = parent[c] = parent[parent[c]];
+    return c;
+  };
+  for (const Equality* tie : ties) {
+    const std::size_t x = find(tie->category->category);
+    const std::size_t y = find(tie->other_category->category);
+    if (x != y) parent[std::max(x, y)] = std::min(x, y);  // the root is the first category
+  }
+  // Point values per group, the first one written; a different second one is refused.
+  std::vector<std::optional<double>> value(count);
+  std::vector<std::size_t> where(count, 0);
+  for (const Equality* point : points) {
+    std::optional<double>& at = value[find(point->category->category)];
+    if (at && *at != point->value) {
+      refuse(point->offset, "'" + point->text + "' ties to " + shortest_text(point->value) +
+                                " categories of " + who + " already tied to " + shortest_text(*at) +
+                                "; a proportion has one value");
+    }
+    at = point->value;
+  }
+  for (const Equality* e : ties) where[find(e->category->category)] = e->offset;
+  for (const Equality* e : points) where[find(e->category->category)] = e->offset;
+  std::vector<std::vector<std::size_t>> members(count);
+  for (std::size_t c = 0; c < count; ++c) members[find(c)].push_back(c);
+  ItemReduction result;
+  result.offset.assign(count, 0.0);
+  result.scale.assign(count, 0.0);
+  // All categories in one group of no point: each is 1/K.
+  if (members[0].size() == count && !value[0]) value[0] = 1.0 / static_cast<double>(count);
+  long double held = 0.0L;  // s, the sum of the points
+  std::size_t rest = 0;     // categories in R
+  std::size_t any_point = 0;
+  for (std::size_t c = 0; c < count; ++c) {
+    if (value[find(c)]) {
+      held += static_cast<long double>(*value[find(c)]);
+      ++any_point;
+    } else {
+      ++rest;
+    }
+  }
+  const std::size_t first_place = ties.empty() ? points.front()->offset : ties.front()->offset;
+  if (any_point > 0) {
+    const std::size_t place = points.empty() ? first_place : points.front()->offset;
+    if (rest == 0 && std::fabs(held - 1.0L) > 1e-12L) {
+      refuse(place, "the points of " + who + " give all its categories values that sum to " +
+                        shortest_text(static_cast<double>(held)) + ", not 1");
+    }
+    if (rest > 0 && held >= 1.0L) {
+      refuse(place, "the points of " + who + " sum to " + shortest_text(static_cast<double>(held)) +
+                        ", which leaves its other categories nothing (a point on the border of the simplex, where "
+                        "the densities of Savage-Dickey are 0 or infinite); give smaller values");
+    }
+    // Savage-Dickey on (theta_P, sum_R theta).
+    std::vector<long double> prior, posterior;
+    long double counts_rest = 0.0L, alpha_rest = 0.0L;
+    long double ratio = 0.0L;
+    for (std::size_t c = 0; c < count; ++c) {
+      const auto k = static_cast<long double>(item.counts[c]);
+      const auto alpha = static_cast<long double>(item.concentration[c]);
+      if (const std::optional<double>& v = value[find(c)]) {
+        ratio += times_log(k, static_cast<long double>(*v));
+        prior.push_back(alpha);
+        posterior.push_back(alpha + k);
+        result.offset[c] = *v;
+      } else {
+        counts_rest += k;
+        alpha_rest += alpha;
+      }
+    }
+    if (rest > 0) {
+      ratio += times_log(counts_rest, 1.0L - held);
+      prior.push_back(alpha_rest);
+      posterior.push_back(alpha_rest + counts_rest);
+    }
+    result.log_factor += ratio - (log_dirichlet(posterior) - log_dirichlet(prior));
+  }
+  if (rest == 0) return result;
+  // The merged categories of R, in order of their first category.
+  const double share = static_cast<double>(1.0L - held);
+  std::vector<std::size_t> merged;
+  std::vector<long double> alpha_r, posterior_r, alpha_m, posterior_m;
+  std::vector<std::int64_t> counts_m;
+  long double tie_terms = 0.0L;
+  bool tied = false;
+  for (std::size_t c = 0; c < count; ++c) {
+    if (find(c) != c || value[c]) continue;
+    merged.push_back(c);
+    const auto m = static_cast<long double>(members[c].size());
+    long double alpha = 0.0L, k = 0.0L;
+    std::int64_t whole = 0;
+    for (std::size_t d : members[c]) {
+      whole += item.counts[d];
+      alpha += static_cast<long double>(item.concentration[d]);
+      k += static_cast<long double>(item.counts[d]);
+      alpha_r.push_back(static_cast<long double>(item.concentration[d]));
+      posterior_r.push_back(static_cast<long double>(item.concentration[d]) + static_cast<long double>(item.counts[d]));
+    }
+    if (members[c].size() > 1) {
+      tied = true;
+      if (tied_prior == TiedPrior::Common) {
+        refuse(where[c], "tied_prior = \"common\" has no meaning for categories of one item (" + who +
+                             "): their common proportion lies in [0, 1/" + std::to_string(members[c].size()) +
+                             "], where none of their own priors lives; use tied_prior = \"conditional\"");
+      }
+      alpha -= m - 1.0L;
+      if (!(alpha >= kMinShape && alpha <= kMaxShape)) {
+        refuse(where[c], "the tied categories of " + who + " have the concentration " +
+                             format_number(static_cast<double>(alpha), 6) +
+                             " given their equality (the sum of theirs less " + format_number(static_cast<double>(m - 1.0L), 17) +
+                             "), " + (alpha > 0.0L ? "beyond the shapes allowed" : std::string("which is not a proper prior")) +
+                             "; tie fewer categories or give them larger concentrations");
+      }
+      tie_terms -= k * std::log(m);
+    }
+    alpha_m.push_back(alpha);
+    posterior_m.push_back(alpha + k);
+    counts_m.push_back(whole);
+    if (!(alpha + k <= kMaxShape)) refuse(where[c], "the tied categories of " + who + " have a posterior shape beyond " + format_number(kMaxShape, 6));
+  }
+  if (tied) {
+    result.log_factor += tie_terms + log_dirichlet(posterior_m) - log_dirichlet(alpha_m) -
+                         (log_dirichlet(posterior_r) - log_dirichlet(alpha_r));
+  }
+  if (merged.size() > 2) {
+    refuse(first_place, "under these equalities " + who + " keeps " + std::to_string(merged.size()) +
+                            " free categories (a Dirichlet under equalities), which the chains do not sample; tie or "
+                            "fix its categories so that at most two remain, or write the hypothesis with < and >");
+  }
+  for (std::size_t i = 0; i < merged.size(); ++i) {
+    const std::vector<std::size_t>& group = members[merged[i]];
+    const double each = share / static_cast<double>(group.size());
+    for (std::size_t c : group) {
+      if (merged.size() == 1) {
+        result.offset[c] = each;  // held: phi = 1
+      } else if (i == 0) {
+        result.scale[c] = each;  // each * w
+      } else {
+        result.offset[c] = each;  // each * (1 - w)
+        result.scale[c] = -each;
+      }
+    }
+  }
+  if (merged.size() == 2) {
+    result.free = true;
+    result.first_free = merged[0];
+    result.prior_a = static_cast<double>(alpha_m[0]);
+    result.prior_b = static_cast<double>(alpha_m[1]);
+    result.successes = counts_m[0];
+    result.trials = counts_m[0] + counts_m[1];
+  }
+  return result;
+}
+
+}  // namespace
+
+bool ties_categories(const ParsedHypothesis& parsed) {
+  for (const Equality& equality : parsed.equalities) {
+    if (equality.category || equality.other_category) return true;
+  }
+  return false;
+}
+
+long double log_dirichlet(const std::vector<long double>& alpha) {
+  long double sum = 0.0L, terms = 0.0L;
+  for (long double a : alpha) {
+    terms += std::lgamma(a);
+    sum += a;
+  }
+  return terms - std::lgamma(sum);
+}
+
+CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items,
+                                                 TiedPrior tied_prior) {
+  CollapsedHypothesis result;
+  const ParameterSpace space = parameter_space(items);
+  const std::size_t parameters = space.parameters.size();
+  std::vector<std::vector<const Equality*>> ties(items.size()), points(items.size());
+  ParsedHypothesis pseudo;  // over the items the collapse of two categories reads
+  pseudo.ok = true;
+  std::vector<ItemReduction> reductions(items.size());
+  std::vector<bool> reduced(items.size(), false);
+  try {
+    for (const Equality& equality : parsed.equalities) {
+      if (!equality.category && !equality.other_category) continue;
+      if (equality.category && equality.other_category && equality.category->item == equality.other_category->item) {
+        ties[equality.category->item].push_back(&equality);
+      } else if (equality.category && !equality.other) {
+        points[equality.category->item].push_back(&equality);
+      } else {
+        const std::size_t j = equality.category ? equality.category->item : equality.other_category->item;
+        refuse(equality.offset, "'" + equality.text + "' ties a category of item '" + items[j].name + "', which has " +
+                                    std::to_string(items[j].counts.size()) +
+                                    " categories, to another item: its other categories would then be products of two "
+                                    "proportions, which the chains do not sample; tie categories of one item, or to "
+                                    "point values, or write this with < and >");
+      }
+    }
+    for (std::size_t j = 0; j < items.size(); ++j) {
+      if (ties[j].empty() && points[j].empty()) continue;
+      reduced[j] = true;
+      reductions[j] = reduce_item(items[j], ties[j], points[j], tied_prior);
+    }
+  } catch (const Refusal& refusal) {
+    result.error = refusal.error;
+    return result;
+  }
+  // The items the collapse reads: a parameter per unreduced item's parameter, one per
+  // reduced item with a free proportion.
+  const std::vector<Item> binomial = parameter_items(items);
+  std::vector<Item> pseudo_items;
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> pseudo_of(parameters, kNone);  // parameter -> pseudo item
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    if (!reduced[j]) {
+      for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) {
+        pseudo_of[p] = pseudo_items.size();
+        pseudo_items.push_back(binomial[p]);
+      }
+      continue;
+    }
+    const ItemReduction& r = reductions[j];
+    if (!r.free) continue;
+    Item item;
+    item.name = category_label(items[j], r.first_free);
+    item.prior_a = r.prior_a;
+    item.prior_b = r.prior_b;
+    item.successes = r.successes;
+    item.trials = r.trials;
+    for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) {
+      if (r.scale[p - space.first[j]] != 0.0) pseudo_of[p] = pseudo_items.size();
+    }
+    pseudo_items.push_back(std::move(item));
+  }
+  for (const Restriction& restriction : parsed.restrictions) {
+    Restriction rewritten;
+    rewritten.text = restriction.text;
+    rewritten.constant = restriction.constant;
+    rewritten.coefficients.assign(pseudo_items.size(), 0.0);
+    for (std::size_t p = 0; p < parameters; ++p) {
+      const double g = restriction.coefficients[p];
+      if (g == 0.0) continue;
+      const std::size_t j = space.parameters[p].item;
+      if (!reduced[j]) {
+        rewritten.coefficients[pseudo_of[p]] += g;
+        continue;
+      }
+      const std::size_t c = space.parameters[p].category;
+      rewritten.constant -= g * reductions[j].offset[c];
+      if (reductions[j].scale[c] != 0.0) rewritten.coefficients[pseudo_of[p]] += g * reductions[j].scale[c];
+    }
+    pseudo.restrictions.push_back(std::move(rewritten));
+  }
+  for (const Equality& equality : parsed.equalities) {
+    if (equality.category || equality.other_category) continue;
+    // A polytope's equality on a parameter of an item whose categories are tied.
+    if (reduced[space.parameters[equality.item].item] ||
+        (equality.other && reduced[space.parameters[*equality.other].item])) {
+      result.error = {equality.offset, "'" + equality.text + "' ties a category of an item whose categories the "
+                                       "hypothesis ties too; write these equalities in one form"};
+      return result;
+    }
+    Equality moved = equality;
+    moved.item = pseudo_of[equality.item];
+    if (equality.other) moved.other = pseudo_of[*equality.other];
+    pseudo.equalities.push_back(std::move(moved));
+  }
+  CollapsedHypothesis c = collapse_equalities(pseudo, pseudo_items, tied_prior);
+  if (!c.ok) return c;
+  // Back over the parameters.
+  std::vector<std::vector<std::size_t>> members(pseudo_items.size());
+  for (std::size_t p = 0; p < parameters; ++p) {
+    if (pseudo_of[p] != kNone) members[pseudo_of[p]].push_back(p);
+  }
+  for (const std::vector<std::size_t>& group : c.groups) {
+    std::vector<std::size_t> listed;
+    for (std::size_t i : group) listed.insert(listed.end(), members[i].begin(), members[i].end());
+    result.groups.push_back(std::move(listed));
+  }
+  result.item_value.resize(parameters);
+  result.complement.assign(parameters, false);
+  result.offset.assign(parameters, 0.0);
+  result.scale.assign(parameters, 1.0);
+  result.reduced_item = reduced;
+  result.item_first = space.first;
+  for (std::size_t p = 0; p < parameters; ++p) {
+    const std::size_t j = space.parameters[p].item;
+    if (!reduced[j]) {
+      result.item_value[p] = c.item_value[pseudo_of[p]];
+      result.complement[p] = c.complement[pseudo_of[p]];
+      continue;
+    }
+    const std::size_t category = space.parameters[p].category;
+    result.offset[p] = reductions[j].offset[category];
+    result.scale[p] = reductions[j].scale[category];
+    if (result.scale[p] == 0.0) result.item_value[p] = result.offset[p];
+  }
+  result.prior_a = c.prior_a;
+  result.prior_b = c.prior_b;
+  result.posterior_a = c.posterior_a;
+  result.posterior_b = c.posterior_b;
+  result.restrictions = std::move(c.restrictions);
+  result.dropped = std::move(c.dropped);
+  result.impossible = std::move(c.impossible);
+  long double log_factor = static_cast<long double>(c.log_factor);
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    if (reduced[j]) log_factor += reductions[j].log_factor;
+  }
+  result.log_factor = static_cast<double>(log_factor);
+  result.ok = true;
+  return result;
+}
+
+}  // namespace propbf::evaluate

@@ -1,0 +1,59 @@
+// Equalities on the categories of items of more than two categories (multinomial counts,
+// Dirichlet priors), in closed form.
+//
+// Of one item x with K categories, concentrations alpha and counts k (N in all), an
+// equality may tie categories to each other (x[1] = x[2], x[1] = x[2] = x[3]) or to
+// point values (x[1] = 0.2, x[1] = x[2] = 0.25). With D(.) the multivariate beta
+// function, ln D(a) = sum_c lnGamma(a_c) - lnGamma(sum_c a_c):
+//
+// Points. The categories P held at values p (their sum s), R the others. By aggregation
+// (theta_P, sum_R theta) is Dirichlet(alpha_P, A_R), A_R = sum_R alpha_c, and the factor is
+// the ratio of posterior to prior density at the point (Savage-Dickey):
+//   sum_P k_c ln p_c + K_R ln(1 - s) - [ln D(alpha_P + k_P, A_R + K_R) - ln D(alpha_P, A_R)]
+// (with R empty the last term's A_R and K_R are left out and s must be 1; 0 ln 0 = 0).
+// With R not empty s must be below 1.
+//
+// Ties. Given the points, theta_R = (1 - s) phi with phi ~ Dirichlet(alpha_R), a
+// posteriori Dirichlet(alpha_R + k_R), whatever the points. Categories T of R tied to each
+// other (m of them, K_T their counts) share phi_c = u / m; conditioned on the tie the
+// prior of phi is Dirichlet(alpha') with T merged into one category of concentration
+// sum_T alpha_c - (m - 1) (TiedPrior::Conditional; Common is refused: the tied share lies
+// in [0, 1/m], where no category's own prior lives), and the likelihood is m^-K_T u^K_T:
+//   sum_T [-K_T ln m] + ln D(alpha' + k') - ln D(alpha') - [ln D(alpha_R + k_R) - ln D(alpha_R)].
+// All categories tied (m = K) is the point 1/K of every category.
+//
+// What is left of the item is phi' ~ Dirichlet(alpha' + k') over the merged categories:
+// none or one (the item is held at its values) or two, one free proportion w (the first
+// merged category's), which the chains draw as a beta (Beta(alpha'_1, alpha'_2) a priori);
+// every category is then offset + scale w. Inequalities on the item act on w.
+// Refused, each with the equality's place and the reason: three or more merged
+// categories left (a coupled Dirichlet under equalities, which the chains do not draw),
+// a category tied to another item (its other categories would be products of two
+// proportions), a merged concentration below the smallest shape, points that do not sum
+// to 1 or leave the others nothing.
+#pragma once
+
+#include <vector>
+
+#include "problem/equalities.hpp"
+#include "problem/language.hpp"
+#include "problem/problem.hpp"
+
+namespace propbf::evaluate {
+
+// Whether an equality of `parsed` names a category of an item of more than two categories.
+bool ties_categories(const ParsedHypothesis& parsed);
+
+// ln D(alpha) = sum lnGamma(alpha_c) - lnGamma(sum alpha_c), alpha_c > 0.
+long double log_dirichlet(const std::vector<long double>& alpha);
+
+// The collapse of a hypothesis whose equalities tie categories of larger items (and
+// perhaps items of two categories, as collapse_equalities does), over the parameters of
+// `items` (parameter_space): the free groups list parameters; a parameter of an item whose
+// categories are tied is offset + scale times its group's proportion (CollapsedHypothesis
+// offset and scale) or held at its value (item_value). A restriction on an item of more
+// than two categories whose categories no equality ties stays refused by the caller.
+CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items,
+                                                 TiedPrior tied_prior);
+
+}  // namespace propbf::evaluate
