@@ -227,7 +227,15 @@ std::vector<std::vector<double>> Planner::draw_category_truth(CounterStream& str
     const CollapsedHypothesis& collapsed = read.collapsed;
     parameters.assign(collapsed.item_value.size(), 0.5);
     for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
-      for (std::size_t p : collapsed.groups[g]) parameters[p] = collapsed.complement[p] ? 1.0 - state[g] : state[g];
+      for (std::size_t p : collapsed.groups[g]) {
+        // Tied categories of a larger item are an offset and a multiple of their group's
+        // proportion; other parameters are the proportion or its complement.
+        if (!collapsed.scale.empty()) {
+          parameters[p] = collapsed.offset[p] + collapsed.scale[p] * state[g];
+        } else {
+          parameters[p] = collapsed.complement[p] ? 1.0 - state[g] : state[g];
+        }
+      }
     }
     for (std::size_t p = 0; p < parameters.size(); ++p) {
       if (collapsed.item_value[p]) parameters[p] = *collapsed.item_value[p];

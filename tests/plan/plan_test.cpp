@@ -161,6 +161,26 @@ TEST(PlanAgreement, TrinomialFactorsOfTheSameDataSetsAsEvaluate) {
   EXPECT_GE(inside, total - 3) << inside << " of " << total;
 }
 
+// A truth drawn from a hypothesis that ties two of three categories: each tied category
+// takes half of their merged proportion u (uniform under Dirichlet(1, 1, 1) conditioned
+// on the tie), so the third holds 1 - u, on average a half (a quarter if each took u).
+TEST(PlanTruth, TiedCategoriesOfAHypothesisShareTheirProportion) {
+  const PlanFile plan = plan_of(
+      "[items]\nnames = [\"x\"]\ncategories = [3]\n[hypotheses]\ntie = \"x[1] = x[2]\"\n"
+      "[truth]\nfrom_hypothesis = \"tie\"\n[design]\nn = [4000]\ndatasets = 40\nseed = 5\n");
+  const Planner planner(plan);
+  double third = 0.0;
+  for (std::int64_t d = 0; d < 40; ++d) {
+    const DatasetRecord record = planner.evaluate(0, d);
+    ASSERT_EQ(record.counts.size(), 1u);
+    const std::vector<std::int64_t>& counts = record.counts[0];
+    EXPECT_EQ(counts[0] + counts[1] + counts[2], 4000);
+    EXPECT_LT(std::abs(counts[0] - counts[1]), 300) << "data set " << d;
+    third += static_cast<double>(counts[2]) / 4000.0 / 40.0;
+  }
+  EXPECT_NEAR(third, 0.5, 0.15);
+}
+
 // The plan's factor of each data set against `propbf evaluate` on the same counts at its
 // default settings: the evaluation's factor lies in the plan's interval (19 of 20 or more).
 TEST(PlanAgreement, FactorsOfTheSameDataSetsAsEvaluate) {
