@@ -109,15 +109,6 @@ std::vector<SourcePosition> string_positions(const std::string& text, int line) 
   return positions;
 }
 
-// A number as the shortest decimal that reads back as it (the exact value a vertex's
-// coordinate is taken for, as a CSV file would write it).
-std::string shortest_decimal(double value) {
-  char buffer[64];
-  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  if (error != std::errc()) return format_number(value, 17);
-  return std::string(buffer, end);
-}
-
 // A polytope given as R matrices, as the table a matrix or vertex file reads as, checked
 // as the reader checks a file (a column naming no free parameter or one twice, a value
 // that is not a finite number); its row r stands on "line" r of `label`.
@@ -167,7 +158,7 @@ PolytopeTable polytope_table(const PolytopeArgument& polytope, const ParameterNa
                                "', but found " + format_number(value, 17));
       }
       (i == columns ? table.b : table.values).push_back(value);
-      if (polytope.form == PolytopeForm::Vertices) table.exact.push_back(shortest_decimal(value));
+      if (polytope.form == PolytopeForm::Vertices) table.exact.push_back(shortest_text(value));
     }
     table.lines.push_back(static_cast<int>(r + 1));
   }

@@ -185,6 +185,22 @@ class Reader {
     read_beta_priors(items, problem, file_name_, std::vector<SourcePosition>(problem.items.size()));
   }
 
+  // An item's category names (`list` holds one per category): strings, none refused by
+  // the language, none twice.
+  void read_category_names(const toml::array& list, Item& item) const {
+    std::set<std::string> known;
+    for (std::size_t c = 0; c < list.size(); ++c) {
+      const auto* name = list.get(c)->as_string();
+      if (name == nullptr) fail(*list.get(c), "a category name must be a string, e.g. \"a>b\"");
+      if (std::string refusal = category_name_refusal(name->get(), c); !refusal.empty()) fail(*list.get(c), refusal);
+      if (!known.insert(name->get()).second) {
+        fail(*list.get(c), "category name \"" + visible_text(name->get()) + "\" is given twice in item '" +
+                               item.name + "'");
+      }
+      item.categories[c] = name->get();
+    }
+  }
+
   // A plan's items of categories: 'categories' holds per item its category names (an
   // array) or their number K (categories "1" ... "K"); the counts are the data sets'
   // (all 0 here, so the posterior shapes are the prior's), 'prior' as for counts.
@@ -217,17 +233,7 @@ class Reader {
       item.counts.assign(static_cast<std::size_t>(k), 0);
       for (std::int64_t c = 0; c < k; ++c) item.categories.push_back(std::to_string(c + 1));
       if (list == nullptr) continue;
-      std::set<std::string> known;
-      for (std::size_t c = 0; c < list->size(); ++c) {
-        const auto* name = list->get(c)->as_string();
-        if (name == nullptr) fail(*list->get(c), "a category name must be a string, e.g. \"a>b\"");
-        if (std::string refusal = category_name_refusal(name->get(), c); !refusal.empty()) fail(*list->get(c), refusal);
-        if (!known.insert(name->get()).second) {
-          fail(*list->get(c), "category name \"" + visible_text(name->get()) + "\" is given twice in item '" +
-                                  item.name + "'");
-        }
-        item.categories[c] = name->get();
-      }
+      read_category_names(*list, item);
     }
     categorical_priors(items, problem, file_name_, std::vector<SourcePosition>(count));
   }
@@ -302,17 +308,7 @@ class Reader {
           fail(element, "the categories of item '" + item.name + "' must be an array of " +
                             std::to_string(item.counts.size()) + " names, one per count");
         }
-        std::set<std::string> known;
-        for (std::size_t c = 0; c < list->size(); ++c) {
-          const auto* name = list->get(c)->as_string();
-          if (name == nullptr) fail(*list->get(c), "a category name must be a string, e.g. \"a>b\"");
-          if (std::string refusal = category_name_refusal(name->get(), c); !refusal.empty()) fail(*list->get(c), refusal);
-          if (!known.insert(name->get()).second) {
-            fail(*list->get(c), "category name \"" + visible_text(name->get()) + "\" is given twice in item '" +
-                                    item.name + "'");
-          }
-          item.categories[c] = name->get();
-        }
+        read_category_names(*list, item);
       }
     }
     categorical_priors(items, problem, file_name_, places);

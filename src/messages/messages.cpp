@@ -39,6 +39,13 @@ std::string visible_text(std::string_view text) {
   return shown;
 }
 
+std::string shortest_text(double value) {
+  char buffer[64];
+  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (error != std::errc()) return format_number(value, 17);
+  return std::string(buffer, end);
+}
+
 std::string format_number(double value, int digits) {
   if (std::isnan(value)) return "NaN";  // whatever its sign bit (0/0 sets it on x86)
   char buffer[64];

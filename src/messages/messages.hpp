@@ -32,6 +32,9 @@ std::string describe_position(const std::string& file_name, SourcePosition posit
 // locale-free): "0.0833125", "4.9266", "inf", "-inf"; every NaN as "NaN".
 std::string format_number(double value, int digits);
 
+// The shortest text that reads back as `value` ("0.6", not "0.59999999999999998").
+std::string shortest_text(double value);
+
 // `text` with every control character made visible, so that no name read from a file
 // can break a line or send a terminal an escape sequence: line feed, carriage return and
 // tab as \n, \r and \t, the other C0 characters and DEL as \xHH, the C1 characters

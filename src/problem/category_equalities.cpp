@@ -12,13 +12,6 @@
 namespace propbf::evaluate {
 namespace {
 
-// The shortest text that reads back as `value` ("0.6", not "0.59999999999999998").
-std::string shortest_text(double value) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  return std::string(text, end);
-}
-
 // k ln p with 0 ln 0 = 0.
 long double times_log(long double k, long double p) { return k == 0.0L ? 0.0L : k * std::log(p); }
 

@@ -11,13 +11,6 @@
 namespace propbf::evaluate {
 namespace {
 
-// The shortest text that reads back as `value` ("0.6", not "0.59999999999999998").
-std::string shortest_text(double value) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  return std::string(text, end);
-}
-
 // ln of the marginal likelihood of item j's counts under its prior, without the binomial
 // coefficient: lnB(a + k, b + n - k) - lnB(a, b).
 long double log_evidence(const Item& item) {

@@ -34,3 +34,13 @@ write_toml <- function(problem, path) {
              "[sampling]", "niter = 3000", "seed = 1")
   writeLines(lines, path)
 }
+
+# A vdiffr writer of a figure at `width` x `height` inches (the snapshots are taken at
+# several sizes, so the layout is checked where labels crowd).
+sized_snapshot <- function(width, height) {
+  function(plot, file, title = "") {
+    vdiffr:::svglite(file, width = width, height = height)
+    on.exit(grDevices::dev.off())
+    vdiffr:::print_plot(plot, title)
+  }
+}

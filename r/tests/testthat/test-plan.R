@@ -176,16 +176,9 @@ test_that("the plan's figure draws on small and large devices and matches its sn
     expect_gt(file.size(file), 0)
   }
   skip_if_not_installed("vdiffr")
-  sized <- function(width, height) {
-    function(plot, file, title = "") {
-      vdiffr:::svglite(file, width = width, height = height)
-      on.exit(grDevices::dev.off())
-      vdiffr:::print_plot(plot, title)
-    }
-  }
   sizes <- list(small = c(480, 480) / 72, wide = c(1600, 900) / 72)
   for (size in names(sizes)) {
-    writer <- sized(sizes[[size]][1], sizes[[size]][2])
+    writer <- sized_snapshot(sizes[[size]][1], sizes[[size]][2])
     vdiffr::expect_doppelganger(paste("plan probabilities", size), function() plot(plan), writer = writer)
   }
 })

@@ -57,16 +57,9 @@ test_that("the figures draw without a warning on small and large devices", {
 
 test_that("the figures match their snapshots at three sizes", {
   skip_if_not_installed("vdiffr")
-  sized <- function(width, height) {
-    function(plot, file, title = "") {
-      vdiffr:::svglite(file, width = width, height = height)
-      on.exit(grDevices::dev.off())
-      vdiffr:::print_plot(plot, title)
-    }
-  }
   sizes <- list(small = c(480, 480) / 72, wide = c(1600, 900) / 72, page = c(8.27, 11.69))
   for (size in names(sizes)) {
-    writer <- sized(sizes[[size]][1], sizes[[size]][2])
+    writer <- sized_snapshot(sizes[[size]][1], sizes[[size]][2])
     vdiffr::expect_doppelganger(paste("factors and estimates", size), function() plot(fit), writer = writer)
     vdiffr::expect_doppelganger(paste("factors against the complement", size),
                                 function() plot(fit, which = "factors", factor = "complement", labels = FALSE),
