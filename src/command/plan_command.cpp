@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <new>
 
@@ -74,12 +75,14 @@ int finish(const PlanHeader& header, std::vector<SizeSummary>& summaries, const 
 }
 
 int merge(const PlanCommand& command, bool output_closed) {
-  std::vector<PlanPart> parts;
+  PlanMerge parts;
   for (const std::string& name : command.parts) {
-    parts.push_back(parse_plan_part(name, read_input_file(name, "part of a plan")));
+    std::ifstream in(name, std::ios::binary);
+    if (!in) throw InputError(name + ": cannot open the part of a plan");
+    parts.add_part(name, in);
   }
   PlanHeader header;
-  std::vector<SizeSummary> summaries = merge_parts(parts, header);
+  std::vector<SizeSummary> summaries = parts.summaries(header);
   return finish(header, summaries, command, output_closed);
 }
 

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <boost/math/special_functions/beta.hpp>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -500,108 +502,168 @@ bool same_plan(const PlanHeader& a, const PlanHeader& b) {
 
 }  // namespace
 
-PlanPart parse_plan_part(const std::string& file_name, const std::string& content) {
+namespace {
+
+// A line of a part that is not a record (a header) or a record, read from `line`.
+void read_part_line(const std::string& file_name, std::size_t line_number, const std::string& line, PlanPart& part,
+                    bool& have_header, DatasetRecord& record) {
+  Json j;
+  try {
+    j = Json::parse(line);
+  } catch (const Json::exception&) {
+    part_error(file_name, line_number, "not a line of JSON (a part of a plan holds JSON lines)");
+  }
+  try {
+    if (!have_header) {
+      if (!j.is_object() || !j.contains("propbf_plan")) {
+        part_error(file_name, line_number, "not the header of a plan's part (written by propbf plan --jsonl)");
+      }
+      part.header = read_header(j);
+      part.shard = j.at("shard").get<std::int64_t>();
+      part.shards = j.at("shards").get<std::int64_t>();
+      if (part.shards < 1 || part.shard < 1 || part.shard > part.shards) throw std::invalid_argument("shard");
+      return;
+    }
+    record = DatasetRecord{};
+    record.size = j.at("size").get<std::size_t>();
+    record.dataset = j.at("dataset").get<std::int64_t>();
+    if (j.contains("counts")) {
+      record.counts = j.at("counts").get<std::vector<std::vector<std::int64_t>>>();
+    } else {
+      record.successes = j.at("successes").get<std::vector<std::int64_t>>();
+    }
+    for (const Json& f : j.at("factors")) record.factors.push_back(json_double(f));
+    for (const Json& p : j.at("pmp")) record.pmp.push_back(json_double(p));
+    record.sweeps = j.at("sweeps").get<std::vector<std::int64_t>>();
+    const std::size_t hypotheses = part.header.hypotheses.size();
+    if (record.size >= part.header.sizes.size() || record.dataset < 0 || record.dataset >= part.header.datasets ||
+        record.factors.size() != hypotheses || record.pmp.size() != hypotheses || record.sweeps.size() != hypotheses ||
+        (record.counts.empty() ? record.successes.size() : record.counts.size()) != part.header.items.size()) {
+      throw std::invalid_argument("record");
+    }
+  } catch (const InputError&) {
+    throw;
+  } catch (const std::exception&) {
+    part_error(file_name, line_number, have_header ? "not a data set's record of this plan"
+                                                   : "a header of a plan's part with missing or wrong fields");
+  }
+}
+
+}  // namespace
+
+PlanPart read_plan_part(const std::string& file_name, std::istream& in,
+                        const std::function<void(const PlanPart&, const DatasetRecord&)>& on_record) {
   PlanPart part;
   std::size_t line_number = 0;
-  std::size_t at = 0;
   bool have_header = false;
-  while (at < content.size()) {
-    const std::size_t end = std::min(content.find('\n', at), content.size());
-    const std::string line = content.substr(at, end - at);
-    at = end + 1;
+  DatasetRecord record;
+  std::string line;
+  std::string pending;  // the start of a line not yet ended
+  std::vector<char> block(std::size_t{1} << 16);
+  const auto take_line = [&](const std::string& text) {
     ++line_number;
-    if (line.empty()) continue;
-    Json j;
-    try {
-      j = Json::parse(line);
-    } catch (const Json::exception&) {
-      part_error(file_name, line_number, "not a line of JSON (a part of a plan holds JSON lines)");
+    if (text.empty()) return;
+    read_part_line(file_name, line_number, text, part, have_header, record);
+    if (!have_header) {
+      have_header = true;
+    } else {
+      on_record(part, record);
     }
-    try {
-      if (!have_header) {
-        if (!j.is_object() || !j.contains("propbf_plan")) {
-          part_error(file_name, line_number, "not the header of a plan's part (written by propbf plan --jsonl)");
-        }
-        part.header = read_header(j);
-        part.shard = j.at("shard").get<std::int64_t>();
-        part.shards = j.at("shards").get<std::int64_t>();
-        if (part.shards < 1 || part.shard < 1 || part.shard > part.shards) throw std::invalid_argument("shard");
-        have_header = true;
-        continue;
+  };
+  while (in) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    std::size_t at = 0;
+    while (at < got) {
+      const char* begin = block.data() + at;
+      const auto* newline = static_cast<const char*>(std::memchr(begin, '\n', got - at));
+      const std::size_t length = newline == nullptr ? got - at : static_cast<std::size_t>(newline - begin);
+      if (pending.size() + length > kMaxPartLineBytes) {
+        part_error(file_name, line_number + 1, "a line longer than " + std::to_string(kMaxPartLineBytes >> 20) +
+                                                   " MiB (a part of a plan holds one short line per data set)");
       }
-      DatasetRecord record;
-      record.size = j.at("size").get<std::size_t>();
-      record.dataset = j.at("dataset").get<std::int64_t>();
-      if (j.contains("counts")) {
-        record.counts = j.at("counts").get<std::vector<std::vector<std::int64_t>>>();
-      } else {
-        record.successes = j.at("successes").get<std::vector<std::int64_t>>();
+      pending.append(begin, length);
+      at += length;
+      if (newline != nullptr) {
+        ++at;
+        line.swap(pending);
+        pending.clear();
+        take_line(line);
       }
-      for (const Json& f : j.at("factors")) record.factors.push_back(json_double(f));
-      for (const Json& p : j.at("pmp")) record.pmp.push_back(json_double(p));
-      record.sweeps = j.at("sweeps").get<std::vector<std::int64_t>>();
-      const std::size_t hypotheses = part.header.hypotheses.size();
-      if (record.size >= part.header.sizes.size() || record.dataset < 0 || record.dataset >= part.header.datasets ||
-          record.factors.size() != hypotheses || record.pmp.size() != hypotheses || record.sweeps.size() != hypotheses ||
-          (record.counts.empty() ? record.successes.size() : record.counts.size()) != part.header.items.size()) {
-        throw std::invalid_argument("record");
-      }
-      part.records.push_back(std::move(record));
-    } catch (const InputError&) {
-      throw;
-    } catch (const std::exception&) {
-      part_error(file_name, line_number, have_header ? "not a data set's record of this plan"
-                                                     : "a header of a plan's part with missing or wrong fields");
     }
   }
+  if (in.bad()) {
+    throw InputError(file_name + ": cannot read the part of a plan: " + std::strerror(errno != 0 ? errno : EIO));
+  }
+  if (!pending.empty()) take_line(pending);
   if (!have_header) part_error(file_name, 1, "empty: no header of a plan's part");
   return part;
 }
 
-std::vector<SizeSummary> merge_parts(std::vector<PlanPart>& parts, PlanHeader& header) {
-  if (parts.empty()) throw InputError("propbf plan merge: no part given");
-  header = parts.front().header;
-  const std::int64_t shards = parts.front().shards;
-  std::set<std::int64_t> seen;
-  for (const PlanPart& part : parts) {
-    if (!same_plan(part.header, header) || part.shards != shards) {
-      throw InputError("propbf plan merge: the parts come from different plans (or versions, or shard counts)");
+void PlanMerge::add_part(const std::string& file_name, std::istream& in) {
+  PlanPart part = read_plan_part(file_name, in, [&](const PlanPart& read, const DatasetRecord& record) {
+    places_.push_back(static_cast<std::uint64_t>(record.size) * static_cast<std::uint64_t>(read.header.datasets) +
+                      static_cast<std::uint64_t>(record.dataset));
+    for (std::size_t h = 0; h < record.factors.size(); ++h) {
+      values_.push_back(record.factors[h]);
+      values_.push_back(record.pmp[h]);
+      sweeps_.push_back(record.sweeps[h]);
     }
-    if (!seen.insert(part.shard).second) {
-      throw InputError("propbf plan merge: part " + std::to_string(part.shard) + " of " + std::to_string(shards) +
-                       " is given twice");
+  });
+  if (!have_plan_) {
+    header_ = part.header;
+    shards_ = part.shards;
+    have_plan_ = true;
+  } else if (!same_plan(part.header, header_) || part.shards != shards_) {
+    throw InputError("propbf plan merge: the parts come from different plans (or versions, or shard counts)");
+  }
+  if (!parts_.insert(part.shard).second) {
+    throw InputError("propbf plan merge: part " + std::to_string(part.shard) + " of " + std::to_string(shards_) +
+                     " is given twice");
+  }
+}
+
+std::vector<SizeSummary> PlanMerge::summaries(PlanHeader& header) {
+  if (!have_plan_) throw InputError("propbf plan merge: no part given");
+  for (std::int64_t s = 1; s <= shards_; ++s) {
+    if (parts_.count(s) == 0) {
+      throw InputError("propbf plan merge: part " + std::to_string(s) + " of " + std::to_string(shards_) +
+                       " is missing");
     }
   }
-  for (std::int64_t s = 1; s <= shards; ++s) {
-    if (seen.count(s) == 0) {
-      throw InputError("propbf plan merge: part " + std::to_string(s) + " of " + std::to_string(shards) + " is missing");
-    }
-  }
-  const auto sizes = header.sizes.size();
+  header = header_;
+  const std::size_t sizes = header.sizes.size();
   const auto datasets = static_cast<std::size_t>(header.datasets);
+  const std::size_t hypotheses = header.hypotheses.size();
   // The records in grid order (size, then data set); each place once.
-  std::vector<std::pair<std::size_t, const DatasetRecord*>> grid;
-  for (const PlanPart& part : parts) {
-    for (const DatasetRecord& record : part.records) {
-      grid.emplace_back(record.size * datasets + static_cast<std::size_t>(record.dataset), &record);
-    }
-  }
-  std::sort(grid.begin(), grid.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  std::vector<std::size_t> order(places_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) { return places_[x] < places_[y]; });
   std::vector<SizeSummary> summaries;
+  DatasetRecord record;
+  record.factors.resize(hypotheses);
+  record.pmp.resize(hypotheses);
+  record.sweeps.resize(hypotheses);
   std::size_t next = 0;
   for (std::size_t s = 0; s < sizes; ++s) {
     summaries.emplace_back(header, s);
     for (std::size_t d = 0; d < datasets; ++d) {
       const std::size_t g = s * datasets + d;
-      if (next >= grid.size() || grid[next].first != g) {
+      if (next >= order.size() || places_[order[next]] != g) {
         throw InputError("propbf plan merge: data set " + std::to_string(d + 1) + " of size " + std::to_string(s + 1) +
                          " is missing (a part cut short?)");
       }
-      if (next + 1 < grid.size() && grid[next + 1].first == g) {
+      if (next + 1 < order.size() && places_[order[next + 1]] == g) {
         throw InputError("propbf plan merge: data set " + std::to_string(d + 1) + " of size " + std::to_string(s + 1) +
                          " is given twice");
       }
-      summaries.back().add(*grid[next].second);
+      const std::size_t at = order[next];
+      for (std::size_t h = 0; h < hypotheses; ++h) {
+        record.factors[h] = values_[2 * (at * hypotheses + h)];
+        record.pmp[h] = values_[2 * (at * hypotheses + h) + 1];
+        record.sweeps[h] = sweeps_[at * hypotheses + h];
+      }
+      summaries.back().add(record);
       ++next;
     }
     summaries.back().finish();

@@ -6,7 +6,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <istream>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,19 +82,42 @@ std::string format_plan_json(const PlanHeader& header, std::vector<SizeSummary>&
 std::string format_part_header(const PlanHeader& header, std::int64_t shard, std::int64_t shards);
 std::string format_part_record(const DatasetRecord& record);
 
-// A part read back: its header, which part it is, its records.
+// A part's header read back: the plan it belongs to and which part it is.
 struct PlanPart {
   PlanHeader header;
   std::int64_t shard = 1;
   std::int64_t shards = 1;
-  std::vector<DatasetRecord> records;
 };
-// Throws InputError (file and line) for a part that is not one.
-PlanPart parse_plan_part(const std::string& file_name, const std::string& content);
 
-// The summaries of parts that together hold one plan: refused (InputError) when they
-// come from different plans or versions, when a part is given twice or missing, or when
-// a data set is missing or repeated.
-std::vector<SizeSummary> merge_parts(std::vector<PlanPart>& parts, PlanHeader& header);
+// The longest line a part may hold (a record is a few hundred bytes per item).
+inline constexpr std::size_t kMaxPartLineBytes = std::size_t{64} << 20;
+
+// Reads a part one line at a time: its header, then each record handed to `on_record`
+// (with the header read so far). Throws InputError (file and line) for a part that is not
+// one.
+PlanPart read_plan_part(const std::string& file_name, std::istream& in,
+                        const std::function<void(const PlanPart&, const DatasetRecord&)>& on_record);
+
+// The parts of one plan, read one after another. Of each record only what the summaries
+// need is kept (per hypothesis its factor, model probability and sweeps: 24 bytes), so a
+// merge holds neither whole files nor whole records.
+class PlanMerge {
+ public:
+  // Throws InputError for a part that is not one, of another plan (or version, or shard
+  // count), or given twice.
+  void add_part(const std::string& file_name, std::istream& in);
+  // The summaries in size order, and the plan's header; throws InputError when a part, or
+  // a data set, is missing or a data set is given twice.
+  std::vector<SizeSummary> summaries(PlanHeader& header);
+
+ private:
+  bool have_plan_ = false;
+  PlanHeader header_;
+  std::int64_t shards_ = 0;
+  std::set<std::int64_t> parts_;
+  std::vector<std::uint64_t> places_;  // per record read: size index x datasets + data set index
+  std::vector<double> values_;         // per record and hypothesis: factor, model probability
+  std::vector<std::int64_t> sweeps_;   // per record and hypothesis
+};
 
 }  // namespace propbf::evaluate

@@ -3,6 +3,8 @@
 // written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -166,6 +168,24 @@ TEST(PlanRun, MergeRefusesPartsOfDifferentPlansAndMissingParts) {
   EXPECT_EQ(short_part.status, 2);
   EXPECT_EQ(short_part.err, "propbf plan merge: data set 60 of size 3 is missing (a part cut short?)\n");
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "m.json"));
+  // Parts are read a line at a time: a last line without its line feed is whole, one cut
+  // inside is refused at its line; a part that cannot be opened or read is named.
+  const std::string second = read_file(folder.path() / "a2.jsonl");
+  const std::size_t lines = static_cast<std::size_t>(std::count(second.begin(), second.end(), '\n'));
+  write_file(folder.path() / "open.jsonl", second.substr(0, second.size() - 1));
+  write_file(folder.path() / "torn.jsonl", second.substr(0, second.size() - 20));
+  std::filesystem::create_directory(folder.path() / "folder.jsonl");
+  const RunResult whole = run_propbf_with_arguments(folder.path(), {"plan", "merge", "a1.jsonl", "a2.jsonl"});
+  EXPECT_EQ(run_propbf_with_arguments(folder.path(), {"plan", "merge", "a1.jsonl", "open.jsonl"}).out, whole.out);
+  for (const auto& [part, message] :
+       {std::pair{"torn.jsonl", "torn.jsonl:" + std::to_string(lines) +
+                                    ": not a line of JSON (a part of a plan holds JSON lines)\n"},
+        std::pair{"absent.jsonl", std::string("absent.jsonl: cannot open the part of a plan\n")},
+        std::pair{"folder.jsonl", std::string("folder.jsonl: cannot read the part of a plan: Is a directory\n")}}) {
+    const RunResult refused = run_propbf_with_arguments(folder.path(), {"plan", "merge", "a1.jsonl", part});
+    EXPECT_EQ(refused.status, 2) << part;
+    EXPECT_EQ(refused.err, message) << part;
+  }
 }
 
 }  // namespace
