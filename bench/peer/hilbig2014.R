@@ -10,7 +10,9 @@
 #   WADDprob  A, B, A, errors ordered as the peer orders them (e1 < e3 < e2 < 1/2):
 #             b1 < b3; b3 < 1 - b2; b2 > 0.5
 # Usage: Rscript hilbig2014.R PATH/TO/propbf DIR [ROWS...]   (default rows 1 to 5)
-suppressMessages(library(multinomineq)); data(hilbig2014)
+peer <- Sys.getenv("PEER_PACKAGE")  # the R peer's package name (../shared/peer/install.sh installs it)
+if (!nzchar(peer)) stop("set PEER_PACKAGE to the R peer's package name")
+suppressMessages(library(peer, character.only = TRUE)); data(hilbig2014)
 args <- commandArgs(TRUE); bin <- args[1]; out <- args[2]
 rows <- if (length(args) >= 3) as.integer(args[-(1:2)]) else 1:5
 v <- c(.9, .8, .7, .6)

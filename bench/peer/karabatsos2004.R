@@ -6,7 +6,9 @@
 #                           hypothesis twice: as the matrix file and written in the hypothesis language
 # and prints the peer's bf_binom of the same hypothesis (its factor against the unconstrained model).
 # Usage: Rscript karabatsos2004.R DIR [M]   (default M = 10000 per step)
-suppressMessages(library(multinomineq)); data(karabatsos2004)
+peer <- Sys.getenv("PEER_PACKAGE")  # the R peer's package name (../shared/peer/install.sh installs it)
+if (!nzchar(peer)) stop("set PEER_PACKAGE to the R peer's package name")
+suppressMessages(library(peer, character.only = TRUE)); data(karabatsos2004)
 args <- commandArgs(TRUE); out <- args[1]; M <- if (length(args) >= 2) as.numeric(args[2]) else 10000
 k <- karabatsos2004$k.M; n <- karabatsos2004$n.M
 IJ <- dim(k); mono <- nirt_to_Ab(IJ[1], IJ[2], axioms = "W1")

@@ -3,7 +3,9 @@
 # count_multinom(k) per row with M_POST draws, count_to_bf for the factor and its standard error.
 # Usage: Rscript swop5_peer.R OUT.csv [M_PRIOR] [M_POST] [ROWS...]   (defaults 200000, 10000, 1:90)
 # Writes OUT.csv: row, bf (against the unconstrained model), se, and the CPU seconds of each count.
-suppressMessages(library(multinomineq)); data(swop5); data(regenwetter2012)
+peer <- Sys.getenv("PEER_PACKAGE")  # the R peer's package name (../shared/peer/install.sh installs it)
+if (!nzchar(peer)) stop("set PEER_PACKAGE to the R peer's package name")
+suppressMessages(library(peer, character.only = TRUE)); data(swop5); data(regenwetter2012)
 args <- commandArgs(TRUE); out <- args[1]
 m_prior <- if (length(args) >= 2) as.numeric(args[2]) else 200000
 m_post <- if (length(args) >= 3) as.numeric(args[3]) else 10000
