@@ -1,6 +1,7 @@
 #include "problem/prepare.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <cstdint>
 
 #include "problem/linear_extensions.hpp"
@@ -155,6 +156,25 @@ Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis,
                                       hypothesis.polytope.end());
   prepared.parsed.equalities.insert(prepared.parsed.equalities.end(), hypothesis.polytope_equalities.begin(),
                                     hypothesis.polytope_equalities.end());
+  if (categorical && !hypothesis.polytope_equalities.empty()) {
+    // A polytope's equality names parameters; on an item of more than two categories it
+    // ties that item's categories, as the same equality written in the language does.
+    const ParameterSpace space = parameter_space(problem.items);
+    const auto category_of = [&](std::size_t p) -> std::optional<Equality::Category> {
+      const std::size_t item = space.parameters[p].item;
+      if (category_count(problem.items[item]) <= 2) return std::nullopt;
+      return Equality::Category{item, space.parameters[p].category};
+    };
+    std::vector<Equality>& equalities = prepared.parsed.equalities;
+    for (std::size_t e = equalities.size() - hypothesis.polytope_equalities.size(); e < equalities.size(); ++e) {
+      Equality& equality = equalities[e];
+      equality.category = category_of(equality.item);
+      if (equality.other) {
+        equality.other_category = category_of(*equality.other);
+        if (equality.other_category) equality.other = equality.other_category->item;
+      }
+    }
+  }
   prepared.has_equalities = !prepared.parsed.equalities.empty();
   const std::string who = "hypothesis " + hypothesis.name + ": ";
   const bool category_ties = categorical && ties_categories(prepared.parsed);

@@ -139,6 +139,28 @@ TEST(PolytopeRun, ImplicitEqualityOfVerticesIsTheLanguagesEquality) {
   EXPECT_EQ(v["bf_unconstrained_interval"], l["bf_unconstrained_interval"]);
 }
 
+// Vertices on the line x[1] = x[2] of a trinomial: the equality ties the item's categories
+// as the language's does (the same closed form), and u = x[1] + x[2], uniform under the
+// tie, lies in (0.2, 0.6): a complexity of 0.4.
+TEST(PolytopeRun, ImplicitEqualityOfCategoriesIsTheLanguagesTie) {
+  const std::string items = "[items]\nnames = [\"x\"]\ncounts = [[1, 2, 3]]\n[sampling]\nniter = 20000\n";
+  const Ran language = run_with_files(items + "[hypotheses]\nH = \"x[1] = x[2]; x[1] > 0.1; x[1] < 0.3\"\n", {});
+  const Ran vertices = run_with_files(items + "[hypotheses.H]\nvertices = \"V.csv\"\n",
+                                      {{"V.csv", "x[1],x[2]\n0.1,0.1\n0.2,0.2\n0.3,0.3\n"}});
+  ASSERT_EQ(language.run.status, 0) << language.run.err;
+  ASSERT_EQ(vertices.run.status, 0) << vertices.run.err;
+  const Json& l = language.json["hypotheses"][0];
+  const Json& v = vertices.json["hypotheses"][0];
+  EXPECT_EQ(v["bf_equalities"], l["bf_equalities"]);
+  for (const Json* h : {&l, &v}) {
+    const double complexity = (*h)["complexity"].get<double>();
+    EXPECT_NEAR(complexity, 0.4, 0.01);
+  }
+  const double factor = v["bf_unconstrained"].get<double>();
+  EXPECT_GE(factor, l["bf_unconstrained_interval"][0].get<double>() * 0.98);
+  EXPECT_LE(factor, l["bf_unconstrained_interval"][1].get<double>() * 1.02);
+}
+
 TEST(PolytopeRun, MistakesEndWithTheirPlaceAndStatusTwoWritingNothing) {
   struct Case {
     const char* what;
