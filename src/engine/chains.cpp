@@ -147,7 +147,7 @@ std::uint64_t hypothesis_key(const Prepared& read, const Simplex* simplex) {
 namespace {
 
 // The chains' restrictions over their coordinates, the prior's draws and the simplexes
-// the complexity chains of a hypothesis sample (as set_up_chains builds them).
+// of a hypothesis: what its complexity pilots and set_up_chains both build on.
 struct PriorSpace {
   std::shared_ptr<const SparseRestrictions> sparse;
   std::size_t space = 0;
@@ -202,21 +202,19 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   const ChainSettings fit{0, seed, key, StreamKind::FitSweeps};
   // With equalities, the collapsed items' own shapes; otherwise the items', shared.
   const CollapsedHypothesis& collapsed = read.collapsed;
-  const std::size_t space = read.has_equalities ? collapsed.groups.size() : items.names.size();
+  const PriorSpace prior = prior_space(read, items);
+  const std::size_t space = prior.space;
   const auto& prior_a = read.has_equalities ? collapsed.prior_a : items.prior_a;
   const auto& prior_b = read.has_equalities ? collapsed.prior_b : items.prior_b;
   const auto& posterior_a = read.has_equalities ? collapsed.posterior_a : items.posterior_a;
   const auto& posterior_b = read.has_equalities ? collapsed.posterior_b : items.posterior_b;
-  auto prior_draws = items.prior_draws;
+  const auto& prior_draws = prior.draws;
   auto posterior_draws = items.posterior_draws;
   if (read.has_equalities && !restrictions.empty()) {
-    prior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(prior_a, prior_b));
     posterior_draws = std::make_shared<const std::vector<TruncatedBeta>>(item_draws(posterior_a, posterior_b));
   }
-  const auto sparse = std::make_shared<const SparseRestrictions>(restrictions, space);
-  // With equalities the categories of larger items stand in no restriction (the
-  // language refuses them), and their coordinates are drawn apart: they count no hit.
-  const std::shared_ptr<const Simplex> simplex = read.has_equalities ? nullptr : items.simplex;
+  const auto& sparse = prior.sparse;
+  const auto& simplex = prior.simplex;
   const auto prior_bands = band_moves(restrictions, prior_a, prior_b, simplex.get());
   const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b, simplex.get());
   HypothesisChains chains;

@@ -82,23 +82,9 @@ HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisT
 
 // The start point reported per item: with equalities, its group's value or the point
 // value (the chains start from the collapsed one).
-void spread_start(HypothesisResult& result, const Prepared& read, std::size_t items) {
+void spread_start(HypothesisResult& result, const Prepared& read) {
   if (!read.has_equalities) return;
-  const CollapsedHypothesis& collapsed = read.collapsed;
-  std::vector<double> centre(items, 0.0);
-  for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
-    for (std::size_t j : collapsed.groups[g]) {
-      if (!collapsed.scale.empty()) {
-        centre[j] = collapsed.offset[j] + collapsed.scale[j] * result.start.centre[g];
-      } else {
-        centre[j] = collapsed.complement[j] ? 1.0 - result.start.centre[g] : result.start.centre[g];
-      }
-    }
-  }
-  for (std::size_t j = 0; j < items; ++j) {
-    if (collapsed.item_value[j]) centre[j] = *collapsed.item_value[j];
-  }
-  result.start.centre = centre;
+  result.start.centre = spread_groups(read.collapsed, result.start.centre);
 }
 
 // The key of a hypothesis's sampled complexity (complexity_cache.hpp), or nullopt where
@@ -295,7 +281,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
                                        results[h].complexity_exact || results[h].complexity_reused,
                                        results[h].fit_exact,
                                        complexity_keys[h] ? &complexity_keys[h]->stage_ends : nullptr));
-    spread_start(results[h], run.prepared[h], run.items.names.size());
+    spread_start(results[h], run.prepared[h]);
     if (!settings.precision) set_up_estimates(run, results, h);
   }
   if (cache != nullptr) {

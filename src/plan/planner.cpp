@@ -168,15 +168,7 @@ std::vector<double> Planner::draw_truth(CounterStream& stream) const {
       state[j] = bounds.low < bounds.up ? draws[j].draw(bounds.low, bounds.up, stream) : 0.5 * (bounds.low + bounds.up);
     }
   }
-  if (!read.has_equalities) return state;
-  const CollapsedHypothesis& collapsed = read.collapsed;
-  for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
-    for (std::size_t j : collapsed.groups[g]) theta[j] = collapsed.complement[j] ? 1.0 - state[g] : state[g];
-  }
-  for (std::size_t j = 0; j < count; ++j) {
-    if (collapsed.item_value[j]) theta[j] = *collapsed.item_value[j];
-  }
-  return theta;
+  return read.has_equalities ? spread_groups(read.collapsed, state) : state;
 }
 
 std::vector<std::vector<double>> Planner::draw_category_truth(CounterStream& stream) const {
@@ -222,25 +214,7 @@ std::vector<std::vector<double>> Planner::draw_category_truth(CounterStream& str
       }
     }
   }
-  std::vector<double> parameters = state;
-  if (read.has_equalities) {
-    const CollapsedHypothesis& collapsed = read.collapsed;
-    parameters.assign(collapsed.item_value.size(), 0.5);
-    for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
-      for (std::size_t p : collapsed.groups[g]) {
-        // Tied categories of a larger item are an offset and a multiple of their group's
-        // proportion; other parameters are the proportion or its complement.
-        if (!collapsed.scale.empty()) {
-          parameters[p] = collapsed.offset[p] + collapsed.scale[p] * state[g];
-        } else {
-          parameters[p] = collapsed.complement[p] ? 1.0 - state[g] : state[g];
-        }
-      }
-    }
-    for (std::size_t p = 0; p < parameters.size(); ++p) {
-      if (collapsed.item_value[p]) parameters[p] = *collapsed.item_value[p];
-    }
-  }
+  const std::vector<double> parameters = read.has_equalities ? spread_groups(read.collapsed, state) : state;
   std::size_t p = 0;
   for (std::size_t j = 0; j < items.size(); ++j) {
     double sum = 0.0;

@@ -28,6 +28,23 @@ long double times_log(long double k, long double p) { return k == 0.0L ? 0.0L : 
 
 long double log_beta(long double a, long double b) { return std::lgamma(a) + std::lgamma(b) - std::lgamma(a + b); }
 
+std::vector<double> spread_groups(const CollapsedHypothesis& collapsed, const std::vector<double>& groups) {
+  std::vector<double> values(collapsed.item_value.size(), 0.0);
+  for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
+    for (std::size_t j : collapsed.groups[g]) {
+      if (!collapsed.scale.empty()) {
+        values[j] = collapsed.offset[j] + collapsed.scale[j] * groups[g];
+      } else {
+        values[j] = collapsed.complement[j] ? 1.0 - groups[g] : groups[g];
+      }
+    }
+  }
+  for (std::size_t j = 0; j < values.size(); ++j) {
+    if (collapsed.item_value[j]) values[j] = *collapsed.item_value[j];
+  }
+  return values;
+}
+
 CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items,
                                         TiedPrior tied_prior) {
   CollapsedHypothesis result;

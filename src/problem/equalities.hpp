@@ -67,4 +67,9 @@ CollapsedHypothesis collapse_equalities(const ParsedHypothesis& parsed, const st
 // absolute error is about 10^-12, so differences of such terms keep their digits.
 long double log_beta(long double a, long double b);
 
+// Per parameter its value given the free groups' values: its group's, 1 minus it (tied to
+// a complement), or offset + scale times it (tied categories of a larger item); a point
+// value where one holds it.
+std::vector<double> spread_groups(const CollapsedHypothesis& collapsed, const std::vector<double>& groups);
+
 }  // namespace propbf::evaluate
