@@ -143,6 +143,30 @@ Planner::Planner(const PlanFile& plan, const StopCheck& stop) : plan_(plan) {
   }
 }
 
+// The prior restricted to the truth's hypothesis: a Gibbs chain over its coordinates from
+// its start point, truth_sweeps sweeps (the coupled categories of an item drawn inside its
+// simplex), its last state spread over the parameters.
+std::vector<double> Planner::draw_from_hypothesis(CounterStream& stream) const {
+  const Prepared& read = prepared_[truth_hypothesis_];
+  const std::vector<Restriction>& restrictions = read.chain_restrictions();
+  const Simplex* simplex = read.has_equalities ? nullptr : simplex_.get();
+  std::vector<double> state = starts_[truth_hypothesis_];
+  const SparseRestrictions& sparse = *truth_sparse_;
+  for (std::int64_t sweep = 0; sweep < plan_.design.truth_sweeps; ++sweep) {
+    for (std::size_t j = 0; j < state.size(); ++j) {
+      const ItemBounds bounds =
+          item_bounds(sparse, j, restrictions.size(), state, sparse.alone(j, restrictions.size()).bounds);
+      if (simplex != nullptr && simplex->coupled(j)) {
+        state[j] = scaled_draw(*simplex, j, bounds, truth_prior_draws_[j], state, stream);
+      } else {
+        state[j] = bounds.low < bounds.up ? truth_prior_draws_[j].draw(bounds.low, bounds.up, stream)
+                                          : 0.5 * (bounds.low + bounds.up);
+      }
+    }
+  }
+  return read.has_equalities ? spread_groups(read.collapsed, state) : state;
+}
+
 std::vector<double> Planner::draw_truth(CounterStream& stream) const {
   const std::size_t count = plan_.problem.items.size();
   std::vector<double> theta(count, 0.5);
@@ -153,22 +177,7 @@ std::vector<double> Planner::draw_truth(CounterStream& stream) const {
     }
     return theta;
   }
-  // The prior restricted to the hypothesis: a Gibbs chain over its coordinates from its
-  // start point, truth_sweeps sweeps, its last state spread over the items.
-  const std::size_t h = truth_hypothesis_;
-  const Prepared& read = prepared_[h];
-  const std::vector<Restriction>& restrictions = read.chain_restrictions();
-  std::vector<double> state = starts_[h];
-  const std::vector<TruncatedBeta>& draws = truth_prior_draws_;
-  const SparseRestrictions& sparse = *truth_sparse_;
-  for (std::int64_t sweep = 0; sweep < plan_.design.truth_sweeps; ++sweep) {
-    for (std::size_t j = 0; j < state.size(); ++j) {
-      const ItemBounds bounds =
-          item_bounds(sparse, j, restrictions.size(), state, sparse.alone(j, restrictions.size()).bounds);
-      state[j] = bounds.low < bounds.up ? draws[j].draw(bounds.low, bounds.up, stream) : 0.5 * (bounds.low + bounds.up);
-    }
-  }
-  return read.has_equalities ? spread_groups(read.collapsed, state) : state;
+  return draw_from_hypothesis(stream);
 }
 
 std::vector<std::vector<double>> Planner::draw_category_truth(CounterStream& stream) const {
@@ -193,28 +202,9 @@ std::vector<std::vector<double>> Planner::draw_category_truth(CounterStream& str
     }
     return theta;
   }
-  // The restricted prior's chain over the hypothesis's coordinates, as draw_truth runs it,
-  // with the coupled categories of an item drawn inside its simplex; then per parameter
-  // (a group's value, a point value), then per item its categories, the last 1 minus the
-  // others (at least 0).
-  const Prepared& read = prepared_[truth_hypothesis_];
-  const std::vector<Restriction>& restrictions = read.chain_restrictions();
-  const Simplex* simplex = read.has_equalities ? nullptr : simplex_.get();
-  std::vector<double> state = starts_[truth_hypothesis_];
-  const SparseRestrictions& sparse = *truth_sparse_;
-  for (std::int64_t sweep = 0; sweep < plan_.design.truth_sweeps; ++sweep) {
-    for (std::size_t j = 0; j < state.size(); ++j) {
-      const ItemBounds bounds =
-          item_bounds(sparse, j, restrictions.size(), state, sparse.alone(j, restrictions.size()).bounds);
-      if (simplex != nullptr && simplex->coupled(j)) {
-        state[j] = scaled_draw(*simplex, j, bounds, truth_prior_draws_[j], state, stream);
-      } else {
-        state[j] = bounds.low < bounds.up ? truth_prior_draws_[j].draw(bounds.low, bounds.up, stream)
-                                          : 0.5 * (bounds.low + bounds.up);
-      }
-    }
-  }
-  const std::vector<double> parameters = read.has_equalities ? spread_groups(read.collapsed, state) : state;
+  // Per parameter (a group's value, a point value), then per item its categories, the
+  // last 1 minus the others (at least 0).
+  const std::vector<double> parameters = draw_from_hypothesis(stream);
   std::size_t p = 0;
   for (std::size_t j = 0; j < items.size(); ++j) {
     double sum = 0.0;

@@ -56,6 +56,7 @@ class Planner {
   const std::vector<PlanComplexity>& complexities() const { return complexities_; }
 
  private:
+  std::vector<double> draw_from_hypothesis(CounterStream& stream) const;
   std::vector<double> draw_truth(CounterStream& stream) const;
   // Items of categories: per item its K true category proportions, then its counts.
   std::vector<std::vector<double>> draw_category_truth(CounterStream& stream) const;
