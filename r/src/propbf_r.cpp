@@ -789,16 +789,6 @@ struct PlanRun : Watched {
   std::string content_read;  // the plan's text as read (the file's bytes)
 };
 
-// The share of the data sets done and the time left, as `propbf plan` writes it on a
-// terminal: once the run has taken a second.
-std::string plan_progress_line(double done, std::int64_t datasets, double elapsed) {
-  const double left = done > 0.0 ? elapsed * (1.0 - done) / done : 0.0;
-  const auto seconds = static_cast<long long>(std::llround(left));
-  return "bf_plan(): " + std::to_string(static_cast<int>(done * 100.0)) + "% of " + std::to_string(datasets) +
-         " data sets, about " + (seconds >= 60 ? std::to_string(seconds / 60) + " min " : "") +
-         std::to_string(seconds % 60) + " s left";
-}
-
 // On the worker: read, prepare (each hypothesis's complexity once), run every data set.
 void run_plan_work(PlanRun& run) {
   const StopCheck stop = [&run] { return run.cancel.load(); };
@@ -816,7 +806,7 @@ void run_plan_work(PlanRun& run) {
       const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (elapsed < 1.0) return;
       const std::lock_guard<std::mutex> lock(run.mutex);
-      run.line = plan_progress_line(done, datasets, elapsed);
+      run.line = "bf_plan(): " + plan_progress_text(done, datasets, elapsed);
     };
   }
   run.summaries = run_plan(planner, run.header, options);

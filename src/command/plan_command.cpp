@@ -42,11 +42,7 @@ class PlanProgress {
     const double elapsed = std::chrono::duration<double>(now - start_).count();
     if (elapsed < 1.0 || std::chrono::duration<double>(now - last_).count() < 0.2) return;
     last_ = now;
-    const double left = done > 0.0 ? elapsed * (1.0 - done) / done : 0.0;
-    const auto seconds = static_cast<long long>(std::llround(left));
-    std::cerr << "\rpropbf plan: " << static_cast<int>(done * 100.0) << "% of " << datasets_ << " data sets, about "
-              << (seconds >= 60 ? std::to_string(seconds / 60) + " min " : "") << seconds % 60 << " s left\033[K"
-              << std::flush;
+    std::cerr << "\rpropbf plan: " << plan_progress_text(done, datasets_, elapsed) << "\033[K" << std::flush;
     drawn_ = true;
   }
 

@@ -168,6 +168,13 @@ void SizeSummary::finish() {
   }
 }
 
+std::string plan_progress_text(double done, std::int64_t datasets, double elapsed) {
+  const double left = done > 0.0 ? elapsed * (1.0 - done) / done : 0.0;
+  const auto seconds = static_cast<long long>(std::llround(left));
+  return std::to_string(static_cast<int>(done * 100.0)) + "% of " + std::to_string(datasets) + " data sets, about " +
+         (seconds >= 60 ? std::to_string(seconds / 60) + " min " : "") + std::to_string(seconds % 60) + " s left";
+}
+
 std::array<double, 2> clopper_pearson(std::int64_t x, std::int64_t n) {
   const auto k = static_cast<double>(x);
   const auto m = static_cast<double>(n);
