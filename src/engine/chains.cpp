@@ -218,6 +218,7 @@ HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& 
   const auto prior_bands = band_moves(restrictions, prior_a, prior_b, simplex.get());
   const auto posterior_bands = band_moves(restrictions, posterior_a, posterior_b, simplex.get());
   HypothesisChains chains;
+  chains.sparse = sparse;
   // Grouped hypotheses choose each phase's stage ends from pilot chains (pilot.hpp); the
   // others have one stage per restriction.
   const bool grouped = grouped_restrictions(restrictions.size(), space);

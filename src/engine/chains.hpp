@@ -78,6 +78,8 @@ struct HypothesisChains {
   // for a grouped hypothesis, the last fit stage's restrictions where its pilot held the
   // rest in at least kEstimateShare of its sweeps; otherwise every restriction.
   std::size_t estimate_truncation = static_cast<std::size_t>(-1);
+  // The hypothesis's restrictions as every chain of it reads them, the estimate chain's too.
+  std::shared_ptr<const SparseRestrictions> sparse;
 };
 inline constexpr double kEstimateShare = 0.1;
 

@@ -129,7 +129,8 @@ void set_up_estimates(Run& run, const std::vector<HypothesisResult>& results, st
                                                            run.items.posterior_b, run.seed, run.keys[h],
                                                            run.items.simplex, run.chains[h].estimate_truncation,
                                                            &run.predictive,
-                                                           run.settings.keep_samples, run.settings.thin);
+                                                           run.settings.keep_samples, run.settings.thin,
+                                                           run.chains[h].sparse);
 }
 
 // The posterior predictive p-value without restrictions: every draw exact

@@ -86,11 +86,13 @@ HypothesisEstimates::HypothesisEstimates(const HypothesisResult& result, const P
                                          const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key,
                                          std::shared_ptr<const Simplex> simplex, std::size_t truncated,
                                          const PredictiveItems* predictive, bool keep_samples,
-                                         const std::optional<std::int64_t>& thin)
+                                         const std::optional<std::int64_t>& thin,
+                                         std::shared_ptr<const SparseRestrictions> sparse)
     : sampled_(sampled_coordinates(result, read, posterior_a, posterior_b)),
       simplex_(read.has_equalities ? nullptr : std::move(simplex)),
       chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b,
-             {result.niter, seed, key, read.has_equalities ? static_cast<std::size_t>(-1) : truncated}, simplex_.get()) {
+             {result.niter, seed, key, read.has_equalities ? static_cast<std::size_t>(-1) : truncated}, simplex_.get(),
+             std::move(sparse)) {
   if (predictive == nullptr) return;
   draws_ = std::make_unique<PosteriorDraws>(*predictive, sampled_, chain_.drawn(), result.niter, seed, key, keep_samples,
                                             thin);

@@ -59,7 +59,8 @@ class HypothesisEstimates {
                       const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key,
                       std::shared_ptr<const Simplex> simplex = nullptr,
                       std::size_t truncated = static_cast<std::size_t>(-1), const PredictiveItems* predictive = nullptr,
-                      bool keep_samples = false, const std::optional<std::int64_t>& thin = std::nullopt);
+                      bool keep_samples = false, const std::optional<std::int64_t>& thin = std::nullopt,
+                      std::shared_ptr<const SparseRestrictions> sparse = nullptr);
   HypothesisEstimates(const HypothesisEstimates&) = delete;
   HypothesisEstimates& operator=(const HypothesisEstimates&) = delete;
 

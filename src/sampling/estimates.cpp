@@ -1,6 +1,7 @@
 #include "sampling/estimates.hpp"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -67,8 +68,9 @@ double sectioning_error(const std::vector<double>& kept, std::int64_t per_mille,
 struct EstimateChain::State {
   State(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
         const std::vector<double>& shape_a, const std::vector<double>& shape_b, const EstimateChainSettings& settings,
-        std::size_t drawn_count, const Simplex* simplex)
-      : r(restrictions, start.size()),
+        std::size_t drawn_count, const Simplex* simplex, std::shared_ptr<const SparseRestrictions> shared)
+      : sparse(shared ? std::move(shared) : std::make_shared<const SparseRestrictions>(restrictions, start.size())),
+        r(*sparse),
         restriction_count(restrictions.size()),
         draws(item_draws(shape_a, shape_b)),
         bands(band_moves(restrictions, shape_a, shape_b, simplex)),
@@ -96,7 +98,8 @@ struct EstimateChain::State {
     for (std::vector<double>& values : kept) values.reserve(static_cast<std::size_t>((after + step - 1) / step));
   }
 
-  SparseRestrictions r;
+  std::shared_ptr<const SparseRestrictions> sparse;
+  const SparseRestrictions& r;
   std::size_t restriction_count;
   // Grouped restrictions (stage_ends) are read from kept values (kept_item_bounds): the
   // same bounds, refreshed every kRefreshSweeps sweeps.
@@ -129,9 +132,11 @@ struct EstimateChain::State {
 
 EstimateChain::EstimateChain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
                              const std::vector<double>& shape_a, const std::vector<double>& shape_b,
-                             const EstimateChainSettings& settings, const Simplex* simplex)
+                             const EstimateChainSettings& settings, const Simplex* simplex,
+                             std::shared_ptr<const SparseRestrictions> sparse)
     : restrictions_(restrictions), start_(start), shape_a_(shape_a), shape_b_(shape_b), settings_(settings),
-      simplex_(simplex), niter_(settings.niter) {
+      simplex_(simplex), sparse_(std::move(sparse)), niter_(settings.niter) {
+  assert(!sparse_ || (sparse_->items() == start.size() && sparse_->restrictions() == restrictions.size()));
   std::vector<bool> involved(start.size(), false);
   for (std::size_t j = 0; j < start.size(); ++j) {
     for (const Restriction& restriction : restrictions) involved[j] = involved[j] || restriction.coefficients[j] != 0.0;
@@ -161,7 +166,7 @@ void EstimateChain::run_to(std::int64_t sweeps) {
   if (drawn_.empty() || sweeps_ >= std::min(sweeps, niter_)) return;
   if (!state_) {
     state_ = std::make_unique<State>(restrictions_, start_, shape_a_, shape_b_, settings_,
-                                     drawn_.size() + remainders_.size(), simplex_);
+                                     drawn_.size() + remainders_.size(), simplex_, sparse_);
   }
   State& c = *state_;
   const std::vector<std::size_t>& drawn = drawn_;

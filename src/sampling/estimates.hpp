@@ -81,12 +81,19 @@ struct EstimateChainSettings {
 // one of them, and estimates() adds, after those per coordinate, one per item of
 // simplex->items: of its last category, 1 minus the sum of its coordinates (in
 // coordinate order); an item not drawn gets zeros there (its caller has the exact ones).
+//
+// `sparse`, when given, is `restrictions` over the coordinates of `start` as the stage
+// chains of the hypothesis already read them (SparseRestrictions(restrictions,
+// start.size())): the chain reads that one copy instead of making its own, which for a
+// large matrix is most of a run's memory.
 struct Simplex;
+class SparseRestrictions;
 class EstimateChain {
  public:
   EstimateChain(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
                 const std::vector<double>& shape_a, const std::vector<double>& shape_b,
-                const EstimateChainSettings& settings, const Simplex* simplex = nullptr);
+                const EstimateChainSettings& settings, const Simplex* simplex = nullptr,
+                std::shared_ptr<const SparseRestrictions> sparse = nullptr);
   EstimateChain(const EstimateChain&) = delete;
   EstimateChain& operator=(const EstimateChain&) = delete;
   ~EstimateChain();
@@ -124,6 +131,7 @@ class EstimateChain {
   const std::vector<double>& shape_b_;
   EstimateChainSettings settings_;
   const Simplex* simplex_;
+  std::shared_ptr<const SparseRestrictions> sparse_;  // null: the working state makes its own
   std::vector<std::size_t> drawn_;  // the coordinates some restriction involves
   std::vector<std::size_t> remainders_;  // the items of simplex_->items drawn, by index there
   std::unique_ptr<State> state_;    // what the sweeps read and update

@@ -272,6 +272,27 @@ constexpr SparseRestrictions::Alone kNothingAlone{{0.0, 1.0},
 }  // namespace
 
 SparseRestrictions::SparseRestrictions(const std::vector<Restriction>& restrictions, std::size_t items) {
+  // Sized exactly first: a large matrix's rows would otherwise leave the vectors up to
+  // twice their size.
+  std::size_t nonzeros = 0;
+  std::size_t shared_nonzeros = 0;
+  for (const Restriction& r : restrictions) {
+    const auto terms = static_cast<std::size_t>(
+        std::count_if(r.coefficients.begin(), r.coefficients.begin() + static_cast<std::ptrdiff_t>(items),
+                      [](double g) { return g != 0.0; }));
+    nonzeros += terms;
+    if (terms != 1) shared_nonzeros += terms;
+  }
+  constants_.reserve(restrictions.size());
+  scales_.reserve(restrictions.size());
+  term_begin_.reserve(restrictions.size() + 1);
+  terms_.reserve(nonzeros);
+  involvement_.reserve(nonzeros);
+  shared_.reserve(shared_nonzeros);
+  alone_.reserve(nonzeros - shared_nonzeros);
+  involvement_begin_.reserve(items + 1);
+  shared_begin_.reserve(items + 1);
+  alone_begin_.reserve(items + 1);
   term_begin_.push_back(0);
   for (std::size_t k = 0; k < restrictions.size(); ++k) {
     const Restriction& r = restrictions[k];

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "sampling/estimates.hpp"
+#include "sampling/sampler.hpp"
 #include "problem/language.hpp"
 #include "engine/start_point.hpp"
 
@@ -102,6 +104,15 @@ TEST(Estimates, GroupedChainKeepsTheVisitsToTheHypothesis) {
     EXPECT_NEAR(e[2].mean, 0.25, 0.005);
     EXPECT_NEAR(e[0].sd, std::sqrt(3.0 / 80.0), 0.005);
     EXPECT_NEAR(e[1].sd, std::sqrt(1.0 / 20.0), 0.005);
+    // Reading the stage chains' copy of the rows instead of its own changes no bit.
+    EstimateChain shared(rows, start.centre, ones, ones, settings, nullptr,
+                         std::make_shared<const SparseRestrictions>(rows, 3));
+    shared.run_to(settings.niter);
+    const std::vector<ItemEstimate> f = shared.estimates();
+    for (std::size_t j = 0; j < 3; ++j) {
+      EXPECT_EQ(std::vector<double>({e[j].mean, e[j].sd, e[j].lower, e[j].upper, e[j].mean_mcse}),
+                std::vector<double>({f[j].mean, f[j].sd, f[j].lower, f[j].upper, f[j].mean_mcse}));
+    }
   }
   // Rows after the first ten that almost nothing meets (a - c > 0.9995: a share of 2.5e-7
   // of what a > b leaves): after kGroupedTries sweeps outside, the chain draws truncated
