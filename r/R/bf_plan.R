@@ -199,7 +199,6 @@ bf_plan <- function(plan = NULL, hypotheses, truth, n = NULL, total = NULL, weig
   if (result$status == "input_error" && is.null(plan)) result$message <- with_written_line(result$message, content)
   object <- propbf_result(result, match.call())
   class(object) <- "propbf_plan"
-  object$reach <- plan_target(object)
   object
 }
 
@@ -212,35 +211,4 @@ with_written_line <- function(message, content) {
   lines <- strsplit(content, "\n", fixed = TRUE)[[1]]
   if (is.na(line) || line < 1L || line > length(lines)) return(message)
   paste0(message, " (in the plan written from the arguments, line ", line, ": ", lines[line], ")")
-}
-
-# Where each hypothesis first reaches the target, P(BF > k) >= target: the size's total
-# trials (and per item, when every item has as many), interpolated linearly in the total
-# trials from the size before when that one is below the target, as `propbf plan`
-# reports it.
-plan_target <- function(x) {
-  if (is.na(x$target)) return(NULL)
-  table <- x$table
-  rows <- lapply(unique(table$hypothesis), function(h) {
-    shown <- table[table$hypothesis == h & table$threshold == x$target_threshold, , drop = FALSE]
-    shown <- shown[order(shown$size), , drop = FALSE]
-    at <- which(shown$p_above >= x$target)
-    if (length(at) == 0L) {
-      return(data.frame(hypothesis = h, reached = FALSE, total = NA_real_, n = NA_real_, interpolated = FALSE,
-                        stringsAsFactors = FALSE))
-    }
-    s <- at[1L]
-    total <- shown$total[s]
-    interpolated <- FALSE
-    if (s > 1L && shown$p_above[s] > shown$p_above[s - 1L]) {
-      before <- shown$total[s - 1L]
-      previous <- shown$p_above[s - 1L]
-      total <- before + (x$target - previous) / (shown$p_above[s] - previous) * (total - before)
-      interpolated <- TRUE
-    }
-    uniform <- all(!is.na(table$n))
-    data.frame(hypothesis = h, reached = TRUE, total = total, n = if (uniform) total / length(x$items) else NA_real_,
-               interpolated = interpolated, stringsAsFactors = FALSE)
-  })
-  do.call(rbind, rows)
 }

@@ -890,6 +890,26 @@ SEXP plan_results(PlanRun& run) {
   sizes.attr("dim") = cpp11::writable::integers({static_cast<int>(size_count), static_cast<int>(items)});
   sizes.attr("dimnames") = cpp11::writable::list({R_NilValue, static_cast<SEXP>(texts(header.items))});
   const cpp11::sexp target = header.target ? cpp11::as_sexp(*header.target) : cpp11::as_sexp(NA_REAL);
+  // Where each hypothesis first reaches the target, as the table and the JSON say it:
+  // trials in all, and per item when every size gives every item as many.
+  cpp11::sexp reach = R_NilValue;
+  if (header.target) {
+    const bool uniform = std::all_of(header.sizes.begin(), header.sizes.end(), uniform_size);
+    std::vector<double> reach_total, reach_n;
+    cpp11::writable::logicals reached(static_cast<R_xlen_t>(header.hypotheses.size()));
+    cpp11::writable::logicals interpolated(static_cast<R_xlen_t>(header.hypotheses.size()));
+    for (std::size_t h = 0; h < header.hypotheses.size(); ++h) {
+      const TargetReach at = target_reach(header, run.summaries, h);
+      reached[static_cast<R_xlen_t>(h)] = at.reached ? TRUE : FALSE;
+      interpolated[static_cast<R_xlen_t>(h)] = at.interpolated ? TRUE : FALSE;
+      reach_total.push_back(at.reached ? at.total : NA_REAL);
+      reach_n.push_back(at.reached && uniform ? at.total / static_cast<double>(header.items.size()) : NA_REAL);
+    }
+    reach = data_frame(named({{"hypothesis", texts(header.hypotheses)}, {"reached", reached},
+                              {"total", numbers(reach_total)}, {"n", numbers(reach_n)},
+                              {"interpolated", interpolated}}),
+                       header.hypotheses.size());
+  }
   return named({{"program", text("propbf plan")},
                 {"version", text(header.version)},
                 {"plan", text(run.label)},
@@ -905,6 +925,7 @@ SEXP plan_results(PlanRun& run) {
                 {"sizes", sizes},
                 {"complexities", complexities},
                 {"table", frame},
+                {"reach", reach},
                 {"text", text(table)},
                 {"json", text(json)}});
 }

@@ -54,13 +54,28 @@ void write_factor(JsonWriter& json, double value) {
   }
 }
 
-// Where the target is first reached: the size's index, or the sizes' count.
-struct TargetReach {
-  bool reached = false;
-  bool interpolated = false;
-  double total = 0.0;  // trials over all items
-  std::size_t size = 0;
-};
+std::string against_phrase(const std::string& against) {
+  if (against == "unconstrained") return "the unconstrained hypothesis";
+  if (against == "complement") return "each hypothesis's complement";
+  return "hypothesis " + visible_text(against);
+}
+
+std::string padded(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string size_text(const std::vector<std::int64_t>& size) {
+  if (uniform(size)) return std::to_string(size.front());
+  std::string text;
+  for (std::int64_t n : size) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(n);
+  }
+  return text;
+}
+
+}  // namespace
 
 TargetReach target_reach(const PlanHeader& header, const std::vector<SizeSummary>& sizes, std::size_t h) {
   TargetReach reach;
@@ -88,28 +103,6 @@ TargetReach target_reach(const PlanHeader& header, const std::vector<SizeSummary
   return reach;
 }
 
-std::string against_phrase(const std::string& against) {
-  if (against == "unconstrained") return "the unconstrained hypothesis";
-  if (against == "complement") return "each hypothesis's complement";
-  return "hypothesis " + visible_text(against);
-}
-
-std::string padded(std::string text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
-  return text;
-}
-
-std::string size_text(const std::vector<std::int64_t>& size) {
-  if (uniform(size)) return std::to_string(size.front());
-  std::string text;
-  for (std::int64_t n : size) {
-    if (!text.empty()) text += ',';
-    text += std::to_string(n);
-  }
-  return text;
-}
-
-}  // namespace
 
 PlanHeader plan_header(const PlanFile& plan, const Planner& planner, const std::string& version) {
   PlanHeader header;

@@ -76,6 +76,18 @@ std::string plan_progress_text(double done, std::int64_t datasets, double elapse
 // neighbours (infinities included) give their value.
 double sorted_quantile(const std::vector<double>& sorted, double p);
 
+// Where hypothesis h first reaches the plan's target, P(BF > k) >= target (header.target
+// set): the first size that does (its index among `sizes`), and its trials over all items,
+// interpolated linearly in the trials from the size before when that one lies below
+// (and its P is smaller). Not reached: no size does.
+struct TargetReach {
+  bool reached = false;
+  bool interpolated = false;
+  double total = 0.0;  // trials over all items
+  std::size_t size = 0;
+};
+TargetReach target_reach(const PlanHeader& header, const std::vector<SizeSummary>& sizes, std::size_t h);
+
 // The table and the JSON document of a finished plan (summaries in size order; their
 // factors are sorted here).
 std::string format_plan_table(const PlanHeader& header, std::vector<SizeSummary>& sizes);

@@ -240,5 +240,50 @@ TEST(PlanSummary, QuantilesIntervalsAndDataSetKeys) {
   EXPECT_EQ(z.factors, x.factors);
 }
 
+// The smallest size that reaches the target, from hand-made summaries: three sizes of 8,
+// 16 and 32 trials per item (24, 48, 96 in all), ten data sets each, of which `above` have
+// a factor above the target's threshold 10; target 0.5.
+TEST(PlanSummary, TargetReachInterpolatesBetweenSizes) {
+  PlanHeader header;
+  header.items = {"a", "b", "c"};
+  header.hypotheses = {"H"};
+  header.sizes = {{8, 8, 8}, {16, 16, 16}, {32, 32, 32}};
+  header.thresholds = {3.0, 10.0};
+  header.target = 0.5;
+  header.target_threshold = 1;
+  struct Case {
+    std::vector<int> above;
+    bool reached, interpolated;
+    double total;
+  };
+  const std::vector<Case> cases{
+      {{2, 4, 8}, true, true, 48 + (0.5 - 0.4) / (0.8 - 0.4) * (96 - 48)},
+      {{6, 4, 8}, true, false, 24},   // the first size reaches it
+      {{2, 5, 9}, true, true, 24 + (0.5 - 0.2) / (0.5 - 0.2) * (48 - 24)},  // reached exactly: its own total
+      {{5, 5, 8}, true, false, 24},
+      {{4, 4, 5}, true, true, 96},
+      {{1, 2, 3}, false, false, 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<SizeSummary> sizes;
+    for (std::size_t s = 0; s < 3; ++s) {
+      sizes.emplace_back(header, s);
+      for (int d = 0; d < 10; ++d) {
+        DatasetRecord record;
+        record.factors = {d < c.above[s] ? 20.0 : 5.0};
+        record.pmp = {0.5};
+        record.sweeps = {0};
+        sizes.back().add(record);
+      }
+    }
+    const TargetReach reach = target_reach(header, sizes, 0);
+    EXPECT_EQ(reach.reached, c.reached) << c.above[0] << c.above[1] << c.above[2];
+    EXPECT_EQ(reach.interpolated, c.interpolated) << c.above[0] << c.above[1] << c.above[2];
+    if (c.reached) {
+      EXPECT_DOUBLE_EQ(reach.total, c.total) << c.above[0] << c.above[1] << c.above[2];
+    }
+  }
+}
+
 }  // namespace
 }  // namespace propbf::evaluate
