@@ -355,7 +355,12 @@ DatasetRecord Planner::evaluate(std::size_t size, std::int64_t dataset) const {
       variance += log_variance[against_];
     }
     const double spread = kZ * std::sqrt(variance);
-    record.intervals[h] = {record.factors[h] * std::exp(-spread), record.factors[h] * std::exp(spread)};
+    // A stage without a hit bounds nothing: its factor (0, or infinite against the
+    // complement) may lie anywhere, which 0 * exp(spread) would leave not a number.
+    record.intervals[h] = std::isfinite(spread)
+                              ? std::array<double, 2>{record.factors[h] * std::exp(-spread),
+                                                      record.factors[h] * std::exp(spread)}
+                              : std::array<double, 2>{0.0, std::numeric_limits<double>::infinity()};
     record.pmp[h] = count == 1 ? bf_unconstrained[h] / (bf_unconstrained[h] + complement[h]) : bf_unconstrained[h] / sum;
   }
   return record;

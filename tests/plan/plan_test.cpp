@@ -240,6 +240,20 @@ TEST(PlanSummary, QuantilesIntervalsAndDataSetKeys) {
   EXPECT_EQ(z.factors, x.factors);
 }
 
+// A data set with a stage without a hit has factor 0, which its interval cannot bound:
+// [0, inf] (written 0 and "inf"), not a product of 0 and infinity.
+TEST(PlanSummary, FactorOfAStageWithoutAHitHasTheWholeHalfLine) {
+  const Planner planner(plan_of("[items]\nnames = [\"a\", \"b\", \"c\", \"d\", \"e\", \"f\"]\n"
+                                "[hypotheses]\nH = \"a > b > c > d > e > f\"\n"
+                                "[truth]\na = 0.05\nb = 0.1\nc = 0.2\nd = 0.4\ne = 0.6\nf = 0.95\n"
+                                "[design]\nn = [40]\ndatasets = 1\nseed = 2\nniter = 50\n"));
+  const DatasetRecord record = planner.evaluate(0, 0);
+  ASSERT_EQ(record.factors, std::vector<double>{0.0});
+  EXPECT_EQ(record.intervals[0][0], 0.0);
+  EXPECT_EQ(record.intervals[0][1], INFINITY);
+  EXPECT_NE(format_part_record(record).find("\"intervals\":[[0.0,\"inf\"]]"), std::string::npos);
+}
+
 // The smallest size that reaches the target, from hand-made summaries: three sizes of 8,
 // 16 and 32 trials per item (24, 48, 96 in all), ten data sets each, of which `above` have
 // a factor above the target's threshold 10; target 0.5.
