@@ -182,8 +182,7 @@ void add_polytopes(HypothesisText& hypothesis, const std::vector<PolytopeArgumen
     }
     hypothesis.polytope_source +=
         (hypothesis.polytope_source.empty() ? "" : "; ") + std::string(matrix ? "matrix " : "vertices ") + polytope.label;
-    hypothesis.polytope.insert(hypothesis.polytope.end(), std::make_move_iterator(read.restrictions.begin()),
-                               std::make_move_iterator(read.restrictions.end()));
+    hypothesis.polytope.append(std::move(read.restrictions));
     hypothesis.polytope_equalities.insert(hypothesis.polytope_equalities.end(), read.equalities.begin(),
                                           read.equalities.end());
   }

@@ -8,8 +8,7 @@ namespace propbf::evaluate {
 
 SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
                                        const std::vector<double>& posterior_a, const std::vector<double>& posterior_b) {
-  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}};
-  sampled.restrictions = read.chain_restrictions();
+  SampledCoordinates sampled{{}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}};
   if (!read.has_equalities) {
     sampled.start = result.start.centre;
     sampled.shape_a = posterior_a;
@@ -90,7 +89,8 @@ HypothesisEstimates::HypothesisEstimates(const HypothesisResult& result, const P
                                          std::shared_ptr<const SparseRestrictions> sparse)
     : sampled_(sampled_coordinates(result, read, posterior_a, posterior_b)),
       simplex_(read.has_equalities ? nullptr : std::move(simplex)),
-      chain_(sampled_.restrictions, sampled_.start, sampled_.shape_a, sampled_.shape_b,
+      restrictions_(read.chain_restrictions()),
+      chain_(restrictions_, sampled_.start, sampled_.shape_a, sampled_.shape_b,
              {result.niter, seed, key, read.has_equalities ? static_cast<std::size_t>(-1) : truncated}, simplex_.get(),
              std::move(sparse)) {
   if (predictive == nullptr) return;

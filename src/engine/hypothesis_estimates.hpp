@@ -17,12 +17,11 @@
 
 namespace propbf::evaluate {
 
-// What a hypothesis's estimate chain samples: the restrictions, start point and beta
-// posteriors of its coordinates, and per item the coordinate that stands for it
-// (kFixedItem: none, the item is held at fixed_value[item]).
+// What a hypothesis's estimate chain samples (under the Prepared's chain_restrictions()):
+// the start point and beta posteriors of its coordinates, and per item the coordinate
+// that stands for it (kFixedItem: none, the item is held at fixed_value[item]).
 struct SampledCoordinates {
   static constexpr std::size_t kFixedItem = static_cast<std::size_t>(-1);
-  std::vector<Restriction> restrictions;
   std::vector<double> start;
   std::vector<double> shape_a;
   std::vector<double> shape_b;
@@ -52,9 +51,10 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
 // then frees what it kept (the chains of many hypotheses never hold their draws at once).
 class HypothesisEstimates {
  public:
-  // simplex: the items' (null: none), used without equalities. With `predictive` (which
-  // must outlive it), the chain's sweeps also give the hypothesis's posterior predictive
-  // p-value and, with keep_samples, its samples (posterior_draws.hpp).
+  // `read` must outlive it (the chain reads its rows in place). simplex: the items'
+  // (null: none), used without equalities. With `predictive` (which must outlive it),
+  // the chain's sweeps also give the hypothesis's posterior predictive p-value and, with
+  // keep_samples, its samples (posterior_draws.hpp).
   HypothesisEstimates(const HypothesisResult& result, const Prepared& read, const std::vector<double>& posterior_a,
                       const std::vector<double>& posterior_b, StreamSeed seed, std::uint64_t key,
                       std::shared_ptr<const Simplex> simplex = nullptr,
@@ -67,7 +67,7 @@ class HypothesisEstimates {
   std::int64_t sweeps() const { return chain_.sweeps(); }
   std::int64_t niter() const { return chain_.niter(); }
   void run_to(std::int64_t sweeps);
-  std::size_t restrictions() const { return sampled_.restrictions.size(); }
+  std::size_t restrictions() const { return restrictions_.size(); }
   // Once run to niter.
   std::vector<ItemEstimate> estimates(const std::vector<std::string>& names);
   // Once run to niter: per item of the simplex's items, its last category's (zeros for
@@ -84,6 +84,7 @@ class HypothesisEstimates {
   std::vector<ItemEstimate> reduced_remainders() const;
   SampledCoordinates sampled_;
   std::shared_ptr<const Simplex> simplex_;
+  const std::vector<Restriction>& restrictions_;  // the Prepared's, which outlives this
   EstimateChain chain_;
   std::unique_ptr<PosteriorDraws> draws_;
   std::optional<std::vector<ItemEstimate>> per_coordinate_;

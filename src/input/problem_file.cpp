@@ -489,8 +489,7 @@ class Reader {
       if (form == PolytopeForm::Vertices) hypothesis.facets = read.facets;
       hypothesis.polytope_source += (hypothesis.polytope_source.empty() ? "" : "; ") + std::string(key) + " \"" +
                                     path->get() + "\"";
-      hypothesis.polytope.insert(hypothesis.polytope.end(), std::make_move_iterator(read.restrictions.begin()),
-                                 std::make_move_iterator(read.restrictions.end()));
+      hypothesis.polytope.append(std::move(read.restrictions));
       hypothesis.polytope_equalities.insert(hypothesis.polytope_equalities.end(), read.equalities.begin(),
                                             read.equalities.end());
     }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <iterator>
 #include <sstream>
 #include <tuple>
 #include <unordered_set>
@@ -140,6 +141,22 @@ std::optional<TiedPrior> tied_prior_named(std::string_view name) {
 }
 
 const char* tied_prior_name(TiedPrior prior) { return prior == TiedPrior::Common ? "common" : "conditional"; }
+
+const std::vector<Restriction>& SharedRestrictions::rows() const {
+  static const std::vector<Restriction> none;
+  return rows_ ? *rows_ : none;
+}
+
+void SharedRestrictions::append(std::vector<Restriction> more) {
+  if (rows_) {
+    std::vector<Restriction> joined;
+    joined.reserve(rows_->size() + more.size());
+    joined.insert(joined.end(), rows_->begin(), rows_->end());
+    joined.insert(joined.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    more = std::move(joined);
+  }
+  rows_ = std::make_shared<const std::vector<Restriction>>(std::move(more));
+}
 
 void apply_overrides(CountsProblem& problem, const SettingOverrides& overrides) {
   if (overrides.tied_prior) problem.tied_prior = *overrides.tied_prior;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -41,6 +42,22 @@ enum class TiedPrior { Conditional, Common };
 std::optional<TiedPrior> tied_prior_named(std::string_view name);
 const char* tied_prior_name(TiedPrior prior);
 
+// Rows that every copy of a problem shares: a matrix may have a hundred thousand, which
+// a copy of the problem (a batch's, a report's) should not repeat.
+class SharedRestrictions {
+ public:
+  bool empty() const { return !rows_ || rows_->empty(); }
+  std::size_t size() const { return rows_ ? rows_->size() : 0; }
+  std::vector<Restriction>::const_iterator begin() const { return rows().begin(); }
+  std::vector<Restriction>::const_iterator end() const { return rows().end(); }
+  const std::vector<Restriction>& rows() const;
+  // Adds `more` after the rows (a new list; copies made before keep theirs).
+  void append(std::vector<Restriction> more);
+
+ private:
+  std::shared_ptr<const std::vector<Restriction>> rows_;
+};
+
 struct HypothesisText {
   std::string name;
   std::string text;  // the hypothesis as TOML decoded it
@@ -53,7 +70,7 @@ struct HypothesisText {
   // A polytope given beside the text (a restriction matrix or the facets of vertices,
   // src/polytope): its restrictions over the items, which follow the text's, and, from
   // vertices, the number of facets of their hull. The text may then be empty.
-  std::vector<Restriction> polytope;
+  SharedRestrictions polytope;
   std::vector<Equality> polytope_equalities;  // a hull's implicit equalities, after the text's
   std::optional<std::size_t> facets;
   std::string polytope_source;  // how the table and JSON name it, e.g. matrix "A.csv"

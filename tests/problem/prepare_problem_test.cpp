@@ -125,5 +125,20 @@ TEST(PrepareProblem, SetsTheOverridesAndTheWarningsInOrder) {
   EXPECT_EQ(checked_threads(0), 0);
 }
 
+// A problem's copies share its matrix rows; rows added later go to a new list, so a copy
+// made before keeps what it had, in order.
+TEST(PrepareProblem, CopiesShareThePolytopeRows) {
+  HypothesisText hypothesis;
+  EXPECT_TRUE(hypothesis.polytope.empty());
+  hypothesis.polytope.append({{{1.0, -1.0}, 0.0, "A.csv line 2"}});
+  const HypothesisText before = hypothesis;
+  EXPECT_EQ(&before.polytope.rows(), &hypothesis.polytope.rows());
+  hypothesis.polytope.append({{{0.0, 1.0}, 0.5, "B.csv line 2"}, {{1.0, 0.0}, 0.25, "B.csv line 3"}});
+  ASSERT_EQ(before.polytope.size(), 1u);
+  std::vector<std::string> texts;
+  for (const Restriction& r : hypothesis.polytope) texts.push_back(r.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"A.csv line 2", "B.csv line 2", "B.csv line 3"}));
+}
+
 }  // namespace
 }  // namespace propbf::evaluate
