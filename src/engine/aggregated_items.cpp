@@ -44,7 +44,10 @@ AggregatedShares::AggregatedShares(const std::vector<AggregatedItem>& items, con
     : items_(items), drawn_(shape_a.size(), false), after_(niter - niter / 10), step_(1),
       stream_(seed, key, StreamKind::AggregatedShares, 0) {
   for (std::size_t c : drawn) drawn_[c] = true;
-  const std::int64_t cap = kept_draws_per_coordinate(std::max<std::size_t>(drawn.size(), 1));
+  // The chain's cap of kept values, spread over its coordinates and these categories too.
+  std::size_t kept = drawn.size();
+  for (const AggregatedItem& item : items_) kept += item.group ? item.rest_posterior.size() : 0;
+  const std::int64_t cap = kept_draws_per_coordinate(kept);
   step_ = std::max<std::int64_t>(1, (after_ + cap - 1) / cap);
   for (const AggregatedItem& item : items_) {
     coordinate_betas_.emplace_back(item.group ? shape_a[*item.group] : 1.0, item.group ? shape_b[*item.group] : 1.0);

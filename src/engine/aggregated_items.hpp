@@ -10,8 +10,9 @@
 //          E(1 - theta_c)^2 = sd(theta_c)^2 + (1 - E theta_c)^2
 //   mcse(mean) = mu_r mcse(E theta_c)
 // and the interval's ends by draws: at every step-th sweep of the estimate chain after its
-// burn-in (step = ceil(sweeps after the burn-in / kept_draws_per_coordinate(drawn
-// coordinates)), counted from the first), (1 - theta_c) times one draw of phi, by
+// burn-in (step = ceil(sweeps after the burn-in / kept_draws_per_coordinate(n)), n the
+// chain's drawn coordinates and these categories, counted from the first: at most
+// 4,000,000 values in all beyond 200), (1 - theta_c) times one draw of phi, by
 // successive betas phi_i = (1 - S) B_i, B_i ~ Beta(beta_i, beta_(i+1) + ... ), the last
 // taking 1 - S; theta_c is the chain's state, or where the chain does not draw its group,
 // an exact draw from the group's beta first. The ends are the ceil(0.025 m)-th and
