@@ -84,6 +84,7 @@ HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisT
 // value (the chains start from the collapsed one).
 void spread_start(HypothesisResult& result, const Prepared& read) {
   if (!read.has_equalities) return;
+  if (!read.collapsed.aggregated.empty()) result.coordinate_start = result.start.centre;
   result.start.centre = spread_groups(read.collapsed, result.start.centre);
 }
 

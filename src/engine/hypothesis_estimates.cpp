@@ -1,5 +1,6 @@
 #include "engine/hypothesis_estimates.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "problem/equalities.hpp"
@@ -8,7 +9,7 @@ namespace propbf::evaluate {
 
 SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
                                        const std::vector<double>& posterior_a, const std::vector<double>& posterior_b) {
-  SampledCoordinates sampled{{}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}};
+  SampledCoordinates sampled{{}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}, {}};
   if (!read.has_equalities) {
     sampled.start = result.start.centre;
     sampled.shape_a = posterior_a;
@@ -21,12 +22,16 @@ SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Pre
   sampled.shape_b = collapsed.posterior_b;
   sampled.coordinate_of_item.assign(posterior_a.size(), SampledCoordinates::kFixedItem);
   for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
+    for (std::size_t j : collapsed.groups[g]) sampled.coordinate_of_item[j] = g;
+    if (!collapsed.aggregated.empty()) {
+      sampled.start.push_back(result.coordinate_start[g]);
+      continue;
+    }
     const std::size_t front = collapsed.groups[g].front();
     // A tied category's start is offset + scale times its group's (spread_start).
     sampled.start.push_back(collapsed.scale.empty() || (collapsed.offset[front] == 0.0 && collapsed.scale[front] == 1.0)
                                 ? result.start.centre[front]
                                 : (result.start.centre[front] - collapsed.offset[front]) / collapsed.scale[front]);
-    for (std::size_t j : collapsed.groups[g]) sampled.coordinate_of_item[j] = g;
   }
   for (std::size_t j = 0; j < posterior_a.size(); ++j) {
     if (collapsed.item_value[j]) sampled.fixed_value[j] = *collapsed.item_value[j];
@@ -36,6 +41,7 @@ SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Pre
   sampled.scale = collapsed.scale;
   sampled.reduced_item = collapsed.reduced_item;
   sampled.item_first = collapsed.item_first;
+  sampled.aggregated = collapsed.aggregated;
   return sampled;
 }
 
@@ -93,10 +99,19 @@ HypothesisEstimates::HypothesisEstimates(const HypothesisResult& result, const P
       chain_(restrictions_, sampled_.start, sampled_.shape_a, sampled_.shape_b,
              {result.niter, seed, key, read.has_equalities ? static_cast<std::size_t>(-1) : truncated}, simplex_.get(),
              std::move(sparse)) {
-  if (predictive == nullptr) return;
-  draws_ = std::make_unique<PosteriorDraws>(*predictive, sampled_, chain_.drawn(), result.niter, seed, key, keep_samples,
-                                            thin);
-  chain_.set_observer([this](std::int64_t counted, const std::vector<double>& state) { draws_->observe(counted, state); });
+  if (!sampled_.aggregated.empty()) {
+    shares_ = std::make_unique<AggregatedShares>(sampled_.aggregated, sampled_.shape_a, sampled_.shape_b, chain_.drawn(),
+                                                 result.niter, seed, key);
+  }
+  if (predictive != nullptr) {
+    draws_ = std::make_unique<PosteriorDraws>(*predictive, sampled_, chain_.drawn(), result.niter, seed, key,
+                                              keep_samples, thin);
+  }
+  if (!draws_ && !shares_) return;
+  chain_.set_observer([this](std::int64_t counted, const std::vector<double>& state) {
+    if (draws_) draws_->observe(counted, state);
+    if (shares_) shares_->observe(counted, state);
+  });
 }
 
 void HypothesisEstimates::run_to(std::int64_t sweeps) {
@@ -104,6 +119,11 @@ void HypothesisEstimates::run_to(std::int64_t sweeps) {
   if (chain_.sweeps() < chain_.niter() || per_coordinate_) return;
   per_coordinate_ = chain_.estimates();
   chain_.release();
+  if (shares_) {
+    if (chain_.drawn().empty()) shares_->observe_all(sampled_.start);
+    aggregate_estimates();
+    shares_.reset();
+  }
   if (!draws_) return;
   // A chain that draws nothing has no sweeps: the draws are all exact.
   if (chain_.drawn().empty()) draws_->observe_all(sampled_.start);
@@ -120,9 +140,34 @@ std::vector<double> HypothesisEstimates::take_samples() {
   return draws_ ? draws_->take_samples() : std::vector<double>{};
 }
 
+void HypothesisEstimates::aggregate_estimates() {
+  // theta_c per aggregated item: its group's coordinate (1 minus it for a complement), or
+  // its point value.
+  std::vector<ItemEstimate> theta;
+  for (const AggregatedItem& a : sampled_.aggregated) {
+    if (!a.group) {
+      theta.push_back({"", a.value, 0.0, a.value, a.value});
+      continue;
+    }
+    const ItemEstimate& w = (*per_coordinate_)[*a.group];
+    theta.push_back(a.complement ? affine_estimate(w, 1.0, -1.0) : w);
+  }
+  aggregated_ = shares_->estimates(theta);
+  for (std::size_t i = 0; i < theta.size(); ++i) aggregated_[i][sampled_.aggregated[i].category] = theta[i];
+}
+
 std::vector<ItemEstimate> HypothesisEstimates::estimates(const std::vector<std::string>& names) {
   if (!per_coordinate_) run_to(chain_.niter());
-  return item_estimates(sampled_, *per_coordinate_, names);
+  std::vector<ItemEstimate> estimates = item_estimates(sampled_, *per_coordinate_, names);
+  // The parameters of an aggregated item are its first K - 1 categories.
+  for (std::size_t i = 0; i < aggregated_.size(); ++i) {
+    const std::size_t first = sampled_.item_first[sampled_.aggregated[i].item];
+    for (std::size_t c = 0; c + 1 < aggregated_[i].size(); ++c) {
+      estimates[first + c] = aggregated_[i][c];
+      estimates[first + c].name = names[first + c];
+    }
+  }
+  return estimates;
 }
 
 std::vector<ItemEstimate> HypothesisEstimates::remainders() {
@@ -142,6 +187,12 @@ std::vector<ItemEstimate> HypothesisEstimates::reduced_remainders() const {
     if (end - first < 2) continue;  // an item of two categories
     if (!sampled_.reduced_item[j]) {
       remainders.emplace_back();
+      continue;
+    }
+    const auto aggregated = std::find_if(sampled_.aggregated.begin(), sampled_.aggregated.end(),
+                                         [&](const AggregatedItem& a) { return a.item == j; });
+    if (aggregated != sampled_.aggregated.end()) {
+      remainders.push_back(aggregated_[static_cast<std::size_t>(aggregated - sampled_.aggregated.begin())].back());
       continue;
     }
     double offset = 1.0;

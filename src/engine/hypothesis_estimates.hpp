@@ -11,6 +11,7 @@
 
 #include "sampling/estimates.hpp"
 #include "sampling/sampler.hpp"
+#include "engine/aggregated_items.hpp"
 #include "engine/posterior_draws.hpp"
 #include "engine/results.hpp"
 #include "problem/prepare.hpp"
@@ -34,6 +35,9 @@ struct SampledCoordinates {
   std::vector<double> scale;
   std::vector<bool> reduced_item;
   std::vector<std::size_t> item_first;  // per item its first parameter (CollapsedHypothesis)
+  // The aggregated items (CollapsedHypothesis): their other categories are (1 - theta_c)
+  // times a Dirichlet share no chain draws (aggregated_items.hpp).
+  std::vector<AggregatedItem> aggregated;
 };
 
 // Without equalities one coordinate per item, with the hypothesis's own restrictions and
@@ -82,12 +86,17 @@ class HypothesisEstimates {
  private:
   // remainders() with ties on categories of larger items.
   std::vector<ItemEstimate> reduced_remainders() const;
+  // aggregated_ from the chain's estimates and shares_.
+  void aggregate_estimates();
   SampledCoordinates sampled_;
   std::shared_ptr<const Simplex> simplex_;
   const std::vector<Restriction>& restrictions_;  // the Prepared's, which outlives this
   EstimateChain chain_;
   std::unique_ptr<PosteriorDraws> draws_;
+  std::unique_ptr<AggregatedShares> shares_;  // with aggregated items, until the chain ends
   std::optional<std::vector<ItemEstimate>> per_coordinate_;
+  // Per aggregated item, per category: its estimate, once the chain ends.
+  std::vector<std::vector<ItemEstimate>> aggregated_;
 };
 
 }  // namespace propbf::evaluate

@@ -10,6 +10,9 @@
 #include "sampling/predictive.hpp"
 
 namespace propbf::evaluate {
+namespace {
+constexpr std::size_t kNotAggregated = static_cast<std::size_t>(-1);
+}  // namespace
 
 PredictiveItems predictive_items(const std::vector<Item>& items) {
   PredictiveItems result;
@@ -60,6 +63,7 @@ struct PosteriorDraws::State {
   std::vector<std::vector<TruncatedBeta>> dirichlet;
   std::vector<std::vector<TruncatedMethod>> dirichlet_methods;
   std::vector<bool> item_drawn;
+  std::vector<std::size_t> aggregate;  // per item: its index among the aggregated items, or kNotAggregated
   std::vector<double> theta;          // per category of every item
   std::vector<std::int64_t> replicated;  // per category
 };
@@ -86,6 +90,26 @@ void PosteriorDraws::fill(const std::vector<double>& state, CounterStream& strea
     const std::size_t k = items_.categories[j];
     double* theta = s.theta.data() + items_.offset[j];
     const std::size_t first = items_.first[j];
+    if (s.aggregate[j] != kNotAggregated) {
+      // theta_c from its group (or its point value), the others (1 - theta_c) times a
+      // Dirichlet share by successive betas.
+      const AggregatedItem& a = sampled_.aggregated[s.aggregate[j]];
+      double theta_c = a.value;
+      if (a.group) theta_c = a.complement ? 1.0 - s.coordinates[*a.group] : s.coordinates[*a.group];
+      double sum = 0.0;
+      std::size_t r = 0;
+      for (std::size_t c = 0; c < k; ++c) {
+        if (c == a.category) continue;
+        const double phi = r < s.dirichlet[j].size()
+                               ? (1.0 - sum) * s.dirichlet[j][r].draw_with(s.dirichlet_methods[j][r], 0.0, 1.0, stream)
+                               : 1.0 - sum;
+        sum += phi;
+        theta[c] = (1.0 - theta_c) * phi;
+        ++r;
+      }
+      theta[a.category] = theta_c;
+      continue;
+    }
     if (k > 2 && !sampled_.reduced_item.empty() && sampled_.reduced_item[j]) {
       // Categories tied by equalities: offset + scale times the item's one coordinate.
       double sum = 0.0;
@@ -136,7 +160,7 @@ void PosteriorDraws::observe(std::int64_t counted, const std::vector<double>& st
   if (!state_) {
     state_ = std::make_unique<State>(State{CounterStream(seed_, key_, StreamKind::PredictiveReplications, 0),
                                            CounterStream(seed_, key_, StreamKind::PosteriorSamples, 0),
-                                           {}, {}, {}, {}, {}, {}, {}, {}, {}});
+                                           {}, {}, {}, {}, {}, {}, {}, {}, {}, {}});
     State& s = *state_;
     const std::size_t item_count = items_.categories.size();
     std::vector<bool> drawn(sampled_.shape_a.size(), false);
@@ -145,8 +169,23 @@ void PosteriorDraws::observe(std::int64_t counted, const std::vector<double>& st
     s.dirichlet.resize(item_count);
     s.dirichlet_methods.resize(item_count);
     s.item_drawn.assign(item_count, false);
+    s.aggregate.assign(item_count, kNotAggregated);
+    for (std::size_t i = 0; i < sampled_.aggregated.size(); ++i) s.aggregate[sampled_.aggregated[i].item] = i;
     for (std::size_t j = 0; j < item_count; ++j) {
       const std::size_t k = items_.categories[j];
+      if (s.aggregate[j] != kNotAggregated) {
+        // Its group's coordinate drawn from its beta where the chain does not draw it, and
+        // the betas of its Dirichlet share Beta(beta_r, beta_(r+1) + ...).
+        const AggregatedItem& a = sampled_.aggregated[s.aggregate[j]];
+        if (a.group && !drawn[*a.group]) needed[*a.group] = true;
+        for (std::size_t r = 0; r + 1 < a.rest_posterior.size(); ++r) {
+          double rest = 0.0;
+          for (std::size_t l = r + 1; l < a.rest_posterior.size(); ++l) rest += a.rest_posterior[l];
+          s.dirichlet[j].emplace_back(a.rest_posterior[r], rest);
+          s.dirichlet_methods[j].push_back(s.dirichlet[j].back().method(0.0, 1.0));
+        }
+        continue;
+      }
       const std::size_t coordinate = sampled_.coordinate_of_item[items_.first[j]];
       const bool free = coordinate != SampledCoordinates::kFixedItem;
       s.item_drawn[j] = free && drawn[coordinate];

@@ -5,7 +5,9 @@
 // A draw θ of the restricted posterior is the chain's state after a sweep past the
 // burn-in, spread over the items as the estimates are (a group of tied items gives each
 // item its value, or 1 minus it for an item tied to the complement; an item held at a
-// point value has it); what the chain does not draw (a coordinate no restriction
+// point value has it; an aggregated item's categories but c are (1 − θ_c) times a draw of
+// their Dirichlet share, by successive betas, after the coordinates' exact draws); what
+// the chain does not draw (a coordinate no restriction
 // involves, independent of the others under the hypothesis) is drawn exactly from its
 // posterior on the draw's own stream: a coordinate from its beta, an item of more than
 // two categories from its Dirichlet as successive betas, θ_c = (1 − S) B_c with

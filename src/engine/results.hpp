@@ -59,6 +59,10 @@ struct HypothesisResult {
   // intervals are NaN and not reported as numbers.
   bool complement_defined = true;
   StartPoint start;
+  // With an aggregated item (equalities.hpp AggregatedItem), the collapsed start point the
+  // chains start from (a group of its category alone has no parameter to read it back
+  // from); empty otherwise.
+  std::vector<double> coordinate_start;
   std::vector<StageCount> complexity_stages;
   std::vector<StageCount> fit_stages;
   // Per stage, its levels (empty vectors when no stage of the phase is split): the stage's

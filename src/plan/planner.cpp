@@ -164,7 +164,30 @@ std::vector<double> Planner::draw_from_hypothesis(CounterStream& stream) const {
       }
     }
   }
-  return read.has_equalities ? spread_groups(read.collapsed, state) : state;
+  if (!read.has_equalities) return state;
+  std::vector<double> theta = spread_groups(read.collapsed, state);
+  // An aggregated item's other categories: (1 - theta_c) times a draw of its prior
+  // Dirichlet share, by successive betas (the last takes what is left).
+  for (const AggregatedItem& a : read.collapsed.aggregated) {
+    double theta_c = a.value;
+    if (a.group) theta_c = a.complement ? 1.0 - state[*a.group] : state[*a.group];
+    const std::size_t first = read.collapsed.item_first[a.item];
+    const std::size_t end = read.collapsed.item_first[a.item + 1];
+    double sum = 0.0;
+    std::size_t r = 0;
+    for (std::size_t p = first; p < end; ++p) {
+      if (p - first == a.category) continue;
+      double rest = 0.0;
+      for (std::size_t l = r + 1; l < a.rest_prior.size(); ++l) rest += a.rest_prior[l];
+      const double phi =
+          r + 1 < a.rest_prior.size() ? (1.0 - sum) * TruncatedBeta(a.rest_prior[r], rest).draw(0.0, 1.0, stream)
+                                      : 1.0 - sum;
+      sum += phi;
+      theta[p] = (1.0 - theta_c) * phi;
+      ++r;
+    }
+  }
+  return theta;
 }
 
 std::vector<double> Planner::draw_truth(CounterStream& stream) const {

@@ -1,5 +1,6 @@
 #include "problem/category_equalities.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -194,6 +195,55 @@ ItemReduction reduce_item(const Item& item, const std::vector<const Equality*>& 
   return result;
 }
 
+// Refuses an aggregation: `at` ties category c of `item` to another item, and `where`
+// names another of its categories.
+[[noreturn]] void refuse_second_category(const Equality& at, const Item& item, std::size_t c, const std::string& where) {
+  refuse(at.offset, "'" + at.text + "' ties " + category_label(item, c) + " to another item, and " + where +
+                        " names another category of item '" + item.name + "', which has " +
+                        std::to_string(item.counts.size()) +
+                        " categories: its other categories would then be products of two proportions, which the "
+                        "chains do not sample; tie only one category of the item to other items and name no other "
+                        "(the others then follow it), or write this with < and >");
+}
+
+// An item whose category c an equality ties to another item may name no other category:
+// not in a tie of its own categories, a point, or a restriction. A restriction reads
+// theta_c alone when its coefficients on the K categories (the last's 0, as the language
+// writes it) agree on every category but c.
+void check_aggregation(const Equality& at, const Item& item, std::size_t c, const std::vector<const Equality*>& ties,
+                       const std::vector<const Equality*>& points, const std::vector<Restriction>& restrictions,
+                       std::size_t first) {
+  if (!ties.empty()) refuse_second_category(at, item, c, "'" + ties.front()->text + "'");
+  for (const Equality* point : points) {
+    if (point->category->category != c) refuse_second_category(at, item, c, "'" + point->text + "'");
+  }
+  const std::size_t count = item.counts.size();
+  for (const Restriction& restriction : restrictions) {
+    const auto coefficient = [&](std::size_t category) {
+      return category + 1 < count ? restriction.coefficients[first + category] : 0.0;
+    };
+    const std::size_t other = c == 0 ? 1 : 0;  // a category but c: the others must have its coefficient
+    for (std::size_t category = 0; category < count; ++category) {
+      if (category == c || coefficient(category) == coefficient(other)) continue;
+      refuse_second_category(at, item, c, "'" + restriction.text + "'");
+    }
+  }
+}
+
+// Item x seen in its category c alone: Beta(alpha_c, sum of the others') a priori, k_c of N.
+Item aggregate(const Item& x, std::size_t c) {
+  Item item;
+  item.name = category_label(x, c);
+  item.prior_a = x.concentration[c];
+  item.prior_b = 0.0;
+  for (std::size_t r = 0; r < x.counts.size(); ++r) {
+    if (r != c) item.prior_b += x.concentration[r];
+    item.trials += x.counts[r];
+  }
+  item.successes = x.counts[c];
+  return item;
+}
+
 }  // namespace
 
 bool ties_categories(const ParsedHypothesis& parsed) {
@@ -222,6 +272,10 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
   pseudo.ok = true;
   std::vector<ItemReduction> reductions(items.size());
   std::vector<bool> reduced(items.size(), false);
+  // Per item the category an equality ties to another item (aggregation), and the first
+  // such equality.
+  std::vector<std::optional<std::size_t>> aggregated(items.size());
+  std::vector<const Equality*> aggregating(items.size(), nullptr);
   try {
     for (const Equality& equality : parsed.equalities) {
       if (!equality.category && !equality.other_category) continue;
@@ -230,16 +284,25 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
       } else if (equality.category && !equality.other) {
         points[equality.category->item].push_back(&equality);
       } else {
-        const std::size_t j = equality.category ? equality.category->item : equality.other_category->item;
-        refuse(equality.offset, "'" + equality.text + "' ties a category of item '" + items[j].name + "', which has " +
-                                    std::to_string(items[j].counts.size()) +
-                                    " categories, to another item: its other categories would then be products of two "
-                                    "proportions, which the chains do not sample; tie categories of one item, or to "
-                                    "point values, or write this with < and >");
+        for (const std::optional<Equality::Category>& side : {equality.category, equality.other_category}) {
+          if (!side) continue;
+          std::optional<std::size_t>& at = aggregated[side->item];
+          if (at && *at != side->category) {
+            refuse_second_category(*aggregating[side->item], items[side->item], *at,
+                                   "'" + equality.text + "'");
+          }
+          at = side->category;
+          if (aggregating[side->item] == nullptr) aggregating[side->item] = &equality;
+        }
       }
     }
     for (std::size_t j = 0; j < items.size(); ++j) {
-      if (ties[j].empty() && points[j].empty()) continue;
+      if (!aggregated[j]) continue;
+      check_aggregation(*aggregating[j], items[j], *aggregated[j], ties[j], points[j], parsed.restrictions,
+                        space.first[j]);
+    }
+    for (std::size_t j = 0; j < items.size(); ++j) {
+      if (aggregated[j] || (ties[j].empty() && points[j].empty())) continue;
       reduced[j] = true;
       reductions[j] = reduce_item(items[j], ties[j], points[j], tied_prior);
     }
@@ -253,7 +316,14 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
   std::vector<Item> pseudo_items;
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::vector<std::size_t> pseudo_of(parameters, kNone);  // parameter -> pseudo item
+  std::vector<std::size_t> aggregate_of(items.size(), kNone);  // item -> pseudo item of its category c
   for (std::size_t j = 0; j < items.size(); ++j) {
+    if (aggregated[j]) {
+      aggregate_of[j] = pseudo_items.size();
+      pseudo_items.push_back(aggregate(items[j], *aggregated[j]));
+      if (*aggregated[j] + 1 < items[j].counts.size()) pseudo_of[space.first[j] + *aggregated[j]] = aggregate_of[j];
+      continue;
+    }
     if (!reduced[j]) {
       for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) {
         pseudo_of[p] = pseudo_items.size();
@@ -283,6 +353,16 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
       const double g = restriction.coefficients[p];
       if (g == 0.0) continue;
       const std::size_t j = space.parameters[p].item;
+      if (aggregated[j]) {
+        if (*aggregated[j] + 1 < items[j].counts.size()) {
+          rewritten.coefficients[aggregate_of[j]] += g;  // on theta_c alone (check_aggregation)
+        } else if (p == space.first[j]) {
+          // v (theta_1 + ... + theta_(K-1)) = v - v theta_K, v the coefficient they share.
+          rewritten.coefficients[aggregate_of[j]] -= g;
+          rewritten.constant -= g;
+        }
+        continue;
+      }
       if (!reduced[j]) {
         rewritten.coefficients[pseudo_of[p]] += g;
         continue;
@@ -294,6 +374,18 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
     pseudo.restrictions.push_back(std::move(rewritten));
   }
   for (const Equality& equality : parsed.equalities) {
+    // A category of an aggregated item is its pseudo item; another item keeps its own.
+    const bool own = equality.category && aggregated[equality.category->item];
+    const bool other = equality.other_category && aggregated[equality.other_category->item];
+    if (own || other) {
+      Equality moved = equality;
+      moved.category.reset();
+      moved.other_category.reset();
+      moved.item = own ? aggregate_of[equality.category->item] : pseudo_of[equality.item];
+      if (equality.other) moved.other = other ? aggregate_of[equality.other_category->item] : pseudo_of[*equality.other];
+      pseudo.equalities.push_back(std::move(moved));
+      continue;
+    }
     if (equality.category || equality.other_category) continue;
     // A polytope's equality on a parameter of an item whose categories are tied.
     if (reduced[space.parameters[equality.item].item] ||
@@ -327,6 +419,21 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
   result.item_first = space.first;
   for (std::size_t p = 0; p < parameters; ++p) {
     const std::size_t j = space.parameters[p].item;
+    if (aggregated[j]) {
+      // theta_c as its pseudo item; another category is (1 - theta_c) phi_r, in no group.
+      const std::size_t i = aggregate_of[j];
+      if (space.parameters[p].category != *aggregated[j]) {
+        result.scale[p] = 0.0;
+      } else if (c.item_value[i]) {
+        result.item_value[p] = c.item_value[i];
+        result.offset[p] = *c.item_value[i];
+        result.scale[p] = 0.0;
+      } else if (c.complement[i]) {
+        result.offset[p] = 1.0;
+        result.scale[p] = -1.0;
+      }
+      continue;
+    }
     if (!reduced[j]) {
       result.item_value[p] = c.item_value[pseudo_of[p]];
       result.complement[p] = c.complement[pseudo_of[p]];
@@ -336,6 +443,25 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
     result.offset[p] = reductions[j].offset[category];
     result.scale[p] = reductions[j].scale[category];
     if (result.scale[p] == 0.0) result.item_value[p] = result.offset[p];
+  }
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    if (!aggregated[j]) continue;
+    result.reduced_item[j] = true;
+    const std::size_t i = aggregate_of[j];
+    AggregatedItem a;
+    a.item = j;
+    a.category = *aggregated[j];
+    for (std::size_t g = 0; g < c.groups.size(); ++g) {
+      if (std::find(c.groups[g].begin(), c.groups[g].end(), i) != c.groups[g].end()) a.group = g;
+    }
+    a.complement = c.complement[i];
+    a.value = c.item_value[i] ? *c.item_value[i] : 0.0;
+    for (std::size_t r = 0; r < items[j].counts.size(); ++r) {
+      if (r == a.category) continue;
+      a.rest_prior.push_back(items[j].concentration[r]);
+      a.rest_posterior.push_back(items[j].concentration[r] + static_cast<double>(items[j].counts[r]));
+    }
+    result.aggregated.push_back(std::move(a));
   }
   result.prior_a = c.prior_a;
   result.prior_b = c.prior_b;

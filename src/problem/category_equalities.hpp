@@ -26,11 +26,21 @@
 // none or one (the item is held at its values) or two, one free proportion w (the first
 // merged category's), which the chains draw as a beta (Beta(alpha'_1, alpha'_2) a priori);
 // every category is then offset + scale w. Inequalities on the item act on w.
+//
+// Aggregation. A category c of x tied to another item (x[1] = y, x[1] = 1 - z,
+// x[1] = y[2]), in a hypothesis that names no other category of x: x is, for it, the
+// binomial of theta_c against the rest, Beta(alpha_c, A - alpha_c) (A = sum alpha) with k_c
+// successes of N; the rest's share phi = theta_R / (1 - theta_c) ~ Dirichlet(alpha_R),
+// a posteriori Dirichlet(alpha_R + k_R), is independent of theta_c and cancels from every
+// factor. Its ties, complements, points and inequalities are collapse_equalities' on that
+// binomial item (CollapsedHypothesis::aggregated says how to read the other categories).
+//
 // Refused, each with the equality's place and the reason: three or more merged
 // categories left (a coupled Dirichlet under equalities, which the chains do not draw),
-// a category tied to another item (its other categories would be products of two
-// proportions), a merged concentration below the smallest shape, points that do not sum
-// to 1 or leave the others nothing.
+// a category tied to another item beside a second category of that item named anywhere
+// in the hypothesis (its other categories would be products of two proportions), a
+// merged concentration below the smallest shape, points that do not sum to 1 or leave
+// the others nothing.
 #pragma once
 
 #include <vector>

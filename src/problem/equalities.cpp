@@ -42,6 +42,18 @@ std::vector<double> spread_groups(const CollapsedHypothesis& collapsed, const st
   for (std::size_t j = 0; j < values.size(); ++j) {
     if (collapsed.item_value[j]) values[j] = *collapsed.item_value[j];
   }
+  for (const AggregatedItem& a : collapsed.aggregated) {
+    double theta = a.value;
+    if (a.group) theta = a.complement ? 1.0 - groups[*a.group] : groups[*a.group];
+    double total = 0.0;
+    for (double alpha : a.rest_prior) total += alpha;
+    std::size_t r = 0;
+    for (std::size_t p = collapsed.item_first[a.item]; p < collapsed.item_first[a.item + 1]; ++p) {
+      const std::size_t category = p - collapsed.item_first[a.item];
+      if (category == a.category) continue;
+      values[p] = (1.0 - theta) * (a.rest_prior[r++] / total);
+    }
+  }
   return values;
 }
 

@@ -26,6 +26,22 @@
 
 namespace propbf::evaluate {
 
+// An item of more than two categories of which a hypothesis names one category c, tied
+// to another item (category_equalities.hpp, aggregation): theta_c is its free group's
+// proportion (1 minus it with `complement`), or held at `value` where the group is fixed;
+// every other category r is (1 - theta_c) phi_r, with phi over the other categories
+// Dirichlet(rest_prior) a priori and Dirichlet(rest_posterior) a posteriori, independent
+// of theta_c (no chain draws phi).
+struct AggregatedItem {
+  std::size_t item = 0;
+  std::size_t category = 0;
+  std::optional<std::size_t> group;  // among the free groups; none: held at `value`
+  bool complement = false;
+  double value = 0.0;
+  std::vector<double> rest_prior;      // alpha_r, r != c in category order
+  std::vector<double> rest_posterior;  // alpha_r + k_r
+};
+
 struct CollapsedHypothesis {
   // The groups that remain free, ordered by their first item; each lists its items.
   std::vector<std::vector<std::size_t>> groups;
@@ -50,6 +66,10 @@ struct CollapsedHypothesis {
   // Per item: whether equalities tie its categories (offset and scale then describe it).
   std::vector<bool> reduced_item;
   std::vector<std::size_t> item_first;  // per item its first parameter; item_first[items] = parameters
+  // The aggregated items, in item order (also marked in reduced_item; a parameter of one
+  // other than of its category c is in no group, with offset and scale 0); empty for every
+  // hypothesis without such a tie.
+  std::vector<AggregatedItem> aggregated;
   double log_factor = 0.0;  // of the equalities against the unconstrained hypothesis
   bool ok = false;
   LanguageError error;  // when !ok: a group prior that is not proper (or beyond the shape
@@ -69,7 +89,8 @@ long double log_beta(long double a, long double b);
 
 // Per parameter its value given the free groups' values: its group's, 1 minus it (tied to
 // a complement), or offset + scale times it (tied categories of a larger item); a point
-// value where one holds it.
+// value where one holds it. The other categories of an aggregated item take (1 - theta_c)
+// times their prior mean share, alpha_r / sum of rest_prior.
 std::vector<double> spread_groups(const CollapsedHypothesis& collapsed, const std::vector<double>& groups);
 
 }  // namespace propbf::evaluate

@@ -244,10 +244,15 @@ std::string format_table(const Evaluation& evaluation, bool show_estimates, cons
     const bool categories = parameter_space(problem.items).any_categorical;
     out += estimates_block("unconstrained (exact)", evaluation.unconstrained_estimates, nullptr, categories);
     for (const HypothesisResult& result : evaluation.hypotheses) {
-      // Equalities alone leave beta posteriors of the tied groups: exact, no chain.
-      const std::string how = result.restrictions.empty()
-                                  ? " (exact)"
-                                  : " (restricted posterior, " + std::to_string(result.niter) + " sweeps)";
+      // Equalities alone leave beta posteriors of the tied groups: exact, no chain; but the
+      // intervals of an aggregated item's other categories, which come from draws.
+      const bool drawn_ends = std::any_of(result.estimates.begin(), result.estimates.end(), [](const ItemEstimate& e) {
+        return e.lower_mcse != 0.0 || e.upper_mcse != 0.0;
+      });
+      const std::string how = !result.restrictions.empty()
+                                  ? " (restricted posterior, " + std::to_string(result.niter) + " sweeps)"
+                              : drawn_ends ? " (exact, but the intervals with an mcse, from draws)"
+                                           : " (exact)";
       out += estimates_block(visible_text(result.name) + how, result.estimates, &evaluation.unconstrained_estimates,
                              categories);
     }

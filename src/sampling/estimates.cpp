@@ -65,6 +65,15 @@ double sectioning_error(const std::vector<double>& kept, std::int64_t per_mille,
 
 }  // namespace
 
+void interval_from_kept(const std::vector<double>& kept, ItemEstimate& estimate) {
+  std::vector<double> values = kept;
+  const auto m = static_cast<std::int64_t>(values.size());
+  estimate.upper = order_statistic(values, ceil_position(975, m));
+  estimate.lower = order_statistic(values, ceil_position(25, m));
+  estimate.lower_mcse = sectioning_error(kept, 25, estimate.lower);
+  estimate.upper_mcse = sectioning_error(kept, 975, estimate.upper);
+}
+
 struct EstimateChain::State {
   State(const std::vector<Restriction>& restrictions, const std::vector<double>& start,
         const std::vector<double>& shape_a, const std::vector<double>& shape_b, const EstimateChainSettings& settings,
@@ -299,15 +308,10 @@ std::vector<ItemEstimate> EstimateChain::estimates() const {
         estimates[i < drawn_.size() ? drawn_[i] : start_.size() + remainders_[i - drawn_.size()]];
     estimate.mean = c.mean[i];
     estimate.sd = std::sqrt(c.squares[i] / static_cast<double>(c.after));
-    std::vector<double> values = c.kept[i];
-    const auto m = static_cast<std::int64_t>(values.size());
-    estimate.upper = order_statistic(values, ceil_position(975, m));
-    estimate.lower = order_statistic(values, ceil_position(25, m));
+    interval_from_kept(c.kept[i], estimate);
     const auto batches = static_cast<double>(c.batches_done);
     estimate.mean_mcse = c.batches_done >= 2 ? std::sqrt(c.batch_squares[i] / (batches * (batches - 1.0)))
                                              : std::numeric_limits<double>::quiet_NaN();
-    estimate.lower_mcse = sectioning_error(c.kept[i], 25, estimate.lower);
-    estimate.upper_mcse = sectioning_error(c.kept[i], 975, estimate.upper);
   }
   return estimates;
 }

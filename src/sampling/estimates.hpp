@@ -53,6 +53,8 @@ inline constexpr std::int64_t kMostKeptDraws = 20000;       // per coordinate
 inline constexpr std::int64_t kFewestKeptDraws = 1000;      // per coordinate, however many there are
 inline constexpr std::int64_t kKeptDrawsPerChain = 4000000;  // spread over the coordinates
 std::int64_t kept_draws_per_coordinate(std::size_t coordinates);
+// The interval ends of m > 0 kept values, and their errors by sectioning, as above.
+void interval_from_kept(const std::vector<double>& kept, ItemEstimate& estimate);
 
 struct EstimateChainSettings {
   std::int64_t niter = 0;

@@ -31,6 +31,9 @@ enum class StreamKind : std::uint64_t {
   // of what it does not sample in the kept posterior samples.
   PredictiveReplications = 9,
   PosteriorSamples = 10,
+  // Beside the estimate chain: the Dirichlet shares of an aggregated item's other
+  // categories (engine/aggregated_items.hpp), for their intervals.
+  AggregatedShares = 11,
   PlanData = 32,  // a plan's data set: its truth and its counts (`propbf plan`)
 };
 

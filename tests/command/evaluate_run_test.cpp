@@ -319,8 +319,12 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
        "problem.toml:5:6: hypothesis H: item 'x' has 3 categories; name the one meant, e.g. x[1]\n    x > 0.5\n    ^\n"},
       {"unknown category", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[4] > 0.5\"\n",
        "problem.toml:5:8: hypothesis H: item 'x' has categories 1 to 3; '4' is none of them\n    x[4] > 0.5\n      ^\n"},
-      {"category of a larger item tied to another item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y < 0.9; x[1] = y\"\n",
-       "problem.toml:5:15: hypothesis H: 'x[1] = y' ties a category of item 'x', which has 3 categories, to another item: its other categories would then be products of two proportions, which the chains do not sample; tie categories of one item, or to point values, or write this with < and >\n    y < 0.9; x[1] = y\n             ^\n"},
+      {"second category of a larger item tied to another item",
+       cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y < 0.9; x[1] = y; x[2] < 0.5\"\n",
+       "problem.toml:5:15: hypothesis H: 'x[1] = y' ties x[1] to another item, and 'x[2] < 0.5' names another category "
+       "of item 'x', which has 3 categories: its other categories would then be products of two proportions, which the "
+       "chains do not sample; tie only one category of the item to other items and name no other (the others then "
+       "follow it), or write this with < and >\n    y < 0.9; x[1] = y; x[2] < 0.5\n             ^\n"},
       {"equality with its own complement", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y[2] = y\"\n",
        "problem.toml:5:6: hypothesis H: 'y[2] = y' ties a proportion to its own complement; write it as a point "
        "value, '= 0.5'\n    y[2] = y\n    ^\n"},

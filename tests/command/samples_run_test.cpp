@@ -58,6 +58,47 @@ TEST(SamplesRun, PinnedCsvOnEveryThreadCountWithRowsInsideTheirHypothesis) {
   EXPECT_EQ(rows, 18);
 }
 
+// A category of a larger item tied to another item (aggregation): the other categories'
+// draws come from streams of their own, so the table, the JSON and the samples are the
+// same bytes on one thread or two; each row keeps the tie and its item on the simplex.
+TEST(SamplesRun, AggregatedCategoriesSameBytesOnEveryThreadCount) {
+  TemporaryFolder folder;
+  write_file(folder.path() / "problem.toml",
+             "[items]\nnames = [\"x\", \"y\", \"z\"]\ncounts = [[12, 9, 4], [7, 10, 8], [5, 6]]\nprior = 1\n"
+             "[hypotheses]\ntie = \"x[1] = y[1]\"\nmixed = \"x[3] = 1 - z; z > 0.4\"\n");
+  std::string out, json, csv;
+  for (const char* threads : {"1", "2"}) {
+    const RunResult run = run_propbf_with_arguments(
+        folder.path(), {"evaluate", "problem.toml", "--niter", "2000", "--samples", "draws.csv", "--json",
+                        "result.json", "--threads", threads});
+    ASSERT_EQ(run.status, 0) << run.err;
+    if (out.empty()) {
+      out = run.out, json = read_file(folder.path() / "result.json"), csv = read_file(folder.path() / "draws.csv");
+      continue;
+    }
+    EXPECT_EQ(run.out, out);
+    EXPECT_EQ(read_file(folder.path() / "result.json"), json);
+    EXPECT_EQ(read_file(folder.path() / "draws.csv"), csv);
+  }
+  std::stringstream lines(csv);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "hypothesis,x[1],x[2],x[3],y[1],y[2],y[3],z[1],z[2]");
+  int rows = 0;
+  while (std::getline(lines, line)) {
+    const std::vector<std::string> f = split(line);
+    ASSERT_EQ(f.size(), 9u) << line;
+    std::vector<double> v;
+    for (std::size_t i = 1; i < 9; ++i) v.push_back(std::stod(f[i]));
+    EXPECT_NEAR(v[0] + v[1] + v[2], 1.0, 1e-12) << line;
+    EXPECT_NEAR(v[3] + v[4] + v[5], 1.0, 1e-12) << line;
+    EXPECT_NEAR(f[0] == "tie" ? v[0] - v[3] : v[2] - v[7], 0.0, 1e-15) << line;  // x[3] = z[2]
+    EXPECT_TRUE(f[0] == "tie" || v[6] > 0.4) << line;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 2 * 1800);
+}
+
 TEST(SamplesRun, RefusalsAndFailedWritesLeaveFilesAlone) {
   const std::string problem = "[items]\nnames = [\"a\"]\nsuccesses = [1]\ntrials = [2]\n[hypotheses]\nH = \"a > 0.5\"\n";
   TemporaryFolder folder;

@@ -173,6 +173,101 @@ TEST(Categorical, EqualityWithAComplementExchangesCounts) {
   EXPECT_THROW(evaluate_problem(own_complement, 1), InputError);
 }
 
+// Simpson's rule on [low, high] with 4000 panels.
+template <typename F>
+double simpson(double low, double high, const F& f) {
+  const int n = 4000;
+  const double h = (high - low) / n;
+  double sum = f(low) + f(high);
+  for (int i = 1; i < n; ++i) sum += f(low + i * h) * (i % 2 == 1 ? 4.0 : 2.0);
+  return sum * h / 3.0;
+}
+
+double beta_density(double w, double a, double b) {
+  return std::exp((a - 1.0) * std::log(w) + (b - 1.0) * std::log1p(-w) + std::lgamma(a + b) - std::lgamma(a) -
+                  std::lgamma(b));
+}
+
+// A category of a larger item tied to another item is, for the hypothesis, the binomial
+// of that category against the rest (x[1] ~ Beta(alpha_1, alpha_2 + alpha_3), 12 of 25):
+// the factors are those of the aggregated binomial problem, exactly for equalities (the
+// same closed form) and within the intervals for the mixed one (its chains run on other
+// streams: the items, and so the hypothesis's key, differ); the other categories are
+// (1 - theta_1) phi with phi ~ Dirichlet(alpha_r + k_r), whose means are exact given
+// E theta_1, and every sample lies on the simplex with the tie holding.
+TEST(Categorical, ACategoryTiedToAnotherItemRunsAsItsAggregatedBinomial) {
+  const std::vector<std::pair<std::string, std::string>> categories{
+      {"tie", "x[1] = y[1]"}, {"comp", "x[1] = 1 - z"}, {"mixed", "x[1] = z; z > 0.4"}};
+  const std::vector<std::pair<std::string, std::string>> binomials{
+      {"tie", "x = y"}, {"comp", "x = 1 - z"}, {"mixed", "x = z; z > 0.4"}};
+  CountsProblem trinomial = problem_of({categorical("x", {12, 9, 4}, {2, 1, 0.5}), categorical("y", {7, 10, 8}, {2, 1, 0.5})},
+                                       categories, 6000);
+  trinomial.items.push_back({"z", 5, 11, 1.0, 1.0, {}, {}, {}});
+  trinomial.settings.keep_samples = true;
+  CountsProblem binomial = problem_of({}, binomials, 6000);
+  binomial.items = {{"x", 12, 25, 2.0, 1.5, {}, {}, {}}, {"y", 7, 25, 2.0, 1.5, {}, {}, {}}, {"z", 5, 11, 1.0, 1.0, {}, {}, {}}};
+  const Evaluation a = evaluate_problem(trinomial, 1);
+  const Evaluation b = evaluate_problem(binomial, 1);
+  for (std::size_t h = 0; h < 3; ++h) {
+    EXPECT_EQ(a.hypotheses[h].log_bf_equalities, b.hypotheses[h].log_bf_equalities) << h;
+    if (h < 2) {
+      EXPECT_EQ(a.hypotheses[h].estimates[0].mean, b.hypotheses[h].estimates[0].mean) << h;  // x[1] = x
+    }
+  }
+  EXPECT_EQ(a.hypotheses[0].bf_unconstrained, b.hypotheses[0].bf_unconstrained);
+  EXPECT_EQ(a.hypotheses[1].bf_unconstrained, b.hypotheses[1].bf_unconstrained);
+  // mixed: the group x[1] = z has the prior Beta(2 + 1 - 1, 1.5 + 1 - 1) and the posterior
+  // Beta(2 + 17, 1.5 + 19); its factor is bf_equalities P(w > 0.4 | data) / P(w > 0.4).
+  const auto above = [](double p, double q) { return simpson(0.4, 1.0, [&](double w) { return beta_density(w, p, q); }); };
+  const double exact = a.hypotheses[2].bf_equalities * above(19.0, 20.5) / above(2.0, 1.5);
+  EXPECT_TRUE(holds(a.hypotheses[2].bf_unconstrained_interval, exact)) << a.hypotheses[2].bf_unconstrained << " " << exact;
+  EXPECT_TRUE(holds(b.hypotheses[2].bf_unconstrained_interval, exact)) << b.hypotheses[2].bf_unconstrained << " " << exact;
+  // The other categories: E(1 - theta_1) (alpha_r + k_r) / (10 + 4.5), exact given E theta_1
+  // (exact itself for the equalities alone, the group's beta: tie Beta(2 + 2 - 1 + 19,
+  // 1.5 + 1.5 - 1 + 31), comp Beta(2 + 18, 1.5 + 18) with z's counts exchanged), the
+  // chain's for mixed (against the exact restricted mean, within 4 mcse).
+  const double restricted = simpson(0.4, 1.0, [](double w) { return w * beta_density(w, 19.0, 20.5); }) / above(19.0, 20.5);
+  const std::vector<double> theta_1{22.0 / 55.0, 20.0 / 39.5, restricted};
+  for (std::size_t h = 0; h < 3; ++h) {
+    const std::vector<ItemEstimate>& e = a.hypotheses[h].estimates;
+    for (std::size_t r = 1; r < 3; ++r) {
+      const double share = (r == 1 ? 10.0 : 4.5) / 14.5;
+      const double tolerance = h == 0 ? 1e-12 : 4.0 * share * e[0].mean_mcse;
+      EXPECT_NEAR(e[r].mean, (1.0 - theta_1[h]) * share, tolerance) << h << " " << r;
+      EXPECT_LT(e[r].lower, e[r].mean);
+      EXPECT_GT(e[r].upper, e[r].mean);
+    }
+  }
+  // Samples: the tie holds and every item's categories sum to 1 (x, y, z: 3 + 3 + 1 columns).
+  for (std::size_t h = 0; h < 3; ++h) {
+    const std::vector<double>& rows = a.hypotheses[h].samples;
+    ASSERT_FALSE(rows.empty());
+    ASSERT_EQ(rows.size() % 7, 0u);
+    double x2 = 0.0;
+    for (std::size_t at = 0; at < rows.size(); at += 7) {
+      EXPECT_NEAR(rows[at] + rows[at + 1] + rows[at + 2], 1.0, 1e-12);
+      EXPECT_NEAR(rows[at + 3] + rows[at + 4] + rows[at + 5], 1.0, 1e-12);
+      const double tied = h == 0 ? rows[at + 3] : h == 1 ? 1.0 - rows[at + 6] : rows[at + 6];
+      EXPECT_NEAR(rows[at], tied, h == 1 ? 1e-15 : 0.0);  // 1 - (1 - w) rounds
+      EXPECT_TRUE(h != 2 || rows[at + 6] > 0.4);
+      x2 += rows[at + 1];
+    }
+    EXPECT_NEAR(x2 / static_cast<double>(rows.size() / 7), a.hypotheses[h].estimates[1].mean, 0.01) << h;
+    EXPECT_GT(a.hypotheses[h].ppp, 0.05);
+  }
+  // Threads change no number.
+  const Evaluation c = evaluate_problem(trinomial, 2);
+  for (std::size_t h = 0; h < 3; ++h) {
+    EXPECT_EQ(a.hypotheses[h].bf_unconstrained, c.hypotheses[h].bf_unconstrained);
+    EXPECT_EQ(a.hypotheses[h].ppp, c.hypotheses[h].ppp);
+    EXPECT_EQ(a.hypotheses[h].samples, c.hypotheses[h].samples);
+    for (std::size_t i = 0; i < a.hypotheses[h].estimates.size(); ++i) {
+      EXPECT_EQ(a.hypotheses[h].estimates[i].lower, c.hypotheses[h].estimates[i].lower);
+      EXPECT_EQ(a.hypotheses[h].estimates[i].upper_mcse, c.hypotheses[h].estimates[i].upper_mcse);
+    }
+  }
+}
+
 // The start point stays inside each item's simplex, also where the restrictions alone
 // would place it beyond.
 TEST(Categorical, StartPointInsideTheSimplex) {

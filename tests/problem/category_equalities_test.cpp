@@ -201,6 +201,77 @@ TEST(CategoryEqualities, PolytopeEqualityOnTiedCategoriesIsRefused) {
                              "these equalities in one form");
 }
 
+// Aggregation: a category c of a larger item tied to another item makes the item, for the
+// hypothesis, the binomial Beta(alpha_c, sum of the others) with k_c of N: the collapse is
+// that of the binomial problem with the items so aggregated, number for number.
+TEST(CategoryEqualities, ACategoryTiedToAnotherItemIsItsAggregatedBinomial) {
+  struct Case {
+    std::string categories, binomial;
+    std::size_t cx, cy;  // the categories of x and y the binomial items stand for
+  };
+  const std::vector<Case> cases{
+      {"x[1] = y[1]; a > 0.3", "x1 = y1; a > 0.3", 0, 0},
+      {"x[1] = 1 - a; y[2] = a", "x1 = 1 - a; y2 = a", 0, 1},
+      {"a = x[1]; a > 0.4; y[3] = a", "a = x1; a > 0.4; y3 = a", 0, 2},
+      {"x[3] = y[2] = a; x[1] + x[2] < 0.9", "x3 = y2 = a; x3 > 0.1", 2, 1},
+      {"x[2] = 0.3; y[1] = x[2]; a < 0.5", "x2 = 0.3; y1 = x2; a < 0.5", 1, 0},
+  };
+  for (const std::vector<double>& alpha : {std::vector<double>{1, 1, 1}, std::vector<double>{0.5, 2, 3}}) {
+    for (const TiedPrior prior : {TiedPrior::Conditional, TiedPrior::Common}) {
+      const Item x = categorical("x", {12, 9, 4}, alpha);
+      const Item y = categorical("y", {7, 10, 8}, alpha);
+      const Item a{"a", 5, 11, 1.0, 1.0, {}, {}, {}};
+      auto binomial = [](const Item& of, std::size_t c) {
+        Item item{of.name + std::to_string(c + 1), of.counts[c], 25, of.concentration[c], 0.0, {}, {}, {}};
+        for (std::size_t r = 0; r < 3; ++r) item.prior_b += r == c ? 0.0 : of.concentration[r];
+        return item;
+      };
+      for (const Case& c : cases) {
+        const CollapsedHypothesis got = collapse(c.categories, {x, y, a}, prior);
+        const std::vector<Item> aggregated{binomial(x, c.cx), binomial(y, c.cy), a};
+        const CollapsedHypothesis want = collapse_equalities(
+            parse_hypothesis(c.binomial, std::vector<std::string>{aggregated[0].name, aggregated[1].name, "a"}),
+            aggregated, prior);
+        // Under a common prior, items of different priors in a group are refused on both sides.
+        ASSERT_EQ(got.ok, want.ok) << c.categories << ": " << got.error.message << want.error.message;
+        if (!got.ok) continue;
+        EXPECT_EQ(got.log_factor, want.log_factor) << c.categories;
+        EXPECT_EQ(got.prior_a, want.prior_a) << c.categories;
+        EXPECT_EQ(got.prior_b, want.prior_b) << c.categories;
+        EXPECT_EQ(got.posterior_a, want.posterior_a) << c.categories;
+        EXPECT_EQ(got.posterior_b, want.posterior_b) << c.categories;
+        ASSERT_EQ(got.restrictions.size(), want.restrictions.size()) << c.categories;
+        for (std::size_t k = 0; k < got.restrictions.size(); ++k) {
+          EXPECT_EQ(got.restrictions[k].coefficients, want.restrictions[k].coefficients) << c.categories;
+          EXPECT_NEAR(got.restrictions[k].constant, want.restrictions[k].constant, 1e-15) << c.categories;
+        }
+        // Each aggregated item keeps its other categories' Dirichlet, prior and posterior.
+        ASSERT_EQ(got.aggregated.size(), 2u) << c.categories;
+        for (const AggregatedItem& item : got.aggregated) {
+          EXPECT_TRUE(got.reduced_item[item.item]);
+          const Item& of = item.item == 0 ? x : y;
+          EXPECT_EQ(item.category, item.item == 0 ? c.cx : c.cy);
+          std::size_t r = 0;
+          for (std::size_t k = 0; k < 3; ++k) {
+            if (k == item.category) continue;
+            EXPECT_EQ(item.rest_prior[r], of.concentration[k]);
+            EXPECT_EQ(item.rest_posterior[r], of.concentration[k] + static_cast<double>(of.counts[k]));
+            ++r;
+          }
+        }
+      }
+      // Beside a tie of another item's own categories, the two factors multiply.
+      const CollapsedHypothesis both = collapse("x[2] = a; y[1] = y[2]", {x, y, a}, prior);
+      const CollapsedHypothesis tie = collapse("y[1] = y[2]", {x, y, a}, prior);
+      const CollapsedHypothesis own = collapse("x[2] = a", {x, y, a}, prior);
+      ASSERT_EQ(both.ok, tie.ok && own.ok);  // common: no prior for one item's tied categories
+      if (both.ok) {
+        EXPECT_NEAR(both.log_factor, tie.log_factor + own.log_factor, 1e-12);
+      }
+    }
+  }
+}
+
 struct Refusal {
   std::string hypothesis;
   std::string message;  // in full, with the place
@@ -212,9 +283,26 @@ TEST(CategoryEqualities, RefusesWithThePlaceAndTheReason) {
   problem.items = {categorical("x", {12, 9, 4}, {1, 1, 1}), categorical("z", {1, 2, 3, 4}, {1, 1, 1, 1}),
                    {"a", 7, 10, 1.0, 1.0}};
   const std::vector<Refusal> cases{
-      {"x[1] = a", "problem.toml:1:1: hypothesis H: 'x[1] = a' ties a category of item 'x', which has 3 categories, to "
-                   "another item: its other categories would then be products of two proportions, which the chains do "
-                   "not sample; tie categories of one item, or to point values, or write this with < and >"},
+      {"x[1] = a; x[2] > 0.1",
+       "problem.toml:1:1: hypothesis H: 'x[1] = a' ties x[1] to another item, and 'x[2] > 0.1' names another category "
+       "of item 'x', which has 3 categories: its other categories would then be products of two proportions, which the "
+       "chains do not sample; tie only one category of the item to other items and name no other (the others then "
+       "follow it), or write this with < and >"},
+      {"a > 0.2; a = x[3] = z[1]; x[1] + x[2] > 0.5; x[3] < x[1]",
+       "problem.toml:1:10: hypothesis H: 'a = x[3]' ties x[3] to another item, and 'x[3] < x[1]' names another "
+       "category of item 'x', which has 3 categories: its other categories would then be products of two proportions, "
+       "which the chains do not sample; tie only one category of the item to other items and name no other (the "
+       "others then follow it), or write this with < and >"},
+      {"x[1] = a; x[2] = x[3]", "problem.toml:1:1: hypothesis H: 'x[1] = a' ties x[1] to another item, and 'x[2] = "
+                                "x[3]' names another category of item 'x', which has 3 categories: its other "
+                                "categories would then be products of two proportions, which the chains do not "
+                                "sample; tie only one category of the item to other items and name no other (the "
+                                "others then follow it), or write this with < and >"},
+      {"z[4] = 0.1; x[1] = a = x[2]", "problem.toml:1:13: hypothesis H: 'x[1] = a' ties x[1] to another item, and 'a "
+                                      "= x[2]' names another category of item 'x', which has 3 categories: its other "
+                                      "categories would then be products of two proportions, which the chains do not "
+                                      "sample; tie only one category of the item to other items and name no other "
+                                      "(the others then follow it), or write this with < and >"},
       {"a > 0.5; z[1] = z[2]", "problem.toml:1:10: hypothesis H: under these equalities item 'z' keeps 3 free "
                                "categories (a Dirichlet under equalities), which the chains do not sample; tie or fix "
                                "its categories so that at most two remain, or write the hypothesis with < and >"},
