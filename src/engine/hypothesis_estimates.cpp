@@ -8,7 +8,7 @@ namespace propbf::evaluate {
 
 SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
                                        const std::vector<double>& posterior_a, const std::vector<double>& posterior_b) {
-  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}};
+  SampledCoordinates sampled{{}, {}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}, {}};
   sampled.restrictions = read.chain_restrictions();
   if (!read.has_equalities) {
     sampled.start = result.start.centre;
@@ -37,6 +37,7 @@ SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Pre
   sampled.scale = collapsed.scale;
   sampled.reduced_item = collapsed.reduced_item;
   sampled.item_first = collapsed.item_first;
+  sampled.merged = collapsed.merged;
   return sampled;
 }
 
@@ -140,6 +141,18 @@ std::vector<ItemEstimate> HypothesisEstimates::reduced_remainders() const {
     if (end - first < 2) continue;  // an item of two categories
     if (!sampled_.reduced_item[j]) {
       remainders.emplace_back();
+      continue;
+    }
+    if (!sampled_.merged.empty() && !sampled_.merged[j].empty()) {
+      // Its last category's exact marginal: share times its merged category's beta.
+      const MergedDirichlet& d = sampled_.merged[j];
+      const std::size_t last = end - first;
+      const std::size_t g = d.merged_of[last];
+      if (g == MergedDirichlet::kHeld) {
+        remainders.push_back({"", d.share[last], 0.0, d.share[last], d.share[last]});
+      } else {
+        remainders.push_back(affine_estimate(beta_estimate("", d.posterior_a[g], d.posterior_b[g]), 0.0, d.share[last]));
+      }
       continue;
     }
     double offset = 1.0;

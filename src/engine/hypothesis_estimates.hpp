@@ -35,6 +35,8 @@ struct SampledCoordinates {
   std::vector<double> scale;
   std::vector<bool> reduced_item;
   std::vector<std::size_t> item_first;  // per item its first parameter (CollapsedHypothesis)
+  // Per item kept as a merged Dirichlet (CollapsedHypothesis::merged; empty: none is).
+  std::vector<MergedDirichlet> merged;
 };
 
 // Without equalities one coordinate per item, with the hypothesis's own restrictions and

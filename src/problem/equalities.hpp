@@ -26,6 +26,20 @@
 
 namespace propbf::evaluate {
 
+// What is left of an item of K categories whose equalities leave K' >= 3 merged categories
+// (tied categories merged, points held): phi' ~ Dirichlet(alpha' + k') a posteriori, and
+// category c of merged category g is share_c phi'_g, share_c = (1 - s) / m_g.
+struct MergedDirichlet {
+  static constexpr std::size_t kHeld = static_cast<std::size_t>(-1);
+  // Per merged category, in order of their first category: its marginal posterior
+  // Beta(posterior_a, posterior_b) = Beta(alpha'_g + k'_g, (A' - alpha'_g) + (K' - k'_g)),
+  // the shapes its coordinate has in the collapse.
+  std::vector<double> posterior_a, posterior_b;
+  std::vector<std::size_t> merged_of;  // per category (all K) its merged category, kHeld for a point
+  std::vector<double> share;           // per category (1 - s) / m_g (its point value where held)
+  bool empty() const { return merged_of.empty(); }
+};
+
 struct CollapsedHypothesis {
   // The groups that remain free, ordered by their first item; each lists its items.
   std::vector<std::vector<std::size_t>> groups;
@@ -50,6 +64,10 @@ struct CollapsedHypothesis {
   // Per item: whether equalities tie its categories (offset and scale then describe it).
   std::vector<bool> reduced_item;
   std::vector<std::size_t> item_first;  // per item its first parameter; item_first[items] = parameters
+  // Per item whose equalities leave three or more merged categories free and which no
+  // restriction names (category_equalities.hpp): the merged categories' Dirichlet, drawn
+  // exactly; empty for the other items (and without ties on categories).
+  std::vector<MergedDirichlet> merged;
   double log_factor = 0.0;  // of the equalities against the unconstrained hypothesis
   bool ok = false;
   LanguageError error;  // when !ok: a group prior that is not proper (or beyond the shape
