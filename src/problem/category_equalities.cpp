@@ -66,6 +66,7 @@ void keep_merged_dirichlet(ItemReduction& result, const std::vector<std::size_t>
     }
     const auto prior_a = static_cast<double>(alpha_m[g]);
     const auto prior_b = static_cast<double>(prior_sum - alpha_m[g]);
+    d.prior.push_back(prior_a);
     result.merged_prior_a.push_back(prior_a);
     result.merged_prior_b.push_back(prior_b);
     result.merged_counts.push_back(counts_m[g]);

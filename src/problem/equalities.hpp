@@ -35,6 +35,7 @@ struct MergedDirichlet {
   // Beta(posterior_a, posterior_b) = Beta(alpha'_g + k'_g, (A' - alpha'_g) + (K' - k'_g)),
   // the shapes its coordinate has in the collapse.
   std::vector<double> posterior_a, posterior_b;
+  std::vector<double> prior;           // per merged category alpha'_g
   std::vector<std::size_t> merged_of;  // per category (all K) its merged category, kHeld for a point
   std::vector<double> share;           // per category (1 - s) / m_g (its point value where held)
   bool empty() const { return merged_of.empty(); }
