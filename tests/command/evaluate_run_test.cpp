@@ -511,6 +511,9 @@ TEST(EvaluateRun, MergedDirichletIsExactAndTheSameOnAnyThreads) {
   EXPECT_NEAR(h[0]["log_bf_unconstrained"].get<double>(), ln_pair, 1e-12);
   EXPECT_EQ(h[0]["bf_unconstrained_interval"][0], h[0]["bf_unconstrained"]);
   EXPECT_NEAR(h[1]["bf_equalities"].get<double>(), std::exp(ln_pair), 1e-12);
+  // The start: the centre of (x1 + x2, x3, x4), a third each, inside x's simplex.
+  EXPECT_EQ(h[0]["start"], Json::parse("[" + Json(0.5 / 3.0).dump() + ", " + Json(0.5 / 3.0).dump() + ", " +
+                                       Json(1.0 / 3.0).dump() + ", 0.5]"));
   // x[4] = x[1]: (x1 + x4, x2, x3) ~ Dirichlet(20, 10, 5).
   EXPECT_NEAR(h[2]["log_bf_unconstrained"].get<double>(),
               ln_d({20, 10, 5}) - ln_d({1, 1, 1}) - (ln_d({13, 10, 5, 8}) - ln_d({1, 1, 1, 1})) - 19.0 * std::log(2.0),
