@@ -86,6 +86,18 @@ void spread_start(HypothesisResult& result, const Prepared& read) {
   if (!read.has_equalities) return;
   if (!read.collapsed.aggregated.empty()) result.coordinate_start = result.start.centre;
   result.start.centre = spread_groups(read.collapsed, result.start.centre);
+  // An item kept as a merged Dirichlet (in no restriction, its coordinates drawn by no
+  // chain) starts at the centre of its merged categories, 1/K' each, inside its simplex.
+  const CollapsedHypothesis& collapsed = read.collapsed;
+  for (std::size_t j = 0; j < collapsed.merged.size(); ++j) {
+    const MergedDirichlet& d = collapsed.merged[j];
+    if (d.empty()) continue;
+    const auto merged = static_cast<double>(d.prior.size());
+    for (std::size_t p = collapsed.item_first[j]; p < collapsed.item_first[j + 1]; ++p) {
+      const std::size_t c = p - collapsed.item_first[j];
+      if (d.merged_of[c] != MergedDirichlet::kHeld) result.start.centre[p] = d.share[c] / merged;
+    }
+  }
 }
 
 // The key of a hypothesis's sampled complexity (complexity_cache.hpp), or nullopt where

@@ -9,7 +9,7 @@ namespace propbf::evaluate {
 
 SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
                                        const std::vector<double>& posterior_a, const std::vector<double>& posterior_b) {
-  SampledCoordinates sampled{{}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}, {}};
+  SampledCoordinates sampled{{}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}, {}, {}};
   if (!read.has_equalities) {
     sampled.start = result.start.centre;
     sampled.shape_a = posterior_a;
@@ -42,6 +42,7 @@ SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Pre
   sampled.reduced_item = collapsed.reduced_item;
   sampled.item_first = collapsed.item_first;
   sampled.aggregated = collapsed.aggregated;
+  sampled.merged = collapsed.merged;
   return sampled;
 }
 
@@ -193,6 +194,18 @@ std::vector<ItemEstimate> HypothesisEstimates::reduced_remainders() const {
                                          [&](const AggregatedItem& a) { return a.item == j; });
     if (aggregated != sampled_.aggregated.end()) {
       remainders.push_back(aggregated_[static_cast<std::size_t>(aggregated - sampled_.aggregated.begin())].back());
+      continue;
+    }
+    if (!sampled_.merged.empty() && !sampled_.merged[j].empty()) {
+      // Its last category's exact marginal: share times its merged category's beta.
+      const MergedDirichlet& d = sampled_.merged[j];
+      const std::size_t last = end - first;
+      const std::size_t g = d.merged_of[last];
+      if (g == MergedDirichlet::kHeld) {
+        remainders.push_back({"", d.share[last], 0.0, d.share[last], d.share[last]});
+      } else {
+        remainders.push_back(affine_estimate(beta_estimate("", d.posterior_a[g], d.posterior_b[g]), 0.0, d.share[last]));
+      }
       continue;
     }
     double offset = 1.0;

@@ -38,6 +38,8 @@ struct SampledCoordinates {
   // The aggregated items (CollapsedHypothesis): their other categories are (1 - theta_c)
   // times a Dirichlet share no chain draws (aggregated_items.hpp).
   std::vector<AggregatedItem> aggregated;
+  // Per item kept as a merged Dirichlet (CollapsedHypothesis::merged; empty: none is).
+  std::vector<MergedDirichlet> merged;
 };
 
 // Without equalities one coordinate per item, with the hypothesis's own restrictions and

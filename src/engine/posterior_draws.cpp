@@ -66,6 +66,7 @@ struct PosteriorDraws::State {
   std::vector<std::size_t> aggregate;  // per item: its index among the aggregated items, or kNotAggregated
   std::vector<double> theta;          // per category of every item
   std::vector<std::int64_t> replicated;  // per category
+  std::vector<double> merged_phi;        // fill_merged's phi'
 };
 
 PosteriorDraws::PosteriorDraws(const PredictiveItems& items, const SampledCoordinates& sampled,
@@ -108,6 +109,10 @@ void PosteriorDraws::fill(const std::vector<double>& state, CounterStream& strea
         ++r;
       }
       theta[a.category] = theta_c;
+      continue;
+    }
+    if (k > 2 && !sampled_.merged.empty() && !sampled_.merged[j].empty()) {
+      fill_merged(j, theta, stream);
       continue;
     }
     if (k > 2 && !sampled_.reduced_item.empty() && sampled_.reduced_item[j]) {
@@ -153,6 +158,42 @@ void PosteriorDraws::fill(const std::vector<double>& state, CounterStream& strea
   }
 }
 
+void PosteriorDraws::set_up_merged(std::size_t j) {
+  // Its merged categories' conditional betas Beta(post_g, post_{g+1} + ... + post_{K'}),
+  // g < K', post_g = alpha'_g + k'_g (= posterior_a of its marginal).
+  State& s = *state_;
+  const std::vector<double>& post = sampled_.merged[j].posterior_a;
+  for (std::size_t g = 0; g + 1 < post.size(); ++g) {
+    double rest = 0.0;
+    for (std::size_t h = g + 1; h < post.size(); ++h) rest += post[h];
+    s.dirichlet[j].emplace_back(post[g], rest);
+    s.dirichlet_methods[j].push_back(s.dirichlet[j].back().method(0.0, 1.0));
+  }
+}
+
+void PosteriorDraws::fill_merged(std::size_t j, double* theta, CounterStream& stream) {
+  // phi' by successive betas, then each category its share of its merged category's (or
+  // its point); the last category the rest.
+  State& s = *state_;
+  const MergedDirichlet& d = sampled_.merged[j];
+  std::vector<double>& phi = s.merged_phi;
+  phi.assign(d.posterior_a.size(), 0.0);
+  double taken = 0.0;
+  for (std::size_t g = 0; g + 1 < phi.size(); ++g) {
+    phi[g] = (1.0 - taken) * s.dirichlet[j][g].draw_with(s.dirichlet_methods[j][g], 0.0, 1.0, stream);
+    taken += phi[g];
+  }
+  phi.back() = 1.0 - taken;
+  const std::size_t k = items_.categories[j];
+  double sum = 0.0;
+  for (std::size_t c = 0; c + 1 < k; ++c) {
+    const std::size_t g = d.merged_of[c];
+    theta[c] = g == MergedDirichlet::kHeld ? d.share[c] : d.share[c] * phi[g];
+    sum += theta[c];
+  }
+  theta[k - 1] = std::max(0.0, 1.0 - sum);
+}
+
 void PosteriorDraws::observe(std::int64_t counted, const std::vector<double>& state) {
   const bool check = counted % ppp_step_ == 0;
   const bool sample = sample_step_ > 0 && counted % sample_step_ == 0;
@@ -160,7 +201,7 @@ void PosteriorDraws::observe(std::int64_t counted, const std::vector<double>& st
   if (!state_) {
     state_ = std::make_unique<State>(State{CounterStream(seed_, key_, StreamKind::PredictiveReplications, 0),
                                            CounterStream(seed_, key_, StreamKind::PosteriorSamples, 0),
-                                           {}, {}, {}, {}, {}, {}, {}, {}, {}, {}});
+                                           {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}});
     State& s = *state_;
     const std::size_t item_count = items_.categories.size();
     std::vector<bool> drawn(sampled_.shape_a.size(), false);
@@ -191,6 +232,10 @@ void PosteriorDraws::observe(std::int64_t counted, const std::vector<double>& st
       s.item_drawn[j] = free && drawn[coordinate];
       if (k <= 2) {
         if (free && !drawn[coordinate]) needed[coordinate] = true;
+        continue;
+      }
+      if (!sampled_.merged.empty() && !sampled_.merged[j].empty()) {
+        set_up_merged(j);
         continue;
       }
       if (!sampled_.reduced_item.empty() && sampled_.reduced_item[j]) {

@@ -12,6 +12,9 @@
 // posterior on the draw's own stream: a coordinate from its beta, an item of more than
 // two categories from its Dirichlet as successive betas, θ_c = (1 − S) B_c with
 // B_c ~ Beta(α'_c, α'_{c+1} + … + α'_K) and S the sum of the categories before c.
+// An item whose equalities leave three or more merged categories and that no restriction
+// names draws its merged categories so, φ'_g, each category then (1 − s) / m_g φ'_g
+// (category_equalities.hpp), a category held at a point its value.
 //
 // Posterior predictive p-value: at every ppp_step-th sweep after the burn-in (counted
 // from the first, ppp_step = ceil(sweeps after the burn-in / kept_draws_per_coordinate(
@@ -85,6 +88,9 @@ class PosteriorDraws {
  private:
   struct State;
   void fill(const std::vector<double>& state, CounterStream& stream);
+  // An item kept as a merged Dirichlet (CollapsedHypothesis::merged): its betas, its draw.
+  void set_up_merged(std::size_t j);
+  void fill_merged(std::size_t j, double* theta, CounterStream& stream);
 
   const PredictiveItems& items_;
   const SampledCoordinates& sampled_;

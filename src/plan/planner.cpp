@@ -58,6 +58,31 @@ bool decided(const LogInterval& interval, const std::vector<double>& thresholds)
   return true;
 }
 
+// An item whose equalities leave three or more merged categories stands in no restriction
+// (category_equalities.hpp), and its coordinates above are independent marginals: its
+// truth is drawn again from its prior Dirichlet(alpha') by successive betas Beta(alpha'_g,
+// alpha'_{g+1} + ... + alpha'_{K'}), each category then its share (a point its value).
+void draw_merged_truth(const CollapsedHypothesis& collapsed, std::vector<double>& values, CounterStream& stream) {
+  for (std::size_t j = 0; j < collapsed.merged.size(); ++j) {
+    const MergedDirichlet& d = collapsed.merged[j];
+    if (d.empty()) continue;
+    std::vector<double> phi(d.prior.size(), 0.0);
+    double taken = 0.0;
+    for (std::size_t g = 0; g + 1 < phi.size(); ++g) {
+      double rest = 0.0;
+      for (std::size_t h = g + 1; h < phi.size(); ++h) rest += d.prior[h];
+      phi[g] = (1.0 - taken) * TruncatedBeta(d.prior[g], rest).draw(0.0, 1.0, stream);
+      taken += phi[g];
+    }
+    phi.back() = 1.0 - taken;
+    const std::size_t first = collapsed.item_first[j];
+    for (std::size_t c = 0; first + c < collapsed.item_first[j + 1]; ++c) {
+      const std::size_t g = d.merged_of[c];
+      values[first + c] = g == MergedDirichlet::kHeld ? d.share[c] : d.share[c] * phi[g];
+    }
+  }
+}
+
 }  // namespace
 
 double log_share_variance(const std::vector<StageCount>& stages, std::int64_t niter) {
@@ -187,6 +212,7 @@ std::vector<double> Planner::draw_from_hypothesis(CounterStream& stream) const {
       ++r;
     }
   }
+  draw_merged_truth(read.collapsed, theta, stream);
   return theta;
 }
 

@@ -25,6 +25,12 @@ struct ItemReduction {
   double prior_a = 1.0, prior_b = 1.0;
   std::int64_t successes = 0, trials = 0;
   std::size_t first_free = 0;  // the first category of w's merged category
+  // Three or more merged categories and no restriction on the item: their Dirichlet,
+  // exact (keep_merged_dirichlet); empty otherwise.
+  MergedDirichlet merged;
+  std::vector<double> merged_prior_a, merged_prior_b;  // per merged category, Beta(alpha'_g, A' - alpha'_g)
+  std::vector<std::int64_t> merged_counts;             // per merged category k'_g
+  std::int64_t merged_trials = 0;                      // K'
 };
 
 struct Refusal {
@@ -33,10 +39,49 @@ struct Refusal {
 
 [[noreturn]] void refuse(std::size_t offset, std::string message) { throw Refusal{{offset, std::move(message)}}; }
 
+// What is left of an item whose equalities leave three or more merged categories (`merged`,
+// each its first category; members per first category) and that no restriction names:
+// phi' ~ Dirichlet(alpha' + k'), category c of merged category g is (1 - s) / m_g phi'_g.
+// Each merged category becomes a coordinate of its own with the beta marginal
+// Beta(alpha'_g + k'_g, (A' - alpha'_g) + (K' - k'_g)) (exact estimates of every
+// category); the draws of the posterior take the coupled phi' from `merged`.
+void keep_merged_dirichlet(ItemReduction& result, const std::vector<std::size_t>& merged,
+                           const std::vector<std::vector<std::size_t>>& members, const std::vector<long double>& alpha_m,
+                           const std::vector<std::int64_t>& counts_m, double share) {
+  long double prior_sum = 0.0L;
+  std::int64_t trials = 0;
+  for (std::size_t g = 0; g < merged.size(); ++g) {
+    prior_sum += alpha_m[g];
+    trials += counts_m[g];
+  }
+  MergedDirichlet& d = result.merged;
+  d.merged_of.assign(result.offset.size(), MergedDirichlet::kHeld);
+  d.share = result.offset;  // the points where held
+  for (std::size_t g = 0; g < merged.size(); ++g) {
+    const std::vector<std::size_t>& group = members[merged[g]];
+    const double each = share / static_cast<double>(group.size());
+    for (std::size_t c : group) {
+      d.merged_of[c] = g;
+      d.share[c] = each;
+      result.scale[c] = each;
+    }
+    const auto prior_a = static_cast<double>(alpha_m[g]);
+    const auto prior_b = static_cast<double>(prior_sum - alpha_m[g]);
+    d.prior.push_back(prior_a);
+    result.merged_prior_a.push_back(prior_a);
+    result.merged_prior_b.push_back(prior_b);
+    result.merged_counts.push_back(counts_m[g]);
+    // As collapse_equalities gives a group of one item its posterior.
+    d.posterior_a.push_back(prior_a + static_cast<double>(counts_m[g]));
+    d.posterior_b.push_back(prior_b + static_cast<double>(trials - counts_m[g]));
+  }
+  result.merged_trials = trials;
+}
+
 // Item j's categories under the equalities `ties` (those naming two of its categories) and
 // `points` (those naming one and a value).
 ItemReduction reduce_item(const Item& item, const std::vector<const Equality*>& ties,
-                          const std::vector<const Equality*>& points, TiedPrior tied_prior) {
+                          const std::vector<const Equality*>& points, TiedPrior tied_prior, bool restricted) {
   const std::size_t count = item.counts.size();
   const std::string who = "item '" + item.name + "'";
   std::vector<std::size_t> parent(count);
@@ -165,10 +210,15 @@ ItemReduction reduce_item(const Item& item, const std::vector<const Equality*>& 
     result.log_factor += tie_terms + log_dirichlet(posterior_m) - log_dirichlet(alpha_m) -
                          (log_dirichlet(posterior_r) - log_dirichlet(alpha_r));
   }
-  if (merged.size() > 2) {
+  if (merged.size() > 2 && restricted) {
     refuse(first_place, "under these equalities " + who + " keeps " + std::to_string(merged.size()) +
-                            " free categories (a Dirichlet under equalities), which the chains do not sample; tie or "
-                            "fix its categories so that at most two remain, or write the hypothesis with < and >");
+                            " free categories (a Dirichlet under equalities), which the chains do not sample under "
+                            "a restriction on it (without one its equalities are exact); tie or fix its categories so "
+                            "that at most two remain, or write the hypothesis with < and >");
+  }
+  if (merged.size() > 2) {
+    keep_merged_dirichlet(result, merged, members, alpha_m, counts_m, share);
+    return result;
   }
   for (std::size_t i = 0; i < merged.size(); ++i) {
     const std::vector<std::size_t>& group = members[merged[i]];
@@ -244,6 +294,40 @@ Item aggregate(const Item& x, std::size_t c) {
   return item;
 }
 
+// Whether a restriction of `parsed` names a parameter of item j.
+bool names_item(const ParsedHypothesis& parsed, const ParameterSpace& space, std::size_t j) {
+  for (const Restriction& restriction : parsed.restrictions) {
+    for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) {
+      if (restriction.coefficients[p] != 0.0) return true;
+    }
+  }
+  return false;
+}
+
+// The coordinates of an item kept as a merged Dirichlet (keep_merged_dirichlet): one
+// pseudo item per merged category that has a parameter (the last category alone has
+// none), named after its first category.
+void add_merged_items(const Item& item, const ItemReduction& r, std::size_t first, std::vector<std::size_t>& pseudo_of,
+                      std::vector<Item>& pseudo_items) {
+  const std::size_t parameters = item.counts.size() - 1;
+  for (std::size_t g = 0; g < r.merged_counts.size(); ++g) {
+    std::size_t front = parameters;
+    for (std::size_t c = 0; c < parameters; ++c) {
+      if (r.merged.merged_of[c] != g) continue;
+      if (front == parameters) front = c;
+      pseudo_of[first + c] = pseudo_items.size();
+    }
+    if (front == parameters) continue;
+    Item merged;
+    merged.name = category_label(item, front);
+    merged.prior_a = r.merged_prior_a[g];
+    merged.prior_b = r.merged_prior_b[g];
+    merged.successes = r.merged_counts[g];
+    merged.trials = r.merged_trials;
+    pseudo_items.push_back(std::move(merged));
+  }
+}
+
 }  // namespace
 
 bool ties_categories(const ParsedHypothesis& parsed) {
@@ -304,7 +388,7 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
     for (std::size_t j = 0; j < items.size(); ++j) {
       if (aggregated[j] || (ties[j].empty() && points[j].empty())) continue;
       reduced[j] = true;
-      reductions[j] = reduce_item(items[j], ties[j], points[j], tied_prior);
+      reductions[j] = reduce_item(items[j], ties[j], points[j], tied_prior, names_item(parsed, space, j));
     }
   } catch (const Refusal& refusal) {
     result.error = refusal.error;
@@ -332,6 +416,10 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
       continue;
     }
     const ItemReduction& r = reductions[j];
+    if (!r.merged.empty()) {
+      add_merged_items(items[j], r, space.first[j], pseudo_of, pseudo_items);
+      continue;
+    }
     if (!r.free) continue;
     Item item;
     item.name = category_label(items[j], r.first_free);
@@ -417,6 +505,11 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
   result.scale.assign(parameters, 1.0);
   result.reduced_item = reduced;
   result.item_first = space.first;
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    if (reductions[j].merged.empty()) continue;
+    result.merged.resize(items.size());
+    result.merged[j] = reductions[j].merged;
+  }
   for (std::size_t p = 0; p < parameters; ++p) {
     const std::size_t j = space.parameters[p].item;
     if (aggregated[j]) {

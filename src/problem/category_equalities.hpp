@@ -25,7 +25,10 @@
 // What is left of the item is phi' ~ Dirichlet(alpha' + k') over the merged categories:
 // none or one (the item is held at its values) or two, one free proportion w (the first
 // merged category's), which the chains draw as a beta (Beta(alpha'_1, alpha'_2) a priori);
-// every category is then offset + scale w. Inequalities on the item act on w.
+// every category is then offset + scale w. Inequalities on the item act on w. Three or
+// more, with no restriction on the item: each merged category with a parameter is a
+// coordinate of its own with its exact beta marginal, every category (1 - s) / m_g times
+// it (scale), and CollapsedHypothesis::merged keeps phi' for the exact draws.
 //
 // Aggregation. A category c of x tied to another item (x[1] = y, x[1] = 1 - z,
 // x[1] = y[2]), in a hypothesis that names no other category of x: x is, for it, the
@@ -36,11 +39,11 @@
 // binomial item (CollapsedHypothesis::aggregated says how to read the other categories).
 //
 // Refused, each with the equality's place and the reason: three or more merged
-// categories left (a coupled Dirichlet under equalities, which the chains do not draw),
-// a category tied to another item beside a second category of that item named anywhere
-// in the hypothesis (its other categories would be products of two proportions), a
-// merged concentration below the smallest shape, points that do not sum to 1 or leave
-// the others nothing.
+// categories left under a restriction on the item (a coupled Dirichlet under equalities,
+// which the chains do not draw), a category tied to another item beside a second
+// category of that item named anywhere in the hypothesis (its other categories would be
+// products of two proportions), a merged concentration below the smallest shape, points
+// that do not sum to 1 or leave the others nothing.
 #pragma once
 
 #include <vector>

@@ -42,6 +42,21 @@ struct AggregatedItem {
   std::vector<double> rest_posterior;  // alpha_r + k_r
 };
 
+// What is left of an item of K categories whose equalities leave K' >= 3 merged categories
+// (tied categories merged, points held): phi' ~ Dirichlet(alpha' + k') a posteriori, and
+// category c of merged category g is share_c phi'_g, share_c = (1 - s) / m_g.
+struct MergedDirichlet {
+  static constexpr std::size_t kHeld = static_cast<std::size_t>(-1);
+  // Per merged category, in order of their first category: its marginal posterior
+  // Beta(posterior_a, posterior_b) = Beta(alpha'_g + k'_g, (A' - alpha'_g) + (K' - k'_g)),
+  // the shapes its coordinate has in the collapse.
+  std::vector<double> posterior_a, posterior_b;
+  std::vector<double> prior;           // per merged category alpha'_g
+  std::vector<std::size_t> merged_of;  // per category (all K) its merged category, kHeld for a point
+  std::vector<double> share;           // per category (1 - s) / m_g (its point value where held)
+  bool empty() const { return merged_of.empty(); }
+};
+
 struct CollapsedHypothesis {
   // The groups that remain free, ordered by their first item; each lists its items.
   std::vector<std::vector<std::size_t>> groups;
@@ -70,6 +85,10 @@ struct CollapsedHypothesis {
   // other than of its category c is in no group, with offset and scale 0); empty for every
   // hypothesis without such a tie.
   std::vector<AggregatedItem> aggregated;
+  // Per item whose equalities leave three or more merged categories free and which no
+  // restriction names (category_equalities.hpp): the merged categories' Dirichlet, drawn
+  // exactly; empty for the other items (and without ties on categories).
+  std::vector<MergedDirichlet> merged;
   double log_factor = 0.0;  // of the equalities against the unconstrained hypothesis
   bool ok = false;
   LanguageError error;  // when !ok: a group prior that is not proper (or beyond the shape

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -469,6 +470,95 @@ TEST(EvaluateRun, SameBytesForEveryThreadCount) {
       EXPECT_EQ(run.out, first_out.substr(0, at));
     }
   }
+}
+
+// Ties that leave three merged categories of x = (12, 9, 4, 7) under Dirichlet(1, 1, 1, 1),
+// with no restriction on x: x[1] = x[2] is (x1 + x2, x3, x4) ~ Dirichlet(22, 5, 8) a
+// posteriori, the factor ln D(22, 5, 8) - ln D(1, 1, 1) - [ln D(13, 10, 5, 8) - ln D(1, 1,
+// 1, 1)] - 21 ln 2, exact beside a restriction on another item; x[1] and x[2] are half of
+// Beta(22, 13), x[3] is Beta(5, 30), x[4] Beta(8, 27) (their 2.5% and 97.5% points checked
+// by the binomial sums of I_x(a, b)); the samples are exact Dirichlet draws, each row
+// summing to 1, and neither they nor the results depend on the threads.
+TEST(EvaluateRun, MergedDirichletIsExactAndTheSameOnAnyThreads) {
+  TemporaryFolder folder;
+  write_file(folder.path() / "problem.toml",
+             "[items]\nnames = [\"x\", \"a\"]\ncounts = [[12, 9, 4, 7], [3, 5]]\n[hypotheses]\n"
+             "H1 = \"x[1] = x[2]\"\nH2 = \"x[1] = x[2]; a[1] > 0.3\"\nH3 = \"x[4] = x[1]\"\n");
+  std::string first_json, first_csv;
+  for (const char* threads : {"1", "2"}) {
+    const RunResult run = run_propbf_with_arguments(
+        folder.path(), {"evaluate", "problem.toml", "--json", "result.json", "--samples", "draws.csv", "--niter",
+                        "3000", "--threads", threads});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string json = json_without_thread_note(read_file(folder.path() / "result.json"));
+    const std::string csv = read_file(folder.path() / "draws.csv");
+    if (first_json.empty()) {
+      first_json = json;
+      first_csv = csv;
+    } else {
+      EXPECT_EQ(json, first_json);
+      EXPECT_EQ(csv, first_csv);
+    }
+  }
+  const Json result = Json::parse(first_json);
+  const Json& h = result["hypotheses"];
+  const auto ln_d = [](std::vector<double> a) {
+    double sum = 0.0, terms = 0.0;
+    for (double x : a) {
+      terms += std::lgamma(x);
+      sum += x;
+    }
+    return terms - std::lgamma(sum);
+  };
+  const double ln_pair = ln_d({22, 5, 8}) - ln_d({1, 1, 1}) - (ln_d({13, 10, 5, 8}) - ln_d({1, 1, 1, 1})) -
+                         21.0 * std::log(2.0);
+  EXPECT_NEAR(h[0]["log_bf_unconstrained"].get<double>(), ln_pair, 1e-12);
+  EXPECT_EQ(h[0]["bf_unconstrained_interval"][0], h[0]["bf_unconstrained"]);
+  EXPECT_NEAR(h[1]["bf_equalities"].get<double>(), std::exp(ln_pair), 1e-12);
+  // The start: the centre of (x1 + x2, x3, x4), a third each, inside x's simplex.
+  EXPECT_EQ(h[0]["start"], Json::parse("[" + Json(0.5 / 3.0).dump() + ", " + Json(0.5 / 3.0).dump() + ", " +
+                                       Json(1.0 / 3.0).dump() + ", 0.5]"));
+  // x[4] = x[1]: (x1 + x4, x2, x3) ~ Dirichlet(20, 10, 5).
+  EXPECT_NEAR(h[2]["log_bf_unconstrained"].get<double>(),
+              ln_d({20, 10, 5}) - ln_d({1, 1, 1}) - (ln_d({13, 10, 5, 8}) - ln_d({1, 1, 1, 1})) - 19.0 * std::log(2.0),
+              1e-12);
+  struct Marginal {
+    std::size_t hypothesis, category;
+    double share;
+    int a, b;
+  };
+  for (const Marginal& m : std::vector<Marginal>{
+           {0, 0, 0.5, 22, 13}, {0, 1, 0.5, 22, 13}, {0, 2, 1, 5, 30}, {0, 3, 1, 8, 27}, {1, 2, 1, 5, 30},
+           {2, 0, 0.5, 20, 15}, {2, 1, 1, 10, 25}, {2, 3, 0.5, 20, 15}}) {
+    const Json& e = h[m.hypothesis]["estimates"][m.category];
+    const double a = m.a, b = m.b;
+    EXPECT_NEAR(e["mean"].get<double>(), m.share * a / (a + b), 1e-15) << e["name"];
+    EXPECT_NEAR(e["sd"].get<double>(), m.share * std::sqrt(a * b / ((a + b) * (a + b) * (a + b + 1.0))), 1e-15)
+        << e["name"];
+    EXPECT_NEAR(regularized_beta(m.a, m.b, e["lower"].get<double>() / m.share), 0.025, 1e-12) << e["name"];
+    EXPECT_NEAR(regularized_beta(m.a, m.b, e["upper"].get<double>() / m.share), 0.975, 1e-12) << e["name"];
+    EXPECT_EQ(e["mean_mcse"], 0.0);
+  }
+  // Every row of x's draws sums to 1 and has x[1] = x[2] under H1.
+  std::istringstream rows(first_csv);
+  std::string line;
+  std::getline(rows, line);
+  EXPECT_EQ(line, "hypothesis,x[1],x[2],x[3],x[4],a[1],a[2]");
+  int h1 = 0;
+  double x3 = 0.0;
+  while (std::getline(rows, line)) {
+    std::vector<double> v;
+    std::istringstream fields(line.substr(line.find(',') + 1));
+    for (std::string field; std::getline(fields, field, ',');) v.push_back(std::stod(field));
+    EXPECT_NEAR(v[0] + v[1] + v[2] + v[3], 1.0, 1e-15) << line;
+    if (!line.starts_with("H1,")) continue;
+    EXPECT_EQ(v[0], v[1]) << line;
+    x3 += v[2];
+    ++h1;
+  }
+  ASSERT_GT(h1, 1000);
+  // Beta(5, 30)'s mean, 1/7, within five of its standard errors (sd 0.0583).
+  EXPECT_NEAR(x3 / h1, 1.0 / 7.0, 5.0 * 0.0583 / std::sqrt(h1));
 }
 
 // The program's OpenMP threads sleep between parallel rounds (spinning slowed short runs)

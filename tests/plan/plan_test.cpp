@@ -181,6 +181,31 @@ TEST(PlanTruth, TiedCategoriesOfAHypothesisShareTheirProportion) {
   EXPECT_NEAR(third, 0.5, 0.15);
 }
 
+// Of four categories the same tie leaves (u, x3, x4) ~ Dirichlet(1, 1, 1), in no
+// restriction: drawn as one Dirichlet, x4 is never 0 (drawn apart from independent
+// Beta(1, 2) marginals, u + x3 would exceed 1 in a sixth of the data sets and leave x4
+// nothing), and x3 and x4 are a third each on average.
+TEST(PlanTruth, ThreeMergedCategoriesAreOneDirichlet) {
+  const PlanFile plan = plan_of(
+      "[items]\nnames = [\"x\"]\ncategories = [4]\n[hypotheses]\ntie = \"x[1] = x[2]\"\n"
+      "[truth]\nfrom_hypothesis = \"tie\"\n[design]\nn = [4000]\ndatasets = 60\nseed = 5\n");
+  const Planner planner(plan);
+  double third = 0.0, fourth = 0.0;
+  int empty = 0;
+  for (std::int64_t d = 0; d < 60; ++d) {
+    const DatasetRecord record = planner.evaluate(0, d);
+    const std::vector<std::int64_t>& counts = record.counts[0];
+    EXPECT_EQ(counts[0] + counts[1] + counts[2] + counts[3], 4000);
+    EXPECT_LT(std::abs(counts[0] - counts[1]), 300) << "data set " << d;
+    if (counts[3] == 0) ++empty;
+    third += static_cast<double>(counts[2]) / 4000.0 / 60.0;
+    fourth += static_cast<double>(counts[3]) / 4000.0 / 60.0;
+  }
+  EXPECT_LE(empty, 1);
+  EXPECT_NEAR(third, 1.0 / 3.0, 0.1);
+  EXPECT_NEAR(fourth, 1.0 / 3.0, 0.1);
+}
+
 // The plan's factor of each data set against `propbf evaluate` on the same counts at its
 // default settings: the evaluation's factor lies in the plan's interval (19 of 20 or more).
 TEST(PlanAgreement, FactorsOfTheSameDataSetsAsEvaluate) {

@@ -3,6 +3,7 @@
 // marginal), what is left for the chains, and the refusals with their places.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -117,6 +118,90 @@ TEST(CategoryEqualities, TwoTiedIsTheIntegralOfTheRestrictedLikelihood) {
     return u <= 0.0 || u >= 1.0 ? 0.0 : std::pow(u / 2.0, 10.0) * std::pow((1.0 - u) / 2.0, 11.0) * beta_pdf(u, 2.5, 3.0);
   });
   EXPECT_NEAR(c.log_factor, std::log(m) - log_evidence(alpha, k), 1e-7);
+}
+
+// Ties that leave three or more merged categories and no restriction on the item: the
+// factor is the closed form written out from lgamma, ln D(posterior merged) - ln D(prior
+// merged) - [ln D(posterior) - ln D(prior)] - K_T ln m, and each merged category is a
+// coordinate of its own with its exact beta marginal, each category its share of it.
+TEST(CategoryEqualities, ThreeMergedCategoriesAreAnExactDirichlet) {
+  const auto ln_d = [](const std::vector<double>& a) {
+    double sum = 0.0, terms = 0.0;
+    for (double x : a) {
+      terms += std::lgamma(x);
+      sum += x;
+    }
+    return terms - std::lgamma(sum);
+  };
+  struct Case {
+    std::string hypothesis;
+    std::vector<double> alpha;
+    std::vector<std::int64_t> k;
+    double ln_factor;                    // written out
+    std::vector<double> posterior_a;     // per merged category
+    std::vector<std::size_t> merged_of;  // per category
+    std::vector<double> share;
+  };
+  const std::vector<double> one(4, 1.0), uneven{1.5, 2, 0.5, 3};
+  const std::vector<std::int64_t> k{12, 9, 4, 7};
+  const std::size_t held = MergedDirichlet::kHeld;
+  const std::vector<Case> cases{
+      // (x1 + x2, x3, x4): Dirichlet(1, 1, 1) prior, posterior (22, 5, 8).
+      {"x[1] = x[2]", one, k, ln_d({22, 5, 8}) - ln_d({1, 1, 1}) - (ln_d({13, 10, 5, 8}) - ln_d(one)) - 21 * std::log(2.0),
+       {22, 5, 8}, {0, 0, 1, 2}, {0.5, 0.5, 1, 1}},
+      // The tie may hold the last category: (x1 + x4, x2, x3).
+      {"x[4] = x[1]", uneven, k,
+       ln_d({22.5, 11, 4.5}) - ln_d({3.5, 2, 0.5}) - (ln_d({13.5, 11, 4.5, 10}) - ln_d(uneven)) - 19 * std::log(2.0),
+       {22.5, 11, 4.5}, {0, 1, 2, 0}, {0.5, 1, 1, 0.5}},
+      // Five categories, two pairs: (x1 + x2, x3 + x4, x5).
+      {"x[1] = x[2]; x[3] = x[4]", {1, 1, 1, 1, 1}, {12, 9, 4, 7, 3},
+       ln_d({22, 12, 4}) - ln_d({1, 1, 1}) - (ln_d({13, 10, 5, 8, 4}) - ln_d({1, 1, 1, 1, 1})) - 32 * std::log(2.0),
+       {22, 12, 4}, {0, 0, 1, 1, 2}, {0.5, 0.5, 0.5, 0.5, 1}},
+  };
+  for (const Case& c : cases) {
+    const CollapsedHypothesis h = collapse(c.hypothesis, {categorical("x", c.k, c.alpha)});
+    ASSERT_TRUE(h.ok) << c.hypothesis << ": " << h.error.message;
+    EXPECT_NEAR(h.log_factor, c.ln_factor, 1e-10) << c.hypothesis;
+    ASSERT_EQ(h.merged.size(), 1u);
+    const MergedDirichlet& d = h.merged[0];
+    EXPECT_EQ(d.merged_of, c.merged_of) << c.hypothesis;
+    EXPECT_EQ(d.share, c.share) << c.hypothesis;
+    double total = 0.0;
+    for (double a : c.posterior_a) total += a;
+    for (std::size_t g = 0; g < c.posterior_a.size(); ++g) {
+      EXPECT_EQ(d.posterior_a[g], c.posterior_a[g]) << c.hypothesis;
+      EXPECT_EQ(d.posterior_b[g], total - c.posterior_a[g]) << c.hypothesis;
+    }
+    // A coordinate per merged category that has a parameter, in no restriction.
+    EXPECT_TRUE(h.restrictions.empty());
+    for (std::size_t p = 0; p + 1 < c.k.size(); ++p) {
+      const std::size_t g = c.merged_of[p];
+      EXPECT_EQ(h.scale[p], c.share[p]);
+      EXPECT_EQ(h.offset[p], 0.0);
+      bool found = false;
+      for (std::size_t i = 0; i < h.groups.size(); ++i) {
+        if (std::find(h.groups[i].begin(), h.groups[i].end(), p) == h.groups[i].end()) continue;
+        found = true;
+        EXPECT_EQ(h.posterior_a[i], c.posterior_a[g]) << c.hypothesis << " " << p;
+        EXPECT_EQ(h.posterior_b[i], total - c.posterior_a[g]) << c.hypothesis << " " << p;
+      }
+      EXPECT_TRUE(found) << c.hypothesis << " " << p;
+    }
+  }
+  // A point beside them: x[1] = 0.2 leaves 0.8 of (x2 + x3, x4, x5) of five.
+  const CollapsedHypothesis point = collapse("x[1] = 0.2; x[2] = x[3]", {categorical("x", {12, 9, 4, 7, 3}, {1, 1, 1, 1, 1})});
+  ASSERT_TRUE(point.ok) << point.error.message;
+  ASSERT_EQ(point.merged.size(), 1u);
+  EXPECT_EQ(point.merged[0].merged_of, (std::vector<std::size_t>{held, 0, 0, 1, 2}));
+  EXPECT_EQ(point.merged[0].share[0], 0.2);
+  EXPECT_NEAR(point.merged[0].share[1], 0.4, 1e-15);
+  EXPECT_EQ(point.item_value[0], 0.2);
+  // Beta(13, 4 + 23) at 0.2 against Beta(1, 4), then the tie within the rest.
+  const double savage_dickey = std::log(beta_pdf(0.2, 13, 27) / beta_pdf(0.2, 1, 4));
+  const double tie = ln_d({14, 8, 4}) - ln_d({1, 1, 1}) - (ln_d({10, 5, 8, 4}) - ln_d({1, 1, 1, 1})) - 13 * std::log(2.0);
+  EXPECT_NEAR(point.log_factor, savage_dickey + tie, 1e-10);
+  // Two or fewer merged categories stay a tied proportion, not a Dirichlet.
+  EXPECT_TRUE(collapse("x[1] = x[2]", {categorical("x", {12, 9, 4}, {1, 1, 1})}).merged.empty());
 }
 
 TEST(CategoryEqualities, PointIsSavageDickeyOnTheBetaMarginal) {
@@ -303,9 +388,14 @@ TEST(CategoryEqualities, RefusesWithThePlaceAndTheReason) {
                                       "categories would then be products of two proportions, which the chains do not "
                                       "sample; tie only one category of the item to other items and name no other "
                                       "(the others then follow it), or write this with < and >"},
-      {"a > 0.5; z[1] = z[2]", "problem.toml:1:10: hypothesis H: under these equalities item 'z' keeps 3 free "
-                               "categories (a Dirichlet under equalities), which the chains do not sample; tie or fix "
-                               "its categories so that at most two remain, or write the hypothesis with < and >"},
+      {"a > 0.5; z[1] = z[2]; z[3] > z[4]",
+       "problem.toml:1:10: hypothesis H: under these equalities item 'z' keeps 3 free categories (a Dirichlet under "
+       "equalities), which the chains do not sample under a restriction on it (without one its equalities are "
+       "exact); tie or fix its categories so that at most two remain, or write the hypothesis with < and >"},
+      {"z[1] = z[2] > z[3]", "problem.toml:1:1: hypothesis H: under these equalities item 'z' keeps 3 free categories "
+                             "(a Dirichlet under equalities), which the chains do not sample under a restriction on "
+                             "it (without one its equalities are exact); tie or fix its categories so that at most two "
+                             "remain, or write the hypothesis with < and >"},
       {"x[1] = 0.6; x[2] = 0.5", "problem.toml:1:1: hypothesis H: the points of item 'x' sum to 1.1, which leaves its "
                                  "other categories nothing (a point on the border of the simplex, where the densities "
                                  "of Savage-Dickey are 0 or infinite); give smaller values"},
