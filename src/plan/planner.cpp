@@ -83,6 +83,27 @@ void draw_merged_truth(const CollapsedHypothesis& collapsed, std::vector<double>
   }
 }
 
+// An item of three or more categories that no equality ties stands, in a hypothesis with
+// equalities, in no restriction (the language refuses them there), and its coordinates
+// above are independent marginals, whose sum may pass 1: its truth is drawn again from its
+// prior Dirichlet(alpha) by successive betas Beta(alpha_c, alpha_{c+1} + ... + alpha_K).
+void draw_untied_truth(const CollapsedHypothesis& collapsed, const std::vector<Item>& items, std::vector<double>& values,
+                       CounterStream& stream) {
+  const ParameterSpace space = parameter_space(items);
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    const std::vector<double>& alpha = items[j].concentration;
+    if (alpha.size() < 3 || (!collapsed.reduced_item.empty() && collapsed.reduced_item[j])) continue;
+    double taken = 0.0;
+    for (std::size_t c = 0; c + 1 < alpha.size(); ++c) {
+      double rest = 0.0;
+      for (std::size_t d = c + 1; d < alpha.size(); ++d) rest += alpha[d];
+      const double share = (1.0 - taken) * TruncatedBeta(alpha[c], rest).draw(0.0, 1.0, stream);
+      values[space.first[j] + c] = share;
+      taken += share;
+    }
+  }
+}
+
 }  // namespace
 
 double log_share_variance(const std::vector<StageCount>& stages, std::int64_t niter) {
@@ -213,6 +234,7 @@ std::vector<double> Planner::draw_from_hypothesis(CounterStream& stream) const {
     }
   }
   draw_merged_truth(read.collapsed, theta, stream);
+  draw_untied_truth(read.collapsed, plan_.problem.items, theta, stream);
   return theta;
 }
 

@@ -206,6 +206,27 @@ TEST(PlanTruth, ThreeMergedCategoriesAreOneDirichlet) {
   EXPECT_NEAR(fourth, 1.0 / 3.0, 0.1);
 }
 
+// An item of three categories that no equality ties, beside `a = b`: in no restriction,
+// drawn from its Dirichlet(1, 1, 1), not as independent Beta(1, 2) marginals (whose sum
+// passes 1 half of the time and left x[3] nothing).
+TEST(PlanTruth, AnUntiedItemBesideEqualitiesIsItsDirichlet) {
+  const PlanFile plan = plan_of(
+      "[items]\nnames = [\"x\", \"a\", \"b\"]\ncategories = [3, 2, 2]\n[hypotheses]\nH = \"a = b\"\n"
+      "[truth]\nfrom_hypothesis = \"H\"\n[design]\nn = [4000]\ndatasets = 60\nseed = 5\n");
+  const Planner planner(plan);
+  std::vector<double> means(3, 0.0);
+  int empty = 0;
+  for (std::int64_t d = 0; d < 60; ++d) {
+    const DatasetRecord record = planner.evaluate(0, d);
+    const std::vector<std::int64_t>& x = record.counts[0];
+    EXPECT_EQ(x[0] + x[1] + x[2], 4000);
+    if (x[2] == 0) ++empty;
+    for (std::size_t c = 0; c < 3; ++c) means[c] += static_cast<double>(x[c]) / 4000.0 / 60.0;
+  }
+  EXPECT_LE(empty, 1);
+  for (double mean : means) EXPECT_NEAR(mean, 1.0 / 3.0, 0.1);
+}
+
 // The plan's factor of each data set against `propbf evaluate` on the same counts at its
 // default settings: the evaluation's factor lies in the plan's interval (19 of 20 or more).
 TEST(PlanAgreement, FactorsOfTheSameDataSetsAsEvaluate) {
