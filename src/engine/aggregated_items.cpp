@@ -20,13 +20,7 @@ AggregatedShares::AggregatedShares(const std::vector<AggregatedItem>& items, con
   step_ = std::max<std::int64_t>(1, (after_ + cap - 1) / cap);
   for (const AggregatedItem& item : items_) {
     coordinate_betas_.emplace_back(item.group ? shape_a[*item.group] : 1.0, item.group ? shape_b[*item.group] : 1.0);
-    std::vector<TruncatedBeta> sticks;
-    for (std::size_t i = 0; i + 1 < item.rest_posterior.size(); ++i) {
-      double rest = 0.0;
-      for (std::size_t l = i + 1; l < item.rest_posterior.size(); ++l) rest += item.rest_posterior[l];
-      sticks.emplace_back(item.rest_posterior[i], rest);
-    }
-    sticks_.push_back(std::move(sticks));
+    sticks_.push_back(dirichlet_sticks(item.rest_posterior));
     // A point value needs no draws: its categories are exact.
     kept_.emplace_back(item.group ? item.rest_posterior.size() : 0);
   }
@@ -42,12 +36,8 @@ void AggregatedShares::observe(std::int64_t counted, const std::vector<double>& 
     const std::size_t g = *item.group;
     const double w = drawn_[g] ? state[g] : coordinate_betas_[i].draw(0.0, 1.0, stream_);
     const double theta = item.complement ? 1.0 - w : w;
-    double sum = 0.0;
-    for (std::size_t r = 0; r < item.rest_posterior.size(); ++r) {
-      const double phi = r < sticks_[i].size() ? (1.0 - sum) * sticks_[i][r].draw(0.0, 1.0, stream_) : 1.0 - sum;
-      sum += phi;
-      kept_[i][r].push_back((1.0 - theta) * phi);
-    }
+    const std::vector<double> phi = draw_dirichlet(sticks_[i], stream_);
+    for (std::size_t r = 0; r < item.rest_posterior.size(); ++r) kept_[i][r].push_back((1.0 - theta) * phi[r]);
   }
 }
 

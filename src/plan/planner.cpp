@@ -66,15 +66,7 @@ void draw_merged_truth(const CollapsedHypothesis& collapsed, std::vector<double>
   for (std::size_t j = 0; j < collapsed.merged.size(); ++j) {
     const MergedDirichlet& d = collapsed.merged[j];
     if (d.empty()) continue;
-    std::vector<double> phi(d.prior.size(), 0.0);
-    double taken = 0.0;
-    for (std::size_t g = 0; g + 1 < phi.size(); ++g) {
-      double rest = 0.0;
-      for (std::size_t h = g + 1; h < phi.size(); ++h) rest += d.prior[h];
-      phi[g] = (1.0 - taken) * TruncatedBeta(d.prior[g], rest).draw(0.0, 1.0, stream);
-      taken += phi[g];
-    }
-    phi.back() = 1.0 - taken;
+    const std::vector<double> phi = draw_dirichlet(dirichlet_sticks(d.prior), stream);
     const std::size_t first = collapsed.item_first[j];
     for (std::size_t c = 0; first + c < collapsed.item_first[j + 1]; ++c) {
       const std::size_t g = d.merged_of[c];
@@ -93,14 +85,8 @@ void draw_untied_truth(const CollapsedHypothesis& collapsed, const std::vector<I
   for (std::size_t j = 0; j < items.size(); ++j) {
     const std::vector<double>& alpha = items[j].concentration;
     if (alpha.size() < 3 || (!collapsed.reduced_item.empty() && collapsed.reduced_item[j])) continue;
-    double taken = 0.0;
-    for (std::size_t c = 0; c + 1 < alpha.size(); ++c) {
-      double rest = 0.0;
-      for (std::size_t d = c + 1; d < alpha.size(); ++d) rest += alpha[d];
-      const double share = (1.0 - taken) * TruncatedBeta(alpha[c], rest).draw(0.0, 1.0, stream);
-      values[space.first[j] + c] = share;
-      taken += share;
-    }
+    const std::vector<double> x = draw_dirichlet(dirichlet_sticks(alpha), stream);
+    for (std::size_t c = 0; c + 1 < alpha.size(); ++c) values[space.first[j] + c] = x[c];
   }
 }
 
@@ -173,13 +159,7 @@ Planner::Planner(const PlanFile& plan, const StopCheck& stop) : plan_(plan) {
   }
   for (const ItemTruth& truth : plan.truth.items) {
     truth_draws_.emplace_back(truth.fixed ? 1.0 : truth.beta_a, truth.fixed ? 1.0 : truth.beta_b);
-    std::vector<TruncatedBeta> sticks;
-    for (std::size_t c = 0; c + 1 < truth.dirichlet.size(); ++c) {
-      double rest = 0.0;
-      for (std::size_t d = c + 1; d < truth.dirichlet.size(); ++d) rest += truth.dirichlet[d];
-      sticks.emplace_back(truth.dirichlet[c], rest);
-    }
-    truth_sticks_.push_back(std::move(sticks));
+    truth_sticks_.push_back(dirichlet_sticks(truth.dirichlet));
   }
   if (!plan.truth.from_hypothesis.empty()) {
     const Prepared& read = prepared_[truth_hypothesis_];
@@ -219,18 +199,11 @@ std::vector<double> Planner::draw_from_hypothesis(CounterStream& stream) const {
     if (a.group) theta_c = a.complement ? 1.0 - state[*a.group] : state[*a.group];
     const std::size_t first = read.collapsed.item_first[a.item];
     const std::size_t end = read.collapsed.item_first[a.item + 1];
-    double sum = 0.0;
+    const std::vector<double> phi = draw_dirichlet(dirichlet_sticks(a.rest_prior), stream);
     std::size_t r = 0;
     for (std::size_t p = first; p < end; ++p) {
       if (p - first == a.category) continue;
-      double rest = 0.0;
-      for (std::size_t l = r + 1; l < a.rest_prior.size(); ++l) rest += a.rest_prior[l];
-      const double phi =
-          r + 1 < a.rest_prior.size() ? (1.0 - sum) * TruncatedBeta(a.rest_prior[r], rest).draw(0.0, 1.0, stream)
-                                      : 1.0 - sum;
-      sum += phi;
-      theta[p] = (1.0 - theta_c) * phi;
-      ++r;
+      theta[p] = (1.0 - theta_c) * phi[r++];
     }
   }
   draw_merged_truth(read.collapsed, theta, stream);

@@ -301,6 +301,27 @@ void BetaTable::multiply(double* values, std::size_t count, bool first, CounterS
   stream.put_pending_half(halves.pending);
 }
 
+std::vector<TruncatedBeta> dirichlet_sticks(const std::vector<double>& alpha) {
+  std::vector<TruncatedBeta> sticks;
+  for (std::size_t c = 0; c + 1 < alpha.size(); ++c) {
+    double rest = 0.0;
+    for (std::size_t d = c + 1; d < alpha.size(); ++d) rest += alpha[d];
+    sticks.emplace_back(alpha[c], rest);
+  }
+  return sticks;
+}
+
+std::vector<double> draw_dirichlet(const std::vector<TruncatedBeta>& sticks, CounterStream& stream) {
+  std::vector<double> x;
+  double taken = 0.0;
+  for (const TruncatedBeta& stick : sticks) {
+    x.push_back((1.0 - taken) * stick.draw(0.0, 1.0, stream));
+    taken += x.back();
+  }
+  x.push_back(1.0 - taken);
+  return x;
+}
+
 double BetaTable::tail(CounterStream& stream) const {
   const double v = stream.next();
   const double low = edge_.front();

@@ -196,4 +196,10 @@ class BetaTable {
   std::array<Entry, 2 * kCells + 2> entries_{};
 };
 
+// Dirichlet(alpha) by successive betas: the sticks Beta(alpha_c, alpha_{c+1} + ... +
+// alpha_K) for c < K (each sum formed in category order; none for K < 2), and a draw from
+// them: x_c = (1 - t_c) B_c with t_c the sum of the x before it, the last x_K = 1 - t_K.
+std::vector<TruncatedBeta> dirichlet_sticks(const std::vector<double>& alpha);
+std::vector<double> draw_dirichlet(const std::vector<TruncatedBeta>& sticks, CounterStream& stream);
+
 }  // namespace propbf::evaluate
