@@ -85,6 +85,54 @@ test_that("the smallest size reaching the target is the one propbf plan reports"
   expect_identical(plan$reach$n, plan$reach$total / 3)
   expect_null(small_plan(threads = 1, target = NULL)$reach)
 })
+test_that("what the engine refuses is an error with the command line's message and its place", {
+  expect_error(small_plan(truth = c(a = 1.5, b = 0.5, c = 0.3)),
+               "^bf_plan\\(\\):[0-9]+:5: the true proportion of item 'a' must be in \\[0, 1\\] .*line [0-9]+: a = 1.5\\)$",
+               class = "propbf_input_error")
+  expect_error(small_plan(thresholds = c(0.5, 3)), "a threshold must be a finite number of at least 1",
+               class = "propbf_input_error")
+  expect_error(small_plan(n = c(0, 10)), "trials must be a whole number from 1", class = "propbf_input_error")
+  expect_error(bf_plan(hypotheses = "a > b", truth = c(a = 0.5, b = 0.5), n = 10, datasets = 1e12, progress = FALSE),
+               "'datasets' must be a whole number from 1 to 10000000", class = "propbf_input_error")
+  expect_error(small_plan(hypotheses = c(H = "a > d")), "'d'", class = "propbf_input_error")
+  expect_error(small_plan(against = "H9"), "'against' names no hypothesis", class = "propbf_input_error")
+  file <- tempfile(fileext = ".toml")
+  writeLines(c("[items]", "names = [\"a\"]", "[hypotheses]", "H = \"a > 0.5\"", "[truth]", "a = 0.7",
+               "[design]", "n = [10]", "colour = 1"), file)
+  expect_error(bf_plan(file, progress = FALSE), paste0("^", file, ":9:1: unknown key 'colour' in \\[design\\]"),
+               class = "propbf_input_error")
+  expect_error(bf_plan(file.path(tempdir(), "missing.toml"), progress = FALSE), "missing.toml",
+               class = "propbf_input_error")
+  expect_error(bf_plan(hypotheses = "a > b", truth = c(0.5, 0.5), n = 10), "have no names",
+               class = "propbf_argument_error")
+  expect_error(bf_plan(hypotheses = "a > b", truth = c(a = 0.5, b = NA), n = 10), "item 'b'",
+               class = "propbf_argument_error")
+  expect_error(bf_plan(hypotheses = "a > b", truth = c(a = 0.5, b = 0.5)), "give the sizes",
+               class = "propbf_argument_error")
+  expect_error(small_plan(threads = -1), "threads", class = "propbf_input_error")
+})
+
+test_that("numbers, strings and keys are written as TOML reads them back", {
+  values <- c(0.7, 1 / 3, 1e-300, 2.5e20, 3, 0, 123456789012, 0.1 + 0.2, .Machine$double.xmax)
+  written <- propbf:::toml_number(values)
+  expect_identical(written[c(1, 3, 5, 6)], c("0.7", "1e-300", "3", "0"))
+  expect_identical(as.numeric(written), values)
+  expect_identical(propbf:::toml_number(c(Inf, -Inf, NaN)), c("inf", "-inf", "nan"))
+  expect_identical(propbf:::toml_string(c("a > b", "say \"hi\"\\", "tab\there")),
+                   c("\"a > b\"", "\"say \\\"hi\\\"\\\\\"", "\"tab\\u0009here\""))
+  expect_identical(propbf:::toml_key(c("a_1", "x y", "\u00e9")), c("a_1", "\"x y\"", "\"\u00e9\""))
+})
+
+test_that("Ctrl-C stops a long plan and leaves the session going", {
+  skip_on_os("windows")
+  system(sprintf("(sleep 1; kill -INT %d) >/dev/null 2>&1 &", Sys.getpid()))
+  caught <- tryCatch(bf_plan(hypotheses = c(H = "a > b > c"), truth = c(a = 0.5, b = 0.5, c = 0.5), n = 50,
+                             datasets = 1e7, niter = 2000, threads = 2, progress = FALSE),
+                     interrupt = function(condition) "interrupt")
+  expect_identical(caught, "interrupt")
+  expect_s3_class(small_plan(threads = 1), "propbf_plan")
+})
+
 # The figure from a plan whose probabilities are set by hand, so that the drawing does
 # not depend on the engine's draws.
 drawn_plan <- function() {
