@@ -19,6 +19,20 @@ std::vector<Restriction> with_simplex_rows(const std::vector<Restriction>& restr
   return rows;
 }
 
+std::vector<Restriction> with_coupled_rows(const std::vector<Restriction>& restrictions,
+                                           const CollapsedHypothesis& collapsed, const std::vector<Item>& items) {
+  std::vector<Restriction> rows = restrictions;
+  for (const CoupledItem& item : collapsed.coupled) {
+    Restriction row;
+    row.coefficients.assign(collapsed.groups.size(), 0.0);
+    for (std::size_t g = item.begin; g < item.end; ++g) row.coefficients[g] = -1.0;
+    row.constant = -1.0;
+    row.text = "the categories of item '" + items[item.item].name + "' sum to at most 1";
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
 std::vector<ItemEstimate> unconstrained_category_estimates(const std::vector<Item>& items) {
   std::vector<ItemEstimate> estimates;
   for (const Item& item : items) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "problem/categories.hpp"
+#include "problem/equalities.hpp"
 #include "problem/language.hpp"
 #include "sampling/estimates.hpp"
 
@@ -15,6 +16,12 @@ namespace propbf::evaluate {
 // less than 1 (-theta_1 - ... - theta_{K-1} > -1), for the start point's linear
 // programme, after `restrictions`; none without such an item.
 std::vector<Restriction> with_simplex_rows(const std::vector<Restriction>& restrictions, const std::vector<Item>& items);
+
+// The same for a hypothesis with equalities, over its free groups: per item coupled on
+// its simplex (CollapsedHypothesis::coupled), the restriction that its coordinates sum to
+// less than 1.
+std::vector<Restriction> with_coupled_rows(const std::vector<Restriction>& restrictions,
+                                           const CollapsedHypothesis& collapsed, const std::vector<Item>& items);
 
 // The exact unconstrained estimates per category: category c of a categorical item has
 // the marginal Beta(alpha_c + n_c, sum of the other categories' alpha_i + n_i, in

@@ -129,6 +129,14 @@ std::uint64_t hypothesis_key(const Prepared& read) {
   }
   // Ties to complements do not enter: they change the groups' shapes, not the chains'
   // restrictions (b1 = 1 - b2 > b3 draws what b1 = b2 > b3 does with b2's counts exchanged).
+  // Items coupled on their simplexes do, by their coordinates (none for the others).
+  if (!collapsed.coupled.empty()) {
+    hash.add(std::uint64_t{collapsed.coupled.size()});
+    for (const CoupledItem& item : collapsed.coupled) {
+      hash.add(std::uint64_t{item.begin});
+      hash.add(std::uint64_t{item.end});
+    }
+  }
   return hash.value();
 }
 
@@ -165,9 +173,9 @@ PriorSpace prior_space(const Prepared& read, const ItemShapes& items) {
         item_draws(read.collapsed.prior_a, read.collapsed.prior_b));
   }
   prior.sparse = std::make_shared<const SparseRestrictions>(restrictions, prior.space);
-  // With equalities the categories of larger items stand in no restriction (the
-  // language refuses them), and their coordinates are drawn apart: they count no hit.
-  prior.simplex = read.has_equalities ? nullptr : items.simplex;
+  // With equalities the categories of a larger item in no restriction are drawn apart
+  // (they count no hit); those of an item a restriction names are coupled on its simplex.
+  prior.simplex = read.has_equalities ? collapsed_simplex(read.collapsed) : items.simplex;
   return prior;
 }
 

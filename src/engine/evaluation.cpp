@@ -67,6 +67,10 @@ HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisT
     const std::vector<Restriction> rows = with_simplex_rows(restrictions, problem.items);
     result.start = find_start_point(rows, space, stop);
     if (!result.start.interior) no_interior(problem, hypothesis, rows, result.start);
+  } else if (read.has_equalities && !read.collapsed.coupled.empty()) {
+    const std::vector<Restriction> rows = with_coupled_rows(restrictions, read.collapsed, problem.items);
+    result.start = find_start_point(rows, space, stop);
+    if (!result.start.interior) no_interior(problem, hypothesis, rows, result.start);
   } else {
     result.start = find_start_point(restrictions, space, stop);
     if (!result.start.interior) no_interior(problem, hypothesis, restrictions, result.start);

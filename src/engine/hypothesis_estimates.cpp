@@ -9,7 +9,7 @@ namespace propbf::evaluate {
 
 SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Prepared& read,
                                        const std::vector<double>& posterior_a, const std::vector<double>& posterior_b) {
-  SampledCoordinates sampled{{}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}, {}, {}};
+  SampledCoordinates sampled{{}, {}, {}, {}, std::vector<double>(posterior_a.size(), 0.0), {}, {}, {}, {}, {}, {}, {}, {}, {}};
   if (!read.has_equalities) {
     sampled.start = result.start.centre;
     sampled.shape_a = posterior_a;
@@ -43,7 +43,26 @@ SampledCoordinates sampled_coordinates(const HypothesisResult& result, const Pre
   sampled.item_first = collapsed.item_first;
   sampled.aggregated = collapsed.aggregated;
   sampled.merged = collapsed.merged;
+  sampled.coupled = collapsed.coupled;
+  sampled.remainder_of = collapsed.remainder_of;
   return sampled;
+}
+
+std::shared_ptr<const Simplex> collapsed_simplex(const CollapsedHypothesis& collapsed) {
+  if (collapsed.coupled.empty()) return nullptr;
+  Simplex simplex;
+  for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
+    simplex.begin.push_back(g);
+    simplex.end.push_back(g + 1);
+  }
+  for (const CoupledItem& item : collapsed.coupled) {
+    for (std::size_t g = item.begin; g < item.end; ++g) {
+      simplex.begin[g] = item.begin;
+      simplex.end[g] = item.end;
+    }
+    simplex.items.emplace_back(item.begin, item.end);
+  }
+  return std::make_shared<const Simplex>(std::move(simplex));
 }
 
 namespace {
@@ -69,7 +88,10 @@ std::vector<ItemEstimate> item_estimates(const SampledCoordinates& sampled, cons
   for (std::size_t j = 0; j < names.size(); ++j) {
     const std::size_t c = sampled.coordinate_of_item[j];
     ItemEstimate estimate;
-    if (c == SampledCoordinates::kFixedItem) {
+    if (!sampled.remainder_of.empty() && sampled.remainder_of[j] != CollapsedHypothesis::kNoRemainder) {
+      // scale times its coupled item's remainder, estimated after the coordinates.
+      estimate = affine_estimate(per_coordinate[sampled.start.size() + sampled.remainder_of[j]], 0.0, sampled.scale[j]);
+    } else if (c == SampledCoordinates::kFixedItem) {
       const double value = sampled.fixed_value[j];
       estimate = {"", value, 0.0, value, value};
     } else if (!sampled.scale.empty() && (sampled.offset[j] != 0.0 || sampled.scale[j] != 1.0)) {
@@ -95,7 +117,7 @@ HypothesisEstimates::HypothesisEstimates(const HypothesisResult& result, const P
                                          const std::optional<std::int64_t>& thin,
                                          std::shared_ptr<const SparseRestrictions> sparse)
     : sampled_(sampled_coordinates(result, read, posterior_a, posterior_b)),
-      simplex_(read.has_equalities ? nullptr : std::move(simplex)),
+      simplex_(read.has_equalities ? collapsed_simplex(read.collapsed) : std::move(simplex)),
       restrictions_(read.chain_restrictions()),
       chain_(restrictions_, sampled_.start, sampled_.shape_a, sampled_.shape_b,
              {result.niter, seed, key, read.has_equalities ? static_cast<std::size_t>(-1) : truncated}, simplex_.get(),
@@ -186,6 +208,17 @@ std::vector<ItemEstimate> HypothesisEstimates::reduced_remainders() const {
     const std::size_t first = sampled_.item_first[j];
     const std::size_t end = sampled_.item_first[j + 1];
     if (end - first < 2) continue;  // an item of two categories
+    const auto coupled = std::find_if(sampled_.coupled.begin(), sampled_.coupled.end(),
+                                      [&](const CoupledItem& item) { return item.item == j; });
+    if (coupled != sampled_.coupled.end()) {
+      // Its last category from its remainder, estimated after the coordinates.
+      const ItemEstimate& remainder =
+          (*per_coordinate_)[sampled_.start.size() + static_cast<std::size_t>(coupled - sampled_.coupled.begin())];
+      remainders.push_back(coupled->last_scale == 0.0
+                               ? ItemEstimate{"", coupled->last_offset, 0.0, coupled->last_offset, coupled->last_offset}
+                               : affine_estimate(remainder, coupled->last_offset, coupled->last_scale));
+      continue;
+    }
     if (!sampled_.reduced_item[j]) {
       remainders.emplace_back();
       continue;

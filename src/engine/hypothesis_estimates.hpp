@@ -40,7 +40,16 @@ struct SampledCoordinates {
   std::vector<AggregatedItem> aggregated;
   // Per item kept as a merged Dirichlet (CollapsedHypothesis::merged; empty: none is).
   std::vector<MergedDirichlet> merged;
+  // The items coupled on their simplexes and the parameters their remainders hold
+  // (CollapsedHypothesis::coupled and remainder_of; empty: none is).
+  std::vector<CoupledItem> coupled;
+  std::vector<std::size_t> remainder_of;
 };
+
+// The simplexes of a hypothesis with equalities over its free groups (coordinate g of a
+// coupled item's [begin, end) is coupled with the others there), or null when no item is
+// coupled (CollapsedHypothesis::coupled).
+std::shared_ptr<const Simplex> collapsed_simplex(const CollapsedHypothesis& collapsed);
 
 // Without equalities one coordinate per item, with the hypothesis's own restrictions and
 // start; with them one per free group (its pooled posterior, the collapsed restrictions,

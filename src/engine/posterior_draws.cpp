@@ -116,13 +116,23 @@ void PosteriorDraws::fill(const std::vector<double>& state, CounterStream& strea
       continue;
     }
     if (k > 2 && !sampled_.reduced_item.empty() && sampled_.reduced_item[j]) {
-      // Categories tied by equalities: offset + scale times the item's one coordinate.
+      // Categories tied by equalities: offset + scale times the item's coordinate (or,
+      // coupled on its simplex, scale times its remainder).
       double sum = 0.0;
       for (std::size_t c = 0; c + 1 < k; ++c) {
         const std::size_t coordinate = sampled_.coordinate_of_item[first + c];
-        theta[c] = coordinate == SampledCoordinates::kFixedItem
-                       ? sampled_.fixed_value[first + c]
-                       : sampled_.offset[first + c] + sampled_.scale[first + c] * s.coordinates[coordinate];
+        const std::size_t remainder =
+            sampled_.remainder_of.empty() ? CollapsedHypothesis::kNoRemainder : sampled_.remainder_of[first + c];
+        if (remainder != CollapsedHypothesis::kNoRemainder) {
+          const CoupledItem& item = sampled_.coupled[remainder];
+          double taken = 0.0;
+          for (std::size_t g = item.begin; g < item.end; ++g) taken += s.coordinates[g];
+          theta[c] = sampled_.scale[first + c] * (1.0 - taken);
+        } else {
+          theta[c] = coordinate == SampledCoordinates::kFixedItem
+                         ? sampled_.fixed_value[first + c]
+                         : sampled_.offset[first + c] + sampled_.scale[first + c] * s.coordinates[coordinate];
+        }
         sum += theta[c];
       }
       theta[k - 1] = std::max(0.0, 1.0 - sum);

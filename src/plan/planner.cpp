@@ -75,16 +75,21 @@ void draw_merged_truth(const CollapsedHypothesis& collapsed, std::vector<double>
   }
 }
 
-// An item of three or more categories that no equality ties stands, in a hypothesis with
-// equalities, in no restriction (the language refuses them there), and its coordinates
-// above are independent marginals, whose sum may pass 1: its truth is drawn again from its
-// prior Dirichlet(alpha) by successive betas Beta(alpha_c, alpha_{c+1} + ... + alpha_K).
+// An item of three or more categories that no equality ties and no restriction names
+// (one that a restriction names is coupled on its simplex above), in a hypothesis with
+// equalities, has independent marginals for coordinates above, whose sum may pass 1: its
+// truth is drawn again from its prior Dirichlet(alpha) by successive betas
+// Beta(alpha_c, alpha_{c+1} + ... + alpha_K).
 void draw_untied_truth(const CollapsedHypothesis& collapsed, const std::vector<Item>& items, std::vector<double>& values,
                        CounterStream& stream) {
   const ParameterSpace space = parameter_space(items);
   for (std::size_t j = 0; j < items.size(); ++j) {
     const std::vector<double>& alpha = items[j].concentration;
     if (alpha.size() < 3 || (!collapsed.reduced_item.empty() && collapsed.reduced_item[j])) continue;
+    if (std::any_of(collapsed.coupled.begin(), collapsed.coupled.end(),
+                    [&](const CoupledItem& item) { return item.item == j; })) {
+      continue;
+    }
     const std::vector<double> x = draw_dirichlet(dirichlet_sticks(alpha), stream);
     for (std::size_t c = 0; c + 1 < alpha.size(); ++c) values[space.first[j] + c] = x[c];
   }
@@ -122,6 +127,8 @@ Planner::Planner(const PlanFile& plan, const StopCheck& stop) : plan_(plan) {
       const StartPoint found =
           !read.has_equalities && items.simplex
               ? find_start_point(with_simplex_rows(restrictions, problem.items), space, stop)
+          : read.has_equalities && !read.collapsed.coupled.empty()
+              ? find_start_point(with_coupled_rows(restrictions, read.collapsed, problem.items), space, stop)
               : find_start_point(restrictions, space, stop);
       if (!found.interior) {
         const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
@@ -175,7 +182,8 @@ Planner::Planner(const PlanFile& plan, const StopCheck& stop) : plan_(plan) {
 std::vector<double> Planner::draw_from_hypothesis(CounterStream& stream) const {
   const Prepared& read = prepared_[truth_hypothesis_];
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
-  const Simplex* simplex = read.has_equalities ? nullptr : simplex_.get();
+  const std::shared_ptr<const Simplex> coupled = read.has_equalities ? collapsed_simplex(read.collapsed) : nullptr;
+  const Simplex* simplex = read.has_equalities ? coupled.get() : simplex_.get();
   std::vector<double> state = starts_[truth_hypothesis_];
   const SparseRestrictions& sparse = *truth_sparse_;
   for (std::int64_t sweep = 0; sweep < plan_.design.truth_sweeps; ++sweep) {

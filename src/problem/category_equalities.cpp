@@ -31,6 +31,15 @@ struct ItemReduction {
   std::vector<double> merged_prior_a, merged_prior_b;  // per merged category, Beta(alpha'_g, A' - alpha'_g)
   std::vector<std::int64_t> merged_counts;             // per merged category k'_g
   std::int64_t merged_trials = 0;                      // K'
+  // Three or more merged categories under a restriction on the item: coupled on their
+  // simplex (keep_coupled). Per merged category drawn (all but the one left over), its
+  // categories and its conditional shapes; per category whether the left over one holds it.
+  bool coupled = false;
+  std::vector<std::vector<std::size_t>> coupled_members;
+  std::vector<double> coupled_prior_a, coupled_prior_b;
+  std::vector<std::int64_t> coupled_successes, coupled_trials;
+  std::vector<bool> remainder;
+  double last_offset = 0.0, last_scale = 0.0;
 };
 
 struct Refusal {
@@ -76,6 +85,46 @@ void keep_merged_dirichlet(ItemReduction& result, const std::vector<std::size_t>
     d.posterior_b.push_back(prior_b + static_cast<double>(trials - counts_m[g]));
   }
   result.merged_trials = trials;
+}
+
+// What is left of an item whose equalities leave three or more merged categories (as for
+// keep_merged_dirichlet) under a restriction on it: phi' ~ Dirichlet(alpha' + k') on its
+// simplex, drawn by the chains. The merged category holding the last category (or, with
+// that held at a point, the last merged category) is left over, 1 minus the others; each
+// other merged category g is a coordinate with the conditional shapes
+// Beta(alpha'_g, alpha'_left) a priori and Beta(alpha'_g + k'_g, alpha'_left + k'_left) a
+// posteriori, and category c of merged category g is (1 - s) / m_g times its coordinate
+// (or times the remainder).
+void keep_coupled(ItemReduction& result, const std::vector<std::size_t>& merged,
+                  const std::vector<std::vector<std::size_t>>& members, const std::vector<long double>& alpha_m,
+                  const std::vector<std::int64_t>& counts_m, double share) {
+  const std::size_t last = result.offset.size() - 1;
+  std::size_t left = merged.size() - 1;
+  for (std::size_t g = 0; g < merged.size(); ++g) {
+    const std::vector<std::size_t>& group = members[merged[g]];
+    if (std::find(group.begin(), group.end(), last) != group.end()) left = g;
+  }
+  result.coupled = true;
+  result.remainder.assign(result.offset.size(), false);
+  for (std::size_t g = 0; g < merged.size(); ++g) {
+    const std::vector<std::size_t>& group = members[merged[g]];
+    const double each = share / static_cast<double>(group.size());
+    for (std::size_t c : group) {
+      result.scale[c] = each;
+      if (g == left) result.remainder[c] = true;
+    }
+    if (g == left) continue;
+    result.coupled_members.push_back(group);
+    result.coupled_prior_a.push_back(static_cast<double>(alpha_m[g]));
+    result.coupled_prior_b.push_back(static_cast<double>(alpha_m[left]));
+    result.coupled_successes.push_back(counts_m[g]);
+    result.coupled_trials.push_back(counts_m[g] + counts_m[left]);
+  }
+  if (result.remainder[last]) {
+    result.last_scale = result.scale[last];
+  } else {
+    result.last_offset = result.offset[last];  // held at its point
+  }
 }
 
 // Item j's categories under the equalities `ties` (those naming two of its categories) and
@@ -211,10 +260,8 @@ ItemReduction reduce_item(const Item& item, const std::vector<const Equality*>& 
                          (log_dirichlet(posterior_r) - log_dirichlet(alpha_r));
   }
   if (merged.size() > 2 && restricted) {
-    refuse(first_place, "under these equalities " + who + " keeps " + std::to_string(merged.size()) +
-                            " free categories (a Dirichlet under equalities), which the chains do not sample under "
-                            "a restriction on it (without one its equalities are exact); tie or fix its categories so "
-                            "that at most two remain, or write the hypothesis with < and >");
+    keep_coupled(result, merged, members, alpha_m, counts_m, share);
+    return result;
   }
   if (merged.size() > 2) {
     keep_merged_dirichlet(result, merged, members, alpha_m, counts_m, share);
@@ -401,6 +448,8 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::vector<std::size_t> pseudo_of(parameters, kNone);  // parameter -> pseudo item
   std::vector<std::size_t> aggregate_of(items.size(), kNone);  // item -> pseudo item of its category c
+  // Per item coupled on its simplex (keep_coupled): its pseudo items [first, second).
+  std::vector<std::pair<std::size_t, std::size_t>> coupled_pseudo(items.size(), {0, 0});
   for (std::size_t j = 0; j < items.size(); ++j) {
     if (aggregated[j]) {
       aggregate_of[j] = pseudo_items.size();
@@ -416,6 +465,23 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
       continue;
     }
     const ItemReduction& r = reductions[j];
+    if (r.coupled) {
+      const std::size_t begin = pseudo_items.size();
+      for (std::size_t g = 0; g < r.coupled_members.size(); ++g) {
+        for (std::size_t c : r.coupled_members[g]) {
+          if (c + 1 < items[j].counts.size()) pseudo_of[space.first[j] + c] = pseudo_items.size();
+        }
+        Item merged;
+        merged.name = category_label(items[j], r.coupled_members[g].front());
+        merged.prior_a = r.coupled_prior_a[g];
+        merged.prior_b = r.coupled_prior_b[g];
+        merged.successes = r.coupled_successes[g];
+        merged.trials = r.coupled_trials[g];
+        pseudo_items.push_back(std::move(merged));
+      }
+      coupled_pseudo[j] = {begin, pseudo_items.size()};
+      continue;
+    }
     if (!r.merged.empty()) {
       add_merged_items(items[j], r, space.first[j], pseudo_of, pseudo_items);
       continue;
@@ -456,6 +522,13 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
         continue;
       }
       const std::size_t c = space.parameters[p].category;
+      if (reductions[j].coupled && reductions[j].remainder[c]) {
+        // scale (1 - the sum of the item's coordinates)
+        const double each = reductions[j].scale[c];
+        rewritten.constant -= g * each;
+        for (std::size_t i = coupled_pseudo[j].first; i < coupled_pseudo[j].second; ++i) rewritten.coefficients[i] -= g * each;
+        continue;
+      }
       rewritten.constant -= g * reductions[j].offset[c];
       if (reductions[j].scale[c] != 0.0) rewritten.coefficients[pseudo_of[p]] += g * reductions[j].scale[c];
     }
@@ -538,6 +611,23 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
     if (result.scale[p] == 0.0) result.item_value[p] = result.offset[p];
   }
   for (std::size_t j = 0; j < items.size(); ++j) {
+    if (!reductions[j].coupled) continue;
+    // Its pseudo items are free groups of one, in order (nothing ties them).
+    CoupledItem coupled;
+    coupled.item = j;
+    for (std::size_t g = 0; g < c.groups.size(); ++g) {
+      if (c.groups[g].front() == coupled_pseudo[j].first) coupled.begin = g;
+    }
+    coupled.end = coupled.begin + (coupled_pseudo[j].second - coupled_pseudo[j].first);
+    coupled.last_offset = reductions[j].last_offset;
+    coupled.last_scale = reductions[j].last_scale;
+    result.remainder_of.resize(parameters, CollapsedHypothesis::kNoRemainder);
+    for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) {
+      if (reductions[j].remainder[p - space.first[j]]) result.remainder_of[p] = result.coupled.size();
+    }
+    result.coupled.push_back(coupled);
+  }
+  for (std::size_t j = 0; j < items.size(); ++j) {
     if (!aggregated[j]) continue;
     result.reduced_item[j] = true;
     const std::size_t i = aggregate_of[j];
@@ -569,7 +659,55 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
   }
   result.log_factor = static_cast<double>(log_factor);
   result.ok = true;
+  couple_items(result, parsed, items);
   return result;
+}
+
+void couple_items(CollapsedHypothesis& collapsed, const ParsedHypothesis& parsed, const std::vector<Item>& items) {
+  const ParameterSpace space = parameter_space(items);
+  std::vector<std::size_t> group_of(space.parameters.size(), static_cast<std::size_t>(-1));
+  for (std::size_t g = 0; g < collapsed.groups.size(); ++g) {
+    if (collapsed.groups[g].size() == 1) group_of[collapsed.groups[g].front()] = g;
+  }
+  bool any = false;
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    const bool reduced = !collapsed.reduced_item.empty() && collapsed.reduced_item[j];
+    if (category_count(items[j]) < 3 || reduced || !names_item(parsed, space, j)) continue;
+    // Nothing ties an untied item's categories: each is a free group of one, in order.
+    CoupledItem coupled;
+    coupled.item = j;
+    coupled.begin = group_of[space.first[j]];
+    coupled.end = coupled.begin + (space.first[j + 1] - space.first[j]);
+    const std::size_t last = items[j].counts.size() - 1;
+    const double alpha_last = items[j].concentration[last];
+    const double posterior_last = alpha_last + static_cast<double>(items[j].counts[last]);
+    for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) {
+      const std::size_t g = coupled.begin + (p - space.first[j]);
+      const std::size_t c = p - space.first[j];
+      collapsed.prior_a[g] = items[j].concentration[c];
+      collapsed.prior_b[g] = alpha_last;
+      collapsed.posterior_a[g] = items[j].concentration[c] + static_cast<double>(items[j].counts[c]);
+      collapsed.posterior_b[g] = posterior_last;
+    }
+    collapsed.coupled.push_back(coupled);
+    any = true;
+  }
+  if (!any) return;
+  std::sort(collapsed.coupled.begin(), collapsed.coupled.end(),
+            [](const CoupledItem& x, const CoupledItem& y) { return x.item < y.item; });
+  // Renumber the remainders' items after the sort.
+  if (!collapsed.remainder_of.empty()) {
+    for (std::size_t p = 0; p < collapsed.remainder_of.size(); ++p) {
+      if (collapsed.remainder_of[p] == CollapsedHypothesis::kNoRemainder) continue;
+      const std::size_t item = space.parameters[p].item;
+      for (std::size_t i = 0; i < collapsed.coupled.size(); ++i) {
+        if (collapsed.coupled[i].item == item) collapsed.remainder_of[p] = i;
+      }
+    }
+  }
+  collapsed.remainder_of.resize(space.parameters.size(), CollapsedHypothesis::kNoRemainder);
+  if (collapsed.reduced_item.empty()) collapsed.reduced_item.assign(items.size(), false);
+  if (collapsed.item_first.empty()) collapsed.item_first = space.first;
 }
 
 }  // namespace propbf::evaluate

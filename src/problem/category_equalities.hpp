@@ -69,4 +69,11 @@ long double log_dirichlet(const std::vector<long double>& alpha);
 CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items,
                                                  TiedPrior tied_prior);
 
+// Couples on its simplex each item of more than two categories whose categories no
+// equality ties and that a restriction of `parsed` names (its parameters free groups of
+// one in `collapsed`, a collapse over `items`' parameters): their groups take the
+// conditional shapes Beta(alpha_c, alpha_K) plus counts, and CollapsedHypothesis::coupled
+// lists the item. Without such an item, `collapsed` is left as it is.
+void couple_items(CollapsedHypothesis& collapsed, const ParsedHypothesis& parsed, const std::vector<Item>& items);
+
 }  // namespace propbf::evaluate

@@ -42,6 +42,13 @@ std::vector<double> spread_groups(const CollapsedHypothesis& collapsed, const st
   for (std::size_t j = 0; j < values.size(); ++j) {
     if (collapsed.item_value[j]) values[j] = *collapsed.item_value[j];
   }
+  for (std::size_t p = 0; p < collapsed.remainder_of.size(); ++p) {
+    if (collapsed.remainder_of[p] == CollapsedHypothesis::kNoRemainder) continue;
+    const CoupledItem& item = collapsed.coupled[collapsed.remainder_of[p]];
+    double sum = 0.0;
+    for (std::size_t g = item.begin; g < item.end; ++g) sum += groups[g];
+    values[p] = collapsed.scale[p] * (1.0 - sum);
+  }
   for (const AggregatedItem& a : collapsed.aggregated) {
     double theta = a.value;
     if (a.group) theta = a.complement ? 1.0 - groups[*a.group] : groups[*a.group];

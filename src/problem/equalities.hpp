@@ -57,6 +57,22 @@ struct MergedDirichlet {
   bool empty() const { return merged_of.empty(); }
 };
 
+// An item of more than two categories that a restriction names, in a hypothesis with
+// equalities: its free categories (or, with its categories tied, its free merged
+// categories) are the coordinates [begin, end) of the free groups, drawn on their simplex
+// with the conditional shapes Beta(alpha_g, alpha_last) plus counts, alpha_last that of
+// the category left over (its last, or the merged category holding its last). The left
+// over category is the remainder, 1 minus their sum: the item's last category is
+// last_offset + last_scale times it, and a parameter marked in
+// CollapsedHypothesis::remainder_of is scale times it.
+struct CoupledItem {
+  std::size_t item = 0;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  double last_offset = 0.0;
+  double last_scale = 1.0;
+};
+
 struct CollapsedHypothesis {
   // The groups that remain free, ordered by their first item; each lists its items.
   std::vector<std::vector<std::size_t>> groups;
@@ -89,6 +105,13 @@ struct CollapsedHypothesis {
   // restriction names (category_equalities.hpp): the merged categories' Dirichlet, drawn
   // exactly; empty for the other items (and without ties on categories).
   std::vector<MergedDirichlet> merged;
+  // The items whose coordinates are coupled on a simplex, in item order; empty for every
+  // hypothesis without such an item (its free groups are then drawn apart).
+  std::vector<CoupledItem> coupled;
+  // With coupled items, per parameter: the index in `coupled` of the item whose remainder
+  // holds it (its value scale times the remainder), kNoRemainder for the others.
+  static constexpr std::size_t kNoRemainder = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> remainder_of;
   double log_factor = 0.0;  // of the equalities against the unconstrained hypothesis
   bool ok = false;
   LanguageError error;  // when !ok: a group prior that is not proper (or beyond the shape

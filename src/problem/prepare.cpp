@@ -178,34 +178,14 @@ Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis,
   prepared.has_equalities = !prepared.parsed.equalities.empty();
   const std::string who = "hypothesis " + hypothesis.name + ": ";
   const bool category_ties = categorical && ties_categories(prepared.parsed);
-  if (prepared.has_equalities && categorical) {
-    // The collapse treats each parameter as an item of its own: exact for items of two
-    // categories, not for the coupled parameters of larger ones, unless equalities tie
-    // the item's own categories (category_equalities.hpp).
-    const ParameterSpace space = parameter_space(problem.items);
-    std::vector<bool> tied(problem.items.size(), false);
-    for (const Equality& equality : prepared.parsed.equalities) {
-      if (equality.category) tied[equality.category->item] = true;
-      if (equality.other_category) tied[equality.other_category->item] = true;
-    }
-    for (const Restriction& restriction : prepared.parsed.restrictions) {
-      for (std::size_t p = 0; p < restriction.coefficients.size(); ++p) {
-        const Item& item = problem.items[space.parameters[p].item];
-        if (restriction.coefficients[p] == 0.0 || category_count(item) <= 2 || tied[space.parameters[p].item]) continue;
-        throw InputError(hypothesis_place(problem, hypothesis) + ": hypothesis " + hypothesis.name +
-                         ": equalities cannot be combined with restrictions on item '" + visible_text(item.name) +
-                         "', which has " + std::to_string(category_count(item)) + " categories (here '" +
-                         shown_text(restriction.text) + "'), unless they tie its own categories; write them as "
-                         "separate hypotheses");
-      }
-    }
-  }
   if (prepared.has_equalities) {
     prepared.collapsed =
         category_ties ? collapse_category_equalities(prepared.parsed, problem.items, problem.tied_prior)
                       : collapse_equalities(prepared.parsed, categorical ? parameter_items(problem.items) : problem.items,
                                             problem.tied_prior);
     if (!prepared.collapsed.ok) language_failure(problem, hypothesis, prepared.collapsed.error);
+    // The categories of a larger item under a restriction are drawn on its simplex.
+    if (categorical && !category_ties) couple_items(prepared.collapsed, prepared.parsed, problem.items);
     if (!prepared.collapsed.impossible.empty()) {
       const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
       std::string message = describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name +

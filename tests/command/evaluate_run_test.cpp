@@ -329,8 +329,8 @@ TEST(EvaluateRun, MistakesEndWithTheirPlaceAndStatusTwo) {
       {"equality with its own complement", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y[2] = y\"\n",
        "problem.toml:5:6: hypothesis H: 'y[2] = y' ties a proportion to its own complement; write it as a point "
        "value, '= 0.5'\n    y[2] = y\n    ^\n"},
-      {"equalities beside a larger item", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y = 0.5; x[1] > x[3]\"\n",
-       "problem.toml:5:6: hypothesis H: equalities cannot be combined with restrictions on item 'x', which has 3 categories (here 'x[1] > x[3]'), unless they tie its own categories; write them as separate hypotheses\n"},
+      {"outside the simplex beside equalities", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"y = 0.5; x[1] > 0.6; x[2] > 0.6\"\n",
+       "problem.toml:5:6: hypothesis H has no interior point: these restrictions cannot hold together with every proportion in [0, 1]\n    x[1] > 0.6\n    x[2] > 0.6\n    the categories of item 'x' sum to at most 1\n"},
       {"outside the simplex", cat + "counts = [[1, 2, 3], [4, 5]]\n[hypotheses]\nH = \"x[1] > 0.6; x[2] > 0.6\"\n",
        "problem.toml:5:6: hypothesis H has no interior point: these restrictions cannot hold together with every proportion in [0, 1]\n    x[1] > 0.6\n    x[2] > 0.6\n    the categories of item 'x' sum to at most 1\n"},
       {"bad niter", items + "[hypotheses]\nH = \"a > b\"\n[sampling]\nniter = 1099511627777\n",

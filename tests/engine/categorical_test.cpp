@@ -268,6 +268,73 @@ TEST(Categorical, ACategoryTiedToAnotherItemRunsAsItsAggregatedBinomial) {
   }
 }
 
+// P(u > r v) for (u, v, 1 - u - v) ~ Dirichlet(a1, a2, a3): v from 0 to 1 / (1 + r), u
+// from r v to 1 - v, Simpson's rule in both.
+double above_ratio(double a1, double a2, double a3, double r) {
+  const double log_norm = std::lgamma(a1 + a2 + a3) - std::lgamma(a1) - std::lgamma(a2) - std::lgamma(a3);
+  return simpson(0.0, 1.0 / (1.0 + r), [&](double v) {
+    return simpson(r * v, 1.0 - v, [&](double u) {
+      const double w = std::max(0.0, 1.0 - u - v);
+      return std::exp(log_norm) * std::pow(u, a1 - 1.0) * std::pow(v, a2 - 1.0) * std::pow(w, a3 - 1.0);
+    });
+  });
+}
+
+// An item of more than two categories under a restriction in a hypothesis with
+// equalities is drawn on its simplex: untied beside a tie of other items, or with its own
+// categories merged into three or more (x = (12, 9, 4, 7), Dirichlet(1, 1, 1, 1)), also
+// where the merged category left over holds a parameter (x[1] = x[4]) or a point holds
+// the last category. Each factor is bf_equalities times a ratio of Dirichlet
+// probabilities: quadrature of the merged Dirichlet, prior and posterior.
+TEST(Categorical, AnItemUnderARestrictionBesideEqualitiesIsDrawnOnItsSimplex) {
+  CountsProblem problem = problem_of({categorical("x", {12, 9, 4, 7}, {1, 1, 1, 1}), categorical("t", {4, 3, 1}, {1, 1, 1})},
+                                     {{"beside", "a = b; t[1] > t[2] > t[3]"},
+                                      {"merged", "x[1] = x[2] > x[3]"},
+                                      {"left", "x[1] = x[4] > x[2]"},
+                                      {"point", "x[4] = 0.2; x[1] > x[2] > x[3]"}},
+                                     20000);
+  problem.items.push_back({"a", 3, 10, 1.0, 1.0, {}, {}, {}});
+  problem.items.push_back({"b", 5, 9, 1.0, 1.0, {}, {}, {}});
+  problem.settings.keep_samples = true;
+  const Evaluation run = evaluate_problem(problem, 1);
+  const std::vector<double> ratio{6.0 * ordered_probability(5, 4, 2),
+                                  above_ratio(22, 5, 8, 2.0) / (1.0 / 3.0),
+                                  above_ratio(20, 10, 5, 2.0) / (1.0 / 3.0),
+                                  6.0 * ordered_probability(13, 10, 5)};
+  for (std::size_t h = 0; h < ratio.size(); ++h) {
+    const HypothesisResult& r = run.hypotheses[h];
+    const double exact = r.bf_equalities * ratio[h];
+    EXPECT_TRUE(holds(r.bf_unconstrained_interval, exact))
+        << r.name << " " << r.bf_unconstrained_interval[0] << " " << r.bf_unconstrained_interval[1] << " exact " << exact;
+    // Every item's categories sum to 1, in the estimates and in each sample; the ties
+    // and the order hold in each sample (x, t, a, b: 4 + 3 + 1 + 1 columns).
+    double x = 0.0, t = 0.0;
+    for (std::size_t c = 0; c < 4; ++c) x += r.estimates[c].mean;
+    for (std::size_t c = 4; c < 7; ++c) t += r.estimates[c].mean;
+    EXPECT_NEAR(x, 1.0, 1e-9) << r.name;
+    EXPECT_NEAR(t, 1.0, 1e-9) << r.name;
+    const std::vector<double>& rows = r.samples;
+    ASSERT_EQ(rows.size() % 9, 0u);
+    ASSERT_FALSE(rows.empty());
+    for (std::size_t at = 0; at < rows.size(); at += 9) {
+      const double* s = rows.data() + at;
+      EXPECT_NEAR(s[0] + s[1] + s[2] + s[3], 1.0, 1e-12);
+      EXPECT_NEAR(s[4] + s[5] + s[6], 1.0, 1e-12);
+      if (h == 0) { EXPECT_TRUE(s[7] == s[8] && s[4] > s[5] && s[5] > s[6]); }
+      if (h == 1) { EXPECT_TRUE(s[0] == s[1] && s[1] > s[2]); }
+      if (h == 2) { EXPECT_TRUE(std::fabs(s[0] - s[3]) < 1e-12 && s[0] > s[1]); }  // x[4] is 1 minus the others
+      if (h == 3) { EXPECT_TRUE(std::fabs(s[3] - 0.2) < 1e-12 && s[0] > s[1] && s[1] > s[2]); }
+    }
+  }
+  // Threads change no number.
+  const Evaluation two = evaluate_problem(problem, 2);
+  for (std::size_t h = 0; h < ratio.size(); ++h) {
+    EXPECT_EQ(two.hypotheses[h].bf_unconstrained_interval, run.hypotheses[h].bf_unconstrained_interval);
+    EXPECT_EQ(two.hypotheses[h].samples, run.hypotheses[h].samples);
+    EXPECT_EQ(two.hypotheses[h].estimates[3].upper, run.hypotheses[h].estimates[3].upper);
+  }
+}
+
 // The start point stays inside each item's simplex, also where the restrictions alone
 // would place it beyond.
 TEST(Categorical, StartPointInsideTheSimplex) {
