@@ -253,7 +253,7 @@ int run_batch(const std::vector<ProblemPath>& paths, const EvaluateOptions& opti
     std::string message = paths[done].refusal;
     if (message.empty()) {
       try {
-        record = format_json_record(path, evaluate_file(path, batch_options), version);
+        record = format_json_record(path, evaluate_file(path, batch_options), version, options.json);
       } catch (const InputError& error) {
         message = error.what();
       } catch (const std::bad_alloc&) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/evaluation.hpp"
+#include "report/report.hpp"
 #include "problem/problem.hpp"
 
 namespace propbf::evaluate {
@@ -21,6 +22,7 @@ struct EvaluateOptions {
   // Complexities to reuse and to keep (evaluate_problem); null: none. A batch without
   // one keeps its own, so that problems of the same hypothesis and prior share theirs.
   ComplexityCache* cache = nullptr;
+  JsonOptions json;  // what the JSON leaves out
 };
 
 // Reads the problem file, prepares it with the overrides (prepare_problem: the one way

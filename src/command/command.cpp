@@ -117,6 +117,7 @@ int run_evaluate(int argc, char** argv) {
   std::string samples_file;
   EvaluateOptions options;
   bool no_estimates = false;
+  bool no_polytope_rows = false;
   SettingOverrides& overrides = options.overrides;
   evaluate->add_option("PROBLEM", inputs.arguments,
                        "problem files ([items], [hypotheses], optional [sampling]) or folders of them (their *.toml "
@@ -217,6 +218,9 @@ int run_evaluate(int argc, char** argv) {
           "conditional or common"));
   evaluate->add_flag("--no-estimates", no_estimates,
                      "leave the estimates of the proportions out of the table (the JSON always has them)");
+  evaluate->add_flag("--no-polytope-rows", no_polytope_rows,
+                     "leave the rows of matrix and vertex files out of the JSON's restrictions (each such hypothesis "
+                     "then gives their number as polytope_rows); the restrictions written in the language stay");
   evaluate->add_flag("--seed-per-problem", overrides.stream_per_problem,
                      "key each problem's random streams by its file's name as well as the seed: problems of a batch "
                      "with the same seed no longer share their Monte Carlo error");
@@ -332,6 +336,7 @@ int run_evaluate(int argc, char** argv) {
   // before any output is opened.
   ComplexityCache cache;
   if (!save_complexity.empty() || !load_complexity.empty()) options.cache = &cache;
+  options.json.polytope_rows = !no_polytope_rows;
   if (!load_complexity.empty()) {
     try {
       read_complexity_file(load_complexity, cache);
@@ -452,7 +457,9 @@ int run_evaluate(int argc, char** argv) {
     single.progress_line = true;
     const Evaluation evaluation = with_data ? evaluate_data(data, single) : evaluate_file(problem_file, single);
     const std::string table = format_table(evaluation, !no_estimates, run_notes);
-    if (!json_file.empty()) write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION, run_notes));
+    if (!json_file.empty()) {
+      write_whole_file(json_file, format_json(evaluation, PROPBF_VERSION, run_notes, options.json));
+    }
     if (!samples_file.empty()) write_whole_file(samples_file, format_samples_csv(evaluation));
     if (const int saved = save_complexities(); saved != 0) return saved;
     if (output_closed) return 0;  // the JSON file holds the results; there is no table to show

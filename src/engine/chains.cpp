@@ -163,7 +163,8 @@ struct PriorSpace {
   std::shared_ptr<const Simplex> simplex;
 };
 
-PriorSpace prior_space(const Prepared& read, const ItemShapes& items) {
+PriorSpace prior_space(const Prepared& read, const ItemShapes& items,
+                       std::shared_ptr<const SparseRestrictions> sparse = nullptr) {
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
   PriorSpace prior;
   prior.space = read.has_equalities ? read.collapsed.groups.size() : items.names.size();
@@ -172,7 +173,7 @@ PriorSpace prior_space(const Prepared& read, const ItemShapes& items) {
     prior.draws = std::make_shared<const std::vector<TruncatedBeta>>(
         item_draws(read.collapsed.prior_a, read.collapsed.prior_b));
   }
-  prior.sparse = std::make_shared<const SparseRestrictions>(restrictions, prior.space);
+  prior.sparse = sparse ? std::move(sparse) : std::make_shared<const SparseRestrictions>(restrictions, prior.space);
   // With equalities the categories of a larger item in no restriction are drawn apart
   // (they count no hit); those of an item a restriction names are coupled on its simplex.
   prior.simplex = read.has_equalities ? collapsed_simplex(read.collapsed) : items.simplex;
@@ -182,11 +183,13 @@ PriorSpace prior_space(const Prepared& read, const ItemShapes& items) {
 }  // namespace
 
 std::vector<std::size_t> complexity_stage_ends(const Prepared& read, const std::vector<double>& start,
-                                               const ItemShapes& items, StreamSeed seed, std::uint64_t key) {
+                                               const ItemShapes& items, StreamSeed seed, std::uint64_t key,
+                                               std::shared_ptr<const SparseRestrictions>* sparse) {
   const std::size_t restrictions = read.chain_restrictions().size();
   const std::size_t space = read.has_equalities ? read.collapsed.groups.size() : items.names.size();
   if (!grouped_restrictions(restrictions, space)) return stage_ends(restrictions, space);
   const PriorSpace prior = prior_space(read, items);
+  if (sparse != nullptr) *sparse = prior.sparse;
   return pilot_stage_ends(prior.sparse, start, prior.draws, prior.simplex, seed, key, StreamKind::ComplexityEndPilot)
       .ends;
 }
@@ -204,13 +207,14 @@ std::optional<double> known_fit(const Prepared& read, const ItemShapes& items) {
 
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
                                StreamSeed seed, std::uint64_t key, bool complexity_exact, bool fit_exact,
-                               const std::vector<std::size_t>* complexity_ends) {
+                               const std::vector<std::size_t>* complexity_ends,
+                               std::shared_ptr<const SparseRestrictions> built) {
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
   const ChainSettings complexity{0, seed, key, StreamKind::ComplexitySweeps};
   const ChainSettings fit{0, seed, key, StreamKind::FitSweeps};
   // With equalities, the collapsed items' own shapes; otherwise the items', shared.
   const CollapsedHypothesis& collapsed = read.collapsed;
-  const PriorSpace prior = prior_space(read, items);
+  const PriorSpace prior = prior_space(read, items, std::move(built));
   const std::size_t space = prior.space;
   const auto& prior_a = read.has_equalities ? collapsed.prior_a : items.prior_a;
   const auto& prior_b = read.has_equalities ? collapsed.prior_b : items.prior_b;

@@ -86,9 +86,11 @@ inline constexpr double kEstimateShare = 0.1;
 // The stage ends of the hypothesis's complexity chains (each stage's last restriction,
 // counted from 1), as set_up_chains chooses them: stage_ends over the chains'
 // restrictions and coordinates, or for a grouped hypothesis the ends its complexity
-// pilots choose from `start` on streams keyed by `seed` and `key` (pilot.hpp).
+// pilots choose from `start` on streams keyed by `seed` and `key` (pilot.hpp). With
+// `sparse` not null, the shared rows the pilots read are left there for set_up_chains.
 std::vector<std::size_t> complexity_stage_ends(const Prepared& read, const std::vector<double>& start,
-                                               const ItemShapes& items, StreamSeed seed, std::uint64_t key);
+                                               const ItemShapes& items, StreamSeed seed, std::uint64_t key,
+                                               std::shared_ptr<const SparseRestrictions>* sparse = nullptr);
 
 // A hypothesis's complexity chains (under the prior) and fit chains (under the
 // posterior), one per restriction the chains read, all from `start` (over the chains'
@@ -96,10 +98,11 @@ std::vector<std::size_t> complexity_stage_ends(const Prepared& read, const std::
 // complexity reused, whose counts are given), no complexity chain (the fit chains are
 // the same); with `fit_exact` too, no chain at all. `complexity_ends`, when not null,
 // are the complexity's stage ends complexity_stage_ends gave (its pilots are not run
-// again).
+// again), and `sparse`, when not null, the shared rows it left (not built again).
 HypothesisChains set_up_chains(const Prepared& read, const std::vector<double>& start, const ItemShapes& items,
                                StreamSeed seed, std::uint64_t key, bool complexity_exact = false,
-                               bool fit_exact = false, const std::vector<std::size_t>* complexity_ends = nullptr);
+                               bool fit_exact = false, const std::vector<std::size_t>* complexity_ends = nullptr,
+                               std::shared_ptr<const SparseRestrictions> sparse = nullptr);
 
 // The complexity of the hypothesis where it is known exactly (exact_order_complexity
 // over the chains' restrictions and the prior shapes of their coordinates), else nullopt;

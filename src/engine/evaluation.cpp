@@ -54,6 +54,7 @@ HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisT
     result.text = has_text ? hypothesis.text + "; " + hypothesis.polytope_source : hypothesis.polytope_source;
   }
   result.facets = hypothesis.facets;
+  result.polytope_rows = hypothesis.polytope.size();
   result.restrictions = read.parsed.restrictions;
   const std::vector<Restriction>& restrictions = read.chain_restrictions();
   const std::size_t space =
@@ -110,7 +111,8 @@ void spread_start(HypothesisResult& result, const Prepared& read) {
 // ones the chains will have: for a grouped hypothesis, those its pilots choose.
 std::optional<ComplexityKey> reusable_complexity(const Settings& settings, const Prepared& read,
                                                  const ItemShapes& items, const HypothesisResult& result,
-                                                 StreamSeed seed, std::uint64_t key) {
+                                                 StreamSeed seed, std::uint64_t key,
+                                                 std::shared_ptr<const SparseRestrictions>* sparse) {
   if (result.complexity_exact || read.chain_restrictions().empty()) return std::nullopt;
   if (settings.precision && !settings.complexity_niter) return std::nullopt;
   ComplexityKey complexity;
@@ -118,7 +120,7 @@ std::optional<ComplexityKey> reusable_complexity(const Settings& settings, const
   complexity.prior_a = read.has_equalities ? read.collapsed.prior_a : items.prior_a;
   complexity.prior_b = read.has_equalities ? read.collapsed.prior_b : items.prior_b;
   complexity.start = result.start.centre;
-  complexity.stage_ends = complexity_stage_ends(read, result.start.centre, items, seed, key);
+  complexity.stage_ends = complexity_stage_ends(read, result.start.centre, items, seed, key, sparse);
   complexity.seed = static_cast<std::uint64_t>(settings.seed);
   complexity.stream = settings.stream_key;
   complexity.niter = settings.complexity_niter ? *settings.complexity_niter : settings.niter;
@@ -283,9 +285,10 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     // A complexity the cache holds is taken as it is, its stages and levels: its chains
     // would count the same. Keys are made only with a cache: a grouped hypothesis's key
     // runs its complexity pilots for the stage ends, which its chains then take.
+    std::shared_ptr<const SparseRestrictions> sparse;  // built for the key's pilots, kept for the chains
     if (cache != nullptr) {
       complexity_keys[h] =
-          reusable_complexity(settings, run.prepared[h], run.items, results[h], run.seed, run.keys[h]);
+          reusable_complexity(settings, run.prepared[h], run.items, results[h], run.seed, run.keys[h], &sparse);
     }
     if (complexity_keys[h]) {
       if (const ComplexityRecord* record = cache->find(*complexity_keys[h])) {
@@ -298,7 +301,8 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
     run.chains.push_back(set_up_chains(run.prepared[h], results[h].start.centre, run.items, run.seed, run.keys[h],
                                        results[h].complexity_exact || results[h].complexity_reused,
                                        results[h].fit_exact,
-                                       complexity_keys[h] ? &complexity_keys[h]->stage_ends : nullptr));
+                                       complexity_keys[h] ? &complexity_keys[h]->stage_ends : nullptr,
+                                       std::move(sparse)));
     spread_start(results[h], run.prepared[h]);
     if (!settings.precision) set_up_estimates(run, results, h);
   }

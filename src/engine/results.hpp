@@ -52,6 +52,8 @@ struct HypothesisResult {
   std::vector<std::string> equalities;
   // A hypothesis given by vertices: the number of facets of their hull (JSON `facets`).
   std::optional<std::size_t> facets;
+  // Of `restrictions`, how many (the last ones) were read from a matrix or vertex file.
+  std::size_t polytope_rows = 0;
   double bf_equalities = 1.0;            // closed form, against the unconstrained hypothesis
   double log_bf_equalities = 0.0;
   double log_bf_unconstrained = 0.0;     // ln bf_unconstrained (finite where the factor under/overflows)

@@ -28,7 +28,10 @@
 // every category is then offset + scale w. Inequalities on the item act on w. Three or
 // more, with no restriction on the item: each merged category with a parameter is a
 // coordinate of its own with its exact beta marginal, every category (1 - s) / m_g times
-// it (scale), and CollapsedHypothesis::merged keeps phi' for the exact draws.
+// it (scale), and CollapsedHypothesis::merged keeps phi' for the exact draws. Three or
+// more under a restriction on the item: phi' is drawn on its simplex (keep_coupled,
+// CollapsedHypothesis::coupled), the merged category holding the last category left
+// over as the remainder.
 //
 // Aggregation. A category c of x tied to another item (x[1] = y, x[1] = 1 - z,
 // x[1] = y[2]), in a hypothesis that names no other category of x: x is, for it, the
@@ -38,9 +41,8 @@
 // factor. Its ties, complements, points and inequalities are collapse_equalities' on that
 // binomial item (CollapsedHypothesis::aggregated says how to read the other categories).
 //
-// Refused, each with the equality's place and the reason: three or more merged
-// categories left under a restriction on the item (a coupled Dirichlet under equalities,
-// which the chains do not draw), a category tied to another item beside a second
+// Refused, each with the equality's place and the reason: a category tied to another
+// item beside a second
 // category of that item named anywhere in the hypothesis (its other categories would be
 // products of two proportions), a merged concentration below the smallest shape, points
 // that do not sum to 1 or leave the others nothing.
@@ -64,8 +66,8 @@ long double log_dirichlet(const std::vector<long double>& alpha);
 // perhaps items of two categories, as collapse_equalities does), over the parameters of
 // `items` (parameter_space): the free groups list parameters; a parameter of an item whose
 // categories are tied is offset + scale times its group's proportion (CollapsedHypothesis
-// offset and scale) or held at its value (item_value). A restriction on an item of more
-// than two categories whose categories no equality ties stays refused by the caller.
+// offset and scale) or held at its value (item_value); the items a restriction names are
+// coupled on their simplexes (couple_items).
 CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed, const std::vector<Item>& items,
                                                  TiedPrior tied_prior);
 

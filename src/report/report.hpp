@@ -34,11 +34,19 @@ inline constexpr std::size_t kShownEstimateItems = 30;
 std::string format_table(const Evaluation& evaluation, bool show_estimates = true,
                          const std::vector<std::string>& notes = {});
 
+// What the JSON leaves out. Without polytope_rows, a hypothesis's `restrictions` list
+// only those written in the language, and `polytope_rows` counts the rows of its matrix
+// or vertex file left out (a file of 75,834 rows otherwise writes each with its dense
+// coefficients: megabytes per record).
+struct JsonOptions {
+  bool polytope_rows = true;
+};
+
 // The JSON document (indented by 2, ending with a newline). Non-finite numbers are
 // written as null and explained in the hypothesis's "notes"; `notes` come first in the
 // document's "notes". Memory running out while it is written throws std::bad_alloc.
 std::string format_json(const Evaluation& evaluation, const std::string& version,
-                        const std::vector<std::string>& notes = {});
+                        const std::vector<std::string>& notes = {}, const JsonOptions& options = {});
 
 // The posterior samples as CSV (evaluation run with Settings::keep_samples): a header
 // `hypothesis` and Evaluation::sample_columns, then one row per kept draw of each
@@ -49,7 +57,8 @@ std::string format_samples_csv(const Evaluation& evaluation);
 
 // One line of JSON lines for a batch, ending with a newline: {"path", "status": "ok",
 // "result": the document format_json writes} ...
-std::string format_json_record(const std::string& path, const Evaluation& evaluation, const std::string& version);
+std::string format_json_record(const std::string& path, const Evaluation& evaluation, const std::string& version,
+                               const JsonOptions& options = {});
 // ... or {"path", "status": "error", "error": the message a single run prints}.
 std::string format_json_error_record(const std::string& path, const std::string& message);
 

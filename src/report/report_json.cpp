@@ -79,7 +79,7 @@ bool any_split(const Evaluation& evaluation) {
   return false;
 }
 
-void explanations(JsonWriter& out, bool precision, bool categories, bool split) {
+void explanations(JsonWriter& out, bool precision, bool categories, bool split, bool rows_left_out) {
   const std::string matrix =
       "row i, column j: bf_unconstrained of hypothesis i / bf_unconstrained of hypothesis j, the factor of hypothesis "
       "i against hypothesis j (hypotheses in file order); given for at most " +
@@ -153,6 +153,11 @@ void explanations(JsonWriter& out, bool precision, bool categories, bool split) 
       out.key(name).string(text);
     }
   }
+  if (rows_left_out) {
+    out.key("polytope_rows").string(
+        "the number of rows read from the hypothesis's matrix or vertex file (a vertex file's facets), left out of restrictions, which lists only "
+        "those written in the language; the chains read every row");
+  }
   if (precision) {
     out.key("niter").string(
         "sweeps per stage this hypothesis ran: settings.niter doubled (the last step up to settings.max_niter) until "
@@ -174,14 +179,18 @@ void explanations(JsonWriter& out, bool precision, bool categories, bool split) 
   out.end_object();
 }
 
-void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Evaluation& evaluation) {
+void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Evaluation& evaluation,
+                      const JsonOptions& options) {
   const Settings& settings = evaluation.problem.settings;
   Notes notes;
   out.begin_object();
   out.key("name").string(result.name);
   out.key("hypothesis").string(result.text);
   out.key("restrictions").begin_array();
-  for (const Restriction& restriction : result.restrictions) {
+  const std::size_t listed =
+      options.polytope_rows ? result.restrictions.size() : result.restrictions.size() - result.polytope_rows;
+  for (std::size_t k = 0; k < listed; ++k) {
+    const Restriction& restriction = result.restrictions[k];
     out.begin_object();
     out.key("text").string(restriction.text);
     numbers(out.key("coefficients"), restriction.coefficients);
@@ -192,6 +201,9 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
   out.key("equalities").begin_array();
   for (const std::string& equality : result.equalities) out.string(equality);
   out.end_array();
+  if (!options.polytope_rows && result.polytope_rows > 0) {
+    out.key("polytope_rows").integer(static_cast<std::int64_t>(result.polytope_rows));
+  }
   if (result.facets) out.key("facets").integer(static_cast<std::int64_t>(*result.facets));
   numbers(out.key("start"), result.start.centre);
   out.key("start_radius").number(result.start.radius);
@@ -288,7 +300,8 @@ void hypothesis_entry(JsonWriter& out, const HypothesisResult& result, const Eva
   out.end_object();
 }
 
-void write_document(JsonWriter& out, const Evaluation& evaluation, const std::string& version, const Notes& run_notes) {
+void write_document(JsonWriter& out, const Evaluation& evaluation, const std::string& version, const Notes& run_notes,
+                    const JsonOptions& options) {
   const CountsProblem& problem = evaluation.problem;
   const Settings& settings = problem.settings;
   out.begin_object();
@@ -344,10 +357,13 @@ void write_document(JsonWriter& out, const Evaluation& evaluation, const std::st
     out.end_array();
   }
   out.end_object();
+  const bool rows_left_out =
+      !options.polytope_rows && std::any_of(evaluation.hypotheses.begin(), evaluation.hypotheses.end(),
+                                            [](const HypothesisResult& result) { return result.polytope_rows > 0; });
   explanations(out.key("explanations"), settings.precision.has_value(),
-               parameter_space(problem.items).any_categorical, any_split(evaluation));
+               parameter_space(problem.items).any_categorical, any_split(evaluation), rows_left_out);
   out.key("hypotheses").begin_array();
-  for (const HypothesisResult& result : evaluation.hypotheses) hypothesis_entry(out, result, evaluation);
+  for (const HypothesisResult& result : evaluation.hypotheses) hypothesis_entry(out, result, evaluation, options);
   out.end_array();
   Notes notes = run_notes;
   for (const std::string& warning : problem.warnings) notes.push_back("warning: " + warning);
@@ -388,21 +404,23 @@ std::vector<std::vector<double>> bf_matrix(const Evaluation& evaluation) {
   return matrix;
 }
 
-std::string format_json(const Evaluation& evaluation, const std::string& version, const Notes& notes) {
+std::string format_json(const Evaluation& evaluation, const std::string& version, const Notes& notes,
+                        const JsonOptions& options) {
   std::string text;
   JsonWriter out(text, 2);
-  write_document(out, evaluation, version, notes);
+  write_document(out, evaluation, version, notes, options);
   text.push_back('\n');
   return text;
 }
 
-std::string format_json_record(const std::string& path, const Evaluation& evaluation, const std::string& version) {
+std::string format_json_record(const std::string& path, const Evaluation& evaluation, const std::string& version,
+                               const JsonOptions& options) {
   std::string text;
   JsonWriter out(text, -1);
   out.begin_object();
   out.key("path").string(path);
   out.key("status").string("ok");
-  write_document(out.key("result"), evaluation, version, {});
+  write_document(out.key("result"), evaluation, version, {}, options);
   out.end_object();
   text.push_back('\n');
   return text;

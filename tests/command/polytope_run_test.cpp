@@ -23,12 +23,15 @@ struct Ran {
   std::vector<std::string> files;  // what the folder holds after the run
 };
 
-Ran run_with_files(const std::string& toml, const std::vector<std::pair<std::string, std::string>>& files) {
+Ran run_with_files(const std::string& toml, const std::vector<std::pair<std::string, std::string>>& files,
+                   const std::vector<std::string>& more = {}) {
   TemporaryFolder folder;
   write_file(folder.path() / "problem.toml", toml);
   for (const auto& [name, content] : files) write_file(folder.path() / name, content);
   Ran ran;
-  ran.run = run_propbf_with_arguments(folder.path(), {"evaluate", "problem.toml", "--json", "result.json"});
+  std::vector<std::string> arguments{"evaluate", "problem.toml", "--json", "result.json"};
+  arguments.insert(arguments.end(), more.begin(), more.end());
+  ran.run = run_propbf_with_arguments(folder.path(), arguments);
   if (std::filesystem::exists(folder.path() / "result.json")) {
     ran.json = Json::parse(read_file(folder.path() / "result.json"));
   }
@@ -75,6 +78,19 @@ TEST(PolytopeRun, MatrixGivesTheBytesOfTheSameRestrictionsInTheLanguage) {
   ASSERT_EQ(both.run.status, 0) << both.run.err;
   EXPECT_EQ(without_headings(both.run.out), without_headings(language.run.out));
   EXPECT_EQ(both.json["hypotheses"][0]["hypothesis"], "a > b; matrix \"order.csv\"");
+  // --no-polytope-rows: the file's rows leave the JSON, counted; nothing else changes.
+  const Ran short_json = run_with_files(kItems + "[hypotheses.H]\nrestrictions = \"a > b\"\nmatrix = \"order.csv\"\n" + sampling,
+                                        {{"order.csv", "b,c,b\n-1,1,0\n"}}, {"--no-polytope-rows"});
+  ASSERT_EQ(short_json.run.status, 0) << short_json.run.err;
+  EXPECT_EQ(short_json.run.out, both.run.out);
+  Json expected = both.json;
+  Json& kept = expected["hypotheses"][0]["restrictions"];
+  kept.erase(1);
+  ASSERT_EQ(kept.size(), 1u);
+  expected["hypotheses"][0]["polytope_rows"] = 1;
+  expected["explanations"]["polytope_rows"] = short_json.json["explanations"]["polytope_rows"];
+  EXPECT_TRUE(short_json.json["explanations"]["polytope_rows"].is_string());
+  EXPECT_EQ(short_json.json, expected);
 }
 
 // Over an item of three categories the header names its first two free parameters, by
