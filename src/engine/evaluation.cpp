@@ -87,7 +87,7 @@ HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisT
 
 // The start point reported per item: with equalities, its group's value or the point
 // value (the chains start from the collapsed one).
-void spread_start(HypothesisResult& result, const Prepared& read) {
+void spread_start(HypothesisResult& result, const Prepared& read, const std::vector<Item>& items) {
   if (!read.has_equalities) return;
   if (!read.collapsed.aggregated.empty()) result.coordinate_start = result.start.centre;
   result.start.centre = spread_groups(read.collapsed, result.start.centre);
@@ -101,6 +101,21 @@ void spread_start(HypothesisResult& result, const Prepared& read) {
     for (std::size_t p = collapsed.item_first[j]; p < collapsed.item_first[j + 1]; ++p) {
       const std::size_t c = p - collapsed.item_first[j];
       if (d.merged_of[c] != MergedDirichlet::kHeld) result.start.centre[p] = d.share[c] / merged;
+    }
+  }
+  // An item of three or more categories that no equality ties and no restriction names
+  // has coordinates in no restriction, which the linear programme leaves at 1/2: it starts
+  // at the centre of its simplex, 1/K each (the chains never draw these coordinates).
+  const ParameterSpace space = parameter_space(items);
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    const std::size_t k = category_count(items[j]);
+    if (k < 3 || (!collapsed.reduced_item.empty() && collapsed.reduced_item[j])) continue;
+    if (std::any_of(collapsed.coupled.begin(), collapsed.coupled.end(),
+                    [&](const CoupledItem& item) { return item.item == j; })) {
+      continue;
+    }
+    for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) {
+      result.start.centre[p] = 1.0 / static_cast<double>(k);
     }
   }
 }
@@ -303,7 +318,7 @@ Evaluation evaluate(const CountsProblem& problem, int threads, bool progress_lin
                                        results[h].fit_exact,
                                        complexity_keys[h] ? &complexity_keys[h]->stage_ends : nullptr,
                                        std::move(sparse)));
-    spread_start(results[h], run.prepared[h]);
+    spread_start(results[h], run.prepared[h], problem.items);
     if (!settings.precision) set_up_estimates(run, results, h);
   }
   if (cache != nullptr) {
