@@ -678,6 +678,13 @@ void couple_items(CollapsedHypothesis& collapsed, const ParsedHypothesis& parsed
     coupled.item = j;
     coupled.begin = group_of[space.first[j]];
     coupled.end = coupled.begin + (space.first[j + 1] - space.first[j]);
+    for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) {
+      if (group_of[p] == coupled.begin + (p - space.first[j])) continue;
+      collapsed.ok = false;
+      collapsed.error = {0, "the categories of item '" + items[j].name + "' are tied in a way its restrictions cannot "
+                            "be drawn under; write the equalities and the restrictions as separate hypotheses"};
+      return;
+    }
     const std::size_t last = items[j].counts.size() - 1;
     const double alpha_last = items[j].concentration[last];
     const double posterior_last = alpha_last + static_cast<double>(items[j].counts[last]);

@@ -75,7 +75,9 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
 // equality ties and that a restriction of `parsed` names (its parameters free groups of
 // one in `collapsed`, a collapse over `items`' parameters): their groups take the
 // conditional shapes Beta(alpha_c, alpha_K) plus counts, and CollapsedHypothesis::coupled
-// lists the item. Without such an item, `collapsed` is left as it is.
+// lists the item. Without such an item, `collapsed` is left as it is; where an item's
+// parameters are not free groups of one in order (which no collapse makes), ok is set
+// false with the reason.
 void couple_items(CollapsedHypothesis& collapsed, const ParsedHypothesis& parsed, const std::vector<Item>& items);
 
 }  // namespace propbf::evaluate

@@ -185,7 +185,10 @@ Prepared prepare(const CountsProblem& problem, const HypothesisText& hypothesis,
                                             problem.tied_prior);
     if (!prepared.collapsed.ok) language_failure(problem, hypothesis, prepared.collapsed.error);
     // The categories of a larger item under a restriction are drawn on its simplex.
-    if (categorical && !category_ties) couple_items(prepared.collapsed, prepared.parsed, problem.items);
+    if (categorical && !category_ties) {
+      couple_items(prepared.collapsed, prepared.parsed, problem.items);
+      if (!prepared.collapsed.ok) language_failure(problem, hypothesis, prepared.collapsed.error);
+    }
     if (!prepared.collapsed.impossible.empty()) {
       const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
       std::string message = describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name +
