@@ -175,6 +175,19 @@ TEST(PolytopeRun, ImplicitEqualityOfCategoriesIsTheLanguagesTie) {
   const double factor = v["bf_unconstrained"].get<double>();
   EXPECT_GE(factor, l["bf_unconstrained_interval"][0].get<double>() * 0.98);
   EXPECT_LE(factor, l["bf_unconstrained_interval"][1].get<double>() * 1.02);
+  // A triangle in the plane x[1] = x[2] of four categories leaves three merged categories
+  // under its facets, drawn on their simplex: (u, x[3]) = (x[1] + x[2], x[3]) uniform
+  // under the tie, in u > 0.2, x[3] > 0.1, u + x[3] < 0.7, a complexity of 2 x 0.08.
+  const std::string four = "[items]\nnames = [\"x\"]\ncounts = [[12, 9, 4, 7]]\n[sampling]\nniter = 20000\n";
+  const Ran triangle = run_with_files(four + "[hypotheses.H]\nvertices = \"V.csv\"\n",
+                                      {{"V.csv", "x[1],x[2],x[3]\n0.3,0.3,0.1\n0.1,0.1,0.1\n0.1,0.1,0.5\n"}});
+  ASSERT_EQ(triangle.run.status, 0) << triangle.run.err;
+  const Json& t = triangle.json["hypotheses"][0];
+  EXPECT_EQ(t["facets"], 3);
+  EXPECT_NEAR(t["complexity"].get<double>(), 0.16, 0.01);
+  const Json& x4 = t["estimates"][3];
+  EXPECT_NEAR(t["estimates"][0]["mean"].get<double>() * 2 + t["estimates"][2]["mean"].get<double>() +
+                  x4["mean"].get<double>(), 1.0, 1e-9);
 }
 
 TEST(PolytopeRun, MistakesEndWithTheirPlaceAndStatusTwoWritingNothing) {
