@@ -292,6 +292,36 @@ ItemReduction reduce_item(const Item& item, const std::vector<const Equality*>& 
   return result;
 }
 
+// Whether a restriction still names a coordinate of an item coupled on its simplex
+// (keep_coupled) once its categories are read from the coordinates, coefficient by
+// coefficient in the order the collapse sums them: restrictions that name only its held
+// or tied-away categories leave it to the exact merged Dirichlet.
+bool coupled_restricted(const ItemReduction& r, const std::vector<Restriction>& restrictions, std::size_t first) {
+  const std::size_t parameters = r.offset.size() - 1;
+  constexpr std::size_t kNoCoordinate = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> coordinate(parameters, kNoCoordinate);
+  for (std::size_t i = 0; i < r.coupled_members.size(); ++i) {
+    for (std::size_t c : r.coupled_members[i]) {
+      if (c < parameters) coordinate[c] = i;
+    }
+  }
+  std::vector<double> sums(r.coupled_members.size());
+  for (const Restriction& restriction : restrictions) {
+    std::fill(sums.begin(), sums.end(), 0.0);
+    for (std::size_t c = 0; c < parameters; ++c) {
+      const double g = restriction.coefficients[first + c];
+      if (g == 0.0) continue;
+      if (r.remainder[c]) {
+        for (double& sum : sums) sum -= g * r.scale[c];
+      } else if (coordinate[c] != kNoCoordinate) {
+        sums[coordinate[c]] += g * r.scale[c];
+      }
+    }
+    if (std::any_of(sums.begin(), sums.end(), [](double sum) { return sum != 0.0; })) return true;
+  }
+  return false;
+}
+
 // Refuses an aggregation: `at` ties category c of `item` to another item, and `where`
 // names another of its categories.
 [[noreturn]] void refuse_second_category(const Equality& at, const Item& item, std::size_t c, const std::string& where) {
@@ -436,6 +466,9 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
       if (aggregated[j] || (ties[j].empty() && points[j].empty())) continue;
       reduced[j] = true;
       reductions[j] = reduce_item(items[j], ties[j], points[j], tied_prior, names_item(parsed, space, j));
+      if (reductions[j].coupled && !coupled_restricted(reductions[j], parsed.restrictions, space.first[j])) {
+        reductions[j] = reduce_item(items[j], ties[j], points[j], tied_prior, false);
+      }
     }
   } catch (const Refusal& refusal) {
     result.error = refusal.error;

@@ -326,6 +326,15 @@ TEST(Categorical, AnItemUnderARestrictionBesideEqualitiesIsDrawnOnItsSimplex) {
       if (h == 3) { EXPECT_TRUE(std::fabs(s[3] - 0.2) < 1e-12 && s[0] > s[1] && s[1] > s[2]); }
     }
   }
+  // A restriction that the tie empties (left out, with a warning) leaves the merged
+  // categories exact, as without it.
+  const Evaluation emptied = evaluate_problem(
+      problem_of({categorical("x", {12, 9, 4, 7}, {1, 1, 1, 1})}, {{"T", "x[1] = x[2]"}, {"E", "x[1] = x[2]; x[1] - x[2] > -0.5"}}),
+      1);
+  for (std::size_t c = 0; c < 4; ++c) {
+    EXPECT_EQ(emptied.hypotheses[1].estimates[c].mean, emptied.hypotheses[0].estimates[c].mean) << c;
+    EXPECT_EQ(emptied.hypotheses[1].estimates[c].upper, emptied.hypotheses[0].estimates[c].upper) << c;
+  }
   // Threads change no number.
   const Evaluation two = evaluate_problem(problem, 2);
   for (std::size_t h = 0; h < ratio.size(); ++h) {

@@ -114,3 +114,17 @@ test_that("equalities tie the categories of an item in closed form", {
   expect_error(bf_multinomial(counts, c(H = "x[1] = 0.6; x[2] = 0.5"), niter = 100, threads = 1, progress = FALSE),
                "leaves its other categories nothing")
 })
+
+test_that("equalities beside inequalities on a larger item draw it on its simplex", {
+  counts <- list(x = c(12, 9, 4, 7), a = c(3, 7), b = c(5, 4))
+  fit <- bf_multinomial(counts, c(merged = "x[1] = x[2] > x[3]", beside = "a = b; x[1] > x[2] > x[3]"),
+                        niter = 4000, seed = 1, threads = 1, progress = FALSE, samples = TRUE)
+  # x[1] = x[2] > x[3] is u > 2 x[3] for u = x[1] + x[2], Dirichlet(1, 1, 1) under the tie:
+  # probability 1/3; x[1] > x[2] > x[3] of Dirichlet(1, 1, 1, 1) is 1/6.
+  expect_equal(fit$hypotheses$merged$complexity, 1 / 3, tolerance = 0.05)
+  expect_equal(fit$hypotheses$beside$complexity, 1 / 6, tolerance = 0.1)
+  merged <- samples(fit)$merged
+  expect_equal(merged[, "x[1]"], merged[, "x[2]"])
+  expect_true(all(merged[, "x[2]"] > merged[, "x[3]"]))
+  expect_equal(rowSums(merged[, c("x[1]", "x[2]", "x[3]", "x[4]")]), rep(1, nrow(merged)), tolerance = 1e-12)
+})
