@@ -33,6 +33,13 @@ std::vector<Restriction> with_coupled_rows(const std::vector<Restriction>& restr
   return rows;
 }
 
+std::optional<std::vector<Restriction>> start_point_rows(const Prepared& read, const std::vector<Item>& items) {
+  const std::vector<Restriction>& restrictions = read.chain_restrictions();
+  if (!read.has_equalities && parameter_space(items).simplex) return with_simplex_rows(restrictions, items);
+  if (read.has_equalities && !read.collapsed.coupled.empty()) return with_coupled_rows(restrictions, read.collapsed, items);
+  return std::nullopt;
+}
+
 std::vector<ItemEstimate> unconstrained_category_estimates(const std::vector<Item>& items) {
   std::vector<ItemEstimate> estimates;
   for (const Item& item : items) {

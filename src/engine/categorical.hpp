@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "problem/categories.hpp"
 #include "problem/equalities.hpp"
 #include "problem/language.hpp"
+#include "problem/prepare.hpp"
 #include "sampling/estimates.hpp"
 
 namespace propbf::evaluate {
@@ -22,6 +24,11 @@ std::vector<Restriction> with_simplex_rows(const std::vector<Restriction>& restr
 // less than 1.
 std::vector<Restriction> with_coupled_rows(const std::vector<Restriction>& restrictions,
                                            const CollapsedHypothesis& collapsed, const std::vector<Item>& items);
+
+// The rows of a hypothesis's start-point programme: its chains' restrictions with the
+// simplex rows above (with_simplex_rows without equalities, with_coupled_rows with them),
+// or nullopt where no item needs one and the chains' restrictions serve as they are.
+std::optional<std::vector<Restriction>> start_point_rows(const Prepared& read, const std::vector<Item>& items);
 
 // The exact unconstrained estimates per category: category c of a categorical item has
 // the marginal Beta(alpha_c + n_c, sum of the other categories' alpha_i + n_i, in

@@ -63,18 +63,12 @@ HypothesisResult read_hypothesis(const CountsProblem& problem, const HypothesisT
     result.start.interior = true;
     result.start.centre.assign(space, 0.5);
     result.start.radius = 0.5;
-  } else if (!read.has_equalities && parameter_space(problem.items).simplex) {
-    // Inside each item's simplex too.
-    const std::vector<Restriction> rows = with_simplex_rows(restrictions, problem.items);
-    result.start = find_start_point(rows, space, stop);
-    if (!result.start.interior) no_interior(problem, hypothesis, rows, result.start);
-  } else if (read.has_equalities && !read.collapsed.coupled.empty()) {
-    const std::vector<Restriction> rows = with_coupled_rows(restrictions, read.collapsed, problem.items);
-    result.start = find_start_point(rows, space, stop);
-    if (!result.start.interior) no_interior(problem, hypothesis, rows, result.start);
   } else {
-    result.start = find_start_point(restrictions, space, stop);
-    if (!result.start.interior) no_interior(problem, hypothesis, restrictions, result.start);
+    // Inside each item's simplex too.
+    const std::optional<std::vector<Restriction>> rows = start_point_rows(read, problem.items);
+    const std::vector<Restriction>& programme = rows ? *rows : restrictions;
+    result.start = find_start_point(programme, space, stop);
+    if (!result.start.interior) no_interior(problem, hypothesis, programme, result.start);
   }
   if (read.has_equalities) {
     for (const Equality& equality : read.parsed.equalities) result.equalities.push_back(equality.text);
@@ -108,14 +102,9 @@ void spread_start(HypothesisResult& result, const Prepared& read, const std::vec
   // at the centre of its simplex, 1/K each (the chains never draw these coordinates).
   const ParameterSpace space = parameter_space(items);
   for (std::size_t j = 0; j < items.size(); ++j) {
-    const std::size_t k = category_count(items[j]);
-    if (k < 3 || (!collapsed.reduced_item.empty() && collapsed.reduced_item[j])) continue;
-    if (std::any_of(collapsed.coupled.begin(), collapsed.coupled.end(),
-                    [&](const CoupledItem& item) { return item.item == j; })) {
-      continue;
-    }
+    if (!drawn_apart(collapsed, items, j)) continue;
     for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) {
-      result.start.centre[p] = 1.0 / static_cast<double>(k);
+      result.start.centre[p] = 1.0 / static_cast<double>(category_count(items[j]));
     }
   }
 }

@@ -208,12 +208,10 @@ std::vector<ItemEstimate> HypothesisEstimates::reduced_remainders() const {
     const std::size_t first = sampled_.item_first[j];
     const std::size_t end = sampled_.item_first[j + 1];
     if (end - first < 2) continue;  // an item of two categories
-    const auto coupled = std::find_if(sampled_.coupled.begin(), sampled_.coupled.end(),
-                                      [&](const CoupledItem& item) { return item.item == j; });
-    if (coupled != sampled_.coupled.end()) {
+    if (const CoupledItem* coupled = find_coupled(sampled_.coupled, j)) {
       // Its last category from its remainder, estimated after the coordinates.
       const ItemEstimate& remainder =
-          (*per_coordinate_)[sampled_.start.size() + static_cast<std::size_t>(coupled - sampled_.coupled.begin())];
+          (*per_coordinate_)[sampled_.start.size() + static_cast<std::size_t>(coupled - sampled_.coupled.data())];
       remainders.push_back(coupled->last_scale == 0.0
                                ? ItemEstimate{"", coupled->last_offset, 0.0, coupled->last_offset, coupled->last_offset}
                                : affine_estimate(remainder, coupled->last_offset, coupled->last_scale));

@@ -84,12 +84,8 @@ void draw_untied_truth(const CollapsedHypothesis& collapsed, const std::vector<I
                        CounterStream& stream) {
   const ParameterSpace space = parameter_space(items);
   for (std::size_t j = 0; j < items.size(); ++j) {
+    if (!drawn_apart(collapsed, items, j)) continue;
     const std::vector<double>& alpha = items[j].concentration;
-    if (alpha.size() < 3 || (!collapsed.reduced_item.empty() && collapsed.reduced_item[j])) continue;
-    if (std::any_of(collapsed.coupled.begin(), collapsed.coupled.end(),
-                    [&](const CoupledItem& item) { return item.item == j; })) {
-      continue;
-    }
     const std::vector<double> x = draw_dirichlet(dirichlet_sticks(alpha), stream);
     for (std::size_t c = 0; c + 1 < alpha.size(); ++c) values[space.first[j] + c] = x[c];
   }
@@ -124,12 +120,8 @@ Planner::Planner(const PlanFile& plan, const StopCheck& stop) : plan_(plan) {
     std::vector<double> start(space, 0.5);
     if (!restrictions.empty()) {
       // As evaluate finds it: inside each item's simplex too.
-      const StartPoint found =
-          !read.has_equalities && items.simplex
-              ? find_start_point(with_simplex_rows(restrictions, problem.items), space, stop)
-          : read.has_equalities && !read.collapsed.coupled.empty()
-              ? find_start_point(with_coupled_rows(restrictions, read.collapsed, problem.items), space, stop)
-              : find_start_point(restrictions, space, stop);
+      const std::optional<std::vector<Restriction>> rows = start_point_rows(read, problem.items);
+      const StartPoint found = find_start_point(rows ? *rows : restrictions, space, stop);
       if (!found.interior) {
         const SourcePosition at = hypothesis.positions.empty() ? SourcePosition{} : hypothesis.positions.front();
         throw InputError(describe_position(problem.file_name, at) + ": hypothesis " + hypothesis.name +

@@ -39,7 +39,6 @@ struct ItemReduction {
   std::vector<double> coupled_prior_a, coupled_prior_b;
   std::vector<std::int64_t> coupled_successes, coupled_trials;
   std::vector<bool> remainder;
-  double last_offset = 0.0, last_scale = 0.0;
 };
 
 struct Refusal {
@@ -119,11 +118,6 @@ void keep_coupled(ItemReduction& result, const std::vector<std::size_t>& merged,
     result.coupled_prior_b.push_back(static_cast<double>(alpha_m[left]));
     result.coupled_successes.push_back(counts_m[g]);
     result.coupled_trials.push_back(counts_m[g] + counts_m[left]);
-  }
-  if (result.remainder[last]) {
-    result.last_scale = result.scale[last];
-  } else {
-    result.last_offset = result.offset[last];  // held at its point
   }
 }
 
@@ -652,8 +646,11 @@ CollapsedHypothesis collapse_category_equalities(const ParsedHypothesis& parsed,
       if (c.groups[g].front() == coupled_pseudo[j].first) coupled.begin = g;
     }
     coupled.end = coupled.begin + (coupled_pseudo[j].second - coupled_pseudo[j].first);
-    coupled.last_offset = reductions[j].last_offset;
-    coupled.last_scale = reductions[j].last_scale;
+    // Its last category: share times the remainder, or held at its point.
+    const std::size_t last = items[j].counts.size() - 1;
+    const bool left_over = reductions[j].remainder[last];
+    coupled.last_offset = left_over ? 0.0 : reductions[j].offset[last];
+    coupled.last_scale = left_over ? reductions[j].scale[last] : 0.0;
     result.remainder_of.resize(parameters, CollapsedHypothesis::kNoRemainder);
     for (std::size_t p = space.first[j]; p < space.first[j + 1]; ++p) {
       if (reductions[j].remainder[p - space.first[j]]) result.remainder_of[p] = result.coupled.size();

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "messages/messages.hpp"
+#include "problem/categories.hpp"
 
 namespace propbf::evaluate {
 namespace {
@@ -25,6 +26,17 @@ long double log_evidence(const Item& item) {
 long double times_log(long double k, long double p) { return k == 0.0L ? 0.0L : k * std::log(p); }
 
 }  // namespace
+
+const CoupledItem* find_coupled(const std::vector<CoupledItem>& coupled, std::size_t item) {
+  const auto found = std::find_if(coupled.begin(), coupled.end(), [&](const CoupledItem& c) { return c.item == item; });
+  return found == coupled.end() ? nullptr : &*found;
+}
+
+bool drawn_apart(const CollapsedHypothesis& collapsed, const std::vector<Item>& items, std::size_t j) {
+  if (category_count(items[j]) < 3) return false;
+  if (!collapsed.reduced_item.empty() && collapsed.reduced_item[j]) return false;
+  return find_coupled(collapsed.coupled, j) == nullptr;
+}
 
 long double log_beta(long double a, long double b) { return std::lgamma(a) + std::lgamma(b) - std::lgamma(a + b); }
 

@@ -118,6 +118,14 @@ struct CollapsedHypothesis {
                         // limits), or two point values in one group
 };
 
+// Item `item`'s entry in `coupled`, or null where it is not coupled.
+const CoupledItem* find_coupled(const std::vector<CoupledItem>& coupled, std::size_t item);
+
+// Whether item j of `items`, of three or more categories, is one that no equality ties and
+// no restriction names: its parameters are free groups of one in no restriction, each
+// drawn apart from its marginal beta, so what needs the item's Dirichlet draws it anew.
+bool drawn_apart(const CollapsedHypothesis& collapsed, const std::vector<Item>& items, std::size_t j);
+
 // `parsed` must be a parsed hypothesis (ok) over `items`. With TiedPrior::Common a group
 // of more than one item gets the prior its items share, Beta(a, b), in place of the
 // conditioned one (A = a, B = b in the factor above); items of different priors in one
